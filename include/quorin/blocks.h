@@ -1,0 +1,4 @@
+// The kernel and the block library.
+#pragma once
+
+#include "quorin/blocks/kernel.h"

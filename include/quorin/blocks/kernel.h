@@ -1,0 +1,257 @@
+// The simulation kernel: the model with its run loop and clock, the aggregate
+// and block base classes with the pass protocol, and pooled transactions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <new>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "quorin/current.h"
+#include "quorin/framework.h"
+#include "quorin/future.h"
+#include "quorin/memoman.h"
+
+namespace quorin {
+
+class TAggregate;
+class TBlock;
+class TModel;
+class TTransaction;
+
+using TOnRoutingEvent = std::function<void(TBlock* Sender, TTransaction* Trans)>;
+using TOnExitFromBlock = std::function<void(TBlock* Sender, TTransaction* Trans)>;
+using TOnEnterToBlock = std::function<void(TBlock* Sender, TTransaction* Trans)>;
+using TOnTimeFinish = std::function<void(TBlock* Sender, TTransaction* Trans)>;
+using TOnPreempt = std::function<void(TBlock* Sender, TTransaction* Trans)>;
+using TOnRelease = std::function<void(TBlock* Sender, TTransaction* Trans)>;
+using TOnAfterGeneration = std::function<void(TBlock* Sender, TTransaction* Trans)>;
+using TBeforeTimeGoOnEvent = std::function<void(TAggregate* Sender)>;
+using TPlannedEvent = std::function<void(TAggregate* Sender)>;
+using TBeforeModelGoOnEvent = std::function<void()>;
+using TNewTimeEvent = std::function<void(TAggregate* Sender, TTransaction* Trans)>;
+using TAfterPassEvent = std::function<void(TBlock* Sender, TBlock* Receiver, TTransaction* Trans)>;
+using TDeadlock = std::function<void()>;
+
+extern double FSysTime;        // the model clock; moved only by the future events list
+extern TModel* GlobalModel;    // the running model; cleared when that model is destroyed
+extern bool FlagPass;          // set by every successful PassTo, read by the chain
+extern TTransManager* TransManager;
+extern TMemoManager* QueHeadsManager;
+
+inline double ModelTime() { return FSysTime; }
+
+// The moving entity. Every instance lives in a record of TransManager: the
+// class operator new takes a zero-filled record (nullptr when the pool is
+// exhausted or absent, or the record is too small for the class) and numbers
+// it; operator delete gives the record back. Blocks that destroy a
+// transaction hand the record back directly, with no destructor.
+class TTransaction {
+public:
+  TTransaction();
+  virtual ~TTransaction() = default;
+  TTransaction(const TTransaction&) = delete;
+  TTransaction& operator=(const TTransaction&) = delete;
+
+  static void* operator new(std::size_t Size) noexcept;
+  static void operator delete(void* Memory) noexcept;
+
+  // A new instance of the model's transaction class, or nullptr.
+  static TTransaction* Create();
+
+  void SetPrty(uint8_t Value) { FPrty = Value; }
+  uint8_t GetPrty() const { return FPrty; }
+  void SetPreempt() { FPreempt = true; }
+  void SetNonPreempt() { FPreempt = false; }
+  bool IsPreempt() const { return FPreempt; }
+  int32_t GetTransID() const { return FTransID; }
+
+  int32_t FTransID;
+  uint8_t FPrty = 0;
+  bool FPreempt = false;
+  TTransaction* FNext = nullptr;
+  TTransaction* FPrev = nullptr;
+  TBlock* FBlock = nullptr;
+  double FEnterTime = 0.0;
+  double FActivateTime = 0.0;
+  TFutureEvent* FEvent = nullptr;
+
+  // Cancels the pending activation, if any, without touching the list order.
+  void CancelEvent() {
+    if (FEvent) {
+      FEvent->Aggregate = nullptr;
+      FEvent = nullptr;
+    }
+  }
+};
+
+// One priority class of a priority block, a record of QueHeadsManager.
+struct TQueHead {
+  TQueHead* Next; // class of the next higher priority present
+  TQueHead* Prev; // class of the next lower priority present
+  uint8_t Prty;
+  TTransaction* First;
+  TTransaction* Last;
+  int32_t Count;
+};
+
+// The class of pooled transactions: its size and how to build one in place.
+struct TTransactionClass {
+  std::size_t Size;
+  TTransaction* (*Construct)(void* Memory);
+};
+
+// Anything the model activates at a point of model time.
+class TAggregate : public TComponent {
+public:
+  explicit TAggregate(TComponent* AOwner) : TComponent(AOwner) {}
+
+  virtual void Activate(TTransaction* Trans);
+  virtual void FirstInit();
+  virtual void NextTime(double Delay);
+  // Plans an activation Delay from now, for Trans (which records the time).
+  void FOrderNextTime(double Delay, TTransaction* Trans);
+
+  TModel* Model() const { return FModel; }
+
+  TModel* FModel = nullptr;
+
+protected:
+  friend class TModel;
+  // What the run loop does after Activate: schedulers and blocks are
+  // activated, blocks are followed by a run of the chain, other classes are
+  // not activated at all. Kept as a field so the loop needs no class test.
+  enum class TKind : uint8_t { Other, Scheduler, Block };
+  TKind FKind = TKind::Other;
+};
+
+// An aggregate that only fires timed user events.
+class TScheduler : public TAggregate {
+public:
+  explicit TScheduler(TComponent* AOwner);
+  void Activate(TTransaction* Trans) override;
+  void FirstInit() override;
+
+  TBeforeTimeGoOnEvent OnBeforeTimeGoOn;
+  TPlannedEvent OnPlanned;
+};
+
+// The abstract node through which transactions flow.
+class TBlock : public TAggregate {
+public:
+  explicit TBlock(TComponent* AOwner);
+
+  virtual void Reset();
+  virtual void ExitFromBlock();
+  virtual void KickFromBlock();
+  virtual void EnterToBlock(TTransaction* Trans);
+  virtual bool IsReadyToReceive(TTransaction* Trans);
+  virtual int32_t Count();
+  virtual void ClearStatistics();
+  virtual void PostPone();
+
+  // Fires OnRouting with the block in routing, if it offers a transaction.
+  void DoPass();
+  // Moves the offered transaction into Receiver; only while in routing.
+  bool PassTo(TBlock* Receiver);
+  int32_t Entries() const { return FEntries; }
+  int32_t Exits() const { return FExits; }
+  bool HasTransaction() const { return FHasTransaction; }
+  TTransaction* Transaction() const { return FTransaction; }
+  bool InRouting() const { return FInRouting; }
+
+  TOnRoutingEvent OnRouting;
+
+  bool FHasTransaction = false;
+  bool FReadyToReceive = false;
+  TTransaction* FTransaction = nullptr;
+  bool FPassed = false;
+  bool FKick = false;
+  bool FInRouting = false;
+  int32_t FCount = 0;
+  int32_t FEntries = 0;
+  int32_t FExits = 0;
+
+protected:
+  // Starts offering Trans and joins the current events chain.
+  void Offer(TTransaction* Trans) {
+    FTransaction = Trans;
+    FHasTransaction = true;
+    if (CurrentManager) CurrentManager->Add(this);
+  }
+  // Fires Handler for Trans with the block in routing, as for a time-out, a
+  // preemption or a release; answers whether the handler passed (or
+  // postponed) the transaction. Kick routes a PassTo through KickFromBlock.
+  bool RouteThrough(const TOnRoutingEvent& Handler, TTransaction* Trans, bool Kick);
+  // Gives a transaction's record back to the pool without a destructor,
+  // cancelling its pending activation first.
+  static void DestroyTransaction(TTransaction* Trans);
+  // A transaction for a generator or creator: a freed record reused as its
+  // last holder left it, else a new instance of the model's class; priority,
+  // preempt mark and pending event are reset. nullptr when none can be had.
+  static TTransaction* MakeTransaction();
+};
+
+class TModel : public TComponent {
+public:
+  explicit TModel(TComponent* AOwner);
+  ~TModel() override;
+
+  void Simulate(double EndTime);
+  void Stop() { FRunning = false; }
+  void Reset();
+  void ClearStatistics();
+  void RegisterPass(TBlock* Sender, TBlock* Receiver, TTransaction* Trans);
+
+  int32_t PageSize() const { return FPageSize; }
+  void SetPageSize(int32_t Value);
+  int32_t HeapSize() const { return FHeapSize; }
+  void SetHeapSize(int32_t Value);
+
+  // Makes T the class of the pooled transactions. While a pool exists, a
+  // class larger than its records is refused with a message.
+  template <class T> void SetTransactionClass() {
+    static_assert(std::is_base_of_v<TTransaction, T>, "T must derive from TTransaction");
+    SetTransactionClass({sizeof(T), [](void* Memory) -> TTransaction* {
+                           return ::new (Memory) T;
+                         }});
+  }
+  void SetTransactionClass(const TTransactionClass& Class);
+  // Transaction records ever carved from the pool; 0 while no pool exists.
+  int32_t TransactionCount() const;
+
+  bool MemoInitialize();
+  void MemoDeInitialize();
+  bool ManagersCreate();
+  void GatherAggregates();
+  bool AggrInitialize();
+  bool OneMoreModel();
+
+  bool MemoReady() const { return FMemoReady; }
+  bool AggrReady() const { return FAggrReady; }
+  bool Running() const { return FRunning; }
+  const std::vector<TAggregate*>& Aggregates() const { return FAggregates; }
+
+  TNewTimeEvent OnNewTime;
+  TAfterPassEvent OnAfterPass;
+  TBeforeModelGoOnEvent OnBeforeTimeGoOn;
+  TDeadlock OnDeadlock;
+
+private:
+  // Calls Visit for every component of the scan: the components of each
+  // component of the owner's owner (see the class comment in model.cpp).
+  template <class F> void ScanComponents(F&& Visit) const;
+
+  bool FMemoReady = false;
+  bool FAggrReady = false;
+  std::vector<TAggregate*> FAggregates;
+  bool FRunning = false;
+  bool FInLoop = false;
+  int32_t FPageSize = 1024;
+  int32_t FHeapSize = 4;
+};
+
+} // namespace quorin

@@ -1,0 +1,118 @@
+// Paged fixed-size record allocator and the transaction pool.
+//
+// A TMemoManager carves records of one size from pages taken from the run's
+// private heap (GlobalHeap), one heap request per page, and keeps the records
+// given back on a stack of pointers (dead pages) for last-in-first-out reuse.
+// Add and Delete are constant time: they touch only the newest live page and
+// the top dead page. Pages go back to the heap only when the manager dies.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "quorin/framework.h"
+
+namespace quorin {
+
+extern THeap GlobalHeap;   // the run's private heap, made and destroyed by the model
+extern int32_t CountPages; // heap requests made by page construction (never decreases)
+
+// One page: a block of FPageSize bytes cut into FCapacity slots of FItemSize.
+class TMemoPage {
+public:
+  virtual ~TMemoPage();
+  bool isFull() const { return FCount >= FCapacity; }
+  bool HasMemory() const { return FMemory != nullptr; }
+  uint16_t Count() const { return FCount; }
+  uint16_t Capacity() const { return FCapacity; }
+
+protected:
+  TMemoPage() = default;
+  // Requests the block from GlobalHeap; reports and stops the run on failure.
+  void RequestBlock(uint16_t PageSize);
+
+  void* FMemory = nullptr;
+  uint16_t FCount = 0;
+  uint16_t FCapacity = 0;
+  uint16_t FItemSize = 0;
+  uint16_t FPageSize = 0;
+};
+
+// Hands out its slots in ascending address order, each once.
+class TLivePage : public TMemoPage {
+public:
+  TLivePage(uint16_t PageSize, uint16_t ItemSize);
+  void* Add() {
+    if (FCount >= FCapacity) return nullptr;
+    return static_cast<char*>(FMemory) + std::size_t(FCount++) * FItemSize;
+  }
+};
+
+// A stack of record pointers; one slot is one pointer.
+class TDeadPage : public TMemoPage {
+public:
+  explicit TDeadPage(uint16_t PageSize);
+  bool Add(void* Item) {
+    if (FCount >= FCapacity) return false;
+    static_cast<void**>(FMemory)[FCount++] = Item;
+    return true;
+  }
+  void* TakeLast() {
+    if (FCount == 0) return nullptr;
+    return static_cast<void**>(FMemory)[--FCount];
+  }
+  bool IsEmpty() const { return FCount == 0; }
+};
+
+class TMemoManager {
+public:
+  // A record size of 0 is taken as 1, so every record still has its own address.
+  TMemoManager(uint16_t PageSize, uint16_t ItemSize);
+  virtual ~TMemoManager();
+  TMemoManager(const TMemoManager&) = delete;
+  TMemoManager& operator=(const TMemoManager&) = delete;
+
+  // One record of FItemSize bytes, uninitialised, or nullptr when no page
+  // could be had (the failure has been reported).
+  virtual void* Add();
+  // Gives a record back; it is handed out again by a later Add.
+  void Delete(void* Item);
+
+  bool isDeadExist() const { return FDeadTop > 0; }
+  int32_t TotalMemoSize() const { return LiveMemoSize() + DeadMemoSize(); }
+  int32_t LiveMemoSize() const { return int32_t(FPageSize) * int32_t(FLivePages.size()); }
+  int32_t DeadMemoSize() const { return int32_t(FPageSize) * int32_t(FDeadPages.size()); }
+  int32_t TotalItemCount() const { return FItemCount; }
+  uint16_t ItemSize() const { return FItemSize; }
+  uint16_t PageSize() const { return FPageSize; }
+
+protected:
+  // Shared by Add and TTransManager::Add; Fresh tells whether it was carved.
+  void* Take(bool& Fresh);
+
+  std::vector<std::unique_ptr<TLivePage>> FLivePages;
+  std::vector<std::unique_ptr<TDeadPage>> FDeadPages;
+  uint16_t FPageSize;
+  uint16_t FItemSize;
+  int32_t FItemCount = 0;
+  int32_t FDeadTop = 0;
+
+private:
+  void* Carve();
+  void PushSlow(void* Item);
+};
+
+// The transaction pool: a TMemoManager whose Add also tells, in NewItem(),
+// whether the record it handed out was carved fresh or reused.
+class TTransManager : public TMemoManager {
+public:
+  TTransManager(uint16_t PageSize, uint16_t ItemSize);
+  void* Add() override;
+  bool NewItem() const { return FNewItem; }
+
+private:
+  bool FNewItem = true;
+};
+
+} // namespace quorin

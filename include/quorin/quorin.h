@@ -1,0 +1,8 @@
+// Everything of Quorin.
+#pragma once
+
+#include "quorin/blocks.h"
+#include "quorin/current.h"
+#include "quorin/framework.h"
+#include "quorin/future.h"
+#include "quorin/memoman.h"

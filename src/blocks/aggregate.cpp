@@ -1,0 +1,111 @@
+#include "quorin/blocks.h"
+
+namespace quorin {
+
+void TAggregate::Activate(TTransaction*) {}
+void TAggregate::FirstInit() {}
+void TAggregate::NextTime(double Delay) { FOrderNextTime(Delay, nullptr); }
+
+void TAggregate::FOrderNextTime(double Delay, TTransaction* Trans) {
+  if (Trans) Trans->FActivateTime = FSysTime + Delay;
+  if (!FutureManager) {
+    // No run memory exists: there is no list to plan into.
+    MessageDlg("Quorin Error: Activation is ordered outside a simulation run by " + Name());
+    return;
+  }
+  FutureManager->Insert(Delay, this, Trans);
+}
+
+TScheduler::TScheduler(TComponent* AOwner) : TAggregate(AOwner) { FKind = TKind::Scheduler; }
+
+void TScheduler::FirstInit() {
+  if (OnBeforeTimeGoOn) OnBeforeTimeGoOn(this);
+}
+
+void TScheduler::Activate(TTransaction*) {
+  if (OnPlanned) OnPlanned(this);
+}
+
+TBlock::TBlock(TComponent* AOwner) : TAggregate(AOwner) { FKind = TKind::Block; }
+
+void TBlock::Reset() {
+  ClearStatistics();
+  FKick = false;
+  FInRouting = false;
+  FPassed = false;
+  FCount = 0;
+  FTransaction = nullptr;
+}
+
+void TBlock::ExitFromBlock() {}
+void TBlock::KickFromBlock() {}
+void TBlock::EnterToBlock(TTransaction* Trans) { Trans->FBlock = this; }
+bool TBlock::IsReadyToReceive(TTransaction*) { return FReadyToReceive; }
+int32_t TBlock::Count() { return FCount; }
+
+void TBlock::ClearStatistics() {
+  FExits = 0;
+  FEntries = 0;
+}
+
+void TBlock::PostPone() {}
+
+void TBlock::DoPass() {
+  if (!FHasTransaction) return;
+  FInRouting = true;
+  if (OnRouting) OnRouting(this, FTransaction);
+  FInRouting = false;
+}
+
+bool TBlock::PassTo(TBlock* Receiver) {
+  // Nothing to move (a second PassTo after the block ran empty) or no
+  // receiver: refused like a receiver that is not ready.
+  if (!FInRouting || !FTransaction || !Receiver) return false;
+  if (!Receiver->IsReadyToReceive(FTransaction)) return false;
+  TTransaction* T = FTransaction;
+  if (FKick) {
+    KickFromBlock();
+  } else {
+    ExitFromBlock();
+  }
+  Receiver->EnterToBlock(T);
+  if (GlobalModel) GlobalModel->RegisterPass(this, Receiver, T);
+  FlagPass = true;
+  FPassed = true;
+  return true;
+}
+
+bool TBlock::RouteThrough(const TOnRoutingEvent& Handler, TTransaction* Trans, bool Kick) {
+  FTransaction = Trans;
+  FPassed = false;
+  FKick = Kick;
+  FInRouting = true;
+  if (Handler) Handler(this, Trans);
+  FInRouting = false;
+  FKick = false;
+  return FPassed;
+}
+
+void TBlock::DestroyTransaction(TTransaction* Trans) {
+  // A pending activation of a destroyed record must never fire for the
+  // record's next holder.
+  Trans->CancelEvent();
+  if (TransManager) TransManager->Delete(Trans);
+}
+
+} // namespace quorin
+
+namespace quorin {
+
+TTransaction* TBlock::MakeTransaction() {
+  if (!TransManager) return nullptr;
+  TTransaction* T = TransManager->isDeadExist() ? static_cast<TTransaction*>(TransManager->Add())
+                                                : TTransaction::Create();
+  if (!T) return nullptr;
+  T->FPrty = 0;
+  T->FPreempt = false;
+  T->FEvent = nullptr;
+  return T;
+}
+
+} // namespace quorin

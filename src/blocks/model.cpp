@@ -1,0 +1,246 @@
+#include <algorithm>
+#include <limits>
+
+#include "quorin/blocks.h"
+#include "transaction_class.h"
+
+namespace quorin {
+
+double FSysTime = 0.0;
+TModel* GlobalModel = nullptr;
+bool FlagPass = false;
+TTransManager* TransManager = nullptr;
+TMemoManager* QueHeadsManager = nullptr;
+
+TModel::TModel(TComponent* AOwner) : TComponent(AOwner) {
+  TransactionClass = DefaultTransactionClass();
+  FSysTime = 0.0;
+}
+
+TModel::~TModel() {
+  if (FMemoReady) MemoDeInitialize();
+  // Nothing may reach a destroyed model through the global.
+  if (GlobalModel == this) GlobalModel = nullptr;
+}
+
+void TModel::SetPageSize(int32_t Value) {
+  if (Value < 1024) {
+    MessageDlg("Quorin Error: Page size can not be less than 1024");
+  } else if (Value > 32768) {
+    MessageDlg("Quorin Error: Page size can not be more than 32768");
+  } else {
+    FPageSize = Value;
+  }
+}
+
+void TModel::SetHeapSize(int32_t Value) {
+  if (Value <= 0) {
+    MessageDlg("Quorin Error: Heap size can not be less than 1M");
+  } else if (Value > 128) {
+    MessageDlg("Quorin Error: Heap size can not be more than 128");
+  } else {
+    FHeapSize = Value;
+  }
+}
+
+void TModel::SetTransactionClass(const TTransactionClass& Class) {
+  if (TransManager && Class.Size > TransManager->ItemSize()) {
+    // Records of the existing pool are too small for the class; it could
+    // only be built in them by overrunning them.
+    MessageDlg("Quorin Error: Transaction class does not fit the records of the transaction pool");
+    return;
+  }
+  TransactionClass = Class;
+}
+
+int32_t TModel::TransactionCount() const {
+  return TransManager ? TransManager->TotalItemCount() : 0;
+}
+
+// The scan: for every component C owned by the owner's owner A, every
+// component X owned by C. A model whose owner has no owner scans its owner's
+// components (one form, no application); a model with no owner scans nothing.
+template <class F> void TModel::ScanComponents(F&& Visit) const {
+  TComponent* Form = Owner();
+  if (!Form) return;
+  auto VisitOwned = [&Visit](TComponent* C) {
+    for (int32_t j = 0; j < C->ComponentCount(); ++j) Visit(C->Components(j));
+  };
+  TComponent* Application = Form->Owner();
+  if (!Application) {
+    VisitOwned(Form);
+    return;
+  }
+  for (int32_t i = 0; i < Application->ComponentCount(); ++i)
+    VisitOwned(Application->Components(i));
+}
+
+bool TModel::OneMoreModel() {
+  int32_t Models = 0;
+  ScanComponents([&Models](TComponent* X) {
+    if (auto* M = dynamic_cast<TModel*>(X)) {
+      ++Models;
+      GlobalModel = M;
+    }
+  });
+  return Models > 1;
+}
+
+void TModel::GatherAggregates() {
+  FAggregates.clear();
+  ScanComponents([this](TComponent* X) {
+    if (auto* A = dynamic_cast<TAggregate*>(X)) {
+      A->FModel = this;
+      FAggregates.push_back(A);
+    }
+  });
+}
+
+bool TModel::ManagersCreate() {
+  const auto Page = static_cast<uint16_t>(FPageSize);
+  // Record sizes above 16 bits are clamped: such a record is larger than any
+  // page and is refused by the pool, never truncated into a smaller one.
+  const auto TransSize = static_cast<uint16_t>(
+      std::min<std::size_t>(TransactionClass.Size, std::numeric_limits<uint16_t>::max()));
+  try {
+    FutureManager = new TFutureManager(Page);
+  } catch (...) {
+    MessageDlg("Quorin Error: Can not create Manager of future events");
+    return false;
+  }
+  try {
+    CurrentManager = new TCurrentManager(Page);
+  } catch (...) {
+    MessageDlg("Quorin Error: Can not create Manager of current events");
+    return false;
+  }
+  try {
+    TransManager = new TTransManager(Page, TransSize);
+  } catch (...) {
+    MessageDlg("Quorin Error: Can not create Manager of transactions");
+    return false;
+  }
+  try {
+    QueHeadsManager = new TMemoManager(Page, sizeof(TQueHead));
+  } catch (...) {
+    MessageDlg("Quorin Error: Can not create Manager of queue heads");
+    return false;
+  }
+  return true;
+}
+
+bool TModel::MemoInitialize() {
+  // The managers are shared globals: a second model must not replace the
+  // memory of one that still holds it.
+  const bool OtherHoldsMemory = GlobalModel && GlobalModel != this && GlobalModel->FMemoReady;
+  if (OtherHoldsMemory || OneMoreModel()) {
+    MessageDlg("Quorin Error: There is more than one model in application");
+    return false;
+  }
+  GlobalModel = this;
+  GlobalHeap = HeapCreate(0, 2048, std::size_t(FHeapSize) * 1048576u);
+  CountPages = 0;
+  // A failed initialisation releases what it made, so the next Simulate
+  // starts from nothing and no memory is left behind.
+  if (!ManagersCreate()) {
+    MemoDeInitialize();
+    return false;
+  }
+  GatherAggregates();
+  if (FAggregates.empty()) {
+    MessageDlg("Quorin Error: There are no aggregates / blocks in the application");
+    MemoDeInitialize();
+    return false;
+  }
+  FMemoReady = true;
+  return true;
+}
+
+void TModel::MemoDeInitialize() {
+  delete FutureManager;
+  FutureManager = nullptr;
+  delete CurrentManager;
+  CurrentManager = nullptr;
+  delete TransManager;
+  TransManager = nullptr;
+  delete QueHeadsManager;
+  QueHeadsManager = nullptr;
+  HeapDestroy(GlobalHeap);
+  GlobalHeap = nullptr;
+  FMemoReady = false;
+}
+
+bool TModel::AggrInitialize() {
+  if (FAggregates.empty()) return false;
+  if (OnBeforeTimeGoOn) OnBeforeTimeGoOn();
+  for (TAggregate* A : FAggregates) {
+    try {
+      A->FirstInit();
+    } catch (...) {
+      MessageDlg("Quorin Error: Can not initialize the aggregate " + A->Name());
+      return false;
+    }
+  }
+  FAggrReady = true;
+  return true;
+}
+
+void TModel::Simulate(double EndTime) {
+  if (FInLoop) {
+    // A nested run would take events out from under the running loop.
+    MessageDlg("Quorin Error: Simulate is called while the model is running");
+    return;
+  }
+  if (!FMemoReady && !MemoInitialize()) return;
+  if (!FAggrReady && !AggrInitialize()) return;
+  if (FSysTime > EndTime) return;
+  GlobalModel = this;
+  FRunning = true;
+  // Cleared however the loop is left, an exception from a handler included.
+  struct TLoopGuard {
+    bool& Flag;
+    ~TLoopGuard() { Flag = false; }
+  } Guard{FInLoop = true};
+  while (FRunning) {
+    TAggregate* A = nullptr;
+    TTransaction* T = nullptr;
+    FutureManager->TakeNext(A, T);
+    if (A) {
+      if (OnNewTime) OnNewTime(A, T);
+      if (A->FKind == TAggregate::TKind::Block) {
+        A->Activate(T);
+        CurrentManager->Run();
+      } else if (A->FKind == TAggregate::TKind::Scheduler) {
+        A->Activate(T);
+      }
+    }
+    if (!(FSysTime <= EndTime)) break;
+  }
+  FRunning = false;
+}
+
+void TModel::Reset() {
+  if (FInLoop) {
+    // Tearing the memory down would pull the event lists from under the loop.
+    MessageDlg("Quorin Error: Reset is called while the model is running");
+    return;
+  }
+  FSysTime = 0.0;
+  if (!FMemoReady) return;
+  for (TAggregate* A : FAggregates)
+    if (auto* B = dynamic_cast<TBlock*>(A)) B->Reset();
+  FAggrReady = false;
+  MemoDeInitialize();
+}
+
+void TModel::ClearStatistics() {
+  if (!FMemoReady) return;
+  for (TAggregate* A : FAggregates)
+    if (auto* B = dynamic_cast<TBlock*>(A)) B->ClearStatistics();
+}
+
+void TModel::RegisterPass(TBlock* Sender, TBlock* Receiver, TTransaction* Trans) {
+  if (OnAfterPass) OnAfterPass(Sender, Receiver, Trans);
+}
+
+} // namespace quorin

@@ -1,0 +1,11 @@
+// The class of the pooled transactions, shared by the model and TTransaction.
+#pragma once
+
+#include "quorin/blocks/kernel.h"
+
+namespace quorin {
+
+extern TTransactionClass TransactionClass;
+TTransactionClass DefaultTransactionClass();
+
+} // namespace quorin

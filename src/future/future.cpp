@@ -1,0 +1,137 @@
+#include "quorin/future.h"
+
+#include "quorin/blocks.h"
+
+namespace quorin {
+
+TFutureManager* FutureManager = nullptr;
+
+TFutureManager::TFutureManager(uint16_t PageSize)
+    : FMemo(std::make_unique<TMemoManager>(PageSize, uint16_t(sizeof(TFutureEvent)))) {}
+
+TFutureManager::~TFutureManager() = default;
+
+double TFutureManager::FRand() {
+  FSeed = (950706376LL * FSeed) % 2147483647LL;
+  return double(FSeed) / 2147483647.0;
+}
+
+int32_t TFutureManager::RandomLevel() {
+  int32_t Level = 1;
+  while (FRand() < 0.5 && Level < 32) ++Level;
+  return Level;
+}
+
+namespace {
+// The first node of the level, from X on, that is ordered after (Time, ID).
+// The tail sentinel (1e10) bounds the walk, so no null test is needed.
+inline TFutureEvent* SearchLevel(TFutureEvent* X, double Time, int64_t ID) {
+  while (X->Time < Time || (X->Time == Time && X->ID < ID)) X = X->Next;
+  return X;
+}
+} // namespace
+
+void TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTransaction* Trans) {
+  if (!(Delay >= 0.0)) { // negative or NaN
+    MessageDlg("Quorin Error: Negative activation time is ordered by " +
+               (Aggregate ? Aggregate->Name() : std::string()) + " at model time " +
+               FormatFloat("0.0000000", FSysTime));
+    return;
+  }
+  const double Time = FSysTime + Delay;
+  if (!(Time < MaxActivationTime)) {
+    MessageDlg("Quorin Error: Value of activation time is limited by 10000000000.0");
+    return;
+  }
+  TFutureEvent* Node = NewNode();
+  if (!Node) return;
+  const int32_t L = RandomLevel();
+  TFutureEvent* H = nullptr;
+  TFutureEvent* T = nullptr;
+  if (L > FLevel) {
+    // A new level needs two sentinels; without them nothing is inserted and
+    // what was taken goes back (the pool has reported and stopped the run).
+    H = NewNode();
+    T = H ? NewNode() : nullptr;
+    if (!T) {
+      if (H) FMemo->Delete(H);
+      FMemo->Delete(Node);
+      return;
+    }
+  }
+  Node->Time = Time;
+  Node->ID = ++FNextID;
+  Node->Aggregate = Aggregate;
+  Node->Trans = Trans;
+  if (Trans) Trans->FEvent = Node;
+
+  if (L > FLevel) {
+    TFutureEvent* Stop = FLevel > 0 ? SearchLevel(FHead, Time, Node->ID) : nullptr;
+    ++FLevel;
+    H->Time = -1.0;
+    H->Prev = nullptr;
+    H->Next = Node;
+    T->Time = MaxActivationTime;
+    T->Prev = Node;
+    T->Next = nullptr;
+    Node->Prev = H;
+    Node->Next = T;
+    H->Down = FHead; // null for the first level
+    T->Down = FTail;
+    Node->Down = Stop;
+    FHead = H;
+    FTail = T;
+  } else {
+    TFutureEvent* X = FHead;
+    const int32_t Lowest = L > 1 ? L - 1 : 1;
+    for (int32_t k = FLevel; k >= Lowest; --k) {
+      FUpdate[k] = SearchLevel(X, Time, Node->ID);
+      if (k > Lowest) X = FUpdate[k]->Prev->Down;
+    }
+    Node->Down = L >= 2 ? FUpdate[L - 1] : nullptr;
+    if (L < FLevel) {
+      // Nodes of the level above whose successor below is now the new node.
+      TFutureEvent* Succ = FUpdate[L];
+      for (TFutureEvent* Y = FUpdate[L + 1]->Prev; Y->Down == Succ; Y = Y->Prev) Y->Down = Node;
+    }
+    TFutureEvent* Next = FUpdate[L];
+    Node->Next = Next;
+    Node->Prev = Next->Prev;
+    Next->Prev->Next = Node;
+    Next->Prev = Node;
+  }
+  ++FCount;
+}
+
+void TFutureManager::TakeNext(TAggregate*& Aggregate, TTransaction*& Trans) {
+  if (FLevel == 0 || FCount == 0) {
+    if (GlobalModel) {
+      if (GlobalModel->OnDeadlock) GlobalModel->OnDeadlock();
+      GlobalModel->Stop();
+    }
+    Aggregate = nullptr;
+    Trans = nullptr;
+    return;
+  }
+  TFutureEvent* Best = nullptr;
+  for (TFutureEvent* Head = FHead; Head; Head = Head->Down) {
+    TFutureEvent* First = Head->Next;
+    if (!First->Next) continue; // the tail sentinel: an empty level
+    if (!Best || First->Time < Best->Time || (First->Time == Best->Time && First->ID < Best->ID))
+      Best = First;
+  }
+  FSysTime = Best->Time;
+  Aggregate = Best->Aggregate;
+  if (Aggregate) {
+    Trans = Best->Trans;
+    // Only this entry is forgotten: a later activation planned for the same
+    // transaction stays its pending one.
+    if (Trans && Trans->FEvent == Best) Trans->FEvent = nullptr;
+  }
+  Best->Prev->Next = Best->Next;
+  Best->Next->Prev = Best->Prev;
+  FMemo->Delete(Best);
+  --FCount;
+}
+
+} // namespace quorin

@@ -1,0 +1,152 @@
+#include "quorin/memoman.h"
+
+#include "quorin/blocks.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
+namespace quorin {
+
+THeap GlobalHeap = nullptr;
+int32_t CountPages = 0;
+
+namespace {
+
+void ReportAndStop(const char* Text) {
+  MessageDlg(std::string(Text) + FormatFloat("0.000", FSysTime));
+  if (GlobalModel) GlobalModel->Stop();
+}
+
+// In the sanitizer build a record on the dead stack is poisoned, so a use of
+// a transaction after it went back to the pool is caught, not hidden.
+inline void PoisonRecord([[maybe_unused]] void* Item, [[maybe_unused]] std::size_t Size) {
+#if defined(__SANITIZE_ADDRESS__)
+  if (Item) ASAN_POISON_MEMORY_REGION(Item, Size);
+#endif
+}
+inline void UnpoisonRecord([[maybe_unused]] void* Item, [[maybe_unused]] std::size_t Size) {
+#if defined(__SANITIZE_ADDRESS__)
+  if (Item) ASAN_UNPOISON_MEMORY_REGION(Item, Size);
+#endif
+}
+
+} // namespace
+
+TMemoPage::~TMemoPage() {
+  if (FMemory) HeapFree(GlobalHeap, 0, FMemory);
+}
+
+void TMemoPage::RequestBlock(uint16_t PageSize) {
+  FMemory = HeapAlloc(GlobalHeap, HEAP_NO_SERIALIZE, PageSize);
+  ++CountPages;
+  if (!FMemory) {
+    ReportAndStop("Quorin Error: Not enough memory in private heap at model time ");
+    return;
+  }
+  FPageSize = PageSize;
+  FCount = 0;
+}
+
+TLivePage::TLivePage(uint16_t PageSize, uint16_t ItemSize) {
+  if (ItemSize > PageSize) {
+    MessageDlg("Quorin Error: Too small PageSize");
+  } else {
+    RequestBlock(PageSize);
+  }
+  FCapacity = ItemSize > PageSize ? 0 : uint16_t(PageSize / ItemSize);
+  FItemSize = ItemSize;
+}
+
+TDeadPage::TDeadPage(uint16_t PageSize) {
+  if (PageSize < sizeof(void*)) {
+    MessageDlg("Quorin Error: Too small PageSize");
+    return;
+  }
+  RequestBlock(PageSize);
+  FCapacity = uint16_t(PageSize / sizeof(void*));
+  FItemSize = uint16_t(sizeof(void*));
+}
+
+TMemoManager::TMemoManager(uint16_t PageSize, uint16_t ItemSize)
+    : FPageSize(PageSize), FItemSize(ItemSize == 0 ? 1 : ItemSize) {}
+
+TMemoManager::~TMemoManager() {
+  // Live pages first, then dead pages, each in creation order.
+  FLivePages.clear();
+  FDeadPages.clear();
+}
+
+void* TMemoManager::Carve() {
+  if (FLivePages.empty() || FLivePages.back()->isFull()) {
+    auto Page = std::make_unique<TLivePage>(FPageSize, FItemSize);
+    if (!Page->HasMemory()) return nullptr;
+    FLivePages.push_back(std::move(Page));
+  }
+  ++FItemCount;
+  return FLivePages.back()->Add();
+}
+
+void* TMemoManager::Take(bool& Fresh) {
+  // Freed records are reused first, except before the first live page exists.
+  if (FDeadTop > 0 && !FLivePages.empty()) {
+    TDeadPage& Top = *FDeadPages[std::size_t(FDeadTop - 1)];
+    void* Item = Top.TakeLast();
+    if (Top.IsEmpty()) --FDeadTop;
+    UnpoisonRecord(Item, FItemSize);
+    Fresh = false;
+    return Item;
+  }
+  Fresh = true;
+  return Carve();
+}
+
+void* TMemoManager::Add() {
+  bool Fresh;
+  return Take(Fresh);
+}
+
+void TMemoManager::Delete(void* Item) {
+  if (FDeadTop > 0) {
+    TDeadPage& Top = *FDeadPages[std::size_t(FDeadTop - 1)];
+    if (Top.Add(Item)) {
+      PoisonRecord(Item, FItemSize);
+      return;
+    }
+  }
+  PushSlow(Item);
+}
+
+// Delete when the top dead page is full or no page holds a pointer: reuse a
+// kept empty page, else make a new one.
+void TMemoManager::PushSlow(void* Item) {
+  if (std::size_t(FDeadTop) < FDeadPages.size()) {
+    ++FDeadTop;
+    FDeadPages[std::size_t(FDeadTop - 1)]->Add(Item);
+    PoisonRecord(Item, FItemSize);
+    return;
+  }
+  auto Page = std::make_unique<TDeadPage>(FPageSize);
+  if (!Page->HasMemory() || Page->Capacity() == 0) {
+    // No block for the page: the failure has been reported and the run
+    // stopped. The page is discarded and the record is dropped from reuse;
+    // nothing is written through a missing block.
+    return;
+  }
+  Page->Add(Item);
+  PoisonRecord(Item, FItemSize);
+  FDeadPages.push_back(std::move(Page));
+  FDeadTop = int32_t(FDeadPages.size());
+}
+
+TTransManager::TTransManager(uint16_t PageSize, uint16_t ItemSize)
+    : TMemoManager(PageSize, ItemSize) {}
+
+void* TTransManager::Add() {
+  bool Fresh;
+  void* Item = Take(Fresh);
+  if (Item) FNewItem = Fresh;
+  return Item;
+}
+
+} // namespace quorin
