@@ -1,0 +1,107 @@
+// The hold model on the future events list: fill it with N pending
+// activations, then each step take the earliest and insert one new activation
+// an exponential delay after it. The peer is std::priority_queue of
+// (time, insertion number) doing the same work in the same run, with the same
+// stream of delays, so both hold the same times at every step.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <queue>
+#include <string>
+#include <vector>
+
+#include "quorin/blocks.h"
+#include "quorin/framework.h"
+#include "quorin/future.h"
+#include "ratio_reporter.h"
+
+namespace {
+
+constexpr uint16_t PageSize = 1024; // the model's default page size
+
+// Exponential delays of mean 1 from a Lehmer generator with a fixed seed.
+class TExpStream {
+public:
+  double Next() {
+    FState = (950706376LL * FState) % 2147483647LL;
+    return -std::log(double(FState) / 2147483647.0);
+  }
+
+private:
+  int64_t FState = 1000000000;
+};
+
+void BM_FutureHold(benchmark::State& State) {
+  const auto N = State.range(0);
+  quorin::GlobalHeap = quorin::HeapCreate(0, 2048, 128u << 20);
+  quorin::FSysTime = 0.0;
+  {
+    quorin::TScheduler Agg(nullptr);
+    Agg.SetName("Hold");
+    quorin::TFutureManager List(PageSize);
+    TExpStream Delays;
+    for (int64_t i = 0; i < N; ++i) List.Insert(Delays.Next(), &Agg, nullptr);
+    quorin::TAggregate* A = nullptr;
+    quorin::TTransaction* T = nullptr;
+    for (auto _ : State) {
+      List.TakeNext(A, T);
+      benchmark::DoNotOptimize(A);
+      List.Insert(Delays.Next(), &Agg, nullptr);
+    }
+    if (List.Count() != N) State.SkipWithError("the list lost activations");
+  }
+  quorin::HeapDestroy(quorin::GlobalHeap);
+  quorin::GlobalHeap = nullptr;
+  quorin::FSysTime = 0.0;
+  State.SetItemsProcessed(State.iterations());
+}
+
+struct TEvent {
+  double Time;
+  int64_t ID;
+  // Later events compare greater, so std::greater gives the earliest on top.
+  bool operator>(const TEvent& Other) const {
+    return Time > Other.Time || (Time == Other.Time && ID > Other.ID);
+  }
+};
+
+void BM_PriorityQueueHold(benchmark::State& State) {
+  const auto N = State.range(0);
+  std::priority_queue<TEvent, std::vector<TEvent>, std::greater<TEvent>> Queue;
+  TExpStream Delays;
+  int64_t NextID = 0;
+  double Clock = 0.0;
+  for (int64_t i = 0; i < N; ++i) Queue.push({Clock + Delays.Next(), NextID++});
+  for (auto _ : State) {
+    Clock = Queue.top().Time;
+    Queue.pop();
+    benchmark::DoNotOptimize(Clock);
+    Queue.push({Clock + Delays.Next(), NextID++});
+  }
+  State.SetItemsProcessed(State.iterations());
+}
+
+const std::vector<int64_t> Sizes = {10, 1000, 100000};
+
+BENCHMARK(BM_FutureHold)->ArgsProduct({Sizes})->ArgNames({"N"});
+BENCHMARK(BM_PriorityQueueHold)->ArgsProduct({Sizes})->ArgNames({"N"});
+
+} // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  quorin::bench::TRatioReporter Reporter;
+  benchmark::RunSpecifiedBenchmarks(&Reporter);
+  benchmark::Shutdown();
+
+  std::printf("\nTime per hold step, ratio future events list / priority_queue (below 1: list faster)\n");
+  for (int64_t N : Sizes) {
+    const std::string Args = "N:" + std::to_string(N);
+    Reporter.PrintRatio(Args, "BM_FutureHold", "BM_PriorityQueueHold", Args);
+  }
+  return 0;
+}

@@ -1,0 +1,50 @@
+// The M/M/1 model shared by the whole-model comparison programs.
+//
+// Arrivals at rate 1 (exponential interarrival times of mean 1), one server
+// with exponential service times of mean 0.8, first come first served. All
+// times come from one Lehmer stream, x <- 950706376 * x mod (2^31 - 1) from
+// the seed 1000000000, u = x / (2^31 - 1), exponential = -mean * ln(u).
+//
+// Order of draws, the same in every implementation so that they follow the
+// same sample path:
+//   1. at the start, the first interarrival time;
+//   2. at each arrival, first the next interarrival time, then, when the
+//      server is idle, the service time of the customer who just arrived;
+//   3. at each departure, the service time of the next waiting customer, if
+//      one waits.
+// The run ends at the departure of the N-th customer.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+namespace quorin::bench {
+
+constexpr double MeanInterarrival = 1.0;
+constexpr double MeanService = 0.8;
+
+class TLehmer {
+public:
+  double Uniform() {
+    FState = (950706376LL * FState) % 2147483647LL;
+    return double(FState) / 2147483647.0;
+  }
+  double Exponential(double Mean) { return -Mean * std::log(Uniform()); }
+
+private:
+  int64_t FState = 1000000000;
+};
+
+struct TRunResult {
+  int64_t Customers = 0;  // customers that left the system
+  double Seconds = 0.0;   // wall time of the run
+  double MeanWait = 0.0;  // mean wait in queue of the customers who began service
+  double Utilisation = 0.0; // share of model time the server was busy
+  double EndTime = 0.0;   // model time at the end of the run
+};
+
+// The hand-written event loop: a binary heap of events and a FIFO of waiting
+// customers, no library.
+TRunResult RunHandLoop(int64_t N);
+
+} // namespace quorin::bench
