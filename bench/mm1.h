@@ -47,4 +47,7 @@ struct TRunResult {
 // customers, no library.
 TRunResult RunHandLoop(int64_t N);
 
+// The same model through Quorin blocks (generator, queue, server, terminator).
+TRunResult RunQuorin(int64_t N);
+
 } // namespace quorin::bench
