@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <utility>
+
+#include "test_blocks.h"
+
+using namespace quorin;
+
+namespace {
+
+// A future events list over its own heap, with no model around it.
+class FutureList : public testing::Test {
+protected:
+  void SetUp() override {
+    GlobalHeap = HeapCreate(0, 2048, 64u << 20);
+    FSysTime = 0.0;
+    List = new TFutureManager(1024);
+    A.SetName("Server1");
+  }
+  void TearDown() override {
+    delete List;
+    HeapDestroy(GlobalHeap);
+    GlobalHeap = nullptr;
+    FSysTime = 0.0;
+  }
+  TAggregate* Take() {
+    TAggregate* Agg = nullptr;
+    TTransaction* T = nullptr;
+    List->TakeNext(Agg, T);
+    return Agg;
+  }
+  TFutureManager* List = nullptr;
+  TScheduler A{nullptr}, B{nullptr}, C{nullptr};
+  test::TMessageCapture Capture;
+};
+
+TEST_F(FutureList, LevelsFollowTheSeededGenerator) {
+  EXPECT_EQ(List->Seed(), 1000000000);
+  List->FRand();
+  EXPECT_EQ(List->Seed(), 227605715);
+  List->FRand();
+  EXPECT_EQ(List->Seed(), 1231612174);
+  List->FRand();
+  EXPECT_EQ(List->Seed(), 1600820337);
+
+  TFutureManager Fresh(1024);
+  std::vector<int32_t> Levels;
+  for (int i = 0; i < 12; ++i) Levels.push_back(Fresh.RandomLevel());
+  EXPECT_EQ(Levels, (std::vector<int32_t>{2, 1, 2, 2, 2, 1, 2, 3, 4, 2, 1, 3}));
+}
+
+TEST_F(FutureList, FirstInsertMakesOneLevelWithSentinels) {
+  List->Insert(5.0, &A, nullptr);
+  EXPECT_EQ(List->Level(), 1);
+  EXPECT_EQ(List->TotalItemCount(), 3);
+  EXPECT_EQ(List->Count(), 1);
+}
+
+TEST_F(FutureList, EqualTimesComeOutFirstInFirstOut) {
+  // Twelve activations at one time get levels 2,1,2,2,2,1,2,3,4,2,1,3;
+  // zero delays are ordered after everything already due at that time.
+  std::vector<TScheduler*> Aggs;
+  for (int i = 0; i < 12; ++i) Aggs.push_back(new TScheduler(nullptr));
+  for (int i = 0; i < 12; ++i) List->Insert(1.0, Aggs[std::size_t(i)], nullptr);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(Take(), Aggs[std::size_t(i)]) << i;
+  EXPECT_EQ(FSysTime, 1.0);
+  List->Insert(0.0, &A, nullptr);
+  List->Insert(0.0, &B, nullptr);
+  EXPECT_EQ(Take(), &A);
+  EXPECT_EQ(Take(), &B);
+  for (TScheduler* S : Aggs) delete S;
+}
+
+TEST_F(FutureList, RefusesNegativeAndTooLateTimes) {
+  FSysTime = 2.0;
+  List->Insert(-0.5, &A, nullptr);
+  List->Insert(std::nan(""), &A, nullptr);
+  List->Insert(1e10 - 2.0, &A, nullptr);
+  List->Insert(1e10 - 2.5, &B, nullptr); // below the limit: accepted
+  EXPECT_EQ(Capture.Messages,
+            (std::vector<std::string>{
+                "Quorin Error: Negative activation time is ordered by Server1 at model time 2.0000000",
+                "Quorin Error: Negative activation time is ordered by Server1 at model time 2.0000000",
+                "Quorin Error: Value of activation time is limited by 10000000000.0"}));
+  EXPECT_EQ(List->Count(), 1);
+  EXPECT_EQ(List->TotalItemCount(), 3); // one activation and two sentinels
+}
+
+TEST_F(FutureList, CancelledEntryMovesTheClockOnly) {
+  List->Insert(3.0, &A, nullptr);
+  List->Insert(4.0, &B, nullptr);
+  TTransaction Trans; // the list only links it through FEvent
+  TTransaction* T = nullptr;
+  TAggregate* Agg = &C;
+  List->Insert(1.0, &C, &Trans);
+  ASSERT_NE(Trans.FEvent, nullptr);
+  Trans.CancelEvent();
+  List->TakeNext(Agg, T);
+  EXPECT_EQ(Agg, nullptr);
+  EXPECT_EQ(FSysTime, 1.0);
+  EXPECT_EQ(Take(), &A);
+  EXPECT_EQ(FSysTime, 3.0);
+}
+
+TEST_F(FutureList, EmptyListAnswersNullsAndKeepsTheClock) {
+  FSysTime = 7.0;
+  TAggregate* Agg = &A;
+  TTransaction* T = reinterpret_cast<TTransaction*>(&B);
+  List->TakeNext(Agg, T);
+  EXPECT_EQ(Agg, nullptr);
+  EXPECT_EQ(T, nullptr);
+  EXPECT_EQ(FSysTime, 7.0);
+
+  List->Insert(1.0, &A, nullptr); // levels drawn: 2, 1, 2, then 2
+  List->Insert(2.0, &B, nullptr);
+  List->Insert(3.0, &C, nullptr);
+  EXPECT_EQ(Take(), &A);
+  EXPECT_EQ(Take(), &B);
+  EXPECT_EQ(Take(), &C);
+  const int32_t Levels = List->Level();
+  const int32_t Records = List->TotalItemCount();
+  List->Insert(1.0, &C, nullptr);
+  EXPECT_EQ(List->Level(), Levels); // levels and their sentinels stay
+  EXPECT_EQ(List->TotalItemCount(), Records); // the node given back last is reused
+}
+
+// Random inserts, cancellations and takes, checked after every step against
+// a plain ordered map keyed by (time, insertion number).
+TEST_F(FutureList, MatchesAReferenceOrderUnderRandomOperations) {
+  std::mt19937_64 Rng(12345);
+  std::vector<TScheduler*> Aggs;
+  for (int i = 0; i < 64; ++i) Aggs.push_back(new TScheduler(nullptr));
+  std::map<std::pair<double, int64_t>, TAggregate*> Reference;
+  int64_t Seq = 0;
+  for (int Step = 0; Step < 20000; ++Step) {
+    const auto Choice = Rng() % 10;
+    if (Choice < 6 || Reference.empty()) {
+      // Coarse times give many ties.
+      const double Delay = double(Rng() % 50) * 0.5;
+      TScheduler* Agg = Aggs[Rng() % Aggs.size()];
+      List->Insert(Delay, Agg, nullptr);
+      Reference.emplace(std::make_pair(FSysTime + Delay, Seq++), Agg);
+    } else {
+      TAggregate* Agg = nullptr;
+      TTransaction* T = nullptr;
+      List->TakeNext(Agg, T);
+      auto First = Reference.begin();
+      ASSERT_EQ(FSysTime, First->first.first) << "step " << Step;
+      ASSERT_EQ(Agg, First->second) << "step " << Step;
+      Reference.erase(First);
+    }
+    ASSERT_EQ(List->Count(), int32_t(Reference.size()));
+  }
+  for (TScheduler* S : Aggs) delete S;
+}
+
+} // namespace
