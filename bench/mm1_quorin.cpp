@@ -7,7 +7,10 @@
 #include <cstdint>
 
 #include "mm1.h"
-#include "quorin/quorin.h"
+#include "quorin/blocks/gate.h"
+#include "quorin/blocks/generator.h"
+#include "quorin/blocks/queue.h"
+#include "quorin/blocks/server.h"
 
 namespace quorin::bench {
 
