@@ -6,3 +6,4 @@
 #include "quorin/framework.h"
 #include "quorin/future.h"
 #include "quorin/memoman.h"
+#include "quorin/statsim.h"
