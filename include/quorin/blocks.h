@@ -2,3 +2,7 @@
 #pragma once
 
 #include "quorin/blocks/kernel.h"
+#include "quorin/blocks/proqueue.h"
+#include "quorin/blocks/generator.h"
+#include "quorin/blocks/gate.h"
+#include "quorin/blocks/queue.h"

@@ -1,0 +1,39 @@
+// The source block: each ordered activation creates one transaction.
+#pragma once
+
+#include <cstdint>
+
+#include "quorin/blocks/kernel.h"
+
+namespace quorin {
+
+// Creates one transaction per activation (ordered with NextTime, the first
+// from OnBeforeTimeGoOn) and offers it until its OnRouting handler passes it
+// on. Never receives a transaction. Measures the intervals between successive
+// departures (not creations) in 80-bit precision.
+class TGenerator : public TBlock {
+public:
+  explicit TGenerator(TComponent* AOwner);
+
+  void Activate(TTransaction* Trans) override;
+  void FirstInit() override;
+  void Reset() override;
+  void ExitFromBlock() override;
+  void ClearStatistics() override;
+
+  // Mean and population deviation of the intervals between departures; 0
+  // until there are two departures.
+  long double AverageTime() const;
+  long double DeviationTime() const;
+
+  TOnAfterGeneration OnAfterGeneration;
+  TBeforeTimeGoOnEvent OnBeforeTimeGoOn;
+  TOnExitFromBlock OnExit;
+
+protected:
+  long double FSumInterval = 0;
+  long double FSumSqrInterval = 0;
+  double FLastExitTime = 0.0;
+};
+
+} // namespace quorin

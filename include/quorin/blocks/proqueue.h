@@ -1,0 +1,59 @@
+// Statistics of a block that holds transactions over model time.
+#pragma once
+
+#include <cstdint>
+
+#include "quorin/blocks/kernel.h"
+
+namespace quorin {
+
+// Population deviation from a sum, a sum of squares and a count: 0 for a
+// count of 1 or less, and 0 when rounding makes the variance come out
+// slightly negative (equal values), instead of the square root of it.
+long double PopulationDeviation(long double Sum, long double SumSqr, int32_t N);
+
+// The statistics base of every holding block: residence times of the
+// transactions that left, the time-weighted content, the busy share, the
+// greatest content and counts of special entries and exits. Descendants call
+// EnterStat once per entry (before Count includes the transaction) and
+// ExitStat once per counted exit (while Count still includes it); every
+// statistic reads the content through the virtual Count, so a descendant's
+// own notion of content is what is measured. All accumulators are 80-bit.
+class TProQueue : public TBlock {
+public:
+  using TBlock::TBlock;
+
+  void ClearStatistics() override;
+  // Content update, then stamps Trans's entry time and counts the entry.
+  virtual void EnterStat(TTransaction* Trans);
+  // Content update, then adds Trans's residence time and counts the exit.
+  virtual void ExitStat(TTransaction* Trans);
+
+  long double AverageTime();
+  long double DeviationTime();
+  long double SAverageTime();
+  long double SDeviationTime();
+  long double AverageCount();
+  long double Usage();
+  int32_t MaxCount();
+  int32_t ZeroEntries() const { return FZeroEntries; }
+  int32_t PreemptExits() const { return FPreemptExits; }
+
+protected:
+  // The common first steps of both hooks; answers the content it saw.
+  int32_t UpdateContent();
+
+  long double FSumTime = 0;
+  long double FSumSqrTime = 0;
+  long double FSumCountTime = 0;
+  long double FBusyTime = 0;
+  long double FStartTime = 0;
+  long double FLastTime = 0;
+  int32_t FMaxCount = 0;
+  int32_t FZeroEntries = 0;
+  int32_t FPreemptExits = 0;
+  int32_t FTimeLimitExits = 0;
+  int32_t FNonZeroExits = 0;
+};
+
+} // namespace quorin

@@ -1,0 +1,75 @@
+// Waiting lines: first in, first out (TQueue) and last in, first out (TStack).
+#pragma once
+
+#include <cstdint>
+
+#include "quorin/blocks/proqueue.h"
+
+namespace quorin {
+
+// Base of the blocks that keep their transactions in an intrusive doubly
+// linked list through the transactions' own FNext (toward FLast) and FPrev
+// (toward FFirst) links. Appending, prepending and unlinking are constant
+// time and allocate nothing. Invariants: FFirst->FPrev and FLast->FNext are
+// null, the list has FCount transactions, and all of them have FBlock equal
+// to this block; an empty list has FFirst, FLast null and FCount 0.
+class TQueueCustom : public TProQueue {
+public:
+  using TProQueue::TProQueue;
+
+  // Orders an activation that carries the current transaction: during
+  // OnEnter that is the entering one, so OnEnter gives it a time limit.
+  void NextTime(double Delay) override;
+  // True while Capacity is 0 (no limit) or the block has room.
+  bool IsReadyToReceive(TTransaction* Trans) override;
+
+  // Appends Trans at the end of the list.
+  virtual void AddTrans(TTransaction* Trans);
+  // Unlinks Trans from wherever it stands in the list.
+  virtual void DelTrans(TTransaction* Trans);
+
+  int32_t Capacity() const { return FCapacity; }
+  // A negative value is ignored.
+  void SetCapacity(int32_t Value) {
+    if (Value >= 0) FCapacity = Value;
+  }
+
+  TOnExitFromBlock OnExit;
+  TOnEnterToBlock OnEnter;
+
+protected:
+  TTransaction* FFirst = nullptr;
+  TTransaction* FLast = nullptr;
+  int32_t FCapacity = 0;
+};
+
+// Transactions wait in order of arrival; the first is offered to OnRouting
+// for as long as the queue is not empty (the queue stays in the current
+// events chain meanwhile). A time limit set with NextTime from OnEnter that
+// runs out while the transaction still waits fires OnTimeFinish, which may
+// pass the transaction on; otherwise it is destroyed uncounted by Exits.
+class TQueue : public TQueueCustom {
+public:
+  explicit TQueue(TComponent* AOwner);
+
+  void Activate(TTransaction* Trans) override;
+  void Reset() override;
+  void ExitFromBlock() override;
+  void EnterToBlock(TTransaction* Trans) override;
+  int32_t Count() override { return FCount; }
+
+  int32_t TimeLimitExits() const { return FTimeLimitExits; }
+
+  TOnTimeFinish OnTimeFinish;
+};
+
+// A TQueue that offers the newest transaction first.
+class TStack : public TQueue {
+public:
+  using TQueue::TQueue;
+
+  // Inserts Trans at the front of the list.
+  void AddTrans(TTransaction* Trans) override;
+};
+
+} // namespace quorin

@@ -1,0 +1,66 @@
+#include "quorin/blocks/generator.h"
+
+#include "quorin/blocks/proqueue.h"
+
+namespace quorin {
+
+TGenerator::TGenerator(TComponent* AOwner) : TBlock(AOwner) {
+  FReadyToReceive = false;
+  FHasTransaction = false;
+}
+
+void TGenerator::FirstInit() {
+  if (OnBeforeTimeGoOn) OnBeforeTimeGoOn(this);
+}
+
+void TGenerator::Activate(TTransaction*) {
+  TTransaction* T = MakeTransaction();
+  // Without a new record the transaction on offer, if any, stays on offer:
+  // dropping it would lose it and leave the block offering nothing.
+  if (!T) return;
+  // A generation that falls due while an earlier transaction still waits
+  // replaces it; the replaced one goes back to the pool rather than being
+  // lost. It is freed only now, so the new transaction never reuses it.
+  if (FHasTransaction && FTransaction) DestroyTransaction(FTransaction);
+  FTransaction = T;
+  FHasTransaction = true;
+  if (OnAfterGeneration) OnAfterGeneration(this, T);
+  if (CurrentManager) CurrentManager->Add(this);
+}
+
+void TGenerator::ExitFromBlock() {
+  if (OnExit) OnExit(this, FTransaction);
+  FHasTransaction = false;
+  const long double Dt = static_cast<long double>(FSysTime) - FLastExitTime;
+  // The first departure after a clearing opens the first interval only.
+  if (FExits > 0) {
+    FSumInterval += Dt;
+    FSumSqrInterval += Dt * Dt;
+  }
+  ++FExits;
+  FLastExitTime = FSysTime;
+  FTransaction = nullptr;
+}
+
+void TGenerator::ClearStatistics() {
+  TBlock::ClearStatistics();
+  FSumInterval = 0;
+  FSumSqrInterval = 0;
+  FLastExitTime = FSysTime;
+}
+
+void TGenerator::Reset() {
+  TBlock::Reset();
+  FReadyToReceive = false;
+  FHasTransaction = false;
+}
+
+long double TGenerator::AverageTime() const {
+  return FExits > 1 ? FSumInterval / (FExits - 1) : 0;
+}
+
+long double TGenerator::DeviationTime() const {
+  return PopulationDeviation(FSumInterval, FSumSqrInterval, FExits - 1);
+}
+
+} // namespace quorin

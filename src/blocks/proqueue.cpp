@@ -1,0 +1,87 @@
+#include "quorin/blocks/proqueue.h"
+
+#include <cmath>
+
+namespace quorin {
+
+long double PopulationDeviation(long double Sum, long double SumSqr, int32_t N) {
+  if (N <= 1) return 0;
+  const long double Mean = Sum / N;
+  const long double Variance = SumSqr / N - Mean * Mean;
+  return Variance > 0 ? std::sqrt(Variance) : 0;
+}
+
+int32_t TProQueue::UpdateContent() {
+  const long double Now = FSysTime;
+  const long double Dt = Now - FLastTime;
+  const int32_t C = Count();
+  FSumCountTime += C * Dt;
+  if (C > 0) FBusyTime += Dt;
+  if (C > FMaxCount) FMaxCount = C;
+  FLastTime = Now;
+  return C;
+}
+
+void TProQueue::EnterStat(TTransaction* Trans) {
+  if (UpdateContent() <= 0) ++FZeroEntries;
+  Trans->FEnterTime = FSysTime;
+  ++FEntries;
+}
+
+void TProQueue::ExitStat(TTransaction* Trans) {
+  UpdateContent();
+  const long double R = static_cast<long double>(FSysTime) - Trans->FEnterTime;
+  FSumTime += R;
+  FSumSqrTime += R * R;
+  if (R > 0) ++FNonZeroExits;
+  ++FExits;
+}
+
+void TProQueue::ClearStatistics() {
+  TBlock::ClearStatistics();
+  FSumTime = 0;
+  FSumSqrTime = 0;
+  FSumCountTime = 0;
+  FBusyTime = 0;
+  FStartTime = FSysTime;
+  FLastTime = FSysTime;
+  FMaxCount = 0;
+  FZeroEntries = 0;
+  FNonZeroExits = 0;
+  FPreemptExits = 0;
+  FTimeLimitExits = 0;
+}
+
+long double TProQueue::AverageTime() { return FExits > 0 ? FSumTime / FExits : 0; }
+
+long double TProQueue::DeviationTime() { return PopulationDeviation(FSumTime, FSumSqrTime, FExits); }
+
+long double TProQueue::SAverageTime() { return FNonZeroExits > 0 ? FSumTime / FNonZeroExits : 0; }
+
+long double TProQueue::SDeviationTime() {
+  return PopulationDeviation(FSumTime, FSumSqrTime, FNonZeroExits);
+}
+
+// The two time-weighted measures count the span since the last update with
+// the present content and change no field, so asking twice gives one answer.
+long double TProQueue::AverageCount() {
+  const long double Now = FSysTime;
+  const long double Elapsed = Now - FStartTime;
+  if (!(Elapsed > 0)) return 0;
+  return (FSumCountTime + Count() * (Now - FLastTime)) / Elapsed;
+}
+
+long double TProQueue::Usage() {
+  const long double Now = FSysTime;
+  const long double Elapsed = Now - FStartTime;
+  if (!(Elapsed > 0)) return 0;
+  const long double Open = Count() > 0 ? Now - FLastTime : 0;
+  return (FBusyTime + Open) / Elapsed;
+}
+
+int32_t TProQueue::MaxCount() {
+  const int32_t C = Count();
+  return C > FMaxCount ? C : FMaxCount;
+}
+
+} // namespace quorin

@@ -1,0 +1,122 @@
+#include "quorin/blocks/queue.h"
+
+namespace quorin {
+
+void TQueueCustom::NextTime(double Delay) {
+  // A transaction has one limit at a time: only one pending activation can
+  // be remembered in FEvent and cancelled on exit, so an earlier one would
+  // stay in the list unseen and could later fire for a destroyed record.
+  // The later call therefore replaces the earlier limit.
+  if (FTransaction) FTransaction->CancelEvent();
+  FOrderNextTime(Delay, FTransaction);
+}
+
+bool TQueueCustom::IsReadyToReceive(TTransaction*) {
+  return FCapacity == 0 || Count() < FCapacity;
+}
+
+void TQueueCustom::AddTrans(TTransaction* Trans) {
+  Trans->FNext = nullptr;
+  if (FCount == 0) {
+    Trans->FPrev = nullptr;
+    FFirst = Trans;
+  } else {
+    Trans->FPrev = FLast;
+    FLast->FNext = Trans;
+  }
+  FLast = Trans;
+  ++FCount;
+}
+
+void TQueueCustom::DelTrans(TTransaction* Trans) {
+  if (FCount == 1) {
+    FFirst = nullptr;
+    FLast = nullptr;
+  } else if (Trans == FFirst) {
+    FFirst = Trans->FNext;
+    FFirst->FPrev = nullptr;
+  } else if (Trans == FLast) {
+    FLast = Trans->FPrev;
+    FLast->FNext = nullptr;
+  } else {
+    Trans->FPrev->FNext = Trans->FNext;
+    Trans->FNext->FPrev = Trans->FPrev;
+  }
+  Trans->FNext = nullptr;
+  Trans->FPrev = nullptr;
+  --FCount;
+}
+
+TQueue::TQueue(TComponent* AOwner) : TQueueCustom(AOwner) {
+  FReadyToReceive = true;
+  FHasTransaction = false;
+}
+
+void TQueue::EnterToBlock(TTransaction* Trans) {
+  TBlock::EnterToBlock(Trans);
+  FTransaction = Trans;
+  EnterStat(Trans);
+  if (OnEnter) OnEnter(this, Trans);
+  // A queue that already holds transactions is in the chain already.
+  if (FCount == 0 && CurrentManager) CurrentManager->Add(this);
+  AddTrans(Trans);
+  FTransaction = FFirst;
+  FHasTransaction = true;
+}
+
+void TQueue::ExitFromBlock() {
+  TTransaction* T = FTransaction;
+  if (OnExit) OnExit(this, T);
+  // The transaction no longer waits: its time limit must not fire.
+  T->CancelEvent();
+  ExitStat(T);
+  DelTrans(T);
+  if (FCount <= 0) {
+    FTransaction = nullptr;
+    FHasTransaction = false;
+  } else {
+    FTransaction = FFirst;
+  }
+}
+
+void TQueue::Activate(TTransaction* Trans) {
+  // An activation ordered while the queue was empty carries no transaction,
+  // and one whose transaction has left concerns this queue no more.
+  if (!Trans || Trans->FBlock != this) return;
+  ++FTimeLimitExits;
+  if (!RouteThrough(OnTimeFinish, Trans, false)) {
+    // Not passed on: destroyed here, seen by neither OnExit nor ExitStat.
+    DelTrans(Trans);
+    DestroyTransaction(Trans);
+  }
+  if (FCount <= 0) {
+    FTransaction = nullptr;
+    FHasTransaction = false;
+  } else {
+    FTransaction = FFirst;
+  }
+}
+
+void TQueue::Reset() {
+  TBlock::Reset();
+  // The transactions are not destroyed: the model discards the whole pool.
+  FFirst = nullptr;
+  FLast = nullptr;
+  FHasTransaction = false;
+  FReadyToReceive = true;
+}
+
+void TStack::AddTrans(TTransaction* Trans) {
+  Trans->FPrev = nullptr;
+  if (FCount == 0) {
+    Trans->FNext = nullptr;
+    FLast = Trans;
+  } else {
+    Trans->FNext = FFirst;
+    FFirst->FPrev = Trans;
+  }
+  FFirst = Trans;
+  ++FCount;
+}
+
+} // namespace quorin
