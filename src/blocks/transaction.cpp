@@ -8,6 +8,9 @@ namespace {
 // The number operator new gives the record it hands out; the constructor,
 // which runs right after it, copies it into FTransID.
 int32_t NewTransID = 0;
+// The number of the transaction destroyed last; operator delete, which runs
+// right after the destructor, gives it to the record's rebuilt object.
+int32_t DestroyedTransID = 0;
 
 TTransaction* ConstructBase(void* Memory) { return ::new (Memory) TTransaction; }
 } // namespace
@@ -16,6 +19,8 @@ TTransactionClass DefaultTransactionClass() { return {sizeof(TTransaction), &Con
 TTransactionClass TransactionClass = DefaultTransactionClass();
 
 TTransaction::TTransaction() : FTransID(NewTransID) {}
+
+TTransaction::~TTransaction() { DestroyedTransID = FTransID; }
 
 void* TTransaction::operator new(std::size_t Size) noexcept {
   if (!TransManager) return nullptr;
@@ -36,9 +41,8 @@ void TTransaction::operator delete(void* Memory) noexcept {
   // The destructor has run, so the record is no longer an object. A
   // generator may hand a freed record out again without constructing it, so
   // rebuild it here as the model's transaction class, keeping its number.
-  const int32_t ID = static_cast<TTransaction*>(Memory)->FTransID;
   std::memset(Memory, 0, TransManager->ItemSize());
-  NewTransID = ID;
+  NewTransID = DestroyedTransID;
   if (TransactionClass.Size <= TransManager->ItemSize()) {
     TransactionClass.Construct(Memory);
   } else {

@@ -48,6 +48,7 @@ TEST(Transaction, ReusedRecordKeepsNumberAndFieldsButNotPriority) {
   TLine M(2);
   M.Model->SetTransactionClass<TCustomer>();
   std::vector<TTransaction*> Made;
+  TCustomer Seen; // what the second transaction looked like on arrival
   M.Source->OnRouting = [&](TBlock* Sender, TTransaction* T) {
     Made.push_back(T);
     auto* C = dynamic_cast<TCustomer*>(T);
@@ -57,18 +58,22 @@ TEST(Transaction, ReusedRecordKeepsNumberAndFieldsButNotPriority) {
       C->SetPrty(9);
       C->SetPreempt();
       C->FEnterTime = 5;
+    } else {
+      Seen.Budget = C->Budget;
+      Seen.FEnterTime = C->FEnterTime;
+      Seen.FPrty = C->GetPrty();
+      Seen.FPreempt = C->IsPreempt();
     }
     Sender->PassTo(M.Sink); // destroyed at once: the next one reuses the record
   };
   M.Model->Simulate(10);
   ASSERT_EQ(Made.size(), 2u);
   EXPECT_EQ(Made[0], Made[1]);
-  auto* C = static_cast<TCustomer*>(Made[1]);
   EXPECT_EQ(M.Sink->Ids, (std::vector<int32_t>{1, 1}));
-  EXPECT_EQ(C->Budget, 42);
-  EXPECT_EQ(C->FEnterTime, 5);
-  EXPECT_EQ(C->GetPrty(), 0);
-  EXPECT_FALSE(C->IsPreempt());
+  EXPECT_EQ(Seen.Budget, 42);
+  EXPECT_EQ(Seen.FEnterTime, 5);
+  EXPECT_EQ(Seen.FPrty, 0);
+  EXPECT_FALSE(Seen.FPreempt);
   EXPECT_EQ(M.Model->TransactionCount(), 1);
 }
 

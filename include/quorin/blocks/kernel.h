@@ -52,7 +52,7 @@ inline double ModelTime() { return FSysTime; }
 class TTransaction {
 public:
   TTransaction();
-  virtual ~TTransaction() = default;
+  virtual ~TTransaction();
   TTransaction(const TTransaction&) = delete;
   TTransaction& operator=(const TTransaction&) = delete;
 
