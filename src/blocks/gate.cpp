@@ -24,7 +24,9 @@ TGate::TGate(TComponent* AOwner) : TBlock(AOwner) {
   FLocked = false;
 }
 
-bool TGate::IsReadyToReceive(TTransaction*) { return FReadyToReceive && !FLocked; }
+bool TGate::IsReadyToReceive(TTransaction*) {
+  return FReadyToReceive && !FLocked;
+}
 
 void TGate::EnterToBlock(TTransaction* Trans) {
   TBlock::EnterToBlock(Trans);

@@ -52,11 +52,17 @@ void TProQueue::ClearStatistics() {
   FTimeLimitExits = 0;
 }
 
-long double TProQueue::AverageTime() { return FExits > 0 ? FSumTime / FExits : 0; }
+long double TProQueue::AverageTime() {
+  return FExits > 0 ? FSumTime / FExits : 0;
+}
 
-long double TProQueue::DeviationTime() { return PopulationDeviation(FSumTime, FSumSqrTime, FExits); }
+long double TProQueue::DeviationTime() {
+  return PopulationDeviation(FSumTime, FSumSqrTime, FExits);
+}
 
-long double TProQueue::SAverageTime() { return FNonZeroExits > 0 ? FSumTime / FNonZeroExits : 0; }
+long double TProQueue::SAverageTime() {
+  return FNonZeroExits > 0 ? FSumTime / FNonZeroExits : 0;
+}
 
 long double TProQueue::SDeviationTime() {
   return PopulationDeviation(FSumTime, FSumSqrTime, FNonZeroExits);

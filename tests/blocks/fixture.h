@@ -18,7 +18,8 @@ namespace quorin::test {
 class TMessageGuard {
 public:
   TMessageGuard()
-      : FPrevious(SetMessageHandler([this](const std::string& Text) { Messages.push_back(Text); })) {}
+      : FPrevious(
+            SetMessageHandler([this](const std::string& Text) { Messages.push_back(Text); })) {}
   ~TMessageGuard() { SetMessageHandler(std::move(FPrevious)); }
   TMessageGuard(const TMessageGuard&) = delete;
   TMessageGuard& operator=(const TMessageGuard&) = delete;
@@ -37,7 +38,8 @@ class BlockTest : public ::testing::Test {
 protected:
   // No test expects a message unless it clears the ones it expected.
   void TearDown() override {
-    for (const std::string& Text : Guard.Messages) ADD_FAILURE() << "message: " << Text;
+    for (const std::string& Text : Guard.Messages)
+      ADD_FAILURE() << "message: " << Text;
   }
 
   // A component of class T owned by the form, named Name.
@@ -60,7 +62,8 @@ protected:
   TScheduler* At(std::vector<double> Times, std::function<void()> Action) {
     auto* S = Make<TScheduler>("Sched" + std::to_string(Form->ComponentCount()));
     S->OnBeforeTimeGoOn = [Times](TAggregate* Self) {
-      for (double T : Times) Self->NextTime(T);
+      for (double T : Times)
+        Self->NextTime(T);
     };
     S->OnPlanned = [Action](TAggregate*) { Action(); };
     return S;

@@ -33,11 +33,10 @@ TEST_F(BlockTest, GeneratorQueueGateTerminator) {
   Model->Simulate(20);
 
   const TLog Expected = {
-      {0, "Gen", 1, "gen"},  {2, "Gen", 2, "gen"},  {4, "Gen", 3, "gen"},
-      {6, "Gen", 4, "gen"},  {6, "Q", 1, "exit"},   {6, "Term", 1, "end"},
-      {6, "Q", 2, "exit"},   {6, "Term", 2, "end"}, {6, "Q", 3, "exit"},
-      {6, "Term", 3, "end"}, {6, "Q", 4, "exit"},   {6, "Term", 4, "end"},
-      {8, "Gen", 4, "gen"},  {8, "Q", 4, "exit"},   {8, "Term", 4, "end"},
+      {0, "Gen", 1, "gen"}, {2, "Gen", 2, "gen"},  {4, "Gen", 3, "gen"},  {6, "Gen", 4, "gen"},
+      {6, "Q", 1, "exit"},  {6, "Term", 1, "end"}, {6, "Q", 2, "exit"},   {6, "Term", 2, "end"},
+      {6, "Q", 3, "exit"},  {6, "Term", 3, "end"}, {6, "Q", 4, "exit"},   {6, "Term", 4, "end"},
+      {8, "Gen", 4, "gen"}, {8, "Q", 4, "exit"},   {8, "Term", 4, "end"},
   };
   EXPECT_EQ(Log, Expected);
   ASSERT_EQ(FSysTime, 10);

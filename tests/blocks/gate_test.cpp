@@ -9,7 +9,8 @@ protected:
   // routes to the gate, the gate to the terminator.
   void SetUp() override {
     Gen->OnBeforeTimeGoOn = [this](TAggregate*) {
-      for (double T : Times) Gen->NextTime(T);
+      for (double T : Times)
+        Gen->NextTime(T);
     };
     Gen->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Q); };
     Q->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Gate); };
@@ -130,10 +131,15 @@ TEST_F(GateTest, BlockedSenderPassesInTheFirstScanAfterUnlock) {
   Model->Simulate(100);
   const TLog Expected = {
       // First scan: Q, then Opener (its own transaction), then the gate.
-      {5, "Q", 1, "exit"},     {5, "Gate", 1, "enter"}, {5, "Term", 3, "end"},
-      {5, "Gate", 1, "exit"},  {5, "Term", 1, "end"},
+      {5, "Q", 1, "exit"},
+      {5, "Gate", 1, "enter"},
+      {5, "Term", 3, "end"},
+      {5, "Gate", 1, "exit"},
+      {5, "Term", 1, "end"},
       // Second scan.
-      {5, "Q", 2, "exit"},     {5, "Gate", 2, "enter"}, {5, "Gate", 2, "exit"},
+      {5, "Q", 2, "exit"},
+      {5, "Gate", 2, "enter"},
+      {5, "Gate", 2, "exit"},
       {5, "Term", 2, "end"},
   };
   EXPECT_EQ(Log, Expected);

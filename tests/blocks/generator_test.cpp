@@ -11,7 +11,8 @@ protected:
   // transaction straight to a terminator.
   void SetUp() override {
     Gen->OnBeforeTimeGoOn = [this](TAggregate*) {
-      for (double T : Times) Gen->NextTime(T);
+      for (double T : Times)
+        Gen->NextTime(T);
     };
     Gen->OnAfterGeneration = Noting("gen");
     Gen->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Term); };

@@ -10,7 +10,8 @@ template <class TQ> class QueueTest : public BlockTest {
 protected:
   void SetUp() override {
     Gen->OnBeforeTimeGoOn = [this](TAggregate*) {
-      for (double T : Times) Gen->NextTime(T);
+      for (double T : Times)
+        Gen->NextTime(T);
     };
     Gen->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Q); };
     Q->OnRouting = [this](TBlock* Sender, TTransaction*) {
@@ -18,7 +19,8 @@ protected:
     };
     Q->OnExit = Noting("exit");
     Ticker->OnBeforeTimeGoOn = [this](TAggregate*) {
-      for (double T : Ticks) Ticker->NextTime(T);
+      for (double T : Ticks)
+        Ticker->NextTime(T);
     };
     Ticker->OnAfterGeneration = [this](TBlock*, TTransaction*) { ++Budget; };
     Ticker->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Term); };
@@ -171,17 +173,18 @@ TEST_F(TimeLimitTest, ExpiryInTheMiddleKeepsTheOrder) {
   EXPECT_EQ(Q->Count(), 0);
 }
 
-// A second NextTime for the same waiting transaction replaces its limit, so
-// no stale activation is left to fire for a destroyed record.
+// A second NextTime for the same waiting transaction replaces its limit. Were
+// the earlier one (at 5) left pending, it would fire after the expiry at 3
+// for a record already back in the pool.
 TEST_F(TimeLimitTest, LaterLimitReplacesTheEarlierOne) {
   Times = {0, 10};
   Q->OnEnter = [](TBlock* Sender, TTransaction*) {
-    Sender->NextTime(3);
     Sender->NextTime(5);
+    Sender->NextTime(3);
   };
   Model->Simulate(100);
-  // The arrival at 10 reuses the first record; its own limits fall at 13, 15.
-  const TLog Expected = {{5, "Q", 1, "limit"}, {15, "Q", 1, "limit"}};
+  // The arrival at 10 reuses the first record; its limit falls at 13.
+  const TLog Expected = {{3, "Q", 1, "limit"}, {13, "Q", 1, "limit"}};
   EXPECT_EQ(Log, Expected);
   EXPECT_EQ(Q->TimeLimitExits(), 2);
   EXPECT_EQ(Q->Count(), 0);
