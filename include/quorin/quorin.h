@@ -6,4 +6,5 @@
 #include "quorin/framework.h"
 #include "quorin/future.h"
 #include "quorin/memoman.h"
+#include "quorin/report.h"
 #include "quorin/statsim.h"

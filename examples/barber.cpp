@@ -1,0 +1,55 @@
+// A one-barber shop: a customer arrives every 18 +- 6 minutes (uniform) and a
+// haircut takes 16 +- 4 minutes (uniform). First one 480-minute day, then a
+// long run for the steady-state figures. Only the barber's utilisation has a
+// closed form here: mean haircut / mean interarrival = 16 / 18.
+#include <ostream>
+
+#include "models.h"
+#include "quorin/quorin.h"
+
+namespace quorin::examples {
+
+std::vector<TFigure> RunBarber(std::ostream& Out, int32_t Days) {
+  TComponent Application(nullptr);
+  auto* Form = new TComponent(&Application);
+  auto* Model = new TModel(Form);
+  auto* Arrivals = new TMultiRand(Form);
+  auto* Cuts = new TMultiRand(Form);
+  Cuts->SetSeed(555555555);
+
+  auto* Door = new TGenerator(Form);
+  auto* Chairs = new TQueue(Form);
+  auto* Barber = new TServer(Form);
+  auto* Exit = new TTerminator(Form);
+  Door->SetName("Door");
+  Chairs->SetName("Chairs");
+  Barber->SetName("Barber");
+  Exit->SetName("Exit");
+
+  Door->OnBeforeTimeGoOn = [=](TAggregate*) { Door->NextTime(Arrivals->Uniform(12, 24)); };
+  Door->OnAfterGeneration = [=](TBlock*, TTransaction*) {
+    Door->NextTime(Arrivals->Uniform(12, 24));
+  };
+  Door->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Chairs); };
+  Chairs->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Barber); };
+  Barber->OnEnter = [=](TBlock*, TTransaction*) { Barber->NextTime(Cuts->Uniform(12, 20)); };
+  Barber->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+
+  Model->Simulate(480);
+  Out << "Barber shop, one 480-minute day\n";
+  PrintReport(*Model, Out);
+
+  Model->Simulate(480.0 * (1 + Days));
+  Out << "\nBarber shop, " << Days << " more days (long run)\n";
+  PrintReport(*Model, Out);
+  std::vector<TFigure> Figures{
+      {"Barber utilisation", double(Barber->Usage()), 16.0 / 18.0},
+      {"Mean wait in chairs (min)", double(Chairs->AverageTime()), std::nullopt},
+      {"Mean customers waiting", double(Chairs->AverageCount()), std::nullopt},
+      {"Haircuts done", double(Exit->Entries()), std::nullopt},
+  };
+  PrintFigures(Figures, Out);
+  return Figures;
+}
+
+} // namespace quorin::examples

@@ -1,0 +1,59 @@
+// M/M/3 on a storage of three units: arrival rate 1, service mean 2.4
+// (offered load 2.4, utilisation 0.8). Theory (Erlang C): P(wait) 0.64719,
+// Wq 2.58876, W 4.98876.
+#include <ostream>
+
+#include "models.h"
+#include "quorin/quorin.h"
+
+namespace quorin::examples {
+
+std::vector<TFigure> RunMM3(std::ostream& Out, double EndTime) {
+  TComponent Application(nullptr);
+  auto* Form = new TComponent(&Application);
+  auto* Model = new TModel(Form);
+  auto* Arrivals = new TMultiRand(Form);
+  auto* Services = new TMultiRand(Form);
+  Arrivals->SetSeed(987654321);
+  Services->SetSeed(192837465);
+
+  auto* Door = new TGenerator(Form);
+  auto* Line = new TQueue(Form);
+  auto* Tellers = new TStorage(Form);
+  auto* Exit = new TTerminator(Form);
+  Door->SetName("Door");
+  Line->SetName("Line");
+  Tellers->SetName("Tellers");
+  Exit->SetName("Exit");
+  Tellers->SetCapacity(3);
+
+  Door->OnBeforeTimeGoOn = [=](TAggregate*) { Door->NextTime(Arrivals->Exponential(1.0)); };
+  Door->OnAfterGeneration = [=](TBlock*, TTransaction*) {
+    Door->NextTime(Arrivals->Exponential(1.0));
+  };
+  Door->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Line); };
+  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Tellers); };
+  // Every customer holds one unit for a service time of its own.
+  Tellers->OnEnter = [=](TBlock*, TTransaction*) {
+    Tellers->NextTime(Services->Exponential(2.4));
+  };
+  Tellers->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+
+  Model->Simulate(1000);
+  Model->ClearStatistics();
+  Model->Simulate(1000 + EndTime);
+
+  Out << "M/M/3 (arrival rate 1, service mean 2.4, three tellers)\n";
+  PrintReport(*Model, Out);
+  const double Wq = double(Line->AverageTime());
+  std::vector<TFigure> Figures{
+      {"Utilisation per teller", double(Tellers->AverageCount() / 3), 0.8},
+      {"P(wait)", double(Line->AverageTime() / Line->SAverageTime()), 0.64719},
+      {"Wq (mean wait in line)", Wq, 2.58876},
+      {"W (mean time in system)", Wq + double(Tellers->AverageTime()), 4.98876},
+  };
+  PrintFigures(Figures, Out);
+  return Figures;
+}
+
+} // namespace quorin::examples

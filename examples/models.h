@@ -1,0 +1,31 @@
+// The example models of the showcase. Each builds its model, runs it,
+// prints the standard report and a table of key figures with the values
+// queueing theory gives where a closed form exists, and answers the figures.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorin::examples {
+
+struct TFigure {
+  std::string Name;
+  double Simulated;
+  std::optional<double> Theory;
+};
+
+// Prints figures as an aligned table with a theory column.
+void PrintFigures(const std::vector<TFigure>& Figures, std::ostream& Out);
+
+// M/M/1: arrival rate 1, service rate 1.25, over EndTime time units.
+std::vector<TFigure> RunMM1(std::ostream& Out, double EndTime = 200000);
+// M/M/3 built on a storage of three units: arrival rate 1, service mean 2.4.
+std::vector<TFigure> RunMM3(std::ostream& Out, double EndTime = 200000);
+// A one-barber shop: arrivals every 18 +- 6 minutes, haircuts of 16 +- 4;
+// one 480-minute day, then Days more for the long-run figures.
+std::vector<TFigure> RunBarber(std::ostream& Out, int32_t Days = 1000);
+
+} // namespace quorin::examples

@@ -1,0 +1,41 @@
+// The standard report: every gathered block's counts and the statistics its
+// class keeps, as an aligned text table or as CSV.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "quorin/blocks.h"
+
+namespace quorin {
+
+// One block's line. Statistics a class does not keep are empty.
+struct TReportRow {
+  std::string Name;
+  std::string Class;
+  int32_t Count = 0;
+  int32_t Entries = 0;
+  int32_t Exits = 0;
+  std::optional<long double> MeanContent;
+  std::optional<int32_t> MaxContent;
+  std::optional<long double> Usage;
+  std::optional<long double> MeanTime;
+  std::optional<long double> SMeanTime;
+  std::optional<int32_t> ZeroEntries;
+  std::optional<int32_t> PreemptExits;
+  std::optional<int32_t> TimeLimitExits;
+  std::optional<long double> MeanInterval;
+};
+
+// The rows of the blocks the model gathered, in gathering order.
+std::vector<TReportRow> CollectReport(const TModel& Model);
+// "Model time T" and the table, columns aligned.
+void PrintReport(const TModel& Model, std::ostream& Out);
+// The same rows as CSV with a header line; numbers in full precision.
+void PrintReportCsv(const TModel& Model, std::ostream& Out);
+// A class name without its namespace, for any aggregate.
+std::string ClassNameOf(const TAggregate& Aggregate);
+
+} // namespace quorin

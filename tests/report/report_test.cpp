@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "blocks/fixture.h"
+#include "quorin/report.h"
+
+using namespace quorin;
+
+namespace {
+
+// Door makes a transaction at 1, 3, 5 and 7; Line holds each for 2 time
+// units behind a gate that a scheduler opens in between; Exit destroys them.
+class Report : public test::BlockTest {
+protected:
+  void SetUp() override {
+    auto* Door = Make<TGenerator>("Door");
+    auto* Line = Make<TQueue>("Line, main");
+    auto* Exit = Make<TTerminator>("Exit");
+    Door->OnBeforeTimeGoOn = [Door](TAggregate*) { Door->NextTime(1); };
+    Door->OnAfterGeneration = [Door](TBlock*, TTransaction*) {
+      if (FSysTime < 7) Door->NextTime(2);
+    };
+    Door->OnRouting = [Line](TBlock* S, TTransaction*) { S->PassTo(Line); };
+    Line->OnEnter = [Line](TBlock*, TTransaction*) { Line->NextTime(2); };
+    Line->OnTimeFinish = [Exit](TBlock* S, TTransaction*) { S->PassTo(Exit); };
+    Model->Simulate(100);
+  }
+};
+
+TEST_F(Report, TextTableIsAlignedWithTheClockOnTop) {
+  std::ostringstream Out;
+  PrintReport(*Model, Out);
+  const std::string Text = Out.str();
+  std::istringstream Lines(Text);
+  std::string Clock, Header, Door, Line, Exit;
+  std::getline(Lines, Clock);
+  std::getline(Lines, Header);
+  std::getline(Lines, Door);
+  std::getline(Lines, Line);
+  std::getline(Lines, Exit);
+  EXPECT_EQ(Clock, "Model time 9.0000");
+  EXPECT_EQ(Header.rfind("Block       Class", 0), 0u) << Header;
+  EXPECT_EQ(Door.rfind("Door        TGenerator", 0), 0u) << Door;
+  EXPECT_EQ(Line.rfind("Line, main  TQueue", 0), 0u) << Line;
+  // The last column of the generator is its mean interval, right-aligned.
+  EXPECT_EQ(Door.size(), Header.size());
+  EXPECT_NE(Door.find("2.0000"), std::string::npos);
+  EXPECT_NE(Line.find("2.0000"), std::string::npos); // mean residence
+}
+
+TEST_F(Report, CsvHasEveryStatisticOfTheClassAndQuotesNames) {
+  std::ostringstream Out;
+  PrintReportCsv(*Model, Out);
+  std::istringstream Lines(Out.str());
+  std::vector<std::string> Rows;
+  for (std::string L; std::getline(Lines, L);) Rows.push_back(L);
+  ASSERT_EQ(Rows.size(), 5u);
+  EXPECT_EQ(Rows[0], "Model time,9.0000000000");
+  EXPECT_EQ(Rows[1], "Block,Class,Count,Entries,Exits,Mean cont.,Max,Usage,Mean time,S-mean time,"
+                     "Zero entr.,Preempt,Time limit,Mean interval");
+  EXPECT_EQ(Rows[2], "Door,TGenerator,0,0,4,,,,,,,,,2.0000000000");
+  // Four stays of 2 over 9 time units, each routed on by its time limit. At
+  // 3, 5 and 7 the next arrival comes before the expiry planned after it.
+  EXPECT_EQ(Rows[3], "\"Line, main\",TQueue,0,4,4,0.8888888889,2,0.8888888889,2.0000000000,"
+                     "2.0000000000,1,0,4,");
+  EXPECT_EQ(Rows[4], "Exit,TTerminator,0,4,0,,,,,,,,,");
+}
+
+} // namespace
