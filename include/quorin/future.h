@@ -10,6 +10,7 @@
 // Nodes and sentinels are records of the list's own TMemoManager.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <memory>
 
@@ -75,6 +76,12 @@ private:
   int32_t FLevel = 0;
   TFutureEvent* FUpdate[33] = {};
   int64_t FSeed = 1000000000;
+  // Head sentinel of each level (1 to FLevel), and one bit per level that
+  // holds an activation (bit k-1 for level k). Levels are never removed, so
+  // a long run has many empty ones; with these, TakeNext looks at the
+  // non-empty levels only and Insert starts its descent at the highest one.
+  TFutureEvent* FHeads[33] = {};
+  uint32_t FNonEmpty = 0;
 };
 
 extern TFutureManager* FutureManager;

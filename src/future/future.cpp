@@ -81,15 +81,23 @@ void TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTransaction* T
     Node->Down = Stop;
     FHead = H;
     FTail = T;
+    FHeads[FLevel] = H;
+    FNonEmpty |= 1u << (FLevel - 1);
   } else {
-    TFutureEvent* X = FHead;
+    // Levels above the highest non-empty one hold nothing to pass: a search
+    // there stops at the tail and descends to the head below. Starting at
+    // the highest non-empty level (or L) gives the same search path.
+    const int32_t Top = std::bit_width(FNonEmpty);
+    const int32_t Start = Top > L ? Top : L;
+    TFutureEvent* X = FHeads[Start];
     const int32_t Lowest = L > 1 ? L - 1 : 1;
-    for (int32_t k = FLevel; k >= Lowest; --k) {
+    for (int32_t k = Start; k >= Lowest; --k) {
       FUpdate[k] = SearchLevel(X, Time, Node->ID);
       if (k > Lowest) X = FUpdate[k]->Prev->Down;
     }
     Node->Down = L >= 2 ? FUpdate[L - 1] : nullptr;
-    if (L < FLevel) {
+    // The level above is empty when it lies beyond Start: nothing to repair.
+    if (L < Start) {
       // Nodes of the level above whose successor below is now the new node.
       TFutureEvent* Succ = FUpdate[L];
       for (TFutureEvent* Y = FUpdate[L + 1]->Prev; Y->Down == Succ; Y = Y->Prev) Y->Down = Node;
@@ -99,6 +107,7 @@ void TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTransaction* T
     Node->Prev = Next->Prev;
     Next->Prev->Next = Node;
     Next->Prev = Node;
+    FNonEmpty |= 1u << (L - 1);
   }
   ++FCount;
 }
@@ -113,12 +122,17 @@ void TFutureManager::TakeNext(TAggregate*& Aggregate, TTransaction*& Trans) {
     Trans = nullptr;
     return;
   }
+  // The earliest activation is first in some level; only non-empty levels
+  // are looked at.
   TFutureEvent* Best = nullptr;
-  for (TFutureEvent* Head = FHead; Head; Head = Head->Down) {
-    TFutureEvent* First = Head->Next;
-    if (!First->Next) continue; // the tail sentinel: an empty level
-    if (!Best || First->Time < Best->Time || (First->Time == Best->Time && First->ID < Best->ID))
+  int32_t BestLevel = 0;
+  for (uint32_t Levels = FNonEmpty; Levels; Levels &= Levels - 1) {
+    const int32_t k = std::countr_zero(Levels) + 1;
+    TFutureEvent* First = FHeads[k]->Next;
+    if (!Best || First->Time < Best->Time || (First->Time == Best->Time && First->ID < Best->ID)) {
       Best = First;
+      BestLevel = k;
+    }
   }
   FSysTime = Best->Time;
   Aggregate = Best->Aggregate;
@@ -130,6 +144,7 @@ void TFutureManager::TakeNext(TAggregate*& Aggregate, TTransaction*& Trans) {
   }
   Best->Prev->Next = Best->Next;
   Best->Next->Prev = Best->Prev;
+  if (Best->Prev == FHeads[BestLevel] && !Best->Next->Next) FNonEmpty &= ~(1u << (BestLevel - 1));
   FMemo->Delete(Best);
   --FCount;
 }
