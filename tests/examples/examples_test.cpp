@@ -1,0 +1,38 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+
+#include "models.h"
+
+using namespace quorin::examples;
+
+namespace {
+
+// Every figure that has a closed form lies within Tolerance (relative) of it.
+void ExpectNearTheory(const std::vector<TFigure>& Figures, double Tolerance) {
+  for (const TFigure& F : Figures) {
+    if (!F.Theory) continue;
+    EXPECT_NEAR(F.Simulated, *F.Theory, Tolerance * *F.Theory) << F.Name;
+  }
+}
+
+TEST(Examples, QueueingModelsAgreeWithTheory) {
+  std::ostringstream Out;
+  ExpectNearTheory(RunMM1(Out), 0.06);
+  ExpectNearTheory(RunMM3(Out), 0.06);
+  const auto Barber = RunBarber(Out, 200);
+  ExpectNearTheory(Barber, 0.01);
+  EXPECT_NEAR(Barber[3].Simulated, 201 * 480 / 18.0, 40); // haircuts over 201 days
+  EXPECT_NE(Out.str().find("TServer"), std::string::npos);
+  EXPECT_NE(Out.str().find("TStorage"), std::string::npos);
+}
+
+TEST(Examples, RunsAreReproducible) {
+  std::ostringstream A, B;
+  RunMM1(A, 5000);
+  RunMM1(B, 5000);
+  EXPECT_EQ(A.str(), B.str());
+}
+
+} // namespace
