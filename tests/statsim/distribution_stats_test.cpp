@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "quorin/statsim.h"
-#include "statsim/message_capture.h"
+#include "message_capture.h"
 
 namespace quorin {
 namespace {
@@ -88,7 +88,7 @@ TEST(DistributionMoments, EveryFamily) {
        7.0 / 18.0},
       {"Triangular(0, 0, 3)", [](TMultiRand& R) { return R.Triangular(0, 0, 3); }, 1.0, 0.5},
   };
-  testing::MessageCapture Capture;
+  test::TMessageCapture Capture;
   for (const Family& F : Families) CheckMoments(F);
   EXPECT_TRUE(Capture.Messages.empty());
 }

@@ -7,12 +7,12 @@
 #include <gtest/gtest.h>
 
 #include "quorin/statsim.h"
-#include "statsim/message_capture.h"
+#include "message_capture.h"
 
 namespace quorin {
 namespace {
 
-using testing::MessageCapture;
+using MessageCapture = quorin::test::TMessageCapture;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();

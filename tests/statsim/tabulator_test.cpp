@@ -6,12 +6,12 @@
 #include <gtest/gtest.h>
 
 #include "quorin/statsim.h"
-#include "statsim/message_capture.h"
+#include "message_capture.h"
 
 namespace quorin {
 namespace {
 
-using testing::MessageCapture;
+using MessageCapture = quorin::test::TMessageCapture;
 
 // Reaches the fields that have no property.
 struct Tab : TTabulator {
