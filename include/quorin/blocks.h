@@ -6,3 +6,5 @@
 #include "quorin/blocks/generator.h"
 #include "quorin/blocks/gate.h"
 #include "quorin/blocks/queue.h"
+#include "quorin/blocks/storage.h"
+#include "quorin/blocks/server.h"

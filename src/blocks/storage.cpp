@@ -1,0 +1,71 @@
+#include "quorin/blocks/storage.h"
+
+namespace quorin {
+
+TStorage::TStorage(TComponent* AOwner) : TQueueCustom(AOwner) {
+  FReadyToReceive = true;
+  FHasTransaction = false;
+}
+
+void TStorage::EnterToBlock(TTransaction* Trans) {
+  TBlock::EnterToBlock(Trans);
+  FTransaction = Trans;
+  EnterStat(Trans);
+  if (OnEnter) OnEnter(this, Trans);
+  FTransaction = FFirstFinished;
+  // Holding starts: the storage joins the chain only once one has finished.
+  AddTrans(Trans);
+}
+
+void TStorage::Activate(TTransaction* Trans) {
+  // Only the end of a holding time that runs counts. Ignored: an activation
+  // without a transaction, one whose transaction has left, and one for a
+  // transaction already finished (ordered again from OnRouting), which is
+  // not in the holding list: its FPrev is null and it is not FFirst.
+  if (!Trans || Trans->FBlock != this) return;
+  if (!Trans->FPrev && Trans != FFirst) return;
+  DelTrans(Trans);
+  if (FFinishedCount == 0) {
+    FFirstFinished = Trans;
+    if (CurrentManager) CurrentManager->Add(this);
+  } else {
+    FLastFinished->FNext = Trans;
+  }
+  FLastFinished = Trans;
+  FTransaction = FFirstFinished;
+  ++FFinishedCount;
+  FHasTransaction = true;
+}
+
+void TStorage::ExitFromBlock() {
+  TTransaction* T = FFirstFinished;
+  if (OnExit) OnExit(this, T);
+  // An activation still pending for it (a second NextTime) must not end a
+  // later stay of this transaction here.
+  T->CancelEvent();
+  ExitStat(T);
+  --FFinishedCount;
+  if (FFinishedCount == 0) {
+    FHasTransaction = false;
+    FFirstFinished = nullptr;
+    FLastFinished = nullptr;
+  } else {
+    FFirstFinished = T->FNext;
+  }
+  T->FNext = nullptr;
+  FTransaction = FFirstFinished;
+}
+
+void TStorage::Reset() {
+  TBlock::Reset();
+  // The transactions are not destroyed: the model discards the whole pool.
+  FFirst = nullptr;
+  FLast = nullptr;
+  FFirstFinished = nullptr;
+  FLastFinished = nullptr;
+  FFinishedCount = 0;
+  FHasTransaction = false;
+  FReadyToReceive = true;
+}
+
+} // namespace quorin
