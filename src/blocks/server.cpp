@@ -18,7 +18,9 @@ private:
 };
 } // namespace
 
-TServer::TServer(TComponent* AOwner) : TProQueue(AOwner) { FHasTransaction = false; }
+TServer::TServer(TComponent* AOwner) : TProQueue(AOwner) {
+  FHasTransaction = false;
+}
 
 bool TServer::IsReadyToReceive(TTransaction* Trans) {
   if (FBusy) return false;

@@ -23,7 +23,8 @@ class ServerTest : public BlockTest {
 protected:
   void SetUp() override {
     Gen->OnBeforeTimeGoOn = [this](TAggregate*) {
-      for (const TArrival& A : Arrivals) Gen->NextTime(A.Time);
+      for (const TArrival& A : Arrivals)
+        Gen->NextTime(A.Time);
     };
     Gen->OnAfterGeneration = [this](TBlock*, TTransaction* T) {
       const TArrival& A = Arrivals[Made++];
@@ -68,20 +69,24 @@ TEST_F(ServerTest, NonPreemptiveRefusesEveryNewcomer) {
   EXPECT_TRUE(Srv->IsReadyToReceive(nullptr));
   Arrivals = {{0, 1, false, 10}, {1, 255, true, 1}, {2, 0, false, 1}};
   Model->Simulate(100);
-  const TLog Expected = {
-      {0, "Srv", 1, "enter"}, {1, "Srv", 2, "refused"}, {2, "Srv", 2, "refused"}, {10, "Srv", 1, "exit"}};
+  const TLog Expected = {{0, "Srv", 1, "enter"},
+                         {1, "Srv", 2, "refused"},
+                         {2, "Srv", 2, "refused"},
+                         {10, "Srv", 1, "exit"}};
   EXPECT_EQ(Log, Expected);
 }
 
 // Holder of priority 1; only a marked newcomer of strictly higher priority
 // gets in. 255 is the highest priority, not a negative one.
 TEST_F(ServerTest, PreemptiveAcceptsOnlyMarkedHigherPriority) {
-  Arrivals = {{0, 1, false, 10}, {1, 1, true, 1}, {2, 2, false, 1}, {3, 0, true, 1}, {4, 255, true, 1}};
+  Arrivals = {
+      {0, 1, false, 10}, {1, 1, true, 1}, {2, 2, false, 1}, {3, 0, true, 1}, {4, 255, true, 1}};
   Model->Simulate(100);
   // Without OnPreempt the holder is destroyed; its record goes to the
   // newcomer's successor, not to anyone here.
-  const TLog Expected = {{0, "Srv", 1, "enter"},  {1, "Srv", 2, "refused"}, {2, "Srv", 2, "refused"},
-                         {3, "Srv", 2, "refused"}, {4, "Srv", 2, "enter"},   {5, "Srv", 2, "exit"}};
+  const TLog Expected = {{0, "Srv", 1, "enter"},   {1, "Srv", 2, "refused"},
+                         {2, "Srv", 2, "refused"}, {3, "Srv", 2, "refused"},
+                         {4, "Srv", 2, "enter"},   {5, "Srv", 2, "exit"}};
   EXPECT_EQ(Log, Expected);
 }
 
@@ -102,8 +107,11 @@ TEST_F(ServerTest, PostponedHolderResumesWithItsRemainingTime) {
   });
   Model->Simulate(100);
 
-  const TLog Expected = {{0, "Srv", 1, "enter"}, {4, "Srv", 1, "preempt"}, {4, "Srv", 2, "enter"},
-                         {7, "Srv", 2, "exit"},  {13, "Srv", 1, "exit"}};
+  const TLog Expected = {{0, "Srv", 1, "enter"},
+                         {4, "Srv", 1, "preempt"},
+                         {4, "Srv", 2, "enter"},
+                         {7, "Srv", 2, "exit"},
+                         {13, "Srv", 1, "exit"}};
   EXPECT_EQ(Log, Expected);
   ASSERT_EQ(FSysTime, 13);
   EXPECT_EQ(Srv->Entries(), 2);
@@ -125,8 +133,8 @@ TEST_F(ServerTest, NestedPostponementsResumeLastInFirstOut) {
   Arrivals = {{0, 0, false, 10}, {2, 1, true, 10}, {3, 2, true, 2}};
   At({4}, [this] { EXPECT_EQ(Srv->Count(), 3); });
   Model->Simulate(100);
-  const TLog Expected = {{0, "Srv", 1, "enter"}, {2, "Srv", 1, "preempt"}, {2, "Srv", 2, "enter"},
-                         {3, "Srv", 2, "preempt"}, {3, "Srv", 3, "enter"}, {5, "Srv", 3, "exit"},
+  const TLog Expected = {{0, "Srv", 1, "enter"},   {2, "Srv", 1, "preempt"}, {2, "Srv", 2, "enter"},
+                         {3, "Srv", 2, "preempt"}, {3, "Srv", 3, "enter"},   {5, "Srv", 3, "exit"},
                          {14, "Srv", 2, "exit"},   {22, "Srv", 1, "exit"}};
   EXPECT_EQ(Log, Expected);
   EXPECT_EQ(Srv->AverageTime(), (2 + 12 + 22) / 3.0L);
@@ -163,12 +171,15 @@ TEST_P(DisplaceTest, HolderIsPassedPostponedOrDestroyed) {
         EXPECT_FALSE(Sender->PassTo(Aside));
         Sender->PostPone();
         break;
-      case TOnPreemptDoes::PassRefused: EXPECT_FALSE(Sender->PassTo(Shut)); break;
+      case TOnPreemptDoes::PassRefused:
+        EXPECT_FALSE(Sender->PassTo(Shut));
+        break;
       case TOnPreemptDoes::Postpone:
         Sender->PostPone();
         EXPECT_FALSE(Sender->PassTo(Aside));
         break;
-      case TOnPreemptDoes::Nothing: break;
+      case TOnPreemptDoes::Nothing:
+        break;
       }
     };
   }
@@ -187,32 +198,33 @@ TEST_P(DisplaceTest, HolderIsPassedPostponedOrDestroyed) {
 const TLogEntry Enter1{0, "Srv", 1, "enter"}, Preempt1{4, "Srv", 1, "preempt"},
     Enter2{4, "Srv", 2, "enter"}, Exit2{7, "Srv", 2, "exit"};
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, DisplaceTest,
-    ::testing::Values(
-        TDisplaceCase{"NoHandlerDestroys", TOnPreemptDoes::Nothing, 1, 1, 1, {Enter1, Enter2, Exit2}},
-        TDisplaceCase{"PassedOnWithOnExit",
-                      TOnPreemptDoes::PassAccepted,
-                      1,
-                      1,
-                      1,
-                      {Enter1, Preempt1, {4, "Srv", 1, "exit"}, Enter2, Exit2}},
-        TDisplaceCase{"RefusedPassDestroys", TOnPreemptDoes::PassRefused, 1, 1, 1, {Enter1, Preempt1, Enter2, Exit2}},
-        TDisplaceCase{"Postponed",
-                      TOnPreemptDoes::Postpone,
-                      2,
-                      0,
-                      0,
-                      {Enter1, Preempt1, Enter2, Exit2, {13, "Srv", 1, "exit"}}}),
-    [](const ::testing::TestParamInfo<TDisplaceCase>& Info) { return std::string(Info.param.Name); });
+// clang-format off
+const TDisplaceCase DisplaceCases[] = {
+    // name                  OnPreempt does                Count Exits PreemptExits
+    {"NoHandlerDestroys",    TOnPreemptDoes::Nothing,      1, 1, 1, {Enter1, Enter2, Exit2}},
+    {"PassedOnWithOnExit",   TOnPreemptDoes::PassAccepted, 1, 1, 1,
+     {Enter1, Preempt1, {4, "Srv", 1, "exit"}, Enter2, Exit2}},
+    {"RefusedPassDestroys",  TOnPreemptDoes::PassRefused,  1, 1, 1, {Enter1, Preempt1, Enter2, Exit2}},
+    {"Postponed",            TOnPreemptDoes::Postpone,     2, 0, 0,
+     {Enter1, Preempt1, Enter2, Exit2, {13, "Srv", 1, "exit"}}},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Cases, DisplaceTest, ::testing::ValuesIn(DisplaceCases),
+                         [](const ::testing::TestParamInfo<TDisplaceCase>& Info) {
+                           return std::string(Info.param.Name);
+                         });
 
 // The destroyed holder's service end (due at 10) is cancelled: the arrival
 // at 8, made on its freed record, is served its full 5.
 TEST_F(ServerTest, DestroyedHolderServiceEndNeverFiresForTheRecordsNextHolder) {
   Arrivals = {{0, 0, false, 10}, {4, 1, true, 3}, {8, 0, false, 5}};
   Model->Simulate(100);
-  const TLog Expected = {{0, "Srv", 1, "enter"}, {4, "Srv", 2, "enter"}, {7, "Srv", 2, "exit"},
-                         {8, "Srv", 1, "enter"}, {13, "Srv", 1, "exit"}};
+  const TLog Expected = {{0, "Srv", 1, "enter"},
+                         {4, "Srv", 2, "enter"},
+                         {7, "Srv", 2, "exit"},
+                         {8, "Srv", 1, "enter"},
+                         {13, "Srv", 1, "exit"}};
   EXPECT_EQ(Log, Expected);
 }
 
@@ -236,8 +248,11 @@ TEST_F(ServerTest, HolderDisplacedAfterItsServiceEndedResumesAtOnce) {
     EXPECT_FALSE(Srv->IdleForExit());
   });
   Model->Simulate(100);
-  const TLog Expected = {{0, "Srv", 1, "enter"}, {6, "Srv", 1, "preempt"}, {6, "Srv", 2, "enter"},
-                         {8, "Srv", 2, "exit"},  {8, "Srv", 1, "exit"}};
+  const TLog Expected = {{0, "Srv", 1, "enter"},
+                         {6, "Srv", 1, "preempt"},
+                         {6, "Srv", 2, "enter"},
+                         {8, "Srv", 2, "exit"},
+                         {8, "Srv", 1, "exit"}};
   EXPECT_EQ(Log, Expected);
   EXPECT_EQ(Done->Count(), 2);
 }
@@ -252,8 +267,10 @@ TEST_F(ServerTest, HolderWithoutServiceEndResumesWithoutOne) {
     if (Service[T->GetTransID()] >= 0) Sender->NextTime(Service[T->GetTransID()]);
   };
   Model->Simulate(100);
-  const TLog Expected = {
-      {0, "Srv", 1, "enter"}, {4, "Srv", 1, "preempt"}, {4, "Srv", 2, "enter"}, {7, "Srv", 2, "exit"}};
+  const TLog Expected = {{0, "Srv", 1, "enter"},
+                         {4, "Srv", 1, "preempt"},
+                         {4, "Srv", 2, "enter"},
+                         {7, "Srv", 2, "exit"}};
   EXPECT_EQ(Log, Expected);
   EXPECT_EQ(Srv->Count(), 1);
   EXPECT_EQ(Srv->Transaction()->GetTransID(), 1);
@@ -314,8 +331,9 @@ TEST_F(ReleaseTest, ReleaseWithoutHandlerDestroysAll) {
   // The server takes a newcomer at once (on A's freed record) and serves it.
   Arrivals.push_back({4.5, 0, false, 1});
   Model->Simulate(100);
-  const TLog Expected = {{0, "Srv", 1, "enter"},   {2, "Srv", 1, "preempt"}, {2, "Srv", 2, "enter"},
-                         {3, "Srv", 2, "preempt"}, {3, "Srv", 3, "enter"},   {4.5, "Srv", 1, "enter"},
+  const TLog Expected = {{0, "Srv", 1, "enter"}, {2, "Srv", 1, "preempt"},
+                         {2, "Srv", 2, "enter"}, {3, "Srv", 2, "preempt"},
+                         {3, "Srv", 3, "enter"}, {4.5, "Srv", 1, "enter"},
                          {5.5, "Srv", 1, "exit"}};
   EXPECT_EQ(Log, Expected);
   EXPECT_EQ(Srv->AverageTime(), (1 + 2 + 4 + 1) / 4.0L);
@@ -332,9 +350,10 @@ TEST_F(ReleaseTest, OnReleaseCanPassSome) {
   };
   At({4}, [this] { Srv->Release(); });
   Model->Simulate(100);
-  const TLog Expected = {{0, "Srv", 1, "enter"},   {2, "Srv", 1, "preempt"}, {2, "Srv", 2, "enter"},
-                         {3, "Srv", 2, "preempt"}, {3, "Srv", 3, "enter"},   {4, "Srv", 3, "release"},
-                         {4, "Srv", 3, "exit"},    {4, "Srv", 2, "release"}, {4, "Srv", 1, "release"}};
+  const TLog Expected = {
+      {0, "Srv", 1, "enter"},   {2, "Srv", 1, "preempt"}, {2, "Srv", 2, "enter"},
+      {3, "Srv", 2, "preempt"}, {3, "Srv", 3, "enter"},   {4, "Srv", 3, "release"},
+      {4, "Srv", 3, "exit"},    {4, "Srv", 2, "release"}, {4, "Srv", 1, "release"}};
   EXPECT_EQ(Log, Expected);
   EXPECT_EQ(Srv->Count(), 0);
   EXPECT_EQ(Srv->Exits(), 3);
@@ -353,8 +372,8 @@ TEST_F(ReleaseTest, ReleaseOneResumesTheNextInterrupted) {
     EXPECT_EQ(Srv->Transaction()->GetTransID(), 2);
   });
   Model->Simulate(100);
-  const TLog Expected = {{0, "Srv", 1, "enter"}, {2, "Srv", 1, "preempt"}, {2, "Srv", 2, "enter"},
-                         {3, "Srv", 2, "preempt"}, {3, "Srv", 3, "enter"}, {13, "Srv", 2, "exit"},
+  const TLog Expected = {{0, "Srv", 1, "enter"},   {2, "Srv", 1, "preempt"}, {2, "Srv", 2, "enter"},
+                         {3, "Srv", 2, "preempt"}, {3, "Srv", 3, "enter"},   {13, "Srv", 2, "exit"},
                          {21, "Srv", 1, "exit"}};
   EXPECT_EQ(Log, Expected);
   EXPECT_EQ(Srv->Exits(), 3);
@@ -431,7 +450,7 @@ TEST_F(BlockTest, GeneratorQueueServerTerminator) {
 
   Model->Simulate(100);
 
-  const TLog Expected = {{0, "Srv", 1, "enter"},  {3, "Srv", 1, "exit"},  {4, "Srv", 1, "enter"},
+  const TLog Expected = {{0, "Srv", 1, "enter"},  {3, "Srv", 1, "exit"},   {4, "Srv", 1, "enter"},
                          {10, "Srv", 1, "exit"},  {10, "Srv", 2, "enter"}, {13, "Srv", 2, "exit"},
                          {13, "Srv", 1, "enter"}, {19, "Srv", 1, "exit"},  {19, "Srv", 2, "enter"},
                          {22, "Srv", 2, "exit"}};

@@ -11,7 +11,8 @@ class StorageTest : public BlockTest {
 protected:
   void SetUp() override {
     Gen->OnBeforeTimeGoOn = [this](TAggregate*) {
-      for (double T : Times) Gen->NextTime(T);
+      for (double T : Times)
+        Gen->NextTime(T);
     };
     Gen->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(S); };
     S->OnEnter = [this](TBlock* Sender, TTransaction* T) {
@@ -83,8 +84,8 @@ TEST_F(StorageTest, OfferedInOrderOfFinishing) {
     EXPECT_EQ(S->MaxCount(), 4);
   });
   Model->Simulate(100);
-  const TLog Expected = {{0, "S", 1, "enter"},  {0, "S", 2, "enter"},  {0, "S", 3, "enter"},
-                         {1, "S", 4, "enter"},  {10, "S", 2, "exit"}, {10, "S", 4, "exit"},
+  const TLog Expected = {{0, "S", 1, "enter"}, {0, "S", 2, "enter"}, {0, "S", 3, "enter"},
+                         {1, "S", 4, "enter"}, {10, "S", 2, "exit"}, {10, "S", 4, "exit"},
                          {10, "S", 3, "exit"}, {10, "S", 1, "exit"}};
   EXPECT_EQ(Log, Expected);
   EXPECT_EQ(CurrentManager->Count(), 0);
