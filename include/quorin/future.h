@@ -63,7 +63,8 @@ public:
   int32_t TotalItemCount() const { return FMemo->TotalItemCount(); }
 
 private:
-  TFutureEvent* NewNode() { return static_cast<TFutureEvent*>(FMemo->Add()); }
+  // The list's pool is a plain TMemoManager: call its Add directly.
+  TFutureEvent* NewNode() { return static_cast<TFutureEvent*>(FMemo->TMemoManager::Add()); }
 
   std::unique_ptr<TMemoManager> FMemo;
   TFutureEvent* FHead = nullptr;

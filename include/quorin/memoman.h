@@ -13,6 +13,10 @@
 
 #include "quorin/framework.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace quorin {
 
 extern THeap GlobalHeap;   // the run's private heap, made and destroyed by the model
@@ -75,9 +79,18 @@ public:
 
   // One record of FItemSize bytes, uninitialised, or nullptr when no page
   // could be had (the failure has been reported).
-  virtual void* Add();
+  virtual void* Add() {
+    bool Fresh;
+    return Take(Fresh);
+  }
   // Gives a record back; it is handed out again by a later Add.
-  void Delete(void* Item);
+  void Delete(void* Item) {
+    if (FDeadTop > 0 && FDeadPages[std::size_t(FDeadTop - 1)]->Add(Item)) {
+      Poison(Item);
+      return;
+    }
+    PushSlow(Item);
+  }
 
   bool isDeadExist() const { return FDeadTop > 0; }
   int32_t TotalMemoSize() const { return LiveMemoSize() + DeadMemoSize(); }
@@ -89,7 +102,31 @@ public:
 
 protected:
   // Shared by Add and TTransManager::Add; Fresh tells whether it was carved.
-  void* Take(bool& Fresh);
+  // Freed records are reused first, except before the first live page exists.
+  void* Take(bool& Fresh) {
+    if (FDeadTop > 0 && !FLivePages.empty()) {
+      TDeadPage& Top = *FDeadPages[std::size_t(FDeadTop - 1)];
+      void* Item = Top.TakeLast();
+      if (Top.IsEmpty()) --FDeadTop;
+      Unpoison(Item);
+      Fresh = false;
+      return Item;
+    }
+    Fresh = true;
+    return Carve();
+  }
+  // In the sanitizer build a record on the dead stack is poisoned, so a use
+  // of a transaction after it went back to the pool is caught, not hidden.
+  void Poison([[maybe_unused]] void* Item) const {
+#if defined(__SANITIZE_ADDRESS__)
+    if (Item) ASAN_POISON_MEMORY_REGION(Item, FItemSize);
+#endif
+  }
+  void Unpoison([[maybe_unused]] void* Item) const {
+#if defined(__SANITIZE_ADDRESS__)
+    if (Item) ASAN_UNPOISON_MEMORY_REGION(Item, FItemSize);
+#endif
+  }
 
   std::vector<std::unique_ptr<TLivePage>> FLivePages;
   std::vector<std::unique_ptr<TDeadPage>> FDeadPages;

@@ -23,7 +23,7 @@ TCurrentManager::TCurrentManager(uint16_t PageSize)
 TCurrentManager::~TCurrentManager() = default;
 
 TCurrentEvent* TCurrentManager::NewEntry(TBlock* Block) {
-  auto* Entry = static_cast<TCurrentEvent*>(FMemo->Add());
+  auto* Entry = static_cast<TCurrentEvent*>(FMemo->TMemoManager::Add());
   if (!Entry) {
     FOk = false;
     return nullptr;

@@ -17,9 +17,15 @@ double TFutureManager::FRand() {
 }
 
 int32_t TFutureManager::RandomLevel() {
+  // FRand() < 0.5 exactly when the new state is at most 1073741823 (the
+  // quotient is 2.3e-10 away from 0.5 at the nearest states), so the test is
+  // made on the integer and the division is saved.
   int32_t Level = 1;
-  while (FRand() < 0.5 && Level < 32) ++Level;
-  return Level;
+  for (;;) {
+    FSeed = (950706376LL * FSeed) % 2147483647LL;
+    if (FSeed > 1073741823 || Level >= 32) return Level;
+    ++Level;
+  }
 }
 
 namespace {

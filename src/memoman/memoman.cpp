@@ -2,9 +2,6 @@
 
 #include "quorin/blocks.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-#endif
 
 namespace quorin {
 
@@ -16,19 +13,6 @@ namespace {
 void ReportAndStop(const char* Text) {
   MessageDlg(std::string(Text) + FormatFloat("0.000", FSysTime));
   if (GlobalModel) GlobalModel->Stop();
-}
-
-// In the sanitizer build a record on the dead stack is poisoned, so a use of
-// a transaction after it went back to the pool is caught, not hidden.
-inline void PoisonRecord([[maybe_unused]] void* Item, [[maybe_unused]] std::size_t Size) {
-#if defined(__SANITIZE_ADDRESS__)
-  if (Item) ASAN_POISON_MEMORY_REGION(Item, Size);
-#endif
-}
-inline void UnpoisonRecord([[maybe_unused]] void* Item, [[maybe_unused]] std::size_t Size) {
-#if defined(__SANITIZE_ADDRESS__)
-  if (Item) ASAN_UNPOISON_MEMORY_REGION(Item, Size);
-#endif
 }
 
 } // namespace
@@ -87,43 +71,13 @@ void* TMemoManager::Carve() {
   return FLivePages.back()->Add();
 }
 
-void* TMemoManager::Take(bool& Fresh) {
-  // Freed records are reused first, except before the first live page exists.
-  if (FDeadTop > 0 && !FLivePages.empty()) {
-    TDeadPage& Top = *FDeadPages[std::size_t(FDeadTop - 1)];
-    void* Item = Top.TakeLast();
-    if (Top.IsEmpty()) --FDeadTop;
-    UnpoisonRecord(Item, FItemSize);
-    Fresh = false;
-    return Item;
-  }
-  Fresh = true;
-  return Carve();
-}
-
-void* TMemoManager::Add() {
-  bool Fresh;
-  return Take(Fresh);
-}
-
-void TMemoManager::Delete(void* Item) {
-  if (FDeadTop > 0) {
-    TDeadPage& Top = *FDeadPages[std::size_t(FDeadTop - 1)];
-    if (Top.Add(Item)) {
-      PoisonRecord(Item, FItemSize);
-      return;
-    }
-  }
-  PushSlow(Item);
-}
-
 // Delete when the top dead page is full or no page holds a pointer: reuse a
 // kept empty page, else make a new one.
 void TMemoManager::PushSlow(void* Item) {
   if (std::size_t(FDeadTop) < FDeadPages.size()) {
     ++FDeadTop;
     FDeadPages[std::size_t(FDeadTop - 1)]->Add(Item);
-    PoisonRecord(Item, FItemSize);
+    Poison(Item);
     return;
   }
   auto Page = std::make_unique<TDeadPage>(FPageSize);
@@ -134,7 +88,7 @@ void TMemoManager::PushSlow(void* Item) {
     return;
   }
   Page->Add(Item);
-  PoisonRecord(Item, FItemSize);
+  Poison(Item);
   FDeadPages.push_back(std::move(Page));
   FDeadTop = int32_t(FDeadPages.size());
 }
