@@ -85,7 +85,13 @@ public:
   }
   // Gives a record back; it is handed out again by a later Add.
   void Delete(void* Item) {
-    if (FDeadTop > 0 && FDeadPages[std::size_t(FDeadTop - 1)]->Add(Item)) {
+    // The top dead page, or dead page 0 when every dead page has drained
+    // (the steady state of a run that frees a record and soon takes it back).
+    TDeadPage* Top = FDeadTop > 0          ? FDeadPages[std::size_t(FDeadTop - 1)].get()
+                     : FDeadPages.empty() ? nullptr
+                                          : FDeadPages[0].get();
+    if (Top && Top->Add(Item)) {
+      if (FDeadTop == 0) FDeadTop = 1;
       Poison(Item);
       return;
     }
