@@ -154,6 +154,9 @@ struct TDisplaceCase {
   TLog Log;
 };
 
+// Shown by name in test listings instead of as raw bytes.
+void PrintTo(const TDisplaceCase& Case, std::ostream* Out) { *Out << Case.Name; }
+
 class DisplaceTest : public ServerTest, public ::testing::WithParamInterface<TDisplaceCase> {};
 
 TEST_P(DisplaceTest, HolderIsPassedPostponedOrDestroyed) {
