@@ -11,8 +11,19 @@ TFutureManager::TFutureManager(uint16_t PageSize)
 
 TFutureManager::~TFutureManager() = default;
 
+namespace {
+// (950706376 * Seed) mod (2^31 - 1) without a division: for a modulus of
+// 2^31 - 1, x mod m is (x & m) + (x >> 31), reduced once more by m.
+inline int64_t NextSeed(int64_t Seed) {
+  const uint64_t X = 950706376ULL * uint64_t(Seed);
+  uint64_t R = (X & 2147483647ULL) + (X >> 31);
+  if (R >= 2147483647ULL) R -= 2147483647ULL;
+  return int64_t(R);
+}
+} // namespace
+
 double TFutureManager::FRand() {
-  FSeed = (950706376LL * FSeed) % 2147483647LL;
+  FSeed = NextSeed(FSeed);
   return double(FSeed) / 2147483647.0;
 }
 
@@ -22,7 +33,7 @@ int32_t TFutureManager::RandomLevel() {
   // made on the integer and the division is saved.
   int32_t Level = 1;
   for (;;) {
-    FSeed = (950706376LL * FSeed) % 2147483647LL;
+    FSeed = NextSeed(FSeed);
     if (FSeed > 1073741823 || Level >= 32) return Level;
     ++Level;
   }

@@ -45,6 +45,13 @@ TEST_F(FutureList, LevelsFollowTheSeededGenerator) {
   List->FRand();
   EXPECT_EQ(List->Seed(), 1600820337);
 
+  // The state follows seed := 950706376 * seed mod (2^31 - 1) exactly.
+  for (int64_t Expected = List->Seed(), i = 0; i < 100000; ++i) {
+    Expected = 950706376LL * Expected % 2147483647LL;
+    ASSERT_EQ(List->FRand(), double(Expected) / 2147483647.0);
+    ASSERT_EQ(List->Seed(), Expected);
+  }
+
   TFutureManager Fresh(1024);
   std::vector<int32_t> Levels;
   for (int i = 0; i < 12; ++i) Levels.push_back(Fresh.RandomLevel());
