@@ -71,12 +71,7 @@ void TQueue::ExitFromBlock() {
   T->CancelEvent();
   ExitStat(T);
   DelTrans(T);
-  if (FCount <= 0) {
-    FTransaction = nullptr;
-    FHasTransaction = false;
-  } else {
-    FTransaction = FFirst;
-  }
+  OfferHead();
 }
 
 void TQueue::Activate(TTransaction* Trans) {
@@ -89,12 +84,12 @@ void TQueue::Activate(TTransaction* Trans) {
     DelTrans(Trans);
     DestroyTransaction(Trans);
   }
-  if (FCount <= 0) {
-    FTransaction = nullptr;
-    FHasTransaction = false;
-  } else {
-    FTransaction = FFirst;
-  }
+  OfferHead();
+}
+
+void TQueue::OfferHead() {
+  FTransaction = FFirst;
+  FHasTransaction = FCount > 0;
 }
 
 void TQueue::Reset() {

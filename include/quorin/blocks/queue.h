@@ -61,6 +61,10 @@ public:
   int32_t TimeLimitExits() const { return FTimeLimitExits; }
 
   TOnTimeFinish OnTimeFinish;
+
+private:
+  // After a transaction left: offer the new head, or nothing when empty.
+  void OfferHead();
 };
 
 // A TQueue that offers the newest transaction first.
