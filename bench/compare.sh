@@ -39,10 +39,6 @@ SIMPY="$(rate "$PY_OUT" simpy)"
 QUORIN="$(rate "$CPP_OUT" quorin)"
 HAND="$(rate "$CPP_OUT" handloop)"
 
-if [ -n "$QUORIN" ]; then
-  awk -v a="$QUORIN" -v b="$SIMPY" 'BEGIN { printf "ratio Quorin/SimPy (customers per second): %.2f\n", a / b }'
-  awk -v a="$QUORIN" -v b="$HAND" 'BEGIN { printf "ratio Quorin/hand loop (customers per second): %.4f\n", a / b }'
-else
-  echo "Quorin run not built into mm1_compare; comparing the hand loop instead"
-fi
+awk -v a="$QUORIN" -v b="$SIMPY" 'BEGIN { printf "ratio Quorin/SimPy (customers per second): %.2f\n", a / b }'
+awk -v a="$QUORIN" -v b="$HAND" 'BEGIN { printf "ratio Quorin/hand loop (customers per second): %.4f\n", a / b }'
 awk -v a="$HAND" -v b="$SIMPY" 'BEGIN { printf "ratio hand loop/SimPy (customers per second): %.2f\n", a / b }'
