@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <sstream>
 
 #include "models.h"
@@ -33,6 +34,21 @@ TEST(Examples, RunsAreReproducible) {
   RunMM1(A, 5000);
   RunMM1(B, 5000);
   EXPECT_EQ(A.str(), B.str());
+}
+
+// The showcase prints exactly what it printed when its output was stored:
+// any change in the order of events, in a statistic or in the report shows.
+// After an intended change, refresh the file from `build/examples/showcase`.
+TEST(Examples, ShowcaseOutputIsUnchanged) {
+  std::ifstream File(QUORIN_SHOWCASE_EXPECTED);
+  ASSERT_TRUE(File) << QUORIN_SHOWCASE_EXPECTED;
+  std::stringstream Expected;
+  Expected << File.rdbuf();
+  std::ostringstream Out;
+  RunMM1(Out);
+  RunMM3(Out);
+  RunBarber(Out);
+  EXPECT_EQ(Out.str(), Expected.str());
 }
 
 } // namespace
