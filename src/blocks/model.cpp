@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "quorin/blocks.h"
@@ -189,6 +190,11 @@ void TModel::Simulate(double EndTime) {
   if (FInLoop) {
     // A nested run would take events out from under the running loop.
     MessageDlg("Quorin Error: Simulate is called while the model is running");
+    return;
+  }
+  if (std::isnan(EndTime)) {
+    // No event could be compared with it: the loop would take one and stop.
+    MessageDlg("Quorin Error: The end time of Simulate is not a number");
     return;
   }
   if (!FMemoReady && !MemoInitialize()) return;

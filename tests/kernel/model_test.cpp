@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <stdexcept>
 
 #include "test_blocks.h"
@@ -55,6 +56,16 @@ TEST(Model, NegativeFinishTimeInitialisesWithoutTakingAnEvent) {
   EXPECT_EQ(Before, 1);
   EXPECT_EQ(FutureManager->Count(), 1);
   EXPECT_TRUE(M.Times.empty());
+}
+
+TEST(Model, NotANumberEndTimeIsRefused) {
+  TClock M({1, 2});
+  M.Model->Simulate(std::nan(""));
+  EXPECT_EQ(M.Capture.Messages,
+            std::vector<std::string>{"Quorin Error: The end time of Simulate is not a number"});
+  EXPECT_FALSE(M.Model->MemoReady());
+  M.Model->Simulate(10);
+  EXPECT_EQ(M.Times, (std::vector<double>{1, 2}));
 }
 
 TEST(Model, NothingPlannedEndsInDeadlockWithTheClockUnchanged) {
