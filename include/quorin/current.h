@@ -34,6 +34,8 @@ public:
   void Remove(TCurrentEvent* Event);
   // Retries the blocks of the chain until a scan moves no transaction.
   void Run();
+  // Blanks the entries of Block (which is being destroyed); Run drops them.
+  void Forget(TBlock* Block);
 
   int32_t Count() const { return FCount; }
   bool Ok() const { return FOk; }

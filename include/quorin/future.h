@@ -50,6 +50,10 @@ public:
   // list fires the model's OnDeadlock, stops the run and yields null, null.
   void TakeNext(TAggregate*& Aggregate, TTransaction*& Trans);
 
+  // Cancels every pending activation of Aggregate (which is being destroyed);
+  // costs one walk over the list.
+  void Forget(TAggregate* Aggregate);
+
   int32_t RandomLevel();
   double FRand();
 

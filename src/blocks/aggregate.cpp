@@ -2,6 +2,11 @@
 
 namespace quorin {
 
+TAggregate::~TAggregate() {
+  if (FModel) FModel->ForgetAggregate(this);
+  if (FutureManager) FutureManager->Forget(this);
+}
+
 void TAggregate::Activate(TTransaction*) {}
 void TAggregate::FirstInit() {}
 void TAggregate::NextTime(double Delay) { FOrderNextTime(Delay, nullptr); }
@@ -27,6 +32,10 @@ void TScheduler::Activate(TTransaction*) {
 }
 
 TBlock::TBlock(TComponent* AOwner) : TAggregate(AOwner) { FKind = TKind::Block; }
+
+TBlock::~TBlock() {
+  if (CurrentManager) CurrentManager->Forget(this);
+}
 
 void TBlock::Reset() {
   ClearStatistics();

@@ -20,6 +20,7 @@ TModel::TModel(TComponent* AOwner) : TComponent(AOwner) {
 
 TModel::~TModel() {
   if (FMemoReady) MemoDeInitialize();
+  for (TAggregate* A : FAggregates) A->FModel = nullptr;
   // Nothing may reach a destroyed model through the global.
   if (GlobalModel == this) GlobalModel = nullptr;
 }
@@ -87,7 +88,13 @@ bool TModel::OneMoreModel() {
   return Models > 1;
 }
 
+void TModel::ForgetAggregate(TAggregate* Aggregate) {
+  FAggregates.erase(std::remove(FAggregates.begin(), FAggregates.end(), Aggregate),
+                    FAggregates.end());
+}
+
 void TModel::GatherAggregates() {
+  for (TAggregate* A : FAggregates) A->FModel = nullptr;
   FAggregates.clear();
   ScanComponents([this](TComponent* X) {
     if (auto* A = dynamic_cast<TAggregate*>(X)) {

@@ -65,6 +65,11 @@ void TCurrentManager::Remove(TCurrentEvent* Event) {
   FMemo->Delete(Event);
 }
 
+void TCurrentManager::Forget(TBlock* Block) {
+  for (TCurrentEvent* E = FFirst; E; E = E->Next)
+    if (E->Block == Block) E->Block = nullptr;
+}
+
 void TCurrentManager::Run() {
   Bump(LCESum, FCount);
   Bump(LCESumCount, 1);
@@ -74,10 +79,12 @@ void TCurrentManager::Run() {
     if (FCount == 0) break;
     for (TCurrentEvent* E = FFirst; E;) {
       TBlock* Block = E->Block;
-      Block->DoPass();
+      if (Block) Block->DoPass();
       // Read after DoPass, so entries appended by it are visited in this scan.
       TCurrentEvent* N = E->Next;
-      if (!Block->FHasTransaction) Remove(E);
+      // A blank entry belonged to a block destroyed since it joined; it may
+      // also be blanked by this very DoPass.
+      if (!E->Block || !Block->FHasTransaction) Remove(E);
       Bump(LCECount, 1);
       E = N;
     }

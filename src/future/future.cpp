@@ -129,6 +129,16 @@ void TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTransaction* T
   ++FCount;
 }
 
+void TFutureManager::Forget(TAggregate* Aggregate) {
+  for (uint32_t Levels = FNonEmpty; Levels; Levels &= Levels - 1) {
+    for (TFutureEvent* Node = FHeads[std::countr_zero(Levels) + 1]->Next; Node->Next; Node = Node->Next) {
+      if (Node->Aggregate != Aggregate) continue;
+      if (Node->Trans && Node->Trans->FEvent == Node) Node->Trans->FEvent = nullptr;
+      Node->Aggregate = nullptr;
+    }
+  }
+}
+
 void TFutureManager::TakeNext(TAggregate*& Aggregate, TTransaction*& Trans) {
   if (FLevel == 0 || FCount == 0) {
     if (GlobalModel) {

@@ -301,6 +301,35 @@ TEST(Model, ExhaustedHeapStopsTheRun) {
   EXPECT_LT(ModelTime(), 1e9);
 }
 
+TEST(Model, BlockDestroyedBetweenRunsIsForgotten) {
+  TApplication M;
+  auto* Source = M.Add<TSource>();
+  auto* Blocked = M.Add<TBuffer>(); // offers a transaction nobody takes
+  auto* Doomed = M.Add<TSource>();
+  Source->OnFirstInit = [&] { Source->NextTime(1); };
+  Source->OnRouting = [&](TBlock* Sender, TTransaction*) {
+    Sender->PassTo(Blocked);
+    Source->NextTime(1);
+  };
+  Doomed->OnFirstInit = [&] {
+    Doomed->NextTime(2);
+    Doomed->NextTime(50); // still pending when it goes
+  };
+  M.Model->Simulate(10); // Doomed now also offers its transaction in the chain
+  ASSERT_EQ(M.Model->Aggregates().size(), 3u);
+  delete Doomed;
+  EXPECT_EQ(M.Model->Aggregates().size(), 2u);
+  M.Model->Simulate(100); // its activation at 50 fires nothing; the chain skips it
+  EXPECT_EQ(ModelTime(), 101);
+  M.Model->ClearStatistics();
+  M.Model->Reset();
+  EXPECT_EQ(Blocked->Count(), 0);
+
+  // A model destroyed first leaves its aggregates without a model.
+  delete M.Model;
+  delete Source; // must not reach the destroyed model
+}
+
 TEST(Model, DestroyedModelIsNotLeftInTheGlobal) {
   {
     TClock M({1});

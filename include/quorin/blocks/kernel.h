@@ -108,6 +108,9 @@ struct TTransactionClass {
 class TAggregate : public TComponent {
 public:
   explicit TAggregate(TComponent* AOwner) : TComponent(AOwner) {}
+  // An aggregate destroyed before its model leaves the model's list, and its
+  // pending activations are cancelled, so nothing reaches it afterwards.
+  ~TAggregate() override;
 
   virtual void Activate(TTransaction* Trans);
   virtual void FirstInit();
@@ -143,6 +146,8 @@ public:
 class TBlock : public TAggregate {
 public:
   explicit TBlock(TComponent* AOwner);
+  // A destroyed block is not retried by the current events chain.
+  ~TBlock() override;
 
   virtual void Reset();
   virtual void ExitFromBlock();
@@ -239,6 +244,9 @@ public:
   TAfterPassEvent OnAfterPass;
   TBeforeModelGoOnEvent OnBeforeTimeGoOn;
   TDeadlock OnDeadlock;
+
+  // Drops an aggregate being destroyed from the gathered list.
+  void ForgetAggregate(TAggregate* Aggregate);
 
 private:
   // Calls Visit for every component of the scan: the components of each
