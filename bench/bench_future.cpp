@@ -43,7 +43,8 @@ void BM_FutureHold(benchmark::State& State) {
     Agg.SetName("Hold");
     quorin::TFutureManager List(PageSize);
     TExpStream Delays;
-    for (int64_t i = 0; i < N; ++i) List.Insert(Delays.Next(), &Agg, nullptr);
+    for (int64_t i = 0; i < N; ++i)
+      List.Insert(Delays.Next(), &Agg, nullptr);
     quorin::TAggregate* A = nullptr;
     quorin::TTransaction* T = nullptr;
     for (auto _ : State) {
@@ -76,7 +77,8 @@ void BM_PriorityQueueHold(benchmark::State& State) {
   TExpStream Delays;
   int64_t NextID = 0;
   double Clock = 0.0;
-  for (int64_t i = 0; i < N; ++i) Queue.push({Clock + Delays.Next(), NextID++});
+  for (int64_t i = 0; i < N; ++i)
+    Queue.push({Clock + Delays.Next(), NextID++});
   for (auto _ : State) {
     Clock = Queue.top().Time;
     Queue.pop();
@@ -140,7 +142,8 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&Reporter);
   benchmark::Shutdown();
 
-  std::printf("\nTime per hold step, ratio future events list / priority_queue (below 1: list faster)\n");
+  std::printf(
+      "\nTime per hold step, ratio future events list / priority_queue (below 1: list faster)\n");
   for (int64_t N : Sizes) {
     const std::string Args = "N:" + std::to_string(N);
     Reporter.PrintRatio(Args, "BM_FutureHold", "BM_PriorityQueueHold", Args);

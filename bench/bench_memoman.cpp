@@ -28,7 +28,8 @@ void BM_Pool(benchmark::State& State) {
   {
     quorin::TMemoManager Pool(PageSize, Size);
     std::vector<void*> Ring(Live);
-    for (auto& P : Ring) P = Pool.Add();
+    for (auto& P : Ring)
+      P = Pool.Add();
     std::size_t I = 0;
     for (auto _ : State) {
       Pool.Delete(Ring[I]);
@@ -39,7 +40,8 @@ void BM_Pool(benchmark::State& State) {
       if (++I == Live) I = 0;
       benchmark::ClobberMemory();
     }
-    for (void* P : Ring) Pool.Delete(P);
+    for (void* P : Ring)
+      Pool.Delete(P);
   }
   quorin::HeapDestroy(quorin::GlobalHeap);
   quorin::GlobalHeap = nullptr;
@@ -50,7 +52,8 @@ void BM_NewDelete(benchmark::State& State) {
   const auto Size = static_cast<std::size_t>(State.range(0));
   const auto Live = static_cast<std::size_t>(State.range(1));
   std::vector<void*> Ring(Live);
-  for (auto& P : Ring) P = ::operator new(Size);
+  for (auto& P : Ring)
+    P = ::operator new(Size);
   std::size_t I = 0;
   for (auto _ : State) {
     ::operator delete(Ring[I]);
@@ -61,7 +64,8 @@ void BM_NewDelete(benchmark::State& State) {
     if (++I == Live) I = 0;
     benchmark::ClobberMemory();
   }
-  for (void* P : Ring) ::operator delete(P);
+  for (void* P : Ring)
+    ::operator delete(P);
   State.SetItemsProcessed(State.iterations());
 }
 

@@ -36,11 +36,11 @@ private:
 };
 
 struct TRunResult {
-  int64_t Customers = 0;  // customers that left the system
-  double Seconds = 0.0;   // wall time of the run
-  double MeanWait = 0.0;  // mean wait in queue of the customers who began service
+  int64_t Customers = 0;    // customers that left the system
+  double Seconds = 0.0;     // wall time of the run
+  double MeanWait = 0.0;    // mean wait in queue of the customers who began service
   double Utilisation = 0.0; // share of model time the server was busy
-  double EndTime = 0.0;   // model time at the end of the run
+  double EndTime = 0.0;     // model time at the end of the run
 };
 
 // The hand-written event loop: a binary heap of events and a FIFO of waiting

@@ -22,7 +22,8 @@ constexpr int Repeats = 5;
 
 template <class F> quorin::bench::TRunResult Median(F Run, int64_t N) {
   std::vector<quorin::bench::TRunResult> Runs;
-  for (int i = 0; i < Repeats; ++i) Runs.push_back(Run(N));
+  for (int i = 0; i < Repeats; ++i)
+    Runs.push_back(Run(N));
   std::sort(Runs.begin(), Runs.end(),
             [](const auto& A, const auto& B) { return A.Seconds < B.Seconds; });
   return Runs[Runs.size() / 2];
@@ -34,8 +35,8 @@ double Rate(const quorin::bench::TRunResult& R) {
 
 void Print(const char* Label, const quorin::bench::TRunResult& R) {
   std::printf("%-10s customers %lld  time %.3f s  rate %.0f customers/s  Wq %.4f  rho %.4f\n",
-              Label, static_cast<long long>(R.Customers), R.Seconds,
-              Rate(R), R.MeanWait, R.Utilisation);
+              Label, static_cast<long long>(R.Customers), R.Seconds, Rate(R), R.MeanWait,
+              R.Utilisation);
 }
 
 } // namespace

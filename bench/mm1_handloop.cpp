@@ -86,7 +86,8 @@ public:
 private:
   void Grow() {
     std::vector<double> Bigger(FItems.size() * 2);
-    for (std::size_t i = 0; i < FCount; ++i) Bigger[i] = FItems[(FHead + i) & (FItems.size() - 1)];
+    for (std::size_t i = 0; i < FCount; ++i)
+      Bigger[i] = FItems[(FHead + i) & (FItems.size() - 1)];
     FItems.swap(Bigger);
     FHead = 0;
   }

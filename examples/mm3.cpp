@@ -34,9 +34,7 @@ std::vector<TFigure> RunMM3(std::ostream& Out, double EndTime) {
   Door->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Line); };
   Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Tellers); };
   // Every customer holds one unit for a service time of its own.
-  Tellers->OnEnter = [=](TBlock*, TTransaction*) {
-    Tellers->NextTime(Services->Exponential(2.4));
-  };
+  Tellers->OnEnter = [=](TBlock*, TTransaction*) { Tellers->NextTime(Services->Exponential(2.4)); };
   Tellers->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
 
   Model->Simulate(1000);

@@ -11,7 +11,8 @@ namespace quorin::test {
 class TMessageCapture {
 public:
   TMessageCapture()
-      : FPrevious(SetMessageHandler([this](const std::string& Text) { Messages.push_back(Text); })) {}
+      : FPrevious(
+            SetMessageHandler([this](const std::string& Text) { Messages.push_back(Text); })) {}
   ~TMessageCapture() { SetMessageHandler(std::move(FPrevious)); }
   TMessageCapture(const TMessageCapture&) = delete;
   TMessageCapture& operator=(const TMessageCapture&) = delete;

@@ -87,7 +87,7 @@ public:
   void Delete(void* Item) {
     // The top dead page, or dead page 0 when every dead page has drained
     // (the steady state of a run that frees a record and soon takes it back).
-    TDeadPage* Top = FDeadTop > 0          ? FDeadPages[std::size_t(FDeadTop - 1)].get()
+    TDeadPage* Top = FDeadTop > 0         ? FDeadPages[std::size_t(FDeadTop - 1)].get()
                      : FDeadPages.empty() ? nullptr
                                           : FDeadPages[0].get();
     if (Top && Top->Add(Item)) {

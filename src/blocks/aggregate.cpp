@@ -9,7 +9,9 @@ TAggregate::~TAggregate() {
 
 void TAggregate::Activate(TTransaction*) {}
 void TAggregate::FirstInit() {}
-void TAggregate::NextTime(double Delay) { FOrderNextTime(Delay, nullptr); }
+void TAggregate::NextTime(double Delay) {
+  FOrderNextTime(Delay, nullptr);
+}
 
 void TAggregate::FOrderNextTime(double Delay, TTransaction* Trans) {
   if (Trans) Trans->FActivateTime = FSysTime + Delay;
@@ -21,7 +23,9 @@ void TAggregate::FOrderNextTime(double Delay, TTransaction* Trans) {
   FutureManager->Insert(Delay, this, Trans);
 }
 
-TScheduler::TScheduler(TComponent* AOwner) : TAggregate(AOwner) { FKind = TKind::Scheduler; }
+TScheduler::TScheduler(TComponent* AOwner) : TAggregate(AOwner) {
+  FKind = TKind::Scheduler;
+}
 
 void TScheduler::FirstInit() {
   if (OnBeforeTimeGoOn) OnBeforeTimeGoOn(this);
@@ -31,7 +35,9 @@ void TScheduler::Activate(TTransaction*) {
   if (OnPlanned) OnPlanned(this);
 }
 
-TBlock::TBlock(TComponent* AOwner) : TAggregate(AOwner) { FKind = TKind::Block; }
+TBlock::TBlock(TComponent* AOwner) : TAggregate(AOwner) {
+  FKind = TKind::Block;
+}
 
 TBlock::~TBlock() {
   if (CurrentManager) CurrentManager->Forget(this);
@@ -48,9 +54,15 @@ void TBlock::Reset() {
 
 void TBlock::ExitFromBlock() {}
 void TBlock::KickFromBlock() {}
-void TBlock::EnterToBlock(TTransaction* Trans) { Trans->FBlock = this; }
-bool TBlock::IsReadyToReceive(TTransaction*) { return FReadyToReceive; }
-int32_t TBlock::Count() { return FCount; }
+void TBlock::EnterToBlock(TTransaction* Trans) {
+  Trans->FBlock = this;
+}
+bool TBlock::IsReadyToReceive(TTransaction*) {
+  return FReadyToReceive;
+}
+int32_t TBlock::Count() {
+  return FCount;
+}
 
 void TBlock::ClearStatistics() {
   FExits = 0;

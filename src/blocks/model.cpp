@@ -20,7 +20,8 @@ TModel::TModel(TComponent* AOwner) : TComponent(AOwner) {
 
 TModel::~TModel() {
   if (FMemoReady) MemoDeInitialize();
-  for (TAggregate* A : FAggregates) A->FModel = nullptr;
+  for (TAggregate* A : FAggregates)
+    A->FModel = nullptr;
   // Nothing may reach a destroyed model through the global.
   if (GlobalModel == this) GlobalModel = nullptr;
 }
@@ -66,7 +67,8 @@ template <class F> void TModel::ScanComponents(F&& Visit) const {
   TComponent* Form = Owner();
   if (!Form) return;
   auto VisitOwned = [&Visit](TComponent* C) {
-    for (int32_t j = 0; j < C->ComponentCount(); ++j) Visit(C->Components(j));
+    for (int32_t j = 0; j < C->ComponentCount(); ++j)
+      Visit(C->Components(j));
   };
   TComponent* Application = Form->Owner();
   if (!Application) {
@@ -94,7 +96,8 @@ void TModel::ForgetAggregate(TAggregate* Aggregate) {
 }
 
 void TModel::GatherAggregates() {
-  for (TAggregate* A : FAggregates) A->FModel = nullptr;
+  for (TAggregate* A : FAggregates)
+    A->FModel = nullptr;
   FAggregates.clear();
   ScanComponents([this](TComponent* X) {
     if (auto* A = dynamic_cast<TAggregate*>(X)) {

@@ -12,15 +12,21 @@ int32_t NewTransID = 0;
 // right after the destructor, gives it to the record's rebuilt object.
 int32_t DestroyedTransID = 0;
 
-TTransaction* ConstructBase(void* Memory) { return ::new (Memory) TTransaction; }
+TTransaction* ConstructBase(void* Memory) {
+  return ::new (Memory) TTransaction;
+}
 } // namespace
 
-TTransactionClass DefaultTransactionClass() { return {sizeof(TTransaction), &ConstructBase}; }
+TTransactionClass DefaultTransactionClass() {
+  return {sizeof(TTransaction), &ConstructBase};
+}
 TTransactionClass TransactionClass = DefaultTransactionClass();
 
 TTransaction::TTransaction() : FTransID(NewTransID) {}
 
-TTransaction::~TTransaction() { DestroyedTransID = FTransID; }
+TTransaction::~TTransaction() {
+  DestroyedTransID = FTransID;
+}
 
 void* TTransaction::operator new(std::size_t Size) noexcept {
   if (!TransManager) return nullptr;

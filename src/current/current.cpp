@@ -38,8 +38,10 @@ TCurrentEvent* TCurrentManager::Add(TBlock* Block) {
   if (!Entry) return nullptr;
   Entry->Next = nullptr;
   Entry->Prev = FLast;
-  if (FLast) FLast->Next = Entry;
-  else FFirst = Entry;
+  if (FLast)
+    FLast->Next = Entry;
+  else
+    FFirst = Entry;
   FLast = Entry;
   return Entry;
 }
@@ -49,18 +51,24 @@ TCurrentEvent* TCurrentManager::InsertFirst(TBlock* Block) {
   if (!Entry) return nullptr;
   Entry->Prev = nullptr;
   Entry->Next = FFirst;
-  if (FFirst) FFirst->Prev = Entry;
-  else FLast = Entry;
+  if (FFirst)
+    FFirst->Prev = Entry;
+  else
+    FLast = Entry;
   FFirst = Entry;
   return Entry;
 }
 
 void TCurrentManager::Remove(TCurrentEvent* Event) {
   if (FCount == 0 || !Event) return;
-  if (Event->Prev) Event->Prev->Next = Event->Next;
-  else FFirst = Event->Next;
-  if (Event->Next) Event->Next->Prev = Event->Prev;
-  else FLast = Event->Prev;
+  if (Event->Prev)
+    Event->Prev->Next = Event->Next;
+  else
+    FFirst = Event->Next;
+  if (Event->Next)
+    Event->Next->Prev = Event->Prev;
+  else
+    FLast = Event->Prev;
   --FCount;
   FMemo->Delete(Event);
 }

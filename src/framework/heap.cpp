@@ -56,8 +56,10 @@ void* HeapAlloc(THeap Heap, uint32_t Flags, std::size_t Bytes) {
 bool HeapFree(THeap Heap, uint32_t, void* Memory) {
   if (!Heap || !Memory) return false;
   auto* Header = static_cast<TBlockHeader*>(Memory) - 1;
-  if (Header->Prev) Header->Prev->Next = Header->Next;
-  else Heap->First = Header->Next;
+  if (Header->Prev)
+    Header->Prev->Next = Header->Next;
+  else
+    Heap->First = Header->Next;
   if (Header->Next) Header->Next->Prev = Header->Prev;
   Heap->Used -= Header->Bytes;
   Unpoison(Header);
@@ -77,6 +79,8 @@ bool HeapDestroy(THeap Heap) {
   return true;
 }
 
-std::size_t HeapUsed(THeap Heap) { return Heap ? Heap->Used : 0; }
+std::size_t HeapUsed(THeap Heap) {
+  return Heap ? Heap->Used : 0;
+}
 
 } // namespace quorin

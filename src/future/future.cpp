@@ -43,7 +43,8 @@ namespace {
 // The first node of the level, from X on, that is ordered after (Time, ID).
 // The tail sentinel (1e10) bounds the walk, so no null test is needed.
 inline TFutureEvent* SearchLevel(TFutureEvent* X, double Time, int64_t ID) {
-  while (X->Time < Time || (X->Time == Time && X->ID < ID)) X = X->Next;
+  while (X->Time < Time || (X->Time == Time && X->ID < ID))
+    X = X->Next;
   return X;
 }
 } // namespace
@@ -117,7 +118,8 @@ void TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTransaction* T
     if (L < Start) {
       // Nodes of the level above whose successor below is now the new node.
       TFutureEvent* Succ = FUpdate[L];
-      for (TFutureEvent* Y = FUpdate[L + 1]->Prev; Y->Down == Succ; Y = Y->Prev) Y->Down = Node;
+      for (TFutureEvent* Y = FUpdate[L + 1]->Prev; Y->Down == Succ; Y = Y->Prev)
+        Y->Down = Node;
     }
     TFutureEvent* Next = FUpdate[L];
     Node->Next = Next;
@@ -131,7 +133,8 @@ void TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTransaction* T
 
 void TFutureManager::Forget(TAggregate* Aggregate) {
   for (uint32_t Levels = FNonEmpty; Levels; Levels &= Levels - 1) {
-    for (TFutureEvent* Node = FHeads[std::countr_zero(Levels) + 1]->Next; Node->Next; Node = Node->Next) {
+    for (TFutureEvent* Node = FHeads[std::countr_zero(Levels) + 1]->Next; Node->Next;
+         Node = Node->Next) {
       if (Node->Aggregate != Aggregate) continue;
       if (Node->Trans && Node->Trans->FEvent == Node) Node->Trans->FEvent = nullptr;
       Node->Aggregate = nullptr;

@@ -2,7 +2,6 @@
 
 #include "quorin/blocks.h"
 
-
 namespace quorin {
 
 THeap GlobalHeap = nullptr;

@@ -14,8 +14,8 @@ namespace quorin {
 std::string ClassNameOf(const TAggregate& Aggregate) {
   const char* Mangled = typeid(Aggregate).name();
   int Status = 0;
-  std::unique_ptr<char, void (*)(void*)> Plain(abi::__cxa_demangle(Mangled, nullptr, nullptr, &Status),
-                                               std::free);
+  std::unique_ptr<char, void (*)(void*)> Plain(
+      abi::__cxa_demangle(Mangled, nullptr, nullptr, &Status), std::free);
   std::string Name = Status == 0 && Plain ? Plain.get() : Mangled;
   const std::string Prefix = "quorin::";
   if (Name.rfind(Prefix, 0) == 0) Name.erase(0, Prefix.size());
@@ -57,9 +57,9 @@ struct TColumn {
 };
 
 const TColumn Columns[] = {
-    {"Block", true},       {"Class", true},      {"Count", false},      {"Entries", false},
-    {"Exits", false},      {"Mean cont.", false}, {"Max", false},        {"Usage", false},
-    {"Mean time", false},  {"S-mean time", false}, {"Zero entr.", false}, {"Preempt", false},
+    {"Block", true},       {"Class", true},          {"Count", false},      {"Entries", false},
+    {"Exits", false},      {"Mean cont.", false},    {"Max", false},        {"Usage", false},
+    {"Mean time", false},  {"S-mean time", false},   {"Zero entr.", false}, {"Preempt", false},
     {"Time limit", false}, {"Mean interval", false},
 };
 
@@ -71,8 +71,10 @@ std::string Fixed(long double V, int Decimals) {
 
 template <class T> std::string Cell(const std::optional<T>& V, int Decimals) {
   if (!V) return "";
-  if constexpr (std::is_integral_v<T>) return std::to_string(*V);
-  else return Fixed(*V, Decimals);
+  if constexpr (std::is_integral_v<T>)
+    return std::to_string(*V);
+  else
+    return Fixed(*V, Decimals);
 }
 
 std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
@@ -108,11 +110,13 @@ std::string CsvField(const std::string& S) {
 void PrintReport(const TModel& Model, std::ostream& Out) {
   constexpr std::size_t N = std::size(Columns);
   std::vector<std::vector<std::string>> Table;
-  for (const TReportRow& R : CollectReport(Model)) Table.push_back(Cells(R, 4));
+  for (const TReportRow& R : CollectReport(Model))
+    Table.push_back(Cells(R, 4));
   std::size_t Width[N];
   for (std::size_t c = 0; c < N; ++c) {
     Width[c] = std::char_traits<char>::length(Columns[c].Title);
-    for (const auto& Row : Table) Width[c] = std::max(Width[c], Row[c].size());
+    for (const auto& Row : Table)
+      Width[c] = std::max(Width[c], Row[c].size());
   }
   auto Line = [&](auto CellAt) {
     std::string Text;
@@ -122,21 +126,25 @@ void PrintReport(const TModel& Model, std::ostream& Out) {
       Text += c ? "  " : "";
       Text += Columns[c].Left ? S + Pad : Pad + S;
     }
-    while (!Text.empty() && Text.back() == ' ') Text.pop_back();
+    while (!Text.empty() && Text.back() == ' ')
+      Text.pop_back();
     Out << Text << '\n';
   };
   Out << "Model time " << Fixed(ModelTime(), 4) << '\n';
   Line([](std::size_t c) { return std::string(Columns[c].Title); });
-  for (const auto& Row : Table) Line([&Row](std::size_t c) { return Row[c]; });
+  for (const auto& Row : Table)
+    Line([&Row](std::size_t c) { return Row[c]; });
 }
 
 void PrintReportCsv(const TModel& Model, std::ostream& Out) {
   Out << "Model time," << Fixed(ModelTime(), 10) << '\n';
-  for (std::size_t c = 0; c < std::size(Columns); ++c) Out << (c ? "," : "") << Columns[c].Title;
+  for (std::size_t c = 0; c < std::size(Columns); ++c)
+    Out << (c ? "," : "") << Columns[c].Title;
   Out << '\n';
   for (const TReportRow& R : CollectReport(Model)) {
     const auto Row = Cells(R, 10);
-    for (std::size_t c = 0; c < Row.size(); ++c) Out << (c ? "," : "") << CsvField(Row[c]);
+    for (std::size_t c = 0; c < Row.size(); ++c)
+      Out << (c ? "," : "") << CsvField(Row[c]);
     Out << '\n';
   }
 }

@@ -21,7 +21,9 @@ constexpr int kBetaAttempts = 10000;
 // Gamma shapes that the sum-of-exponentials method can serve: positive and
 // with an integer part that fits the order of Erlang (32-bit). NaN and
 // infinity fail.
-bool ShapeOK(double Shape) { return Shape > 0.0 && Shape < 2147483648.0; }
+bool ShapeOK(double Shape) {
+  return Shape > 0.0 && Shape < 2147483648.0;
+}
 
 } // namespace
 

@@ -9,8 +9,8 @@ namespace quorin {
 TTabulator::TTabulator(TComponent* AOwner) : TComponent(AOwner) {}
 
 void TTabulator::CalcUpper() {
-  FUpperBound = static_cast<float>(static_cast<long double>(FIntervalCount) * FInterval +
-                                   FLowerBound);
+  FUpperBound =
+      static_cast<float>(static_cast<long double>(FIntervalCount) * FInterval + FLowerBound);
 }
 
 void TTabulator::SetLowerBound(float Value) {
@@ -80,7 +80,8 @@ double TTabulator::Deviation() const {
 }
 
 void TTabulator::Reset() {
-  for (int I = 0; I <= FIntervalCount + 1; ++I) FHits[I] = 0;
+  for (int I = 0; I <= FIntervalCount + 1; ++I)
+    FHits[I] = 0;
   FCount = 0;
   FSum = 0.0L;
   FSumSqr = 0.0L;

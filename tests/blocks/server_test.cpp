@@ -155,7 +155,9 @@ struct TDisplaceCase {
 };
 
 // Shown by name in test listings instead of as raw bytes.
-void PrintTo(const TDisplaceCase& Case, std::ostream* Out) { *Out << Case.Name; }
+void PrintTo(const TDisplaceCase& Case, std::ostream* Out) {
+  *Out << Case.Name;
+}
 
 class DisplaceTest : public ServerTest, public ::testing::WithParamInterface<TDisplaceCase> {};
 

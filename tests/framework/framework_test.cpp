@@ -53,7 +53,8 @@ TEST(Component, ComponentDeletedFirstLeavesItsOwner) {
 
 TEST(Message, HandlerCapturesAndPreviousIsRestored) {
   std::vector<std::string> Outer;
-  TMessageHandler Before = SetMessageHandler([&Outer](const std::string& T) { Outer.push_back(T); });
+  TMessageHandler Before =
+      SetMessageHandler([&Outer](const std::string& T) { Outer.push_back(T); });
   {
     test::TMessageCapture Capture;
     MessageDlg("Quorin Error: first");
@@ -78,12 +79,17 @@ TEST(FormatFloat, PatternsGiveTheirDecimals) {
     double Value;
     const char* Text;
   } Cases[] = {
-      {"0.000", 12.5, "12.500"},         {"0.000", 0.0, "0.000"},
-      {"0.000", 2.0005, "2.001"},        {"0.000", -0.0001, "0.000"},
-      {"0.0000000", 2.0, "2.0000000"},   {"0.0000000", 1.23456789, "1.2345679"},
-      {"0.0000000", 1e9, "1000000000.0000000"}, {"0", 3.6, "4"},
+      {"0.000", 12.5, "12.500"},
+      {"0.000", 0.0, "0.000"},
+      {"0.000", 2.0005, "2.001"},
+      {"0.000", -0.0001, "0.000"},
+      {"0.0000000", 2.0, "2.0000000"},
+      {"0.0000000", 1.23456789, "1.2345679"},
+      {"0.0000000", 1e9, "1000000000.0000000"},
+      {"0", 3.6, "4"},
   };
-  for (const Case& C : Cases) EXPECT_EQ(FormatFloat(C.Pattern, C.Value), C.Text) << C.Value;
+  for (const Case& C : Cases)
+    EXPECT_EQ(FormatFloat(C.Pattern, C.Value), C.Text) << C.Value;
 }
 
 TEST(PrivateHeap, RefusesPastItsMaximumAndFreesBlocks) {

@@ -116,7 +116,8 @@ TEST_F(Chain, AfterAnAllocationFailureRunDoesNothing) {
   CurrentManager = new TCurrentManager(1024);
   auto* B = new TBuffer(&Form);
   const int PerPage = 1024 / int(sizeof(TCurrentEvent));
-  for (int i = 0; i < PerPage; ++i) ASSERT_NE(CurrentManager->Add(B), nullptr);
+  for (int i = 0; i < PerPage; ++i)
+    ASSERT_NE(CurrentManager->Add(B), nullptr);
   EXPECT_EQ(CurrentManager->Add(B), nullptr);
   EXPECT_FALSE(CurrentManager->Ok());
   EXPECT_EQ(CurrentManager->Count(), PerPage);

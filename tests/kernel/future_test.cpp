@@ -54,7 +54,8 @@ TEST_F(FutureList, LevelsFollowTheSeededGenerator) {
 
   TFutureManager Fresh(1024);
   std::vector<int32_t> Levels;
-  for (int i = 0; i < 12; ++i) Levels.push_back(Fresh.RandomLevel());
+  for (int i = 0; i < 12; ++i)
+    Levels.push_back(Fresh.RandomLevel());
   EXPECT_EQ(Levels, (std::vector<int32_t>{2, 1, 2, 2, 2, 1, 2, 3, 4, 2, 1, 3}));
 }
 
@@ -69,15 +70,19 @@ TEST_F(FutureList, EqualTimesComeOutFirstInFirstOut) {
   // Twelve activations at one time get levels 2,1,2,2,2,1,2,3,4,2,1,3;
   // zero delays are ordered after everything already due at that time.
   std::vector<TScheduler*> Aggs;
-  for (int i = 0; i < 12; ++i) Aggs.push_back(new TScheduler(nullptr));
-  for (int i = 0; i < 12; ++i) List->Insert(1.0, Aggs[std::size_t(i)], nullptr);
-  for (int i = 0; i < 12; ++i) EXPECT_EQ(Take(), Aggs[std::size_t(i)]) << i;
+  for (int i = 0; i < 12; ++i)
+    Aggs.push_back(new TScheduler(nullptr));
+  for (int i = 0; i < 12; ++i)
+    List->Insert(1.0, Aggs[std::size_t(i)], nullptr);
+  for (int i = 0; i < 12; ++i)
+    EXPECT_EQ(Take(), Aggs[std::size_t(i)]) << i;
   EXPECT_EQ(FSysTime, 1.0);
   List->Insert(0.0, &A, nullptr);
   List->Insert(0.0, &B, nullptr);
   EXPECT_EQ(Take(), &A);
   EXPECT_EQ(Take(), &B);
-  for (TScheduler* S : Aggs) delete S;
+  for (TScheduler* S : Aggs)
+    delete S;
 }
 
 TEST_F(FutureList, RefusesNegativeAndTooLateTimes) {
@@ -86,11 +91,12 @@ TEST_F(FutureList, RefusesNegativeAndTooLateTimes) {
   List->Insert(std::nan(""), &A, nullptr);
   List->Insert(1e10 - 2.0, &A, nullptr);
   List->Insert(1e10 - 2.5, &B, nullptr); // below the limit: accepted
-  EXPECT_EQ(Capture.Messages,
-            (std::vector<std::string>{
-                "Quorin Error: Negative activation time is ordered by Server1 at model time 2.0000000",
-                "Quorin Error: Negative activation time is ordered by Server1 at model time 2.0000000",
-                "Quorin Error: Value of activation time is limited by 10000000000.0"}));
+  EXPECT_EQ(
+      Capture.Messages,
+      (std::vector<std::string>{
+          "Quorin Error: Negative activation time is ordered by Server1 at model time 2.0000000",
+          "Quorin Error: Negative activation time is ordered by Server1 at model time 2.0000000",
+          "Quorin Error: Value of activation time is limited by 10000000000.0"}));
   EXPECT_EQ(List->Count(), 1);
   EXPECT_EQ(List->TotalItemCount(), 3); // one activation and two sentinels
 }
@@ -129,7 +135,7 @@ TEST_F(FutureList, EmptyListAnswersNullsAndKeepsTheClock) {
   const int32_t Levels = List->Level();
   const int32_t Records = List->TotalItemCount();
   List->Insert(1.0, &C, nullptr);
-  EXPECT_EQ(List->Level(), Levels); // levels and their sentinels stay
+  EXPECT_EQ(List->Level(), Levels);           // levels and their sentinels stay
   EXPECT_EQ(List->TotalItemCount(), Records); // the node given back last is reused
 }
 
@@ -138,7 +144,8 @@ TEST_F(FutureList, EmptyListAnswersNullsAndKeepsTheClock) {
 TEST_F(FutureList, MatchesAReferenceOrderUnderRandomOperations) {
   std::mt19937_64 Rng(12345);
   std::vector<TScheduler*> Aggs;
-  for (int i = 0; i < 64; ++i) Aggs.push_back(new TScheduler(nullptr));
+  for (int i = 0; i < 64; ++i)
+    Aggs.push_back(new TScheduler(nullptr));
   std::map<std::pair<double, int64_t>, TAggregate*> Reference;
   int64_t Seq = 0;
   for (int Step = 0; Step < 40000; ++Step) {
@@ -163,7 +170,8 @@ TEST_F(FutureList, MatchesAReferenceOrderUnderRandomOperations) {
     }
     ASSERT_EQ(List->Count(), int32_t(Reference.size()));
   }
-  for (TScheduler* S : Aggs) delete S;
+  for (TScheduler* S : Aggs)
+    delete S;
 }
 
 } // namespace

@@ -20,7 +20,8 @@ struct TClock : TApplication {
   std::vector<double> Times;
   TClock(std::vector<double> Initial, double Then = -1) {
     S->OnBeforeTimeGoOn = [this, Initial](TAggregate* Sender) {
-      for (double D : Initial) Sender->NextTime(D);
+      for (double D : Initial)
+        Sender->NextTime(D);
     };
     S->OnPlanned = [this, Then](TAggregate* Sender) {
       Times.push_back(FSysTime);
@@ -105,8 +106,9 @@ TEST(Model, TwoModelsRefuseToRun) {
   auto* Second = new TModel(M.Form);
   Second->Simulate(10);
   M.Model->Simulate(10);
-  EXPECT_EQ(M.Capture.Messages,
-            std::vector<std::string>(2, "Quorin Error: There is more than one model in application"));
+  EXPECT_EQ(
+      M.Capture.Messages,
+      std::vector<std::string>(2, "Quorin Error: There is more than one model in application"));
   EXPECT_TRUE(M.Times.empty());
   EXPECT_FALSE(M.Model->MemoReady());
   EXPECT_EQ(FutureManager, nullptr); // the refused attempt left no memory behind
@@ -134,8 +136,9 @@ TEST(Model, ModelsOfDifferentFormsAreFoundThroughTheApplication) {
 TEST(Model, NoAggregatesIsReported) {
   TApplication M;
   M.Model->Simulate(10);
-  EXPECT_EQ(M.Capture.Messages, std::vector<std::string>{
-                                    "Quorin Error: There are no aggregates / blocks in the application"});
+  EXPECT_EQ(M.Capture.Messages,
+            std::vector<std::string>{
+                "Quorin Error: There are no aggregates / blocks in the application"});
   EXPECT_FALSE(M.Model->MemoReady());
 }
 

@@ -24,7 +24,8 @@ struct TLine : TApplication {
   TSink* Sink = Add<TSink>();
   explicit TLine(int Count) {
     Source->OnFirstInit = [this, Count] {
-      for (int i = 1; i <= Count; ++i) Source->NextTime(i);
+      for (int i = 1; i <= Count; ++i)
+        Source->NextTime(i);
     };
   }
 };
@@ -101,9 +102,10 @@ TEST(Transaction, ClassTooLargeForThePoolIsNeverBuiltInIt) {
   M.Source->OnRouting = [&](TBlock* Sender, TTransaction*) { Sender->PassTo(M.Hold); };
   M.Model->Simulate(-1); // the pool exists now, sized for TTransaction
   M.Model->SetTransactionClass<TCustomer>();
-  EXPECT_EQ(M.Capture.Messages,
-            std::vector<std::string>{
-                "Quorin Error: Transaction class does not fit the records of the transaction pool"});
+  EXPECT_EQ(
+      M.Capture.Messages,
+      std::vector<std::string>{
+          "Quorin Error: Transaction class does not fit the records of the transaction pool"});
   EXPECT_EQ(new TCustomer, nullptr); // refused before a record is taken
   EXPECT_EQ(TransManager->TotalItemCount(), 0);
   M.Model->Simulate(10);

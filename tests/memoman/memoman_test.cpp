@@ -40,7 +40,8 @@ TEST_F(Pool, CarvesInAddressOrderAndOpensPagesWhenFull) {
   EXPECT_EQ(M.LiveMemoSize(), 1024);
   EXPECT_EQ(M.TotalItemCount(), 1);
   EXPECT_EQ(Addr(M.Add()), Addr(First) + 24);
-  for (int i = 3; i <= 42; ++i) M.Add();
+  for (int i = 3; i <= 42; ++i)
+    M.Add();
   EXPECT_EQ(M.LiveMemoSize(), 1024);
   EXPECT_EQ(CountPages, 1);
   M.Add(); // the 43rd record needs a second page
@@ -77,10 +78,13 @@ TEST_F(Pool, DeadPagesFillDrainAndAreKept) {
   // A dead page slot is one pointer: 2048 / 8 = 256 per page here.
   TMemoManager M(2048, 24);
   std::vector<void*> Records;
-  for (int i = 0; i < 257; ++i) Records.push_back(M.Add());
-  for (void* R : Records) M.Delete(R);
+  for (int i = 0; i < 257; ++i)
+    Records.push_back(M.Add());
+  for (void* R : Records)
+    M.Delete(R);
   EXPECT_EQ(M.DeadMemoSize(), 4096);
-  for (int i = 256; i >= 0; --i) ASSERT_EQ(M.Add(), Records[std::size_t(i)]);
+  for (int i = 256; i >= 0; --i)
+    ASSERT_EQ(M.Add(), Records[std::size_t(i)]);
   EXPECT_FALSE(M.isDeadExist());
   EXPECT_EQ(M.DeadMemoSize(), 4096);
   const int32_t Pages = CountPages;
@@ -94,9 +98,8 @@ TEST_F(Pool, RecordLargerThanPageIsRefusedEveryTime) {
   TMemoManager M(1024, 1025);
   EXPECT_EQ(M.Add(), nullptr);
   EXPECT_EQ(M.Add(), nullptr);
-  EXPECT_EQ(Capture.Messages,
-            (std::vector<std::string>{"Quorin Error: Too small PageSize",
-                                      "Quorin Error: Too small PageSize"}));
+  EXPECT_EQ(Capture.Messages, (std::vector<std::string>{"Quorin Error: Too small PageSize",
+                                                        "Quorin Error: Too small PageSize"}));
   EXPECT_EQ(M.TotalMemoSize(), 0);
   EXPECT_EQ(M.TotalItemCount(), 0);
   EXPECT_EQ(CountPages, 0);
@@ -106,10 +109,12 @@ TEST_F(Pool, ExhaustedHeapReportsWithTheClockAndAddsNoPage) {
   UseHeap(2048);
   FSysTime = 12.5;
   TMemoManager M(1024, 24);
-  for (int i = 0; i < 84; ++i) ASSERT_NE(M.Add(), nullptr);
+  for (int i = 0; i < 84; ++i)
+    ASSERT_NE(M.Add(), nullptr);
   EXPECT_EQ(M.Add(), nullptr);
-  EXPECT_EQ(Capture.Messages, std::vector<std::string>{
-                                  "Quorin Error: Not enough memory in private heap at model time 12.500"});
+  EXPECT_EQ(Capture.Messages,
+            std::vector<std::string>{
+                "Quorin Error: Not enough memory in private heap at model time 12.500"});
   EXPECT_EQ(CountPages, 3); // the failed request counts too
   EXPECT_EQ(M.LiveMemoSize(), 2048);
   EXPECT_EQ(M.TotalItemCount(), 84);
@@ -129,7 +134,8 @@ TEST_F(Pool, DeleteWithoutRoomForADeadPageDropsThePointerSafely) {
 TEST_F(Pool, ZeroRecordSizeStillGivesDistinctRecords) {
   TMemoManager M(1024, 0);
   std::set<void*> Seen;
-  for (int i = 0; i < 2000; ++i) Seen.insert(M.Add());
+  for (int i = 0; i < 2000; ++i)
+    Seen.insert(M.Add());
   EXPECT_EQ(Seen.size(), 2000u);
   EXPECT_EQ(M.LiveMemoSize(), 2048);
 }
@@ -159,7 +165,8 @@ TEST_F(Pool, FailedAddLeavesNewItemAndCountUnchanged) {
   UseHeap(2048); // one live page and one dead page
   TTransManager M(1024, 32);
   void* Last = nullptr;
-  for (int i = 0; i < 32; ++i) Last = M.Add();
+  for (int i = 0; i < 32; ++i)
+    Last = M.Add();
   M.Delete(Last);
   EXPECT_EQ(M.Add(), Last);
   EXPECT_FALSE(M.NewItem());

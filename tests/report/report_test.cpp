@@ -54,7 +54,8 @@ TEST_F(Report, CsvHasEveryStatisticOfTheClassAndQuotesNames) {
   PrintReportCsv(*Model, Out);
   std::istringstream Lines(Out.str());
   std::vector<std::string> Rows;
-  for (std::string L; std::getline(Lines, L);) Rows.push_back(L);
+  for (std::string L; std::getline(Lines, L);)
+    Rows.push_back(L);
   ASSERT_EQ(Rows.size(), 5u);
   EXPECT_EQ(Rows[0], "Model time,9.0000000000");
   EXPECT_EQ(Rows[1], "Block,Class,Count,Entries,Exits,Mean cont.,Max,Usage,Mean time,S-mean time,"

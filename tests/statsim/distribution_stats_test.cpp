@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "quorin/statsim.h"
 #include "message_capture.h"
+#include "quorin/statsim.h"
 
 namespace quorin {
 namespace {
@@ -56,8 +56,7 @@ TEST(DistributionMoments, EveryFamily) {
       {"Exponential(3)", [](TMultiRand& R) { return R.Exponential(3); }, 3.0, 9.0},
       // Order k, mean m: variance m^2 / k.
       {"Erlang(6, 3)", [](TMultiRand& R) { return R.Erlang(6, 3); }, 6.0, 12.0},
-      {"Erlang(1, 3000)", [](TMultiRand& R) { return R.Erlang(1, 3000); }, 1.0, 1.0 / 3000.0,
-       2000},
+      {"Erlang(1, 3000)", [](TMultiRand& R) { return R.Erlang(1, 3000); }, 1.0, 1.0 / 3000.0, 2000},
       {"Normal(10, 2)", [](TMultiRand& R) { return R.Normal(10, 2); }, 10.0, 4.0},
       {"Normal(-3, 0.5)", [](TMultiRand& R) { return R.Normal(-3, 0.5); }, -3.0, 0.25},
       // Shape a, scale 1: mean a, variance a.
@@ -89,7 +88,8 @@ TEST(DistributionMoments, EveryFamily) {
       {"Triangular(0, 0, 3)", [](TMultiRand& R) { return R.Triangular(0, 0, 3); }, 1.0, 0.5},
   };
   test::TMessageCapture Capture;
-  for (const Family& F : Families) CheckMoments(F);
+  for (const Family& F : Families)
+    CheckMoments(F);
   EXPECT_TRUE(Capture.Messages.empty());
 }
 

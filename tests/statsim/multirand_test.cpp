@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "quorin/statsim.h"
 #include "message_capture.h"
+#include "quorin/statsim.h"
 
 namespace quorin {
 namespace {
@@ -77,9 +77,8 @@ TEST(MultiRand, ResetRepeatsTheStreamAndDropsStoredNormal) {
   Stream R;
   R.SetSeed(12345);
   auto Run = [&R] {
-    return std::vector<double>{R.Uni01(),      R.Normal(0, 1),      R.Gamma(3, 1.7),
-                               R.Beta(2, 5, 0, 1), R.Erlang(1, 4),  R.Normal(0, 1),
-                               R.Normal(0, 1), R.Lognormal(2, 1)};
+    return std::vector<double>{R.Uni01(),      R.Normal(0, 1), R.Gamma(3, 1.7), R.Beta(2, 5, 0, 1),
+                               R.Erlang(1, 4), R.Normal(0, 1), R.Normal(0, 1),  R.Lognormal(2, 1)};
   };
   const std::vector<double> First = Run();
   R.Reset();

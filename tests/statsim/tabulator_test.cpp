@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "quorin/statsim.h"
 #include "message_capture.h"
+#include "quorin/statsim.h"
 
 namespace quorin {
 namespace {
@@ -26,7 +26,8 @@ struct Tab : TTabulator {
 
 std::vector<int32_t> AllHits(const TTabulator& T) {
   std::vector<int32_t> H(256);
-  for (int I = 0; I < 256; ++I) H[static_cast<std::size_t>(I)] = T.Hits(static_cast<uint8_t>(I));
+  for (int I = 0; I < 256; ++I)
+    H[static_cast<std::size_t>(I)] = T.Hits(static_cast<uint8_t>(I));
   return H;
 }
 
@@ -48,7 +49,8 @@ TEST(Tabulator, BinsIncludeLowerAndExcludeUpperBound) {
   T.SetInterval(10);
   T.SetIntervalCount(5);
   EXPECT_EQ(T.Upper(), 50.0f);
-  for (double X : {-1.0, 0.0, 9.99, 10.0, 49.9, 50.0, 1000.0}) T.PutValue(X);
+  for (double X : {-1.0, 0.0, 9.99, 10.0, 49.9, 50.0, 1000.0})
+    T.PutValue(X);
   std::vector<int32_t> Expected(256, 0);
   Expected[0] = 1;
   Expected[1] = 2;
@@ -86,7 +88,8 @@ TEST(Tabulator, ZeroIntervalSendsEverythingAboveLowerBoundToOverflow) {
   T.SetLowerBound(2);
   T.SetIntervalCount(3);
   T.SetInterval(0);
-  for (double X : {1.0, 2.0, 2.5, 1e9}) T.PutValue(X);
+  for (double X : {1.0, 2.0, 2.5, 1e9})
+    T.PutValue(X);
   EXPECT_EQ(T.Hits(0), 1);
   EXPECT_EQ(T.Hits(1) + T.Hits(2) + T.Hits(3), 0);
   EXPECT_EQ(T.Hits(4), 3);
@@ -115,7 +118,8 @@ TEST(Tabulator, SettersRefuseOutOfRangeValues) {
     Capture.Messages.clear();
     T.SetIntervalCount(Bad);
     ASSERT_EQ(Capture.Messages.size(), 1u);
-    EXPECT_EQ(Capture.Messages[0], "Quorin Error: Tab1: IntervalCount must be in the range 1...254");
+    EXPECT_EQ(Capture.Messages[0],
+              "Quorin Error: Tab1: IntervalCount must be in the range 1...254");
     EXPECT_EQ(T.IntervalCount(), 7);
   }
   for (float Bad : {-0.5f, std::numeric_limits<float>::quiet_NaN()}) {
@@ -134,7 +138,8 @@ TEST(Tabulator, SettersRefuseOutOfRangeValues) {
 
 TEST(Tabulator, MeanAndPopulationDeviation) {
   Tab T;
-  for (double X : {2, 4, 4, 4, 5, 5, 7, 9}) T.PutValue(X);
+  for (double X : {2, 4, 4, 4, 5, 5, 7, 9})
+    T.PutValue(X);
   EXPECT_DOUBLE_EQ(T.Mean(), 5.0);
   EXPECT_DOUBLE_EQ(T.Deviation(), 2.0);
   T.Reset();
@@ -149,7 +154,8 @@ TEST(Tabulator, RoundingBelowZeroVarianceGivesZeroDeviation) {
   T.ForceSums(3, 0.3L, 0.03L - 1e-19L);
   EXPECT_EQ(T.Deviation(), 0.0);
   T.Reset();
-  for (int I = 0; I < 1000; ++I) T.PutValue(0.1);
+  for (int I = 0; I < 1000; ++I)
+    T.PutValue(0.1);
   EXPECT_GE(T.Deviation(), 0.0);
   EXPECT_LT(T.Deviation(), 1e-9);
 }
@@ -158,11 +164,14 @@ TEST(Tabulator, ResetClearsOnlyTheCurrentLayout) {
   Tab T;
   T.SetInterval(1);
   T.SetIntervalCount(10);
-  for (int X = -1; X <= 10; ++X) T.PutValue(X); // one value in each of bins 0..11
+  for (int X = -1; X <= 10; ++X)
+    T.PutValue(X); // one value in each of bins 0..11
   T.SetIntervalCount(3);
   T.Reset();
-  for (int I = 0; I <= 4; ++I) EXPECT_EQ(T.Hits(static_cast<uint8_t>(I)), 0) << I;
-  for (int I = 5; I <= 11; ++I) EXPECT_EQ(T.Hits(static_cast<uint8_t>(I)), 1) << I;
+  for (int I = 0; I <= 4; ++I)
+    EXPECT_EQ(T.Hits(static_cast<uint8_t>(I)), 0) << I;
+  for (int I = 5; I <= 11; ++I)
+    EXPECT_EQ(T.Hits(static_cast<uint8_t>(I)), 1) << I;
   EXPECT_EQ(T.Count(), 0);
 }
 

@@ -36,13 +36,15 @@ using TNewTimeEvent = std::function<void(TAggregate* Sender, TTransaction* Trans
 using TAfterPassEvent = std::function<void(TBlock* Sender, TBlock* Receiver, TTransaction* Trans)>;
 using TDeadlock = std::function<void()>;
 
-extern double FSysTime;        // the model clock; moved only by the future events list
-extern TModel* GlobalModel;    // the running model; cleared when that model is destroyed
-extern bool FlagPass;          // set by every successful PassTo, read by the chain
+extern double FSysTime;     // the model clock; moved only by the future events list
+extern TModel* GlobalModel; // the running model; cleared when that model is destroyed
+extern bool FlagPass;       // set by every successful PassTo, read by the chain
 extern TTransManager* TransManager;
 extern TMemoManager* QueHeadsManager;
 
-inline double ModelTime() { return FSysTime; }
+inline double ModelTime() {
+  return FSysTime;
+}
 
 // The moving entity. Every instance lives in a record of TransManager: the
 // class operator new takes a zero-filled record (nullptr when the pool is
@@ -220,9 +222,8 @@ public:
   // class larger than its records is refused with a message.
   template <class T> void SetTransactionClass() {
     static_assert(std::is_base_of_v<TTransaction, T>, "T must derive from TTransaction");
-    SetTransactionClass({sizeof(T), [](void* Memory) -> TTransaction* {
-                           return ::new (Memory) T;
-                         }});
+    SetTransactionClass(
+        {sizeof(T), [](void* Memory) -> TTransaction* { return ::new (Memory) T; }});
   }
   void SetTransactionClass(const TTransactionClass& Class);
   // Transaction records ever carved from the pool; 0 while no pool exists.
