@@ -28,7 +28,16 @@ public:
 
   // Appends (Add) or prepends (InsertFirst) an entry for Block. Without a
   // record, answers null, leaves the chain unchanged and clears FOk for good.
-  TCurrentEvent* Add(TBlock* Block);
+  TCurrentEvent* Add(TBlock* Block) {
+    TCurrentEvent* Entry = NewEntry(Block);
+    if (!Entry) return nullptr;
+    Entry->Next = nullptr;
+    Entry->Prev = FLast;
+    if (FLast) FLast->Next = Entry;
+    else FFirst = Entry;
+    FLast = Entry;
+    return Entry;
+  }
   TCurrentEvent* InsertFirst(TBlock* Block);
   // Unlinks an entry of this chain and gives its record back.
   void Remove(TCurrentEvent* Event);
@@ -46,7 +55,16 @@ public:
   int32_t TotalItemCount() const { return FMemo->TotalItemCount(); }
 
 private:
-  TCurrentEvent* NewEntry(TBlock* Block);
+  TCurrentEvent* NewEntry(TBlock* Block) {
+    auto* Entry = static_cast<TCurrentEvent*>(FMemo->TMemoManager::Add());
+    if (!Entry) {
+      FOk = false;
+      return nullptr;
+    }
+    Entry->Block = Block;
+    ++FCount;
+    return Entry;
+  }
 
   std::unique_ptr<TMemoManager> FMemo;
   TCurrentEvent* FFirst = nullptr;

@@ -255,8 +255,4 @@ void TModel::ClearStatistics() {
     if (auto* B = dynamic_cast<TBlock*>(A)) B->ClearStatistics();
 }
 
-void TModel::RegisterPass(TBlock* Sender, TBlock* Receiver, TTransaction* Trans) {
-  if (OnAfterPass) OnAfterPass(Sender, Receiver, Trans);
-}
-
 } // namespace quorin

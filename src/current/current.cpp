@@ -22,30 +22,6 @@ TCurrentManager::TCurrentManager(uint16_t PageSize)
 
 TCurrentManager::~TCurrentManager() = default;
 
-TCurrentEvent* TCurrentManager::NewEntry(TBlock* Block) {
-  auto* Entry = static_cast<TCurrentEvent*>(FMemo->TMemoManager::Add());
-  if (!Entry) {
-    FOk = false;
-    return nullptr;
-  }
-  Entry->Block = Block;
-  ++FCount;
-  return Entry;
-}
-
-TCurrentEvent* TCurrentManager::Add(TBlock* Block) {
-  TCurrentEvent* Entry = NewEntry(Block);
-  if (!Entry) return nullptr;
-  Entry->Next = nullptr;
-  Entry->Prev = FLast;
-  if (FLast)
-    FLast->Next = Entry;
-  else
-    FFirst = Entry;
-  FLast = Entry;
-  return Entry;
-}
-
 TCurrentEvent* TCurrentManager::InsertFirst(TBlock* Block) {
   TCurrentEvent* Entry = NewEntry(Block);
   if (!Entry) return nullptr;

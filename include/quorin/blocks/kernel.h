@@ -211,7 +211,10 @@ public:
   void Stop() { FRunning = false; }
   void Reset();
   void ClearStatistics();
-  void RegisterPass(TBlock* Sender, TBlock* Receiver, TTransaction* Trans);
+  // Reports a pass to OnAfterPass; called by every successful PassTo.
+  void RegisterPass(TBlock* Sender, TBlock* Receiver, TTransaction* Trans) {
+    if (OnAfterPass) OnAfterPass(Sender, Receiver, Trans);
+  }
 
   int32_t PageSize() const { return FPageSize; }
   void SetPageSize(int32_t Value);
