@@ -9,26 +9,12 @@
 #include <tuple>
 #include <vector>
 
+#include "message_capture.h"
 #include "quorin/blocks.h"
 
 namespace quorin::test {
 
-// Captures every message reported while it lives; restores the previous
-// handler afterwards.
-class TMessageGuard {
-public:
-  TMessageGuard()
-      : FPrevious(
-            SetMessageHandler([this](const std::string& Text) { Messages.push_back(Text); })) {}
-  ~TMessageGuard() { SetMessageHandler(std::move(FPrevious)); }
-  TMessageGuard(const TMessageGuard&) = delete;
-  TMessageGuard& operator=(const TMessageGuard&) = delete;
-
-  std::vector<std::string> Messages;
-
-private:
-  TMessageHandler FPrevious;
-};
+using TMessageGuard = TMessageCapture;
 
 // (model time, block name, transaction number, what happened)
 using TLogEntry = std::tuple<double, std::string, int32_t, std::string>;
