@@ -43,6 +43,11 @@ std::vector<TReportRow> CollectReport(const TModel& Model) {
       R.PreemptExits = Q->PreemptExits();
     }
     if (auto* Q = dynamic_cast<TQueue*>(B)) R.TimeLimitExits = Q->TimeLimitExits();
+    if (auto* Q = dynamic_cast<TQueuePrty*>(B)) R.TimeLimitExits = Q->TimeLimitExits();
+    if (auto* Q = dynamic_cast<TQueuePrtyCustom*>(B)) {
+      R.MinPrty = Q->MinPrty();
+      R.MaxPrty = Q->MaxPrty();
+    }
     if (auto* G = dynamic_cast<TGenerator*>(B)) R.MeanInterval = G->AverageTime();
     Rows.push_back(std::move(R));
   }
@@ -57,10 +62,10 @@ struct TColumn {
 };
 
 const TColumn Columns[] = {
-    {"Block", true},       {"Class", true},          {"Count", false},      {"Entries", false},
-    {"Exits", false},      {"Mean cont.", false},    {"Max", false},        {"Usage", false},
-    {"Mean time", false},  {"S-mean time", false},   {"Zero entr.", false}, {"Preempt", false},
-    {"Time limit", false}, {"Mean interval", false},
+    {"Block", true},       {"Class", true},        {"Count", false},      {"Entries", false},
+    {"Exits", false},      {"Mean cont.", false},  {"Max", false},        {"Usage", false},
+    {"Mean time", false},  {"S-mean time", false}, {"Zero entr.", false}, {"Preempt", false},
+    {"Time limit", false}, {"Min prty", false},    {"Max prty", false},   {"Mean interval", false},
 };
 
 std::string Fixed(long double V, int Decimals) {
@@ -91,6 +96,8 @@ std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
           Cell(R.ZeroEntries, Decimals),
           Cell(R.PreemptExits, Decimals),
           Cell(R.TimeLimitExits, Decimals),
+          Cell(R.MinPrty, Decimals),
+          Cell(R.MaxPrty, Decimals),
           Cell(R.MeanInterval, Decimals)};
 }
 
