@@ -1,5 +1,5 @@
 // Runs the example models and prints their reports: all of them, or the ones
-// named on the command line (mm1, mm3, barber).
+// named on the command line (mm1, mm3, barber, priority, forkjoin, bus).
 #include <cstring>
 #include <iostream>
 
@@ -16,5 +16,8 @@ int main(int argc, char** argv) {
   if (Wanted("mm1")) RunMM1(std::cout);
   if (Wanted("mm3")) RunMM3(std::cout);
   if (Wanted("barber")) RunBarber(std::cout);
+  if (Wanted("priority")) RunPriority(std::cout);
+  if (Wanted("forkjoin")) RunForkJoin(std::cout);
+  if (Wanted("bus")) RunBus(std::cout);
   return 0;
 }
