@@ -300,6 +300,9 @@ TEST_F(PrtyQueueTest, ResetEmptiesTheQueue) {
   EXPECT_EQ(Q->Transaction(), nullptr);
   EXPECT_FALSE(Q->HasTransaction());
   EXPECT_TRUE(Q->IsReadyToReceive(nullptr));
+  // Without a run there is no pool to take a class head from.
+  EXPECT_EQ(Q->GetQue(3), nullptr);
+  EXPECT_EQ(Q->QueCount(), 0);
   Made = 0;
   Model->Simulate(100);
   EXPECT_EQ(Q->Count(), 2);

@@ -1,4 +1,5 @@
 #include <map>
+#include <stdexcept>
 
 #include "fixture.h"
 
@@ -163,6 +164,42 @@ TEST_F(PrtyStorageTest, FinishedLeaveInOrderOfFinishing) {
   EXPECT_EQ(S->QueCount(), 0);
   EXPECT_EQ(S->AverageTime(), 10);
   EXPECT_EQ(S->MaxCount(), 2);
+}
+
+// A's priority changes from 1 to 9 while it is held: it stays in class 1,
+// so the push-out by C at 2 still takes it. D, made at 3.5 on A's freed
+// record, gets no holding time, so it never finishes: A's end of holding at
+// 10 was cancelled and cannot end D's stay. D's OnEnter throws: the
+// exception leaves Simulate, and D is held all the same.
+TEST_F(PrtyStorageTest, ChangedPriorityAndThrowingOnEnter) {
+  S->SetCapacity(2);
+  S->SetPreemptive(true);
+  Arrivals = {{0, 1, false, 10}, {0, 5, false, 4}, {2, 7, true, 1}, {3.5, 0, false, -1}};
+  std::vector<TTransaction*> Held;
+  S->OnEnter = [&](TBlock* Sender, TTransaction* T) {
+    Note(Sender, T, "enter");
+    Held.push_back(T);
+    if (Held.size() == 4) throw std::runtime_error("enter");
+    Sender->NextTime(Hold[T]);
+  };
+  At({1.5}, [&] {
+    Held[0]->SetPrty(9);
+    EXPECT_EQ(S->PrtyCount(1), 1);
+    EXPECT_EQ(S->PrtyCount(9), 0);
+  });
+  S->OnPreempt = Noting("preempt");
+  EXPECT_THROW(Model->Simulate(100), std::runtime_error);
+  EXPECT_EQ(FSysTime, 3.5);
+  EXPECT_EQ(S->PreemptExits(), 1);
+  EXPECT_EQ(S->PrtyCount(0), 1);
+  EXPECT_EQ(S->Count(), 2);
+  Model->Simulate(100);
+  const TLog Expected = {{0, "S", 1, "enter"},   {0, "S", 2, "enter"}, {2, "S", 3, "enter"},
+                         {2, "S", 1, "preempt"}, {3, "S", 3, "exit"},  {3.5, "S", 1, "enter"},
+                         {4, "S", 2, "exit"}};
+  EXPECT_EQ(Log, Expected);
+  EXPECT_EQ(S->Count(), 1);
+  EXPECT_EQ(S->QueCount(), 1);
 }
 
 TEST_F(PrtyStorageTest, ResetForgetsHeldAndFinished) {
