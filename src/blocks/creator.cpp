@@ -39,7 +39,9 @@ void TCreator::Generate(int32_t N) {
 
 void TCreator::OfferBatch() {
   if (FCount == 0) return;
-  if (!FHasTransaction && CurrentManager) CurrentManager->Add(this);
+  // A creator that offers is in the chain already, and so is one in routing
+  // (a batch made from its own OnRouting: the chain keeps it once it offers).
+  if (!FHasTransaction && !FInRouting && CurrentManager) CurrentManager->Add(this);
   FTransaction = FFirst;
   FHasTransaction = true;
   if (!FActivationPending && FutureManager) {

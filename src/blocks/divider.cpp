@@ -30,8 +30,9 @@ void TSplitJoin::AddTrans(TTransaction* Trans) {
 
 void TSplitJoin::OfferFirst() {
   FReadyToReceive = false;
-  // Offering already means being in the chain already.
-  if (!FHasTransaction && CurrentManager) CurrentManager->Add(this);
+  // A block that offers is in the chain already, and so is one in routing
+  // (its own visit by the chain, which keeps it once it offers again).
+  if (!FHasTransaction && !FInRouting && CurrentManager) CurrentManager->Add(this);
   FTransaction = FFirst;
   FHasTransaction = true;
 }

@@ -168,8 +168,9 @@ TQueuePrty::TQueuePrty(TComponent* AOwner) : TQueuePrtyCustom(AOwner) {}
 
 bool TQueuePrty::Admit(TTransaction* Trans) {
   if (!FileTrans(Trans)) return false;
-  // A queue that offers already is in the chain already.
-  if (!FHasTransaction && CurrentManager) CurrentManager->Add(this);
+  // A queue that offers is in the chain already, and so is one in routing
+  // (its own visit by the chain, which keeps it once it offers again).
+  if (!FHasTransaction && !FInRouting && CurrentManager) CurrentManager->Add(this);
   FHasTransaction = true;
   return true;
 }

@@ -84,6 +84,33 @@ TEST_F(CreatorTest, LaterBatchesQueueBehindTheWaitingOnes) {
   EXPECT_EQ(C->Exits(), 5);
 }
 
+// A creator that makes its next batch from its own OnRouting, once the last
+// one has left: it stays in the chain once, and each batch leaves at once.
+TEST_F(CreatorTest, RefillFromItsOwnRoutingKeepsOneChainEntry) {
+  int Batches = 1;
+  auto Entries = [this] {
+    int N = 0;
+    for (TCurrentEvent* E = CurrentManager->First(); E; E = E->Next)
+      N += E->Block == C;
+    return N;
+  };
+  C->OnAfterGeneration = nullptr;
+  C->OnRouting = [&](TBlock* Sender, TTransaction*) {
+    Sender->PassTo(Exit);
+    if (C->Count() == 0 && Batches < 3) {
+      ++Batches;
+      C->Generate(2);
+      EXPECT_EQ(Entries(), 1);
+    }
+  };
+  At({5}, [this] { C->Generate(1); });
+  Model->Simulate(100);
+  EXPECT_EQ(Done->Count(), 5);
+  EXPECT_EQ(C->Exits(), 5);
+  EXPECT_EQ(Entries(), 0);
+  EXPECT_EQ(FSysTime, 5);
+}
+
 // A creator refuses entries: a transaction passed to it stays with the
 // sender, never swallowed.
 TEST_F(CreatorTest, RefusesEntries) {
