@@ -46,6 +46,16 @@ void TModel::SetHeapSize(int32_t Value) {
   }
 }
 
+void TModel::SetEventList(TEventList Value) {
+  if (FMemoReady && Value != FEventList) {
+    // The list holds the run's pending activations; they cannot move.
+    MessageDlg("Quorin Error: The event list of " + Name() +
+               " can be chosen only before the first Simulate or after Reset");
+    return;
+  }
+  FEventList = Value;
+}
+
 void TModel::SetTransactionClass(const TTransactionClass& Class) {
   if (TransManager && Class.Size > TransManager->ItemSize()) {
     // Records of the existing pool are too small for the class; it could
@@ -115,6 +125,7 @@ bool TModel::ManagersCreate() {
       std::min<std::size_t>(TransactionClass.Size, std::numeric_limits<uint16_t>::max()));
   try {
     FutureManager = new TFutureManager(Page);
+    FutureManager->SetKind(FEventList);
   } catch (...) {
     MessageDlg("Quorin Error: Can not create Manager of future events");
     return false;

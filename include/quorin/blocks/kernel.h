@@ -220,6 +220,13 @@ public:
   void SetPageSize(int32_t Value);
   int32_t HeapSize() const { return FHeapSize; }
   void SetHeapSize(int32_t Value);
+  // How the future events list keeps activations: Levels (the default) or
+  // Heap, the opt-in list for models with very many pending activations.
+  // Both give the same handler calls in the same order. Chosen before the
+  // first Simulate or after Reset; refused with a message while a run's
+  // memory exists.
+  TEventList EventList() const { return FEventList; }
+  void SetEventList(TEventList Value);
 
   // Makes T the class of the pooled transactions. While a pool exists, a
   // class larger than its records is refused with a message.
@@ -264,6 +271,7 @@ private:
   bool FInLoop = false;
   int32_t FPageSize = 1024;
   int32_t FHeapSize = 4;
+  TEventList FEventList = TEventList::Levels;
 };
 
 } // namespace quorin
