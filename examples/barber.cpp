@@ -13,6 +13,7 @@ std::vector<TFigure> RunBarber(std::ostream& Out, int32_t Days) {
   TComponent Application(nullptr);
   auto* Form = new TComponent(&Application);
   auto* Model = new TModel(Form);
+  Model->SetCheckModel(true); // report wrongly wired blocks at the end of each run
   auto* Arrivals = new TMultiRand(Form);
   auto* Cuts = new TMultiRand(Form);
   Cuts->SetSeed(555555555);

@@ -11,6 +11,7 @@ std::vector<TFigure> RunMM1(std::ostream& Out, double EndTime) {
   TComponent Application(nullptr);
   auto* Form = new TComponent(&Application);
   auto* Model = new TModel(Form);
+  Model->SetCheckModel(true); // report wrongly wired blocks at the end of each run
   auto* Arrivals = new TMultiRand(Form);
   auto* Services = new TMultiRand(Form);
   Services->SetSeed(1234567891);

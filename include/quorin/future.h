@@ -62,6 +62,8 @@ public:
   // Cancels every pending activation of Aggregate (which is being destroyed);
   // costs one walk over the list.
   void Forget(TAggregate* Aggregate);
+  // Whether an activation of Aggregate is pending; one walk over the list.
+  bool HasPending(const TAggregate* Aggregate) const;
 
   int32_t RandomLevel();
   double FRand();

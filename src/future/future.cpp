@@ -60,7 +60,7 @@ inline TFutureEvent* SearchLevel(TFutureEvent* X, double Time, int64_t ID) {
 void TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTransaction* Trans) {
   if (!(Delay >= 0.0)) { // negative or NaN
     MessageDlg("Quorin Error: Negative activation time is ordered by " +
-               (Aggregate ? Aggregate->Name() : std::string()) + " at model time " +
+               (Aggregate ? Aggregate->DisplayName() : std::string()) + " at model time " +
                FormatFloat("0.0000000", FSysTime));
     return;
   }
@@ -141,6 +141,19 @@ void TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTransaction* T
     FNonEmpty |= 1u << (L - 1);
   }
   ++FCount;
+}
+
+bool TFutureManager::HasPending(const TAggregate* Aggregate) const {
+  if (FKind == TEventList::Heap) {
+    for (int32_t i = 0; i < FCount; ++i)
+      if (FHeap[i].Node->Aggregate == Aggregate) return true;
+    return false;
+  }
+  for (uint32_t Levels = FNonEmpty; Levels; Levels &= Levels - 1)
+    for (TFutureEvent* Node = FHeads[std::countr_zero(Levels) + 1]->Next; Node->Next;
+         Node = Node->Next)
+      if (Node->Aggregate == Aggregate) return true;
+  return false;
 }
 
 void TFutureManager::Forget(TAggregate* Aggregate) {

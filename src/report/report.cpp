@@ -28,7 +28,7 @@ std::vector<TReportRow> CollectReport(const TModel& Model) {
     auto* B = dynamic_cast<TBlock*>(A);
     if (!B) continue;
     TReportRow R;
-    R.Name = B->Name();
+    R.Name = B->DisplayName();
     R.Class = ClassNameOf(*B);
     R.Count = B->Count();
     R.Entries = B->Entries();
