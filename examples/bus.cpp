@@ -50,6 +50,7 @@ std::vector<TFigure> RunBus(std::ostream& Out, double EndTime) {
   Model->Simulate(1000 + EndTime);
 
   Out << "Bus passengers (1 to 9 every 15 minutes, one clerk, tickets of 2.4 minutes)\n";
+  PrintRunLength(Out, 1000, EndTime, "minutes");
   PrintReport(*Model, Out);
   const double Hours = (ModelTime() - From) / 60;
   std::vector<TFigure> Figures{

@@ -80,6 +80,7 @@ std::vector<TFigure> RunForkJoin(std::ostream& Out, double EndTime) {
   Model->Simulate(1000 + EndTime);
 
   Out << "Fork and join (jobs at rate 0.3, three tasks in parallel at rate 1 each)\n";
+  PrintRunLength(Out, 1000, EndTime, "time units");
   PrintReport(*Model, Out);
   const double Wq = double(Line->AverageTime());
   const double ES = 11.0 / 6, ES2 = 85.0 / 18, Rho = 0.3 * ES;

@@ -86,6 +86,7 @@ std::vector<TFigure> RunPriority(std::ostream& Out, double EndTime) {
   Model->Simulate(1000 + EndTime);
 
   Out << "Priority M/M/1 (two classes at rate 0.25, service rate 1, preemptive resume)\n";
+  PrintRunLength(Out, 1000, EndTime, "time units");
   PrintReport(*Model, Out);
   std::vector<TFigure> Figures{
       {"Clerk utilisation", double(Clerk->Usage()), 0.5},
