@@ -7,6 +7,18 @@ TCreator::TCreator(TComponent* AOwner) : TBlock(AOwner) {
   FHasTransaction = false;
 }
 
+bool TCreator::IsReadyToReceive(TTransaction*) {
+  ++FRefusedEntries;
+  return false;
+}
+
+void TCreator::CheckBlock(std::vector<std::string>& Findings) {
+  TBlock::CheckBlock(Findings);
+  if (FRefusedEntries > 0)
+    Findings.push_back(DisplayName() + " refused " + CountOf(FRefusedEntries, "pass", "passes") +
+                       " into it: a creator cannot receive transactions");
+}
+
 void TCreator::AddTrans(TTransaction* Trans) {
   Trans->FNext = nullptr;
   Trans->FPrev = nullptr;
@@ -81,6 +93,7 @@ void TCreator::Reset() {
   FHasTransaction = false;
   FReadyToReceive = false;
   FActivationPending = false;
+  FRefusedEntries = 0;
 }
 
 } // namespace quorin

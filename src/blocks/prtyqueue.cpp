@@ -161,7 +161,19 @@ void TQueuePrtyCustom::PushOut() {
     if (!FPassed) DestroyTransaction(V);
     throw;
   }
-  if (!Passed) DestroyTransaction(V);
+  if (!Passed) {
+    if (!OnPreempt) ++FLostPushedOut;
+    DestroyTransaction(V);
+  }
+}
+
+void TQueuePrtyCustom::CheckBlock(std::vector<std::string>& Findings) {
+  TProQueue::CheckBlock(Findings);
+  if (FLostPushedOut > 0)
+    Findings.push_back(
+        DisplayName() + " destroyed " +
+        CountOf(FLostPushedOut, "pushed-out transaction", "pushed-out transactions") +
+        ": it has no OnPreempt handler");
 }
 
 TQueuePrty::TQueuePrty(TComponent* AOwner) : TQueuePrtyCustom(AOwner) {}
@@ -253,6 +265,7 @@ void TQueuePrty::Reset() {
   FFirstQue = nullptr;
   FLastQue = nullptr;
   FQueCount = 0;
+  FLostPushedOut = 0;
   FHasTransaction = false;
   FReadyToReceive = true;
 }

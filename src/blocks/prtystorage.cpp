@@ -76,12 +76,25 @@ void TStoragePrty::KickFromBlock() {
   FTransaction = nullptr;
 }
 
+void TStoragePrty::CheckBlock(std::vector<std::string>& Findings) {
+  TQueuePrtyCustom::CheckBlock(Findings);
+  int32_t Endless = 0;
+  const TQueHead* Q = FFirstQue;
+  for (int32_t i = 0; i < FQueCount; ++i, Q = Q->Next)
+    for (const TTransaction* T = Q->First; T; T = T->FNext)
+      if (!T->FEvent) ++Endless;
+  if (Endless > 0)
+    Findings.push_back(DisplayName() + " holds " + CountOf(Endless, "transaction", "transactions") +
+                       " whose holding never ends: its OnEnter handler orders no NextTime");
+}
+
 void TStoragePrty::Reset() {
   TBlock::Reset();
   // Nothing is given back: the model discards both pools as a whole.
   FFirstQue = nullptr;
   FLastQue = nullptr;
   FQueCount = 0;
+  FLostPushedOut = 0;
   FFirstFinished = nullptr;
   FLastFinished = nullptr;
   FFinishedCount = 0;

@@ -25,7 +25,9 @@ public:
   void Activate(TTransaction* Trans) override;
   void Reset() override;
   void ExitFromBlock() override;
-  bool IsReadyToReceive(TTransaction*) override { return false; }
+  // Always false; the model check reports the passes it refused.
+  bool IsReadyToReceive(TTransaction* Trans) override;
+  void CheckBlock(std::vector<std::string>& Findings) override;
 
   // Makes N transactions (nothing for N < 1) behind those still waiting. When
   // the pool runs out, the ones made so far are offered all the same.
@@ -45,6 +47,7 @@ private:
   void OfferBatch();
 
   bool FActivationPending = false;
+  int32_t FRefusedEntries = 0; // passes into the creator, since the last Reset
 };
 
 } // namespace quorin

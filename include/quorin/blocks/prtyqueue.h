@@ -66,6 +66,9 @@ public:
   bool Preemptive() const { return FPreemptive; }
   void SetPreemptive(bool Value) { FPreemptive = Value; }
 
+  // Adds pushed-out transactions destroyed for want of an OnPreempt handler.
+  void CheckBlock(std::vector<std::string>& Findings) override;
+
   TOnExitFromBlock OnExit;
   TOnEnterToBlock OnEnter;
   TOnPreempt OnPreempt;
@@ -93,6 +96,8 @@ protected:
   int32_t FQueCount = 0;
   int32_t FCapacity = 0;
   bool FPreemptive = false;
+  // Pushed out and destroyed with no OnPreempt assigned, since the last Reset.
+  int32_t FLostPushedOut = 0;
 
 private:
   TQueHead* NewQue(uint8_t Prty);

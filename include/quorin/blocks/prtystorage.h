@@ -38,6 +38,8 @@ public:
   void EnterToBlock(TTransaction* Trans) override;
   bool IsReadyToReceive(TTransaction* Trans) override { return HasRoomFor(Trans); }
   int32_t Count() override { return FCount + FFinishedCount; }
+  // Adds held transactions whose holding has no end.
+  void CheckBlock(std::vector<std::string>& Findings) override;
 
   int32_t FinishedCount() const { return FFinishedCount; }
 
