@@ -17,6 +17,7 @@ std::vector<TFigure> RunBus(std::ostream& Out, double EndTime) {
   TComponent Application(nullptr);
   auto* Form = new TComponent(&Application);
   auto* Model = new TModel(Form);
+  Model->SetCheckModel(true); // report wrongly wired blocks at the end of each run
   auto* Loads = new TMultiRand(Form);
   auto* Tickets = new TMultiRand(Form);
   Loads->SetSeed(123456789);

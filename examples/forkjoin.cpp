@@ -16,6 +16,7 @@ std::vector<TFigure> RunForkJoin(std::ostream& Out, double EndTime) {
   TComponent Application(nullptr);
   auto* Form = new TComponent(&Application);
   auto* Model = new TModel(Form);
+  Model->SetCheckModel(true); // report wrongly wired blocks at the end of each run
   auto* Arrivals = new TMultiRand(Form);
   auto* Tasks = new TMultiRand(Form);
   Arrivals->SetSeed(314159265);

@@ -24,6 +24,7 @@ std::vector<TFigure> RunPriority(std::ostream& Out, double EndTime) {
   TComponent Application(nullptr);
   auto* Form = new TComponent(&Application);
   auto* Model = new TModel(Form);
+  Model->SetCheckModel(true); // report wrongly wired blocks at the end of each run
   Model->SetTransactionClass<TCustomer>();
   auto* UrgentArrivals = new TMultiRand(Form);
   auto* RegularArrivals = new TMultiRand(Form);
