@@ -1,3 +1,7 @@
+#include <algorithm>
+#include <deque>
+#include <map>
+#include <random>
 #include <stdexcept>
 
 #include "fixture.h"
@@ -285,6 +289,73 @@ TEST_F(PrtyQueueTest, ThrowingHandlersLeaveTheQueueWhole) {
   EXPECT_EQ(Q->MaxPrty(), 6);
   EXPECT_EQ(Q->Transaction()->GetTransID(), 3);
   EXPECT_TRUE(TransManager->isDeadExist());
+}
+
+// The class operations against a plain reference (a map from priority to
+// the transactions filed under it, oldest first) after every one of many
+// random filings, removals from any place in a class and priority changes.
+// Every class is walked both ways, so a broken link shows at once.
+TEST_F(BlockTest, PriorityClassesMatchAReference) {
+  struct TOpen : TQueuePrty {
+    using TQueuePrty::TQueuePrty;
+    using TQueuePrtyCustom::FFirstQue;
+    using TQueuePrtyCustom::FLastQue;
+  };
+  auto* Q = Make<TOpen>("Q");
+  std::map<int, std::deque<TTransaction*>> Ref;
+  std::vector<TTransaction*> Held;
+  auto Agrees = [&]() -> ::testing::AssertionResult {
+    const TQueHead* C = Q->FFirstQue;
+    const TQueHead* Prev = nullptr;
+    int32_t Total = 0;
+    for (const auto& [P, List] : Ref) {
+      if (List.empty()) continue;
+      if (!C || C->Prty != P || C->Prev != Prev || C->Count != int32_t(List.size()))
+        return ::testing::AssertionFailure() << "class " << P;
+      const TTransaction* T = C->First;
+      const TTransaction* Back = nullptr;
+      for (TTransaction* R : List) {
+        if (T != R || T->FPrev != Back) return ::testing::AssertionFailure() << "in class " << P;
+        Back = T;
+        T = T->FNext;
+      }
+      if (T || C->Last != Back) return ::testing::AssertionFailure() << "end of class " << P;
+      Total += C->Count;
+      Prev = C;
+      C = C->Next;
+    }
+    if (C || Q->FLastQue != Prev || Q->Count() != Total ||
+        Q->QueCount() != int32_t(std::count_if(Ref.begin(), Ref.end(),
+                                               [](const auto& E) { return !E.second.empty(); })))
+      return ::testing::AssertionFailure() << "class list";
+    return ::testing::AssertionSuccess();
+  };
+  At({1}, [&] {
+    std::mt19937 Random(12345);
+    for (int Step = 0; Step < 3000; ++Step) {
+      const unsigned Op = Random() % 8;
+      if (Held.empty() || Op < 4) {
+        TTransaction* T = TTransaction::Create();
+        T->SetPrty(uint8_t(Random() % (Step % 2 ? 8 : 256)));
+        Q->AddTrans(Q->GetQue(T->GetPrty()), T);
+        Ref[T->GetPrty()].push_back(T);
+        Held.push_back(T);
+      } else if (Op < 7) {
+        const size_t K = Random() % Held.size();
+        TTransaction* T = Held[K];
+        TQueHead* C = Q->FindQue(T);
+        ASSERT_NE(C, nullptr);
+        auto& List = Ref[C->Prty];
+        List.erase(std::find(List.begin(), List.end(), T));
+        Q->DelTrans(T);
+        Held.erase(Held.begin() + std::ptrdiff_t(K));
+      } else {
+        Held[Random() % Held.size()]->SetPrty(uint8_t(Random()));
+      }
+      ASSERT_TRUE(Agrees()) << "step " << Step;
+    }
+  });
+  Model->Simulate(10);
 }
 
 // Reset forgets classes and statistics; the next run starts afresh.
