@@ -72,6 +72,14 @@ struct TStreamPlan {
   std::optional<int64_t> Draws(int64_t Start, int64_t Now) const;
 };
 
+// Seeds every TMultiRand on Form (depth first, in creation order) for
+// replication Replication, as the runner does, and answers the seeds; for a
+// replication run by hand. Answers the reason in Error and seeds nothing
+// when the form has more streams than StreamSlots or a stream has another
+// multiplier than the default (the segments are segments of its sequence).
+std::vector<int64_t> SeedStreams(TComponent& Form, const TStreamPlan& Plan, int32_t Replication,
+                                 std::string& Error);
+
 // x^e mod (2^31 - 1).
 int64_t PowMod(int64_t X, int64_t E);
 
@@ -184,6 +192,17 @@ void PrintExperiment(const TExperimentResult& Result, std::ostream& Out);
 void PrintExperimentCsv(const TExperimentResult& Result, std::ostream& Out);
 // One line per replication and figure: every value, for checking by hand.
 void PrintReplicationsCsv(const TExperimentResult& Result, std::ostream& Out);
+
+#if defined(QUORIN_WITH_MPI)
+// The same experiment over the ranks of MPI_COMM_WORLD (the caller has
+// called MPI_Init and calls MPI_Finalize). Rank 0 hands out replication
+// numbers and gathers the results; every rank, rank 0 included, runs one
+// replication at a time in a forked worker process, so Jobs is not used.
+// Rank 0 answers the results, identical to RunExperiment's; the other ranks
+// answer an empty result once rank 0 has no more work for them. Every rank
+// must call it with the same experiment.
+TExperimentResult RunExperimentMpi(const TExperiment& Experiment);
+#endif
 
 // Runs one replication in this process (no fork): for a worker of one's own
 // (the MPI ranks use it through their own forked children) and for tests.

@@ -51,6 +51,31 @@ std::string SeedList(const std::vector<int64_t>& Seeds) {
 
 } // namespace
 
+std::vector<int64_t> SeedStreams(TComponent& Form, const TStreamPlan& Plan, int32_t Replication,
+                                 std::string& Error) {
+  std::vector<TMultiRand*> Streams;
+  CollectStreams(&Form, Streams);
+  if (int32_t(Streams.size()) > Plan.StreamSlots) {
+    Error = "the model has " + std::to_string(Streams.size()) +
+            " random streams; the experiment gives each replication " +
+            std::to_string(Plan.StreamSlots) + " (raise StreamSlots)";
+    return {};
+  }
+  for (TMultiRand* S : Streams)
+    if (S->GetMultiplier() != TMultiRand::DefaultMultiplier) {
+      Error = "stream " + S->DisplayName() + " has the multiplier " +
+              std::to_string(S->GetMultiplier()) + "; disjoint seeding needs " +
+              std::to_string(TMultiRand::DefaultMultiplier);
+      return {};
+    }
+  std::vector<int64_t> Seeds;
+  for (size_t k = 0; k < Streams.size(); ++k) {
+    Seeds.push_back(Plan.Seed(Replication, int32_t(k)));
+    Streams[k]->SetSeed(Seeds.back());
+  }
+  return Seeds;
+}
+
 const std::vector<std::string>& ReportColumns() {
   static const std::vector<std::string> Columns{
       "Count",     "Entries",     "Exits",      "Mean cont.", "Max",        "Usage",
@@ -152,21 +177,10 @@ TReplicationResult RunHere(const TExperiment& E, int32_t Number, const detail::T
     TReplicationContext Context{Number, Form};
     TModel* Model = E.Build ? E.Build(Context) : nullptr;
     if (!Model) throw std::runtime_error("the model builder answered no model");
+    std::string Refused;
+    R.Seeds = SeedStreams(*Form, E.Streams, Number, Refused);
+    if (!Refused.empty()) throw std::runtime_error(Refused);
     CollectStreams(Form, Streams);
-    if (int32_t(Streams.size()) > E.Streams.StreamSlots)
-      throw std::runtime_error("the model has " + std::to_string(Streams.size()) +
-                               " random streams; the experiment gives each replication " +
-                               std::to_string(E.Streams.StreamSlots) + " (raise StreamSlots)");
-    for (size_t k = 0; k < Streams.size(); ++k) {
-      if (Streams[k]->GetMultiplier() != TMultiRand::DefaultMultiplier)
-        throw std::runtime_error("stream " + Streams[k]->DisplayName() + " has the multiplier " +
-                                 std::to_string(Streams[k]->GetMultiplier()) +
-                                 "; disjoint seeding needs " +
-                                 std::to_string(TMultiRand::DefaultMultiplier));
-      const int64_t Seed = E.Streams.Seed(Number, int32_t(k));
-      Streams[k]->SetSeed(Seed);
-      R.Seeds.push_back(Seed);
-    }
     if (Seeded) Seeded(R.Seeds);
 
     // The trace is destroyed before the model (declared after the form's owner).

@@ -397,3 +397,29 @@ TEST(Recording, ContentStepsAndTabulatorBins) {
   EXPECT_EQ(LinesOf(Bins.str()), (std::vector<std::string>{"lower,upper,hits", ",0,1", "0,2,2",
                                                           "2,4,1", "4,,2"}));
 }
+
+TEST(Experiment, StreamsTheRunnerCannotKeepDisjointFailTheReplication) {
+  struct {
+    std::function<void(TComponent*)> Add;
+    const char* Reason;
+  } const Cases[] = {
+      {[](TComponent* Form) { (new TMultiRand(Form))->SetMultiplier(16807); }, "multiplier 16807"},
+      {[](TComponent* Form) {
+         for (int i = 0; i < 7; ++i)
+           new TMultiRand(Form);
+       },
+       "has 9 random streams"},
+  };
+  for (const auto& C : Cases) {
+    TExperiment E = MM1Experiment(1, 1);
+    E.Build = [&C](TReplicationContext& Context) {
+      TModel* Model = BuildMM1(Context);
+      C.Add(Context.Form);
+      return Model;
+    };
+    const auto R = RunExperiment(E);
+    ASSERT_EQ(R.Failed, 1);
+    EXPECT_NE(R.Replications[0].Error.find(C.Reason), std::string::npos)
+        << R.Replications[0].Error;
+  }
+}
