@@ -150,6 +150,10 @@ struct TExperiment {
   double TimeLimit = 0;
   TStreamPlan Streams;
   TTraceOptions Trace;
+  // Called in the calling process whenever replications finish: how many
+  // have finished, how many at most will run, and the seconds elapsed. For
+  // a progress line; the runner itself prints nothing while it runs.
+  std::function<void(int32_t Done, int32_t Total, double Seconds)> OnProgress;
 };
 
 // The outcome of one replication.
@@ -237,8 +241,11 @@ void WriteWelchCsv(const TWelchResult& Welch, std::ostream& Out);
 // (kind "event", the aggregate and the transaction) and every pass (kind
 // "pass", from and to) whose time lies in [From, To]. It chains itself
 // before the model's own OnNewTime and OnAfterPass handlers and puts them
-// back when destroyed. A model with no trace attached pays nothing: the
-// kernel calls those handlers only when they are assigned.
+// back when destroyed (several recorders on one model are destroyed in the
+// reverse order of their creation). It also notes, through the OnEnter of
+// the terminators present when it is created, the number of a transaction
+// before a terminator gives its record back. A model with no trace attached
+// pays nothing: the kernel calls those handlers only when they are assigned.
 class TTrace {
 public:
   TTrace(TModel& Model, std::ostream& Out, TTraceFormat Format, double From = 0,
@@ -256,6 +263,7 @@ private:
   double FFrom, FTo;
   int64_t FLines = 0;
   int32_t FLastEnded = -1; // number of the transaction that last entered a terminator
+  const TBlock* FLastEndedIn = nullptr; // and that terminator
   TNewTimeEvent FOldNewTime;
   TAfterPassEvent FOldAfterPass;
   std::vector<std::pair<TTerminator*, TOnEnterToBlock>> FTerminators;

@@ -635,13 +635,18 @@ std::vector<TReplicationResult> Drive(const TExperiment& E, TExecutor& Executor,
   std::map<int32_t, TReplicationResult> Done;
   std::vector<TReplicationResult> Prefix; // results 0 ... n-1, in order
   int32_t Next = 0;
+  int32_t Finished = 0;
+  const auto Start = Clock::now();
   TargetMet = false;
   while (true) {
     while (!TargetMet && Executor.Busy() < Executor.Slots() && Next < Limit)
       Executor.Start(Next++);
     if (Executor.Busy() == 0) break;
-    for (auto& R : Executor.Wait(-1))
+    for (auto& R : Executor.Wait(-1)) {
       Done.emplace(R.Number, std::move(R));
+      ++Finished;
+    }
+    if (E.OnProgress) E.OnProgress(Finished, Limit, SecondsSince(Start));
     // Only the unbroken run of numbers from 0 counts, so the decision is the
     // same whatever order the workers finish in.
     while (!TargetMet && Done.count(int32_t(Prefix.size()))) {

@@ -79,6 +79,7 @@ TTrace::TTrace(TModel& Model, std::ostream& Out, TTraceFormat Format, double Fro
     FTerminators.emplace_back(T, T->OnEnter);
     T->OnEnter = [this, Old = T->OnEnter](TBlock* Sender, TTransaction* Trans) {
       FLastEnded = Trans ? Trans->GetTransID() : -1;
+      FLastEndedIn = Sender;
       if (Old) Old(Sender, Trans);
     };
   }
@@ -99,8 +100,9 @@ void TTrace::Write(const char* Kind, const TComponent* At, const TComponent* To,
   std::string Id;
   if (Trans)
     Id = std::to_string(Trans->GetTransID());
-  else if (To && FLastEnded >= 0)
+  else if (To && To == FLastEndedIn && FLastEnded >= 0)
     Id = std::to_string(FLastEnded);
+  FLastEndedIn = nullptr; // a number is used for the pass right after its entry only
   const std::string Block = At ? At->DisplayName() : "";
   const std::string Target = To ? To->DisplayName() : "";
   const bool Pass = To != nullptr;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -146,9 +147,11 @@ TEST(Experiment, FailingReplicationsAreReportedWithNumberAndSeedsAndTheRestKept)
       case 1: throw std::runtime_error("handler gave up");
       case 2: Bad->Uniform(-1, 1); break; // a refused draw: reported by message
       case 3: std::abort();
-      case 4:
-        for (;;) {
-        } // never ends: killed at the time limit
+      case 4: { // never ends: killed at the time limit
+        volatile int64_t Spin = 0;
+        for (;;)
+          Spin = Spin + 1;
+      }
       default: break;
       }
     };
@@ -261,7 +264,16 @@ TEST(Experiment, RefusesWhatCannotRun) {
 }
 
 TEST(Experiment, TablesCarryEveryFigureAndReplication) {
-  const auto R = RunExperiment(MM1Experiment(3, 2));
+  TExperiment E = MM1Experiment(3, 2);
+  std::vector<int32_t> Progress;
+  E.OnProgress = [&](int32_t Done, int32_t Total, double) {
+    EXPECT_EQ(Total, 3);
+    Progress.push_back(Done);
+  };
+  const auto R = RunExperiment(E);
+  ASSERT_FALSE(Progress.empty());
+  EXPECT_EQ(Progress.back(), 3);
+  EXPECT_TRUE(std::is_sorted(Progress.begin(), Progress.end()));
   std::ostringstream Text, Csv, Reps;
   PrintExperiment(R, Text);
   PrintExperimentCsv(R, Csv);
