@@ -6,6 +6,8 @@
 //                  [--run-length T] [--csv FILE] [--speedup]
 //                  [--welch FILE [--interval T] [--horizon T] [--window W]]
 //                  [--histogram FILE] [--content FILE] [--trace FILE]
+#include <sys/resource.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -91,6 +93,14 @@ bool Open(std::ofstream& Out, const std::string& Path) {
   return bool(Out);
 }
 
+// CPU seconds of the finished worker processes so far.
+double WorkerSeconds() {
+  rusage U{};
+  getrusage(RUSAGE_CHILDREN, &U);
+  return double(U.ru_utime.tv_sec + U.ru_stime.tv_sec) +
+         double(U.ru_utime.tv_usec + U.ru_stime.tv_usec) / 1e6;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -113,17 +123,22 @@ int main(int argc, char** argv) {
     E.Trace.File = O.Trace;
     E.Trace.To = 50;
   }
+  const double Cpu = WorkerSeconds();
   const TExperimentResult R = RunExperiment(E);
   PrintExperiment(R, std::cout);
+  // Worker CPU time over wall time: how many workers were busy on average.
   std::cout << "wall time " << R.WallSeconds << " s with " << O.Jobs << " job"
-            << (O.Jobs == 1 ? "" : "s") << '\n';
+            << (O.Jobs == 1 ? "" : "s") << "; workers used " << WorkerSeconds() - Cpu
+            << " s of CPU\n";
   if (!R.Error.empty()) return 1;
   if (O.Speedup && O.Jobs > 1) {
     TExperiment Single = E;
     Single.Jobs = 1;
     Single.Trace.File.clear();
+    const double Before = WorkerSeconds();
     const TExperimentResult S = RunExperiment(Single);
-    std::cout << "wall time " << S.WallSeconds << " s with 1 job; speed-up "
+    std::cout << "wall time " << S.WallSeconds << " s with 1 job; workers used "
+              << WorkerSeconds() - Before << " s of CPU; speed-up "
               << S.WallSeconds / R.WallSeconds << '\n';
   }
   if (!O.Csv.empty()) {
