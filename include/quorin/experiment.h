@@ -194,6 +194,10 @@ TExperimentResult RunExperiment(const TExperiment& Experiment);
 void PrintExperiment(const TExperimentResult& Result, std::ostream& Out);
 // One line per figure, full precision.
 void PrintExperimentCsv(const TExperimentResult& Result, std::ostream& Out);
+// One JSON object: the settings, the figures and the failed replications
+// with their seeds; a number that does not exist (a half-width of one
+// value) is null.
+void PrintExperimentJson(const TExperimentResult& Result, std::ostream& Out);
 // One line per replication and figure: every value, for checking by hand.
 void PrintReplicationsCsv(const TExperimentResult& Result, std::ostream& Out);
 

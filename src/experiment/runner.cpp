@@ -792,6 +792,62 @@ void PrintExperimentCsv(const TExperimentResult& Result, std::ostream& Out) {
   }
 }
 
+namespace {
+
+std::string JsonNumber(double V) {
+  return std::isfinite(V) ? Full(V) : "null";
+}
+
+std::string JsonString(const std::string& S) {
+  std::string Q = "\"";
+  for (char C : S) {
+    if (C == '"' || C == '\\') {
+      Q += '\\';
+      Q += C;
+    } else if (static_cast<unsigned char>(C) < 0x20) {
+      char Buffer[8];
+      std::snprintf(Buffer, sizeof Buffer, "\\u%04x", C);
+      Q += Buffer;
+    } else {
+      Q += C;
+    }
+  }
+  return Q + "\"";
+}
+
+} // namespace
+
+void PrintExperimentJson(const TExperimentResult& Result, std::ostream& Out) {
+  Out << "{\"level\":" << JsonNumber(Result.Level) << ",\"warmup\":" << JsonNumber(Result.WarmUp)
+      << ",\"run_length\":" << JsonNumber(Result.RunLength)
+      << ",\"replications\":" << Result.Replications.size() << ",\"failed\":" << Result.Failed
+      << ",\"sequential\":" << (Result.Sequential ? "true" : "false")
+      << ",\"target_met\":" << (Result.TargetMet ? "true" : "false");
+  if (!Result.Error.empty()) Out << ",\"error\":" << JsonString(Result.Error);
+  Out << ",\"figures\":[";
+  for (size_t f = 0; f < Result.Figures.size(); ++f) {
+    const TFigureResult& F = Result.Figures[f];
+    const TSummary& S = F.Summary;
+    Out << (f ? "," : "") << "{\"name\":" << JsonString(F.Name)
+        << ",\"mean\":" << JsonNumber(S.Mean) << ",\"half_width\":" << JsonNumber(S.HalfWidth)
+        << ",\"low\":" << JsonNumber(S.Low) << ",\"high\":" << JsonNumber(S.High)
+        << ",\"std_dev\":" << JsonNumber(S.StdDev) << ",\"min\":" << JsonNumber(S.Min)
+        << ",\"max\":" << JsonNumber(S.Max) << ",\"n\":" << S.N << ",\"missing\":" << F.Missing
+        << "}";
+  }
+  Out << "],\"failures\":[";
+  bool First = true;
+  for (const auto& R : Result.Replications) {
+    if (R.Ok) continue;
+    Out << (First ? "" : ",") << "{\"replication\":" << R.Number << ",\"seeds\":[";
+    for (size_t k = 0; k < R.Seeds.size(); ++k)
+      Out << (k ? "," : "") << R.Seeds[k];
+    Out << "],\"error\":" << JsonString(R.Error) << "}";
+    First = false;
+  }
+  Out << "]}\n";
+}
+
 void PrintReplicationsCsv(const TExperimentResult& Result, std::ostream& Out) {
   Out << "replication,ok,seeds,figure,value,error\n";
   for (const auto& R : Result.Replications) {

@@ -181,6 +181,12 @@ TEST(Experiment, FailingReplicationsAreReportedWithNumberAndSeedsAndTheRestKept)
   EXPECT_NE(Text.find("Replication 3 failed (seeds " + std::to_string(Reps[3].Seeds[0])),
             std::string::npos)
       << Text;
+  std::ostringstream Json;
+  PrintExperimentJson(R, Json);
+  EXPECT_NE(Json.str().find("{\"replication\":3,\"seeds\":[" + std::to_string(Reps[3].Seeds[0]) +
+                            "," + std::to_string(Reps[3].Seeds[1])),
+            std::string::npos)
+      << Json.str();
 }
 
 TEST(Experiment, FiguresWithoutAValueAreCountedAsMissingNotAsZero) {
@@ -274,7 +280,16 @@ TEST(Experiment, TablesCarryEveryFigureAndReplication) {
   ASSERT_FALSE(Progress.empty());
   EXPECT_EQ(Progress.back(), 3);
   EXPECT_TRUE(std::is_sorted(Progress.begin(), Progress.end()));
-  std::ostringstream Text, Csv, Reps;
+  std::ostringstream Text, Csv, Reps, Json;
+  PrintExperimentJson(R, Json);
+  EXPECT_EQ(Json.str().rfind("{\"level\":0.94999999999999996,\"warmup\":100,\"run_length\":2000,"
+                             "\"replications\":3,\"failed\":0,\"sequential\":false,"
+                             "\"target_met\":false,\"figures\":[{\"name\":\"Wq\",\"mean\":",
+                             0),
+            0u)
+      << Json.str();
+  EXPECT_NE(Json.str().find("\"n\":3,\"missing\":0}]"), std::string::npos);
+  EXPECT_NE(Json.str().find("],\"failures\":[]}"), std::string::npos);
   PrintExperiment(R, Text);
   PrintExperimentCsv(R, Csv);
   PrintReplicationsCsv(R, Reps);
