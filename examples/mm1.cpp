@@ -43,6 +43,7 @@ std::vector<TFigure> RunMM1(std::ostream& Out, double EndTime) {
   Model->Simulate(1000 + EndTime);
 
   Out << "M/M/1 (arrival rate 1, service rate 1.25)\n";
+  PrintRunLength(Out, 1000, EndTime, "time units");
   PrintReport(*Model, Out);
   const double Wq = double(Line->AverageTime());
   const double W = Wq + double(Clerk->AverageTime());

@@ -43,6 +43,7 @@ std::vector<TFigure> RunMM3(std::ostream& Out, double EndTime) {
   Model->Simulate(1000 + EndTime);
 
   Out << "M/M/3 (arrival rate 1, service mean 2.4, three tellers)\n";
+  PrintRunLength(Out, 1000, EndTime, "time units");
   PrintReport(*Model, Out);
   const double Wq = double(Line->AverageTime());
   std::vector<TFigure> Figures{
