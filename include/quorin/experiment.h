@@ -213,9 +213,10 @@ TExperimentResult RunExperimentMpi(const TExperiment& Experiment);
 #endif
 
 // Runs one replication in this process (no fork): for a worker of one's own
-// (the MPI ranks use it through their own forked children) and for tests.
-// The caller must not run another model in this process afterwards if the
-// replication failed halfway.
+// and for tests. When an exception from a handler broke the run off, the
+// model is left undestroyed (its lists may be half-way through a change and
+// destroying it could crash), so this process must run no other model
+// afterwards; RunExperiment's workers simply end.
 TReplicationResult RunReplicationHere(const TExperiment& Experiment, int32_t Number);
 
 // ---------------------------------------------------------------- warm-up

@@ -171,9 +171,13 @@ TReplicationResult RunHere(const TExperiment& E, int32_t Number, const detail::T
     if (GlobalModel) GlobalModel->Stop();
   });
   std::vector<TMultiRand*> Streams;
+  // The form's owner outlives the try: a model whose run an exception broke
+  // off is left as it is (see below), the others are destroyed at the end.
+  auto Application = std::make_unique<TComponent>(nullptr);
+  std::unique_ptr<TTrace> Trace;
+  std::ofstream TraceFile;
   try {
-    TComponent Application(nullptr);
-    auto* Form = new TComponent(&Application);
+    auto* Form = new TComponent(Application.get());
     TReplicationContext Context{Number, Form};
     TModel* Model = E.Build ? E.Build(Context) : nullptr;
     if (!Model) throw std::runtime_error("the model builder answered no model");
@@ -183,9 +187,6 @@ TReplicationResult RunHere(const TExperiment& E, int32_t Number, const detail::T
     CollectStreams(Form, Streams);
     if (Seeded) Seeded(R.Seeds);
 
-    // The trace is destroyed before the model (declared after the form's owner).
-    std::ofstream TraceFile;
-    std::unique_ptr<TTrace> Trace;
     if (!E.Trace.File.empty() && E.Trace.Replication == Number) {
       TraceFile.open(E.Trace.File);
       if (!TraceFile) throw std::runtime_error("cannot write the trace file " + E.Trace.File);
@@ -235,6 +236,17 @@ TReplicationResult RunHere(const TExperiment& E, int32_t Number, const detail::T
   } catch (...) {
     Error = "an exception of unknown type";
   }
+  if (GlobalModel && GlobalModel->Running()) {
+    // An exception broke the run off inside a handler (the model still
+    // counts as running), and its lists may be half-way through a change.
+    // Destroying such a model could crash and lose the reason, so it is left
+    // alone: a worker process ends right after, and a caller of
+    // RunReplicationHere is told not to run another model.
+    (void)Trace.release();
+    (void)Application.release();
+  }
+  Trace.reset();
+  Application.reset();
   SetMessageHandler(Previous);
   if (!Messages.empty()) {
     std::string Text = "the model reported: ";
