@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "experiment/mm1_model.h"
 #include "quorin/report.h"
@@ -131,6 +132,19 @@ TEST(Experiment, ResultsAreIdenticalForAnyNumberOfWorkers) {
   // The same replication alone in this process gives the same values.
   const auto Here = RunReplicationHere(MM1Experiment(6, 1), 4);
   EXPECT_EQ(Here.Values, One.Replications[4].Values);
+}
+
+TEST(Experiment, WorkersRunAtTheSameTime) {
+  // Replications that wait rather than compute show the overlap even on a
+  // busy machine: four waits of 0.3 s take 1.2 s one after the other.
+  TExperiment E = MM1Experiment(4, 4);
+  E.Build = [](TReplicationContext& C) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return BuildMM1(C);
+  };
+  const auto R = RunExperiment(E);
+  EXPECT_EQ(R.Failed, 0);
+  EXPECT_LT(R.WallSeconds, 0.9);
 }
 
 TEST(Experiment, FailingReplicationsAreReportedWithNumberAndSeedsAndTheRestKept) {
