@@ -62,6 +62,7 @@ private:
     std::string Bytes;
     std::chrono::steady_clock::time_point Started;
     bool Killed = false;
+    std::string StartError; // why no worker could be started
   };
   TReplicationResult Finish(TChild& Child);
   TWork FWork;

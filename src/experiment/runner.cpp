@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -469,12 +470,20 @@ void TForkExecutor::Start(int32_t Number) {
   std::fflush(nullptr);
   int Pipe[2];
   if (::pipe2(Pipe, O_CLOEXEC) != 0) {
-    TChild Failed{-1, -1, Number, "", Clock::now()};
-    FChildren.push_back(Failed);
+    FChildren.push_back(TChild{-1, -1, Number, "", Clock::now(), false,
+                               std::string("no pipe: ") + std::strerror(errno)});
     return;
   }
   const pid_t Pid = ::fork();
   if (Pid == 0) {
+#if !defined(__SANITIZE_ADDRESS__)
+    // A crash ends the worker with its signal, which the parent reports;
+    // handlers inherited from the application (or from an MPI library,
+    // which prints a backtrace) have no business in a worker. Sanitizer
+    // builds keep the sanitizer's handlers, which say where it crashed.
+    for (int Signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+      std::signal(Signal, SIG_DFL);
+#endif
     ::close(Pipe[0]);
     for (const TChild& C : FChildren)
       if (C.Fd >= 0) ::close(C.Fd);
@@ -494,18 +503,19 @@ void TForkExecutor::Start(int32_t Number) {
   }
   ::close(Pipe[1]);
   if (Pid < 0) {
+    const std::string Reason = std::string("no fork: ") + std::strerror(errno);
     ::close(Pipe[0]);
-    FChildren.push_back(TChild{-1, -1, Number, "", Clock::now()});
+    FChildren.push_back(TChild{-1, -1, Number, "", Clock::now(), false, Reason});
     return;
   }
-  FChildren.push_back(TChild{Pid, Pipe[0], Number, "", Clock::now()});
+  FChildren.push_back(TChild{Pid, Pipe[0], Number, "", Clock::now(), false, ""});
 }
 
 TReplicationResult TForkExecutor::Finish(TChild& C) {
   TReplicationResult R;
   R.Number = C.Number;
   if (C.Pid < 0) {
-    R.Error = std::string("could not start a worker process: ") + std::strerror(errno);
+    R.Error = "could not start a worker process (" + C.StartError + ")";
     return R;
   }
   int Status = 0;
