@@ -111,7 +111,9 @@ const std::vector<std::string>& ReportColumns();
 
 // What the model builder receives: the replication's number (from 0) and a
 // fresh form. The builder creates the model and its components on the form
-// and answers the model; the runner owns the form's owner.
+// and answers the model; the runner owns the form's owner. The builder and
+// the user figures run in the worker process: what they change in memory
+// does not reach the caller (files they write do).
 struct TReplicationContext {
   int32_t Number = 0;
   TComponent* Form = nullptr;
@@ -130,7 +132,8 @@ struct TTraceOptions {
 
 struct TExperiment {
   TBuildModel Build;
-  double WarmUp = 0;    // statistics are cleared at this model time
+  double WarmUp = 0;    // statistics are cleared at this model time; a run
+                        // that ends before it fails
   double RunLength = 0; // measured time after the warm-up. A handler that
                         // calls Model->Stop() ends a replication earlier.
   int32_t Replications = 10; // fixed mode: this many; sequential: at least
