@@ -16,8 +16,12 @@ void Usage(std::ostream& Out) {
          "one run with its standard report and key figures beside queueing theory,\n"
          "then the key figures as mean +- half-width over "
       << ShowcaseReplications << " replications.\n\nModels:\n";
-  for (const TReplicatedModel& M : ShowcaseModels())
-    Out << "  " << M.Name << std::string(10 - M.Name.size(), ' ') << M.Description << "\n";
+  for (const TReplicatedModel& M : ShowcaseModels()) {
+    Out << "  " << M.Name << std::string(10 - M.Name.size(), ' ') << M.Description << "\n"
+        << std::string(12, ' ') << "replications: " << ShowcaseReplications << " x ";
+    if (M.WarmUp > 0) Out << "warm-up " << M.WarmUp << ", ";
+    Out << "run " << M.RunLength << (M.WarmUp > 0 ? "" : " from the start") << "\n";
+  }
 }
 
 } // namespace
