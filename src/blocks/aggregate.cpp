@@ -13,14 +13,15 @@ void TAggregate::NextTime(double Delay) {
   FOrderNextTime(Delay, nullptr);
 }
 
-void TAggregate::FOrderNextTime(double Delay, TTransaction* Trans) {
-  if (Trans) Trans->FActivateTime = FSysTime + Delay;
+bool TAggregate::FOrderNextTime(double Delay, TTransaction* Trans) {
   if (!FutureManager) {
     // No run memory exists: there is no list to plan into.
     MessageDlg("Quorin Error: Activation is ordered outside a simulation run by " + Name());
-    return;
+    return false;
   }
-  FutureManager->Insert(Delay, this, Trans);
+  if (!FutureManager->Insert(Delay, this, Trans)) return false;
+  if (Trans) Trans->FActivateTime = FSysTime + Delay;
+  return true;
 }
 
 TScheduler::TScheduler(TComponent* AOwner) : TAggregate(AOwner) {
@@ -73,37 +74,48 @@ void TBlock::PostPone() {}
 
 void TBlock::DoPass() {
   if (!FHasTransaction) return;
-  FInRouting = true;
+  TFlagScope Routing(FInRouting);
   if (OnRouting) OnRouting(this, FTransaction);
-  FInRouting = false;
 }
 
 bool TBlock::PassTo(TBlock* Receiver) {
-  // Nothing to move (a second PassTo after the block ran empty) or no
-  // receiver: refused like a receiver that is not ready.
-  if (!FInRouting || !FTransaction || !Receiver) return false;
+  // Refused like a receiver that is not ready: nothing to move (a second
+  // PassTo after the block ran empty), no receiver, the sending block itself
+  // (nothing can move into the block it is in), and a pass nested in one
+  // this block is making (from its OnExit, or from the receiver's OnEnter),
+  // which would move the same transaction twice.
+  if (!FInRouting || FPassing || !FTransaction || !Receiver || Receiver == this) return false;
   if (!Receiver->IsReadyToReceive(FTransaction)) return false;
   TTransaction* T = FTransaction;
+  TFlagScope Passing(FPassing);
   if (FKick) {
     KickFromBlock();
   } else {
     ExitFromBlock();
   }
-  Receiver->EnterToBlock(T);
-  if (GlobalModel) GlobalModel->RegisterPass(this, Receiver, T);
+  // The transaction has left: the move counts as made even if a handler of
+  // the receiver throws (the receiver still takes it in fully).
   FlagPass = true;
   FPassed = true;
+  Receiver->EnterToBlock(T);
+  if (GlobalModel) GlobalModel->RegisterPass(this, Receiver, T);
   return true;
 }
 
 bool TBlock::RouteThrough(const TOnRoutingEvent& Handler, TTransaction* Trans, bool Kick) {
   FTransaction = Trans;
   FPassed = false;
+  // Cleared however the handler ends, a throw included.
+  struct TRestore {
+    TBlock& B;
+    ~TRestore() {
+      B.FInRouting = false;
+      B.FKick = false;
+    }
+  } Restore{*this};
   FKick = Kick;
   FInRouting = true;
   if (Handler) Handler(this, Trans);
-  FInRouting = false;
-  FKick = false;
   return FPassed;
 }
 

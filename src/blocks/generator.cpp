@@ -24,8 +24,11 @@ void TGenerator::Activate(TTransaction*) {
   if (FHasTransaction && FTransaction) DestroyTransaction(FTransaction);
   FTransaction = T;
   FHasTransaction = true;
-  if (OnAfterGeneration) OnAfterGeneration(this, T);
-  if (CurrentManager) CurrentManager->Add(this);
+  // Joins the chain (where it stays while it offers, so never twice) even
+  // if OnAfterGeneration throws: an offer outside the chain would be stuck.
+  FireThen(OnAfterGeneration, T, [this] {
+    if (CurrentManager) CurrentManager->Add(this);
+  });
 }
 
 void TGenerator::ExitFromBlock() {

@@ -49,20 +49,20 @@ inline TFutureEvent* SearchLevel(TFutureEvent* X, double Time, int64_t ID) {
 }
 } // namespace
 
-void TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTransaction* Trans) {
+TFutureEvent* TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTransaction* Trans) {
   if (!(Delay >= 0.0)) { // negative or NaN
     MessageDlg("Quorin Error: Negative activation time is ordered by " +
                (Aggregate ? Aggregate->Name() : std::string()) + " at model time " +
                FormatFloat("0.0000000", FSysTime));
-    return;
+    return nullptr;
   }
   const double Time = FSysTime + Delay;
   if (!(Time < MaxActivationTime)) {
     MessageDlg("Quorin Error: Value of activation time is limited by 10000000000.0");
-    return;
+    return nullptr;
   }
   TFutureEvent* Node = NewNode();
-  if (!Node) return;
+  if (!Node) return nullptr;
   const int32_t L = RandomLevel();
   TFutureEvent* H = nullptr;
   TFutureEvent* T = nullptr;
@@ -74,7 +74,7 @@ void TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTransaction* T
     if (!T) {
       if (H) FMemo->Delete(H);
       FMemo->Delete(Node);
-      return;
+      return nullptr;
     }
   }
   Node->Time = Time;
@@ -129,6 +129,7 @@ void TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTransaction* T
     FNonEmpty |= 1u << (L - 1);
   }
   ++FCount;
+  return Node;
 }
 
 void TFutureManager::Forget(TAggregate* Aggregate) {

@@ -29,6 +29,8 @@ public:
   int32_t Count() override { return FCount + FFinishedCount; }
 
   int32_t FinishedCount() const { return FFinishedCount; }
+  // First of the finished list (linked on through FNext), or null.
+  TTransaction* FirstFinished() const { return FFirstFinished; }
 
 protected:
   TTransaction* FFirstFinished = nullptr;
