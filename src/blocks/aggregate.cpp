@@ -81,23 +81,33 @@ void TBlock::DoPass() {
 bool TBlock::PassTo(TBlock* Receiver) {
   // Refused like a receiver that is not ready: nothing to move (a second
   // PassTo after the block ran empty), no receiver, the sending block itself
-  // (nothing can move into the block it is in), and a pass nested in one
-  // this block is making (from its OnExit, or from the receiver's OnEnter),
-  // which would move the same transaction twice.
-  if (!FInRouting || FPassing || !FTransaction || !Receiver || Receiver == this) return false;
+  // (nothing can move into the block it is in), a pass nested in one this
+  // block is making (from its OnExit, or from the receiver's OnEnter), which
+  // would move the same transaction twice, and a pass from a block in the
+  // middle of taking a transaction in (its OnEnter), which would move the
+  // one it has not yet linked in; and a receiver that another transaction
+  // is on its way into.
+  if (!FInRouting || FPassing || (FEntering && !FKick) || !FTransaction || !Receiver ||
+      Receiver == this || Receiver->FEntering)
+    return false;
   if (!Receiver->IsReadyToReceive(FTransaction)) return false;
   TTransaction* T = FTransaction;
   TFlagScope Passing(FPassing);
-  if (FKick) {
-    KickFromBlock();
-  } else {
-    ExitFromBlock();
+  {
+    // The receiver is held for T from here: the sender's OnExit may do
+    // anything, and T must still find the place it was promised.
+    TFlagScope Entering(Receiver->FEntering);
+    if (FKick) {
+      KickFromBlock();
+    } else {
+      ExitFromBlock();
+    }
+    // The transaction has left: the move counts as made even if a handler
+    // of the receiver throws (the receiver still takes it in fully).
+    FlagPass = true;
+    FPassed = true;
+    Receiver->EnterToBlock(T);
   }
-  // The transaction has left: the move counts as made even if a handler of
-  // the receiver throws (the receiver still takes it in fully).
-  FlagPass = true;
-  FPassed = true;
-  Receiver->EnterToBlock(T);
   if (GlobalModel) GlobalModel->RegisterPass(this, Receiver, T);
   return true;
 }

@@ -99,8 +99,9 @@ void TServer::KickFromBlock() {
 }
 
 void TServer::PostPone() {
-  // Only for the holder being displaced, and only once.
-  if (!FKick || !FTransaction) return;
+  // Only for the holder being displaced, only once, and not while it is
+  // being passed on (from OnExit), which would keep it here and move it too.
+  if (!FKick || FPassing || !FTransaction) return;
   TTransaction* T = FTransaction;
   T->FNext = FInterrupted;
   FInterrupted = T;

@@ -127,6 +127,87 @@ INSTANTIATE_TEST_SUITE_P(Kinds, PassGuard,
                                          TKind::Storage),
                          KindName);
 
+class Entering : public Line, public testing::WithParamInterface<TKind> {};
+
+// Found by the fuzzer: X, in routing, has a server release a transaction
+// into X, and X's OnEnter then passes: that would move the transaction not
+// yet linked into X's list (and unlink one that is). Refused.
+TEST_P(Entering, ABlockTakingATransactionInPassesNothing) {
+  Build(GetParam());
+  auto* Srv = Make<TServer>("Srv");
+  auto* Feed = Make<TGenerator>("Feed");
+  Feed->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(0.5); };
+  Feed->OnRouting = [Srv](TBlock* Sender, TTransaction*) { Sender->PassTo(Srv); };
+  Srv->OnRelease = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(X); };
+  std::vector<bool> Moved;
+  SetOnEnter(X, [&](TBlock* Sender, TTransaction*) {
+    Moved.push_back(Sender->PassTo(Term2));
+    Sender->NextTime(Hold);
+  });
+  X->OnRouting = [&](TBlock* Sender, TTransaction*) {
+    Srv->Release();
+    Sender->PassTo(Term);
+  };
+  Model->Simulate(100);
+  EXPECT_GE(Moved.size(), 5u);
+  EXPECT_EQ(std::count(Moved.begin(), Moved.end(), true), 0);
+  EXPECT_EQ(Term2->Entries(), 0);
+  ExpectConsistent();
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, Entering,
+                         testing::Values(TKind::Queue, TKind::Stack, TKind::Gate, TKind::Storage),
+                         KindName);
+
+// Found by the fuzzer: while Gen passes into X (found ready), Gen's OnExit
+// has a server release its holder into X too. The release must not take
+// the place promised to Gen's transaction (a gate would overwrite it, a
+// queue or storage of capacity 1 would overfill).
+TEST_P(Entering, AReceiverIsHeldForTheTransactionOnItsWay) {
+  Build(GetParam());
+  if (auto* Q = dynamic_cast<TQueueCustom*>(X)) Q->SetCapacity(1);
+  auto* Srv = Make<TServer>("Srv");
+  auto* Feed = Make<TGenerator>("Feed");
+  Feed->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(0.5); };
+  Feed->OnRouting = [Srv](TBlock* Sender, TTransaction*) { Sender->PassTo(Srv); };
+  std::vector<bool> Released;
+  Srv->OnRelease = [&](TBlock* Sender, TTransaction*) { Released.push_back(Sender->PassTo(X)); };
+  Gen->OnExit = [Srv](TBlock*, TTransaction*) { Srv->ReleaseOne(); };
+  X->OnRouting = nullptr;
+  Times = {1};
+  Model->Simulate(100);
+  EXPECT_EQ(Released, std::vector<bool>{false});
+  EXPECT_EQ(X->Count(), 1);
+  EXPECT_EQ(X->Entries(), 1);
+  ExpectConsistent();
+}
+
+// Found by the fuzzer: a displaced holder passed on from OnPreempt must not
+// also be postponed from the server's OnExit during that pass.
+TEST_F(BlockTest, PostPoneDuringThePassOfTheDisplacedIsRefused) {
+  auto* Gen = Make<TGenerator>("Gen");
+  auto* Srv = Make<TServer>("Srv");
+  auto* Side = Make<TQueue>("Side");
+  Srv->SetPreemptive(true);
+  Gen->OnBeforeTimeGoOn = [](TAggregate* Self) {
+    Self->NextTime(1);
+    Self->NextTime(2);
+  };
+  Gen->OnAfterGeneration = [](TBlock*, TTransaction* T) {
+    T->SetPrty(uint8_t(T->GetTransID()));
+    T->SetPreempt();
+  };
+  Gen->OnRouting = [Srv](TBlock* Sender, TTransaction*) { Sender->PassTo(Srv); };
+  Srv->OnPreempt = [Side](TBlock* Sender, TTransaction*) { Sender->PassTo(Side); };
+  Srv->OnExit = [](TBlock* Sender, TTransaction*) { Sender->PostPone(); };
+  Model->Simulate(100);
+  EXPECT_EQ(Side->Count(), 1);
+  EXPECT_EQ(Srv->Count(), 1);
+  EXPECT_EQ(Srv->Interrupted(), nullptr);
+  for (const std::string& Fault : CheckInvariants(*Model))
+    ADD_FAILURE() << Fault;
+}
+
 // A routing handler that passes to its own block as long as that succeeds
 // ends at once instead of spinning until the heap runs out.
 TEST_F(Line, PassingToItselfInALoopEndsAtOnce) {

@@ -206,6 +206,13 @@ public:
   // (from OnExit, or from the receiver's handlers) would move the same
   // transaction twice.
   bool FPassing = false;
+  // True while a transaction is on its way into this block: from the moment
+  // a PassTo found it ready, through the sender's exit, to the end of its
+  // EnterToBlock. Meanwhile it takes no other transaction (one let in from
+  // the sender's OnExit would be overwritten or overfill it) and passes
+  // nothing but a holder it displaces (what it offers during OnEnter is the
+  // transaction not yet in its lists).
+  bool FEntering = false;
   // Written by the current events chain only.
   TCurrentEvent* FChainEntry = nullptr;
 
