@@ -51,6 +51,7 @@ void TBlock::Reset() {
   FPassed = false;
   FCount = 0;
   FTransaction = nullptr;
+  FToDestroy = nullptr;
 }
 
 void TBlock::ExitFromBlock() {}
@@ -93,22 +94,28 @@ bool TBlock::PassTo(TBlock* Receiver) {
   if (!Receiver->IsReadyToReceive(FTransaction)) return false;
   TTransaction* T = FTransaction;
   TFlagScope Passing(FPassing);
-  {
-    // The receiver is held for T from here: the sender's OnExit may do
-    // anything, and T must still find the place it was promised.
-    TFlagScope Entering(Receiver->FEntering);
-    if (FKick) {
-      KickFromBlock();
-    } else {
-      ExitFromBlock();
+  try {
+    {
+      // The receiver is held for T from here: the sender's OnExit may do
+      // anything, and T must still find the place it was promised.
+      TFlagScope Entering(Receiver->FEntering);
+      if (FKick) {
+        KickFromBlock();
+      } else {
+        ExitFromBlock();
+      }
+      // The transaction has left: the move counts as made even if a
+      // handler of the receiver throws (the receiver still takes it in).
+      FlagPass = true;
+      FPassed = true;
+      Receiver->EnterToBlock(T);
     }
-    // The transaction has left: the move counts as made even if a handler
-    // of the receiver throws (the receiver still takes it in fully).
-    FlagPass = true;
-    FPassed = true;
-    Receiver->EnterToBlock(T);
+    if (GlobalModel) GlobalModel->RegisterPass(this, Receiver, T);
+  } catch (...) {
+    Receiver->DestroyPassed(T);
+    throw;
   }
-  if (GlobalModel) GlobalModel->RegisterPass(this, Receiver, T);
+  Receiver->DestroyPassed(T);
   return true;
 }
 

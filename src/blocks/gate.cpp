@@ -12,11 +12,17 @@ void TTerminator::EnterToBlock(TTransaction* Trans) {
   FTransaction = Trans;
   // Destroyed also when OnEnter throws; the destruction cancels an
   // activation still pending for it, so it never fires for the record's
-  // next holder.
+  // next holder. Brought in by PassTo, it is destroyed by PassTo after
+  // OnAfterPass, which is handed the transaction and must find it whole.
   FireThen(OnEnter, Trans, [this, Trans] {
-    DestroyTransaction(Trans);
     FTransaction = nullptr;
     ++FEntries;
+    if (FEntering) {
+      Trans->FNext = FToDestroy;
+      FToDestroy = Trans;
+    } else {
+      DestroyTransaction(Trans);
+    }
   });
 }
 

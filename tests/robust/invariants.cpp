@@ -119,7 +119,8 @@ std::vector<std::string> CheckInvariants(TModel& Model, bool LostRecordsAllowed)
     for (auto& Inspect : BlockInspectors())
       if ((Known = Inspect(B, Out))) break;
     if (!Known) Out.Fault(B, "no inspector for its kind");
-    if (B->InRouting() || B->Passing() || B->FEntering || B->FKick) Out.Fault(B, "left in routing");
+    if (B->InRouting() || B->Passing() || B->FEntering || B->FKick || B->FToDestroy)
+      Out.Fault(B, "left in routing");
     if (!Model.MemoReady()) continue;
     if (B->HasTransaction() && !B->ChainEntry() && CurrentManager->Ok())
       Out.Fault(B, "offers a transaction outside the chain");

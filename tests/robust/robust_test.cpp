@@ -208,6 +208,28 @@ TEST_F(BlockTest, PostPoneDuringThePassOfTheDisplacedIsRefused) {
     ADD_FAILURE() << Fault;
 }
 
+// OnAfterPass is handed the transaction that has just entered a terminator:
+// the record goes back to the pool only after the handler, also when
+// passes into the terminator nest (one from the handler itself).
+TEST_F(Line, OnAfterPassSeesATerminatedTransactionWhole) {
+  Build(TKind::Queue);
+  auto* Srv = Make<TServer>("Srv");
+  auto* Feed = Make<TGenerator>("Feed");
+  Feed->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(0.5); };
+  Feed->OnRouting = [Srv](TBlock* Sender, TTransaction*) { Sender->PassTo(Srv); };
+  Srv->OnRelease = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Term); };
+  std::vector<std::pair<std::string, int32_t>> Seen;
+  Model->OnAfterPass = [&](TBlock*, TBlock* Receiver, TTransaction* T) {
+    if (Receiver != Term) return;
+    Srv->Release(); // the first time, a nested pass into Term
+    Seen.emplace_back(T->FBlock->Name(), T->GetTransID());
+  };
+  Model->Simulate(100);
+  EXPECT_EQ(Seen.size(), 6u);
+  EXPECT_EQ(Term->Entries(), 6);
+  ExpectConsistent();
+}
+
 // A routing handler that passes to its own block as long as that succeeds
 // ends at once instead of spinning until the heap runs out.
 TEST_F(Line, PassingToItselfInALoopEndsAtOnce) {

@@ -215,6 +215,10 @@ public:
   bool FEntering = false;
   // Written by the current events chain only.
   TCurrentEvent* FChainEntry = nullptr;
+  // Transactions this block destroys once the pass that brought each in has
+  // been reported (so OnAfterPass never sees a freed record), linked through
+  // FNext, the latest first (passes into the block nest).
+  TTransaction* FToDestroy = nullptr;
 
 protected:
   // Fires Handler(this, Trans) if assigned, then runs Finish. Finish also
@@ -251,6 +255,13 @@ protected:
   // Gives a transaction's record back to the pool without a destructor,
   // cancelling its pending activation first.
   static void DestroyTransaction(TTransaction* Trans);
+  // Destroys Trans if it waits in FToDestroy, at the end of its pass.
+  void DestroyPassed(TTransaction* Trans) {
+    if (FToDestroy != Trans) return;
+    FToDestroy = Trans->FNext;
+    Trans->FNext = nullptr;
+    DestroyTransaction(Trans);
+  }
   // A transaction for a generator or creator: a freed record reused as its
   // last holder left it, else a new instance of the model's class; priority,
   // preempt mark and pending event are reset. nullptr when none can be had.
