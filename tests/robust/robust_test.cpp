@@ -17,9 +17,13 @@ const std::string NoMemory = "Quorin Error: Not enough memory in private heap at
 // The blocks a transaction can pass through.
 enum class TKind { Queue, Stack, Gate, Server, Storage };
 
+const char* const KindNames[] = {"Queue", "Stack", "Gate", "Server", "Storage"};
+
 std::string KindName(const testing::TestParamInfo<TKind>& Info) {
-  static const char* Names[] = {"Queue", "Stack", "Gate", "Server", "Storage"};
-  return Names[int(Info.param)];
+  return KindNames[int(Info.param)];
+}
+void PrintTo(TKind Kind, std::ostream* Out) {
+  *Out << KindNames[int(Kind)];
 }
 
 using THandler = std::function<void(TBlock*, TTransaction*)>;
@@ -419,8 +423,7 @@ struct TThrowSite {
 };
 
 std::ostream& operator<<(std::ostream& Out, const TThrowSite& S) {
-  static const char* Names[] = {"Queue", "Stack", "Gate", "Server", "Storage"};
-  return Out << Names[int(S.Kind)] << "." << S.Handler << (S.Before ? " before" : " after");
+  return Out << KindNames[int(S.Kind)] << "." << S.Handler << (S.Before ? " before" : " after");
 }
 
 class Throwing : public Line, public testing::WithParamInterface<TThrowSite> {};
