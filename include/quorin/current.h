@@ -2,6 +2,12 @@
 // the order they joined after every block activation until a whole scan
 // moves nothing. Entries are records of the chain's own TMemoManager, so Add
 // and Remove are constant time; a run costs one DoPass per entry per scan.
+//
+// A block is in the chain at most once: the chain records a block's entry in
+// the block's FChainEntry, and Add or InsertFirst of a block already in the
+// chain answers its existing entry, which keeps its place. A block that
+// offered anew at every event while blocked would otherwise pile up entries
+// and be routed once per entry per scan.
 #pragma once
 
 #include <cstdint>
@@ -26,24 +32,17 @@ public:
   TCurrentManager(const TCurrentManager&) = delete;
   TCurrentManager& operator=(const TCurrentManager&) = delete;
 
-  // Appends (Add) or prepends (InsertFirst) an entry for Block. Without a
-  // record, answers null, leaves the chain unchanged and clears FOk for good.
-  TCurrentEvent* Add(TBlock* Block) {
-    TCurrentEvent* Entry = NewEntry(Block);
-    if (!Entry) return nullptr;
-    Entry->Next = nullptr;
-    Entry->Prev = FLast;
-    if (FLast) FLast->Next = Entry;
-    else FFirst = Entry;
-    FLast = Entry;
-    return Entry;
-  }
+  // Appends (Add) or prepends (InsertFirst) an entry for Block, or answers
+  // the entry Block already has. Without a record, answers null, leaves the
+  // chain unchanged and clears FOk for good. Add is defined inline in
+  // quorin/blocks/kernel.h, where TBlock is complete.
+  inline TCurrentEvent* Add(TBlock* Block);
   TCurrentEvent* InsertFirst(TBlock* Block);
   // Unlinks an entry of this chain and gives its record back.
   void Remove(TCurrentEvent* Event);
   // Retries the blocks of the chain until a scan moves no transaction.
   void Run();
-  // Blanks the entries of Block (which is being destroyed); Run drops them.
+  // Blanks the entry of Block (which is being destroyed); Run drops it.
   void Forget(TBlock* Block);
 
   int32_t Count() const { return FCount; }
@@ -55,6 +54,7 @@ public:
   int32_t TotalItemCount() const { return FMemo->TotalItemCount(); }
 
 private:
+  // A record for a new entry of Block, not yet linked.
   TCurrentEvent* NewEntry(TBlock* Block) {
     auto* Entry = static_cast<TCurrentEvent*>(FMemo->TMemoManager::Add());
     if (!Entry) {

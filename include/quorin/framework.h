@@ -67,4 +67,12 @@ bool HeapDestroy(THeap Heap);
 // Bytes currently allocated from Heap (0 for nullptr); for reports and tests.
 std::size_t HeapUsed(THeap Heap);
 
+// Fault injection, for tests: after this call HeapAlloc refuses the requests
+// numbered First to First + Count - 1 (counting from 1, over all heaps), as
+// a full heap would. The default Count refuses every request from First on.
+// First 0 turns refusals off. HeapRequests() answers the requests made
+// since the last call. While off, HeapAlloc pays one test of a flag.
+void HeapInjectFault(std::size_t First, std::size_t Count = SIZE_MAX);
+std::size_t HeapRequests();
+
 } // namespace quorin

@@ -53,7 +53,8 @@ public:
 
   // Orders an activation of Aggregate (with Trans, or none) at FSysTime + Delay.
   // A negative or NaN delay, or a time of 1e10 or more, is reported and refused.
-  void Insert(double Delay, TAggregate* Aggregate, TTransaction* Trans);
+  // Answers the new node, or null when refused (or no node could be had).
+  TFutureEvent* Insert(double Delay, TAggregate* Aggregate, TTransaction* Trans);
   // Removes the earliest activation and moves FSysTime to its time. A
   // cancelled one yields Aggregate null and leaves Trans as it was; an empty
   // list fires the model's OnDeadlock, stops the run and yields null, null.
@@ -93,7 +94,7 @@ private:
     int64_t ID;
     TFutureEvent* Node;
   };
-  void InsertHeap(double Time, TAggregate* Aggregate, TTransaction* Trans);
+  TFutureEvent* InsertHeap(double Time, TAggregate* Aggregate, TTransaction* Trans);
   void TakeNextHeap(TAggregate*& Aggregate, TTransaction*& Trans);
   // Doubles the heap array; false when the private heap refuses.
   bool GrowHeap();

@@ -67,6 +67,7 @@ public:
     return static_cast<void**>(FMemory)[--FCount];
   }
   bool IsEmpty() const { return FCount == 0; }
+  void* Item(uint16_t Index) const { return static_cast<void* const*>(FMemory)[Index]; }
 };
 
 class TMemoManager {
@@ -99,6 +100,14 @@ public:
   }
 
   bool isDeadExist() const { return FDeadTop > 0; }
+  // Calls Visit with every record now waiting on the dead stack, for checks.
+  template <class F> void ForEachDead(F&& Visit) const {
+    for (int32_t P = 0; P < FDeadTop; ++P) {
+      const TDeadPage& Page = *FDeadPages[std::size_t(P)];
+      for (uint16_t i = 0; i < Page.Count(); ++i)
+        Visit(Page.Item(i));
+    }
+  }
   int32_t TotalMemoSize() const { return LiveMemoSize() + DeadMemoSize(); }
   int32_t LiveMemoSize() const { return int32_t(FPageSize) * int32_t(FLivePages.size()); }
   int32_t DeadMemoSize() const { return int32_t(FPageSize) * int32_t(FDeadPages.size()); }

@@ -13,14 +13,15 @@ void TAggregate::NextTime(double Delay) {
   FOrderNextTime(Delay, nullptr);
 }
 
-void TAggregate::FOrderNextTime(double Delay, TTransaction* Trans) {
-  if (Trans) Trans->FActivateTime = FSysTime + Delay;
+bool TAggregate::FOrderNextTime(double Delay, TTransaction* Trans) {
   if (!FutureManager) {
     // No run memory exists: there is no list to plan into.
     MessageDlg("Quorin Error: Activation is ordered outside a simulation run by " + DisplayName());
-    return;
+    return false;
   }
-  FutureManager->Insert(Delay, this, Trans);
+  if (!FutureManager->Insert(Delay, this, Trans)) return false;
+  if (Trans) Trans->FActivateTime = FSysTime + Delay;
+  return true;
 }
 
 TScheduler::TScheduler(TComponent* AOwner) : TAggregate(AOwner) {
@@ -50,6 +51,7 @@ void TBlock::Reset() {
   FPassed = false;
   FCount = 0;
   FTransaction = nullptr;
+  FToDestroy = nullptr;
 }
 
 void TBlock::ExitFromBlock() {}
@@ -83,37 +85,64 @@ std::string CountOf(int32_t N, const std::string& Singular, const std::string& P
 
 void TBlock::DoPass() {
   if (!FHasTransaction) return;
-  FInRouting = true;
+  TFlagScope Routing(FInRouting);
   if (OnRouting) OnRouting(this, FTransaction);
-  FInRouting = false;
 }
 
 bool TBlock::PassTo(TBlock* Receiver) {
-  // Nothing to move (a second PassTo after the block ran empty) or no
-  // receiver: refused like a receiver that is not ready.
-  if (!FInRouting || !FTransaction || !Receiver) return false;
+  // Refused like a receiver that is not ready: nothing to move (a second
+  // PassTo after the block ran empty), no receiver, the sending block itself
+  // (nothing can move into the block it is in), a pass nested in one this
+  // block is making (from its OnExit, or from the receiver's OnEnter), which
+  // would move the same transaction twice, and a pass from a block in the
+  // middle of taking a transaction in (its OnEnter), which would move the
+  // one it has not yet linked in; and a receiver that another transaction
+  // is on its way into.
+  if (!FInRouting || FPassing || (FEntering && !FKick) || !FTransaction || !Receiver ||
+      Receiver == this || Receiver->FEntering)
+    return false;
   if (!Receiver->IsReadyToReceive(FTransaction)) return false;
   TTransaction* T = FTransaction;
-  if (FKick) {
-    KickFromBlock();
-  } else {
-    ExitFromBlock();
+  TFlagScope Passing(FPassing);
+  try {
+    {
+      // The receiver is held for T from here: the sender's OnExit may do
+      // anything, and T must still find the place it was promised.
+      TFlagScope Entering(Receiver->FEntering);
+      if (FKick) {
+        KickFromBlock();
+      } else {
+        ExitFromBlock();
+      }
+      // The transaction has left: the move counts as made even if a
+      // handler of the receiver throws (the receiver still takes it in).
+      FlagPass = true;
+      FPassed = true;
+      Receiver->EnterToBlock(T);
+    }
+    if (GlobalModel) GlobalModel->RegisterPass(this, Receiver, T);
+  } catch (...) {
+    Receiver->DestroyPassed(T);
+    throw;
   }
-  Receiver->EnterToBlock(T);
-  if (GlobalModel) GlobalModel->RegisterPass(this, Receiver, T);
-  FlagPass = true;
-  FPassed = true;
+  Receiver->DestroyPassed(T);
   return true;
 }
 
 bool TBlock::RouteThrough(const TOnRoutingEvent& Handler, TTransaction* Trans, bool Kick) {
   FTransaction = Trans;
   FPassed = false;
+  // Cleared however the handler ends, a throw included.
+  struct TRestore {
+    TBlock& B;
+    ~TRestore() {
+      B.FInRouting = false;
+      B.FKick = false;
+    }
+  } Restore{*this};
   FKick = Kick;
   FInRouting = true;
   if (Handler) Handler(this, Trans);
-  FInRouting = false;
-  FKick = false;
   return FPassed;
 }
 

@@ -10,12 +10,20 @@ TTerminator::TTerminator(TComponent* AOwner) : TBlock(AOwner) {
 void TTerminator::EnterToBlock(TTransaction* Trans) {
   TBlock::EnterToBlock(Trans);
   FTransaction = Trans;
-  if (OnEnter) OnEnter(this, Trans);
-  // Also cancels an activation still pending for it, so that it can never
-  // fire for whoever gets the record next.
-  DestroyTransaction(Trans);
-  FTransaction = nullptr;
-  ++FEntries;
+  // Destroyed also when OnEnter throws; the destruction cancels an
+  // activation still pending for it, so it never fires for the record's
+  // next holder. Brought in by PassTo, it is destroyed by PassTo after
+  // OnAfterPass, which is handed the transaction and must find it whole.
+  FireThen(OnEnter, Trans, [this, Trans] {
+    FTransaction = nullptr;
+    ++FEntries;
+    if (FEntering) {
+      Trans->FNext = FToDestroy;
+      FToDestroy = Trans;
+    } else {
+      DestroyTransaction(Trans);
+    }
+  });
 }
 
 TGate::TGate(TComponent* AOwner) : TBlock(AOwner) {
@@ -33,11 +41,11 @@ void TGate::EnterToBlock(TTransaction* Trans) {
   FTransaction = Trans;
   FCount = 1;
   ++FEntries;
-  if (OnEnter) OnEnter(this, Trans);
-  // Joins the chain at its tail, so a pass made during a scan is offered on
-  // in the same scan.
-  Offer(Trans);
+  // Full from here: an entry during OnEnter would overwrite this one.
   FReadyToReceive = false;
+  // Joins the chain at its tail, so a pass made during a scan is offered on
+  // in the same scan; offered even if OnEnter throws, so it is not lost.
+  FireThen(OnEnter, Trans, [this, Trans] { Offer(Trans); });
 }
 
 void TGate::ExitFromBlock() {

@@ -25,8 +25,11 @@ void TGenerator::Activate(TTransaction*) {
   FTransaction = T;
   FHasTransaction = true;
   FHasGenerated = true;
-  if (OnAfterGeneration) OnAfterGeneration(this, T);
-  if (CurrentManager) CurrentManager->Add(this);
+  // Joins the chain (where it stays while it offers, so never twice) even
+  // if OnAfterGeneration throws: an offer outside the chain would be stuck.
+  FireThen(OnAfterGeneration, T, [this] {
+    if (CurrentManager) CurrentManager->Add(this);
+  });
 }
 
 void TGenerator::ExitFromBlock() {

@@ -161,6 +161,10 @@ bool TModel::MemoInitialize() {
     return false;
   }
   GlobalModel = this;
+  // The clock is shared by all models: a first run starts at 0 even when
+  // another model ran before this one.
+  FSysTime = 0.0;
+  FExhausted = false;
   GlobalHeap = HeapCreate(0, 2048, std::size_t(FHeapSize) * 1048576u);
   CountPages = 0;
   // A failed initialisation releases what it made, so the next Simulate
@@ -209,8 +213,9 @@ bool TModel::AggrInitialize() {
 }
 
 void TModel::Simulate(double EndTime) {
-  if (FInLoop) {
-    // A nested run would take events out from under the running loop.
+  if (FInSimulate) {
+    // A nested run would take events out from under the running loop, or
+    // start up again inside the start-up under way.
     MessageDlg("Quorin Error: Simulate is called while the model is running");
     return;
   }
@@ -219,16 +224,15 @@ void TModel::Simulate(double EndTime) {
     MessageDlg("Quorin Error: The end time of Simulate is not a number");
     return;
   }
+  TFlagScope InSimulate(FInSimulate);
   if (!FMemoReady && !MemoInitialize()) return;
   if (!FAggrReady && !AggrInitialize()) return;
+  // A run stopped by the allocator does not go on until Reset: records were
+  // refused (the chain is halted for good), so what followed would be wrong.
+  if (FExhausted) return;
   if (FSysTime > EndTime) return;
   GlobalModel = this;
   FRunning = true;
-  // Cleared however the loop is left, an exception from a handler included.
-  struct TLoopGuard {
-    bool& Flag;
-    ~TLoopGuard() { Flag = false; }
-  } Guard{FInLoop = true};
   while (FRunning) {
     TAggregate* A = nullptr;
     TTransaction* T = nullptr;
@@ -264,13 +268,21 @@ std::vector<std::string> TModel::RunCheck() {
   return Findings;
 }
 
+void TModel::StopOnExhaustion(const std::string& Text) {
+  if (!FExhausted) MessageDlg(Text);
+  FExhausted = true;
+  Stop();
+}
+
 void TModel::Reset() {
-  if (FInLoop) {
-    // Tearing the memory down would pull the event lists from under the loop.
+  if (FInSimulate) {
+    // Tearing the memory down would pull the event lists from under the
+    // loop, or from under the start-up.
     MessageDlg("Quorin Error: Reset is called while the model is running");
     return;
   }
   FSysTime = 0.0;
+  FExhausted = false;
   if (!FMemoReady) return;
   for (TAggregate* A : FAggregates)
     if (auto* B = dynamic_cast<TBlock*>(A)) B->Reset();

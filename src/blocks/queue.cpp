@@ -6,9 +6,8 @@ void TQueueCustom::NextTime(double Delay) {
   // A transaction has one limit at a time: only one pending activation can
   // be remembered in FEvent and cancelled on exit, so an earlier one would
   // stay in the list unseen and could later fire for a destroyed record.
-  // The later call therefore replaces the earlier limit.
-  if (FTransaction) FTransaction->CancelEvent();
-  FOrderNextTime(Delay, FTransaction);
+  // The later call therefore replaces the earlier limit, once accepted.
+  ReorderFor(Delay, FTransaction);
 }
 
 bool TQueueCustom::IsReadyToReceive(TTransaction*) {
@@ -56,12 +55,15 @@ void TQueue::EnterToBlock(TTransaction* Trans) {
   TBlock::EnterToBlock(Trans);
   FTransaction = Trans;
   EnterStat(Trans);
-  if (OnEnter) OnEnter(this, Trans);
-  // A queue that already holds transactions is in the chain already.
-  if (FCount == 0 && CurrentManager) CurrentManager->Add(this);
-  AddTrans(Trans);
-  FTransaction = FFirst;
-  FHasTransaction = true;
+  // Taken in even if OnEnter throws. A queue that still has an entry in the
+  // chain (it holds transactions, or was emptied since the chain's last
+  // visit) keeps that entry and its place.
+  FireThen(OnEnter, Trans, [this, Trans] {
+    if (CurrentManager) CurrentManager->Add(this);
+    AddTrans(Trans);
+    FTransaction = FFirst;
+    FHasTransaction = true;
+  });
 }
 
 void TQueue::ExitFromBlock() {
@@ -79,12 +81,22 @@ void TQueue::Activate(TTransaction* Trans) {
   // and one whose transaction has left concerns this queue no more.
   if (!Trans || Trans->FBlock != this) return;
   ++FTimeLimitExits;
-  if (!RouteThrough(OnTimeFinish, Trans, false)) {
-    // Not passed on: destroyed here, seen by neither OnExit nor ExitStat.
-    DelTrans(Trans);
-    DestroyTransaction(Trans);
+  // Not passed on: destroyed here, seen by neither OnExit nor ExitStat; so
+  // also when OnTimeFinish throws without having passed it.
+  auto Finish = [this, Trans] {
+    if (!FPassed) {
+      DelTrans(Trans);
+      DestroyTransaction(Trans);
+    }
+    OfferHead();
+  };
+  try {
+    RouteThrough(OnTimeFinish, Trans, false);
+  } catch (...) {
+    Finish();
+    throw;
   }
-  OfferHead();
+  Finish();
 }
 
 void TQueue::OfferHead() {

@@ -2,22 +2,6 @@
 
 namespace quorin {
 
-namespace {
-// Raises a flag for the length of a handler call and restores its earlier
-// value afterwards (handlers nest: OnExit runs inside OnPreempt).
-class TFlagScope {
-public:
-  explicit TFlagScope(bool& Flag) : FFlag(Flag), FOld(Flag) { FFlag = true; }
-  ~TFlagScope() { FFlag = FOld; }
-  TFlagScope(const TFlagScope&) = delete;
-  TFlagScope& operator=(const TFlagScope&) = delete;
-
-private:
-  bool& FFlag;
-  bool FOld;
-};
-} // namespace
-
 TServer::TServer(TComponent* AOwner) : TProQueue(AOwner) {
   FHasTransaction = false;
 }
@@ -30,9 +14,10 @@ bool TServer::IsReadyToReceive(TTransaction* Trans) {
 
 void TServer::NextTime(double Delay) {
   // One service end at a time: an earlier one left pending would end the
-  // service early, or fire for the record after it was destroyed.
-  if (FTransaction) FTransaction->CancelEvent();
-  FOrderNextTime(Delay, FTransaction);
+  // service early, or fire for the record after it was destroyed. It is
+  // cancelled only once the new one is accepted: a refused call must not
+  // leave the holder without a service end.
+  ReorderFor(Delay, FTransaction);
 }
 
 void TServer::Activate(TTransaction* Trans) {
@@ -45,14 +30,24 @@ void TServer::Activate(TTransaction* Trans) {
 
 void TServer::EnterToBlock(TTransaction* Trans) {
   TBlock::EnterToBlock(Trans);
-  if (FCount > 0) Displace();
-  FTransaction = Trans;
-  EnterStat(Trans);
-  if (OnEnter) {
-    TFlagScope Busy(FBusy);
-    OnEnter(this, Trans);
+  // The newcomer is taken in fully even if a handler throws: it has left
+  // its sender already.
+  auto Admit = [this, Trans] {
+    FTransaction = Trans;
+    EnterStat(Trans);
+  };
+  if (FCount > 0) {
+    try {
+      Displace();
+    } catch (...) {
+      Admit();
+      ++FCount;
+      throw;
+    }
   }
-  ++FCount;
+  Admit();
+  TFlagScope Busy(FBusy);
+  FireThen(OnEnter, Trans, [this] { ++FCount; });
 }
 
 void TServer::Displace() {
@@ -69,18 +64,26 @@ void TServer::Displace() {
   // The newcomer has not been served: it must not be offered in place of a
   // holder that had finished. The chain drops the server at its next visit.
   FHasTransaction = false;
-  bool Handled;
-  {
-    TFlagScope Busy(FBusy);
-    Handled = RouteThrough(OnPreempt, Holder, true);
-  }
-  if (!Handled) {
+  // Neither passed nor postponed: destroyed; so also when OnPreempt throws
+  // before it did either.
+  auto Finish = [this, Holder] {
+    if (FPassed) return;
     if (!OnPreempt) ++FLostPreempted;
     ExitStat(Holder);
     ++FPreemptExits;
     DestroyTransaction(Holder);
     --FCount;
+  };
+  {
+    TFlagScope Busy(FBusy);
+    try {
+      RouteThrough(OnPreempt, Holder, true);
+    } catch (...) {
+      Finish();
+      throw;
+    }
   }
+  Finish();
 }
 
 void TServer::KickFromBlock() {
@@ -97,8 +100,9 @@ void TServer::KickFromBlock() {
 }
 
 void TServer::PostPone() {
-  // Only for the holder being displaced, and only once.
-  if (!FKick || !FTransaction) return;
+  // Only for the holder being displaced, only once, and not while it is
+  // being passed on (from OnExit), which would keep it here and move it too.
+  if (!FKick || FPassing || !FTransaction) return;
   TTransaction* T = FTransaction;
   T->FNext = FInterrupted;
   FInterrupted = T;
@@ -154,17 +158,25 @@ bool TServer::IdleForExit() const {
 void TServer::ReleaseCurrent() {
   TTransaction* T = FTransaction;
   T->CancelEvent();
-  bool Passed;
+  // Not passed on: destroyed, also when OnRelease throws before passing it.
+  auto Finish = [this, T] {
+    if (!FPassed) {
+      ExitStat(T);
+      DestroyTransaction(T);
+      --FCount;
+    }
+    FTransaction = nullptr;
+  };
   {
     TFlagScope Busy(FBusy);
-    Passed = RouteThrough(OnRelease, T, false);
+    try {
+      RouteThrough(OnRelease, T, false);
+    } catch (...) {
+      Finish();
+      throw;
+    }
   }
-  if (!Passed) {
-    ExitStat(T);
-    DestroyTransaction(T);
-    --FCount;
-  }
-  FTransaction = nullptr;
+  Finish();
 }
 
 bool TServer::RefuseReleaseWhileBusy(const char* Method) const {
@@ -179,12 +191,20 @@ void TServer::ReleaseOne() {
   // Refused inside the server's own handlers, where the holder is changing.
   if (RefuseReleaseWhileBusy("ReleaseOne") || FCount == 0) return;
   FHasTransaction = false;
-  FReleasing = true;
-  ReleaseCurrent();
-  FReleasing = false;
   // The server goes on with the most recently interrupted transaction, as
   // after a departure; it never keeps interrupted ones without a holder.
-  PopTrans();
+  auto Finish = [this] {
+    FReleasing = false;
+    PopTrans();
+  };
+  FReleasing = true;
+  try {
+    ReleaseCurrent();
+  } catch (...) {
+    Finish();
+    throw;
+  }
+  Finish();
 }
 
 void TServer::Release() {
@@ -193,12 +213,21 @@ void TServer::Release() {
   // at its next visit) and no destroyed record is left in FTransaction.
   FHasTransaction = false;
   FReleasing = true;
-  ReleaseCurrent();
-  while (FInterrupted) {
-    FTransaction = FInterrupted;
-    FInterrupted = FTransaction->FNext;
-    FTransaction->FNext = nullptr;
+  try {
     ReleaseCurrent();
+    while (FInterrupted) {
+      FTransaction = FInterrupted;
+      FInterrupted = FTransaction->FNext;
+      FTransaction->FNext = nullptr;
+      ReleaseCurrent();
+    }
+  } catch (...) {
+    // A handler threw: the release ends with the one it was handling, and
+    // the server goes on with the most recently interrupted one, as after
+    // ReleaseOne, rather than keep interrupted ones without a holder.
+    FReleasing = false;
+    PopTrans();
+    throw;
   }
   FReleasing = false;
 }

@@ -11,10 +11,12 @@ void TStorage::EnterToBlock(TTransaction* Trans) {
   TBlock::EnterToBlock(Trans);
   FTransaction = Trans;
   EnterStat(Trans);
-  if (OnEnter) OnEnter(this, Trans);
-  FTransaction = FFirstFinished;
-  // Holding starts: the storage joins the chain only once one has finished.
-  AddTrans(Trans);
+  // Holding starts, even if OnEnter throws: the storage joins the chain only
+  // once one has finished.
+  FireThen(OnEnter, Trans, [this, Trans] {
+    FTransaction = FFirstFinished;
+    AddTrans(Trans);
+  });
 }
 
 void TStorage::Activate(TTransaction* Trans) {

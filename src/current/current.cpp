@@ -1,5 +1,7 @@
 #include "quorin/current.h"
 
+#include <cassert>
+
 #include "quorin/blocks.h"
 
 namespace quorin {
@@ -20,9 +22,14 @@ inline void Bump(int32_t& Counter, int32_t By) {
 TCurrentManager::TCurrentManager(uint16_t PageSize)
     : FMemo(std::make_unique<TMemoManager>(PageSize, uint16_t(sizeof(TCurrentEvent)))) {}
 
-TCurrentManager::~TCurrentManager() = default;
+TCurrentManager::~TCurrentManager() {
+  // The entries go with the pool: no block may keep pointing at one.
+  for (TCurrentEvent* E = FFirst; E; E = E->Next)
+    if (E->Block) E->Block->FChainEntry = nullptr;
+}
 
 TCurrentEvent* TCurrentManager::InsertFirst(TBlock* Block) {
+  if (TCurrentEvent* Existing = Block->FChainEntry) return Existing;
   TCurrentEvent* Entry = NewEntry(Block);
   if (!Entry) return nullptr;
   Entry->Prev = nullptr;
@@ -32,11 +39,16 @@ TCurrentEvent* TCurrentManager::InsertFirst(TBlock* Block) {
   else
     FLast = Entry;
   FFirst = Entry;
+  Block->FChainEntry = Entry;
   return Entry;
 }
 
 void TCurrentManager::Remove(TCurrentEvent* Event) {
   if (FCount == 0 || !Event) return;
+  if (Event->Block) {
+    assert(Event->Block->FChainEntry == Event);
+    Event->Block->FChainEntry = nullptr;
+  }
   if (Event->Prev)
     Event->Prev->Next = Event->Next;
   else
@@ -50,8 +62,10 @@ void TCurrentManager::Remove(TCurrentEvent* Event) {
 }
 
 void TCurrentManager::Forget(TBlock* Block) {
-  for (TCurrentEvent* E = FFirst; E; E = E->Next)
-    if (E->Block == Block) E->Block = nullptr;
+  if (TCurrentEvent* E = Block->FChainEntry) {
+    E->Block = nullptr;
+    Block->FChainEntry = nullptr;
+  }
 }
 
 void TCurrentManager::Run() {

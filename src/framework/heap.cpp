@@ -1,5 +1,6 @@
 #include "quorin/framework.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -26,6 +27,11 @@ struct TPrivateHeap {
 };
 
 namespace {
+bool FaultArmed = false;
+std::size_t FaultFirst = 0;
+std::size_t FaultLast = 0;
+std::size_t Requests = 0;
+
 void Unpoison([[maybe_unused]] TBlockHeader* Header) {
 #if defined(__SANITIZE_ADDRESS__)
   // Pools poison records they hold as free; the memory goes back clean.
@@ -38,7 +44,20 @@ THeap HeapCreate(uint32_t, std::size_t, std::size_t MaximumSize) {
   return new (std::nothrow) TPrivateHeap{MaximumSize};
 }
 
+void HeapInjectFault(std::size_t First, std::size_t Count) {
+  Requests = 0;
+  FaultArmed = First > 0 && Count > 0;
+  FaultFirst = First;
+  FaultLast = Count > SIZE_MAX - First ? SIZE_MAX : First + (Count - 1);
+}
+
+std::size_t HeapRequests() {
+  return Requests;
+}
+
 void* HeapAlloc(THeap Heap, uint32_t Flags, std::size_t Bytes) {
+  ++Requests;
+  if (FaultArmed && Requests >= FaultFirst && Requests <= FaultLast) return nullptr;
   if (!Heap || Bytes > Heap->Maximum - Heap->Used) return nullptr;
   void* Raw = (Flags & HEAP_ZERO_MEMORY) ? std::calloc(1, sizeof(TBlockHeader) + Bytes)
                                          : std::malloc(sizeof(TBlockHeader) + Bytes);

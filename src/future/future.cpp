@@ -57,24 +57,21 @@ inline TFutureEvent* SearchLevel(TFutureEvent* X, double Time, int64_t ID) {
 }
 } // namespace
 
-void TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTransaction* Trans) {
+TFutureEvent* TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTransaction* Trans) {
   if (!(Delay >= 0.0)) { // negative or NaN
     MessageDlg("Quorin Error: Negative activation time is ordered by " +
                (Aggregate ? Aggregate->DisplayName() : std::string()) + " at model time " +
                FormatFloat("0.0000000", FSysTime));
-    return;
+    return nullptr;
   }
   const double Time = FSysTime + Delay;
   if (!(Time < MaxActivationTime)) {
     MessageDlg("Quorin Error: Value of activation time is limited by 10000000000.0");
-    return;
+    return nullptr;
   }
-  if (FKind == TEventList::Heap) {
-    InsertHeap(Time, Aggregate, Trans);
-    return;
-  }
+  if (FKind == TEventList::Heap) return InsertHeap(Time, Aggregate, Trans);
   TFutureEvent* Node = NewNode();
-  if (!Node) return;
+  if (!Node) return nullptr;
   const int32_t L = RandomLevel();
   TFutureEvent* H = nullptr;
   TFutureEvent* T = nullptr;
@@ -86,7 +83,7 @@ void TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTransaction* T
     if (!T) {
       if (H) FMemo->Delete(H);
       FMemo->Delete(Node);
-      return;
+      return nullptr;
     }
   }
   Node->Time = Time;
@@ -141,6 +138,7 @@ void TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTransaction* T
     FNonEmpty |= 1u << (L - 1);
   }
   ++FCount;
+  return Node;
 }
 
 bool TFutureManager::HasPending(const TAggregate* Aggregate) const {
@@ -189,9 +187,12 @@ bool TFutureManager::GrowHeap() {
   if (!Grown) {
     // The same failure as a pool that cannot get a page: reported, and the
     // run stops; the activation is refused and the list stays as it was.
-    MessageDlg("Quorin Error: Not enough memory in private heap at model time " +
-               FormatFloat("0.000", FSysTime));
-    if (GlobalModel) GlobalModel->Stop();
+    const std::string Message = "Quorin Error: Not enough memory in private heap at model time " +
+                                FormatFloat("0.000", FSysTime);
+    if (GlobalModel)
+      GlobalModel->StopOnExhaustion(Message);
+    else
+      MessageDlg(Message);
     return false;
   }
   for (int32_t i = 0; i < FCount; ++i)
@@ -202,10 +203,10 @@ bool TFutureManager::GrowHeap() {
   return true;
 }
 
-void TFutureManager::InsertHeap(double Time, TAggregate* Aggregate, TTransaction* Trans) {
-  if (FCount == FHeapCapacity && !GrowHeap()) return;
+TFutureEvent* TFutureManager::InsertHeap(double Time, TAggregate* Aggregate, TTransaction* Trans) {
+  if (FCount == FHeapCapacity && !GrowHeap()) return nullptr;
   TFutureEvent* Node = NewNode();
-  if (!Node) return;
+  if (!Node) return nullptr;
   Node->Time = Time;
   Node->ID = ++FNextID;
   Node->Aggregate = Aggregate;
@@ -221,6 +222,7 @@ void TFutureManager::InsertHeap(double Time, TAggregate* Aggregate, TTransaction
     i = Parent;
   }
   FHeap[i] = {Time, Node->ID, Node};
+  return Node;
 }
 
 void TFutureManager::TakeNextHeap(TAggregate*& Aggregate, TTransaction*& Trans) {

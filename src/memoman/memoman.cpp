@@ -9,9 +9,15 @@ int32_t CountPages = 0;
 
 namespace {
 
+// The model shows one exhaustion once per run; without a model every
+// refusal is shown.
 void ReportAndStop(const char* Text) {
-  MessageDlg(std::string(Text) + FormatFloat("0.000", FSysTime));
-  if (GlobalModel) GlobalModel->Stop();
+  const std::string Message = std::string(Text) + FormatFloat("0.000", FSysTime);
+  if (GlobalModel) {
+    GlobalModel->StopOnExhaustion(Message);
+  } else {
+    MessageDlg(Message);
+  }
 }
 
 } // namespace

@@ -25,6 +25,12 @@ bool ShapeOK(double Shape) {
   return Shape > 0.0 && Shape < 2147483648.0;
 }
 
+// Infinite (or NaN) parameters are refused like other bad ones: the draw
+// would come out infinite or NaN and reach NextTime.
+bool Finite(double Value) {
+  return std::isfinite(Value);
+}
+
 } // namespace
 
 TMultiRand::TMultiRand(TComponent* AOwner) : TComponent(AOwner) {}
@@ -70,7 +76,7 @@ double TMultiRand::Uni01() {
 }
 
 double TMultiRand::Uniform(double Low, double High) {
-  if (!(Low >= 0.0 && High >= 0.0 && High >= Low)) {
+  if (!(Low >= 0.0 && High >= Low && Finite(High))) {
     Refuse("Incorrect parameters of ", "Uniform");
     return 0.0;
   }
@@ -78,7 +84,7 @@ double TMultiRand::Uniform(double Low, double High) {
 }
 
 double TMultiRand::Exponential(double Mean) {
-  if (!(Mean >= 0.0)) {
+  if (!(Mean >= 0.0 && Finite(Mean))) {
     Refuse("Quorin Error: Incorrect parameter of ", "Exponential");
     return 0.0;
   }
@@ -106,7 +112,7 @@ double TMultiRand::MinusLnProduct(int32_t N) {
 }
 
 double TMultiRand::Erlang(double Mean, int32_t K) {
-  if (!(Mean >= 0.0 && K >= 1)) {
+  if (!(Mean >= 0.0 && Finite(Mean) && K >= 1)) {
     Refuse("Quorin Error: Incorrect parameters of ", "Erlang");
     return 0.0;
   }
@@ -138,8 +144,12 @@ bool TMultiRand::NormalDraw(double Mean, double Deviation, double& Result) {
 }
 
 double TMultiRand::Normal(double Mean, double Deviation) {
-  if (!(Deviation > 0.0)) {
+  if (!(Deviation > 0.0 && Finite(Deviation))) {
     Refuse("Quorin Error: Incorrect parameter Deviation of ", "Normal");
+    return 0.0;
+  }
+  if (!Finite(Mean)) {
+    Refuse("Quorin Error: Incorrect parameter Mean of ", "Normal");
     return 0.0;
   }
   double Result;
@@ -209,7 +219,7 @@ double TMultiRand::GammaJonk(double Shape) {
 double TMultiRand::Gamma(double Mean, double Shape) {
   // Shapes of 2^31 and more are refused: the integer part is drawn as that
   // many uniforms.
-  if (!(Mean > 0.0 && ShapeOK(Shape))) {
+  if (!(Mean > 0.0 && Finite(Mean) && ShapeOK(Shape))) {
     Refuse("Quorin Error: Incorrect parameters of ", "Gamma");
     return 0.0;
   }
@@ -222,7 +232,7 @@ double TMultiRand::Gamma(double Mean, double Shape) {
 }
 
 double TMultiRand::Beta(double Shape1, double Shape2, double Low, double High) {
-  if (!(ShapeOK(Shape1) && ShapeOK(Shape2) && Low >= 0.0 && Low <= High)) {
+  if (!(ShapeOK(Shape1) && ShapeOK(Shape2) && Low >= 0.0 && Low <= High && Finite(High))) {
     Refuse("Quorin Error: Incorrect parameters of ", "Beta");
     return 0.0;
   }
@@ -243,7 +253,7 @@ double TMultiRand::Beta(double Shape1, double Shape2, double Low, double High) {
 }
 
 double TMultiRand::Weibull(double Alpha, double Beta) {
-  if (!(Alpha > 0.0 && Beta > 0.0)) {
+  if (!(Alpha > 0.0 && Beta > 0.0 && Finite(Alpha) && Finite(Beta))) {
     Refuse("Quorin Error: Incorrect parameters of ", "Weibull");
     return 0.0;
   }
@@ -251,7 +261,7 @@ double TMultiRand::Weibull(double Alpha, double Beta) {
 }
 
 double TMultiRand::Lognormal(double Mean, double Deviation) {
-  if (!(Mean > 0.0 && Deviation > 0.0)) {
+  if (!(Mean > 0.0 && Deviation > 0.0 && Finite(Mean) && Finite(Deviation))) {
     Refuse("Quorin Error: Incorrect parameters of ", "Lognormal");
     return 0.0;
   }
@@ -271,7 +281,7 @@ double TMultiRand::Lognormal(double Mean, double Deviation) {
 }
 
 double TMultiRand::Triangular(double Low, double Mode, double High) {
-  if (!(Low >= 0.0 && Low <= Mode && Mode <= High)) {
+  if (!(Low >= 0.0 && Low <= Mode && Mode <= High && Finite(High))) {
     Refuse("Quorin Error: Incorrect parameters of ", "Triangular");
     return 0.0;
   }

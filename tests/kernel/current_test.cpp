@@ -109,16 +109,39 @@ TEST_F(Chain, InsertFirstIsRetriedFirst) {
   EXPECT_EQ(Log, (std::vector<std::string>{"Early->S+", "Late->S+"}));
 }
 
+// A block is in the chain at most once: joining again answers its entry,
+// which keeps its place; leaving and the chain's end forget the entry.
+TEST_F(Chain, ABlockIsInTheChainOnce) {
+  auto* A = new TBuffer(&Form);
+  auto* B = new TBuffer(&Form);
+  TCurrentEvent* EntryA = CurrentManager->Add(A);
+  TCurrentEvent* EntryB = CurrentManager->Add(B);
+  EXPECT_EQ(CurrentManager->Add(A), EntryA);
+  EXPECT_EQ(CurrentManager->InsertFirst(B), EntryB);
+  EXPECT_EQ(CurrentManager->Count(), 2);
+  EXPECT_EQ(CurrentManager->First(), EntryA);
+  EXPECT_EQ(A->ChainEntry(), EntryA);
+  CurrentManager->Run(); // neither offers anything: both are dropped
+  EXPECT_EQ(CurrentManager->Count(), 0);
+  EXPECT_EQ(A->ChainEntry(), nullptr);
+  CurrentManager->Add(B);
+  delete CurrentManager;
+  CurrentManager = nullptr;
+  EXPECT_EQ(B->ChainEntry(), nullptr);
+  CurrentManager = new TCurrentManager(1024);
+}
+
 TEST_F(Chain, AfterAnAllocationFailureRunDoesNothing) {
   HeapDestroy(GlobalHeap);
   GlobalHeap = HeapCreate(0, 2048, 1024); // room for one page of entries
   delete CurrentManager;
   CurrentManager = new TCurrentManager(1024);
-  auto* B = new TBuffer(&Form);
   const int PerPage = 1024 / int(sizeof(TCurrentEvent));
   for (int i = 0; i < PerPage; ++i)
-    ASSERT_NE(CurrentManager->Add(B), nullptr);
+    ASSERT_NE(CurrentManager->Add(new TBuffer(&Form)), nullptr);
+  auto* B = new TBuffer(&Form);
   EXPECT_EQ(CurrentManager->Add(B), nullptr);
+  EXPECT_EQ(B->ChainEntry(), nullptr);
   EXPECT_FALSE(CurrentManager->Ok());
   EXPECT_EQ(CurrentManager->Count(), PerPage);
   CurrentManager->Run();

@@ -2,6 +2,7 @@
 // and block base classes with the pass protocol, and pooled transactions.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -106,6 +107,20 @@ struct TTransactionClass {
   TTransaction* (*Construct)(void* Memory);
 };
 
+// Raises a flag for the length of a scope and restores its earlier value
+// afterwards, also when a handler called meanwhile throws.
+class TFlagScope {
+public:
+  explicit TFlagScope(bool& Flag) : FFlag(Flag), FOld(Flag) { FFlag = true; }
+  ~TFlagScope() { FFlag = FOld; }
+  TFlagScope(const TFlagScope&) = delete;
+  TFlagScope& operator=(const TFlagScope&) = delete;
+
+private:
+  bool& FFlag;
+  bool FOld;
+};
+
 // Anything the model activates at a point of model time.
 class TAggregate : public TComponent {
 public:
@@ -118,7 +133,9 @@ public:
   virtual void FirstInit();
   virtual void NextTime(double Delay);
   // Plans an activation Delay from now, for Trans (which records the time).
-  void FOrderNextTime(double Delay, TTransaction* Trans);
+  // Answers whether the future events list accepted it; a refused one
+  // changes nothing, Trans's activation time included.
+  bool FOrderNextTime(double Delay, TTransaction* Trans);
 
   TModel* Model() const { return FModel; }
 
@@ -174,6 +191,10 @@ public:
   TTransaction* Transaction() const { return FTransaction; }
   bool InRouting() const { return FInRouting; }
 
+  bool Passing() const { return FPassing; }
+  // This block's entry in the current events chain, or null.
+  TCurrentEvent* ChainEntry() const { return FChainEntry; }
+
   TOnRoutingEvent OnRouting;
 
   bool FHasTransaction = false;
@@ -185,8 +206,46 @@ public:
   int32_t FCount = 0;
   int32_t FEntries = 0;
   int32_t FExits = 0;
+  // True while a PassTo of this block moves a transaction: a nested PassTo
+  // (from OnExit, or from the receiver's handlers) would move the same
+  // transaction twice.
+  bool FPassing = false;
+  // True while a transaction is on its way into this block: from the moment
+  // a PassTo found it ready, through the sender's exit, to the end of its
+  // EnterToBlock. Meanwhile it takes no other transaction (one let in from
+  // the sender's OnExit would be overwritten or overfill it) and passes
+  // nothing but a holder it displaces (what it offers during OnEnter is the
+  // transaction not yet in its lists).
+  bool FEntering = false;
+  // Written by the current events chain only.
+  TCurrentEvent* FChainEntry = nullptr;
+  // Transactions this block destroys once the pass that brought each in has
+  // been reported (so OnAfterPass never sees a freed record), linked through
+  // FNext, the latest first (passes into the block nest).
+  TTransaction* FToDestroy = nullptr;
 
 protected:
+  // Fires Handler(this, Trans) if assigned, then runs Finish. Finish also
+  // runs when the handler throws, before the exception goes on, so that the
+  // block completes the step under way (an entry is never half made).
+  template <class H, class F> void FireThen(const H& Handler, TTransaction* Trans, F&& Finish) {
+    if (Handler) {
+      try {
+        Handler(this, Trans);
+      } catch (...) {
+        Finish();
+        throw;
+      }
+    }
+    Finish();
+  }
+  // Orders Trans's activation Delay from now in place of the one pending for
+  // it. The pending one is cancelled only once the new one is accepted, so
+  // a refused order leaves the run as it was.
+  void ReorderFor(double Delay, TTransaction* Trans) {
+    TFutureEvent* Pending = Trans ? Trans->FEvent : nullptr;
+    if (FOrderNextTime(Delay, Trans) && Pending) Pending->Aggregate = nullptr;
+  }
   // Starts offering Trans and joins the current events chain.
   void Offer(TTransaction* Trans) {
     FTransaction = Trans;
@@ -200,11 +259,36 @@ protected:
   // Gives a transaction's record back to the pool without a destructor,
   // cancelling its pending activation first.
   static void DestroyTransaction(TTransaction* Trans);
+  // Destroys Trans if it waits in FToDestroy, at the end of its pass.
+  void DestroyPassed(TTransaction* Trans) {
+    if (FToDestroy != Trans) return;
+    FToDestroy = Trans->FNext;
+    Trans->FNext = nullptr;
+    DestroyTransaction(Trans);
+  }
   // A transaction for a generator or creator: a freed record reused as its
   // last holder left it, else a new instance of the model's class; priority,
   // preempt mark and pending event are reset. nullptr when none can be had.
   static TTransaction* MakeTransaction();
 };
+
+inline TCurrentEvent* TCurrentManager::Add(TBlock* Block) {
+  if (TCurrentEvent* Existing = Block->FChainEntry) {
+    assert(Existing->Block == Block);
+    return Existing;
+  }
+  TCurrentEvent* Entry = NewEntry(Block);
+  if (!Entry) return nullptr;
+  Entry->Next = nullptr;
+  Entry->Prev = FLast;
+  if (FLast)
+    FLast->Next = Entry;
+  else
+    FFirst = Entry;
+  FLast = Entry;
+  Block->FChainEntry = Entry;
+  return Entry;
+}
 
 class TModel : public TComponent {
 public:
@@ -213,6 +297,11 @@ public:
 
   void Simulate(double EndTime);
   void Stop() { FRunning = false; }
+  // Called by the allocator when the private heap refuses a page: shows Text
+  // for the first refusal only, until Reset, and stops the run. A model so
+  // stopped does not run on until it is Reset.
+  void StopOnExhaustion(const std::string& Text);
+  bool Exhausted() const { return FExhausted; }
   void Reset();
   void ClearStatistics();
   // Reports a pass to OnAfterPass; called by every successful PassTo.
@@ -283,7 +372,10 @@ private:
   bool FAggrReady = false;
   std::vector<TAggregate*> FAggregates;
   bool FRunning = false;
-  bool FInLoop = false;
+  // True for the whole of Simulate, start-up included: Simulate and Reset
+  // called from a handler inside it are refused.
+  bool FInSimulate = false;
+  bool FExhausted = false;
   int32_t FPageSize = 1024;
   int32_t FHeapSize = 4;
   TEventList FEventList = TEventList::Levels;

@@ -29,6 +29,8 @@ public:
   virtual void DelTrans(TTransaction* Trans);
 
   int32_t Capacity() const { return FCapacity; }
+  // Head of the list (linked on through FNext), or null.
+  TTransaction* First() const { return FFirst; }
   // A negative value is ignored.
   void SetCapacity(int32_t Value) {
     if (Value >= 0) FCapacity = Value;

@@ -30,6 +30,8 @@ public:
 
   int32_t FinishedCount() const { return FFinishedCount; }
   void CheckBlock(std::vector<std::string>& Findings) override;
+  // First of the finished list (linked on through FNext), or null.
+  TTransaction* FirstFinished() const { return FFirstFinished; }
 
 protected:
   TTransaction* FFirstFinished = nullptr;

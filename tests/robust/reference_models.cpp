@@ -1,0 +1,159 @@
+#include "reference_models.h"
+
+namespace quorin::test {
+
+namespace {
+
+template <class T> T* Make(TComponent* Form, const char* Name) {
+  auto* C = new T(Form);
+  C->SetName(Name);
+  return C;
+}
+
+TMultiRand* Stream(TComponent* Form, const char* Name, int64_t Seed) {
+  auto* R = Make<TMultiRand>(Form, Name);
+  R->SetSeed(Seed);
+  return R;
+}
+
+// Door makes arrivals at rate 1 and passes them into Next.
+TGenerator* Door(TComponent* Form, TBlock* Next, int64_t Seed) {
+  auto* Arrivals = Stream(Form, "Arrivals", Seed);
+  auto* G = Make<TGenerator>(Form, "Door");
+  G->OnBeforeTimeGoOn = [=](TAggregate*) { G->NextTime(Arrivals->Exponential(1.0)); };
+  G->OnAfterGeneration = [=](TBlock*, TTransaction*) { G->NextTime(Arrivals->Exponential(1.0)); };
+  G->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Next); };
+  return G;
+}
+
+void MM1(TComponent* Form) {
+  new TModel(Form);
+  auto* Services = Stream(Form, "Services", 1234567891);
+  auto* Line = Make<TQueue>(Form, "Line");
+  auto* Clerk = Make<TServer>(Form, "Clerk");
+  auto* Exit = Make<TTerminator>(Form, "Exit");
+  Door(Form, Line, 1000000000);
+  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Clerk); };
+  Clerk->OnEnter = [=](TBlock*, TTransaction*) { Clerk->NextTime(Services->Exponential(0.95)); };
+  Clerk->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+}
+
+void MM3(TComponent* Form) {
+  new TModel(Form);
+  auto* Services = Stream(Form, "Services", 192837465);
+  auto* Line = Make<TQueue>(Form, "Line");
+  auto* Tellers = Make<TStorage>(Form, "Tellers");
+  auto* Exit = Make<TTerminator>(Form, "Exit");
+  Tellers->SetCapacity(3);
+  Door(Form, Line, 987654321);
+  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Tellers); };
+  Tellers->OnEnter = [=](TBlock*, TTransaction*) { Tellers->NextTime(Services->Exponential(2.9)); };
+  Tellers->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+}
+
+// Customers wait at most an exponential patience in Line; the impatient go
+// on to a second, slower line.
+void Impatient(TComponent* Form) {
+  new TModel(Form);
+  auto* Services = Stream(Form, "Services", 555555555);
+  auto* Patience = Stream(Form, "Patience", 777777777);
+  auto* Line = Make<TQueue>(Form, "Line");
+  auto* Clerk = Make<TServer>(Form, "Clerk");
+  auto* Overflow = Make<TStack>(Form, "Overflow");
+  auto* Slow = Make<TServer>(Form, "Slow");
+  auto* Exit = Make<TTerminator>(Form, "Exit");
+  Door(Form, Line, 111111111);
+  Line->OnEnter = [=](TBlock* Sender, TTransaction*) {
+    Sender->NextTime(Patience->Exponential(3.0));
+  };
+  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Clerk); };
+  Line->OnTimeFinish = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Overflow); };
+  Clerk->OnEnter = [=](TBlock*, TTransaction*) { Clerk->NextTime(Services->Exponential(1.1)); };
+  Clerk->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+  Overflow->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Slow); };
+  Slow->OnEnter = [=](TBlock*, TTransaction*) { Slow->NextTime(Services->Exponential(2.0)); };
+  Slow->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+}
+
+// Urgent jobs (priority 2, preempt mark) push ordinary ones out of a
+// preemptive server: a displaced job of priority 1 waits on the server's
+// interrupted stack, one of priority 0 goes to a side server.
+void Preemption(TComponent* Form) {
+  new TModel(Form);
+  auto* Kinds = Stream(Form, "Kinds", 246813579);
+  auto* Services = Stream(Form, "Services", 135792468);
+  auto* Line = Make<TQueue>(Form, "Line");
+  auto* Cpu = Make<TServer>(Form, "Cpu");
+  auto* Side = Make<TServer>(Form, "Side");
+  auto* Exit = Make<TTerminator>(Form, "Exit");
+  Cpu->SetPreemptive(true);
+  TGenerator* G = Door(Form, Line, 864209753);
+  G->OnAfterGeneration = [=, Next = G->OnAfterGeneration](TBlock* Sender, TTransaction* T) {
+    const double U = Kinds->Uni01();
+    T->SetPrty(U < 0.2 ? 2 : U < 0.6 ? 1 : 0);
+    if (T->GetPrty() == 2) T->SetPreempt();
+    Next(Sender, T);
+  };
+  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Cpu); };
+  Cpu->OnEnter = [=](TBlock*, TTransaction*) { Cpu->NextTime(Services->Exponential(0.98)); };
+  Cpu->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+  Cpu->OnPreempt = [=](TBlock* Sender, TTransaction* T) {
+    if (T->GetPrty() == 1 || !Sender->PassTo(Side)) Sender->PostPone();
+  };
+  Side->OnEnter = [=](TBlock*, TTransaction*) { Side->NextTime(Services->Exponential(0.5)); };
+  Side->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+}
+
+// Transactions of a class of the model's own carry their service time; a
+// gate opened and shut by a scheduler holds them up.
+struct TJob : TTransaction {
+  double Work = 0;
+  int64_t Visits = 0;
+};
+
+void DerivedClass(TComponent* Form) {
+  auto* Model = new TModel(Form);
+  Model->SetTransactionClass<TJob>();
+  auto* Sizes = Stream(Form, "Sizes", 314159265);
+  auto* Line = Make<TQueue>(Form, "Line");
+  auto* Turnstile = Make<TGate>(Form, "Turnstile");
+  auto* Clerk = Make<TServer>(Form, "Clerk");
+  auto* Exit = Make<TTerminator>(Form, "Exit");
+  auto* Keeper = Make<TScheduler>(Form, "Keeper");
+  TGenerator* G = Door(Form, Line, 271828182);
+  G->OnAfterGeneration = [=, Next = G->OnAfterGeneration](TBlock* Sender, TTransaction* T) {
+    auto* Job = static_cast<TJob*>(T);
+    Job->Work = Sizes->Exponential(0.9);
+    Job->Visits = 0;
+    Next(Sender, T);
+  };
+  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Turnstile); };
+  Turnstile->OnEnter = [](TBlock*, TTransaction* T) { ++static_cast<TJob*>(T)->Visits; };
+  Turnstile->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Clerk); };
+  Clerk->OnEnter = [=](TBlock*, TTransaction* T) { Clerk->NextTime(static_cast<TJob*>(T)->Work); };
+  Clerk->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+  // The lock outlives Reset: each run starts with the gate open.
+  Keeper->OnBeforeTimeGoOn = [=](TAggregate* Self) {
+    Turnstile->Unlock();
+    Self->NextTime(7);
+  };
+  Keeper->OnPlanned = [=](TAggregate* Self) {
+    Turnstile->Inverse();
+    Self->NextTime(Turnstile->isLocked() ? 3 : 7);
+  };
+}
+
+} // namespace
+
+const std::vector<TReferenceModel>& ReferenceModels() {
+  static const std::vector<TReferenceModel> Models = {
+      {"MM1", MM1, 2000},
+      {"MM3OnAStorage", MM3, 2000},
+      {"ImpatientCustomers", Impatient, 2000},
+      {"PreemptiveServer", Preemption, 2000},
+      {"DerivedTransactionClass", DerivedClass, 2000},
+  };
+  return Models;
+}
+
+} // namespace quorin::test
