@@ -33,8 +33,10 @@ public:
     if (!Entry) return nullptr;
     Entry->Next = nullptr;
     Entry->Prev = FLast;
-    if (FLast) FLast->Next = Entry;
-    else FFirst = Entry;
+    if (FLast)
+      FLast->Next = Entry;
+    else
+      FFirst = Entry;
     FLast = Entry;
     return Entry;
   }
