@@ -300,6 +300,12 @@ bool Parse(const std::string& Text, const std::string& FileName, TDocument& Doc,
   Doc = TDocument{};
   // The open objects, innermost last; a run section is open when InRun.
   std::vector<TNode*> Open;
+  // Indentation is free, but where an 'end' is indented unlike the object
+  // it closes, a missing 'end' is more likely there than at the outermost
+  // object; the first such place is kept for the message.
+  std::vector<std::size_t> OpenIndent;
+  std::string SuspectName;
+  int SuspectLine = 0, SuspectEnd = 0;
   bool InRun = false;
   int RunLine = 0;
   int LineNo = 0;
@@ -320,6 +326,7 @@ bool Parse(const std::string& Text, const std::string& FileName, TDocument& Doc,
     if (!Tokenize(Line, Tokens, Problem)) return Fail(LineNo, Problem);
     if (Tokens.empty()) continue;
     TCursor In(Tokens);
+    const std::size_t Indent = Line.find_first_not_of(" \t");
     const TToken First = In.Take();
     if (First.Kind != TToken::TKind::Word)
       return Fail(LineNo,
@@ -342,14 +349,23 @@ bool Parse(const std::string& Text, const std::string& FileName, TDocument& Doc,
       if (!In.AtEnd())
         return Fail(LineNo,
                     "expected the end of the line after the class, found " + Describe(In.Peek()));
-      if (!Closed) Open.push_back(&Siblings.back());
+      if (!Closed) {
+        Open.push_back(&Siblings.back());
+        OpenIndent.push_back(Indent);
+      }
     } else if (First.Text == "end") {
       if (!In.AtEnd()) return Fail(LineNo, "expected nothing after 'end'");
       if (InRun)
         InRun = false;
-      else if (!Open.empty())
+      else if (!Open.empty()) {
+        if (OpenIndent.back() != Indent && SuspectName.empty()) {
+          SuspectName = Open.back()->Name;
+          SuspectLine = Open.back()->Line;
+          SuspectEnd = LineNo;
+        }
         Open.pop_back();
-      else
+        OpenIndent.pop_back();
+      } else
         return Fail(LineNo, "'end' without an open object");
     } else if (First.Text == "run" && In.AtEnd()) {
       if (InRun || !Open.empty()) return Fail(LineNo, "the run section must stand at top level");
@@ -368,6 +384,10 @@ bool Parse(const std::string& Text, const std::string& FileName, TDocument& Doc,
     }
   }
   if (InRun) return Fail(RunLine, "the run section has no 'end'");
+  if (!Open.empty() && !SuspectName.empty())
+    return Fail(SuspectLine, "object " + SuspectName + " has no 'end' (the 'end' on line " +
+                                 std::to_string(SuspectEnd) +
+                                 " is indented as for another object)");
   if (!Open.empty())
     return Fail(Open.back()->Line, "object " + Open.back()->Name + " has no 'end'");
   return true;
