@@ -1,0 +1,140 @@
+// The quorin command, run as a user runs it.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "models.h"
+
+namespace {
+
+struct TResult {
+  int Status;
+  std::string Out; // standard output; standard error goes to Err
+  std::string Err;
+};
+
+// Runs the command with Arguments (already quoted for the shell).
+TResult Quorin(const std::string& Arguments) {
+  const std::string ErrFile = ::testing::TempDir() + "quorin_stderr.txt";
+  const std::string Command =
+      std::string("'") + QUORIN_COMMAND + "' " + Arguments + " 2>'" + ErrFile + "'";
+  TResult R{-1, "", ""};
+  FILE* Pipe = popen(Command.c_str(), "r");
+  if (!Pipe) return R;
+  char Buffer[4096];
+  std::size_t N;
+  while ((N = fread(Buffer, 1, sizeof Buffer, Pipe)) > 0)
+    R.Out.append(Buffer, N);
+  const int Raw = pclose(Pipe);
+  R.Status = WIFEXITED(Raw) ? WEXITSTATUS(Raw) : -1;
+  std::ifstream Err(ErrFile);
+  std::stringstream S;
+  S << Err.rdbuf();
+  R.Err = S.str();
+  return R;
+}
+
+std::string Example(const char* Name) {
+  return std::string("'") + QUORIN_EXAMPLES_DIR + "/" + Name + "'";
+}
+
+// The part of a C++ example's output before its figures: title and report.
+std::string ReportPart(const std::string& Out, std::size_t From = 0) {
+  const std::size_t Figures = Out.find("\nFigure", From);
+  return Out.substr(From, Figures == std::string::npos ? std::string::npos : Figures - From);
+}
+
+TEST(QuorinCommand, ShowcaseFilesPrintTheReportOfTheCppModels) {
+  using namespace quorin::examples;
+  std::ostringstream MM1, MM3, Barber;
+  RunMM1(MM1);
+  RunMM3(MM3);
+  RunBarber(Barber);
+
+  auto R = Quorin("run " + Example("mm1.qm"));
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Out, ReportPart(MM1.str()));
+  R = Quorin("run " + Example("mm3.qm"));
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Out, ReportPart(MM3.str()));
+  // The barber's first day, then the long run: the C++ model continues to
+  // 1001 days without clearing, as a run to that time does.
+  R = Quorin("run " + Example("barber.qm"));
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  const std::string Day = "Barber shop, one 480-minute day\n";
+  EXPECT_EQ(R.Out, Barber.str().substr(0, R.Out.size()));
+  EXPECT_EQ(R.Out.rfind(Day, 0), 0u);
+  R = Quorin("run " + Example("barber.qm") + " --until 480480");
+  const std::size_t Long = Barber.str().find("Model time", Barber.str().find("long run"));
+  EXPECT_EQ(R.Out, Day + ReportPart(Barber.str(), Long));
+}
+
+TEST(QuorinCommand, OptionsOverrideTheRunSectionAndCsvIsWritten) {
+  const std::string Csv = ::testing::TempDir() + "quorin_mm1.csv";
+  std::remove(Csv.c_str());
+  auto R = Quorin("run " + Example("mm1.qm") + " --warmup 10 --until 500 --csv '" + Csv + "'");
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_NE(R.Out.find("Model time 50"), std::string::npos) << R.Out;
+  std::ifstream File(Csv);
+  std::stringstream Text;
+  Text << File.rdbuf();
+  EXPECT_EQ(Text.str().rfind("Model time,50", 0), 0u) << Text.str();
+  EXPECT_NE(Text.str().find("\nClerk,TServer,"), std::string::npos);
+
+  // A seed changes every stream, the same way each time.
+  const auto A = Quorin("run " + Example("mm1.qm") + " --warmup 0 --until 500 --seed 17");
+  const auto B = Quorin("run " + Example("mm1.qm") + " --warmup 0 --until 500 --seed 17");
+  const auto C = Quorin("run " + Example("mm1.qm") + " --warmup 0 --until 500");
+  EXPECT_EQ(A.Out, B.Out);
+  EXPECT_NE(A.Out, C.Out);
+  EXPECT_NE(A.Out.find("Model time 50"), std::string::npos) << A.Err;
+}
+
+TEST(QuorinCommand, CheckPaletteAndFailures) {
+  auto R = Quorin("check " + Example("mm3.qm"));
+  EXPECT_EQ(R.Status, 0);
+  EXPECT_NE(R.Out.find("mm3.qm: ok"), std::string::npos);
+
+  R = Quorin("palette");
+  EXPECT_EQ(R.Status, 0);
+  EXPECT_EQ(R.Out.rfind("Quorin\n  TModel\n  TScheduler\n  TGenerator\n", 0), 0u) << R.Out;
+  EXPECT_NE(R.Out.find("  TMultiRand\n  TTabulator\n"), std::string::npos);
+
+  const std::string Bad = ::testing::TempDir() + "quorin_bad.qm";
+  std::ofstream(Bad) << "object Form: TComponent\n  object Model: TModel end\n"
+                        "  object Q: TQueue\n    OnRouting = PassTo(Nowhere)\n  end\nend\n";
+  for (const char* Command : {"check", "run"}) {
+    R = Quorin(std::string(Command) + " '" + Bad + "'");
+    EXPECT_EQ(R.Status, 1) << Command;
+    EXPECT_EQ(R.Out, "") << Command; // nothing ran
+    EXPECT_NE(R.Err.find("quorin_bad.qm:4: Q (TQueue): OnRouting: PassTo: no component named"),
+              std::string::npos)
+        << R.Err;
+  }
+  // An error of the library during the run: the report is printed, but the
+  // run does not count as a success.
+  const std::string Full = ::testing::TempDir() + "quorin_full.qm";
+  std::ofstream(Full) << "object Form: TComponent\n  object Model: TModel\n    HeapSize = 1\n"
+                         "  end\n  object Door: TGenerator\n"
+                         "    OnBeforeTimeGoOn = NextArrival(0.01)\n"
+                         "    OnAfterGeneration = NextArrival(0.01)\n    OnRouting = PassTo(Line)\n"
+                         "  end\n  object Line: TQueue end\nend\n";
+  R = Quorin("run '" + Full + "' --until 1000000");
+  EXPECT_EQ(R.Status, 1);
+  EXPECT_NE(R.Out.find("Line"), std::string::npos);
+  EXPECT_NE(R.Err.find("Quorin Error"), std::string::npos) << R.Err;
+
+  R = Quorin("run " + Example("mm1.qm") + " --until 100 --warmup 200");
+  EXPECT_EQ(R.Status, 2);
+  EXPECT_EQ(R.Out, "");
+  R = Quorin("run " + Example("mm1.qm") + " --seed 0");
+  EXPECT_EQ(R.Status, 2);
+  R = Quorin("frobnicate");
+  EXPECT_EQ(R.Status, 2);
+}
+
+} // namespace
