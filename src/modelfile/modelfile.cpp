@@ -108,9 +108,9 @@ public:
 
   std::unique_ptr<TModelFile> Load(const std::string& Text) {
     TDocument Doc;
-    std::string Error;
-    if (!Parse(Text, FFileName, Doc, Error)) {
-      FErrors.push_back(Error);
+    std::string Problem;
+    if (!Parse(Text, FFileName, Doc, Problem)) {
+      FErrors.push_back(Problem);
       return nullptr;
     }
     Blocks::Register();
@@ -125,7 +125,7 @@ public:
         Build(Node, FFile->FApplication.get());
     }
     if (!FFile->FModel && FErrors.empty())
-      FErrors.push_back(FFileName + ": the file has no object of class TModel");
+      Error(1, nullptr, "the file has no object of class TModel");
     for (const TPending& P : FPending)
       Bind(P.Component, *P.Event);
     if (!FErrors.empty()) return nullptr;

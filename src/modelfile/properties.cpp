@@ -1,5 +1,6 @@
 #include <cxxabi.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdlib>
@@ -40,9 +41,11 @@ TPropertyInfo Property(const char* Name, double Default, V (C::*Getter)() const,
     P.Min = 0;
     P.Max = 1;
   } else if constexpr (std::is_integral_v<V>) {
+    // Whole numbers beyond 2^53 have no exact double; no setter takes them.
+    constexpr double Exact = 9007199254740992.0;
     P.Kind = TPropertyKind::Integer;
-    P.Min = static_cast<double>(std::numeric_limits<V>::min());
-    P.Max = static_cast<double>(std::numeric_limits<V>::max());
+    P.Min = std::max(static_cast<double>(std::numeric_limits<V>::min()), -Exact);
+    P.Max = std::min(static_cast<double>(std::numeric_limits<V>::max()), Exact);
   } else {
     P.Kind = TPropertyKind::Real;
     P.Min = static_cast<double>(std::numeric_limits<V>::lowest());

@@ -307,7 +307,7 @@ TEST(ModelFile, ErrorsNameTheFileTheLineAndTheComponent) {
 
 TEST(ModelFile, RunSectionAndFileLevelErrors) {
   const std::pair<const char*, const char*> Cases[] = {
-      {"object Form: TComponent\nend\n", "test.qm: the file has no object of class TModel"},
+      {"object Form: TComponent\nend\n", "test.qm:1: the file has no object of class TModel"},
       {"run\n  Until = -1\nend\n", "test.qm:2: Until must be a model time in 0...10000000000"},
       {"run\n  Until = 5\n  Warmup = 9\nend\n", "test.qm:3: Warmup lies after Until"},
       {"run\n  Title = Plain\nend\n", "test.qm:2: Title must be a quoted string"},
