@@ -3,6 +3,7 @@
 //   quorin run MODEL_FILE [--until T] [--warmup T] [--seed S] [--csv FILE]
 //   quorin check MODEL_FILE
 //   quorin palette
+//   quorin diagram MODEL_FILE -o model.svg
 //
 // Exit status: 0 on success, 1 when the file has errors or the library
 // reported an error during the run, 2 for a wrong command line.
@@ -118,6 +119,18 @@ int Palette() {
   return 0;
 }
 
+int Diagram(const std::string& Path, const std::string& Output) {
+  auto File = Load(Path);
+  if (!File) return 1;
+  std::ofstream Out(Output);
+  if (Out) WriteDiagramSvg(*File, Out);
+  if (!Out) {
+    std::cerr << Output << ": cannot be written\n";
+    return 1;
+  }
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -143,6 +156,12 @@ int main(int argc, char** argv) {
 
   CLI::App* PaletteCmd = App.add_subcommand("palette", "List the palette pages and classes");
 
+  std::string DiagramPath, DiagramOutput;
+  CLI::App* DiagramCmd =
+      App.add_subcommand("diagram", "Draw the blocks and the routes of a model file as SVG");
+  DiagramCmd->add_option("MODEL_FILE", DiagramPath, "the model file")->required();
+  DiagramCmd->add_option("-o,--output", DiagramOutput, "the SVG file to write")->required();
+
   try {
     App.parse(argc, argv);
   } catch (const CLI::ParseError& E) {
@@ -153,6 +172,7 @@ int main(int argc, char** argv) {
     if (*RunCmd) return Run(RunOptions);
     if (*CheckCmd) return Check(CheckPath);
     if (*PaletteCmd) return Palette();
+    if (*DiagramCmd) return Diagram(DiagramPath, DiagramOutput);
   } catch (const std::exception& E) {
     // An application handler may throw; the run is then over.
     std::cerr << "quorin: " << E.what() << '\n';

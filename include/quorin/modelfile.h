@@ -23,6 +23,7 @@
 #pragma once
 
 #include <functional>
+#include <iosfwd>
 #include <map>
 #include <memory>
 #include <optional>
@@ -124,6 +125,21 @@ std::unique_ptr<TModelFile> LoadModelFile(const std::string& Path, const THandle
 // handler bindings. Answers false with Errors filled when a component cannot
 // be written (no name, or a class that is not on the palette).
 bool SaveModelText(const TModelFile& File, std::string& Text, std::vector<std::string>& Errors);
+
+// A route that a standard routing handler names: From passes to To. The
+// label tells the event when it is not OnRouting, the probability of
+// PassByChance and the rank of PassFirst.
+struct TRoute {
+  const TBlock* From;
+  const TBlock* To;
+  std::string Label;
+};
+std::vector<TRoute> Routes(const TModelFile& File);
+
+// Draws the model as SVG: every block with its palette image and name, in
+// columns by the number of routes from the sources, the routes as arrows,
+// and the other components (model, streams, ...) in a row below.
+void WriteDiagramSvg(const TModelFile& File, std::ostream& Out);
 
 // The standard handlers, by name, for `quorin palette` and error messages.
 std::vector<std::string> StandardHandlerNames();

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <fstream>
 #include <random>
-#include <regex>
 #include <sstream>
 
 #include "message_capture.h"
@@ -146,9 +145,19 @@ std::string RandomText(std::mt19937& Random) {
   return Text;
 }
 
+// "fuzz.qm:LINE: text"
+bool WithLine(const std::string& Error) {
+  const std::string File = "fuzz.qm:";
+  if (Error.compare(0, File.size(), File) != 0) return false;
+  std::size_t i = File.size();
+  const std::size_t Digits = i;
+  while (i < Error.size() && Error[i] >= '0' && Error[i] <= '9')
+    ++i;
+  return i > Digits && Error.compare(i, 2, ": ") == 0 && Error.size() > i + 2;
+}
+
 // Loads Text and checks what the loader promises; answers whether it loaded.
 bool CheckOne(const std::string& Text) {
-  static const std::regex WithLine(R"(fuzz\.qm:[0-9]+: .+)");
   THandlerTable Handlers;
   Handlers.Block["Mine"] = [](TBlock*, TTransaction*) {};
   test::TMessageCapture Shown;
@@ -158,7 +167,7 @@ bool CheckOne(const std::string& Text) {
   if (!File) {
     EXPECT_FALSE(Errors.empty()) << Text;
     for (const std::string& E : Errors)
-      EXPECT_TRUE(std::regex_match(E, WithLine)) << E << "\nin:\n" << Text;
+      EXPECT_TRUE(WithLine(E)) << E << "\nin:\n" << Text;
     return false;
   }
   EXPECT_TRUE(Errors.empty());

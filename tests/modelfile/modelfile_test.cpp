@@ -509,3 +509,45 @@ end
 }
 
 } // namespace
+
+namespace {
+
+TEST(Diagram, RoutesOfTheStandardHandlersWithTheirLabels) {
+  int Calls = 0;
+  auto File = Load(Everything, CountingHandlers(Calls));
+  ASSERT_TRUE(File);
+  std::vector<std::string> Seen;
+  for (const TRoute& R : Routes(*File))
+    Seen.push_back(R.From->Name() + ">" + R.To->Name() + ":" + R.Label);
+  EXPECT_EQ(Seen,
+            (std::vector<std::string>{"Door>Line:p=0.25", "Door>Fast:p=0.75",
+                                      "Line>Exit:OnTimeFinish", "Line>Clerk:#1", "Line>Spare:#2",
+                                      "Fast>Spare:", "Clerk>Exit:", "Spare>Exit:"}));
+}
+
+TEST(Diagram, ShowcaseModelAsSvgWithImagesBlocksInRouteOrderAndArrows) {
+  std::vector<std::string> Errors;
+  auto File = LoadModelFile(std::string(QUORIN_EXAMPLES_DIR) + "/mm3.qm", {}, Errors);
+  ASSERT_TRUE(File);
+  std::ostringstream Out;
+  WriteDiagramSvg(*File, Out);
+  const std::string Svg = Out.str();
+  EXPECT_EQ(Svg.rfind("<?xml", 0), 0u);
+  EXPECT_EQ(Svg.substr(Svg.size() - 7), "</svg>\n");
+  for (const char* Route : {"Door -&gt; Line", "Line -&gt; Tellers", "Tellers -&gt; Exit"})
+    EXPECT_NE(Svg.find(std::string("<title>") + Route + "</title>"), std::string::npos) << Route;
+  // Each block stands one column further right than the block before it.
+  int Last = -1;
+  for (const char* Symbol : {"TGENERATOR", "TQUEUE", "TSTORAGE", "TTERMINATOR"}) {
+    EXPECT_NE(Svg.find(std::string("<symbol id=\"") + Symbol + "\""), std::string::npos);
+    const std::size_t Use = Svg.find(std::string("<use href=\"#") + Symbol + "\" x=\"");
+    ASSERT_NE(Use, std::string::npos) << Symbol;
+    const int X = std::stoi(Svg.substr(Svg.find("x=\"", Use) + 3));
+    EXPECT_GT(X, Last) << Symbol;
+    Last = X;
+  }
+  EXPECT_NE(Svg.find(">Tellers</text>"), std::string::npos);
+  EXPECT_NE(Svg.find(">Arrivals</text>"), std::string::npos); // the streams, below
+}
+
+} // namespace

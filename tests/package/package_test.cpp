@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <string>
 #include <typeinfo>
 #include <vector>
@@ -61,6 +62,44 @@ TEST(Palette, PagesAndClassesKeepRegistrationOrder) {
   const auto Pages = PalettePages();
   EXPECT_LT(std::find(Pages.begin(), Pages.end(), "Quorin") - Pages.begin(),
             std::find(Pages.begin(), Pages.end(), "Second page") - Pages.begin());
+}
+
+} // namespace
+
+namespace {
+
+TEST(PaletteImages, OneDistinctImagePerClassNamedInCapitals) {
+  Blocks::Register();
+  Statsim::Register();
+  const auto Names = PaletteBitmapNames();
+  // Sixteen: the classes still to come have theirs already.
+  EXPECT_EQ(Names.size(), 16u);
+  for (const TComponentClass& C : PaletteClasses("Quorin")) {
+    std::string Upper = C.ClassName;
+    for (char& Ch : Upper)
+      Ch = static_cast<char>(std::toupper(static_cast<unsigned char>(Ch)));
+    EXPECT_NE(std::find(Names.begin(), Names.end(), Upper), Names.end()) << Upper;
+  }
+  std::vector<std::vector<uint8_t>> Seen;
+  for (const std::string& Name : Names) {
+    TPaletteBitmap B;
+    ASSERT_TRUE(PaletteBitmap(Name, B)) << Name;
+    std::vector<uint8_t> Pixels;
+    int Drawn = 0;
+    const uint8_t Background = B.Pixels[TPaletteBitmap::Size - 1][0];
+    for (const auto& Row : B.Pixels)
+      for (uint8_t P : Row) {
+        EXPECT_LT(P, 16) << Name;
+        Drawn += P != Background;
+        Pixels.push_back(P);
+      }
+    EXPECT_EQ(Background, 7) << Name; // silver, the transparent colour
+    EXPECT_GT(Drawn, 40) << Name;
+    EXPECT_EQ(std::count(Seen.begin(), Seen.end(), Pixels), 0) << Name << " repeats an image";
+    Seen.push_back(Pixels);
+  }
+  TPaletteBitmap B;
+  EXPECT_FALSE(PaletteBitmap("TBLOCK", B));
 }
 
 } // namespace
