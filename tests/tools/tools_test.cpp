@@ -99,6 +99,15 @@ TEST(QuorinCommand, CheckPaletteAndFailures) {
   EXPECT_EQ(R.Status, 0);
   EXPECT_NE(R.Out.find("mm3.qm: ok"), std::string::npos);
 
+  const std::string Svg = ::testing::TempDir() + "quorin_mm3.svg";
+  R = Quorin("diagram " + Example("mm3.qm") + " -o '" + Svg + "'");
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  std::ifstream Picture(Svg);
+  std::stringstream Drawn;
+  Drawn << Picture.rdbuf();
+  EXPECT_EQ(Drawn.str().rfind("<?xml", 0), 0u);
+  EXPECT_NE(Drawn.str().find("<title>Line -&gt; Tellers</title>"), std::string::npos);
+
   R = Quorin("palette");
   EXPECT_EQ(R.Status, 0);
   EXPECT_EQ(R.Out.rfind("Quorin\n  TModel\n  TScheduler\n  TGenerator\n", 0), 0u) << R.Out;
@@ -107,7 +116,7 @@ TEST(QuorinCommand, CheckPaletteAndFailures) {
   const std::string Bad = ::testing::TempDir() + "quorin_bad.qm";
   std::ofstream(Bad) << "object Form: TComponent\n  object Model: TModel end\n"
                         "  object Q: TQueue\n    OnRouting = PassTo(Nowhere)\n  end\nend\n";
-  for (const char* Command : {"check", "run"}) {
+  for (const char* Command : {"check", "run", "diagram -o /dev/null"}) {
     R = Quorin(std::string(Command) + " '" + Bad + "'");
     EXPECT_EQ(R.Status, 1) << Command;
     EXPECT_EQ(R.Out, "") << Command; // nothing ran
