@@ -278,6 +278,7 @@ bool TCompiler::Compile(TAction& Action) {
     // All three order the component's next activation; the names say what
     // it means on each kind of component, and only that use is accepted.
     const bool OnEnter = std::string(FContext.Event.Name) == "OnEnter";
+    // The priority storage and the priority queue join these tests.
     if (Name == "Hold" && !((Is<TServer>(Self) || Is<TStorage>(Self)) && OnEnter))
       return Fail("orders a holding time, so it belongs in OnEnter of a TServer or TStorage");
     if (Name == "TimeLimit" && !(Is<TQueue>(Self) && OnEnter))
@@ -345,6 +346,7 @@ bool TCompiler::Compile(TAction& Action) {
 
 } // namespace quorin::modelfile
 
+// Generate(Creator, N), a batch from a creator, joins these with the creator.
 std::vector<std::string> quorin::StandardHandlerNames() {
   return {"PassTo",      "PassFirst",   "PassByChance", "Hold",          "TimeLimit",
           "NextArrival", "SetPriority", "SetPreempt",   "SetNonPreempt", "Lock",

@@ -123,6 +123,8 @@ const std::vector<TPropertyInfo>& Properties() {
       Property<TQueueCustom, int32_t>("Capacity", 0, &TQueueCustom::Capacity,
                                       &TQueueCustom::SetCapacity),
       Property<TServer, bool>("Preemptive", 0, &TServer::Preemptive, &TServer::SetPreemptive),
+      // The priority queue and storage (Capacity, default 0), the divider
+      // and the assembler (Capacity, default 1) add theirs here.
   };
   return All;
 }
@@ -149,6 +151,8 @@ const std::vector<TEventInfo>& Events() {
       Event("OnPreempt", true, &TServer::OnPreempt),
       Event("OnRelease", true, &TServer::OnRelease),
       Event("OnRouting", true, &TBlock::OnRouting),
+      // The priority blocks, the divider, the assembler and the creator add
+      // their events here.
   };
   return All;
 }
