@@ -34,7 +34,7 @@ private:
   int64_t FState = 1000000000;
 };
 
-void BM_FutureHold(benchmark::State& State) {
+void Hold(benchmark::State& State, quorin::TEventList Kind) {
   const auto N = State.range(0);
   quorin::GlobalHeap = quorin::HeapCreate(0, 2048, 128u << 20);
   quorin::FSysTime = 0.0;
@@ -42,6 +42,7 @@ void BM_FutureHold(benchmark::State& State) {
     quorin::TScheduler Agg(nullptr);
     Agg.SetName("Hold");
     quorin::TFutureManager List(PageSize);
+    List.SetKind(Kind);
     TExpStream Delays;
     for (int64_t i = 0; i < N; ++i)
       List.Insert(Delays.Next(), &Agg, nullptr);
@@ -60,6 +61,13 @@ void BM_FutureHold(benchmark::State& State) {
   quorin::GlobalHeap = nullptr;
   quorin::FSysTime = 0.0;
   State.SetItemsProcessed(State.iterations());
+}
+
+void BM_FutureHold(benchmark::State& State) {
+  Hold(State, quorin::TEventList::Levels);
+}
+void BM_FutureHeapHold(benchmark::State& State) {
+  Hold(State, quorin::TEventList::Heap);
 }
 
 struct TEvent {
@@ -91,13 +99,14 @@ void BM_PriorityQueueHold(benchmark::State& State) {
 // Runs both sides for Steps hold steps outside the timing and tells whether
 // they took the same times in the same order, so the two benchmarks are known
 // to do the same work.
-bool SameTimes(int64_t N, int64_t Steps) {
+bool SameTimes(int64_t N, int64_t Steps, quorin::TEventList Kind) {
   quorin::GlobalHeap = quorin::HeapCreate(0, 2048, 128u << 20);
   quorin::FSysTime = 0.0;
   bool Same = true;
   {
     quorin::TScheduler Agg(nullptr);
     quorin::TFutureManager List(PageSize);
+    List.SetKind(Kind);
     std::priority_queue<TEvent, std::vector<TEvent>, std::greater<TEvent>> Queue;
     TExpStream ListDelays, QueueDelays;
     int64_t NextID = 0;
@@ -122,9 +131,10 @@ bool SameTimes(int64_t N, int64_t Steps) {
   return Same;
 }
 
-const std::vector<int64_t> Sizes = {10, 1000, 100000};
+const std::vector<int64_t> Sizes = {10, 1000, 100000, 1000000};
 
 BENCHMARK(BM_FutureHold)->ArgsProduct({Sizes})->ArgNames({"N"});
+BENCHMARK(BM_FutureHeapHold)->ArgsProduct({Sizes})->ArgNames({"N"});
 BENCHMARK(BM_PriorityQueueHold)->ArgsProduct({Sizes})->ArgNames({"N"});
 
 } // namespace
@@ -132,12 +142,13 @@ BENCHMARK(BM_PriorityQueueHold)->ArgsProduct({Sizes})->ArgNames({"N"});
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  for (int64_t N : {int64_t(10), int64_t(1000)})
-    if (!SameTimes(N, 200000)) {
-      std::fprintf(stderr, "future events list and priority_queue disagree at N=%lld\n",
-                   static_cast<long long>(N));
-      return 1;
-    }
+  for (auto Kind : {quorin::TEventList::Levels, quorin::TEventList::Heap})
+    for (int64_t N : {int64_t(10), int64_t(1000)})
+      if (!SameTimes(N, 200000, Kind)) {
+        std::fprintf(stderr, "future events list and priority_queue disagree at N=%lld\n",
+                     static_cast<long long>(N));
+        return 1;
+      }
   quorin::bench::TRatioReporter Reporter;
   benchmark::RunSpecifiedBenchmarks(&Reporter);
   benchmark::Shutdown();
@@ -146,7 +157,8 @@ int main(int argc, char** argv) {
       "\nTime per hold step, ratio future events list / priority_queue (below 1: list faster)\n");
   for (int64_t N : Sizes) {
     const std::string Args = "N:" + std::to_string(N);
-    Reporter.PrintRatio(Args, "BM_FutureHold", "BM_PriorityQueueHold", Args);
+    Reporter.PrintRatio("levels " + Args, "BM_FutureHold", "BM_PriorityQueueHold", Args);
+    Reporter.PrintRatio("heap   " + Args, "BM_FutureHeapHold", "BM_PriorityQueueHold", Args);
   }
   return 0;
 }

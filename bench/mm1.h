@@ -18,6 +18,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "quorin/future.h"
+
 namespace quorin::bench {
 
 constexpr double MeanInterarrival = 1.0;
@@ -48,6 +50,7 @@ struct TRunResult {
 TRunResult RunHandLoop(int64_t N);
 
 // The same model through Quorin blocks (generator, queue, server, terminator).
-TRunResult RunQuorin(int64_t N);
+// Kind chooses the future events list: the default levels, or the heap.
+TRunResult RunQuorin(int64_t N, TEventList Kind = TEventList::Levels);
 
 } // namespace quorin::bench

@@ -54,9 +54,19 @@ int main(int argc, char** argv) {
   const auto Hand = Median(quorin::bench::RunHandLoop, N);
   Print("handloop", Hand);
   std::printf("RATE handloop %.0f\n", Rate(Hand));
-  const auto Quorin = Median(quorin::bench::RunQuorin, N);
+  const auto Quorin =
+      Median([](int64_t Customers) { return quorin::bench::RunQuorin(Customers); }, N);
   Print("quorin", Quorin);
   std::printf("RATE quorin %.0f\n", Rate(Quorin));
   std::printf("ratio Quorin/hand loop (customers per second): %.4f\n", Rate(Quorin) / Rate(Hand));
+  const auto Heap = Median(
+      [](int64_t Customers) {
+        return quorin::bench::RunQuorin(Customers, quorin::TEventList::Heap);
+      },
+      N);
+  Print("quorin-heap", Heap);
+  std::printf("RATE quorin-heap %.0f\n", Rate(Heap));
+  std::printf("ratio Quorin heap list/hand loop (customers per second): %.4f\n",
+              Rate(Heap) / Rate(Hand));
   return 0;
 }

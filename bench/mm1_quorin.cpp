@@ -14,13 +14,14 @@
 
 namespace quorin::bench {
 
-TRunResult RunQuorin(int64_t N) {
+TRunResult RunQuorin(int64_t N, TEventList Kind) {
   TLehmer Rand;
   int64_t Departed = 0;
 
   TComponent Form(nullptr);
   auto* Model = new TModel(&Form);
   Model->SetHeapSize(64);
+  Model->SetEventList(Kind);
   auto* Generator = new TGenerator(&Form);
   Generator->SetName("Generator");
   auto* Queue = new TQueue(&Form);

@@ -11,6 +11,7 @@ std::vector<TFigure> RunMM1(std::ostream& Out, double EndTime) {
   TComponent Application(nullptr);
   auto* Form = new TComponent(&Application);
   auto* Model = new TModel(Form);
+  Model->SetCheckModel(true); // report wrongly wired blocks at the end of each run
   auto* Arrivals = new TMultiRand(Form);
   auto* Services = new TMultiRand(Form);
   Services->SetSeed(1234567891);
@@ -42,6 +43,7 @@ std::vector<TFigure> RunMM1(std::ostream& Out, double EndTime) {
   Model->Simulate(1000 + EndTime);
 
   Out << "M/M/1 (arrival rate 1, service rate 1.25)\n";
+  PrintRunLength(Out, 1000, EndTime, "time units");
   PrintReport(*Model, Out);
   const double Wq = double(Line->AverageTime());
   const double W = Wq + double(Clerk->AverageTime());

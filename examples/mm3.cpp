@@ -12,6 +12,7 @@ std::vector<TFigure> RunMM3(std::ostream& Out, double EndTime) {
   TComponent Application(nullptr);
   auto* Form = new TComponent(&Application);
   auto* Model = new TModel(Form);
+  Model->SetCheckModel(true); // report wrongly wired blocks at the end of each run
   auto* Arrivals = new TMultiRand(Form);
   auto* Services = new TMultiRand(Form);
   Arrivals->SetSeed(987654321);
@@ -42,6 +43,7 @@ std::vector<TFigure> RunMM3(std::ostream& Out, double EndTime) {
   Model->Simulate(1000 + EndTime);
 
   Out << "M/M/3 (arrival rate 1, service mean 2.4, three tellers)\n";
+  PrintRunLength(Out, 1000, EndTime, "time units");
   PrintReport(*Model, Out);
   const double Wq = double(Line->AverageTime());
   std::vector<TFigure> Figures{

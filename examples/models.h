@@ -15,10 +15,17 @@ struct TFigure {
   std::string Name;
   double Simulated;
   std::optional<double> Theory;
+  // What the theory cell says when there is no value.
+  std::string NoTheory = "no closed form";
+  // A count: printed as an integer.
+  bool Count = false;
 };
 
 // Prints figures as an aligned table with a theory column.
 void PrintFigures(const std::vector<TFigure>& Figures, std::ostream& Out);
+// Prints how the figures below were obtained: the warm-up removed, the
+// length measured, and how many runs stand behind each figure.
+void PrintRunLength(std::ostream& Out, double WarmUp, double Measured, const char* Unit);
 
 // M/M/1: arrival rate 1, service rate 1.25, over EndTime time units.
 std::vector<TFigure> RunMM1(std::ostream& Out, double EndTime = 200000);

@@ -1,8 +1,18 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, what building and testing Quorin needs.
-# Idempotent: packages already present are left alone and nothing is fetched.
+# Installs, from Debian's packages, what building Quorin needs; with --test,
+# also what its tests and benchmarks need. Idempotent: packages already
+# present are left alone, and nothing is fetched from elsewhere.
+#
+#   bash tools/setup.sh          compiler, CMake and CLI11: the showcase and `quorin`
+#   bash tools/setup.sh --test   and GoogleTest, GoogleMock, Google Benchmark
 set -euo pipefail
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev)
+packages=(cmake g++ make libcli11-dev)
+if [ "${1:-}" = "--test" ]; then
+  packages+=(libgtest-dev libgmock-dev libbenchmark-dev)
+elif [ -n "${1:-}" ]; then
+  echo "usage: bash tools/setup.sh [--test]" >&2
+  exit 2
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -22,6 +22,10 @@ public:
   TComponent& operator=(const TComponent&) = delete;
 
   const std::string& Name() const { return FName; }
+  // Name, or for a component without one its class and its number among the
+  // components of that class of its owner ("TMultiRand#2"), so that a
+  // message never names an empty string.
+  std::string DisplayName() const;
   void SetName(const std::string& Value) { FName = Value; }
   int32_t Tag() const { return FTag; }
   void SetTag(int32_t Value) { FTag = Value; }

@@ -11,10 +11,23 @@
 
 namespace quorin {
 
+// The section of the text report that a block belongs to.
+enum class TReportKind : uint8_t {
+  Generator,
+  Queue, // queues, stacks and priority queues
+  Server,
+  Storage, // storages and priority storages
+  Gate,
+  Batch, // dividers, assemblers and creators
+  Terminator,
+  Other, // blocks of the application's own classes
+};
+
 // One block's line. Statistics a class does not keep are empty.
 struct TReportRow {
   std::string Name;
   std::string Class;
+  TReportKind Kind = TReportKind::Other;
   int32_t Count = 0;
   int32_t Entries = 0;
   int32_t Exits = 0;
@@ -31,7 +44,10 @@ struct TReportRow {
 
 // The rows of the blocks the model gathered, in gathering order.
 std::vector<TReportRow> CollectReport(const TModel& Model);
-// "Model time T" and the table, columns aligned.
+// "Model time T", then one table per kind of block present (generators;
+// queues; servers; storages; gates; dividers, assemblers and creators;
+// terminators; other blocks), each with the columns its kind keeps, aligned.
+// Counts of special exits (Preempt, Time limit) appear only when non-zero.
 void PrintReport(const TModel& Model, std::ostream& Out);
 // The same rows as CSV with a header line; numbers in full precision.
 void PrintReportCsv(const TModel& Model, std::ostream& Out);

@@ -49,12 +49,16 @@ public:
   double Lognormal(double Mean, double Deviation);
   double Triangular(double Low, double Mode, double High);
 
+  // Draws refused for their parameters (each answered 0.0) since creation.
+  int32_t Refusals() const { return FRefusals; }
+
 protected:
   int64_t FSeed = DefaultSeed;
   int64_t FInitSeed = DefaultSeed;
   int64_t FMultiplier = DefaultMultiplier;
   bool FNewPair = true;
   double FSecondNormal = 0.0;
+  mutable int32_t FRefusals = 0;
 
 private:
   // -ln of the product of N uniforms, drawn one by one.

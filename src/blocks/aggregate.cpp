@@ -17,7 +17,7 @@ void TAggregate::FOrderNextTime(double Delay, TTransaction* Trans) {
   if (Trans) Trans->FActivateTime = FSysTime + Delay;
   if (!FutureManager) {
     // No run memory exists: there is no list to plan into.
-    MessageDlg("Quorin Error: Activation is ordered outside a simulation run by " + Name());
+    MessageDlg("Quorin Error: Activation is ordered outside a simulation run by " + DisplayName());
     return;
   }
   FutureManager->Insert(Delay, this, Trans);
@@ -70,6 +70,16 @@ void TBlock::ClearStatistics() {
 }
 
 void TBlock::PostPone() {}
+
+void TBlock::CheckBlock(std::vector<std::string>& Findings) {
+  if (FHasTransaction && !OnRouting)
+    Findings.push_back(DisplayName() + " holds " + CountOf(Count(), "transaction", "transactions") +
+                       " that cannot leave: it has no OnRouting handler");
+}
+
+std::string CountOf(int32_t N, const std::string& Singular, const std::string& Plural) {
+  return std::to_string(N) + " " + (N == 1 ? Singular : Plural);
+}
 
 void TBlock::DoPass() {
   if (!FHasTransaction) return;

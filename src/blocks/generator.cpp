@@ -24,6 +24,7 @@ void TGenerator::Activate(TTransaction*) {
   if (FHasTransaction && FTransaction) DestroyTransaction(FTransaction);
   FTransaction = T;
   FHasTransaction = true;
+  FHasGenerated = true;
   if (OnAfterGeneration) OnAfterGeneration(this, T);
   if (CurrentManager) CurrentManager->Add(this);
 }
@@ -49,8 +50,26 @@ void TGenerator::ClearStatistics() {
   FLastExitTime = FSysTime;
 }
 
+bool TGenerator::IsReadyToReceive(TTransaction*) {
+  ++FRefusedEntries;
+  return false;
+}
+
+void TGenerator::CheckBlock(std::vector<std::string>& Findings) {
+  TBlock::CheckBlock(Findings);
+  if (!FHasGenerated && !FHasTransaction && !(FutureManager && FutureManager->HasPending(this)))
+    Findings.push_back(
+        DisplayName() +
+        " never planned an arrival: its OnBeforeTimeGoOn handler orders no NextTime");
+  if (FRefusedEntries > 0)
+    Findings.push_back(DisplayName() + " refused " + CountOf(FRefusedEntries, "pass", "passes") +
+                       " into it: a generator cannot receive transactions");
+}
+
 void TGenerator::Reset() {
   TBlock::Reset();
+  FHasGenerated = false;
+  FRefusedEntries = 0;
   FReadyToReceive = false;
   FHasTransaction = false;
 }

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "quorin/blocks.h"
+#include "quorin/statsim.h"
 #include "transaction_class.h"
 
 namespace quorin {
@@ -44,6 +45,16 @@ void TModel::SetHeapSize(int32_t Value) {
   } else {
     FHeapSize = Value;
   }
+}
+
+void TModel::SetEventList(TEventList Value) {
+  if (FMemoReady && Value != FEventList) {
+    // The list holds the run's pending activations; they cannot move.
+    MessageDlg("Quorin Error: The event list of " + DisplayName() +
+               " can be chosen only before the first Simulate or after Reset");
+    return;
+  }
+  FEventList = Value;
 }
 
 void TModel::SetTransactionClass(const TTransactionClass& Class) {
@@ -115,6 +126,7 @@ bool TModel::ManagersCreate() {
       std::min<std::size_t>(TransactionClass.Size, std::numeric_limits<uint16_t>::max()));
   try {
     FutureManager = new TFutureManager(Page);
+    FutureManager->SetKind(FEventList);
   } catch (...) {
     MessageDlg("Quorin Error: Can not create Manager of future events");
     return false;
@@ -188,7 +200,7 @@ bool TModel::AggrInitialize() {
     try {
       A->FirstInit();
     } catch (...) {
-      MessageDlg("Quorin Error: Can not initialize the aggregate " + A->Name());
+      MessageDlg("Quorin Error: Can not initialize the aggregate " + A->DisplayName());
       return false;
     }
   }
@@ -233,6 +245,23 @@ void TModel::Simulate(double EndTime) {
     if (!(FSysTime <= EndTime)) break;
   }
   FRunning = false;
+  if (FCheckModel) RunCheck();
+}
+
+std::vector<std::string> TModel::RunCheck() {
+  std::vector<std::string> Findings;
+  for (TAggregate* A : FAggregates)
+    if (auto* B = dynamic_cast<TBlock*>(A)) B->CheckBlock(Findings);
+  // Streams are no aggregates: look for them among the model's components.
+  ScanComponents([&Findings](TComponent* X) {
+    auto* R = dynamic_cast<TMultiRand*>(X);
+    if (!R || R->Refusals() == 0) return;
+    Findings.push_back(R->DisplayName() + " refused the parameters of " +
+                       CountOf(R->Refusals(), "draw", "draws") + " and returned 0.0 instead");
+  });
+  for (const std::string& F : Findings)
+    MessageDlg("Quorin Check: " + F);
+  return Findings;
 }
 
 void TModel::Reset() {

@@ -75,6 +75,7 @@ void TServer::Displace() {
     Handled = RouteThrough(OnPreempt, Holder, true);
   }
   if (!Handled) {
+    if (!OnPreempt) ++FLostPreempted;
     ExitStat(Holder);
     ++FPreemptExits;
     DestroyTransaction(Holder);
@@ -104,6 +105,18 @@ void TServer::PostPone() {
   T->FActivateTime = FRemaining;
   FPassed = true;
   FTransaction = nullptr;
+}
+
+void TServer::CheckBlock(std::vector<std::string>& Findings) {
+  TBlock::CheckBlock(Findings);
+  if (FTransaction && !FHasTransaction && !FTransaction->FEvent)
+    Findings.push_back(DisplayName() +
+                       " serves a transaction whose service never ends: its OnEnter handler "
+                       "orders no NextTime");
+  if (FLostPreempted > 0)
+    Findings.push_back(DisplayName() + " destroyed " +
+                       CountOf(FLostPreempted, "preempted transaction", "preempted transactions") +
+                       ": it has no OnPreempt handler");
 }
 
 void TServer::ExitFromBlock() {
@@ -154,9 +167,17 @@ void TServer::ReleaseCurrent() {
   FTransaction = nullptr;
 }
 
+bool TServer::RefuseReleaseWhileBusy(const char* Method) const {
+  if (!FBusy) return false;
+  MessageDlg("Quorin Error: " + DisplayName() + "." + Method +
+             " is refused inside the server's own OnEnter, OnExit, OnPreempt or OnRelease "
+             "handler, while its holder is changing");
+  return true;
+}
+
 void TServer::ReleaseOne() {
   // Refused inside the server's own handlers, where the holder is changing.
-  if (FCount == 0 || FBusy) return;
+  if (RefuseReleaseWhileBusy("ReleaseOne") || FCount == 0) return;
   FHasTransaction = false;
   FReleasing = true;
   ReleaseCurrent();
@@ -167,7 +188,7 @@ void TServer::ReleaseOne() {
 }
 
 void TServer::Release() {
-  if (FCount == 0 || FBusy) return;
+  if (RefuseReleaseWhileBusy("Release") || FCount == 0) return;
   // Leaves the server empty: nothing is offered any more (the chain drops it
   // at its next visit) and no destroyed record is left in FTransaction.
   FHasTransaction = false;
@@ -184,6 +205,7 @@ void TServer::Release() {
 
 void TServer::Reset() {
   TBlock::Reset();
+  FLostPreempted = 0;
   FInterrupted = nullptr;
   FHasTransaction = false;
   FRemaining = 0.0;

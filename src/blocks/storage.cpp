@@ -56,6 +56,16 @@ void TStorage::ExitFromBlock() {
   FTransaction = FFirstFinished;
 }
 
+void TStorage::CheckBlock(std::vector<std::string>& Findings) {
+  TBlock::CheckBlock(Findings);
+  int32_t Endless = 0;
+  for (TTransaction* T = FFirst; T; T = T->FNext)
+    if (!T->FEvent) ++Endless;
+  if (Endless > 0)
+    Findings.push_back(DisplayName() + " holds " + CountOf(Endless, "transaction", "transactions") +
+                       " whose holding never ends: its OnEnter handler orders no NextTime");
+}
+
 void TStorage::Reset() {
   TBlock::Reset();
   // The transactions are not destroyed: the model discards the whole pool.

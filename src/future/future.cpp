@@ -9,7 +9,15 @@ TFutureManager* FutureManager = nullptr;
 TFutureManager::TFutureManager(uint16_t PageSize)
     : FMemo(std::make_unique<TMemoManager>(PageSize, uint16_t(sizeof(TFutureEvent)))) {}
 
-TFutureManager::~TFutureManager() = default;
+TFutureManager::~TFutureManager() {
+  if (FHeap && GlobalHeap) HeapFree(GlobalHeap, 0, FHeap);
+}
+
+bool TFutureManager::SetKind(TEventList Kind) {
+  if (FCount != 0) return false;
+  FKind = Kind;
+  return true;
+}
 
 namespace {
 // (950706376 * Seed) mod (2^31 - 1) without a division: for a modulus of
@@ -52,13 +60,17 @@ inline TFutureEvent* SearchLevel(TFutureEvent* X, double Time, int64_t ID) {
 void TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTransaction* Trans) {
   if (!(Delay >= 0.0)) { // negative or NaN
     MessageDlg("Quorin Error: Negative activation time is ordered by " +
-               (Aggregate ? Aggregate->Name() : std::string()) + " at model time " +
+               (Aggregate ? Aggregate->DisplayName() : std::string()) + " at model time " +
                FormatFloat("0.0000000", FSysTime));
     return;
   }
   const double Time = FSysTime + Delay;
   if (!(Time < MaxActivationTime)) {
     MessageDlg("Quorin Error: Value of activation time is limited by 10000000000.0");
+    return;
+  }
+  if (FKind == TEventList::Heap) {
+    InsertHeap(Time, Aggregate, Trans);
     return;
   }
   TFutureEvent* Node = NewNode();
@@ -131,7 +143,29 @@ void TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTransaction* T
   ++FCount;
 }
 
+bool TFutureManager::HasPending(const TAggregate* Aggregate) const {
+  if (FKind == TEventList::Heap) {
+    for (int32_t i = 0; i < FCount; ++i)
+      if (FHeap[i].Node->Aggregate == Aggregate) return true;
+    return false;
+  }
+  for (uint32_t Levels = FNonEmpty; Levels; Levels &= Levels - 1)
+    for (TFutureEvent* Node = FHeads[std::countr_zero(Levels) + 1]->Next; Node->Next;
+         Node = Node->Next)
+      if (Node->Aggregate == Aggregate) return true;
+  return false;
+}
+
 void TFutureManager::Forget(TAggregate* Aggregate) {
+  if (FKind == TEventList::Heap) {
+    for (int32_t i = 0; i < FCount; ++i) {
+      TFutureEvent* Node = FHeap[i].Node;
+      if (Node->Aggregate != Aggregate) continue;
+      if (Node->Trans && Node->Trans->FEvent == Node) Node->Trans->FEvent = nullptr;
+      Node->Aggregate = nullptr;
+    }
+    return;
+  }
   for (uint32_t Levels = FNonEmpty; Levels; Levels &= Levels - 1) {
     for (TFutureEvent* Node = FHeads[std::countr_zero(Levels) + 1]->Next; Node->Next;
          Node = Node->Next) {
@@ -142,14 +176,97 @@ void TFutureManager::Forget(TAggregate* Aggregate) {
   }
 }
 
+namespace {
+inline bool Before(double TimeA, int64_t IDA, double TimeB, int64_t IDB) {
+  return TimeA < TimeB || (TimeA == TimeB && IDA < IDB);
+}
+} // namespace
+
+bool TFutureManager::GrowHeap() {
+  const int32_t Capacity = FHeapCapacity > 0 ? 2 * FHeapCapacity : 64;
+  auto* Grown = static_cast<THeapEntry*>(
+      HeapAlloc(GlobalHeap, HEAP_NO_SERIALIZE, std::size_t(Capacity) * sizeof(THeapEntry)));
+  if (!Grown) {
+    // The same failure as a pool that cannot get a page: reported, and the
+    // run stops; the activation is refused and the list stays as it was.
+    MessageDlg("Quorin Error: Not enough memory in private heap at model time " +
+               FormatFloat("0.000", FSysTime));
+    if (GlobalModel) GlobalModel->Stop();
+    return false;
+  }
+  for (int32_t i = 0; i < FCount; ++i)
+    Grown[i] = FHeap[i];
+  if (FHeap) HeapFree(GlobalHeap, 0, FHeap);
+  FHeap = Grown;
+  FHeapCapacity = Capacity;
+  return true;
+}
+
+void TFutureManager::InsertHeap(double Time, TAggregate* Aggregate, TTransaction* Trans) {
+  if (FCount == FHeapCapacity && !GrowHeap()) return;
+  TFutureEvent* Node = NewNode();
+  if (!Node) return;
+  Node->Time = Time;
+  Node->ID = ++FNextID;
+  Node->Aggregate = Aggregate;
+  Node->Trans = Trans;
+  if (Trans) Trans->FEvent = Node;
+  // Sift up: the new entry has the largest insertion number, so among equal
+  // times it stays below every entry already there.
+  int32_t i = FCount++;
+  while (i > 0) {
+    const int32_t Parent = (i - 1) / 4;
+    if (!Before(Time, Node->ID, FHeap[Parent].Time, FHeap[Parent].ID)) break;
+    FHeap[i] = FHeap[Parent];
+    i = Parent;
+  }
+  FHeap[i] = {Time, Node->ID, Node};
+}
+
+void TFutureManager::TakeNextHeap(TAggregate*& Aggregate, TTransaction*& Trans) {
+  TFutureEvent* Best = FHeap[0].Node;
+  FSysTime = Best->Time;
+  Aggregate = Best->Aggregate;
+  if (Aggregate) {
+    Trans = Best->Trans;
+    if (Trans && Trans->FEvent == Best) Trans->FEvent = nullptr;
+  }
+  FMemo->Delete(Best);
+  // Sift the last entry down from the root.
+  const THeapEntry Last = FHeap[--FCount];
+  const int32_t N = FCount;
+  int32_t i = 0;
+  for (;;) {
+    const int32_t First = 4 * i + 1;
+    if (First >= N) break;
+    int32_t Min = First;
+    const int32_t End = First + 4 < N ? First + 4 : N;
+    for (int32_t c = First + 1; c < End; ++c)
+      if (Before(FHeap[c].Time, FHeap[c].ID, FHeap[Min].Time, FHeap[Min].ID)) Min = c;
+    if (!Before(FHeap[Min].Time, FHeap[Min].ID, Last.Time, Last.ID)) break;
+    FHeap[i] = FHeap[Min];
+    i = Min;
+  }
+  if (N > 0) {
+    FHeap[i] = Last;
+    // The next take reads the new root's node, which was written long ago
+    // in a large list: fetch it while the model handles this activation.
+    __builtin_prefetch(FHeap[0].Node);
+  }
+}
+
 void TFutureManager::TakeNext(TAggregate*& Aggregate, TTransaction*& Trans) {
-  if (FLevel == 0 || FCount == 0) {
+  if (FCount == 0) {
     if (GlobalModel) {
       if (GlobalModel->OnDeadlock) GlobalModel->OnDeadlock();
       GlobalModel->Stop();
     }
     Aggregate = nullptr;
     Trans = nullptr;
+    return;
+  }
+  if (FKind == TEventList::Heap) {
+    TakeNextHeap(Aggregate, Trans);
     return;
   }
   // The earliest activation is first in some level; only non-empty levels

@@ -111,6 +111,7 @@ const std::vector<TPropertyInfo>& Properties() {
       Property<TComponent, int32_t>("Tag", 0, &TComponent::Tag, &TComponent::SetTag),
       Property<TModel, int32_t>("PageSize", 1024, &TModel::PageSize, &TModel::SetPageSize),
       Property<TModel, int32_t>("HeapSize", 4, &TModel::HeapSize, &TModel::SetHeapSize),
+      Property<TModel, bool>("CheckModel", 0, &TModel::CheckModel, &TModel::SetCheckModel),
       Property<TMultiRand, int64_t>("Seed", TMultiRand::DefaultSeed, &TMultiRand::GetSeed,
                                     &TMultiRand::SetSeed),
       Property<TMultiRand, int64_t>("Multiplier", TMultiRand::DefaultMultiplier,

@@ -22,13 +22,25 @@ std::string ClassNameOf(const TAggregate& Aggregate) {
   return Name;
 }
 
+namespace {
+TReportKind KindOf(const TBlock& B) {
+  if (dynamic_cast<const TGenerator*>(&B)) return TReportKind::Generator;
+  if (dynamic_cast<const TQueue*>(&B)) return TReportKind::Queue;
+  if (dynamic_cast<const TServer*>(&B)) return TReportKind::Server;
+  if (dynamic_cast<const TStorage*>(&B)) return TReportKind::Storage;
+  if (dynamic_cast<const TGate*>(&B)) return TReportKind::Gate;
+  if (dynamic_cast<const TTerminator*>(&B)) return TReportKind::Terminator;
+  return TReportKind::Other;
+}
+} // namespace
+
 std::vector<TReportRow> CollectReport(const TModel& Model) {
   std::vector<TReportRow> Rows;
   for (TAggregate* A : Model.Aggregates()) {
     auto* B = dynamic_cast<TBlock*>(A);
     if (!B) continue;
     TReportRow R;
-    R.Name = B->Name();
+    R.Name = B->DisplayName();
     R.Class = ClassNameOf(*B);
     R.Count = B->Count();
     R.Entries = B->Entries();
@@ -44,6 +56,7 @@ std::vector<TReportRow> CollectReport(const TModel& Model) {
     }
     if (auto* Q = dynamic_cast<TQueue*>(B)) R.TimeLimitExits = Q->TimeLimitExits();
     if (auto* G = dynamic_cast<TGenerator*>(B)) R.MeanInterval = G->AverageTime();
+    R.Kind = KindOf(*B);
     Rows.push_back(std::move(R));
   }
   return Rows;
@@ -107,33 +120,101 @@ std::string CsvField(const std::string& S) {
 
 } // namespace
 
+namespace {
+
+// Column indexes into Columns and Cells.
+enum TCol : std::size_t {
+  CBlock,
+  CClass,
+  CCount,
+  CEntries,
+  CExits,
+  CMeanContent,
+  CMax,
+  CUsage,
+  CMeanTime,
+  CSMeanTime,
+  CZeroEntries,
+  CPreempt,
+  CTimeLimit,
+  CMeanInterval
+};
+
+struct TSection {
+  TReportKind Kind;
+  const char* Title;
+  std::vector<TCol> Cols;
+};
+
+const TSection Sections[] = {
+    {TReportKind::Generator, "Generators", {CBlock, CClass, CExits, CMeanInterval}},
+    {TReportKind::Queue,
+     "Queues, stacks and priority queues",
+     {CBlock, CClass, CCount, CEntries, CExits, CMeanContent, CMax, CUsage, CMeanTime, CSMeanTime,
+      CZeroEntries, CPreempt, CTimeLimit}},
+    {TReportKind::Server,
+     "Servers",
+     {CBlock, CClass, CCount, CEntries, CExits, CMeanContent, CMax, CUsage, CMeanTime, CZeroEntries,
+      CPreempt}},
+    {TReportKind::Storage,
+     "Storages and priority storages",
+     {CBlock, CClass, CCount, CEntries, CExits, CMeanContent, CMax, CUsage, CMeanTime, CSMeanTime,
+      CZeroEntries, CPreempt}},
+    {TReportKind::Gate, "Gates", {CBlock, CClass, CCount, CEntries, CExits}},
+    {TReportKind::Batch,
+     "Dividers, assemblers and creators",
+     {CBlock, CClass, CCount, CEntries, CExits}},
+    {TReportKind::Terminator, "Terminators", {CBlock, CClass, CEntries}},
+    {TReportKind::Other, "Other blocks", {CBlock, CClass, CCount, CEntries, CExits}},
+};
+
+// Counts of special exits are shown only when some block of the section had
+// one; a column of zeros would say nothing.
+bool ShownWhenZero(TCol C) {
+  return C != CPreempt && C != CTimeLimit;
+}
+
+} // namespace
+
 void PrintReport(const TModel& Model, std::ostream& Out) {
-  constexpr std::size_t N = std::size(Columns);
-  std::vector<std::vector<std::string>> Table;
-  for (const TReportRow& R : CollectReport(Model))
-    Table.push_back(Cells(R, 4));
-  std::size_t Width[N];
-  for (std::size_t c = 0; c < N; ++c) {
-    Width[c] = std::char_traits<char>::length(Columns[c].Title);
-    for (const auto& Row : Table)
-      Width[c] = std::max(Width[c], Row[c].size());
-  }
-  auto Line = [&](auto CellAt) {
-    std::string Text;
-    for (std::size_t c = 0; c < N; ++c) {
-      const std::string S = CellAt(c);
-      const std::string Pad(Width[c] - S.size(), ' ');
-      Text += c ? "  " : "";
-      Text += Columns[c].Left ? S + Pad : Pad + S;
-    }
-    while (!Text.empty() && Text.back() == ' ')
-      Text.pop_back();
-    Out << Text << '\n';
-  };
+  const std::vector<TReportRow> Rows = CollectReport(Model);
   Out << "Model time " << Fixed(ModelTime(), 4) << '\n';
-  Line([](std::size_t c) { return std::string(Columns[c].Title); });
-  for (const auto& Row : Table)
-    Line([&Row](std::size_t c) { return Row[c]; });
+  for (const TSection& Section : Sections) {
+    std::vector<std::vector<std::string>> Table;
+    for (const TReportRow& R : Rows)
+      if (R.Kind == Section.Kind) Table.push_back(Cells(R, 4));
+    if (Table.empty()) continue;
+    std::vector<TCol> Cols;
+    for (TCol C : Section.Cols) {
+      bool Shown = false;
+      for (const auto& Row : Table)
+        Shown = Shown || (!Row[C].empty() && (ShownWhenZero(C) || Row[C] != "0"));
+      if (Shown) Cols.push_back(C);
+    }
+    std::vector<std::size_t> Width;
+    for (TCol C : Cols) {
+      std::size_t W = std::char_traits<char>::length(Columns[C].Title);
+      for (const auto& Row : Table)
+        W = std::max(W, Row[C].size());
+      Width.push_back(W);
+    }
+    auto Line = [&](auto CellAt) {
+      std::string Text;
+      for (std::size_t i = 0; i < Cols.size(); ++i) {
+        const std::string S = CellAt(Cols[i]);
+        const std::string Pad(Width[i] - S.size(), ' ');
+        Text += i ? "  " : "";
+        Text += Columns[Cols[i]].Left ? S + Pad : Pad + S;
+      }
+      while (!Text.empty() && Text.back() == ' ')
+        Text.pop_back();
+      Out << Text << '\n';
+    };
+    Out << '\n' << Section.Title << '\n';
+    Line([](TCol C) { return std::string(Columns[C].Title); });
+    for (const auto& Row : Table)
+      Line([&Row](TCol C) { return Row[C]; });
+  }
 }
 
 void PrintReportCsv(const TModel& Model, std::ostream& Out) {

@@ -38,7 +38,7 @@ void TMultiRand::SetSeed(int64_t Value) {
   if (Value >= 1 && Value <= Modulus - 1) {
     FSeed = Value;
   } else {
-    MessageDlg(Name() + ": Seed must be in the range 2...2147483646");
+    MessageDlg(DisplayName() + ": Seed must be in the range 2...2147483646");
     FSeed = DefaultSeed;
   }
   FInitSeed = FSeed;
@@ -48,17 +48,18 @@ void TMultiRand::SetMultiplier(int64_t Value) {
   if (Value >= 2 && Value <= Modulus - 1) {
     FMultiplier = Value;
   } else {
-    MessageDlg(Name() + ": Multuplier must be in the range 2...2147483646");
+    MessageDlg(DisplayName() + ": Multuplier must be in the range 2...2147483646");
     FMultiplier = DefaultMultiplier;
   }
 }
 
 void TMultiRand::Refuse(const char* Prefix, const char* Method) const {
-  MessageDlg(std::string(Prefix) + Name() + "." + Method);
+  ++FRefusals;
+  MessageDlg(std::string(Prefix) + DisplayName() + "." + Method);
 }
 
 void TMultiRand::ReportCycle(const char* Method) const {
-  MessageDlg("Quorin Error: No acceptable draw in " + Name() + "." + Method +
+  MessageDlg("Quorin Error: No acceptable draw in " + DisplayName() + "." + Method +
              ": the cycle of its Multiplier is too short");
 }
 

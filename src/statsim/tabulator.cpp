@@ -20,7 +20,7 @@ void TTabulator::SetLowerBound(float Value) {
 
 void TTabulator::SetInterval(float Value) {
   if (!(Value >= 0.0f)) {
-    MessageDlg("Quorin Error: " + Name() + ": Interval can not be negative");
+    MessageDlg("Quorin Error: " + DisplayName() + ": Interval can not be negative");
     return;
   }
   FInterval = Value;
@@ -29,7 +29,7 @@ void TTabulator::SetInterval(float Value) {
 
 void TTabulator::SetIntervalCount(uint8_t Value) {
   if (Value == 0 || Value == 255) {
-    MessageDlg("Quorin Error: " + Name() + ": IntervalCount must be in the range 1...254");
+    MessageDlg("Quorin Error: " + DisplayName() + ": IntervalCount must be in the range 1...254");
     return;
   }
   FIntervalCount = Value;
@@ -40,7 +40,7 @@ void TTabulator::PutValue(double X) {
   // The count and every bin are 32-bit; past the largest count a value would
   // wrap them into nonsense, so it is refused and the statistics stay as they are.
   if (FCount == std::numeric_limits<int32_t>::max()) {
-    MessageDlg("Quorin Error: " + Name() + ": Count is at its maximum, value not tabulated");
+    MessageDlg("Quorin Error: " + DisplayName() + ": Count is at its maximum, value not tabulated");
     return;
   }
   ++FCount;

@@ -140,13 +140,20 @@ TEST_F(FutureList, EmptyListAnswersNullsAndKeepsTheClock) {
 }
 
 // Random inserts, cancellations and takes, checked after every step against
-// a plain ordered map keyed by (time, insertion number).
-TEST_F(FutureList, MatchesAReferenceOrderUnderRandomOperations) {
+// a plain ordered map keyed by (time, insertion number). Both kinds of list
+// must give the same order.
+class FutureListKinds : public FutureList, public testing::WithParamInterface<TEventList> {};
+
+TEST_P(FutureListKinds, MatchesAReferenceOrderUnderRandomOperations) {
+  ASSERT_TRUE(List->SetKind(GetParam()));
   std::mt19937_64 Rng(12345);
   std::vector<TScheduler*> Aggs;
   for (int i = 0; i < 64; ++i)
     Aggs.push_back(new TScheduler(nullptr));
-  std::map<std::pair<double, int64_t>, TAggregate*> Reference;
+  // Transactions only carry FEvent here; a cancelled entry comes out with a
+  // null aggregate at its time.
+  std::vector<TTransaction> Trans(32);
+  std::map<std::pair<double, int64_t>, std::pair<TAggregate*, TTransaction*>> Reference;
   int64_t Seq = 0;
   for (int Step = 0; Step < 40000; ++Step) {
     // Grow, then drain to empty and refill a few times: levels empty and
@@ -157,21 +164,84 @@ TEST_F(FutureList, MatchesAReferenceOrderUnderRandomOperations) {
       // Coarse times give many ties.
       const double Delay = double(Rng() % 50) * 0.5;
       TScheduler* Agg = Aggs[Rng() % Aggs.size()];
-      List->Insert(Delay, Agg, nullptr);
-      Reference.emplace(std::make_pair(FSysTime + Delay, Seq++), Agg);
+      TTransaction* T = nullptr;
+      if (Rng() % 4 == 0) {
+        T = &Trans[Rng() % Trans.size()];
+        if (T->FEvent) T = nullptr; // one pending activation per transaction
+      }
+      List->Insert(Delay, Agg, T);
+      Reference.emplace(std::make_pair(FSysTime + Delay, Seq++), std::make_pair(Agg, T));
+    } else if (Choice == 9) {
+      TTransaction& T = Trans[Rng() % Trans.size()];
+      for (auto& [Key, Entry] : Reference)
+        if (T.FEvent && Entry.second == &T) Entry.first = nullptr;
+      T.CancelEvent();
     } else {
       TAggregate* Agg = nullptr;
       TTransaction* T = nullptr;
       List->TakeNext(Agg, T);
       auto First = Reference.begin();
       ASSERT_EQ(FSysTime, First->first.first) << "step " << Step;
-      ASSERT_EQ(Agg, First->second) << "step " << Step;
+      ASSERT_EQ(Agg, First->second.first) << "step " << Step;
+      if (Agg) {
+        ASSERT_EQ(T, First->second.second) << "step " << Step;
+        if (T) {
+          EXPECT_EQ(T->FEvent, nullptr);
+        }
+      }
       Reference.erase(First);
     }
     ASSERT_EQ(List->Count(), int32_t(Reference.size()));
   }
   for (TScheduler* S : Aggs)
     delete S;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FutureListKinds,
+                         testing::Values(TEventList::Levels, TEventList::Heap),
+                         [](const auto& Info) {
+                           return Info.param == TEventList::Levels ? "Levels" : "Heap";
+                         });
+
+TEST_F(FutureList, KindChangesOnlyWhileEmpty) {
+  List->Insert(1.0, &A, nullptr);
+  EXPECT_FALSE(List->SetKind(TEventList::Heap));
+  EXPECT_EQ(List->Kind(), TEventList::Levels);
+  EXPECT_EQ(Take(), &A);
+  EXPECT_TRUE(List->SetKind(TEventList::Heap));
+  List->Insert(2.0, &B, nullptr);
+  EXPECT_EQ(Take(), &B);
+  TFutureManager Fresh(1024);
+  ASSERT_TRUE(Fresh.SetKind(TEventList::Heap));
+  Fresh.Insert(1.0, &C, nullptr);
+  EXPECT_EQ(Fresh.TotalItemCount(), 1); // a heap needs no sentinels
+}
+
+// A heap array that the private heap cannot grow: the activation is refused
+// with the allocator's message, and what was planned still comes out in order.
+TEST_F(FutureList, HeapThatCannotGrowRefusesTheActivation) {
+  delete List;
+  HeapDestroy(GlobalHeap);
+  GlobalHeap = HeapCreate(0, 2048, 4096);
+  List = new TFutureManager(1024);
+  ASSERT_TRUE(List->SetKind(TEventList::Heap));
+  int32_t Accepted = 0;
+  for (int i = 0; i < 200 && Capture.Messages.empty(); ++i) {
+    List->Insert(double(200 - i), &A, nullptr);
+    if (Capture.Messages.empty()) ++Accepted;
+  }
+  ASSERT_EQ(Capture.Messages,
+            std::vector<std::string>{
+                "Quorin Error: Not enough memory in private heap at model time 0.000"});
+  Capture.Messages.clear();
+  EXPECT_EQ(List->Count(), Accepted);
+  double Last = -1.0;
+  for (int32_t i = 0; i < Accepted; ++i) {
+    EXPECT_EQ(Take(), &A);
+    EXPECT_GT(FSysTime, Last);
+    Last = FSysTime;
+  }
+  EXPECT_EQ(List->Count(), 0);
 }
 
 } // namespace

@@ -161,15 +161,19 @@ TEST(ModelFile, SavedAndLoadedAgainIsTheSameModel) {
 
 TEST(ModelFile, ShowcaseFilesSurviveASaveUnchangedApartFromComments) {
   auto File = Load(R"(object Form: TComponent
-  object Model: TModel end
+  object Model: TModel
+    CheckModel = true # report wrongly wired blocks
+  end
   object Services: TMultiRand
     Seed = 1234567891
   end
 end
 )");
   ASSERT_TRUE(File);
-  EXPECT_EQ(Save(*File), "object Form: TComponent\n  object Model: TModel end\n  object Services: "
-                         "TMultiRand\n    Seed = 1234567891\n  end\nend\n");
+  EXPECT_TRUE(File->Model()->CheckModel());
+  EXPECT_EQ(Save(*File),
+            "object Form: TComponent\n  object Model: TModel\n    CheckModel = true\n"
+            "  end\n  object Services: TMultiRand\n    Seed = 1234567891\n  end\nend\n");
 }
 
 struct TBadCase {

@@ -20,6 +20,10 @@ public:
   void Reset() override;
   void ExitFromBlock() override;
   void ClearStatistics() override;
+  // A generator holds nothing it did not make: every entry is refused, and
+  // counted for the model check.
+  bool IsReadyToReceive(TTransaction* Trans) override;
+  void CheckBlock(std::vector<std::string>& Findings) override;
 
   // Mean and population deviation of the intervals between departures; 0
   // until there are two departures.
@@ -34,6 +38,8 @@ protected:
   long double FSumInterval = 0;
   long double FSumSqrInterval = 0;
   double FLastExitTime = 0.0;
+  bool FHasGenerated = false;  // since the last Reset
+  int32_t FRefusedEntries = 0; // passes into the generator, since the last Reset
 };
 
 } // namespace quorin

@@ -159,6 +159,10 @@ public:
   virtual int32_t Count();
   virtual void ClearStatistics();
   virtual void PostPone();
+  // Adds to Findings, in plain words, what the model check sees wrong in
+  // this block's wiring now; the base finds a transaction ready to leave
+  // with no OnRouting handler to move it.
+  virtual void CheckBlock(std::vector<std::string>& Findings);
 
   // Fires OnRouting with the block in routing, if it offers a transaction.
   void DoPass();
@@ -220,6 +224,13 @@ public:
   void SetPageSize(int32_t Value);
   int32_t HeapSize() const { return FHeapSize; }
   void SetHeapSize(int32_t Value);
+  // How the future events list keeps activations: Levels (the default) or
+  // Heap, the opt-in list for models with very many pending activations.
+  // Both give the same handler calls in the same order. Chosen before the
+  // first Simulate or after Reset; refused with a message while a run's
+  // memory exists.
+  TEventList EventList() const { return FEventList; }
+  void SetEventList(TEventList Value);
 
   // Makes T the class of the pooled transactions. While a pool exists, a
   // class larger than its records is refused with a message.
@@ -229,6 +240,17 @@ public:
         {sizeof(T), [](void* Memory) -> TTransaction* { return ::new (Memory) T; }});
   }
   void SetTransactionClass(const TTransactionClass& Class);
+
+  // The model check: when on, every Simulate ends by reporting what looks
+  // wrongly wired (transactions that cannot leave, services that never end,
+  // generators that never start, passes into blocks that cannot receive,
+  // transactions destroyed for want of an OnPreempt handler, random streams
+  // that refused their parameters). Off by default.
+  bool CheckModel() const { return FCheckModel; }
+  void SetCheckModel(bool Value) { FCheckModel = Value; }
+  // Runs the check now; reports each finding through MessageDlg, prefixed
+  // "Quorin Check: ", and answers the findings.
+  std::vector<std::string> RunCheck();
   // Transaction records ever carved from the pool; 0 while no pool exists.
   int32_t TransactionCount() const;
 
@@ -264,6 +286,11 @@ private:
   bool FInLoop = false;
   int32_t FPageSize = 1024;
   int32_t FHeapSize = 4;
+  TEventList FEventList = TEventList::Levels;
+  bool FCheckModel = false;
 };
+
+// "1 transaction", "3 transactions": counts in the check's findings.
+std::string CountOf(int32_t N, const std::string& Singular, const std::string& Plural);
 
 } // namespace quorin

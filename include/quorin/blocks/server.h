@@ -35,6 +35,7 @@ public:
   bool IsReadyToReceive(TTransaction* Trans) override;
   // Inside OnPreempt only: keeps the displaced holder on the interrupted stack.
   void PostPone() override;
+  void CheckBlock(std::vector<std::string>& Findings) override;
 
   // Resumes the top of the interrupted stack as holder and orders the end of
   // its remaining service.
@@ -63,6 +64,9 @@ protected:
 private:
   // Hands the displaced holder to OnPreempt; destroys it if not handled.
   void Displace();
+  // Reports and answers true when a release is asked for from inside one of
+  // the server's own handlers, where it would break the change under way.
+  bool RefuseReleaseWhileBusy(const char* Method) const;
   // Releases FTransaction alone: OnRelease or destruction; leaves it null.
   void ReleaseCurrent();
 
@@ -77,6 +81,9 @@ private:
   // True during a release: a holder passed on from OnRelease does not resume
   // the next interrupted one, the release takes care of that.
   bool FReleasing = false;
+  // Displaced holders destroyed because no OnPreempt handler was assigned,
+  // since the last Reset; reported by the model check.
+  int32_t FLostPreempted = 0;
 };
 
 } // namespace quorin

@@ -29,6 +29,7 @@ public:
   int32_t Count() override { return FCount + FFinishedCount; }
 
   int32_t FinishedCount() const { return FFinishedCount; }
+  void CheckBlock(std::vector<std::string>& Findings) override;
 
 protected:
   TTransaction* FFirstFinished = nullptr;

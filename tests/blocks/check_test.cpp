@@ -1,0 +1,139 @@
+// The model check: wrongly wired models and the exact findings they give.
+#include "fixture.h"
+#include "quorin/statsim.h"
+
+namespace quorin::test {
+namespace {
+
+class CheckTest : public BlockTest {
+protected:
+  // A generator with an arrival every Interval from time Interval on.
+  TGenerator* Every(const std::string& Name, double Interval) {
+    auto* G = Make<TGenerator>(Name);
+    G->OnBeforeTimeGoOn = [G, Interval](TAggregate*) { G->NextTime(Interval); };
+    G->OnAfterGeneration = [G, Interval](TBlock*, TTransaction*) { G->NextTime(Interval); };
+    return G;
+  }
+  // Runs with the check on; answers the messages and clears them.
+  std::vector<std::string> RunChecked(double Until) {
+    Model->SetCheckModel(true);
+    Model->Simulate(Until);
+    std::vector<std::string> Messages = Guard.Messages;
+    Guard.Messages.clear();
+    return Messages;
+  }
+  using TStrings = std::vector<std::string>;
+};
+
+TEST_F(CheckTest, QueueWithoutRoutingHoldsTransactionsThatCannotLeave) {
+  auto* Door = Every("Door", 1.0);
+  auto* Line = Make<TQueue>("Line");
+  Door->OnRouting = [Line](TBlock* S, TTransaction*) { S->PassTo(Line); };
+  EXPECT_EQ(RunChecked(4.5), TStrings{"Quorin Check: Line holds 5 transactions that cannot leave: "
+                                      "it has no OnRouting handler"});
+}
+
+TEST_F(CheckTest, ServiceAndHoldingWithoutAnEnd) {
+  auto* Door = Every("Door", 1.0);
+  auto* Clerk = Make<TServer>("Clerk");
+  auto* Tellers = Make<TStorage>("Tellers");
+  auto* Exit = Make<TTerminator>("Exit");
+  Tellers->SetCapacity(2);
+  Door->OnRouting = [=](TBlock* S, TTransaction*) {
+    if (!S->PassTo(Clerk)) S->PassTo(Tellers);
+  };
+  Clerk->OnRouting = [Exit](TBlock* S, TTransaction*) { S->PassTo(Exit); };
+  Tellers->OnRouting = [Exit](TBlock* S, TTransaction*) { S->PassTo(Exit); };
+  EXPECT_EQ(RunChecked(10),
+            (TStrings{"Quorin Check: Clerk serves a transaction whose service never ends: its "
+                      "OnEnter handler orders no NextTime",
+                      "Quorin Check: Tellers holds 2 transactions whose holding never ends: its "
+                      "OnEnter handler orders no NextTime"}));
+}
+
+TEST_F(CheckTest, GeneratorsThatNeverStartOrAreFedInto) {
+  auto* Door = Every("Door", 1.0);
+  auto* Idle = Make<TGenerator>("Idle"); // no first arrival
+  Door->OnRouting = [Idle](TBlock* S, TTransaction*) { S->PassTo(Idle); };
+  Door->OnAfterGeneration = nullptr; // one arrival only, then deadlock
+  EXPECT_EQ(RunChecked(10),
+            (TStrings{"Quorin Check: Idle never planned an arrival: its OnBeforeTimeGoOn handler "
+                      "orders no NextTime",
+                      "Quorin Check: Idle refused 1 pass into it: a generator cannot receive "
+                      "transactions"}));
+}
+
+TEST_F(CheckTest, PreemptedTransactionsDestroyedForWantOfAHandler) {
+  auto* Clerk = Make<TServer>("Clerk");
+  auto* Exit = Make<TTerminator>("Exit");
+  Clerk->SetPreemptive(true);
+  Clerk->OnEnter = [Clerk](TBlock*, TTransaction*) { Clerk->NextTime(5); };
+  Clerk->OnRouting = [Exit](TBlock* S, TTransaction*) { S->PassTo(Exit); };
+  auto* Door = Every("Door", 1.0);
+  Door->OnAfterGeneration = [Door](TBlock*, TTransaction* T) {
+    // Every arrival outranks the holder and displaces it.
+    T->SetPrty(uint8_t(FSysTime));
+    T->SetPreempt();
+    Door->NextTime(1.0);
+  };
+  Door->OnRouting = [Clerk](TBlock* S, TTransaction*) { S->PassTo(Clerk); };
+  EXPECT_EQ(RunChecked(3.5), TStrings{"Quorin Check: Clerk destroyed 3 preempted transactions: it "
+                                      "has no OnPreempt handler"});
+}
+
+TEST_F(CheckTest, StreamThatRefusedItsParametersAndUnnamedComponents) {
+  new TMultiRand(Form);
+  auto* Arrivals = new TMultiRand(Form); // unnamed: "TMultiRand#2"
+  auto* Door = Make<TGenerator>("Door");
+  auto* Exit = Make<TTerminator>("Exit");
+  Door->OnBeforeTimeGoOn = [=](TAggregate*) { Door->NextTime(Arrivals->Exponential(-1.0)); };
+  Door->OnRouting = [Exit](TBlock* S, TTransaction*) { S->PassTo(Exit); };
+  EXPECT_EQ(RunChecked(10),
+            (TStrings{"Quorin Error: Incorrect parameter of TMultiRand#2.Exponential",
+                      "Quorin Check: TMultiRand#2 refused the parameters of 1 draw and returned "
+                      "0.0 instead"}));
+}
+
+// A sound model gives no finding, and the check is off unless switched on.
+TEST_F(CheckTest, SoundModelGivesNoFindingAndTheCheckIsOffByDefault) {
+  auto* Door = Every("Door", 1.0);
+  auto* Clerk = Make<TServer>("Clerk");
+  auto* Exit = Make<TTerminator>("Exit");
+  Door->OnRouting = [Clerk](TBlock* S, TTransaction*) { S->PassTo(Clerk); };
+  Clerk->OnEnter = [Clerk](TBlock*, TTransaction*) { Clerk->NextTime(0.5); };
+  Clerk->OnRouting = [Exit](TBlock* S, TTransaction*) { S->PassTo(Exit); };
+  EXPECT_TRUE(RunChecked(10).empty());
+  EXPECT_TRUE(Model->RunCheck().empty());
+
+  auto* Line = Make<TQueue>("Line"); // joins at the next gathering: none here
+  (void)Line;
+  Model->SetCheckModel(false);
+  Clerk->OnRouting = nullptr;
+  Model->Simulate(20);
+  EXPECT_TRUE(Guard.Messages.empty());
+  EXPECT_EQ(Model->RunCheck().size(), 1u);
+  Guard.Messages.clear();
+}
+
+// Release asked for from inside the server's own handlers is refused aloud.
+TEST_F(CheckTest, ReleaseInsideTheServersOwnHandlerIsRefusedWithAMessage) {
+  auto* Door = Every("Door", 1.0);
+  auto* Clerk = Make<TServer>("Clerk");
+  Door->OnRouting = [Clerk](TBlock* S, TTransaction*) { S->PassTo(Clerk); };
+  Clerk->OnEnter = [Clerk](TBlock*, TTransaction*) {
+    Clerk->Release();
+    Clerk->ReleaseOne();
+    Clerk->NextTime(10);
+  };
+  Model->Simulate(1.5);
+  EXPECT_EQ(Clerk->Count(), 1);
+  EXPECT_EQ(Guard.Messages,
+            (TStrings{"Quorin Error: Clerk.Release is refused inside the server's own OnEnter, "
+                      "OnExit, OnPreempt or OnRelease handler, while its holder is changing",
+                      "Quorin Error: Clerk.ReleaseOne is refused inside the server's own OnEnter, "
+                      "OnExit, OnPreempt or OnRelease handler, while its holder is changing"}));
+  Guard.Messages.clear();
+}
+
+} // namespace
+} // namespace quorin::test
