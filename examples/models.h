@@ -21,7 +21,8 @@ struct TFigure {
   bool Count = false;
 };
 
-// Prints figures as an aligned table with a theory column.
+// Prints figures as an aligned table with a theory column ("no closed form"
+// where there is none).
 void PrintFigures(const std::vector<TFigure>& Figures, std::ostream& Out);
 // Prints how the figures below were obtained: the warm-up removed, the
 // length measured, and how many runs stand behind each figure.
@@ -34,5 +35,14 @@ std::vector<TFigure> RunMM3(std::ostream& Out, double EndTime = 200000);
 // A one-barber shop: arrivals every 18 +- 6 minutes, haircuts of 16 +- 4;
 // one 480-minute day, then Days more for the long-run figures.
 std::vector<TFigure> RunBarber(std::ostream& Out, int32_t Days = 1000);
+// Preemptive-resume priority M/M/1: two classes at rate 0.25 each, service
+// rate 1, urgent customers interrupting regular ones.
+std::vector<TFigure> RunPriority(std::ostream& Out, double EndTime = 200000);
+// Fork and join: jobs at rate 0.3, each split into three tasks served in
+// parallel (rate 1 each) and joined again; one job in the workshop at a time.
+std::vector<TFigure> RunForkJoin(std::ostream& Out, double EndTime = 200000);
+// Batch arrivals: a bus with 1 to 9 passengers every 15 minutes, one ticket
+// clerk with a mean of 2.4 minutes per ticket.
+std::vector<TFigure> RunBus(std::ostream& Out, double EndTime = 200000);
 
 } // namespace quorin::examples

@@ -24,6 +24,13 @@ const TShowcaseModel Models[] = {
      [](std::ostream& Out) { RunMM3(Out); }},
     {"barber", "one barber: arrivals every 18 +- 6 min, haircuts 16 +- 4; 1 day, then 1000 more",
      [](std::ostream& Out) { RunBarber(Out); }},
+    {"priority",
+     "two classes at rate 0.25 each, service rate 1, preemptive resume; warm-up 1000, run 200000",
+     [](std::ostream& Out) { RunPriority(Out); }},
+    {"forkjoin", "jobs at rate 0.3 split into 3 tasks at rate 1; warm-up 1000, run 200000",
+     [](std::ostream& Out) { RunForkJoin(Out); }},
+    {"bus", "1 to 9 passengers every 15 min, tickets of 2.4 min; warm-up 1000, run 200000 min",
+     [](std::ostream& Out) { RunBus(Out); }},
 };
 
 void Usage(std::ostream& Out) {
@@ -31,7 +38,7 @@ void Usage(std::ostream& Out) {
          "Runs the named example models (all of them when none is named) and prints\n"
          "each one's standard report and key figures beside queueing theory.\n\nModels:\n";
   for (const TShowcaseModel& M : Models)
-    Out << "  " << M.Name << std::string(8 - std::strlen(M.Name), ' ') << M.Description << "\n";
+    Out << "  " << M.Name << std::string(10 - std::strlen(M.Name), ' ') << M.Description << "\n";
 }
 
 const TShowcaseModel* Find(const char* Name) {

@@ -39,6 +39,9 @@ struct TReportRow {
   std::optional<int32_t> ZeroEntries;
   std::optional<int32_t> PreemptExits;
   std::optional<int32_t> TimeLimitExits;
+  // Priority blocks: the lowest and highest priority of the classes present.
+  std::optional<int32_t> MinPrty;
+  std::optional<int32_t> MaxPrty;
   std::optional<long double> MeanInterval;
 };
 

@@ -278,12 +278,13 @@ bool TCompiler::Compile(TAction& Action) {
     // All three order the component's next activation; the names say what
     // it means on each kind of component, and only that use is accepted.
     const bool OnEnter = std::string(FContext.Event.Name) == "OnEnter";
-    // The priority storage and the priority queue join these tests.
-    if (Name == "Hold" && !((Is<TServer>(Self) || Is<TStorage>(Self)) && OnEnter))
-      return Fail("orders a holding time, so it belongs in OnEnter of a TServer or TStorage");
-    if (Name == "TimeLimit" && !(Is<TQueue>(Self) && OnEnter))
-      return Fail("orders a waiting-time limit, so it belongs in OnEnter of a TQueue or TStack "
-                  "(whose OnTimeFinish then routes the transaction)");
+    if (Name == "Hold" &&
+        !((Is<TServer>(Self) || Is<TStorage>(Self) || Is<TStoragePrty>(Self)) && OnEnter))
+      return Fail("orders a holding time, so it belongs in OnEnter of a TServer, TStorage or "
+                  "TStoragePrty");
+    if (Name == "TimeLimit" && !((Is<TQueue>(Self) || Is<TQueuePrty>(Self)) && OnEnter))
+      return Fail("orders a waiting-time limit, so it belongs in OnEnter of a TQueue, TStack or "
+                  "TQueuePrty (whose OnTimeFinish then routes the transaction)");
     if (Name == "NextArrival" && !(Is<TGenerator>(Self) || Is<TScheduler>(Self)))
       return Fail("orders the next activation of a TGenerator or TScheduler, not of a " +
                   ClassNameOf(Self));
@@ -323,6 +324,18 @@ bool TCompiler::Compile(TAction& Action) {
       Action = [Gate](const TContext&) { Gate->Unlock(); };
     return true;
   }
+  if (Name == "Generate") {
+    // A batch of N transactions from a creator, from any handler (a
+    // scheduler's, as a rule).
+    TCreator* Creator = nullptr;
+    int64_t N = 0;
+    if (!ArgCount(2, 2) || !Component(0, "a creator (TCreator)", Creator) ||
+        !Whole(1, 1, 2147483647.0, N))
+      return false;
+    const auto Batch = static_cast<int32_t>(N);
+    Action = [Creator, Batch](const TContext&) { Creator->Generate(Batch); };
+    return true;
+  }
   if (Name == "StopAfter") {
     int64_t N = 0;
     if (!ArgCount(1, 1) || !Whole(0, 1, 2147483647.0, N)) return false;
@@ -346,11 +359,10 @@ bool TCompiler::Compile(TAction& Action) {
 
 } // namespace quorin::modelfile
 
-// Generate(Creator, N), a batch from a creator, joins these with the creator.
 std::vector<std::string> quorin::StandardHandlerNames() {
   return {"PassTo",      "PassFirst",   "PassByChance", "Hold",          "TimeLimit",
           "NextArrival", "SetPriority", "SetPreempt",   "SetNonPreempt", "Lock",
-          "Unlock",      "StopAfter",   "Stop"};
+          "Unlock",      "Generate",    "StopAfter",    "Stop"};
 }
 
 namespace quorin::modelfile {

@@ -123,9 +123,10 @@ const std::vector<TPropertyInfo>& Properties() {
                                     &TTabulator::SetIntervalCount),
       Property<TQueueCustom, int32_t>("Capacity", 0, &TQueueCustom::Capacity,
                                       &TQueueCustom::SetCapacity),
+      Property<TQueuePrtyCustom, int32_t>("Capacity", 0, &TQueuePrtyCustom::Capacity,
+                                          &TQueuePrtyCustom::SetCapacity),
+      Property<TSplitJoin, int32_t>("Capacity", 1, &TSplitJoin::Capacity, &TSplitJoin::SetCapacity),
       Property<TServer, bool>("Preemptive", 0, &TServer::Preemptive, &TServer::SetPreemptive),
-      // The priority queue and storage (Capacity, default 0), the divider
-      // and the assembler (Capacity, default 1) add theirs here.
   };
   return All;
 }
@@ -151,9 +152,15 @@ const std::vector<TEventInfo>& Events() {
       Event("OnExit", false, &TServer::OnExit),
       Event("OnPreempt", true, &TServer::OnPreempt),
       Event("OnRelease", true, &TServer::OnRelease),
+      Event("OnEnter", false, &TQueuePrtyCustom::OnEnter),
+      Event("OnExit", false, &TQueuePrtyCustom::OnExit),
+      Event("OnPreempt", true, &TQueuePrtyCustom::OnPreempt),
+      Event("OnTimeFinish", true, &TQueuePrty::OnTimeFinish),
+      Event("OnEnter", false, &TSplitJoin::OnEnter),
+      Event("OnExit", false, &TSplitJoin::OnExit),
+      Event("OnAfterGeneration", false, &TCreator::OnAfterGeneration),
+      Event("OnExit", false, &TCreator::OnExit),
       Event("OnRouting", true, &TBlock::OnRouting),
-      // The priority blocks, the divider, the assembler and the creator add
-      // their events here.
   };
   return All;
 }

@@ -27,13 +27,15 @@ void Blocks::Register() {
   RegisterComponents(Page, {ClassOf<TScheduler>("TScheduler")});
   RegisterComponents(Page, {ClassOf<TGenerator>("TGenerator")});
   RegisterComponents(Page, {ClassOf<TQueue>("TQueue")});
-  // TQueuePrty goes here.
+  RegisterComponents(Page, {ClassOf<TQueuePrty>("TQueuePrty")});
   RegisterComponents(Page, {ClassOf<TServer>("TServer")});
   RegisterComponents(Page, {ClassOf<TStorage>("TStorage")});
-  // TStoragePrty goes here.
+  RegisterComponents(Page, {ClassOf<TStoragePrty>("TStoragePrty")});
   RegisterComponents(Page, {ClassOf<TStack>("TStack")});
   RegisterComponents(Page, {ClassOf<TTerminator>("TTerminator")});
-  // TDivider, TAssembler and TCreator go here, in that order.
+  RegisterComponents(Page, {ClassOf<TDivider>("TDivider")});
+  RegisterComponents(Page, {ClassOf<TAssembler>("TAssembler")});
+  RegisterComponents(Page, {ClassOf<TCreator>("TCreator")});
   RegisterComponents(Page, {ClassOf<TGate>("TGate")});
 }
 

@@ -25,9 +25,14 @@ std::string ClassNameOf(const TAggregate& Aggregate) {
 namespace {
 TReportKind KindOf(const TBlock& B) {
   if (dynamic_cast<const TGenerator*>(&B)) return TReportKind::Generator;
-  if (dynamic_cast<const TQueue*>(&B)) return TReportKind::Queue;
+  if (dynamic_cast<const TQueue*>(&B) || dynamic_cast<const TQueuePrty*>(&B))
+    return TReportKind::Queue;
   if (dynamic_cast<const TServer*>(&B)) return TReportKind::Server;
-  if (dynamic_cast<const TStorage*>(&B)) return TReportKind::Storage;
+  if (dynamic_cast<const TStorage*>(&B) || dynamic_cast<const TStoragePrty*>(&B))
+    return TReportKind::Storage;
+  if (dynamic_cast<const TDivider*>(&B) || dynamic_cast<const TAssembler*>(&B) ||
+      dynamic_cast<const TCreator*>(&B))
+    return TReportKind::Batch;
   if (dynamic_cast<const TGate*>(&B)) return TReportKind::Gate;
   if (dynamic_cast<const TTerminator*>(&B)) return TReportKind::Terminator;
   return TReportKind::Other;
@@ -55,6 +60,11 @@ std::vector<TReportRow> CollectReport(const TModel& Model) {
       R.PreemptExits = Q->PreemptExits();
     }
     if (auto* Q = dynamic_cast<TQueue*>(B)) R.TimeLimitExits = Q->TimeLimitExits();
+    if (auto* Q = dynamic_cast<TQueuePrty*>(B)) R.TimeLimitExits = Q->TimeLimitExits();
+    if (auto* Q = dynamic_cast<TQueuePrtyCustom*>(B)) {
+      R.MinPrty = Q->MinPrty();
+      R.MaxPrty = Q->MaxPrty();
+    }
     if (auto* G = dynamic_cast<TGenerator*>(B)) R.MeanInterval = G->AverageTime();
     R.Kind = KindOf(*B);
     Rows.push_back(std::move(R));
@@ -70,10 +80,10 @@ struct TColumn {
 };
 
 const TColumn Columns[] = {
-    {"Block", true},       {"Class", true},          {"Count", false},      {"Entries", false},
-    {"Exits", false},      {"Mean cont.", false},    {"Max", false},        {"Usage", false},
-    {"Mean time", false},  {"S-mean time", false},   {"Zero entr.", false}, {"Preempt", false},
-    {"Time limit", false}, {"Mean interval", false},
+    {"Block", true},       {"Class", true},        {"Count", false},      {"Entries", false},
+    {"Exits", false},      {"Mean cont.", false},  {"Max", false},        {"Usage", false},
+    {"Mean time", false},  {"S-mean time", false}, {"Zero entr.", false}, {"Preempt", false},
+    {"Time limit", false}, {"Min prty", false},    {"Max prty", false},   {"Mean interval", false},
 };
 
 std::string Fixed(long double V, int Decimals) {
@@ -104,6 +114,8 @@ std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
           Cell(R.ZeroEntries, Decimals),
           Cell(R.PreemptExits, Decimals),
           Cell(R.TimeLimitExits, Decimals),
+          Cell(R.MinPrty, Decimals),
+          Cell(R.MaxPrty, Decimals),
           Cell(R.MeanInterval, Decimals)};
 }
 
@@ -137,6 +149,8 @@ enum TCol : std::size_t {
   CZeroEntries,
   CPreempt,
   CTimeLimit,
+  CMinPrty,
+  CMaxPrty,
   CMeanInterval
 };
 
@@ -151,7 +165,7 @@ const TSection Sections[] = {
     {TReportKind::Queue,
      "Queues, stacks and priority queues",
      {CBlock, CClass, CCount, CEntries, CExits, CMeanContent, CMax, CUsage, CMeanTime, CSMeanTime,
-      CZeroEntries, CPreempt, CTimeLimit}},
+      CZeroEntries, CPreempt, CTimeLimit, CMinPrty, CMaxPrty}},
     {TReportKind::Server,
      "Servers",
      {CBlock, CClass, CCount, CEntries, CExits, CMeanContent, CMax, CUsage, CMeanTime, CZeroEntries,
@@ -159,7 +173,7 @@ const TSection Sections[] = {
     {TReportKind::Storage,
      "Storages and priority storages",
      {CBlock, CClass, CCount, CEntries, CExits, CMeanContent, CMax, CUsage, CMeanTime, CSMeanTime,
-      CZeroEntries, CPreempt}},
+      CZeroEntries, CPreempt, CMinPrty, CMaxPrty}},
     {TReportKind::Gate, "Gates", {CBlock, CClass, CCount, CEntries, CExits}},
     {TReportKind::Batch,
      "Dividers, assemblers and creators",

@@ -81,6 +81,40 @@ TEST_F(CheckTest, PreemptedTransactionsDestroyedForWantOfAHandler) {
                                       "has no OnPreempt handler"});
 }
 
+// The priority blocks and the creator: a priority queue that destroys what
+// it pushes out (arrival 1, pushed out by arrival 2), a priority storage
+// whose holdings have no end (arrivals 3 and 4, each first offered to a
+// creator, which refuses it).
+TEST_F(CheckTest, PushOutsWithoutHandlerEndlessHoldingsAndAFedCreator) {
+  auto* Door = Every("Door", 1.0);
+  auto* Line = Make<TQueuePrty>("Line");
+  auto* Store = Make<TStoragePrty>("Store");
+  auto* Batch = Make<TCreator>("Batch");
+  Line->SetCapacity(1);
+  Line->SetPreemptive(true);
+  Door->OnAfterGeneration = [Door](TBlock*, TTransaction* T) {
+    T->SetPrty(uint8_t(FSysTime));
+    T->SetPreempt();
+    Door->NextTime(1.0);
+  };
+  Door->OnRouting = [=](TBlock* S, TTransaction*) {
+    if (FSysTime <= 2) {
+      S->PassTo(Line);
+    } else if (!S->PassTo(Batch)) {
+      S->PassTo(Store);
+    }
+  };
+  Line->OnRouting = [](TBlock*, TTransaction*) {};
+  Store->OnRouting = [](TBlock*, TTransaction*) {};
+  EXPECT_EQ(RunChecked(3.5),
+            (TStrings{"Quorin Check: Line destroyed 1 pushed-out transaction: it has no "
+                      "OnPreempt handler",
+                      "Quorin Check: Store holds 2 transactions whose holding never ends: its "
+                      "OnEnter handler orders no NextTime",
+                      "Quorin Check: Batch refused 2 passes into it: a creator cannot receive "
+                      "transactions"}));
+}
+
 TEST_F(CheckTest, StreamThatRefusedItsParametersAndUnnamedComponents) {
   new TMultiRand(Form);
   auto* Arrivals = new TMultiRand(Form); // unnamed: "TMultiRand#2"

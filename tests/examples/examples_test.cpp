@@ -28,6 +28,18 @@ TEST(Examples, QueueingModelsAgreeWithTheory) {
   EXPECT_NE(Out.str().find("TStorage"), std::string::npos);
 }
 
+TEST(Examples, PriorityForkJoinAndBatchModelsAgreeWithTheory) {
+  std::ostringstream Out;
+  ExpectNearTheory(RunPriority(Out), 0.05);
+  ExpectNearTheory(RunForkJoin(Out), 0.05);
+  ExpectNearTheory(RunBus(Out), 0.03);
+  EXPECT_NE(Out.str().find("TQueuePrty"), std::string::npos);
+  EXPECT_NE(Out.str().find("TDivider"), std::string::npos);
+  EXPECT_NE(Out.str().find("TAssembler"), std::string::npos);
+  EXPECT_NE(Out.str().find("TCreator"), std::string::npos);
+  EXPECT_NE(Out.str().find("no closed form"), std::string::npos);
+}
+
 TEST(Examples, RunsAreReproducible) {
   std::ostringstream A, B;
   RunMM1(A, 5000);
@@ -47,6 +59,9 @@ TEST(Examples, ShowcaseOutputIsUnchanged) {
   RunMM1(Out);
   RunMM3(Out);
   RunBarber(Out);
+  RunPriority(Out);
+  RunForkJoin(Out);
+  RunBus(Out);
   EXPECT_EQ(Out.str(), Expected.str());
 }
 

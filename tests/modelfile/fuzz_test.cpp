@@ -98,7 +98,14 @@ const char* const Dictionary[] = {"object ",
                                   "\xff",
                                   "\t",
                                   "\r\n",
-                                  "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"};
+                                  "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx",
+                                  "TQueuePrty",
+                                  "TStoragePrty",
+                                  "TDivider",
+                                  "TAssembler",
+                                  "TCreator",
+                                  "Generate(",
+                                  "OnPreempt = "};
 
 std::string Mutate(std::string Text, std::mt19937& Random) {
   auto Pick = [&Random](std::size_t N) {

@@ -238,7 +238,7 @@ TEST(ModelFile, ErrorsNameTheFileTheLineAndTheComponent) {
        "OnEnter: PassTo: moves a transaction, so it belongs in a routing event"},
       {"hold on a queue", "  object Q: TQueue\n    OnEnter = Hold(3)\n  end\n",
        "test.qm:4: Q (TQueue): OnEnter: Hold: orders a holding time, so it belongs in OnEnter of "
-       "a TServer or TStorage"},
+       "a TServer, TStorage or TStoragePrty"},
       {"negative delay", "  object S: TServer\n    OnEnter = Hold(-3)\n  end\n",
        "Hold: a delay cannot be negative"},
       {"unknown distribution",
@@ -483,6 +483,57 @@ end
   File->Model()->Simulate(10);
   EXPECT_EQ(Locked, (std::vector<bool>{true, false}));
   EXPECT_EQ(Deadlocks, 1);
+}
+
+TEST(StandardHandlers, BatchesFromACreatorThroughDividerAssemblerAndPriorityBlocks) {
+  const std::string Body = R"(  object Clock: TScheduler
+    OnBeforeTimeGoOn = NextArrival(10)
+    OnPlanned = Generate(Bus, 3); NextArrival(10)
+  end
+  object Bus: TCreator
+    OnAfterGeneration = SetPriority(5)
+    OnRouting = PassTo(Split)
+  end
+  object Split: TDivider
+    Capacity = 2
+    OnRouting = PassTo(Join)
+  end
+  object Join: TAssembler
+    Capacity = 3
+    OnRouting = PassTo(Waiting)
+  end
+  object Waiting: TQueuePrty
+    Capacity = 4
+    OnEnter = TimeLimit(100)
+    OnTimeFinish = PassTo(Exit)
+    OnRouting = PassTo(Seats)
+  end
+  object Seats: TStoragePrty
+    Capacity = 2
+    OnEnter = Hold(1)
+    OnPreempt = PassTo(Exit)
+    OnRouting = PassTo(Exit)
+  end
+  object Exit: TTerminator end
+)";
+  auto File = Model(Body);
+  ASSERT_TRUE(File);
+  EXPECT_EQ(Find<TDivider>(*File, "Split")->Capacity(), 2);
+  EXPECT_EQ(Find<TQueuePrty>(*File, "Waiting")->Capacity(), 4);
+  // Batches of 3 at 10, 20, ..., 90, each split in 6 and joined in 2.
+  File->Model()->Simulate(95.5);
+  EXPECT_EQ(Find<TCreator>(*File, "Bus")->Exits(), 27);
+  EXPECT_EQ(Find<TDivider>(*File, "Split")->Exits(), 54);
+  EXPECT_EQ(Find<TAssembler>(*File, "Join")->Exits(), 18);
+  EXPECT_EQ(Find<TStoragePrty>(*File, "Seats")->Exits(), 18);
+  EXPECT_EQ(Find<TTerminator>(*File, "Exit")->Entries(), 18);
+  // The new classes and their properties survive a save.
+  const std::string Saved = Save(*File);
+  EXPECT_NE(Saved.find("  object Split: TDivider\n    Capacity = 2\n"), std::string::npos);
+  File->Model()->Reset();
+  auto Again = Load(Saved);
+  ASSERT_TRUE(Again);
+  EXPECT_EQ(Save(*Again), Saved);
 }
 
 TEST(StandardHandlers, ForwardReferencesAndNamesInOtherForms) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -11,6 +12,12 @@
 
 namespace {
 
+// A scratch file of this process: CTest runs the tests of this file, and
+// other build folders theirs, side by side.
+std::string Temp(const std::string& Name) {
+  return ::testing::TempDir() + "quorin_" + std::to_string(getpid()) + "_" + Name;
+}
+
 struct TResult {
   int Status;
   std::string Out; // standard output; standard error goes to Err
@@ -19,7 +26,7 @@ struct TResult {
 
 // Runs the command with Arguments (already quoted for the shell).
 TResult Quorin(const std::string& Arguments) {
-  const std::string ErrFile = ::testing::TempDir() + "quorin_stderr.txt";
+  const std::string ErrFile = Temp("stderr.txt");
   const std::string Command =
       std::string("'") + QUORIN_COMMAND + "' " + Arguments + " 2>'" + ErrFile + "'";
   TResult R{-1, "", ""};
@@ -35,6 +42,7 @@ TResult Quorin(const std::string& Arguments) {
   std::stringstream S;
   S << Err.rdbuf();
   R.Err = S.str();
+  std::remove(ErrFile.c_str());
   return R;
 }
 
@@ -88,7 +96,7 @@ TEST(QuorinCommand, ShowcaseFilesPrintTheReportOfTheCppModels) {
 }
 
 TEST(QuorinCommand, OptionsOverrideTheRunSectionAndCsvIsWritten) {
-  const std::string Csv = ::testing::TempDir() + "quorin_mm1.csv";
+  const std::string Csv = Temp("mm1.csv");
   std::remove(Csv.c_str());
   auto R = Quorin("run " + Example("mm1.qm") + " --warmup 10 --until 500 --csv '" + Csv + "'");
   EXPECT_EQ(R.Status, 0) << R.Err;
@@ -113,7 +121,7 @@ TEST(QuorinCommand, CheckPaletteAndFailures) {
   EXPECT_EQ(R.Status, 0);
   EXPECT_NE(R.Out.find("mm3.qm: ok"), std::string::npos);
 
-  const std::string Svg = ::testing::TempDir() + "quorin_mm3.svg";
+  const std::string Svg = Temp("mm3.svg");
   R = Quorin("diagram " + Example("mm3.qm") + " -o '" + Svg + "'");
   EXPECT_EQ(R.Status, 0) << R.Err;
   std::ifstream Picture(Svg);
@@ -127,20 +135,20 @@ TEST(QuorinCommand, CheckPaletteAndFailures) {
   EXPECT_EQ(R.Out.rfind("Quorin\n  TModel\n  TScheduler\n  TGenerator\n", 0), 0u) << R.Out;
   EXPECT_NE(R.Out.find("  TMultiRand\n  TTabulator\n"), std::string::npos);
 
-  const std::string Bad = ::testing::TempDir() + "quorin_bad.qm";
+  const std::string Bad = Temp("bad.qm");
   std::ofstream(Bad) << "object Form: TComponent\n  object Model: TModel end\n"
                         "  object Q: TQueue\n    OnRouting = PassTo(Nowhere)\n  end\nend\n";
   for (const char* Command : {"check", "run", "diagram -o /dev/null"}) {
     R = Quorin(std::string(Command) + " '" + Bad + "'");
     EXPECT_EQ(R.Status, 1) << Command;
     EXPECT_EQ(R.Out, "") << Command; // nothing ran
-    EXPECT_NE(R.Err.find("quorin_bad.qm:4: Q (TQueue): OnRouting: PassTo: no component named"),
+    EXPECT_NE(R.Err.find("_bad.qm:4: Q (TQueue): OnRouting: PassTo: no component named"),
               std::string::npos)
         << R.Err;
   }
   // An error of the library during the run: the report is printed, but the
   // run does not count as a success.
-  const std::string Full = ::testing::TempDir() + "quorin_full.qm";
+  const std::string Full = Temp("full.qm");
   std::ofstream(Full) << "object Form: TComponent\n  object Model: TModel\n    HeapSize = 1\n"
                          "  end\n  object Door: TGenerator\n"
                          "    OnBeforeTimeGoOn = NextArrival(0.01)\n"

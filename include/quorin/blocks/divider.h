@@ -1,0 +1,78 @@
+// Blocks that change the number of transactions: the divider splits one
+// transaction into Capacity, the assembler joins Capacity into one.
+#pragma once
+
+#include <cstdint>
+
+#include "quorin/blocks/kernel.h"
+
+namespace quorin {
+
+// What the divider and the assembler share: a doubly linked list of the
+// transactions held, through their FNext and FPrev links, with the newest at
+// FFirst; Capacity (any value; 1 or less neither splits nor joins); counts of
+// entries and exits like every other block.
+class TSplitJoin : public TBlock {
+public:
+  explicit TSplitJoin(TComponent* AOwner);
+
+  // Empties the block. The transactions held are not given back: the model
+  // discards the whole pool right after a reset.
+  void Reset() override;
+
+  // Puts Trans at the front of the list, with no entry handling.
+  void AddTrans(TTransaction* Trans);
+
+  int32_t Capacity() const { return FCapacity; }
+  // Read at the next entry only.
+  void SetCapacity(int32_t Value) { FCapacity = Value; }
+
+  TOnExitFromBlock OnExit;
+  TOnEnterToBlock OnEnter;
+
+protected:
+  // Stops taking entries and offers FFirst; joins the chain if not offering.
+  void OfferFirst();
+  // Unlinks FFirst, after its OnExit; the block is ready again when empty.
+  void TakeFirst();
+
+  int32_t FCapacity = 1;
+  TTransaction* FFirst = nullptr;
+  TTransaction* FLast = nullptr;
+};
+
+// One entering transaction leaves as Capacity transactions: Capacity - 1
+// new ones with its priority and preempt mark, then itself, one per
+// successful PassTo (the last-made copy first, the entering one last). The
+// divider refuses entries until all have left. Copies are made as a
+// generator makes transactions (a freed record with its own number, else a
+// new one), so no two live transactions share a number; when the pool runs
+// out, the copies made so far leave and the rest are not made.
+class TDivider : public TSplitJoin {
+public:
+  explicit TDivider(TComponent* AOwner) : TSplitJoin(AOwner) {}
+
+  void ExitFromBlock() override;
+  void EnterToBlock(TTransaction* Trans) override;
+
+private:
+  void Split(TTransaction* Trans);
+};
+
+// Gathers entering transactions until it holds Capacity of them, then keeps
+// the one that completed the set, gives the others back to the pool, and
+// offers the kept one; Count stays at the number gathered until it leaves.
+// The assembler refuses entries while it offers. A Capacity lowered below
+// the number gathered completes the set at the next entry.
+class TAssembler : public TSplitJoin {
+public:
+  explicit TAssembler(TComponent* AOwner) : TSplitJoin(AOwner) {}
+
+  void ExitFromBlock() override;
+  void EnterToBlock(TTransaction* Trans) override;
+
+private:
+  void Gather(TTransaction* Trans);
+};
+
+} // namespace quorin

@@ -1,0 +1,141 @@
+// Blocks that keep their transactions in priority classes: the priority
+// waiting line (TQueuePrty) and the base it shares with the priority storage.
+#pragma once
+
+#include <cstdint>
+
+#include "quorin/blocks/proqueue.h"
+
+namespace quorin {
+
+// Keeps one class (a TQueHead of the shared QueHeadsManager pool) for every
+// priority present among the transactions it holds; the classes form a list
+// in ascending priority from FFirstQue to FLastQue, and each class chains its
+// transactions oldest first through their FNext and FPrev links. A class is
+// created when its first transaction arrives and given back when its last
+// one leaves, so creating and dropping classes costs no heap call once the
+// pool has pages.
+//
+// A transaction stays in the class it was filed under, even when its
+// priority is changed while it waits: the block finds the class by the
+// transaction's links (walking back to the first of its class), never by its
+// present priority, so such a change cannot tear a class apart. Finding a
+// class costs a walk over the classes present (256 at most) and, for a
+// transaction in the middle of its class, over the ones ahead of it; the
+// oldest of the highest and of the lowest class, which ordinary exits and
+// push-outs take, are found at once.
+//
+// Invariants: the FQueCount classes reachable from FFirstQue through Next
+// have strictly increasing Prty and end at FLastQue; every class has Count >
+// 0 transactions, First->FPrev and Last->FNext null; the classes' counts sum
+// to FCount.
+class TQueuePrtyCustom : public TProQueue {
+public:
+  explicit TQueuePrtyCustom(TComponent* AOwner);
+
+  // Orders an activation that carries the current transaction (during
+  // OnEnter the entering one), replacing one still pending for it.
+  void NextTime(double Delay) override;
+
+  // The class of priority Prty, created and linked in when absent; nullptr
+  // only when the pool has no head to give (it has reported that).
+  TQueHead* GetQue(uint8_t Prty);
+  // Appends Trans to the class Que.
+  void AddTrans(TQueHead* Que, TTransaction* Trans);
+  // Takes Trans out of the class it was filed under; an emptied class goes.
+  // A transaction in no class of this block is left alone.
+  void DelTrans(TTransaction* Trans);
+  // Unlinks the class and gives its head back to the pool.
+  void DelQue(TQueHead* Que);
+  // The class that holds Trans, or nullptr when it is in none.
+  TQueHead* FindQue(TTransaction* Trans) const;
+
+  // Transactions of the class of priority Prty; 0 when it is absent.
+  int32_t PrtyCount(uint8_t Prty) const;
+  // Priorities of the lowest and the highest class present; 0 when none.
+  uint8_t MinPrty() const { return FFirstQue ? FFirstQue->Prty : 0; }
+  uint8_t MaxPrty() const { return FLastQue ? FLastQue->Prty : 0; }
+  // Number of classes present, 0 to 256.
+  int32_t QueCount() const { return FQueCount; }
+
+  int32_t Capacity() const { return FCapacity; }
+  // A negative value is ignored.
+  void SetCapacity(int32_t Value) {
+    if (Value >= 0) FCapacity = Value;
+  }
+  bool Preemptive() const { return FPreemptive; }
+  void SetPreemptive(bool Value) { FPreemptive = Value; }
+
+  // Adds pushed-out transactions destroyed for want of an OnPreempt handler.
+  void CheckBlock(std::vector<std::string>& Findings) override;
+
+  TOnExitFromBlock OnExit;
+  TOnEnterToBlock OnEnter;
+  TOnPreempt OnPreempt;
+
+protected:
+  // Room under Capacity, or a preempting transaction of a priority strictly
+  // above the lowest class present while some transaction is in a class.
+  bool HasRoomFor(TTransaction* Trans);
+  // Files Trans into the class of its priority. When the pool has no head
+  // for it, the entry is abandoned: Trans is counted out again and goes back
+  // to the pool rather than staying claimed by a block that does not hold it.
+  bool FileTrans(TTransaction* Trans);
+  // Pushes out the oldest transaction of the lowest class: it leaves with
+  // its pending activation cancelled and goes to OnPreempt, which may pass it
+  // on; otherwise it is destroyed. When OnPreempt throws, a transaction it
+  // did not pass is destroyed too before the exception goes on.
+  void PushOut();
+  // Fires Handler for Trans with the block in routing; the routing flags are
+  // cleared however the handler ends.
+  bool Route(const TOnRoutingEvent& Handler, TTransaction* Trans, bool Kick);
+
+  TQueHead* FFirstQue = nullptr;
+  TQueHead* FLastQue = nullptr;
+  // Wider than a priority: all 256 priorities can be present at once.
+  int32_t FQueCount = 0;
+  int32_t FCapacity = 0;
+  bool FPreemptive = false;
+  // Pushed out and destroyed with no OnPreempt assigned, since the last Reset.
+  int32_t FLostPushedOut = 0;
+
+private:
+  TQueHead* NewQue(uint8_t Prty);
+};
+
+// The priority waiting line: offers the oldest transaction of the highest
+// priority present. An entry that overfills Capacity pushes out the oldest of
+// the lowest priority (see PushOut); with Preemptive set, a full queue still
+// admits a transaction that carries the preempt mark and outranks the lowest
+// priority present. A time limit ordered with NextTime from OnEnter that runs
+// out while the transaction waits fires OnTimeFinish, which may pass it on;
+// otherwise it is destroyed uncounted by Exits.
+//
+// At rest FTransaction is FLastQue->First (null when empty) and
+// FHasTransaction is true exactly while the queue is not empty.
+class TQueuePrty : public TQueuePrtyCustom {
+public:
+  explicit TQueuePrty(TComponent* AOwner);
+
+  void Activate(TTransaction* Trans) override;
+  void Reset() override;
+  void ExitFromBlock() override;
+  // A pushed-out transaction leaves without OnExit; a second PassTo in the
+  // same OnPreempt call is refused.
+  void KickFromBlock() override;
+  void EnterToBlock(TTransaction* Trans) override;
+  bool IsReadyToReceive(TTransaction* Trans) override { return HasRoomFor(Trans); }
+  int32_t Count() override { return FCount; }
+
+  int32_t TimeLimitExits() const { return FTimeLimitExits; }
+
+  TOnTimeFinish OnTimeFinish;
+
+private:
+  // Offers the oldest of the highest class, or nothing when empty.
+  void OfferHead();
+  // Files an entering transaction and joins the chain if not offering yet.
+  bool Admit(TTransaction* Trans);
+};
+
+} // namespace quorin

@@ -1,0 +1,52 @@
+// The storage whose holding transactions are kept by priority.
+#pragma once
+
+#include <cstdint>
+
+#include "quorin/blocks/prtyqueue.h"
+
+namespace quorin {
+
+// Holds up to Capacity transactions (0: no limit), each for a holding time
+// that OnEnter orders with NextTime. Holding transactions sit in priority
+// classes; one whose holding time ends moves to the finished list (singly
+// linked through FNext, FFirstFinished to FLastFinished), and finished
+// transactions are offered to OnRouting in the order in which they finished,
+// whatever their priority. A finished transaction keeps its unit until it
+// has left: Count is the held and the finished ones together, while
+// PrtyCount, MinPrty and MaxPrty see the held ones only.
+//
+// An entry that overfills Capacity pushes out the oldest held transaction of
+// the lowest priority, its end of holding cancelled; with Preemptive set, a
+// full storage admits a transaction with the preempt mark that outranks the
+// lowest priority held, provided one is held (finished ones cannot be pushed
+// out). OnEnter runs before the statistics take the entry.
+//
+// At rest FTransaction is FFirstFinished and FHasTransaction is true exactly
+// while FFinishedCount > 0; during OnEnter FTransaction is the entering
+// transaction and during OnPreempt the pushed-out one.
+class TStoragePrty : public TQueuePrtyCustom {
+public:
+  explicit TStoragePrty(TComponent* AOwner);
+
+  void Activate(TTransaction* Trans) override;
+  void Reset() override;
+  void ExitFromBlock() override;
+  // OnExit for a pushed-out transaction that OnPreempt passes on; a second
+  // PassTo in the same OnPreempt call is refused.
+  void KickFromBlock() override;
+  void EnterToBlock(TTransaction* Trans) override;
+  bool IsReadyToReceive(TTransaction* Trans) override { return HasRoomFor(Trans); }
+  int32_t Count() override { return FCount + FFinishedCount; }
+  // Adds held transactions whose holding has no end.
+  void CheckBlock(std::vector<std::string>& Findings) override;
+
+  int32_t FinishedCount() const { return FFinishedCount; }
+
+protected:
+  TTransaction* FFirstFinished = nullptr;
+  TTransaction* FLastFinished = nullptr;
+  int32_t FFinishedCount = 0;
+};
+
+} // namespace quorin

@@ -1,0 +1,99 @@
+#include "quorin/blocks/creator.h"
+
+namespace quorin {
+
+TCreator::TCreator(TComponent* AOwner) : TBlock(AOwner) {
+  FReadyToReceive = false;
+  FHasTransaction = false;
+}
+
+bool TCreator::IsReadyToReceive(TTransaction*) {
+  ++FRefusedEntries;
+  return false;
+}
+
+void TCreator::CheckBlock(std::vector<std::string>& Findings) {
+  TBlock::CheckBlock(Findings);
+  if (FRefusedEntries > 0)
+    Findings.push_back(DisplayName() + " refused " + CountOf(FRefusedEntries, "pass", "passes") +
+                       " into it: a creator cannot receive transactions");
+}
+
+void TCreator::AddTrans(TTransaction* Trans) {
+  Trans->FNext = nullptr;
+  Trans->FPrev = nullptr;
+  if (FCount == 0)
+    FFirst = Trans;
+  else
+    FLast->FNext = Trans;
+  FLast = Trans;
+  ++FCount;
+}
+
+void TCreator::Generate(int32_t N) {
+  if (N < 1) return;
+  try {
+    for (int32_t i = 0; i < N; ++i) {
+      TTransaction* T = MakeTransaction();
+      if (!T) break; // the pool has reported it and stopped the run
+      T->FBlock = this;
+      AddTrans(T);
+      if (OnAfterGeneration) OnAfterGeneration(this, T);
+    }
+  } catch (...) {
+    // A handler that throws leaves the transactions made so far on offer,
+    // never stranded in a creator that does not offer them.
+    OfferBatch();
+    throw;
+  }
+  OfferBatch();
+}
+
+void TCreator::OfferBatch() {
+  if (FCount == 0) return;
+  // A creator that offers is in the chain already, and so is one in routing
+  // (a batch made from its own OnRouting: the chain keeps it once it offers).
+  if (!FHasTransaction && !FInRouting && CurrentManager) CurrentManager->Add(this);
+  FTransaction = FFirst;
+  FHasTransaction = true;
+  if (!FActivationPending && FutureManager) {
+    FActivationPending = true;
+    FOrderNextTime(0, nullptr);
+  }
+}
+
+void TCreator::Activate(TTransaction*) {
+  // Nothing to do: the run loop runs the chain after this activation.
+  FActivationPending = false;
+}
+
+void TCreator::ExitFromBlock() {
+  TTransaction* T = FFirst;
+  FTransaction = T;
+  if (OnExit) OnExit(this, T);
+  --FCount;
+  ++FExits;
+  if (FCount == 0) {
+    FFirst = nullptr;
+    FLast = nullptr;
+    FTransaction = nullptr;
+    FHasTransaction = false;
+  } else {
+    FFirst = T->FNext;
+    FTransaction = FFirst;
+  }
+  T->FNext = nullptr;
+}
+
+void TCreator::Reset() {
+  TBlock::Reset();
+  // The transactions are not given back: the model discards the whole pool.
+  FFirst = nullptr;
+  FLast = nullptr;
+  FHasTransaction = false;
+  FReadyToReceive = false;
+  FActivationPending = false;
+  FRefusedEntries = 0;
+}
+
+} // namespace quorin
