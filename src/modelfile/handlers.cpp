@@ -294,6 +294,15 @@ bool TCompiler::Compile(TAction& Action) {
     Action = [Target, D](const TContext&) { Target->NextTime(D()); };
     return true;
   }
+  if (Name == "PostPone") {
+    // The displaced holder of a preemptive server waits on the server's
+    // stack and resumes its remaining service later.
+    if (!(Is<TServer>(Self) && std::string(FContext.Event.Name) == "OnPreempt"))
+      return Fail("keeps a displaced transaction, so it belongs in OnPreempt of a TServer");
+    if (!ArgCount(0, 0)) return false;
+    Action = [](const TContext& C) { static_cast<TBlock*>(C.Sender)->PostPone(); };
+    return true;
+  }
   if (Name == "SetPriority") {
     int64_t P = 0;
     if (!WithTransaction() || !ArgCount(1, 1) || !Whole(0, 0, 255, P)) return false;
@@ -360,9 +369,9 @@ bool TCompiler::Compile(TAction& Action) {
 } // namespace quorin::modelfile
 
 std::vector<std::string> quorin::StandardHandlerNames() {
-  return {"PassTo",      "PassFirst",   "PassByChance", "Hold",          "TimeLimit",
-          "NextArrival", "SetPriority", "SetPreempt",   "SetNonPreempt", "Lock",
-          "Unlock",      "Generate",    "StopAfter",    "Stop"};
+  return {"PassTo",    "PassFirst",   "PassByChance", "PostPone",   "Hold",
+          "TimeLimit", "NextArrival", "SetPriority",  "SetPreempt", "SetNonPreempt",
+          "Lock",      "Unlock",      "Generate",     "StopAfter",  "Stop"};
 }
 
 namespace quorin::modelfile {

@@ -239,6 +239,8 @@ TEST(ModelFile, ErrorsNameTheFileTheLineAndTheComponent) {
       {"hold on a queue", "  object Q: TQueue\n    OnEnter = Hold(3)\n  end\n",
        "test.qm:4: Q (TQueue): OnEnter: Hold: orders a holding time, so it belongs in OnEnter of "
        "a TServer, TStorage or TStoragePrty"},
+      {"postpone outside a preemption", "  object S: TServer\n    OnEnter = PostPone\n  end\n",
+       "OnEnter: PostPone: keeps a displaced transaction, so it belongs in OnPreempt of a TServer"},
       {"negative delay", "  object S: TServer\n    OnEnter = Hold(-3)\n  end\n",
        "Hold: a delay cannot be negative"},
       {"unknown distribution",

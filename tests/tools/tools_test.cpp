@@ -72,10 +72,11 @@ void ExpectSameReport(const std::string& Out, const std::string& Cpp, int Nth,
 
 TEST(QuorinCommand, ShowcaseFilesPrintTheReportOfTheCppModels) {
   using namespace quorin::examples;
-  std::ostringstream MM1, MM3, Barber;
+  std::ostringstream MM1, MM3, Barber, Priority;
   RunMM1(MM1);
   RunMM3(MM3);
   RunBarber(Barber);
+  RunPriority(Priority);
 
   auto R = Quorin("run " + Example("mm1.qm"));
   EXPECT_EQ(R.Status, 0) << R.Err;
@@ -83,6 +84,10 @@ TEST(QuorinCommand, ShowcaseFilesPrintTheReportOfTheCppModels) {
   R = Quorin("run " + Example("mm3.qm"));
   EXPECT_EQ(R.Status, 0) << R.Err;
   ExpectSameReport(R.Out, MM3.str(), 1, "M/M/3 (arrival rate 1, service mean 2.4, three tellers)");
+  R = Quorin("run " + Example("priority.qm"));
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  ExpectSameReport(R.Out, Priority.str(), 1,
+                   "Priority M/M/1 (two classes at rate 0.25, service rate 1, preemptive resume)");
   // The barber's first day, then the long run: the C++ model continues to
   // 1001 days without clearing, as a run to that time does.
   const std::string Day =
