@@ -4,11 +4,12 @@
 # present are left alone, and nothing is fetched from elsewhere.
 #
 #   bash tools/setup.sh          compiler, CMake and CLI11: the showcase and `quorin`
-#   bash tools/setup.sh --test   and GoogleTest, GoogleMock, Google Benchmark
+#   bash tools/setup.sh --test   and GoogleTest, GoogleMock, Google Benchmark,
+#                                Open MPI and gnuplot (the experiment runner's tests)
 set -euo pipefail
 packages=(cmake g++ make libcli11-dev)
 if [ "${1:-}" = "--test" ]; then
-  packages+=(libgtest-dev libgmock-dev libbenchmark-dev)
+  packages+=(libgtest-dev libgmock-dev libbenchmark-dev libopenmpi-dev openmpi-bin gnuplot-nox)
 elif [ -n "${1:-}" ]; then
   echo "usage: bash tools/setup.sh [--test]" >&2
   exit 2

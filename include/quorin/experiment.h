@@ -1,0 +1,309 @@
+// Experiments: independent replications of a model with confidence
+// intervals, run in worker processes (and, in the MPI build, on many ranks),
+// plus the helpers around them: a warm-up time series (Welch's method), an
+// event trace, a block's content over time and a tabulator's histogram as
+// CSV for plotting.
+//
+// The kernel keeps process-wide state (one model runs at a time per
+// process), so every replication runs in a process of its own, forked from a
+// parent that never runs a model itself. Each replication therefore starts
+// from the same process state, whatever ran before it and whatever the
+// number of workers: results are identical replication by replication for
+// any number of workers, and a replication that crashes takes only itself
+// down.
+//
+// Random streams. After the model builder returns, the runner seeds every
+// TMultiRand on the form (in creation order, depth first) with the start of
+// a segment of the one Lehmer sequence x := 950706376 x mod (2^31 - 1):
+// stream k of replication r starts at segment j = r * StreamSlots + k, that
+// is at BaseSeed * 950706376^(j * StreamStride) mod (2^31 - 1). The
+// multiplier is a primitive root (full period 2^31 - 2), so segments of
+// StreamStride draws are disjoint as long as (j + 1) * StreamStride stays
+// within the period; the runner refuses experiments that would pass it.
+// After each replication it finds, exactly, how many numbers each stream
+// drew (a discrete logarithm by baby-step giant-step, bounded by the
+// stride); a stream that drew StreamStride numbers or more ran into the next
+// segment, and its replication is reported as failed.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "quorin/blocks.h"
+#include "quorin/statsim.h"
+
+namespace quorin {
+
+// ---------------------------------------------------------------- statistics
+
+// Quantile of Student's t distribution with Df degrees of freedom (Df >= 1)
+// at probability P in (0, 1). Answers NaN outside those ranges.
+double StudentTQuantile(double P, double Df);
+// The cumulative distribution of Student's t.
+double StudentTCdf(double T, double Df);
+
+// Summary of a sample: count, mean, sample standard deviation, Student-t
+// confidence interval at Level (two-sided), min and max. With fewer than two
+// values the deviation and the half-width are NaN.
+struct TSummary {
+  int32_t N = 0;
+  double Mean = 0, StdDev = 0, HalfWidth = 0, Low = 0, High = 0, Min = 0, Max = 0;
+};
+TSummary Summarise(const std::vector<double>& Values, double Level);
+
+// -------------------------------------------------------------------- seeds
+
+// The disjoint stream segments of the Lehmer sequence used by the runner.
+struct TStreamPlan {
+  int64_t BaseSeed = TMultiRand::DefaultSeed; // 1 ... 2^31 - 2
+  int64_t StreamStride = int64_t(1) << 20;    // numbers each stream may draw
+  int32_t StreamSlots = 8;                    // streams a replication may have
+
+  // Replications the period holds: floor((2^31 - 2) / (Stride * Slots)).
+  int64_t MaxReplications() const;
+  // The first state of stream Stream of replication Replication.
+  int64_t Seed(int32_t Replication, int32_t Stream) const;
+  // How many numbers a stream drew to go from Start to Now, if fewer than
+  // StreamStride; nullopt otherwise (it left its segment or was reseeded).
+  std::optional<int64_t> Draws(int64_t Start, int64_t Now) const;
+};
+
+// Seeds every TMultiRand on Form (depth first, in creation order) for
+// replication Replication, as the runner does, and answers the seeds; for a
+// replication run by hand. Answers the reason in Error and seeds nothing
+// when the form has more streams than StreamSlots or a stream has another
+// multiplier than the default (the segments are segments of its sequence).
+std::vector<int64_t> SeedStreams(TComponent& Form, const TStreamPlan& Plan, int32_t Replication,
+                                 std::string& Error);
+
+// x^e mod (2^31 - 1).
+int64_t PowMod(int64_t X, int64_t E);
+
+// ------------------------------------------------------------------ figures
+
+// One figure of the experiment: either a column of the standard report for
+// a block (Block and Column set; Column is the report's title, such as
+// "Mean time", "Usage", "Mean cont.") or a value the user computes from the
+// model after the run (Compute set). A value that cannot be computed in a
+// replication (a mean time of a block nobody left, a user figure that
+// answers nullopt or NaN) is missing there: it is left out of that figure's
+// statistics and counted in Missing. Substituting 0 would bias the mean.
+struct TFigureSpec {
+  std::string Name;
+  std::string Block;
+  std::string Column;
+  std::function<std::optional<double>(TModel& Model)> Compute;
+
+  static TFigureSpec Report(const std::string& Block, const std::string& Column,
+                            const std::string& Name = "");
+  static TFigureSpec User(const std::string& Name,
+                          std::function<std::optional<double>(TModel& Model)> Compute);
+};
+
+// The report columns a figure may name.
+const std::vector<std::string>& ReportColumns();
+
+// --------------------------------------------------------------- experiment
+
+// What the model builder receives: the replication's number (from 0) and a
+// fresh form. The builder creates the model and its components on the form
+// and answers the model; the runner owns the form's owner. The builder and
+// the user figures run in the worker process: what they change in memory
+// does not reach the caller (files they write do).
+struct TReplicationContext {
+  int32_t Number = 0;
+  TComponent* Form = nullptr;
+};
+using TBuildModel = std::function<TModel*(TReplicationContext& Context)>;
+
+// An event trace of one replication, bounded by a window of model time.
+enum class TTraceFormat : uint8_t { Csv, JsonLines };
+struct TTraceOptions {
+  std::string File;            // empty: no trace (the default)
+  int32_t Replication = 0;     // which replication is traced
+  double From = 0;             // window of model time, inclusive
+  double To = 1e300;
+  TTraceFormat Format = TTraceFormat::Csv;
+};
+
+struct TExperiment {
+  TBuildModel Build;
+  double WarmUp = 0;    // statistics are cleared at this model time; a run
+                        // that ends before it fails
+  double RunLength = 0; // measured time after the warm-up. A handler that
+                        // calls Model->Stop() ends a replication earlier.
+  int32_t Replications = 10; // fixed mode: this many; sequential: at least
+  std::vector<TFigureSpec> Figures;
+  double Level = 0.95;
+  // Worker processes run at once on this machine (at least 1).
+  int32_t Jobs = 1;
+  // Sequential mode when above 0: replications continue until every figure
+  // named in TargetFigures (all when empty) has HalfWidth / |Mean| below it,
+  // or MaxReplications ran. The decision looks only at the first n
+  // replications in number order, so it does not depend on Jobs.
+  double TargetRelativeHalfWidth = 0;
+  std::vector<std::string> TargetFigures;
+  int32_t MaxReplications = 200;
+  // A replication still running after this many seconds of wall time is
+  // killed and reported as failed; 0 means no limit.
+  double TimeLimit = 0;
+  TStreamPlan Streams;
+  TTraceOptions Trace;
+  // Called in the calling process whenever replications finish: how many
+  // have finished, how many at most will run, and the seconds elapsed. For
+  // a progress line; the runner itself prints nothing while it runs.
+  std::function<void(int32_t Done, int32_t Total, double Seconds)> OnProgress;
+};
+
+// The outcome of one replication.
+struct TReplicationResult {
+  int32_t Number = 0;
+  bool Ok = false;
+  std::string Error;                        // why it failed, with its seeds
+  std::vector<int64_t> Seeds;               // first state of each stream
+  std::vector<int64_t> Draws;               // numbers each stream drew
+  std::vector<std::optional<double>> Values; // one per figure
+  std::vector<double> Series;               // Welch intervals (series runs)
+  double ModelTime = 0;                     // clock at the end
+  double Seconds = 0;                       // wall time in the worker
+};
+
+struct TFigureResult {
+  std::string Name;
+  TSummary Summary;
+  int32_t Missing = 0; // successful replications without a value
+};
+
+struct TExperimentResult {
+  double Level = 0.95;
+  double WarmUp = 0, RunLength = 0;
+  std::vector<TFigureResult> Figures;
+  std::vector<TReplicationResult> Replications; // in number order
+  int32_t Failed = 0;
+  bool Sequential = false;
+  bool TargetMet = false;
+  double WallSeconds = 0;
+  std::string Error; // the experiment itself was refused
+};
+
+// Runs the experiment in Jobs worker processes and answers its results.
+TExperimentResult RunExperiment(const TExperiment& Experiment);
+// Aligned table: figure, mean, +- half-width, level, std dev, min, max, n;
+// then the failed replications with their numbers, seeds and reasons.
+void PrintExperiment(const TExperimentResult& Result, std::ostream& Out);
+// One line per figure, full precision.
+void PrintExperimentCsv(const TExperimentResult& Result, std::ostream& Out);
+// One JSON object: the settings, the figures and the failed replications
+// with their seeds; a number that does not exist (a half-width of one
+// value) is null.
+void PrintExperimentJson(const TExperimentResult& Result, std::ostream& Out);
+// One line per replication and figure: every value, for checking by hand.
+void PrintReplicationsCsv(const TExperimentResult& Result, std::ostream& Out);
+
+#if defined(QUORIN_WITH_MPI)
+// The same experiment over the ranks of MPI_COMM_WORLD (the caller has
+// called MPI_Init and calls MPI_Finalize). Rank 0 hands out replication
+// numbers and gathers the results; every rank, rank 0 included, runs one
+// replication at a time in a forked worker process, so Jobs is not used.
+// Rank 0 answers the results, identical to RunExperiment's; the other ranks
+// answer an empty result once rank 0 has no more work for them. Every rank
+// must call it with the same experiment.
+TExperimentResult RunExperimentMpi(const TExperiment& Experiment);
+#endif
+
+// Runs one replication in this process (no fork): for a worker of one's own
+// and for tests. When an exception from a handler broke the run off, the
+// model is left undestroyed (its lists may be half-way through a change and
+// destroying it could crash), so this process must run no other model
+// afterwards; RunExperiment's workers simply end.
+TReplicationResult RunReplicationHere(const TExperiment& Experiment, int32_t Number);
+
+// ---------------------------------------------------------------- warm-up
+
+// Welch's method: Replications runs of the model from time 0 (no warm-up
+// removed), each cut into intervals of Interval time units up to Horizon;
+// the figure is computed over each interval alone (statistics are cleared at
+// every boundary). Mean is the average over replications per interval,
+// Smoothed its moving average over Window intervals on each side (fewer near
+// the start, as Welch prescribes).
+struct TWelchResult {
+  std::vector<double> Time; // end of each interval
+  std::vector<double> Mean;
+  std::vector<double> Smoothed;
+  std::vector<int32_t> Count; // replications that had a value there
+  int32_t Failed = 0;
+  std::string Error;
+};
+TWelchResult RunWelch(const TExperiment& Experiment, const TFigureSpec& Figure,
+                      double Interval, double Horizon, int32_t Window);
+// "time,mean,smoothed,replications"; a missing mean is an empty cell.
+void WriteWelchCsv(const TWelchResult& Welch, std::ostream& Out);
+
+// ------------------------------------------------------ trace and recording
+
+// Writes an event trace of a model: every activation the run loop takes
+// (kind "event", the aggregate and the transaction) and every pass (kind
+// "pass", from and to) whose time lies in [From, To]. It chains itself
+// before the model's own OnNewTime and OnAfterPass handlers and puts them
+// back when destroyed (several recorders on one model are destroyed in the
+// reverse order of their creation). It also notes, through the OnEnter of
+// the terminators present when it is created, the number of a transaction
+// before a terminator gives its record back. A model with no trace attached
+// pays nothing: the kernel calls those handlers only when they are assigned.
+class TTrace {
+public:
+  TTrace(TModel& Model, std::ostream& Out, TTraceFormat Format, double From = 0,
+         double To = 1e300);
+  ~TTrace();
+  TTrace(const TTrace&) = delete;
+  TTrace& operator=(const TTrace&) = delete;
+  int64_t Lines() const { return FLines; }
+
+private:
+  void Write(const char* Kind, const TComponent* At, const TComponent* To, TTransaction* Trans);
+  TModel& FModel;
+  std::ostream& FOut;
+  TTraceFormat FFormat;
+  double FFrom, FTo;
+  int64_t FLines = 0;
+  int32_t FLastEnded = -1; // number of the transaction that last entered a terminator
+  const TBlock* FLastEndedIn = nullptr; // and that terminator
+  TNewTimeEvent FOldNewTime;
+  TAfterPassEvent FOldAfterPass;
+  std::vector<std::pair<TTerminator*, TOnEnterToBlock>> FTerminators;
+};
+
+// Records a block's content (Count) whenever it changes, as (time, content)
+// steps; chains itself like TTrace.
+class TContentRecorder {
+public:
+  TContentRecorder(TModel& Model, TBlock& Block);
+  ~TContentRecorder();
+  TContentRecorder(const TContentRecorder&) = delete;
+  TContentRecorder& operator=(const TContentRecorder&) = delete;
+  // "time,content", one line per change.
+  void WriteCsv(std::ostream& Out) const;
+  const std::vector<std::pair<double, int32_t>>& Steps() const { return FSteps; }
+
+private:
+  void Sample(double Time);
+  TModel& FModel;
+  TBlock& FBlock;
+  double FLastTime = 0;
+  std::vector<std::pair<double, int32_t>> FSteps;
+  TNewTimeEvent FOldNewTime;
+  TAfterPassEvent FOldAfterPass;
+};
+
+// A tabulator's bins as "lower,upper,hits": the underflow bin has an empty
+// lower bound and the overflow bin an empty upper bound.
+void WriteTabulatorCsv(const TTabulator& Tabulator, std::ostream& Out);
+
+// The clock as the library formats it in its messages ("0.0000000").
+std::string FormatClock(double Time);
+
+} // namespace quorin
