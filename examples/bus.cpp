@@ -9,13 +9,10 @@
 #include <ostream>
 
 #include "models.h"
-#include "quorin/quorin.h"
 
 namespace quorin::examples {
 
-std::vector<TFigure> RunBus(std::ostream& Out, double EndTime) {
-  TComponent Application(nullptr);
-  auto* Form = new TComponent(&Application);
+TModel* BuildBus(TComponent* Form) {
   auto* Model = new TModel(Form);
   Model->SetCheckModel(true); // report wrongly wired blocks at the end of each run
   auto* Loads = new TMultiRand(Form);
@@ -44,7 +41,30 @@ std::vector<TFigure> RunBus(std::ostream& Out, double EndTime) {
   Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Clerk); };
   Clerk->OnEnter = [=](TBlock*, TTransaction*) { Clerk->NextTime(Tickets->Exponential(2.4)); };
   Clerk->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+  return Model;
+}
 
+std::vector<TFigure> BusFigures(TModel* Finished, double From) {
+  double Usage = NAN, PerHour = NAN, Wait = NAN, Waiting = NAN;
+  if (Finished) {
+    Usage = double(FindOnForm<TServer>(*Finished, "Clerk").Usage());
+    const double Hours = (ModelTime() - From) / 60;
+    PerHour = FindOnForm<TCreator>(*Finished, "Bus").Exits() / Hours;
+    auto& Line = FindOnForm<TQueue>(*Finished, "Line");
+    Wait = double(Line.AverageTime());
+    Waiting = double(Line.AverageCount());
+  }
+  return {
+      {"Clerk utilisation", Usage, 0.8},
+      {"Passengers per hour", PerHour, 20.0},
+      {"Mean wait in line (min)", Wait, std::nullopt},
+      {"Mean passengers waiting", Waiting, std::nullopt},
+  };
+}
+
+std::vector<TFigure> RunBus(std::ostream& Out, double EndTime) {
+  TComponent Application(nullptr);
+  TModel* Model = BuildBus(new TComponent(&Application));
   Model->Simulate(1000);
   Model->ClearStatistics();
   const double From = ModelTime();
@@ -53,13 +73,7 @@ std::vector<TFigure> RunBus(std::ostream& Out, double EndTime) {
   Out << "Bus passengers (1 to 9 every 15 minutes, one clerk, tickets of 2.4 minutes)\n";
   PrintRunLength(Out, 1000, EndTime, "minutes");
   PrintReport(*Model, Out);
-  const double Hours = (ModelTime() - From) / 60;
-  std::vector<TFigure> Figures{
-      {"Clerk utilisation", double(Clerk->Usage()), 0.8},
-      {"Passengers per hour", Bus->Exits() / Hours, 20.0},
-      {"Mean wait in line (min)", double(Line->AverageTime()), std::nullopt},
-      {"Mean passengers waiting", double(Line->AverageCount()), std::nullopt},
-  };
+  std::vector<TFigure> Figures = BusFigures(Model, From);
   PrintFigures(Figures, Out);
   return Figures;
 }

@@ -5,16 +5,23 @@
 // Theory: the workshop is an M/G/1 whose service is the largest of three
 // exponentials, mean 1 + 1/2 + 1/3 = 11/6 and second moment 85/18; with
 // rho = 0.55, Pollaczek-Khinchine gives Wq = lambda E[S^2] / (2 (1 - rho)).
+#include <cmath>
 #include <ostream>
 
 #include "models.h"
-#include "quorin/quorin.h"
 
 namespace quorin::examples {
 
-std::vector<TFigure> RunForkJoin(std::ostream& Out, double EndTime) {
-  TComponent Application(nullptr);
-  auto* Form = new TComponent(&Application);
+namespace {
+// Whether a job is in the workshop, and since when.
+struct TWorkshop : TComponent {
+  using TComponent::TComponent;
+  bool Busy = false;
+  double Started = 0;
+};
+} // namespace
+
+TModel* BuildForkJoin(TComponent* Form) {
   auto* Model = new TModel(Form);
   Model->SetCheckModel(true); // report wrongly wired blocks at the end of each run
   auto* Arrivals = new TMultiRand(Form);
@@ -48,14 +55,15 @@ std::vector<TFigure> RunForkJoin(std::ostream& Out, double EndTime) {
   Door->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Line); };
 
   // One job in the workshop at a time: the line lets the next one in when
-  // the join has let the last one out. Its span runs from split to join.
-  bool Busy = false;
-  double Started = 0, Span = 0;
-  int64_t Jobs = 0;
-  Line->OnRouting = [&, Split](TBlock* Sender, TTransaction*) {
-    if (!Busy && Sender->PassTo(Split)) {
-      Busy = true;
-      Started = ModelTime();
+  // the join has let the last one out. Its span runs from split to join and
+  // is noted as the joined job reaches the exit.
+  auto* Workshop = new TWorkshop(Form);
+  auto* Spans = new TExitTimes(Form, Exit, 1);
+  Spans->SetName("Spans");
+  Line->OnRouting = [=](TBlock* Sender, TTransaction*) {
+    if (!Workshop->Busy && Sender->PassTo(Split)) {
+      Workshop->Busy = true;
+      Workshop->Started = ModelTime();
     }
   };
   // The three tasks leave the divider one after another, one per machine.
@@ -66,32 +74,41 @@ std::vector<TFigure> RunForkJoin(std::ostream& Out, double EndTime) {
     M->OnEnter = [=](TBlock*, TTransaction*) { M->NextTime(Tasks->Exponential(1)); };
     M->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Join); };
   }
-  Join->OnRouting = [&, Exit](TBlock* Sender, TTransaction*) {
-    if (Sender->PassTo(Exit)) {
-      Busy = false;
-      Span += ModelTime() - Started;
-      ++Jobs;
-    }
+  Join->OnRouting = [=](TBlock* Sender, TTransaction*) {
+    if (Sender->PassTo(Exit)) Workshop->Busy = false;
   };
+  Exit->OnEnter = [=](TBlock*, TTransaction*) { Spans->Note(0, ModelTime() - Workshop->Started); };
+  return Model;
+}
 
+std::vector<TFigure> ForkJoinFigures(TModel* Finished) {
+  double Usage = NAN, Span = NAN, Wq = NAN;
+  if (Finished) {
+    Usage = double(FindOnForm<TServer>(*Finished, "Machine1").Usage());
+    Span = FindOnForm<TExitTimes>(*Finished, "Spans").Mean();
+    Wq = double(FindOnForm<TQueue>(*Finished, "Line").AverageTime());
+  }
+  const double ES = 11.0 / 6, ES2 = 85.0 / 18, Rho = 0.3 * ES;
+  const double WqTheory = 0.3 * ES2 / (2 * (1 - Rho));
+  return {
+      {"Machine utilisation", Usage, 0.3},
+      {"Mean span split to join", Span, ES},
+      {"Wq (mean wait in line)", Wq, WqTheory},
+      {"W (mean time in system)", Wq + Span, WqTheory + ES},
+  };
+}
+
+std::vector<TFigure> RunForkJoin(std::ostream& Out, double EndTime) {
+  TComponent Application(nullptr);
+  TModel* Model = BuildForkJoin(new TComponent(&Application));
   Model->Simulate(1000);
   Model->ClearStatistics();
-  Span = 0;
-  Jobs = 0;
   Model->Simulate(1000 + EndTime);
 
   Out << "Fork and join (jobs at rate 0.3, three tasks in parallel at rate 1 each)\n";
   PrintRunLength(Out, 1000, EndTime, "time units");
   PrintReport(*Model, Out);
-  const double Wq = double(Line->AverageTime());
-  const double ES = 11.0 / 6, ES2 = 85.0 / 18, Rho = 0.3 * ES;
-  const double WqTheory = 0.3 * ES2 / (2 * (1 - Rho));
-  std::vector<TFigure> Figures{
-      {"Machine utilisation", double(Machine[0]->Usage()), 0.3},
-      {"Mean span split to join", Span / double(Jobs), ES},
-      {"Wq (mean wait in line)", Wq, WqTheory},
-      {"W (mean time in system)", Wq + Span / double(Jobs), WqTheory + ES},
-  };
+  std::vector<TFigure> Figures = ForkJoinFigures(Model);
   PrintFigures(Figures, Out);
   return Figures;
 }

@@ -1,15 +1,13 @@
 // M/M/1: customers arrive at rate 1 and are served one at a time at rate
 // 1.25. Theory: utilisation 0.8, Wq 3.2, W 4.0, L 4.0.
+#include <cmath>
 #include <ostream>
 
 #include "models.h"
-#include "quorin/quorin.h"
 
 namespace quorin::examples {
 
-std::vector<TFigure> RunMM1(std::ostream& Out, double EndTime) {
-  TComponent Application(nullptr);
-  auto* Form = new TComponent(&Application);
+TModel* BuildMM1(TComponent* Form) {
   auto* Model = new TModel(Form);
   Model->SetCheckModel(true); // report wrongly wired blocks at the end of each run
   auto* Arrivals = new TMultiRand(Form);
@@ -37,7 +35,32 @@ std::vector<TFigure> RunMM1(std::ostream& Out, double EndTime) {
   Clerk->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
   // A service ends NextTime after the customer sits down.
   Clerk->OnEnter = [=](TBlock*, TTransaction*) { Clerk->NextTime(Services->Exponential(0.8)); };
+  return Model;
+}
 
+std::vector<TFigure> MM1Figures(TModel* Finished) {
+  double Usage = NAN, PWait = NAN, Wq = NAN, W = NAN, L = NAN;
+  if (Finished) {
+    auto& Line = FindOnForm<TQueue>(*Finished, "Line");
+    auto& Clerk = FindOnForm<TServer>(*Finished, "Clerk");
+    Usage = double(Clerk.Usage());
+    PWait = double(Line.AverageTime() / Line.SAverageTime());
+    Wq = double(Line.AverageTime());
+    W = Wq + double(Clerk.AverageTime());
+    L = double(Line.AverageCount() + Clerk.AverageCount());
+  }
+  return {
+      {"Utilisation", Usage, 0.8},
+      {"P(wait)", PWait, 0.8},
+      {"Wq (mean wait in line)", Wq, 3.2},
+      {"W (mean time in system)", W, 4.0},
+      {"L (mean number in system)", L, 4.0},
+  };
+}
+
+std::vector<TFigure> RunMM1(std::ostream& Out, double EndTime) {
+  TComponent Application(nullptr);
+  TModel* Model = BuildMM1(new TComponent(&Application));
   Model->Simulate(1000); // warm-up, then measure from an emptyish start
   Model->ClearStatistics();
   Model->Simulate(1000 + EndTime);
@@ -45,15 +68,7 @@ std::vector<TFigure> RunMM1(std::ostream& Out, double EndTime) {
   Out << "M/M/1 (arrival rate 1, service rate 1.25)\n";
   PrintRunLength(Out, 1000, EndTime, "time units");
   PrintReport(*Model, Out);
-  const double Wq = double(Line->AverageTime());
-  const double W = Wq + double(Clerk->AverageTime());
-  std::vector<TFigure> Figures{
-      {"Utilisation", double(Clerk->Usage()), 0.8},
-      {"P(wait)", double(Line->AverageTime() / Line->SAverageTime()), 0.8},
-      {"Wq (mean wait in line)", Wq, 3.2},
-      {"W (mean time in system)", W, 4.0},
-      {"L (mean number in system)", double(Line->AverageCount() + Clerk->AverageCount()), 4.0},
-  };
+  std::vector<TFigure> Figures = MM1Figures(Model);
   PrintFigures(Figures, Out);
   return Figures;
 }

@@ -6,10 +6,10 @@
 // is there. Theory: an urgent customer sees an M/M/1 of its own class, T1 =
 // 1/(mu - lambda1) = 4/3; the two classes together behave as one M/M/1 with
 // rate 0.5, T = 2, so T2 = 2 T - T1 = 8/3.
+#include <cmath>
 #include <ostream>
 
 #include "models.h"
-#include "quorin/quorin.h"
 
 namespace quorin::examples {
 
@@ -20,9 +20,7 @@ struct TCustomer : TTransaction {
 };
 } // namespace
 
-std::vector<TFigure> RunPriority(std::ostream& Out, double EndTime) {
-  TComponent Application(nullptr);
-  auto* Form = new TComponent(&Application);
+TModel* BuildPriority(TComponent* Form) {
   auto* Model = new TModel(Form);
   Model->SetCheckModel(true); // report wrongly wired blocks at the end of each run
   Model->SetTransactionClass<TCustomer>();
@@ -72,29 +70,44 @@ std::vector<TFigure> RunPriority(std::ostream& Out, double EndTime) {
   Clerk->OnPreempt = [](TBlock* Sender, TTransaction*) { Sender->PostPone(); };
   Clerk->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
 
-  double Sum[2] = {0, 0};
-  int64_t Served[2] = {0, 0};
-  Exit->OnEnter = [&](TBlock*, TTransaction* T) {
-    const int Class = T->GetPrty() == 2 ? 0 : 1;
-    Sum[Class] += ModelTime() - static_cast<TCustomer*>(T)->Arrived;
-    ++Served[Class];
+  // Time in system per class (0 urgent, 1 regular), kept on the form so that
+  // the figures can be computed wherever the model ran.
+  auto* Times = new TExitTimes(Form, Exit, 2);
+  Times->SetName("Times");
+  Exit->OnEnter = [=](TBlock*, TTransaction* T) {
+    Times->Note(T->GetPrty() == 2 ? 0 : 1, ModelTime() - static_cast<TCustomer*>(T)->Arrived);
   };
+  return Model;
+}
 
+std::vector<TFigure> PriorityFigures(TModel* Finished) {
+  double Usage = NAN, T1 = NAN, T2 = NAN, T = NAN;
+  if (Finished) {
+    Usage = double(FindOnForm<TServer>(*Finished, "Clerk").Usage());
+    auto& Times = FindOnForm<TExitTimes>(*Finished, "Times");
+    T1 = Times.Mean({0});
+    T2 = Times.Mean({1});
+    T = Times.Mean();
+  }
+  return {
+      {"Clerk utilisation", Usage, 0.5},
+      {"T1 (urgent, time in system)", T1, 4.0 / 3},
+      {"T2 (regular, time in system)", T2, 8.0 / 3},
+      {"T (both classes)", T, 2.0},
+  };
+}
+
+std::vector<TFigure> RunPriority(std::ostream& Out, double EndTime) {
+  TComponent Application(nullptr);
+  TModel* Model = BuildPriority(new TComponent(&Application));
   Model->Simulate(1000);
   Model->ClearStatistics();
-  Sum[0] = Sum[1] = 0;
-  Served[0] = Served[1] = 0;
   Model->Simulate(1000 + EndTime);
 
   Out << "Priority M/M/1 (two classes at rate 0.25, service rate 1, preemptive resume)\n";
   PrintRunLength(Out, 1000, EndTime, "time units");
   PrintReport(*Model, Out);
-  std::vector<TFigure> Figures{
-      {"Clerk utilisation", double(Clerk->Usage()), 0.5},
-      {"T1 (urgent, time in system)", Sum[0] / double(Served[0]), 4.0 / 3},
-      {"T2 (regular, time in system)", Sum[1] / double(Served[1]), 8.0 / 3},
-      {"T (both classes)", (Sum[0] + Sum[1]) / double(Served[0] + Served[1]), 2.0},
-  };
+  std::vector<TFigure> Figures = PriorityFigures(Model);
   PrintFigures(Figures, Out);
   return Figures;
 }

@@ -1,7 +1,6 @@
 // Runs the example models and prints their reports: all of them, or the ones
 // named on the command line. --help lists them with their parameters.
 #include <cstring>
-#include <functional>
 #include <iostream>
 #include <string>
 
@@ -11,40 +10,18 @@ namespace {
 
 using namespace quorin::examples;
 
-struct TShowcaseModel {
-  const char* Name;
-  const char* Description;
-  std::function<void(std::ostream&)> Run;
-};
-
-const TShowcaseModel Models[] = {
-    {"mm1", "M/M/1: arrival rate 1, service rate 1.25; warm-up 1000, run 200000",
-     [](std::ostream& Out) { RunMM1(Out); }},
-    {"mm3", "M/M/3 on a storage: arrival rate 1, service mean 2.4; warm-up 1000, run 200000",
-     [](std::ostream& Out) { RunMM3(Out); }},
-    {"barber", "one barber: arrivals every 18 +- 6 min, haircuts 16 +- 4; 1 day, then 1000 more",
-     [](std::ostream& Out) { RunBarber(Out); }},
-    {"priority",
-     "two classes at rate 0.25 each, service rate 1, preemptive resume; warm-up 1000, run 200000",
-     [](std::ostream& Out) { RunPriority(Out); }},
-    {"forkjoin", "jobs at rate 0.3 split into 3 tasks at rate 1; warm-up 1000, run 200000",
-     [](std::ostream& Out) { RunForkJoin(Out); }},
-    {"bus", "1 to 9 passengers every 15 min, tickets of 2.4 min; warm-up 1000, run 200000 min",
-     [](std::ostream& Out) { RunBus(Out); }},
-};
-
 void Usage(std::ostream& Out) {
   Out << "usage: showcase [--help] [MODEL...]\n"
-         "Runs the named example models (all of them when none is named) and prints\n"
-         "each one's standard report and key figures beside queueing theory.\n\nModels:\n";
-  for (const TShowcaseModel& M : Models)
-    Out << "  " << M.Name << std::string(10 - std::strlen(M.Name), ' ') << M.Description << "\n";
-}
-
-const TShowcaseModel* Find(const char* Name) {
-  for (const TShowcaseModel& M : Models)
-    if (std::strcmp(M.Name, Name) == 0) return &M;
-  return nullptr;
+         "Runs the named example models (all of them when none is named). For each:\n"
+         "one run with its standard report and key figures beside queueing theory,\n"
+         "then the key figures as mean +- half-width over "
+      << ShowcaseReplications << " replications.\n\nModels:\n";
+  for (const TReplicatedModel& M : ShowcaseModels()) {
+    Out << "  " << M.Name << std::string(10 - M.Name.size(), ' ') << M.Description << "\n"
+        << std::string(12, ' ') << "replications: " << ShowcaseReplications << " x ";
+    if (M.WarmUp > 0) Out << "warm-up " << M.WarmUp << ", ";
+    Out << "run " << M.RunLength << (M.WarmUp > 0 ? "" : " from the start") << "\n";
+  }
 }
 
 } // namespace
@@ -55,18 +32,19 @@ int main(int argc, char** argv) {
       Usage(std::cout);
       return 0;
     }
-    if (!Find(argv[i])) {
+    if (!FindShowcaseModel(argv[i])) {
       std::cerr << "showcase: unknown model '" << argv[i] << "'\n";
       Usage(std::cerr);
       return 2;
     }
   }
+  bool Ok = true;
   if (argc < 2) {
-    for (const TShowcaseModel& M : Models)
-      M.Run(std::cout);
-    return 0;
+    for (const TReplicatedModel& M : ShowcaseModels())
+      Ok = RunShowcase(M, std::cout) && Ok;
+  } else {
+    for (int i = 1; i < argc; ++i)
+      Ok = RunShowcase(*FindShowcaseModel(argv[i]), std::cout) && Ok;
   }
-  for (int i = 1; i < argc; ++i)
-    Find(argv[i])->Run(std::cout);
-  return 0;
+  return Ok ? 0 : 1;
 }
