@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -74,5 +75,17 @@ std::size_t HeapUsed(THeap Heap);
 // since the last call. While off, HeapAlloc pays one test of a flag.
 void HeapInjectFault(std::size_t First, std::size_t Count = SIZE_MAX);
 std::size_t HeapRequests();
+
+// Component palette: classes known by name, grouped in pages. A page and the
+// classes of a page are answered in registration order; a class already on
+// a page is not added to it again, so registering twice changes nothing.
+struct TComponentClass {
+  std::string ClassName;
+  TComponent* (*Create)(TComponent* AOwner);
+};
+void RegisterComponents(const std::string& Page, std::initializer_list<TComponentClass> Classes);
+std::vector<std::string> PalettePages();
+// The classes of Page; empty for a page never registered.
+std::vector<TComponentClass> PaletteClasses(const std::string& Page);
 
 } // namespace quorin

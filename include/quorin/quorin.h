@@ -6,5 +6,7 @@
 #include "quorin/framework.h"
 #include "quorin/future.h"
 #include "quorin/memoman.h"
+#include "quorin/modelfile.h"
+#include "quorin/package.h"
 #include "quorin/report.h"
 #include "quorin/statsim.h"

@@ -1,0 +1,147 @@
+// Model files: a model written as text, loaded into components through the
+// palette and saved back in the same form. The format is described in the
+// README; in short:
+//
+//   run
+//     Until = 201000
+//   end
+//   object Form: TComponent
+//     object Model: TModel end
+//     object Clerk: TServer
+//       Preemptive = true
+//       OnEnter = Hold(Services.Exponential(0.8))
+//       OnRouting = PassTo(Exit)
+//     end
+//   end
+//
+// Loading creates every component by its class name, hands every property
+// value to the component's setter and binds every handler, either one of the
+// standard handlers (routing, holding times, next arrivals, priorities, stop
+// after N) or a C++ function that the application names in a table. A file
+// with any error yields no model at all, and every error names the file, the
+// line and the component.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "quorin/blocks.h"
+#include "quorin/statsim.h"
+
+namespace quorin {
+
+// C++ handlers that a model file may bind by name, one map per shape of
+// event: block events (OnRouting, OnEnter, OnExit, OnAfterGeneration,
+// OnTimeFinish, OnPreempt, OnRelease), aggregate events (OnBeforeTimeGoOn of
+// a generator or scheduler, OnPlanned), the model's parameterless events
+// (OnBeforeTimeGoOn, OnDeadlock), OnNewTime and OnAfterPass.
+struct THandlerTable {
+  std::map<std::string, std::function<void(TBlock* Sender, TTransaction* Trans)>> Block;
+  std::map<std::string, std::function<void(TAggregate* Sender)>> Aggregate;
+  std::map<std::string, std::function<void()>> Model;
+  std::map<std::string, TNewTimeEvent> NewTime;
+  std::map<std::string, TAfterPassEvent> AfterPass;
+};
+
+// The run section of a model file: how `quorin run` runs it by default.
+struct TRunSettings {
+  std::string Title;            // printed above the report when not empty
+  std::optional<double> Warmup; // run to this time, then clear the statistics
+  std::optional<double> Until;  // end time of the run
+};
+
+// One argument of a handler call as written: a number, a component name, or
+// a draw from a random stream (Stream.Method(numbers)).
+struct THandlerArg {
+  std::string Text; // the number or the component name
+  bool IsNumber = false;
+  std::string Method;              // distribution of a draw; empty otherwise
+  std::vector<std::string> Params; // the draw's numbers as written
+};
+
+// One call of a handler binding, e.g. PassTo(Exit) or an application name.
+struct THandlerCall {
+  std::string Name;
+  bool Parens = false;
+  std::vector<THandlerArg> Args;
+};
+
+// A handler binding: the calls that run, in order, when Event fires.
+struct TBinding {
+  TComponent* Component = nullptr;
+  std::string Event;
+  std::vector<THandlerCall> Calls;
+  int Line = 0;
+};
+
+// A loaded model. Owns the application component, whose components are the
+// file's top-level objects (usually one form), and remembers the handler
+// bindings so that the model can be saved again.
+class TModelFile {
+public:
+  TModelFile();
+  ~TModelFile();
+  TModelFile(const TModelFile&) = delete;
+  TModelFile& operator=(const TModelFile&) = delete;
+
+  TComponent* Application() const { return FApplication.get(); }
+  // The one TModel of the file.
+  TModel* Model() const { return FModel; }
+  // Every TMultiRand of the file, in file order.
+  const std::vector<TMultiRand*>& Streams() const { return FStreams; }
+  const std::vector<TBinding>& Bindings() const { return FBindings; }
+  // The component a handler argument names, seen from Component: a sibling
+  // first, else the only component of that name in the application.
+  TComponent* Resolve(const TComponent* Component, const std::string& Name) const;
+  // How many components of the application carry Name.
+  int32_t CountNamed(const std::string& Name) const;
+
+  TRunSettings Run;
+
+private:
+  friend class TModelLoader;
+  std::unique_ptr<TComponent> FApplication;
+  TModel* FModel = nullptr;
+  std::vector<TMultiRand*> FStreams;
+  std::vector<TBinding> FBindings;
+};
+
+// Loads a model from Text; FileName is used in messages only. On any error
+// answers nullptr with Errors filled, each as "file:line: component: text".
+std::unique_ptr<TModelFile> LoadModelText(const std::string& Text, const std::string& FileName,
+                                          const THandlerTable& Handlers,
+                                          std::vector<std::string>& Errors);
+// Reads Path and loads it as above.
+std::unique_ptr<TModelFile> LoadModelFile(const std::string& Path, const THandlerTable& Handlers,
+                                          std::vector<std::string>& Errors);
+
+// Writes the model in the same format: the run section, then every
+// component with the properties that differ from their defaults and its
+// handler bindings. Answers false with Errors filled when a component cannot
+// be written (no name, or a class that is not on the palette).
+bool SaveModelText(const TModelFile& File, std::string& Text, std::vector<std::string>& Errors);
+
+// A route that a standard routing handler names: From passes to To. The
+// label tells the event when it is not OnRouting, the probability of
+// PassByChance and the rank of PassFirst.
+struct TRoute {
+  const TBlock* From;
+  const TBlock* To;
+  std::string Label;
+};
+std::vector<TRoute> Routes(const TModelFile& File);
+
+// Draws the model as SVG: every block with its palette image and name, in
+// columns by the number of routes from the sources, the routes as arrows,
+// and the other components (model, streams, ...) in a row below.
+void WriteDiagramSvg(const TModelFile& File, std::ostream& Out);
+
+// The standard handlers, by name, for `quorin palette` and error messages.
+std::vector<std::string> StandardHandlerNames();
+
+} // namespace quorin

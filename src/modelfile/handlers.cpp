@@ -1,0 +1,434 @@
+// The standard handlers: routing, holding times, next arrivals, priorities,
+// gates and stopping, compiled from their calls in a model file.
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <memory>
+
+#include "quorin/statsim.h"
+#include "tables.h"
+
+namespace quorin::modelfile {
+
+namespace {
+
+// A delay: a constant, or a draw from a stream with fixed parameters.
+struct TDelay {
+  double Constant = 0.0;
+  TMultiRand* Stream = nullptr;
+  double (*Draw)(TMultiRand&, const double* Params) = nullptr;
+  std::array<double, 4> Params{};
+
+  double operator()() const { return Stream ? Draw(*Stream, Params.data()) : Constant; }
+};
+
+struct TDistribution {
+  const char* Name;
+  int Count; // number of parameters
+  double (*Draw)(TMultiRand&, const double*);
+  int IntegerParam; // index of a parameter that must be a whole number, or -1
+};
+
+const TDistribution Distributions[] = {
+    {"Uni01", 0, [](TMultiRand& R, const double*) { return R.Uni01(); }, -1},
+    {"Uniform", 2, [](TMultiRand& R, const double* P) { return R.Uniform(P[0], P[1]); }, -1},
+    {"Exponential", 1, [](TMultiRand& R, const double* P) { return R.Exponential(P[0]); }, -1},
+    {"Erlang", 2,
+     [](TMultiRand& R, const double* P) { return R.Erlang(P[0], static_cast<int32_t>(P[1])); }, 1},
+    {"Normal", 2, [](TMultiRand& R, const double* P) { return R.Normal(P[0], P[1]); }, -1},
+    {"GammaJonk", 1, [](TMultiRand& R, const double* P) { return R.GammaJonk(P[0]); }, -1},
+    {"Gamma", 2, [](TMultiRand& R, const double* P) { return R.Gamma(P[0], P[1]); }, -1},
+    {"Beta", 4, [](TMultiRand& R, const double* P) { return R.Beta(P[0], P[1], P[2], P[3]); }, -1},
+    {"Weibull", 2, [](TMultiRand& R, const double* P) { return R.Weibull(P[0], P[1]); }, -1},
+    {"Lognormal", 2, [](TMultiRand& R, const double* P) { return R.Lognormal(P[0], P[1]); }, -1},
+    {"Triangular", 3, [](TMultiRand& R, const double* P) { return R.Triangular(P[0], P[1], P[2]); },
+     -1},
+};
+
+bool ToNumber(const std::string& Text, double& Value) {
+  const char* First = Text.data();
+  if (*First == '+') ++First;
+  const auto [End, Ec] = std::from_chars(First, Text.data() + Text.size(), Value);
+  return Ec == std::errc() && End == Text.data() + Text.size() && std::isfinite(Value);
+}
+
+// Reports through Error the message the stream itself gives for these
+// parameters, by a draw on a scratch stream of the same name. The orders of
+// Erlang and the shapes of the gamma family are cut down to what the
+// stream's own check sees (positive, below 2^31), so that the trial costs
+// no more than a few draws.
+bool TryDraw(const std::string& StreamName, const TDistribution& D, std::array<double, 4> P,
+             std::string& Error) {
+  const std::string Method = D.Name;
+  auto Small = [](double Shape) {
+    return Shape > 0.0 && Shape < 2147483648.0 ? Shape - std::floor(Shape) + (Shape >= 1.0) : Shape;
+  };
+  if (Method == "Erlang" && P[1] >= 1) P[1] = 1;
+  if (Method == "GammaJonk") P[0] = Small(P[0]);
+  if (Method == "Gamma") P[1] = Small(P[1]);
+  if (Method == "Beta") P[0] = Small(P[0]), P[1] = Small(P[1]);
+  std::string Message;
+  const TMessageHandler Previous =
+      SetMessageHandler([&Message](const std::string& Text) { Message = Text; });
+  TMultiRand Probe(nullptr);
+  Probe.SetName(StreamName);
+  D.Draw(Probe, P.data());
+  SetMessageHandler(Previous);
+  if (Message.empty()) return true;
+  Error = Message;
+  return false;
+}
+
+// The kinds of component a standard handler may stand on.
+template <class C> bool Is(const TComponent* X) {
+  return dynamic_cast<const C*>(X) != nullptr;
+}
+
+class TCompiler {
+public:
+  TCompiler(const THandlerCall& Call, const TCompileContext& Context, std::string& Error)
+      : FCall(Call), FContext(Context), FError(Error) {}
+
+  bool Fail(const std::string& Text) {
+    FError = FCall.Name + ": " + Text;
+    return false;
+  }
+
+  bool ArgCount(std::size_t Min, std::size_t Max) {
+    const std::size_t N = FCall.Args.size();
+    if (N >= Min && N <= Max) return true;
+    const std::string Wanted = Min == Max   ? std::to_string(Min)
+                               : Max == 999 ? std::to_string(Min) + " or more"
+                                            : std::to_string(Min) + " to " + std::to_string(Max);
+    return Fail("takes " + Wanted + " argument" + (Max == 1 && Min == 1 ? "" : "s") + ", not " +
+                std::to_string(N));
+  }
+
+  bool Number(std::size_t Index, double& Value) {
+    const THandlerArg& A = FCall.Args[Index];
+    if (!A.IsNumber) return Fail("argument " + std::to_string(Index + 1) + " must be a number");
+    if (!ToNumber(A.Text, Value)) return Fail("'" + A.Text + "' is not a number");
+    return true;
+  }
+
+  bool Whole(std::size_t Index, double Min, double Max, int64_t& Value) {
+    double V = 0;
+    if (!Number(Index, V)) return false;
+    if (V != std::floor(V) || V < Min || V > Max)
+      return Fail("argument " + std::to_string(Index + 1) + " must be a whole number in " +
+                  FormatRange(Min, Max));
+    Value = static_cast<int64_t>(V);
+    return true;
+  }
+
+  // The component that argument Index names; a draw (Stream.Method(...))
+  // names its stream when Draw is set.
+  template <class C>
+  bool Component(std::size_t Index, const char* What, C*& Found, bool Draw = false) {
+    const THandlerArg& A = FCall.Args[Index];
+    if (A.IsNumber || A.Method.empty() == Draw)
+      return Fail("argument " + std::to_string(Index + 1) + " must name " + What);
+    TComponent* X = FContext.File.Resolve(FContext.Component, A.Text);
+    if (!X)
+      return Fail(FContext.File.CountNamed(A.Text) > 1
+                      ? "'" + A.Text + "' is not a sibling and names several components"
+                      : "no component named '" + A.Text + "'");
+    Found = dynamic_cast<C*>(X);
+    if (!Found) return Fail(A.Text + " is a " + ClassNameOf(X) + ", not " + What);
+    return true;
+  }
+
+  bool Delay(std::size_t Index, TDelay& D) {
+    const THandlerArg& A = FCall.Args[Index];
+    if (A.IsNumber) {
+      if (!Number(Index, D.Constant)) return false;
+      if (D.Constant < 0) return Fail("a delay cannot be negative");
+      return true;
+    }
+    if (A.Method.empty())
+      return Fail("expected a delay: a number or a draw such as " + A.Text + ".Exponential(1)");
+    if (!Component(Index, "a random stream (TMultiRand)", D.Stream, true)) return false;
+    const TDistribution* Dist = nullptr;
+    for (const TDistribution& X : Distributions)
+      if (A.Method == X.Name) Dist = &X;
+    if (!Dist) {
+      std::string Names;
+      for (const TDistribution& X : Distributions)
+        Names += (Names.empty() ? "" : ", ") + std::string(X.Name);
+      return Fail("unknown distribution '" + A.Method + "' (one of " + Names + ")");
+    }
+    if (static_cast<int>(A.Params.size()) != Dist->Count)
+      return Fail(A.Text + "." + A.Method + " takes " + std::to_string(Dist->Count) + " parameter" +
+                  (Dist->Count == 1 ? "" : "s") + ", not " + std::to_string(A.Params.size()));
+    for (int i = 0; i < Dist->Count; ++i)
+      if (!ToNumber(A.Params[i], D.Params[i])) return Fail("'" + A.Params[i] + "' is not a number");
+    if (Dist->IntegerParam >= 0) {
+      const double K = D.Params[Dist->IntegerParam];
+      if (K != std::floor(K) || K < 1 || K > 2147483647.0)
+        return Fail(A.Text + "." + A.Method + ": parameter " +
+                    std::to_string(Dist->IntegerParam + 1) +
+                    " must be a whole number in 1...2147483647");
+    }
+    std::string Message;
+    if (!TryDraw(A.Text, *Dist, D.Params, Message)) return Fail(Message);
+    D.Draw = Dist->Draw;
+    return true;
+  }
+
+  // The event must move transactions: the block is in routing.
+  bool Routing() {
+    if (FContext.Event.Routing) return true;
+    return Fail("moves a transaction, so it belongs in a routing event (OnRouting, "
+                "OnTimeFinish, OnPreempt, OnRelease), not in " +
+                std::string(FContext.Event.Name));
+  }
+
+  bool WithTransaction() {
+    const TShape S = FContext.Event.Shape;
+    if (S == TShape::Block || S == TShape::NewTime || S == TShape::AfterPass) return true;
+    return Fail(std::string(FContext.Event.Name) + " has no transaction");
+  }
+
+  bool Compile(TAction& Action);
+
+private:
+  static std::string FormatRange(double Min, double Max) {
+    return std::to_string(static_cast<int64_t>(Min)) + "..." +
+           std::to_string(static_cast<int64_t>(Max));
+  }
+
+  const THandlerCall& FCall;
+  const TCompileContext& FContext;
+  std::string& FError;
+};
+
+bool TCompiler::Compile(TAction& Action) {
+  const std::string& Name = FCall.Name;
+  TComponent* Self = FContext.Component;
+
+  if (Name == "PassTo") {
+    TBlock* To = nullptr;
+    if (!Routing() || !ArgCount(1, 1) || !Component(0, "a block", To)) return false;
+    Action = [To](const TContext& C) { static_cast<TBlock*>(C.Sender)->PassTo(To); };
+    return true;
+  }
+  if (Name == "PassFirst") {
+    if (!Routing() || !ArgCount(1, 999)) return false;
+    std::vector<TBlock*> To(FCall.Args.size());
+    for (std::size_t i = 0; i < To.size(); ++i)
+      if (!Component(i, "a block", To[i])) return false;
+    Action = [To](const TContext& C) {
+      auto* Sender = static_cast<TBlock*>(C.Sender);
+      for (TBlock* B : To)
+        if (Sender->PassTo(B)) return;
+    };
+    return true;
+  }
+  if (Name == "PassByChance") {
+    // PassByChance(Stream, Block1, P1, Block2, P2, ...): one draw chooses a
+    // block for each transaction; a refused transaction waits for the block
+    // it drew, and the retries draw nothing more.
+    TMultiRand* Stream = nullptr;
+    if (!Routing() || !ArgCount(3, 999)) return false;
+    if (FCall.Args.size() % 2 == 0)
+      return Fail("takes a stream, then pairs of a block and its probability");
+    if (!Component(0, "a random stream (TMultiRand)", Stream)) return false;
+    struct TChoice {
+      TBlock* Block;
+      double Upper; // cumulative probability
+    };
+    std::vector<TChoice> Choices;
+    double Sum = 0.0;
+    for (std::size_t i = 1; i < FCall.Args.size(); i += 2) {
+      TBlock* B = nullptr;
+      double P = 0.0;
+      if (!Component(i, "a block", B) || !Number(i + 1, P)) return false;
+      if (P < 0 || P > 1) return Fail("a probability must lie in 0...1");
+      Sum += P;
+      Choices.push_back({B, Sum});
+    }
+    if (std::fabs(Sum - 1.0) > 1e-9) return Fail("the probabilities must add up to 1");
+    Choices.back().Upper = 1.0; // what rounding leaves goes to the last block
+    struct TMemory {
+      TTransaction* Trans = nullptr;
+      int32_t ID = 0;
+      double Enter = 0.0;
+      TBlock* Choice = nullptr;
+    };
+    auto Memory = std::make_shared<TMemory>();
+    Action = [Stream, Choices, Memory](const TContext& C) {
+      TTransaction* T = C.Trans;
+      if (!T) return;
+      if (T != Memory->Trans || T->GetTransID() != Memory->ID || T->FEnterTime != Memory->Enter) {
+        const double U = Stream->Uni01();
+        TBlock* Choice = Choices.back().Block;
+        for (const TChoice& X : Choices)
+          if (U < X.Upper) {
+            Choice = X.Block;
+            break;
+          }
+        *Memory = {T, T->GetTransID(), T->FEnterTime, Choice};
+      }
+      if (static_cast<TBlock*>(C.Sender)->PassTo(Memory->Choice)) Memory->Trans = nullptr;
+    };
+    return true;
+  }
+  if (Name == "Hold" || Name == "TimeLimit" || Name == "NextArrival") {
+    // All three order the component's next activation; the names say what
+    // it means on each kind of component, and only that use is accepted.
+    const bool OnEnter = std::string(FContext.Event.Name) == "OnEnter";
+    if (Name == "Hold" &&
+        !((Is<TServer>(Self) || Is<TStorage>(Self) || Is<TStoragePrty>(Self)) && OnEnter))
+      return Fail("orders a holding time, so it belongs in OnEnter of a TServer, TStorage or "
+                  "TStoragePrty");
+    if (Name == "TimeLimit" && !((Is<TQueue>(Self) || Is<TQueuePrty>(Self)) && OnEnter))
+      return Fail("orders a waiting-time limit, so it belongs in OnEnter of a TQueue, TStack or "
+                  "TQueuePrty (whose OnTimeFinish then routes the transaction)");
+    if (Name == "NextArrival" && !(Is<TGenerator>(Self) || Is<TScheduler>(Self)))
+      return Fail("orders the next activation of a TGenerator or TScheduler, not of a " +
+                  ClassNameOf(Self));
+    TDelay D;
+    if (!ArgCount(1, 1) || !Delay(0, D)) return false;
+    auto* Target = dynamic_cast<TAggregate*>(Self);
+    Action = [Target, D](const TContext&) { Target->NextTime(D()); };
+    return true;
+  }
+  if (Name == "PostPone") {
+    // The displaced holder of a preemptive server waits on the server's
+    // stack and resumes its remaining service later.
+    if (!(Is<TServer>(Self) && std::string(FContext.Event.Name) == "OnPreempt"))
+      return Fail("keeps a displaced transaction, so it belongs in OnPreempt of a TServer");
+    if (!ArgCount(0, 0)) return false;
+    Action = [](const TContext& C) { static_cast<TBlock*>(C.Sender)->PostPone(); };
+    return true;
+  }
+  if (Name == "SetPriority") {
+    int64_t P = 0;
+    if (!WithTransaction() || !ArgCount(1, 1) || !Whole(0, 0, 255, P)) return false;
+    const auto Prty = static_cast<uint8_t>(P);
+    Action = [Prty](const TContext& C) {
+      if (C.Trans) C.Trans->SetPrty(Prty);
+    };
+    return true;
+  }
+  if (Name == "SetPreempt" || Name == "SetNonPreempt") {
+    if (!WithTransaction() || !ArgCount(0, 0)) return false;
+    const bool Mark = Name == "SetPreempt";
+    Action = [Mark](const TContext& C) {
+      if (!C.Trans) return;
+      if (Mark)
+        C.Trans->SetPreempt();
+      else
+        C.Trans->SetNonPreempt();
+    };
+    return true;
+  }
+  if (Name == "Lock" || Name == "Unlock") {
+    TGate* Gate = nullptr;
+    if (!ArgCount(1, 1) || !Component(0, "a gate (TGate)", Gate)) return false;
+    if (Name == "Lock")
+      Action = [Gate](const TContext&) { Gate->Lock(); };
+    else
+      Action = [Gate](const TContext&) { Gate->Unlock(); };
+    return true;
+  }
+  if (Name == "Generate") {
+    // A batch of N transactions from a creator, from any handler (a
+    // scheduler's, as a rule).
+    TCreator* Creator = nullptr;
+    int64_t N = 0;
+    if (!ArgCount(2, 2) || !Component(0, "a creator (TCreator)", Creator) ||
+        !Whole(1, 1, 2147483647.0, N))
+      return false;
+    const auto Batch = static_cast<int32_t>(N);
+    Action = [Creator, Batch](const TContext&) { Creator->Generate(Batch); };
+    return true;
+  }
+  if (Name == "StopAfter") {
+    int64_t N = 0;
+    if (!ArgCount(1, 1) || !Whole(0, 1, 2147483647.0, N)) return false;
+    auto Count = std::make_shared<int64_t>(0);
+    TModel* Model = FContext.Model;
+    Action = [Count, N, Model](const TContext&) {
+      if (++*Count >= N) Model->Stop();
+    };
+    return true;
+  }
+  if (Name == "Stop") {
+    if (!ArgCount(0, 0)) return false;
+    TModel* Model = FContext.Model;
+    Action = [Model](const TContext&) { Model->Stop(); };
+    return true;
+  }
+  return false; // not a standard handler
+}
+
+} // namespace
+
+} // namespace quorin::modelfile
+
+std::vector<std::string> quorin::StandardHandlerNames() {
+  return {"PassTo",    "PassFirst",   "PassByChance", "PostPone",   "Hold",
+          "TimeLimit", "NextArrival", "SetPriority",  "SetPreempt", "SetNonPreempt",
+          "Lock",      "Unlock",      "Generate",     "StopAfter",  "Stop"};
+}
+
+namespace quorin::modelfile {
+
+bool CompileCall(const THandlerCall& Call, const TCompileContext& Context, TAction& Action,
+                 std::string& Error) {
+  const auto Standard = StandardHandlerNames();
+  if (std::find(Standard.begin(), Standard.end(), Call.Name) != Standard.end()) {
+    TCompiler Compiler(Call, Context, Error);
+    return Compiler.Compile(Action);
+  }
+  // An application handler: bound by name for the shape of this event.
+  auto Bind = [&](const auto& Map, auto Wrap) {
+    auto It = Map.find(Call.Name);
+    if (It == Map.end() || !It->second) return false;
+    Action = Wrap(It->second);
+    return true;
+  };
+  bool Found = false;
+  switch (Context.Event.Shape) {
+  case TShape::Block:
+    Found = Bind(Context.Handlers.Block, [](auto H) {
+      return TAction([H](const TContext& C) { H(static_cast<TBlock*>(C.Sender), C.Trans); });
+    });
+    break;
+  case TShape::Aggregate:
+    Found = Bind(Context.Handlers.Aggregate,
+                 [](auto H) { return TAction([H](const TContext& C) { H(C.Sender); }); });
+    break;
+  case TShape::Model:
+    Found =
+        Bind(Context.Handlers.Model, [](auto H) { return TAction([H](const TContext&) { H(); }); });
+    break;
+  case TShape::NewTime:
+    Found = Bind(Context.Handlers.NewTime,
+                 [](auto H) { return TAction([H](const TContext& C) { H(C.Sender, C.Trans); }); });
+    break;
+  case TShape::AfterPass:
+    Found = Bind(Context.Handlers.AfterPass, [](auto H) {
+      return TAction(
+          [H](const TContext& C) { H(static_cast<TBlock*>(C.Sender), C.Receiver, C.Trans); });
+    });
+    break;
+  }
+  if (!Found) {
+    std::string Names;
+    for (const std::string& N : Standard)
+      Names += (Names.empty() ? "" : ", ") + N;
+    Error = "unknown handler '" + Call.Name + "' (standard handlers: " + Names +
+            "; the application gives no handler of that name for this event)";
+    return false;
+  }
+  if (Call.Parens) {
+    Error = Call.Name + ": an application handler takes no arguments";
+    return false;
+  }
+  return true;
+}
+
+} // namespace quorin::modelfile

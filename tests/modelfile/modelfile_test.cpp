@@ -1,0 +1,610 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "message_capture.h"
+#include "quorin/quorin.h"
+
+using namespace quorin;
+
+namespace {
+
+std::unique_ptr<TModelFile> Load(const std::string& Text, const THandlerTable& Handlers = {}) {
+  std::vector<std::string> Errors;
+  auto File = LoadModelText(Text, "test.qm", Handlers, Errors);
+  for (const std::string& E : Errors)
+    ADD_FAILURE() << E;
+  return File;
+}
+
+std::string Save(const TModelFile& File) {
+  std::string Text;
+  std::vector<std::string> Errors;
+  EXPECT_TRUE(SaveModelText(File, Text, Errors));
+  for (const std::string& E : Errors)
+    ADD_FAILURE() << E;
+  return Text;
+}
+
+template <class T> T* Find(const TModelFile& File, const std::string& Name) {
+  auto* X = dynamic_cast<T*>(File.Resolve(File.Model(), Name));
+  EXPECT_NE(X, nullptr) << Name;
+  return X;
+}
+
+std::string Report(const TModelFile& File, double Until) {
+  File.Model()->Simulate(Until);
+  std::ostringstream Out;
+  PrintReport(*File.Model(), Out);
+  return Out.str();
+}
+
+// Every class, every stored property away from its default, sequences of
+// handlers, an application handler and names used before their objects.
+const char* const Everything = R"(# A model that uses every kind of entry.
+run
+  Title = "All \"kinds\"\tof entry"
+  Warmup = 10
+  Until = 400.5
+end
+
+object Form: TComponent
+  Tag = -3
+  object Model: TModel
+    PageSize = 2048
+    HeapSize = 8
+    OnDeadlock = Stop
+  end
+  object Door: TGenerator
+    OnBeforeTimeGoOn = NextArrival(Arrivals.Exponential(1))
+    OnAfterGeneration = NextArrival(Arrivals.Exponential(1)); SetPriority(3); SetPreempt
+    OnRouting = PassByChance(Router, Line, 0.25, Fast, 0.75)
+  end
+  object Line: TQueue
+    Capacity = 20
+    OnEnter = TimeLimit(Arrivals.Uniform(5, 10))
+    OnTimeFinish = PassTo(Exit)
+    OnRouting = PassFirst(Clerk, Spare)
+  end
+  object Fast: TStack
+    OnRouting = PassTo(Spare)
+  end
+  object Clerk: TServer
+    Preemptive = true
+    OnEnter = Hold(Services.Erlang(0.8, 2))
+    OnRouting = PassTo(Exit)
+  end
+  object Spare: TStorage
+    Capacity = 2
+    OnEnter = Hold(Services.Triangular(0.5, 1, 2.5))
+    OnRouting = PassTo(Exit)
+  end
+  object Exit: TTerminator
+    OnEnter = Counted; StopAfter(100000)
+  end
+  object Shift: TScheduler
+    OnBeforeTimeGoOn = NextArrival(50)
+    OnPlanned = NextArrival(50)
+  end
+  object Hist: TTabulator
+    LowerBound = -1.5
+    Interval = 0.1
+    IntervalCount = 12
+  end
+  object Arrivals: TMultiRand
+    Seed = 42
+    Multiplier = 48271
+  end
+  object Router: TMultiRand end
+  object Services: TMultiRand
+    Seed = 7
+  end
+end
+)";
+
+THandlerTable CountingHandlers(int& Calls) {
+  THandlerTable H;
+  H.Block["Counted"] = [&Calls](TBlock*, TTransaction*) { ++Calls; };
+  return H;
+}
+
+TEST(ModelFile, LoadsEveryPropertyThroughItsSetter) {
+  int Calls = 0;
+  auto File = Load(Everything, CountingHandlers(Calls));
+  ASSERT_TRUE(File);
+  EXPECT_EQ(File->Run.Title, "All \"kinds\"\tof entry");
+  EXPECT_EQ(File->Run.Warmup, 10);
+  EXPECT_EQ(File->Run.Until, 400.5);
+  EXPECT_EQ(File->Application()->ComponentCount(), 1);
+  EXPECT_EQ(File->Model()->Owner()->Tag(), -3);
+  EXPECT_EQ(File->Model()->PageSize(), 2048);
+  EXPECT_EQ(File->Model()->HeapSize(), 8);
+  EXPECT_EQ(Find<TQueue>(*File, "Line")->Capacity(), 20);
+  EXPECT_TRUE(Find<TServer>(*File, "Clerk")->Preemptive());
+  EXPECT_EQ(Find<TStorage>(*File, "Spare")->Capacity(), 2);
+  auto* Hist = Find<TTabulator>(*File, "Hist");
+  EXPECT_EQ(Hist->LowerBound(), -1.5f);
+  EXPECT_EQ(Hist->Interval(), 0.1f);
+  EXPECT_EQ(Hist->IntervalCount(), 12);
+  EXPECT_EQ(Find<TMultiRand>(*File, "Arrivals")->GetMultiplier(), 48271);
+  ASSERT_EQ(File->Streams().size(), 3u);
+  EXPECT_EQ(File->Streams()[2]->GetSeed(), 7);
+  Report(*File, 400);
+  EXPECT_GT(Calls, 300);
+}
+
+TEST(ModelFile, SavedAndLoadedAgainIsTheSameModel) {
+  int Calls = 0;
+  const auto Handlers = CountingHandlers(Calls);
+  auto First = Load(Everything, Handlers);
+  ASSERT_TRUE(First);
+  const std::string Saved = Save(*First);
+  auto Second = Load(Saved, Handlers);
+  ASSERT_TRUE(Second);
+  EXPECT_EQ(Save(*Second), Saved);
+  // Defaults are left out, set values kept, comments dropped.
+  EXPECT_NE(Saved.find("    PageSize = 2048\n"), std::string::npos);
+  EXPECT_NE(Saved.find("    LowerBound = -1.5\n"), std::string::npos);
+  EXPECT_NE(Saved.find("  object Router: TMultiRand end\n"), std::string::npos);
+  EXPECT_NE(Saved.find("OnAfterGeneration = NextArrival(Arrivals.Exponential(1)); SetPriority(3); "
+                       "SetPreempt\n"),
+            std::string::npos);
+  EXPECT_EQ(Saved.find("Capacity = 0"), std::string::npos);
+  EXPECT_EQ(Saved.find('#'), std::string::npos);
+  // The same model: both runs give the same report, digit for digit.
+  const std::string A = Report(*First, 300);
+  First->Model()->Reset(); // one model at a time holds the run memory
+  const std::string B = Report(*Second, 300);
+  EXPECT_EQ(A, B);
+  EXPECT_NE(A.find("Spare"), std::string::npos);
+}
+
+TEST(ModelFile, ShowcaseFilesSurviveASaveUnchangedApartFromComments) {
+  auto File = Load(R"(object Form: TComponent
+  object Model: TModel
+    CheckModel = true # report wrongly wired blocks
+  end
+  object Services: TMultiRand
+    Seed = 1234567891
+  end
+end
+)");
+  ASSERT_TRUE(File);
+  EXPECT_TRUE(File->Model()->CheckModel());
+  EXPECT_EQ(Save(*File),
+            "object Form: TComponent\n  object Model: TModel\n    CheckModel = true\n"
+            "  end\n  object Services: TMultiRand\n    Seed = 1234567891\n  end\nend\n");
+}
+
+struct TBadCase {
+  const char* What;
+  const char* Body; // the objects inside "object Form: TComponent", from line 2
+  const char* Error;
+};
+
+// Line 1 of every case opens the form, line 2 holds the model.
+std::string InForm(const std::string& Body) {
+  return "object Form: TComponent\n  object Model: TModel end\n" + Body + "end\n";
+}
+
+TEST(ModelFile, ErrorsNameTheFileTheLineAndTheComponent) {
+  const TBadCase Cases[] = {
+      {"unknown class", "  object Q: TQeue end\n", "test.qm:3: Q: unknown class 'TQeue'"},
+      {"abstract class", "  object B: TBlock end\n", "test.qm:3: B: unknown class 'TBlock'"},
+      {"unknown property", "  object Q: TQueue\n    Capacty = 3\n  end\n",
+       "test.qm:4: Q (TQueue): no stored property 'Capacty' (its properties: Tag, Capacity)"},
+      {"name as property", "  object Q: TQueue\n    Name = Other\n  end\n",
+       "test.qm:4: Q (TQueue): the name is given on the object line"},
+      {"fraction for an integer", "  object Q: TQueue\n    Capacity = 2.5\n  end\n",
+       "test.qm:4: Q (TQueue): Capacity must be a whole number"},
+      {"word for a number", "  object Q: TQueue\n    Capacity = many\n  end\n",
+       "Capacity must be a whole number"},
+      {"bad boolean", "  object S: TServer\n    Preemptive = 1\n  end\n",
+       "test.qm:4: S (TServer): Preemptive must be true or false"},
+      {"outside the setter's type", "  object H: TTabulator\n    IntervalCount = 300\n  end\n",
+       "test.qm:4: H (TTabulator): IntervalCount = 300 is out of the property's range 0...255"},
+      {"refused with a message", "  object R: TMultiRand\n    Seed = 0\n  end\n",
+       "test.qm:4: R (TMultiRand): Seed = 0 is refused: R: Seed must be in the range"},
+      {"refused by the model",
+       "  object M2: TComponent\n  end\n  object H: TTabulator\n"
+       "    Interval = -1\n  end\n",
+       "test.qm:6: H (TTabulator): Interval = -1 is refused: Quorin Error: H: Interval can not "
+       "be negative"},
+      {"refused silently", "  object Q: TQueue\n    Capacity = -1\n  end\n",
+       "test.qm:4: Q (TQueue): Capacity = -1 is refused by the component"},
+      {"property twice", "  object Q: TQueue\n    Capacity = 1\n    Capacity = 2\n  end\n",
+       "test.qm:5: Q (TQueue): Capacity is given twice (first on line 4)"},
+      {"duplicate name", "  object Q: TQueue end\n  object Q: TStack end\n",
+       "test.qm:4: a second component named Q in Form"},
+      {"second model", "  object M: TModel end\n", "test.qm:3: M (TModel): a second TModel"},
+      {"unknown event", "  object Q: TQueue\n    OnPreempt = PassTo(Q)\n  end\n",
+       "test.qm:4: Q (TQueue): no event OnPreempt (its events: OnEnter, OnExit, OnTimeFinish, "
+       "OnRouting)"},
+      {"event twice",
+       "  object Q: TQueue\n    OnRouting = PassTo(Q)\n    OnRouting = PassTo(Q)\n"
+       "  end\n",
+       "test.qm:5: Q (TQueue): OnRouting is bound twice (first on line 4)"},
+      {"unknown handler", "  object Q: TQueue\n    OnRouting = Pass(Q)\n  end\n",
+       "test.qm:4: Q (TQueue): OnRouting: unknown handler 'Pass' (standard handlers: PassTo"},
+      {"unknown block", "  object Q: TQueue\n    OnRouting = PassTo(Lnie)\n  end\n",
+       "test.qm:4: Q (TQueue): OnRouting: PassTo: no component named 'Lnie'"},
+      {"not a block",
+       "  object R: TMultiRand end\n  object Q: TQueue\n    OnRouting = PassTo(R)\n"
+       "  end\n",
+       "test.qm:5: Q (TQueue): OnRouting: PassTo: R is a TMultiRand, not a block"},
+      {"argument count", "  object Q: TQueue\n    OnRouting = PassTo(Q, Q)\n  end\n",
+       "test.qm:4: Q (TQueue): OnRouting: PassTo: takes 1 argument, not 2"},
+      {"routing outside routing", "  object Q: TQueue\n    OnEnter = PassTo(Q)\n  end\n",
+       "OnEnter: PassTo: moves a transaction, so it belongs in a routing event"},
+      {"hold on a queue", "  object Q: TQueue\n    OnEnter = Hold(3)\n  end\n",
+       "test.qm:4: Q (TQueue): OnEnter: Hold: orders a holding time, so it belongs in OnEnter of "
+       "a TServer, TStorage or TStoragePrty"},
+      {"postpone outside a preemption", "  object S: TServer\n    OnEnter = PostPone\n  end\n",
+       "OnEnter: PostPone: keeps a displaced transaction, so it belongs in OnPreempt of a TServer"},
+      {"negative delay", "  object S: TServer\n    OnEnter = Hold(-3)\n  end\n",
+       "Hold: a delay cannot be negative"},
+      {"unknown distribution",
+       "  object R: TMultiRand end\n  object S: TServer\n"
+       "    OnEnter = Hold(R.Poisson(3))\n  end\n",
+       "test.qm:5: S (TServer): OnEnter: Hold: unknown distribution 'Poisson' (one of Uni01, "
+       "Uniform, Exponential, Erlang, Normal, GammaJonk, Gamma, Beta, Weibull, Lognormal, "
+       "Triangular)"},
+      {"distribution parameter count",
+       "  object R: TMultiRand end\n  object S: TServer\n"
+       "    OnEnter = Hold(R.Uniform(3))\n  end\n",
+       "Hold: R.Uniform takes 2 parameters, not 1"},
+      {"distribution parameters the stream refuses",
+       "  object R: TMultiRand end\n  object S: TServer\n    OnEnter = Hold(R.Triangular(3, 2, "
+       "1))\n  end\n",
+       "test.qm:5: S (TServer): OnEnter: Hold: Quorin Error: Incorrect parameters of "
+       "R.Triangular"},
+      {"Erlang order",
+       "  object R: TMultiRand end\n  object S: TServer\n"
+       "    OnEnter = Hold(R.Erlang(3, 1.5))\n  end\n",
+       "Hold: R.Erlang: parameter 2 must be a whole number"},
+      {"draw from a block", "  object S: TServer\n    OnEnter = Hold(S.Exponential(1))\n  end\n",
+       "Hold: S is a TServer, not a random stream (TMultiRand)"},
+      {"probabilities",
+       "  object R: TMultiRand end\n  object Q: TQueue\n"
+       "    OnRouting = PassByChance(R, Q, 0.5, Q, 0.4)\n  end\n",
+       "test.qm:5: Q (TQueue): OnRouting: PassByChance: the probabilities must add up to 1"},
+      {"priority range",
+       "  object G: TGenerator\n    OnAfterGeneration = SetPriority(256)\n  end\n",
+       "SetPriority: argument 1 must be a whole number in 0...255"},
+      {"no transaction", "  object C: TScheduler\n    OnPlanned = SetPreempt\n  end\n",
+       "OnPlanned: SetPreempt: OnPlanned has no transaction"},
+      {"next arrival of a server", "  object S: TServer\n    OnExit = NextArrival(1)\n  end\n",
+       "NextArrival: orders the next activation of a TGenerator or TScheduler, not of a TServer"},
+      {"stop count", "  object T: TTerminator\n    OnEnter = StopAfter(0)\n  end\n",
+       "StopAfter: argument 1 must be a whole number in 1...2147483647"},
+      {"arguments to an application handler",
+       "  object T: TTerminator\n    OnEnter = Mine(1)\n"
+       "  end\n",
+       "OnEnter: Mine: an application handler takes no arguments"},
+      {"application handler of another shape",
+       "  object C: TScheduler\n    OnPlanned = Mine\n"
+       "  end\n",
+       "OnPlanned: unknown handler 'Mine'"},
+      {"syntax: no end", "  object Q: TQueue\n",
+       "test.qm:3: object Q has no 'end' (the 'end' on line 4 is indented as for another object)"},
+      {"syntax: stray end", "  end\n  end\n", "test.qm:4: 'end' without an open object"},
+      {"syntax: unclosed string", "  object H: TTabulator\n    Tag = \"x\n  end\n",
+       "test.qm:4: a string is not closed on its line"},
+      {"syntax: bad character", "  object Q: TQueue\n    Capacity = 3 @\n  end\n",
+       "test.qm:4: unexpected character '@'"},
+      {"syntax: not a number", "  object Q: TQueue\n    Capacity = 1.2.3\n  end\n",
+       "test.qm:4: '1.2.3' is not a number"},
+      {"syntax: missing parenthesis", "  object Q: TQueue\n    OnRouting = PassTo(Q\n  end\n",
+       "test.qm:4: expected ',' or ')' in the arguments of PassTo, found the end of the line"},
+  };
+  THandlerTable Handlers;
+  Handlers.Block["Mine"] = [](TBlock*, TTransaction*) {};
+  for (const TBadCase& C : Cases) {
+    test::TMessageCapture Shown;
+    std::vector<std::string> Errors;
+    auto File = LoadModelText(InForm(C.Body), "test.qm", Handlers, Errors);
+    EXPECT_FALSE(File) << C.What;
+    ASSERT_FALSE(Errors.empty()) << C.What;
+    EXPECT_NE(Errors[0].find(C.Error), std::string::npos) << C.What << "\n  got: " << Errors[0];
+    // The setters' messages became errors of the file; none reached the user.
+    EXPECT_TRUE(Shown.Messages.empty()) << C.What;
+  }
+}
+
+TEST(ModelFile, RunSectionAndFileLevelErrors) {
+  const std::pair<const char*, const char*> Cases[] = {
+      {"object Form: TComponent\nend\n", "test.qm:1: the file has no object of class TModel"},
+      {"run\n  Until = -1\nend\n", "test.qm:2: Until must be a model time in 0...10000000000"},
+      {"run\n  Until = 5\n  Warmup = 9\nend\n", "test.qm:3: Warmup lies after Until"},
+      {"run\n  Title = Plain\nend\n", "test.qm:2: Title must be a quoted string"},
+      {"run\n  Seed = 3\nend\n", "test.qm:2: unknown run setting 'Seed'"},
+      {"run\n  OnRouting = Stop\nend\n", "test.qm:2: a handler cannot be bound in the run section"},
+      {"run\nend\nrun\nend\n", "test.qm:3: a second run section"},
+      {"object A: TComponent\n  run\n  end\nend\n", "test.qm:2: the run section must stand"},
+      {"Capacity = 3\n", "test.qm:1: 'Capacity' outside an object"},
+  };
+  for (const auto& [Text, Error] : Cases) {
+    std::vector<std::string> Errors;
+    EXPECT_FALSE(LoadModelText(Text, "test.qm", {}, Errors)) << Text;
+    ASSERT_FALSE(Errors.empty()) << Text;
+    EXPECT_EQ(Errors[0].rfind(Error, 0), 0u) << Text << "\n  got: " << Errors[0];
+  }
+  std::vector<std::string> Errors;
+  EXPECT_FALSE(LoadModelFile("/nonexistent/model.qm", {}, Errors));
+  EXPECT_EQ(Errors, std::vector<std::string>{"/nonexistent/model.qm: cannot be read"});
+}
+
+TEST(ModelFile, ReportsEveryErrorOfTheFileAtOnce) {
+  std::vector<std::string> Errors;
+  EXPECT_FALSE(LoadModelText(InForm("  object Q: TQueue\n    Capacity = x\n"
+                                    "    OnRouting = PassTo(Nowhere)\n  end\n"),
+                             "m.qm", {}, Errors));
+  ASSERT_EQ(Errors.size(), 2u);
+  EXPECT_EQ(Errors[0].rfind("m.qm:4:", 0), 0u);
+  EXPECT_EQ(Errors[1].rfind("m.qm:5:", 0), 0u);
+}
+
+// Builds a model whose blocks the test then drives; the Door makes one
+// arrival per time unit unless the body says otherwise.
+std::unique_ptr<TModelFile> Model(const std::string& Body, const THandlerTable& Handlers = {}) {
+  return Load(InForm(Body), Handlers);
+}
+
+TEST(StandardHandlers, PassByChanceDrawsOncePerTransactionEvenWhenRefused) {
+  // Half of the customers pick a slow server and wait in line for it; the
+  // retries of a waiting head must not draw again.
+  auto File = Model(R"(  object Door: TGenerator
+    OnBeforeTimeGoOn = NextArrival(1)
+    OnAfterGeneration = NextArrival(1)
+    OnRouting = PassTo(Line)
+  end
+  object Line: TQueue
+    OnRouting = PassByChance(Router, Slow, 0.5, Quick, 0.5)
+  end
+  object Slow: TServer
+    OnEnter = Hold(7)
+    OnRouting = PassTo(Exit)
+  end
+  object Quick: TServer
+    OnEnter = Hold(0.5)
+    OnRouting = PassTo(Exit)
+  end
+  object Exit: TTerminator end
+  object Router: TMultiRand end
+)");
+  ASSERT_TRUE(File);
+  File->Model()->Simulate(500);
+  auto* Line = Find<TQueue>(*File, "Line");
+  auto* Slow = Find<TServer>(*File, "Slow");
+  auto* Quick = Find<TServer>(*File, "Quick");
+  EXPECT_GT(Line->Count(), 10); // the slow server holds the line up
+  // One draw per transaction that left the line, plus one for its head.
+  TMultiRand Reference(nullptr);
+  int Slows = 0;
+  for (int i = 0; i < Line->Exits(); ++i)
+    Slows += Reference.Uni01() < 0.5;
+  EXPECT_EQ(Slow->Entries(), Slows);
+  EXPECT_EQ(Quick->Entries(), Line->Exits() - Slows);
+  Reference.Uni01();
+  EXPECT_EQ(Find<TMultiRand>(*File, "Router")->GetSeed(), Reference.GetSeed());
+}
+
+TEST(StandardHandlers, PassFirstTakesTheFirstBlockThatAccepts) {
+  auto File = Model(R"(  object Door: TGenerator
+    OnBeforeTimeGoOn = NextArrival(1)
+    OnAfterGeneration = NextArrival(1)
+    OnRouting = PassFirst(One, Two)
+  end
+  object One: TServer
+    OnEnter = Hold(10)
+  end
+  object Two: TServer
+    OnEnter = Hold(10)
+  end
+)");
+  ASSERT_TRUE(File);
+  File->Model()->Simulate(3.5);
+  EXPECT_EQ(Find<TServer>(*File, "One")->Entries(), 1);
+  EXPECT_EQ(Find<TServer>(*File, "Two")->Entries(), 1);
+  EXPECT_EQ(Find<TGenerator>(*File, "Door")->Exits(), 2); // the third waits in the door
+}
+
+TEST(StandardHandlers, TimeLimitThenRouteElsewhere) {
+  auto File = Model(R"(  object Door: TGenerator
+    OnBeforeTimeGoOn = NextArrival(1)
+    OnAfterGeneration = NextArrival(1)
+    OnRouting = PassTo(Line)
+  end
+  object Line: TQueue
+    OnEnter = TimeLimit(5)
+    OnTimeFinish = PassTo(Balk)
+    OnRouting = PassTo(Desk)
+  end
+  object Desk: TServer
+    OnEnter = Hold(100)
+  end
+  object Balk: TTerminator end
+)");
+  ASSERT_TRUE(File);
+  File->Model()->Simulate(50.5);
+  auto* Line = Find<TQueue>(*File, "Line");
+  auto* Balk = Find<TTerminator>(*File, "Balk");
+  // The first customer is served; every later one waits 5 and leaves.
+  EXPECT_EQ(Balk->Entries(), Line->TimeLimitExits());
+  EXPECT_GE(Balk->Entries(), 43);
+  EXPECT_LE(Line->Count(), 6);
+}
+
+TEST(StandardHandlers, PriorityPreemptMarkStopAfterAndApplicationHandlers) {
+  std::vector<std::pair<int, bool>> Seen;
+  int Deadlocks = 0;
+  THandlerTable Handlers;
+  Handlers.Block["Record"] = [&Seen](TBlock*, TTransaction* T) {
+    Seen.push_back({T->GetPrty(), T->IsPreempt()});
+  };
+  Handlers.Model["Deadlocked"] = [&Deadlocks] { ++Deadlocks; };
+  auto File = Model(R"(  object Door: TGenerator
+    OnBeforeTimeGoOn = NextArrival(2)
+    OnAfterGeneration = NextArrival(2); SetPriority(200); SetPreempt
+    OnRouting = PassTo(Gate)
+  end
+  object Gate: TGate
+    OnEnter = SetNonPreempt
+    OnRouting = PassTo(Exit)
+  end
+  object Exit: TTerminator
+    OnEnter = Record; StopAfter(4)
+  end
+)",
+                    Handlers);
+  ASSERT_TRUE(File);
+  File->Model()->Simulate(1000);
+  EXPECT_DOUBLE_EQ(ModelTime(), 8.0);
+  EXPECT_EQ(Seen, (std::vector<std::pair<int, bool>>(4, {200, false})));
+
+  // Lock from the model's handler, Unlock from a scheduler's; with nothing
+  // planned after that the model deadlocks.
+  std::vector<bool> Locked;
+  Handlers.Aggregate["Look"] = [&Locked, &Gates = File](TAggregate*) {
+    Locked.push_back(Find<TGate>(*Gates, "Gate")->isLocked());
+  };
+  File = Load(R"(object Form: TComponent
+  object Model: TModel
+    OnBeforeTimeGoOn = Lock(Gate)
+    OnDeadlock = Deadlocked
+  end
+  object Gate: TGate end
+  object Clock: TScheduler
+    OnBeforeTimeGoOn = NextArrival(3)
+    OnPlanned = Look; Unlock(Gate); Look
+  end
+end
+)",
+              Handlers);
+  ASSERT_TRUE(File);
+  File->Model()->Simulate(10);
+  EXPECT_EQ(Locked, (std::vector<bool>{true, false}));
+  EXPECT_EQ(Deadlocks, 1);
+}
+
+TEST(StandardHandlers, BatchesFromACreatorThroughDividerAssemblerAndPriorityBlocks) {
+  const std::string Body = R"(  object Clock: TScheduler
+    OnBeforeTimeGoOn = NextArrival(10)
+    OnPlanned = Generate(Bus, 3); NextArrival(10)
+  end
+  object Bus: TCreator
+    OnAfterGeneration = SetPriority(5)
+    OnRouting = PassTo(Split)
+  end
+  object Split: TDivider
+    Capacity = 2
+    OnRouting = PassTo(Join)
+  end
+  object Join: TAssembler
+    Capacity = 3
+    OnRouting = PassTo(Waiting)
+  end
+  object Waiting: TQueuePrty
+    Capacity = 4
+    OnEnter = TimeLimit(100)
+    OnTimeFinish = PassTo(Exit)
+    OnRouting = PassTo(Seats)
+  end
+  object Seats: TStoragePrty
+    Capacity = 2
+    OnEnter = Hold(1)
+    OnPreempt = PassTo(Exit)
+    OnRouting = PassTo(Exit)
+  end
+  object Exit: TTerminator end
+)";
+  auto File = Model(Body);
+  ASSERT_TRUE(File);
+  EXPECT_EQ(Find<TDivider>(*File, "Split")->Capacity(), 2);
+  EXPECT_EQ(Find<TQueuePrty>(*File, "Waiting")->Capacity(), 4);
+  // Batches of 3 at 10, 20, ..., 90, each split in 6 and joined in 2.
+  File->Model()->Simulate(95.5);
+  EXPECT_EQ(Find<TCreator>(*File, "Bus")->Exits(), 27);
+  EXPECT_EQ(Find<TDivider>(*File, "Split")->Exits(), 54);
+  EXPECT_EQ(Find<TAssembler>(*File, "Join")->Exits(), 18);
+  EXPECT_EQ(Find<TStoragePrty>(*File, "Seats")->Exits(), 18);
+  EXPECT_EQ(Find<TTerminator>(*File, "Exit")->Entries(), 18);
+  // The new classes and their properties survive a save.
+  const std::string Saved = Save(*File);
+  EXPECT_NE(Saved.find("  object Split: TDivider\n    Capacity = 2\n"), std::string::npos);
+  File->Model()->Reset();
+  auto Again = Load(Saved);
+  ASSERT_TRUE(Again);
+  EXPECT_EQ(Save(*Again), Saved);
+}
+
+TEST(StandardHandlers, ForwardReferencesAndNamesInOtherForms) {
+  // The stream and the block of another form are defined after their use;
+  // a sibling of the same name is preferred to a component of another form.
+  auto File = Load(R"(object Front: TComponent
+  object Model: TModel end
+  object Door: TGenerator
+    OnBeforeTimeGoOn = NextArrival(Pace.Exponential(1))
+    OnAfterGeneration = NextArrival(Pace.Exponential(1))
+    OnRouting = PassTo(Exit)
+  end
+  object Exit: TTerminator end
+end
+object Back: TComponent
+  object Exit: TTerminator end
+  object Pace: TMultiRand end
+end
+)");
+  ASSERT_TRUE(File);
+  File->Model()->Simulate(100);
+  auto* Front = File->Application()->Components(0);
+  auto* Back = File->Application()->Components(1);
+  EXPECT_GT(dynamic_cast<TBlock*>(File->Resolve(Front->Components(1), "Exit"))->Entries(), 50);
+  EXPECT_EQ(dynamic_cast<TBlock*>(Back->Components(0))->Entries(), 0);
+  EXPECT_EQ(File->Resolve(Front->Components(1), "Exit"), Front->Components(2));
+  EXPECT_EQ(File->CountNamed("Exit"), 2);
+}
+
+} // namespace
+
+namespace {
+
+TEST(Diagram, RoutesOfTheStandardHandlersWithTheirLabels) {
+  int Calls = 0;
+  auto File = Load(Everything, CountingHandlers(Calls));
+  ASSERT_TRUE(File);
+  std::vector<std::string> Seen;
+  for (const TRoute& R : Routes(*File))
+    Seen.push_back(R.From->Name() + ">" + R.To->Name() + ":" + R.Label);
+  EXPECT_EQ(Seen,
+            (std::vector<std::string>{"Door>Line:p=0.25", "Door>Fast:p=0.75",
+                                      "Line>Exit:OnTimeFinish", "Line>Clerk:#1", "Line>Spare:#2",
+                                      "Fast>Spare:", "Clerk>Exit:", "Spare>Exit:"}));
+}
+
+TEST(Diagram, ShowcaseModelAsSvgWithImagesBlocksInRouteOrderAndArrows) {
+  std::vector<std::string> Errors;
+  auto File = LoadModelFile(std::string(QUORIN_EXAMPLES_DIR) + "/mm3.qm", {}, Errors);
+  ASSERT_TRUE(File);
+  std::ostringstream Out;
+  WriteDiagramSvg(*File, Out);
+  const std::string Svg = Out.str();
+  EXPECT_EQ(Svg.rfind("<?xml", 0), 0u);
+  EXPECT_EQ(Svg.substr(Svg.size() - 7), "</svg>\n");
+  for (const char* Route : {"Door -&gt; Line", "Line -&gt; Tellers", "Tellers -&gt; Exit"})
+    EXPECT_NE(Svg.find(std::string("<title>") + Route + "</title>"), std::string::npos) << Route;
+  // Each block stands one column further right than the block before it.
+  int Last = -1;
+  for (const char* Symbol : {"TGENERATOR", "TQUEUE", "TSTORAGE", "TTERMINATOR"}) {
+    EXPECT_NE(Svg.find(std::string("<symbol id=\"") + Symbol + "\""), std::string::npos);
+    const std::size_t Use = Svg.find(std::string("<use href=\"#") + Symbol + "\" x=\"");
+    ASSERT_NE(Use, std::string::npos) << Symbol;
+    const int X = std::stoi(Svg.substr(Svg.find("x=\"", Use) + 3));
+    EXPECT_GT(X, Last) << Symbol;
+    Last = X;
+  }
+  EXPECT_NE(Svg.find(">Tellers</text>"), std::string::npos);
+  EXPECT_NE(Svg.find(">Arrivals</text>"), std::string::npos); // the streams, below
+}
+
+} // namespace
