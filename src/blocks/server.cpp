@@ -92,6 +92,9 @@ void TServer::KickFromBlock() {
     TFlagScope Busy(FBusy);
     OnExit(this, T);
   }
+  // A service end ordered from OnExit must not follow it out: it could cut
+  // short a later stay here.
+  T->CancelEvent();
   ExitStat(T);
   --FCount;
   ++FPreemptExits;

@@ -240,6 +240,31 @@ TEST_F(Line, OnAfterPassSeesATerminatedTransactionWhole) {
   ExpectConsistent();
 }
 
+// Found by the long fuzz run: a service end ordered from OnExit while the
+// displaced holder is passed on must not follow it into its next block.
+TEST_F(BlockTest, ServiceEndOrderedWhileDisplacedDoesNotFollowIt) {
+  auto* Gen = Make<TGenerator>("Gen");
+  auto* Srv = Make<TServer>("Srv");
+  auto* Side = Make<TQueue>("Side");
+  Srv->SetPreemptive(true);
+  Gen->OnBeforeTimeGoOn = [](TAggregate* Self) {
+    Self->NextTime(1);
+    Self->NextTime(2);
+  };
+  Gen->OnAfterGeneration = [](TBlock*, TTransaction* T) {
+    T->SetPrty(uint8_t(T->GetTransID()));
+    T->SetPreempt();
+  };
+  Gen->OnRouting = [Srv](TBlock* Sender, TTransaction*) { Sender->PassTo(Srv); };
+  Srv->OnPreempt = [Side](TBlock* Sender, TTransaction*) { Sender->PassTo(Side); };
+  Srv->OnExit = [](TBlock* Sender, TTransaction*) { Sender->NextTime(5); };
+  Model->Simulate(3);
+  ASSERT_NE(Side->First(), nullptr);
+  EXPECT_EQ(Side->First()->FEvent, nullptr);
+  for (const std::string& Fault : CheckInvariants(*Model))
+    ADD_FAILURE() << Fault;
+}
+
 // A routing handler that passes to its own block as long as that succeeds
 // ends at once instead of spinning until the heap runs out.
 TEST_F(Line, PassingToItselfInALoopEndsAtOnce) {
