@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -130,9 +130,8 @@ std::optional<double> ReportValue(const TReportRow& R, const std::string& Column
 
 // Figure values of a model now. A report figure naming no gathered block is
 // an error of the experiment's set-up, reported through Error.
-std::vector<std::optional<double>> FigureValues(TModel& Model,
-                                                const std::vector<TFigureSpec>& Figures,
-                                                std::string& Error) {
+std::vector<std::optional<double>>
+FigureValues(TModel& Model, const std::vector<TFigureSpec>& Figures, std::string& Error) {
   std::vector<std::optional<double>> Values;
   std::vector<TReportRow> Rows;
   bool HaveRows = false;
@@ -200,8 +199,8 @@ TReplicationResult RunHere(const TExperiment& E, int32_t Number, const detail::T
         Model->Simulate(End);
         if (!Messages.empty()) break;
         if (ModelTime() < End) {
-          Error = "the run ended at time " + FormatClock(ModelTime()) + ", before " +
-                  FormatClock(End);
+          Error =
+              "the run ended at time " + FormatClock(ModelTime()) + ", before " + FormatClock(End);
           break;
         }
         auto V = FigureValues(*Model, {*SeriesFigure}, Error);
@@ -212,8 +211,8 @@ TReplicationResult RunHere(const TExperiment& E, int32_t Number, const detail::T
       if (E.WarmUp > 0) {
         Model->Simulate(E.WarmUp);
         if (Messages.empty() && ModelTime() < E.WarmUp)
-          Error = "the run ended at time " + FormatClock(ModelTime()) +
-                  ", before the warm-up was over";
+          Error =
+              "the run ended at time " + FormatClock(ModelTime()) + ", before the warm-up was over";
         Model->ClearStatistics();
       }
       if (Messages.empty() && Error.empty()) Model->Simulate(E.WarmUp + E.RunLength);
@@ -302,8 +301,7 @@ std::string Validate(const TExperiment& E, int64_t Replications) {
            std::to_string(E.Streams.StreamSlots) + " streams of " +
            std::to_string(E.Streams.StreamStride) +
            " numbers do not fit disjointly into the generator's period; at most " +
-           std::to_string(E.Streams.MaxReplications()) +
-           " do (lower StreamStride or StreamSlots)";
+           std::to_string(E.Streams.MaxReplications()) + " do (lower StreamStride or StreamSlots)";
   for (const TFigureSpec& F : E.Figures) {
     if (F.Compute) continue;
     const auto& C = ReportColumns();
@@ -769,9 +767,8 @@ void PrintExperiment(const TExperimentResult& Result, std::ostream& Out) {
   }
   const int32_t Runs = int32_t(Result.Replications.size());
   Out << Runs << " replication" << (Runs == 1 ? "" : "s") << ", " << Result.Failed
-      << " failed; warm-up " << Number(Result.WarmUp) << ", run length "
-      << Number(Result.RunLength) << "; " << Number(Result.Level * 100, 4)
-      << " % confidence intervals";
+      << " failed; warm-up " << Number(Result.WarmUp) << ", run length " << Number(Result.RunLength)
+      << "; " << Number(Result.Level * 100, 4) << " % confidence intervals";
   if (Result.Sequential)
     Out << "; sequential, target " << (Result.TargetMet ? "met" : "NOT met (cap reached)");
   Out << '\n';
@@ -807,10 +804,9 @@ void PrintExperimentCsv(const TExperimentResult& Result, std::ostream& Out) {
   Out << "figure,mean,half_width,low,high,std_dev,min,max,n,missing,level\n";
   for (const TFigureResult& F : Result.Figures) {
     const TSummary& S = F.Summary;
-    Out << CsvText(F.Name) << ',' << Full(S.Mean) << ',' << Full(S.HalfWidth) << ','
-        << Full(S.Low) << ',' << Full(S.High) << ',' << Full(S.StdDev) << ',' << Full(S.Min)
-        << ',' << Full(S.Max) << ',' << S.N << ',' << F.Missing << ',' << Full(Result.Level)
-        << '\n';
+    Out << CsvText(F.Name) << ',' << Full(S.Mean) << ',' << Full(S.HalfWidth) << ',' << Full(S.Low)
+        << ',' << Full(S.High) << ',' << Full(S.StdDev) << ',' << Full(S.Min) << ',' << Full(S.Max)
+        << ',' << S.N << ',' << F.Missing << ',' << Full(Result.Level) << '\n';
   }
 }
 
@@ -818,23 +814,6 @@ namespace {
 
 std::string JsonNumber(double V) {
   return std::isfinite(V) ? Full(V) : "null";
-}
-
-std::string JsonString(const std::string& S) {
-  std::string Q = "\"";
-  for (char C : S) {
-    if (C == '"' || C == '\\') {
-      Q += '\\';
-      Q += C;
-    } else if (static_cast<unsigned char>(C) < 0x20) {
-      char Buffer[8];
-      std::snprintf(Buffer, sizeof Buffer, "\\u%04x", C);
-      Q += Buffer;
-    } else {
-      Q += C;
-    }
-  }
-  return Q + "\"";
 }
 
 } // namespace
@@ -845,12 +824,12 @@ void PrintExperimentJson(const TExperimentResult& Result, std::ostream& Out) {
       << ",\"replications\":" << Result.Replications.size() << ",\"failed\":" << Result.Failed
       << ",\"sequential\":" << (Result.Sequential ? "true" : "false")
       << ",\"target_met\":" << (Result.TargetMet ? "true" : "false");
-  if (!Result.Error.empty()) Out << ",\"error\":" << JsonString(Result.Error);
+  if (!Result.Error.empty()) Out << ",\"error\":" << detail::JsonString(Result.Error);
   Out << ",\"figures\":[";
   for (size_t f = 0; f < Result.Figures.size(); ++f) {
     const TFigureResult& F = Result.Figures[f];
     const TSummary& S = F.Summary;
-    Out << (f ? "," : "") << "{\"name\":" << JsonString(F.Name)
+    Out << (f ? "," : "") << "{\"name\":" << detail::JsonString(F.Name)
         << ",\"mean\":" << JsonNumber(S.Mean) << ",\"half_width\":" << JsonNumber(S.HalfWidth)
         << ",\"low\":" << JsonNumber(S.Low) << ",\"high\":" << JsonNumber(S.High)
         << ",\"std_dev\":" << JsonNumber(S.StdDev) << ",\"min\":" << JsonNumber(S.Min)
@@ -864,7 +843,7 @@ void PrintExperimentJson(const TExperimentResult& Result, std::ostream& Out) {
     Out << (First ? "" : ",") << "{\"replication\":" << R.Number << ",\"seeds\":[";
     for (size_t k = 0; k < R.Seeds.size(); ++k)
       Out << (k ? "," : "") << R.Seeds[k];
-    Out << "],\"error\":" << JsonString(R.Error) << "}";
+    Out << "],\"error\":" << detail::JsonString(R.Error) << "}";
     First = false;
   }
   Out << "]}\n";
@@ -877,8 +856,7 @@ void PrintReplicationsCsv(const TExperimentResult& Result, std::ostream& Out) {
       // A missing value is NaN here, an empty cell in the table.
       const double V = f < R.Values.size() ? R.Values[f].value_or(NaN) : NaN;
       Out << R.Number << ',' << (R.Ok ? 1 : 0) << ',' << SeedList(R.Seeds) << ','
-          << CsvText(Result.Figures[f].Name) << ',' << Full(V) << ','
-          << CsvText(R.Error) << '\n';
+          << CsvText(Result.Figures[f].Name) << ',' << Full(V) << ',' << CsvText(R.Error) << '\n';
     }
   }
 }

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "internal.h"
 #include "quorin/experiment.h"
 
 namespace quorin {
@@ -11,23 +12,6 @@ std::string FormatClock(double Time) {
 }
 
 namespace {
-
-std::string JsonText(const std::string& S) {
-  std::string Q = "\"";
-  for (char C : S) {
-    if (C == '"' || C == '\\') {
-      Q += '\\';
-      Q += C;
-    } else if (static_cast<unsigned char>(C) < 0x20) {
-      char Buffer[8];
-      std::snprintf(Buffer, sizeof Buffer, "\\u%04x", C);
-      Q += Buffer;
-    } else {
-      Q += C;
-    }
-  }
-  return Q + "\"";
-}
 
 std::string CsvText(const std::string& S) {
   if (S.find_first_of(",\"\n\r") == std::string::npos) return S;
@@ -73,7 +57,7 @@ TTrace::TTrace(TModel& Model, std::ostream& Out, TTraceFormat Format, double Fro
   };
   std::vector<TTerminator*> Terminators;
   CollectTerminators(Model.Owner() && Model.Owner()->Owner() ? Model.Owner()->Owner()
-                                                              : Model.Owner(),
+                                                             : Model.Owner(),
                      Terminators);
   for (TTerminator* T : Terminators) {
     FTerminators.emplace_back(T, T->OnEnter);
@@ -111,8 +95,10 @@ void TTrace::Write(const char* Kind, const TComponent* At, const TComponent* To,
          << (Pass ? CsvText(Block) : "") << ',' << (Pass ? CsvText(Target) : "") << '\n';
   } else {
     FOut << "{\"time\":" << FormatClock(Now) << ",\"kind\":\"" << Kind
-         << "\",\"block\":" << JsonText(Block) << ",\"transaction\":" << (Id.empty() ? "null" : Id);
-    if (Pass) FOut << ",\"from\":" << JsonText(Block) << ",\"to\":" << JsonText(Target);
+         << "\",\"block\":" << detail::JsonString(Block)
+         << ",\"transaction\":" << (Id.empty() ? "null" : Id);
+    if (Pass)
+      FOut << ",\"from\":" << detail::JsonString(Block) << ",\"to\":" << detail::JsonString(Target);
     FOut << "}\n";
   }
   ++FLines;
@@ -168,3 +154,24 @@ void WriteTabulatorCsv(const TTabulator& Tab, std::ostream& Out) {
 }
 
 } // namespace quorin
+
+namespace quorin::detail {
+
+std::string JsonString(const std::string& S) {
+  std::string Q = "\"";
+  for (char C : S) {
+    if (C == '"' || C == '\\') {
+      Q += '\\';
+      Q += C;
+    } else if (static_cast<unsigned char>(C) < 0x20) {
+      char Buffer[8];
+      std::snprintf(Buffer, sizeof Buffer, "\\u%04x", C);
+      Q += Buffer;
+    } else {
+      Q += C;
+    }
+  }
+  return Q + "\"";
+}
+
+} // namespace quorin::detail
