@@ -182,6 +182,10 @@ struct TRig {
         Out << Line;
       }
       if (auto* Q = dynamic_cast<TQueue*>(B)) Out << " limit " << Q->TimeLimitExits();
+      if (auto* Q = dynamic_cast<TQueuePrty*>(B)) Out << " limit " << Q->TimeLimitExits();
+      if (auto* Q = dynamic_cast<TQueuePrtyCustom*>(B))
+        Out << " classes " << Q->QueCount() << " prty " << int(Q->MinPrty()) << "-"
+            << int(Q->MaxPrty());
       if (auto* G = dynamic_cast<TGenerator*>(B)) {
         std::snprintf(Line, sizeof Line, " interval %La dev %La", G->AverageTime(),
                       G->DeviationTime());
@@ -325,14 +329,116 @@ std::string Reneging() {
   return Rig.Text("reneging");
 }
 
+// A priority queue with push-out and waiting-time limits in front of a
+// preemptive server: urgent customers carry the preempt mark.
+std::string PriorityQueue() {
+  TRig Rig;
+  TMultiRand* UrgentArrivals = Rig.Stream(61);
+  auto* Urgent = Rig.Source("Urgent", UrgentArrivals, 3.0);
+  auto* Regular = Rig.Source("Regular", Rig.Stream(62), 1.5);
+  auto* Line = Rig.Make<TQueuePrty>("Line");
+  auto* Clerk = Rig.Make<TServer>("Clerk");
+  auto* Exit = Rig.Make<TTerminator>("Exit");
+  auto* Lost = Rig.Make<TTerminator>("Lost");
+  TMultiRand* S = Rig.Stream(63);
+  TMultiRand* P = Rig.Stream(64);
+  Line->SetCapacity(5);
+  Line->SetPreemptive(true);
+  Clerk->SetPreemptive(true);
+  Urgent->OnAfterGeneration = Rig.On(THandler::AfterGeneration, [=](TBlock*, TTransaction* T) {
+    T->SetPrty(3);
+    T->SetPreempt();
+    Urgent->NextTime(UrgentArrivals->Exponential(3.0));
+  });
+  Urgent->OnRouting = Rig.To(Line);
+  Regular->OnRouting = Rig.To(Line);
+  Line->OnEnter = Rig.On(THandler::Enter, [=](TBlock*, TTransaction* T) {
+    if (T->GetPrty() == 0) Line->NextTime(P->Exponential(4.0));
+  });
+  Line->OnTimeFinish = Rig.To(Lost);
+  Line->OnPreempt = Rig.On(THandler::Preempt, [=](TBlock* B, TTransaction*) { B->PassTo(Lost); });
+  Line->OnExit = Rig.On(THandler::Exit);
+  Line->OnRouting = Rig.To(Clerk);
+  Clerk->OnEnter = Rig.On(THandler::Enter,
+                          [=](TBlock*, TTransaction*) { Clerk->NextTime(S->Exponential(0.6)); });
+  Clerk->OnPreempt = Rig.On(THandler::Preempt, [=](TBlock*, TTransaction*) { Clerk->PostPone(); });
+  Clerk->OnRouting = Rig.To(Exit);
+  Run(Rig, 100, 10000);
+  return Rig.Text("priority-queue");
+}
+
+// Fork and join: every job splits into three tasks served on a storage of
+// three units and joined again.
+std::string ForkJoin() {
+  TRig Rig;
+  auto* Door = Rig.Source("Door", Rig.Stream(71), 2.0);
+  auto* Split = Rig.Make<TDivider>("Split");
+  auto* Line = Rig.Make<TQueue>("Line");
+  auto* Workers = Rig.Make<TStorage>("Workers");
+  auto* Join = Rig.Make<TAssembler>("Join");
+  auto* Exit = Rig.Make<TTerminator>("Exit");
+  TMultiRand* S = Rig.Stream(72);
+  Split->SetCapacity(3);
+  Join->SetCapacity(3);
+  Workers->SetCapacity(3);
+  Door->OnRouting = Rig.To(Split);
+  Split->OnEnter = Rig.On(THandler::Enter);
+  Split->OnExit = Rig.On(THandler::Exit);
+  Split->OnRouting = Rig.To(Line);
+  Line->OnRouting = Rig.To(Workers);
+  Workers->OnEnter = Rig.On(
+      THandler::Enter, [=](TBlock*, TTransaction*) { Workers->NextTime(S->Exponential(1.0)); });
+  Workers->OnRouting = Rig.To(Join);
+  Join->OnEnter = Rig.On(THandler::Enter);
+  Join->OnRouting = Rig.To(Exit);
+  Run(Rig, 100, 10000);
+  return Rig.Text("fork-join");
+}
+
+// Batches: a scheduler has a creator make a random number of passengers
+// every 15 time units; they hold a priority storage of two units by
+// priority, the most urgent pushing out the least.
+std::string Batches() {
+  TRig Rig;
+  auto* Bus = Rig.Make<TCreator>("Bus");
+  auto* Counter = Rig.Make<TStoragePrty>("Counter");
+  auto* Line = Rig.Make<TQueue>("Line");
+  auto* Exit = Rig.Make<TTerminator>("Exit");
+  auto* Lost = Rig.Make<TTerminator>("Lost");
+  TMultiRand* N = Rig.Stream(81);
+  TMultiRand* S = Rig.Stream(82);
+  Counter->SetCapacity(2);
+  Counter->SetPreemptive(true);
+  Rig.Every("Timetable", 15.0, [=] { Bus->Generate(1 + int32_t(N->Uniform(0, 9))); });
+  Bus->OnAfterGeneration = Rig.On(THandler::AfterGeneration, [=](TBlock*, TTransaction* T) {
+    T->SetPrty(uint8_t(N->Uniform(0, 4)));
+    if (T->GetPrty() == 3) T->SetPreempt();
+  });
+  Bus->OnRouting = Rig.To(Line);
+  Line->OnRouting = Rig.To(Counter);
+  Counter->OnEnter = Rig.On(
+      THandler::Enter, [=](TBlock*, TTransaction*) { Counter->NextTime(S->Exponential(2.4)); });
+  Counter->OnPreempt = Rig.To(Lost);
+  Counter->OnExit = Rig.On(THandler::Exit);
+  Counter->OnRouting = Rig.To(Exit);
+  Run(Rig, 100, 20000);
+  return Rig.Text("batches");
+}
+
 struct TCase {
   const char* File;
   std::string (*Model)();
 };
 
 const TCase Cases[] = {
-    {"mm1", MM1},         {"mm3-storage", MM3Storage}, {"priority", Priority},
-    {"blocked", Blocked}, {"reneging", Reneging},
+    {"mm1", MM1},
+    {"mm3-storage", MM3Storage},
+    {"priority", Priority},
+    {"blocked", Blocked},
+    {"reneging", Reneging},
+    {"priority-queue", PriorityQueue},
+    {"fork-join", ForkJoin},
+    {"batches", Batches},
 };
 
 void PrintTo(const TCase& Case, std::ostream* Out) {
