@@ -18,18 +18,33 @@ namespace {
 // cannot be mistaken for anything the library might raise.
 struct TFuzzThrow {};
 
-enum class TKind { Generator, Queue, Stack, Server, Storage, Gate, Terminator, Scheduler };
+enum class TKind {
+  Generator,
+  Queue,
+  Stack,
+  Server,
+  Storage,
+  Gate,
+  Terminator,
+  Scheduler,
+  QueuePrty,
+  StoragePrty,
+  Divider,
+  Assembler,
+  Creator
+};
 
-const char* const KindNames[] = {"Gen",     "Queue", "Stack", "Server",
-                                 "Storage", "Gate",  "Term",  "Sched"};
+const char* const KindNames[] = {"Gen",   "Queue",     "Stack",   "Server",  "Storage",
+                                 "Gate",  "Term",      "Sched",   "PQueue",  "PStorage",
+                                 "Split", "Assembler", "Creator"};
 
 constexpr int64_t MaxEvents = 5000;   // events per run
 constexpr int64_t MaxHandlers = 8000; // handler calls per run
 
 class TFuzzModel {
 public:
-  TFuzzModel(uint64_t Seed, TFuzzFigures& Totals, bool Chatty)
-      : R(Seed), FSeed(Seed), Figures(Totals), Verbose(Chatty) {}
+  TFuzzModel(uint64_t Seed, TFuzzFigures& Totals, bool Chatty, bool Newer)
+      : R(Seed), FSeed(Seed), Figures(Totals), Verbose(Chatty), NewerKinds(Newer) {}
   std::vector<std::string> Run();
 
 private:
@@ -60,6 +75,7 @@ private:
   uint64_t FSeed;
   TFuzzFigures& Figures;
   bool Verbose;
+  bool NewerKinds;
 
   TMessageCapture Capture;
   TComponent App;
@@ -128,7 +144,7 @@ void TFuzzModel::Route(TBlock* Self, bool MayPostPone) {
 // Now and then, something a hostile handler might do.
 void TFuzzModel::Mischief(double P) {
   if (!Chance(P)) return;
-  const int What = Pick(12);
+  const int What = Pick(NewerKinds ? 15 : 12);
   if (Verbose) std::cout << "      mischief " << What << std::endl;
   switch (What) {
   case 0:
@@ -166,6 +182,19 @@ void TFuzzModel::Mischief(double P) {
     break;
   case 11:
     if (TBlock* B = AnyBlock()) B->PostPone();
+    break;
+  case 12:
+    // A batch made from inside any handler, nested routing included.
+    if (auto* C = Any<TCreator>()) C->Generate(Pick(5) - 1);
+    break;
+  case 13:
+    if (auto* Q = Any<TQueuePrtyCustom>()) {
+      Q->SetCapacity(Pick(5) - 1);
+      if (Chance(0.5)) Q->SetPreemptive(Chance(0.5));
+    }
+    break;
+  case 14:
+    if (auto* S = Any<TSplitJoin>()) S->SetCapacity(Pick(6) - 1);
     break;
   }
 }
@@ -206,6 +235,21 @@ TBlock* TFuzzModel::Add(TKind Kind) {
     break;
   case TKind::Scheduler:
     A = new TScheduler(Form);
+    break;
+  case TKind::QueuePrty:
+    A = new TQueuePrty(Form);
+    break;
+  case TKind::StoragePrty:
+    A = new TStoragePrty(Form);
+    break;
+  case TKind::Divider:
+    A = new TDivider(Form);
+    break;
+  case TKind::Assembler:
+    A = new TAssembler(Form);
+    break;
+  case TKind::Creator:
+    A = new TCreator(Form);
     break;
   }
   A->SetName(std::string(KindNames[int(Kind)]) + std::to_string(Parts.size()));
@@ -293,6 +337,39 @@ void TFuzzModel::Wire(TBlock* B, TKind Kind) {
     break;
   case TKind::Scheduler:
     break;
+  case TKind::QueuePrty: {
+    auto* Q = static_cast<TQueuePrty*>(B);
+    Q->SetCapacity(Pick(4) == 0 ? 0 : Pick(5));
+    Q->SetPreemptive(Chance(0.5));
+    Q->OnEnter = Ordering(0.4);
+    Q->OnExit = Plain(0.1);
+    Q->OnTimeFinish = Routing(false);
+    if (Chance(0.8)) Q->OnPreempt = Routing(false);
+    break;
+  }
+  case TKind::StoragePrty: {
+    auto* S = static_cast<TStoragePrty*>(B);
+    S->SetCapacity(Pick(4));
+    S->SetPreemptive(Chance(0.5));
+    S->OnEnter = Ordering(0.9);
+    S->OnExit = Plain(0.1);
+    if (Chance(0.8)) S->OnPreempt = Routing(false);
+    break;
+  }
+  case TKind::Divider:
+  case TKind::Assembler: {
+    auto* S = static_cast<TSplitJoin*>(B);
+    S->SetCapacity(Pick(5) - 1);
+    S->OnEnter = Plain(0.1);
+    S->OnExit = Plain(0.1);
+    break;
+  }
+  case TKind::Creator: {
+    auto* C = static_cast<TCreator*>(B);
+    C->OnAfterGeneration = Plain(0.1);
+    C->OnExit = Plain(0.1);
+    break;
+  }
   }
 }
 
@@ -305,6 +382,16 @@ void TFuzzModel::Build() {
   for (auto [Kind, N] : Counts)
     for (int i = 0; i < N; ++i)
       Wire(Add(Kind), Kind);
+  if (NewerKinds) {
+    const std::pair<TKind, int> Newer[] = {{TKind::QueuePrty, Pick(3)},
+                                           {TKind::StoragePrty, Pick(3)},
+                                           {TKind::Divider, Pick(2)},
+                                           {TKind::Assembler, Pick(2)},
+                                           {TKind::Creator, Pick(2)}};
+    for (auto [Kind, N] : Newer)
+      for (int i = 0; i < N; ++i)
+        Wire(Add(Kind), Kind);
+  }
   for (int i = Pick(3); i > 0; --i) {
     Add(TKind::Scheduler);
     auto* S = static_cast<TScheduler*>(Parts.back());
@@ -312,6 +399,7 @@ void TFuzzModel::Build() {
     S->OnPlanned = [this](TAggregate* Self) {
       if (!Spend()) return;
       Mischief(0.8);
+      if (auto* C = Any<TCreator>(); C && Chance(0.5)) C->Generate(Pick(4));
       if (Chance(0.9)) Self->NextTime(Delay());
     };
   }
@@ -415,8 +503,9 @@ std::vector<std::string> TFuzzModel::Run() {
 
 } // namespace
 
-std::vector<std::string> FuzzModel(uint64_t Seed, TFuzzFigures& Figures, bool Verbose) {
-  TFuzzModel M(Seed, Figures, Verbose);
+std::vector<std::string> FuzzModel(uint64_t Seed, TFuzzFigures& Figures, bool Verbose,
+                                   bool NewerKinds) {
+  TFuzzModel M(Seed, Figures, Verbose, NewerKinds);
   return M.Run();
 }
 

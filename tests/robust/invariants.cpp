@@ -97,13 +97,117 @@ bool InspectTerminator(TBlock* B, TInspection& Out) {
   return true;
 }
 
+// The priority classes of Q: ascending and linked both ways, each class a
+// non-empty doubly linked list whose count and last match; the number of
+// transactions in classes is returned.
+int32_t WalkClasses(TQueuePrtyCustom* Q, TInspection& Out) {
+  int32_t Total = 0, Classes = 0;
+  TQueHead* Prev = nullptr;
+  for (TQueHead* C = Q->FirstQue(); C; C = C->Next) {
+    if (++Classes > 256) {
+      Out.Fault(Q, "class list does not end");
+      break;
+    }
+    Expect(C->Prev == Prev, Q, "broken back link between classes", Out);
+    Expect(!Prev || Prev->Prty < C->Prty, Q, "classes not in strictly ascending priority", Out);
+    const int32_t N = Walk(Q, C->First, true, Out);
+    Expect(N == C->Count && N > 0, Q, "class count differs from its list or is empty", Out);
+    TTransaction* Last = C->First;
+    while (Last && Last->FNext) Last = Last->FNext;
+    Expect(Last == C->Last, Q, "class does not end at its last", Out);
+    Expect(Q->FindQue(C->First) == C, Q, "a transaction is not found in its class", Out);
+    Expect(Q->PrtyCount(C->Prty) == C->Count, Q, "PrtyCount differs from its class", Out);
+    Total += N;
+    Prev = C;
+  }
+  Expect(Prev == Q->LastQue(), Q, "classes do not end at the last class", Out);
+  Expect(Classes == Q->QueCount(), Q, "QueCount differs from the classes", Out);
+  Expect(Q->MinPrty() == (Q->FirstQue() ? Q->FirstQue()->Prty : 0), Q, "MinPrty is not the lowest", Out);
+  Expect(Q->MaxPrty() == (Prev ? Prev->Prty : 0), Q, "MaxPrty is not the highest", Out);
+  return Total;
+}
+
+bool InspectStoragePrty(TBlock* B, TInspection& Out) {
+  auto* S = dynamic_cast<TStoragePrty*>(B);
+  if (!S) return false;
+  const int32_t Holding = WalkClasses(S, Out);
+  const int32_t Finished = Walk(S, S->FirstFinished(), false, Out);
+  TTransaction* Last = S->FirstFinished();
+  while (Last && Last->FNext) Last = Last->FNext;
+  Expect(Last == S->LastFinished(), S, "finished list does not end at its last", Out);
+  Expect(Finished == S->FinishedCount(), S, "finished count differs from its list", Out);
+  Expect(Holding + Finished == S->Count(), S, "Count differs from classes and finished list", Out);
+  Expect(S->HasTransaction() == (Finished > 0), S, "offers exactly while one has finished", Out);
+  Expect(S->Transaction() == S->FirstFinished(), S, "offers the first finished", Out);
+  return true;
+}
+
+bool InspectQueuePrty(TBlock* B, TInspection& Out) {
+  auto* Q = dynamic_cast<TQueuePrty*>(B);
+  if (!Q) return false;
+  const int32_t N = WalkClasses(Q, Out);
+  Expect(N == Q->Count(), Q, "Count differs from its classes", Out);
+  Expect(Q->HasTransaction() == (N > 0), Q, "offers exactly while not empty", Out);
+  Expect(Q->Transaction() == (Q->LastQue() ? Q->LastQue()->First : nullptr), Q,
+         "offers other than the oldest of the highest class", Out);
+  return true;
+}
+
+// The divider's and the assembler's list: doubly linked, newest first, from
+// First to Last.
+int32_t WalkSplitJoin(TSplitJoin* S, TInspection& Out) {
+  const int32_t N = Walk(S, S->First(), true, Out);
+  TTransaction* Last = S->First();
+  while (Last && Last->FNext) Last = Last->FNext;
+  Expect(Last == S->Last(), S, "list does not end at its last", Out);
+  Expect(S->HasTransaction() == !S->FReadyToReceive, S, "takes entries while it offers", Out);
+  Expect(!S->HasTransaction() || S->Transaction() == S->First(), S, "offers other than its first",
+         Out);
+  return N;
+}
+
+bool InspectDivider(TBlock* B, TInspection& Out) {
+  auto* D = dynamic_cast<TDivider*>(B);
+  if (!D) return false;
+  const int32_t N = WalkSplitJoin(D, Out);
+  Expect(N == D->Count(), D, "Count differs from the list length", Out);
+  Expect(D->HasTransaction() == (N > 0), D, "holds copies it does not offer", Out);
+  return true;
+}
+
+bool InspectAssembler(TBlock* B, TInspection& Out) {
+  auto* A = dynamic_cast<TAssembler*>(B);
+  if (!A) return false;
+  const int32_t N = WalkSplitJoin(A, Out);
+  if (A->HasTransaction())
+    Expect(N == 1 && A->Count() >= 1, A, "offers other than one kept transaction", Out);
+  else
+    Expect(N == A->Count(), A, "Count differs from the transactions gathered", Out);
+  return true;
+}
+
+bool InspectCreator(TBlock* B, TInspection& Out) {
+  auto* C = dynamic_cast<TCreator*>(B);
+  if (!C) return false;
+  const int32_t N = Walk(C, C->First(), false, Out);
+  TTransaction* Last = C->First();
+  while (Last && Last->FNext) Last = Last->FNext;
+  Expect(Last == C->Last(), C, "queue does not end at its last", Out);
+  Expect(N == C->Count(), C, "Count differs from the queue length", Out);
+  Expect(C->HasTransaction() == (N > 0), C, "offers exactly while transactions wait", Out);
+  Expect(C->Transaction() == C->First(), C, "offers other than the first made", Out);
+  Expect(!C->FReadyToReceive, C, "ready to receive", Out);
+  return true;
+}
+
 } // namespace
 
 std::vector<TBlockInspector>& BlockInspectors() {
   // Derived kinds come before their bases (a stack is a queue).
-  static std::vector<TBlockInspector> Inspectors = {InspectStorage,   InspectQueue,
-                                                    InspectServer,    InspectGate,
-                                                    InspectGenerator, InspectTerminator};
+  static std::vector<TBlockInspector> Inspectors = {
+      InspectStorage,   InspectQueue,      InspectServer,      InspectGate,
+      InspectGenerator, InspectTerminator, InspectStoragePrty, InspectQueuePrty,
+      InspectDivider,   InspectAssembler,  InspectCreator};
   return Inspectors;
 }
 

@@ -143,6 +143,91 @@ void DerivedClass(TComponent* Form) {
   };
 }
 
+// Urgent jobs jump a bounded priority line in front of a preemptive server:
+// a full line pushes its oldest low-priority job out to a side line, an
+// urgent one may enter a full line by preemption, and jobs that wait too
+// long go to the side line too. The server's displaced jobs go back to the
+// line.
+void PriorityLine(TComponent* Form) {
+  new TModel(Form);
+  auto* Kinds = Stream(Form, "Kinds", 192021222);
+  auto* Services = Stream(Form, "Services", 232425262);
+  auto* Patience = Stream(Form, "Patience", 272829303);
+  auto* Line = Make<TQueuePrty>(Form, "Line");
+  auto* Cpu = Make<TServer>(Form, "Cpu");
+  auto* Side = Make<TQueue>(Form, "Side");
+  auto* Slow = Make<TStoragePrty>(Form, "Slow");
+  auto* Exit = Make<TTerminator>(Form, "Exit");
+  Line->SetCapacity(4);
+  Line->SetPreemptive(true);
+  Cpu->SetPreemptive(true);
+  Slow->SetCapacity(2);
+  TGenerator* G = Door(Form, Line, 313233343);
+  G->OnAfterGeneration = [=, Next = G->OnAfterGeneration](TBlock* Sender, TTransaction* T) {
+    const double U = Kinds->Uni01();
+    T->SetPrty(U < 0.2 ? 3 : U < 0.5 ? 2 : U < 0.8 ? 1 : 0);
+    if (T->GetPrty() == 3) T->SetPreempt();
+    Next(Sender, T);
+  };
+  Line->OnEnter = [=](TBlock* Sender, TTransaction*) {
+    Sender->NextTime(Patience->Exponential(4.0));
+  };
+  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Cpu); };
+  Line->OnTimeFinish = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Side); };
+  Line->OnPreempt = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Side); };
+  Cpu->OnEnter = [=](TBlock*, TTransaction*) { Cpu->NextTime(Services->Exponential(0.8)); };
+  Cpu->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+  Cpu->OnPreempt = [=](TBlock* Sender, TTransaction*) {
+    if (!Sender->PassTo(Line)) Sender->PostPone();
+  };
+  Side->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Slow); };
+  Slow->OnEnter = [=](TBlock*, TTransaction*) { Slow->NextTime(Services->Exponential(1.5)); };
+  Slow->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+}
+
+// Fork and join: each order splits into three parts served in parallel by a
+// storage, and the assembler joins every three finished parts into one.
+void ForkJoin(TComponent* Form) {
+  new TModel(Form);
+  auto* Services = Stream(Form, "Services", 353637383);
+  auto* Line = Make<TQueue>(Form, "Line");
+  auto* Split = Make<TDivider>(Form, "Split");
+  auto* Work = Make<TStorage>(Form, "Work");
+  auto* Join = Make<TAssembler>(Form, "Join");
+  auto* Exit = Make<TTerminator>(Form, "Exit");
+  Split->SetCapacity(3);
+  Join->SetCapacity(3);
+  Work->SetCapacity(4);
+  Door(Form, Line, 394041424);
+  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Split); };
+  Split->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Work); };
+  Work->OnEnter = [=](TBlock*, TTransaction*) { Work->NextTime(Services->Exponential(1.2)); };
+  Work->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Join); };
+  Join->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+}
+
+// A scheduler orders batches of random size from a creator at random times;
+// the batches wait in a queue for a single server.
+void Batches(TComponent* Form) {
+  new TModel(Form);
+  auto* Sizes = Stream(Form, "Sizes", 434445464);
+  auto* Services = Stream(Form, "Services", 474849505);
+  auto* Maker = Make<TCreator>(Form, "Maker");
+  auto* Line = Make<TQueue>(Form, "Line");
+  auto* Clerk = Make<TServer>(Form, "Clerk");
+  auto* Exit = Make<TTerminator>(Form, "Exit");
+  auto* Clock = Make<TScheduler>(Form, "Clock");
+  Clock->OnBeforeTimeGoOn = [=](TAggregate* Self) { Self->NextTime(Sizes->Exponential(4.0)); };
+  Clock->OnPlanned = [=](TAggregate* Self) {
+    Maker->Generate(1 + int32_t(Sizes->Uni01() * 6));
+    Self->NextTime(Sizes->Exponential(4.0));
+  };
+  Maker->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Line); };
+  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Clerk); };
+  Clerk->OnEnter = [=](TBlock*, TTransaction*) { Clerk->NextTime(Services->Exponential(1.0)); };
+  Clerk->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+}
+
 } // namespace
 
 const std::vector<TReferenceModel>& ReferenceModels() {
@@ -152,6 +237,9 @@ const std::vector<TReferenceModel>& ReferenceModels() {
       {"ImpatientCustomers", Impatient, 2000},
       {"PreemptiveServer", Preemption, 2000},
       {"DerivedTransactionClass", DerivedClass, 2000},
+      {"PriorityLineBeforeAPreemptiveServer", PriorityLine, 2000},
+      {"ForkJoin", ForkJoin, 2000},
+      {"BatchesFromACreator", Batches, 2000},
   };
   return Models;
 }

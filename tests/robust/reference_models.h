@@ -20,8 +20,10 @@ struct TReferenceModel {
 
 // M/M/1; M/M/3 on a storage; a queue whose waiting-time limits route the
 // expired on; a preemptive server that postpones or passes on from
-// OnPreempt; a derived transaction class through a gate. A new block kind
-// adds a model here.
+// OnPreempt; a derived transaction class through a gate; a bounded priority
+// line with push-out and time limits before a preemptive server; a
+// divider-assembler fork-join; batches a scheduler orders from a creator. A
+// new block kind adds a model here.
 const std::vector<TReferenceModel>& ReferenceModels();
 
 // Test output names the model.

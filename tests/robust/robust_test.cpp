@@ -1,6 +1,7 @@
 // Hostile use of the kernel and the blocks: nested and self passes, chain
 // duplicates, heap exhaustion, refused activations, throwing handlers,
 // re-entry at start-up and bad distribution parameters.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -581,6 +582,72 @@ TEST_F(Line, SimulateAndResetAreRefusedDuringStartUp) {
 
 // Infinite parameters are refused like other bad ones: message, 0.0, and
 // the stream does not move.
+// The inspectors of the blocks that hold transactions in lists of their own
+// find a model at rest consistent, and each catches a list broken behind
+// the block's back. Gen feeds a priority queue, a priority storage, a
+// divider and an assembler that pass nothing on; a scheduler orders a batch
+// from a creator that passes nothing on either.
+TEST_F(BlockTest, InspectorsCatchBrokenListsOfTheNewerBlocks) {
+  auto* Gen = Make<TGenerator>("Gen");
+  auto* PQ = Make<TQueuePrty>("PQ");
+  auto* PS = Make<TStoragePrty>("PS");
+  auto* Split = Make<TDivider>("Split");
+  auto* Join = Make<TAssembler>("Join");
+  auto* Maker = Make<TCreator>("Maker");
+  auto* Clock = Make<TScheduler>("Clock");
+  auto* Term = Make<TTerminator>("Term");
+  Split->SetCapacity(3);
+  Join->SetCapacity(5);
+  int N = 0;
+  Gen->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(1); };
+  Gen->OnAfterGeneration = [&](TBlock* Self, TTransaction* T) {
+    T->SetPrty(uint8_t(N % 3));
+    if (++N < 12) Self->NextTime(1);
+  };
+  Gen->OnRouting = [&](TBlock* Self, TTransaction*) {
+    TBlock* To[] = {PQ, PS, Split, Join};
+    if (!Self->PassTo(To[N % 4])) Self->PassTo(Term);
+  };
+  int Holds = 0;
+  PS->OnEnter = [&](TBlock* Self, TTransaction*) { Self->NextTime(++Holds == 2 ? 100 : 0.5); };
+  Clock->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(2); };
+  // The clock's ticks end the run at the first one past its end.
+  Clock->OnPlanned = [&](TAggregate* Self) {
+    if (ModelTime() < 3) Maker->Generate(3);
+    Self->NextTime(10);
+  };
+  Model->Simulate(50);
+  ASSERT_GT(PQ->QueCount(), 1);
+  ASSERT_EQ(PS->QueCount(), 1);
+  ASSERT_GT(PS->FinishedCount(), 0);
+  ASSERT_EQ(Split->Count(), 3);
+  ASSERT_EQ(Maker->Count(), 3);
+  ASSERT_EQ(Join->Count(), 3);
+  for (const std::string& Fault : CheckInvariants(*Model))
+    ADD_FAILURE() << Fault;
+
+  // Each break is made, looked for and undone.
+  const auto Caught = [&](const std::string& Block, auto&& Break, auto&& Undo) {
+    Break();
+    const auto Faults = CheckInvariants(*Model);
+    Undo();
+    EXPECT_TRUE(std::any_of(Faults.begin(), Faults.end(),
+                            [&](const std::string& F) { return F.rfind(Block + ": ", 0) == 0; }))
+        << Block;
+  };
+  Caught("PQ", [&] { ++PQ->LastQue()->Count; }, [&] { --PQ->LastQue()->Count; });
+  Caught("PQ", [&] { PQ->FirstQue()->Prty = 255; }, [&] { PQ->FirstQue()->Prty = 0; });
+  TTransaction* Held = PS->FirstQue()->First;
+  Caught("PS", [&] { Held->FBlock = PQ; }, [&] { Held->FBlock = PS; });
+  TTransaction* Copy = Split->First()->FNext;
+  Caught("Split", [&] { Split->First()->FNext = nullptr; }, [&] { Split->First()->FNext = Copy; });
+  Caught("Join", [&] { Join->First()->FPrev = Join->Last(); }, [&] { Join->First()->FPrev = nullptr; });
+  TTransaction* Second = Maker->First()->FNext;
+  Caught("Maker", [&] { Maker->First()->FNext = nullptr; }, [&] { Maker->First()->FNext = Second; });
+  for (const std::string& Fault : CheckInvariants(*Model))
+    ADD_FAILURE() << Fault;
+}
+
 TEST(Distributions, InfiniteParametersAreRefused) {
   const double Inf = std::numeric_limits<double>::infinity();
   TMessageCapture Capture;

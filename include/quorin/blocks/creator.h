@@ -35,6 +35,10 @@ public:
   // Appends Trans to the queue, with no further handling.
   void AddTrans(TTransaction* Trans);
 
+  // The first and the last transaction waiting to leave; nullptr when none.
+  TTransaction* First() const { return FFirst; }
+  TTransaction* Last() const { return FLast; }
+
   TOnAfterGeneration OnAfterGeneration;
   TOnExitFromBlock OnExit;
 

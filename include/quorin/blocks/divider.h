@@ -23,6 +23,10 @@ public:
   // Puts Trans at the front of the list, with no entry handling.
   void AddTrans(TTransaction* Trans);
 
+  // The newest and the oldest transaction held; nullptr when empty.
+  TTransaction* First() const { return FFirst; }
+  TTransaction* Last() const { return FLast; }
+
   int32_t Capacity() const { return FCapacity; }
   // Read at the next entry only.
   void SetCapacity(int32_t Value) { FCapacity = Value; }

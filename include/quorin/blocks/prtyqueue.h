@@ -57,6 +57,9 @@ public:
   uint8_t MaxPrty() const { return FLastQue ? FLastQue->Prty : 0; }
   // Number of classes present, 0 to 256.
   int32_t QueCount() const { return FQueCount; }
+  // The lowest and the highest class present; nullptr when none.
+  TQueHead* FirstQue() const { return FFirstQue; }
+  TQueHead* LastQue() const { return FLastQue; }
 
   int32_t Capacity() const { return FCapacity; }
   // A negative value is ignored.

@@ -42,6 +42,8 @@ public:
   void CheckBlock(std::vector<std::string>& Findings) override;
 
   int32_t FinishedCount() const { return FFinishedCount; }
+  TTransaction* FirstFinished() const { return FFirstFinished; }
+  TTransaction* LastFinished() const { return FLastFinished; }
 
 protected:
   TTransaction* FFirstFinished = nullptr;
