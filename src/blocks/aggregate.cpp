@@ -96,10 +96,12 @@ bool TBlock::PassTo(TBlock* Receiver) {
   // block is making (from its OnExit, or from the receiver's OnEnter), which
   // would move the same transaction twice, and a pass from a block in the
   // middle of taking a transaction in (its OnEnter), which would move the
-  // one it has not yet linked in; and a receiver that another transaction
-  // is on its way into.
+  // one it has not yet linked in; a receiver that another transaction is
+  // on its way into; and a receiver that a transaction is leaving (from its
+  // OnExit), whose lists still hold the leaving one: an entry there could
+  // push the leaving transaction out and free it under the exit.
   if (!FInRouting || FPassing || (FEntering && !FKick) || !FTransaction || !Receiver ||
-      Receiver == this || Receiver->FEntering)
+      Receiver == this || Receiver->FEntering || Receiver->FExiting)
     return false;
   if (!Receiver->IsReadyToReceive(FTransaction)) return false;
   TTransaction* T = FTransaction;
@@ -109,10 +111,13 @@ bool TBlock::PassTo(TBlock* Receiver) {
       // The receiver is held for T from here: the sender's OnExit may do
       // anything, and T must still find the place it was promised.
       TFlagScope Entering(Receiver->FEntering);
-      if (FKick) {
-        KickFromBlock();
-      } else {
-        ExitFromBlock();
+      {
+        TFlagScope Exiting(FExiting);
+        if (FKick) {
+          KickFromBlock();
+        } else {
+          ExitFromBlock();
+        }
       }
       // The transaction has left: the move counts as made even if a
       // handler of the receiver throws (the receiver still takes it in).

@@ -708,3 +708,45 @@ TEST(Clock, FirstRunStartsAtZeroWhateverRanBefore) {
 
 } // namespace
 } // namespace quorin::test
+
+namespace quorin::test {
+namespace {
+
+// A full preemptive priority queue lets T go; its OnExit releases a server
+// whose OnRelease passes a preempting holder back into the queue. Taken in,
+// that holder would push out T itself (still filed in its class) and free
+// its record under the exit. A pass into a block that a transaction is
+// leaving is refused instead; the released holder is destroyed by the
+// release, and every list stays whole.
+TEST_F(BlockTest, NoEntryIntoABlockWhileATransactionLeavesIt) {
+  auto* Urgent = Make<TGenerator>("Urgent");
+  auto* Low = Make<TGenerator>("Low");
+  auto* Srv = Make<TServer>("Srv");
+  auto* Line = Make<TQueuePrty>("Line");
+  auto* Exit = Make<TTerminator>("Exit");
+  Line->SetCapacity(1);
+  Line->SetPreemptive(true);
+  Urgent->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(1); };
+  Urgent->OnAfterGeneration = [](TBlock*, TTransaction* T) {
+    T->SetPrty(5);
+    T->SetPreempt();
+  };
+  Urgent->OnRouting = [Srv](TBlock* Sender, TTransaction*) { Sender->PassTo(Srv); };
+  Srv->OnEnter = [Srv](TBlock*, TTransaction*) { Srv->NextTime(100); };
+  Srv->OnRelease = [Line](TBlock* Sender, TTransaction*) { Sender->PassTo(Line); };
+  Low->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(2); };
+  Low->OnAfterGeneration = [](TBlock*, TTransaction* T) { T->SetPrty(1); };
+  Low->OnRouting = [Line](TBlock* Sender, TTransaction*) { Sender->PassTo(Line); };
+  Line->OnExit = [Srv](TBlock*, TTransaction*) { Srv->Release(); };
+  Line->OnRouting = [Exit](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+  Model->Simulate(10);
+  EXPECT_EQ(Exit->Entries(), 1);
+  EXPECT_EQ(Line->Count(), 0);
+  EXPECT_EQ(Line->PreemptExits(), 0);
+  EXPECT_EQ(Srv->Count(), 0);
+  for (const std::string& Fault : CheckInvariants(*Model))
+    ADD_FAILURE() << Fault;
+}
+
+} // namespace
+} // namespace quorin::test

@@ -217,6 +217,9 @@ public:
   // nothing but a holder it displaces (what it offers during OnEnter is the
   // transaction not yet in its lists).
   bool FEntering = false;
+  // True while this block's exit (ExitFromBlock or KickFromBlock, with its
+  // OnExit) runs inside a PassTo: it takes no transaction in meanwhile.
+  bool FExiting = false;
   // Written by the current events chain only.
   TCurrentEvent* FChainEntry = nullptr;
   // Transactions this block destroys once the pass that brought each in has
