@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--newer-kinds"))
       Newer = true;
     else {
-      std::cerr << "usage: fuzz_models [--seconds S] [--seed N] [--models M] [--verbose] [--newer-kinds]\n";
+      std::cerr << "usage: fuzz_models [--seconds S] [--seed N] [--models M] [--verbose] "
+                   "[--newer-kinds]\n";
       return 2;
     }
   }

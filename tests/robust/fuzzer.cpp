@@ -34,8 +34,8 @@ enum class TKind {
   Creator
 };
 
-const char* const KindNames[] = {"Gen",   "Queue",     "Stack",   "Server",  "Storage",
-                                 "Gate",  "Term",      "Sched",   "PQueue",  "PStorage",
+const char* const KindNames[] = {"Gen",   "Queue",     "Stack",  "Server", "Storage",
+                                 "Gate",  "Term",      "Sched",  "PQueue", "PStorage",
                                  "Split", "Assembler", "Creator"};
 
 constexpr int64_t MaxEvents = 5000;   // events per run

@@ -113,7 +113,8 @@ int32_t WalkClasses(TQueuePrtyCustom* Q, TInspection& Out) {
     const int32_t N = Walk(Q, C->First, true, Out);
     Expect(N == C->Count && N > 0, Q, "class count differs from its list or is empty", Out);
     TTransaction* Last = C->First;
-    while (Last && Last->FNext) Last = Last->FNext;
+    while (Last && Last->FNext)
+      Last = Last->FNext;
     Expect(Last == C->Last, Q, "class does not end at its last", Out);
     Expect(Q->FindQue(C->First) == C, Q, "a transaction is not found in its class", Out);
     Expect(Q->PrtyCount(C->Prty) == C->Count, Q, "PrtyCount differs from its class", Out);
@@ -122,7 +123,8 @@ int32_t WalkClasses(TQueuePrtyCustom* Q, TInspection& Out) {
   }
   Expect(Prev == Q->LastQue(), Q, "classes do not end at the last class", Out);
   Expect(Classes == Q->QueCount(), Q, "QueCount differs from the classes", Out);
-  Expect(Q->MinPrty() == (Q->FirstQue() ? Q->FirstQue()->Prty : 0), Q, "MinPrty is not the lowest", Out);
+  Expect(Q->MinPrty() == (Q->FirstQue() ? Q->FirstQue()->Prty : 0), Q, "MinPrty is not the lowest",
+         Out);
   Expect(Q->MaxPrty() == (Prev ? Prev->Prty : 0), Q, "MaxPrty is not the highest", Out);
   return Total;
 }
@@ -133,7 +135,8 @@ bool InspectStoragePrty(TBlock* B, TInspection& Out) {
   const int32_t Holding = WalkClasses(S, Out);
   const int32_t Finished = Walk(S, S->FirstFinished(), false, Out);
   TTransaction* Last = S->FirstFinished();
-  while (Last && Last->FNext) Last = Last->FNext;
+  while (Last && Last->FNext)
+    Last = Last->FNext;
   Expect(Last == S->LastFinished(), S, "finished list does not end at its last", Out);
   Expect(Finished == S->FinishedCount(), S, "finished count differs from its list", Out);
   Expect(Holding + Finished == S->Count(), S, "Count differs from classes and finished list", Out);
@@ -158,7 +161,8 @@ bool InspectQueuePrty(TBlock* B, TInspection& Out) {
 int32_t WalkSplitJoin(TSplitJoin* S, TInspection& Out) {
   const int32_t N = Walk(S, S->First(), true, Out);
   TTransaction* Last = S->First();
-  while (Last && Last->FNext) Last = Last->FNext;
+  while (Last && Last->FNext)
+    Last = Last->FNext;
   Expect(Last == S->Last(), S, "list does not end at its last", Out);
   Expect(S->HasTransaction() == !S->FReadyToReceive, S, "takes entries while it offers", Out);
   Expect(!S->HasTransaction() || S->Transaction() == S->First(), S, "offers other than its first",
@@ -191,7 +195,8 @@ bool InspectCreator(TBlock* B, TInspection& Out) {
   if (!C) return false;
   const int32_t N = Walk(C, C->First(), false, Out);
   TTransaction* Last = C->First();
-  while (Last && Last->FNext) Last = Last->FNext;
+  while (Last && Last->FNext)
+    Last = Last->FNext;
   Expect(Last == C->Last(), C, "queue does not end at its last", Out);
   Expect(N == C->Count(), C, "Count differs from the queue length", Out);
   Expect(C->HasTransaction() == (N > 0), C, "offers exactly while transactions wait", Out);

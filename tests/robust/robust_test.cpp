@@ -631,19 +631,26 @@ TEST_F(BlockTest, InspectorsCatchBrokenListsOfTheNewerBlocks) {
     Break();
     const auto Faults = CheckInvariants(*Model);
     Undo();
-    EXPECT_TRUE(std::any_of(Faults.begin(), Faults.end(),
-                            [&](const std::string& F) { return F.rfind(Block + ": ", 0) == 0; }))
-        << Block;
+    EXPECT_TRUE(std::any_of(Faults.begin(), Faults.end(), [&](const std::string& F) {
+      return F.rfind(Block + ": ", 0) == 0;
+    })) << Block;
   };
-  Caught("PQ", [&] { ++PQ->LastQue()->Count; }, [&] { --PQ->LastQue()->Count; });
-  Caught("PQ", [&] { PQ->FirstQue()->Prty = 255; }, [&] { PQ->FirstQue()->Prty = 0; });
+  Caught(
+      "PQ", [&] { ++PQ->LastQue()->Count; }, [&] { --PQ->LastQue()->Count; });
+  Caught(
+      "PQ", [&] { PQ->FirstQue()->Prty = 255; }, [&] { PQ->FirstQue()->Prty = 0; });
   TTransaction* Held = PS->FirstQue()->First;
-  Caught("PS", [&] { Held->FBlock = PQ; }, [&] { Held->FBlock = PS; });
+  Caught(
+      "PS", [&] { Held->FBlock = PQ; }, [&] { Held->FBlock = PS; });
   TTransaction* Copy = Split->First()->FNext;
-  Caught("Split", [&] { Split->First()->FNext = nullptr; }, [&] { Split->First()->FNext = Copy; });
-  Caught("Join", [&] { Join->First()->FPrev = Join->Last(); }, [&] { Join->First()->FPrev = nullptr; });
+  Caught(
+      "Split", [&] { Split->First()->FNext = nullptr; }, [&] { Split->First()->FNext = Copy; });
+  Caught(
+      "Join", [&] { Join->First()->FPrev = Join->Last(); },
+      [&] { Join->First()->FPrev = nullptr; });
   TTransaction* Second = Maker->First()->FNext;
-  Caught("Maker", [&] { Maker->First()->FNext = nullptr; }, [&] { Maker->First()->FNext = Second; });
+  Caught(
+      "Maker", [&] { Maker->First()->FNext = nullptr; }, [&] { Maker->First()->FNext = Second; });
   for (const std::string& Fault : CheckInvariants(*Model))
     ADD_FAILURE() << Fault;
 }
