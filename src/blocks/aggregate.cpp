@@ -75,17 +75,18 @@ void TBlock::PostPone() {}
 
 void TBlock::CheckBlock(std::vector<std::string>& Findings) {
   if (FHasTransaction && !OnRouting)
-    Findings.push_back(DisplayName() + " holds " + CountOf(Count(), "transaction", "transactions") +
+    Findings.push_back(DisplayName() + " holds " +
+                       detail::CountOf(Count(), "transaction", "transactions") +
                        " that cannot leave: it has no OnRouting handler");
 }
 
-std::string CountOf(int32_t N, const std::string& Singular, const std::string& Plural) {
+std::string detail::CountOf(int32_t N, const std::string& Singular, const std::string& Plural) {
   return std::to_string(N) + " " + (N == 1 ? Singular : Plural);
 }
 
 void TBlock::DoPass() {
   if (!FHasTransaction) return;
-  TFlagScope Routing(FInRouting);
+  detail::TFlagScope Routing(FInRouting);
   if (OnRouting) OnRouting(this, FTransaction);
 }
 
@@ -105,14 +106,14 @@ bool TBlock::PassTo(TBlock* Receiver) {
     return false;
   if (!Receiver->IsReadyToReceive(FTransaction)) return false;
   TTransaction* T = FTransaction;
-  TFlagScope Passing(FPassing);
+  detail::TFlagScope Passing(FPassing);
   try {
     {
       // The receiver is held for T from here: the sender's OnExit may do
       // anything, and T must still find the place it was promised.
-      TFlagScope Entering(Receiver->FEntering);
+      detail::TFlagScope Entering(Receiver->FEntering);
       {
-        TFlagScope Exiting(FExiting);
+        detail::TFlagScope Exiting(FExiting);
         if (FKick) {
           KickFromBlock();
         } else {

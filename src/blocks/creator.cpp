@@ -15,7 +15,8 @@ bool TCreator::IsReadyToReceive(TTransaction*) {
 void TCreator::CheckBlock(std::vector<std::string>& Findings) {
   TBlock::CheckBlock(Findings);
   if (FRefusedEntries > 0)
-    Findings.push_back(DisplayName() + " refused " + CountOf(FRefusedEntries, "pass", "passes") +
+    Findings.push_back(DisplayName() + " refused " +
+                       detail::CountOf(FRefusedEntries, "pass", "passes") +
                        " into it: a creator cannot receive transactions");
 }
 

@@ -65,7 +65,8 @@ void TGenerator::CheckBlock(std::vector<std::string>& Findings) {
         DisplayName() +
         " never planned an arrival: its OnBeforeTimeGoOn handler orders no NextTime");
   if (FRefusedEntries > 0)
-    Findings.push_back(DisplayName() + " refused " + CountOf(FRefusedEntries, "pass", "passes") +
+    Findings.push_back(DisplayName() + " refused " +
+                       detail::CountOf(FRefusedEntries, "pass", "passes") +
                        " into it: a generator cannot receive transactions");
 }
 

@@ -224,7 +224,7 @@ void TModel::Simulate(double EndTime) {
     MessageDlg("Quorin Error: The end time of Simulate is not a number");
     return;
   }
-  TFlagScope InSimulate(FInSimulate);
+  detail::TFlagScope InSimulate(FInSimulate);
   if (!FMemoReady && !MemoInitialize()) return;
   if (!FAggrReady && !AggrInitialize()) return;
   // A run stopped by the allocator does not go on until Reset: records were
@@ -261,7 +261,8 @@ std::vector<std::string> TModel::RunCheck() {
     auto* R = dynamic_cast<TMultiRand*>(X);
     if (!R || R->Refusals() == 0) return;
     Findings.push_back(R->DisplayName() + " refused the parameters of " +
-                       CountOf(R->Refusals(), "draw", "draws") + " and returned 0.0 instead");
+                       detail::CountOf(R->Refusals(), "draw", "draws") +
+                       " and returned 0.0 instead");
   });
   for (const std::string& F : Findings)
     MessageDlg("Quorin Check: " + F);

@@ -172,7 +172,7 @@ void TQueuePrtyCustom::CheckBlock(std::vector<std::string>& Findings) {
   if (FLostPushedOut > 0)
     Findings.push_back(
         DisplayName() + " destroyed " +
-        CountOf(FLostPushedOut, "pushed-out transaction", "pushed-out transactions") +
+        detail::CountOf(FLostPushedOut, "pushed-out transaction", "pushed-out transactions") +
         ": it has no OnPreempt handler");
 }
 

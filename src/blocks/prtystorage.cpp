@@ -84,7 +84,8 @@ void TStoragePrty::CheckBlock(std::vector<std::string>& Findings) {
     for (const TTransaction* T = Q->First; T; T = T->FNext)
       if (!T->FEvent) ++Endless;
   if (Endless > 0)
-    Findings.push_back(DisplayName() + " holds " + CountOf(Endless, "transaction", "transactions") +
+    Findings.push_back(DisplayName() + " holds " +
+                       detail::CountOf(Endless, "transaction", "transactions") +
                        " whose holding never ends: its OnEnter handler orders no NextTime");
 }
 

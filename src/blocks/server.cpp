@@ -46,7 +46,7 @@ void TServer::EnterToBlock(TTransaction* Trans) {
     }
   }
   Admit();
-  TFlagScope Busy(FBusy);
+  detail::TFlagScope Busy(FBusy);
   FireThen(OnEnter, Trans, [this] { ++FCount; });
 }
 
@@ -75,7 +75,7 @@ void TServer::Displace() {
     --FCount;
   };
   {
-    TFlagScope Busy(FBusy);
+    detail::TFlagScope Busy(FBusy);
     try {
       RouteThrough(OnPreempt, Holder, true);
     } catch (...) {
@@ -89,7 +89,7 @@ void TServer::Displace() {
 void TServer::KickFromBlock() {
   TTransaction* T = FTransaction;
   if (OnExit) {
-    TFlagScope Busy(FBusy);
+    detail::TFlagScope Busy(FBusy);
     OnExit(this, T);
   }
   // A service end ordered from OnExit must not follow it out: it could cut
@@ -121,15 +121,16 @@ void TServer::CheckBlock(std::vector<std::string>& Findings) {
                        " serves a transaction whose service never ends: its OnEnter handler "
                        "orders no NextTime");
   if (FLostPreempted > 0)
-    Findings.push_back(DisplayName() + " destroyed " +
-                       CountOf(FLostPreempted, "preempted transaction", "preempted transactions") +
-                       ": it has no OnPreempt handler");
+    Findings.push_back(
+        DisplayName() + " destroyed " +
+        detail::CountOf(FLostPreempted, "preempted transaction", "preempted transactions") +
+        ": it has no OnPreempt handler");
 }
 
 void TServer::ExitFromBlock() {
   TTransaction* T = FTransaction;
   if (OnExit) {
-    TFlagScope Busy(FBusy);
+    detail::TFlagScope Busy(FBusy);
     OnExit(this, T);
   }
   // A service end ordered again after it finished must not cut short a
@@ -171,7 +172,7 @@ void TServer::ReleaseCurrent() {
     FTransaction = nullptr;
   };
   {
-    TFlagScope Busy(FBusy);
+    detail::TFlagScope Busy(FBusy);
     try {
       RouteThrough(OnRelease, T, false);
     } catch (...) {

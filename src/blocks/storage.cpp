@@ -64,7 +64,8 @@ void TStorage::CheckBlock(std::vector<std::string>& Findings) {
   for (TTransaction* T = FFirst; T; T = T->FNext)
     if (!T->FEvent) ++Endless;
   if (Endless > 0)
-    Findings.push_back(DisplayName() + " holds " + CountOf(Endless, "transaction", "transactions") +
+    Findings.push_back(DisplayName() + " holds " +
+                       detail::CountOf(Endless, "transaction", "transactions") +
                        " whose holding never ends: its OnEnter handler orders no NextTime");
 }
 

@@ -228,7 +228,7 @@ std::vector<std::string> CheckInvariants(TModel& Model, bool LostRecordsAllowed)
     for (auto& Inspect : BlockInspectors())
       if ((Known = Inspect(B, Out))) break;
     if (!Known) Out.Fault(B, "no inspector for its kind");
-    if (B->InRouting() || B->Passing() || B->FEntering || B->FKick || B->FToDestroy)
+    if (B->InRouting() || B->Passing() || B->Entering() || B->FKick || B->ToDestroy())
       Out.Fault(B, "left in routing");
     if (!Model.MemoReady()) continue;
     if (B->HasTransaction() && !B->ChainEntry() && CurrentManager->Ok())

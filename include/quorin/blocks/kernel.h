@@ -37,6 +37,8 @@ using TNewTimeEvent = std::function<void(TAggregate* Sender, TTransaction* Trans
 using TAfterPassEvent = std::function<void(TBlock* Sender, TBlock* Receiver, TTransaction* Trans)>;
 using TDeadlock = std::function<void()>;
 
+// Kernel state shared by the units. Model code reads the clock through
+// ModelTime() and needs none of the rest; tools and tests inspect it.
 extern double FSysTime;     // the model clock; moved only by the future events list
 extern TModel* GlobalModel; // the running model; cleared when that model is destroyed
 extern bool FlagPass;       // set by every successful PassTo, read by the chain
@@ -91,6 +93,22 @@ public:
   }
 };
 
+namespace detail {
+// Raises a flag for the length of a scope and restores its earlier value
+// afterwards, also when a handler called meanwhile throws.
+class TFlagScope {
+public:
+  explicit TFlagScope(bool& Flag) : FFlag(Flag), FOld(Flag) { FFlag = true; }
+  ~TFlagScope() { FFlag = FOld; }
+  TFlagScope(const TFlagScope&) = delete;
+  TFlagScope& operator=(const TFlagScope&) = delete;
+
+private:
+  bool& FFlag;
+  bool FOld;
+};
+} // namespace detail
+
 // One priority class of a priority block, a record of QueHeadsManager.
 struct TQueHead {
   TQueHead* Next; // class of the next higher priority present
@@ -105,20 +123,6 @@ struct TQueHead {
 struct TTransactionClass {
   std::size_t Size;
   TTransaction* (*Construct)(void* Memory);
-};
-
-// Raises a flag for the length of a scope and restores its earlier value
-// afterwards, also when a handler called meanwhile throws.
-class TFlagScope {
-public:
-  explicit TFlagScope(bool& Flag) : FFlag(Flag), FOld(Flag) { FFlag = true; }
-  ~TFlagScope() { FFlag = FOld; }
-  TFlagScope(const TFlagScope&) = delete;
-  TFlagScope& operator=(const TFlagScope&) = delete;
-
-private:
-  bool& FFlag;
-  bool FOld;
 };
 
 // Anything the model activates at a point of model time.
@@ -191,9 +195,15 @@ public:
   TTransaction* Transaction() const { return FTransaction; }
   bool InRouting() const { return FInRouting; }
 
+  // The pass protocol's bookkeeping, read-only for checks and tests: a pass
+  // of this block under way, a transaction on its way in, an exit under
+  // way, the block's entry in the current events chain (or null), and the
+  // transactions it destroys once their passes are reported.
   bool Passing() const { return FPassing; }
-  // This block's entry in the current events chain, or null.
+  bool Entering() const { return FEntering; }
+  bool Exiting() const { return FExiting; }
   TCurrentEvent* ChainEntry() const { return FChainEntry; }
+  TTransaction* ToDestroy() const { return FToDestroy; }
 
   TOnRoutingEvent OnRouting;
 
@@ -206,6 +216,9 @@ public:
   int32_t FCount = 0;
   int32_t FEntries = 0;
   int32_t FExits = 0;
+
+protected:
+  friend class TCurrentManager;
   // True while a PassTo of this block moves a transaction: a nested PassTo
   // (from OnExit, or from the receiver's handlers) would move the same
   // transaction twice.
@@ -227,7 +240,6 @@ public:
   // FNext, the latest first (passes into the block nest).
   TTransaction* FToDestroy = nullptr;
 
-protected:
   // Fires Handler(this, Trans) if assigned, then runs Finish. Finish also
   // runs when the handler throws, before the exception goes on, so that the
   // block completes the step under way (an entry is never half made).
@@ -363,10 +375,11 @@ public:
   TBeforeModelGoOnEvent OnBeforeTimeGoOn;
   TDeadlock OnDeadlock;
 
+private:
+  friend class TAggregate;
   // Drops an aggregate being destroyed from the gathered list.
   void ForgetAggregate(TAggregate* Aggregate);
 
-private:
   // Calls Visit for every component of the scan: the components of each
   // component of the owner's owner (see the class comment in model.cpp).
   template <class F> void ScanComponents(F&& Visit) const;
@@ -385,7 +398,9 @@ private:
   bool FCheckModel = false;
 };
 
+namespace detail {
 // "1 transaction", "3 transactions": counts in the check's findings.
 std::string CountOf(int32_t N, const std::string& Singular, const std::string& Plural);
+} // namespace detail
 
 } // namespace quorin
