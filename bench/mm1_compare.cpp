@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "mm1.h"
@@ -47,9 +48,22 @@ int main(int argc, char** argv) {
     char* End = nullptr;
     N = std::strtoll(argv[1], &End, 10);
     if (!End || *End != '\0' || N <= 0) {
-      std::fprintf(stderr, "usage: %s [customers > 0]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [customers > 0] [levels|heap|hand]\n", argv[0]);
       return 2;
     }
+  }
+  // "levels" or "heap" as a second argument runs that engine once and
+  // nothing else, for a profiler's instruction counts per customer.
+  if (argc > 2) {
+    const std::string Only = argv[2];
+    if (Only != "levels" && Only != "heap" && Only != "hand") {
+      std::fprintf(stderr, "usage: %s [customers > 0] [levels|heap|hand]\n", argv[0]);
+      return 2;
+    }
+    Print(Only.c_str(), Only == "hand" ? quorin::bench::RunHandLoop(N)
+                        : quorin::bench::RunQuorin(N, Only == "heap" ? quorin::TEventList::Heap
+                                                                     : quorin::TEventList::Levels));
+    return 0;
   }
   const auto Hand = Median(quorin::bench::RunHandLoop, N);
   Print("handloop", Hand);

@@ -84,27 +84,7 @@ std::string detail::CountOf(int32_t N, const std::string& Singular, const std::s
   return std::to_string(N) + " " + (N == 1 ? Singular : Plural);
 }
 
-void TBlock::DoPass() {
-  if (!FHasTransaction) return;
-  detail::TFlagScope Routing(FInRouting);
-  if (OnRouting) OnRouting(this, FTransaction);
-}
-
-bool TBlock::PassTo(TBlock* Receiver) {
-  // Refused like a receiver that is not ready: nothing to move (a second
-  // PassTo after the block ran empty), no receiver, the sending block itself
-  // (nothing can move into the block it is in), a pass nested in one this
-  // block is making (from its OnExit, or from the receiver's OnEnter), which
-  // would move the same transaction twice, and a pass from a block in the
-  // middle of taking a transaction in (its OnEnter), which would move the
-  // one it has not yet linked in; a receiver that another transaction is
-  // on its way into; and a receiver that a transaction is leaving (from its
-  // OnExit), whose lists still hold the leaving one: an entry there could
-  // push the leaving transaction out and free it under the exit.
-  if (!FInRouting || FPassing || (FEntering && !FKick) || !FTransaction || !Receiver ||
-      Receiver == this || Receiver->FEntering || Receiver->FExiting)
-    return false;
-  if (!Receiver->IsReadyToReceive(FTransaction)) return false;
+bool TBlock::MoveTo(TBlock* Receiver) {
   TTransaction* T = FTransaction;
   detail::TFlagScope Passing(FPassing);
   try {

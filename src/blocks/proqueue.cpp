@@ -12,9 +12,11 @@ long double PopulationDeviation(long double Sum, long double SumSqr, int32_t N) 
 }
 
 int32_t TProQueue::UpdateContent() {
+  // Count() first: a virtual call between the loads of the 80-bit sums
+  // and their use would spill them to memory and back.
+  const int32_t C = Count();
   const long double Now = FSysTime;
   const long double Dt = Now - FLastTime;
-  const int32_t C = Count();
   FSumCountTime += C * Dt;
   if (C > 0) FBusyTime += Dt;
   if (C > FMaxCount) FMaxCount = C;

@@ -186,9 +186,31 @@ public:
   virtual void CheckBlock(std::vector<std::string>& Findings);
 
   // Fires OnRouting with the block in routing, if it offers a transaction.
-  void DoPass();
+  void DoPass() {
+    if (!FHasTransaction) return;
+    detail::TFlagScope Routing(FInRouting);
+    if (OnRouting) OnRouting(this, FTransaction);
+  }
   // Moves the offered transaction into Receiver; only while in routing.
-  bool PassTo(TBlock* Receiver);
+  // Inline up to the receiver's answer: most calls from a routing handler
+  // are refused, and a refusal costs only these tests.
+  bool PassTo(TBlock* Receiver) {
+  // Refused like a receiver that is not ready: nothing to move (a second
+  // PassTo after the block ran empty), no receiver, the sending block itself
+  // (nothing can move into the block it is in), a pass nested in one this
+  // block is making (from its OnExit, or from the receiver's OnEnter), which
+  // would move the same transaction twice, and a pass from a block in the
+  // middle of taking a transaction in (its OnEnter), which would move the
+  // one it has not yet linked in; a receiver that another transaction is
+  // on its way into; and a receiver that a transaction is leaving (from its
+  // OnExit), whose lists still hold the leaving one: an entry there could
+  // push the leaving transaction out and free it under the exit.
+    if (!FInRouting || FPassing || (FEntering && !FKick) || !FTransaction || !Receiver ||
+        Receiver == this || Receiver->FEntering || Receiver->FExiting)
+      return false;
+    if (!Receiver->IsReadyToReceive(FTransaction)) return false;
+    return MoveTo(Receiver);
+  }
   int32_t Entries() const { return FEntries; }
   int32_t Exits() const { return FExits; }
   bool HasTransaction() const { return FHasTransaction; }
@@ -219,6 +241,8 @@ public:
 
 protected:
   friend class TCurrentManager;
+  // The accepted pass: exit from this block, entry into Receiver, report.
+  bool MoveTo(TBlock* Receiver);
   // True while a PassTo of this block moves a transaction: a nested PassTo
   // (from OnExit, or from the receiver's handlers) would move the same
   // transaction twice.
