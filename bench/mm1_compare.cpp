@@ -61,8 +61,9 @@ int main(int argc, char** argv) {
       return 2;
     }
     Print(Only.c_str(), Only == "hand" ? quorin::bench::RunHandLoop(N)
-                        : quorin::bench::RunQuorin(N, Only == "heap" ? quorin::TEventList::Heap
-                                                                     : quorin::TEventList::Levels));
+                                       : quorin::bench::RunQuorin(
+                                             N, Only == "heap" ? quorin::TEventList::Heap
+                                                               : quorin::TEventList::Levels));
     return 0;
   }
   const auto Hand = Median(quorin::bench::RunHandLoop, N);

@@ -233,7 +233,8 @@ private:
     std::string Names;
     for (const TPropertyInfo* I : PropertiesOf(X)) {
       if (P.Key == I->Name) Info = I;
-      Names += (Names.empty() ? "" : ", ") + std::string(I->Name);
+      if (!Names.empty()) Names += ", ";
+      Names += I->Name;
     }
     if (!Info) {
       Error(P.Line, X,

@@ -194,7 +194,10 @@ const TEventInfo* FindEvent(const TComponent* Component, const std::string& Name
 std::string EventNamesOf(const TComponent* Component) {
   std::string Names;
   for (const TEventInfo& E : Events())
-    if (E.Applies(Component)) Names += (Names.empty() ? "" : ", ") + std::string(E.Name);
+    if (E.Applies(Component)) {
+      if (!Names.empty()) Names += ", ";
+      Names += E.Name;
+    }
   return Names.empty() ? "none" : Names;
 }
 

@@ -195,16 +195,16 @@ public:
   // Inline up to the receiver's answer: most calls from a routing handler
   // are refused, and a refusal costs only these tests.
   bool PassTo(TBlock* Receiver) {
-  // Refused like a receiver that is not ready: nothing to move (a second
-  // PassTo after the block ran empty), no receiver, the sending block itself
-  // (nothing can move into the block it is in), a pass nested in one this
-  // block is making (from its OnExit, or from the receiver's OnEnter), which
-  // would move the same transaction twice, and a pass from a block in the
-  // middle of taking a transaction in (its OnEnter), which would move the
-  // one it has not yet linked in; a receiver that another transaction is
-  // on its way into; and a receiver that a transaction is leaving (from its
-  // OnExit), whose lists still hold the leaving one: an entry there could
-  // push the leaving transaction out and free it under the exit.
+    // Refused like a receiver that is not ready: nothing to move (a second
+    // PassTo after the block ran empty), no receiver, the sending block itself
+    // (nothing can move into the block it is in), a pass nested in one this
+    // block is making (from its OnExit, or from the receiver's OnEnter), which
+    // would move the same transaction twice, and a pass from a block in the
+    // middle of taking a transaction in (its OnEnter), which would move the
+    // one it has not yet linked in; a receiver that another transaction is
+    // on its way into; and a receiver that a transaction is leaving (from its
+    // OnExit), whose lists still hold the leaving one: an entry there could
+    // push the leaving transaction out and free it under the exit.
     if (!FInRouting || FPassing || (FEntering && !FKick) || !FTransaction || !Receiver ||
         Receiver == this || Receiver->FEntering || Receiver->FExiting)
       return false;
