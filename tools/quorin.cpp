@@ -7,6 +7,9 @@
 //   quorin palette
 //   quorin diagram MODEL_FILE -o model.svg
 //
+// With --replications the runs go through the experiment runner; started by
+// mpirun in an MPI build, over the ranks, and rank 0 alone prints.
+//
 // Exit status: 0 on success, 1 when the file has errors, the library
 // reported an error during the run or a replication failed, 2 for a wrong
 // command line.
@@ -59,7 +62,8 @@ struct TRunOptions {
 };
 
 // The end and the warm-up of the run: the options first, else the file's
-// run section. Answers 0, or the exit status after the reason went to Err.
+// run section; and the seed checked. Answers 0, or the exit status after the
+// reason went to Err.
 int RunTimes(const TRunOptions& Options, const TModelFile& File, std::optional<double>& Until,
              std::optional<double>& Warmup, std::ostream& Err) {
   Until = Options.Until ? Options.Until : File.Run.Until;
