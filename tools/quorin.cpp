@@ -1,21 +1,37 @@
 // The quorin command: runs, checks and lists models without a compiler.
 //
 //   quorin run MODEL_FILE [--until T] [--warmup T] [--seed S] [--csv FILE]
+//   quorin run MODEL_FILE --replications N [--jobs J] [--level L] [--until T]
+//              [--warmup T] [--seed S] [--csv FILE] [--json FILE]
 //   quorin check MODEL_FILE
 //   quorin palette
 //   quorin diagram MODEL_FILE -o model.svg
 //
-// Exit status: 0 on success, 1 when the file has errors or the library
-// reported an error during the run, 2 for a wrong command line.
+// With --replications the runs go through the experiment runner; started by
+// mpirun in an MPI build, over the ranks, and rank 0 alone prints.
+//
+// Exit status: 0 on success, 1 when the file has errors, the library
+// reported an error during the run or a replication failed, 2 for a wrong
+// command line.
 #include <CLI/CLI.hpp>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
 
+#if defined(QUORIN_WITH_MPI)
+#include <mpi.h>
+#endif
+
 #include "quorin/quorin.h"
+#include "quorin/report.h"
+#include "replications.h"
 
 using namespace quorin;
 
@@ -39,30 +55,44 @@ struct TRunOptions {
   std::optional<double> Warmup;
   std::optional<int64_t> Seed;
   std::string Csv;
+  std::optional<int32_t> Replications;
+  int32_t Jobs = 1;
+  double Level = 0.95;
+  std::string Json;
 };
+
+// The end and the warm-up of the run: the options first, else the file's
+// run section; and the seed checked. Answers 0, or the exit status after the
+// reason went to Err.
+int RunTimes(const TRunOptions& Options, const TModelFile& File, std::optional<double>& Until,
+             std::optional<double>& Warmup, std::ostream& Err) {
+  Until = Options.Until ? Options.Until : File.Run.Until;
+  Warmup = Options.Warmup ? Options.Warmup : File.Run.Warmup;
+  if (!Until) {
+    Err << Options.Path << ": no end time: give --until or Until in the run section\n";
+    return 2;
+  }
+  if (!IsModelTime(*Until) || (Warmup && !IsModelTime(*Warmup))) {
+    Err << "times must lie in 0...10000000000\n";
+    return 2;
+  }
+  if (Warmup && *Warmup > *Until) {
+    Err << "the warm-up (" << *Warmup << ") ends after the run (" << *Until << ")\n";
+    return 2;
+  }
+  if (Options.Seed && (*Options.Seed < 1 || *Options.Seed > TMultiRand::Modulus - 1)) {
+    Err << "--seed must lie in 1...2147483646\n";
+    return 2;
+  }
+  return 0;
+}
 
 int Run(const TRunOptions& Options) {
   auto File = Load(Options.Path);
   if (!File) return 1;
-  const std::optional<double> Until = Options.Until ? Options.Until : File->Run.Until;
-  const std::optional<double> Warmup = Options.Warmup ? Options.Warmup : File->Run.Warmup;
-  if (!Until) {
-    std::cerr << Options.Path << ": no end time: give --until or Until in the run section\n";
-    return 2;
-  }
-  if (!IsModelTime(*Until) || (Warmup && !IsModelTime(*Warmup))) {
-    std::cerr << "times must lie in 0...10000000000\n";
-    return 2;
-  }
-  if (Warmup && *Warmup > *Until) {
-    std::cerr << "the warm-up (" << *Warmup << ") ends after the run (" << *Until << ")\n";
-    return 2;
-  }
+  std::optional<double> Until, Warmup;
+  if (const int Status = RunTimes(Options, *File, Until, Warmup, std::cerr)) return Status;
   if (Options.Seed) {
-    if (*Options.Seed < 1 || *Options.Seed > TMultiRand::Modulus - 1) {
-      std::cerr << "--seed must lie in 1...2147483646\n";
-      return 2;
-    }
     // Each stream gets a seed of its own, drawn in file order from a stream
     // seeded with S, so that one number changes every stream reproducibly.
     TMultiRand Seeder(nullptr);
@@ -99,6 +129,145 @@ int Run(const TRunOptions& Options) {
     }
   }
   return Reported ? 1 : 0;
+}
+
+// The ranks of an MPI run; one rank when the command was not started by
+// mpirun (or was built without MPI).
+struct TRanks {
+  bool Mpi = false;
+  int Rank = 0;
+  int Size = 1;
+};
+
+#if defined(QUORIN_WITH_MPI)
+// Whether mpirun (Open MPI, or a launcher that speaks PMI) started this
+// process: such launchers tell their processes through the environment.
+bool StartedByMpirun() {
+  for (const char* Name : {"OMPI_COMM_WORLD_SIZE", "PMIX_RANK", "PMI_SIZE"})
+    if (std::getenv(Name)) return true;
+  return false;
+}
+#endif
+
+// What the replications need from the file, read in this process without
+// running anything: the experiment's settings and the report's statistics.
+int PrepareReplications(const TRunOptions& Options, tool::TReplicationSettings& Settings,
+                        std::vector<tool::TStatistic>& Statistics, std::string& Title,
+                        std::ostream& Err) {
+  std::ifstream In(Options.Path, std::ios::binary);
+  std::ostringstream Text;
+  Text << In.rdbuf();
+  if (!In || In.bad()) {
+    Err << Options.Path << ": cannot be read\n";
+    return 1;
+  }
+  std::vector<std::string> Errors;
+  auto File = LoadModelText(Text.str(), Options.Path, THandlerTable{}, Errors);
+  for (const std::string& E : Errors)
+    Err << E << '\n';
+  if (!File) return 1;
+  std::optional<double> Until, Warmup;
+  if (const int Status = RunTimes(Options, *File, Until, Warmup, Err)) return Status;
+  if (*Options.Replications < 2) {
+    Err << "--replications must be 2 or more (a confidence interval needs two values)\n";
+    return 2;
+  }
+  if (Options.Jobs < 1) {
+    Err << "--jobs must be 1 or more\n";
+    return 2;
+  }
+  if (!(Options.Level > 0 && Options.Level < 1)) {
+    Err << "--level must lie between 0 and 1, such as 0.95\n";
+    return 2;
+  }
+  // The blocks as a run gathers them, to know the report's lines before
+  // any replication runs. Gathering only lists them; nothing runs here.
+  File->Model()->GatherAggregates();
+  std::string Problem;
+  Statistics = tool::ReportStatistics(CollectReport(*File->Model()), Problem);
+  if (!Problem.empty()) {
+    Err << Options.Path << ": " << Problem << '\n';
+    return 1;
+  }
+  Title = File->Run.Title;
+  Settings.Path = Options.Path;
+  Settings.Text = Text.str();
+  Settings.Replications = *Options.Replications;
+  Settings.Jobs = Options.Jobs;
+  Settings.Level = Options.Level;
+  Settings.Warmup = Warmup.value_or(0);
+  Settings.Until = *Until;
+  if (Options.Seed) Settings.BaseSeed = *Options.Seed;
+  Settings.Streams = int32_t(File->Streams().size());
+  return 0;
+}
+
+bool WriteFile(const std::string& Path, const std::function<void(std::ostream&)>& Write) {
+  std::ofstream Out(Path);
+  if (Out) Write(Out);
+  if (!Out) std::cerr << Path << ": cannot be written\n";
+  return bool(Out);
+}
+
+// N replications of the file through the experiment runner: in --jobs
+// worker processes, or over the ranks of an MPI run, where every rank reads
+// the file and rank 0 alone speaks.
+int RunReplications(const TRunOptions& Options, const TRanks& Ranks) {
+  tool::TReplicationSettings Settings;
+  std::vector<tool::TStatistic> Statistics;
+  std::string Title;
+  std::ostringstream Problems;
+  int Status = PrepareReplications(Options, Settings, Statistics, Title, Problems);
+#if defined(QUORIN_WITH_MPI)
+  if (Ranks.Mpi) {
+    // Every rank must agree before any runs: a rank that cannot read the
+    // file would leave rank 0 waiting. The others repeat their reasons
+    // only when they differ from rank 0's outcome.
+    int First = Status, Worst = Status;
+    MPI_Bcast(&First, 1, MPI_INT, 0, MPI_COMM_WORLD);
+    if (Ranks.Rank != 0 && Status != First)
+      std::cerr << "rank " << Ranks.Rank << ": " << Problems.str();
+    MPI_Allreduce(&Status, &Worst, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+    Status = Worst;
+  }
+#endif
+  if (Ranks.Rank == 0) std::cerr << Problems.str();
+  if (Status) return Status;
+
+  TExperiment E = tool::ReplicationExperiment(Settings, Statistics);
+  tool::TProgressLine Progress(Ranks.Rank == 0 && ::isatty(STDERR_FILENO));
+  E.OnProgress = [&Progress](int32_t Done, int32_t Total, double Seconds) {
+    Progress.Show(Done, Total, Seconds);
+  };
+  Progress.Show(0, E.Replications, 0);
+  tool::TReplicatedReport Report;
+  Report.Title = Title;
+  Report.Until = Settings.Until;
+  Report.Statistics = Statistics;
+#if defined(QUORIN_WITH_MPI)
+  Report.Result = Ranks.Mpi ? RunExperimentMpi(E) : RunExperiment(E);
+#else
+  Report.Result = RunExperiment(E);
+#endif
+  Progress.Clear();
+  if (Ranks.Rank != 0) return 0;
+  const TExperimentResult& R = Report.Result;
+  if (!R.Error.empty()) {
+    std::cerr << "the replications cannot run: " << R.Error << '\n';
+    return 1;
+  }
+  tool::PrintReplicatedReport(Report, std::cout);
+  std::cout.flush();
+  tool::PrintFailures(R, std::cerr);
+  bool Written = true;
+  if (!Options.Csv.empty())
+    Written =
+        WriteFile(Options.Csv, [&](std::ostream& Out) { tool::PrintReplicatedCsv(Report, Out); });
+  if (!Options.Json.empty())
+    Written = WriteFile(Options.Json,
+                        [&](std::ostream& Out) { tool::PrintReplicatedJson(Report, Out); }) &&
+              Written;
+  return R.Failed || !Written ? 1 : 0;
 }
 
 int Check(const std::string& Path) {
@@ -149,6 +318,18 @@ int main(int argc, char** argv) {
       "--seed", [&](int64_t S) { RunOptions.Seed = S; },
       "reseed every random stream from this one number");
   RunCmd->add_option("--csv", RunOptions.Csv, "also write the report as CSV to this file");
+  CLI::Option* Replications = RunCmd->add_option_function<int32_t>(
+      "--replications", [&](int32_t N) { RunOptions.Replications = N; },
+      "run N independent replications and report means with confidence intervals (N >= 2)");
+  RunCmd
+      ->add_option("--jobs", RunOptions.Jobs,
+                   "replications run at once in worker processes (default 1)")
+      ->needs(Replications);
+  RunCmd
+      ->add_option("--level", RunOptions.Level, "confidence level of the intervals (default 0.95)")
+      ->needs(Replications);
+  RunCmd->add_option("--json", RunOptions.Json, "also write the replications' table as JSON")
+      ->needs(Replications);
 
   std::string CheckPath;
   CLI::App* CheckCmd = App.add_subcommand("check", "Load a model file and report its errors");
@@ -169,6 +350,26 @@ int main(int argc, char** argv) {
     return Code == 0 ? 0 : 2;
   }
   try {
+    if (*RunCmd && RunOptions.Replications) {
+      TRanks Ranks;
+#if defined(QUORIN_WITH_MPI)
+      if (StartedByMpirun()) {
+        MPI_Init(&argc, &argv);
+        Ranks.Mpi = true;
+        MPI_Comm_rank(MPI_COMM_WORLD, &Ranks.Rank);
+        MPI_Comm_size(MPI_COMM_WORLD, &Ranks.Size);
+        int Status = 1;
+        try {
+          Status = RunReplications(RunOptions, Ranks);
+        } catch (const std::exception& E) {
+          std::cerr << "quorin: " << E.what() << '\n';
+        }
+        MPI_Finalize();
+        return Status;
+      }
+#endif
+      return RunReplications(RunOptions, Ranks);
+    }
     if (*RunCmd) return Run(RunOptions);
     if (*CheckCmd) return Check(CheckPath);
     if (*PaletteCmd) return Palette();

@@ -81,7 +81,10 @@ struct TBinding {
 
 // A loaded model. Owns the application component, whose components are the
 // file's top-level objects (usually one form), and remembers the handler
-// bindings so that the model can be saved again.
+// bindings so that the model can be saved again. A file loaded into an owner
+// of the caller's (see LoadModelText) owns nothing: the owner keeps the
+// components and serves as the application, so the file is used only while
+// the owner lives.
 class TModelFile {
 public:
   TModelFile();
@@ -89,7 +92,7 @@ public:
   TModelFile(const TModelFile&) = delete;
   TModelFile& operator=(const TModelFile&) = delete;
 
-  TComponent* Application() const { return FApplication.get(); }
+  TComponent* Application() const { return FApplication; }
   // The one TModel of the file.
   TModel* Model() const { return FModel; }
   // Every TMultiRand of the file, in file order.
@@ -105,7 +108,8 @@ public:
 
 private:
   friend class TModelLoader;
-  std::unique_ptr<TComponent> FApplication;
+  std::unique_ptr<TComponent> FOwnedApplication; // empty when loaded into an owner
+  TComponent* FApplication = nullptr;
   TModel* FModel = nullptr;
   std::vector<TMultiRand*> FStreams;
   std::vector<TBinding> FBindings;
@@ -119,6 +123,16 @@ std::unique_ptr<TModelFile> LoadModelText(const std::string& Text, const std::st
 // Reads Path and loads it as above.
 std::unique_ptr<TModelFile> LoadModelFile(const std::string& Path, const THandlerTable& Handlers,
                                           std::vector<std::string>& Errors);
+// The same, with the file's top-level objects created on Owner, for a model
+// that must live on a component of the caller's (a replication's form, which
+// the experiment runner owns and whose streams it seeds). Owner should hold
+// nothing else: handler arguments resolve among its components and saving
+// writes all of them. On any error nothing is left on Owner.
+std::unique_ptr<TModelFile> LoadModelText(const std::string& Text, const std::string& FileName,
+                                          const THandlerTable& Handlers,
+                                          std::vector<std::string>& Errors, TComponent& Owner);
+std::unique_ptr<TModelFile> LoadModelFile(const std::string& Path, const THandlerTable& Handlers,
+                                          std::vector<std::string>& Errors, TComponent& Owner);
 
 // Writes the model in the same format: the run section, then every
 // component with the properties that differ from their defaults and its

@@ -54,6 +54,13 @@ std::vector<TReportRow> CollectReport(const TModel& Model);
 void PrintReport(const TModel& Model, std::ostream& Out);
 // The same rows as CSV with a header line; numbers in full precision.
 void PrintReportCsv(const TModel& Model, std::ostream& Out);
+// The statistics columns that the report keeps for Row: those of its kind's
+// table that its class has, by title ("Count", "Mean time", ...), in the
+// report's order, without Block and Class. The text report leaves out
+// Preempt and Time limit while they are 0.
+std::vector<std::string> ReportColumnsOf(const TReportRow& Row);
+// The title of the text report's table for Kind ("Servers", ...).
+std::string ReportSectionTitle(TReportKind Kind);
 // A class name without its namespace, for any aggregate.
 std::string ClassNameOf(const TAggregate& Aggregate);
 

@@ -79,8 +79,9 @@ std::vector<int64_t> SeedStreams(TComponent& Form, const TStreamPlan& Plan, int3
 
 const std::vector<std::string>& ReportColumns() {
   static const std::vector<std::string> Columns{
-      "Count",     "Entries",     "Exits",      "Mean cont.", "Max",        "Usage",
-      "Mean time", "S-mean time", "Zero entr.", "Preempt",    "Time limit", "Mean interval"};
+      "Count",      "Entries",   "Exits",       "Mean cont.",   "Max",
+      "Usage",      "Mean time", "S-mean time", "Zero entr.",   "Preempt",
+      "Time limit", "Min prty",  "Max prty",    "Mean interval"};
   return Columns;
 }
 
@@ -124,6 +125,8 @@ std::optional<double> ReportValue(const TReportRow& R, const std::string& Column
   if (Column == "Zero entr.") return Opt(R.ZeroEntries);
   if (Column == "Preempt") return Opt(R.PreemptExits);
   if (Column == "Time limit") return Opt(R.TimeLimitExits);
+  if (Column == "Min prty") return Opt(R.MinPrty);
+  if (Column == "Max prty") return Opt(R.MaxPrty);
   if (Column == "Mean interval") return R.Exits > 1 ? Opt(R.MeanInterval) : std::nullopt;
   return std::nullopt;
 }

@@ -87,13 +87,13 @@ TComponent* TModelFile::Resolve(const TComponent* Component, const std::string& 
     for (int32_t i = 0; i < Owner->ComponentCount(); ++i)
       if (Owner->Components(i)->Name() == Name) return Owner->Components(i);
   std::vector<TComponent*> Found;
-  if (FApplication) CollectNamed(FApplication.get(), Name, Found);
+  if (FApplication) CollectNamed(FApplication, Name, Found);
   return Found.size() == 1 ? Found[0] : nullptr;
 }
 
 int32_t TModelFile::CountNamed(const std::string& Name) const {
   std::vector<TComponent*> Found;
-  if (FApplication) CollectNamed(FApplication.get(), Name, Found);
+  if (FApplication) CollectNamed(FApplication, Name, Found);
   return static_cast<int32_t>(Found.size());
 }
 
@@ -106,7 +106,9 @@ public:
                std::vector<std::string>& Errors)
       : FFileName(FileName), FHandlers(Handlers), FErrors(Errors) {}
 
-  std::unique_ptr<TModelFile> Load(const std::string& Text) {
+  // Loads Text into Owner, or into an application of the file's own when
+  // Owner is null.
+  std::unique_ptr<TModelFile> Load(const std::string& Text, TComponent* Owner) {
     TDocument Doc;
     std::string Problem;
     if (!Parse(Text, FFileName, Doc, Problem)) {
@@ -116,19 +118,30 @@ public:
     Blocks::Register();
     Statsim::Register();
     FFile = std::make_unique<TModelFile>();
-    FFile->FApplication = std::make_unique<TComponent>(nullptr);
+    if (!Owner) {
+      FFile->FOwnedApplication = std::make_unique<TComponent>(nullptr);
+      Owner = FFile->FOwnedApplication.get();
+    }
+    FFile->FApplication = Owner;
+    const int32_t Before = Owner->ComponentCount();
     ReadRun(Doc);
     {
       // Setters report refused values as messages; here they become errors
       // of the file, each at its line.
       for (const TNode& Node : Doc.Objects)
-        Build(Node, FFile->FApplication.get());
+        Build(Node, Owner);
     }
     if (!FFile->FModel && FErrors.empty())
       Error(1, nullptr, "the file has no object of class TModel");
     for (const TPending& P : FPending)
       Bind(P.Component, *P.Event);
-    if (!FErrors.empty()) return nullptr;
+    if (!FErrors.empty()) {
+      // A caller's owner gets back what it held before: the objects made
+      // here go, the last first (each leaves the owner's list as it goes).
+      while (!FFile->FOwnedApplication && Owner->ComponentCount() > Before)
+        delete Owner->Components(Owner->ComponentCount() - 1);
+      return nullptr;
+    }
     return std::move(FFile);
   }
 
@@ -319,16 +332,18 @@ private:
   std::vector<TPending> FPending;
 };
 
-std::unique_ptr<TModelFile> LoadModelText(const std::string& Text, const std::string& FileName,
-                                          const THandlerTable& Handlers,
-                                          std::vector<std::string>& Errors) {
+namespace {
+
+std::unique_ptr<TModelFile> LoadText(const std::string& Text, const std::string& FileName,
+                                     const THandlerTable& Handlers,
+                                     std::vector<std::string>& Errors, TComponent* Owner) {
   Errors.clear();
   TModelLoader Loader(FileName, Handlers, Errors);
-  return Loader.Load(Text);
+  return Loader.Load(Text, Owner);
 }
 
-std::unique_ptr<TModelFile> LoadModelFile(const std::string& Path, const THandlerTable& Handlers,
-                                          std::vector<std::string>& Errors) {
+std::unique_ptr<TModelFile> LoadFile(const std::string& Path, const THandlerTable& Handlers,
+                                     std::vector<std::string>& Errors, TComponent* Owner) {
   Errors.clear();
   std::ifstream In(Path, std::ios::binary);
   if (!In) {
@@ -341,7 +356,31 @@ std::unique_ptr<TModelFile> LoadModelFile(const std::string& Path, const THandle
     Errors.push_back(Path + ": cannot be read");
     return nullptr;
   }
-  return LoadModelText(Text.str(), Path, Handlers, Errors);
+  return LoadText(Text.str(), Path, Handlers, Errors, Owner);
+}
+
+} // namespace
+
+std::unique_ptr<TModelFile> LoadModelText(const std::string& Text, const std::string& FileName,
+                                          const THandlerTable& Handlers,
+                                          std::vector<std::string>& Errors) {
+  return LoadText(Text, FileName, Handlers, Errors, nullptr);
+}
+
+std::unique_ptr<TModelFile> LoadModelText(const std::string& Text, const std::string& FileName,
+                                          const THandlerTable& Handlers,
+                                          std::vector<std::string>& Errors, TComponent& Owner) {
+  return LoadText(Text, FileName, Handlers, Errors, &Owner);
+}
+
+std::unique_ptr<TModelFile> LoadModelFile(const std::string& Path, const THandlerTable& Handlers,
+                                          std::vector<std::string>& Errors) {
+  return LoadFile(Path, Handlers, Errors, nullptr);
+}
+
+std::unique_ptr<TModelFile> LoadModelFile(const std::string& Path, const THandlerTable& Handlers,
+                                          std::vector<std::string>& Errors, TComponent& Owner) {
+  return LoadFile(Path, Handlers, Errors, &Owner);
 }
 
 namespace {

@@ -190,6 +190,22 @@ bool ShownWhenZero(TCol C) {
 
 } // namespace
 
+std::vector<std::string> ReportColumnsOf(const TReportRow& Row) {
+  std::vector<std::string> Titles;
+  const std::vector<std::string> Text = Cells(Row, 4);
+  for (const TSection& Section : Sections)
+    if (Section.Kind == Row.Kind)
+      for (TCol C : Section.Cols)
+        if (C != CBlock && C != CClass && !Text[C].empty()) Titles.push_back(Columns[C].Title);
+  return Titles;
+}
+
+std::string ReportSectionTitle(TReportKind Kind) {
+  for (const TSection& Section : Sections)
+    if (Section.Kind == Kind) return Section.Title;
+  return "";
+}
+
 void PrintReport(const TModel& Model, std::ostream& Out) {
   const std::vector<TReportRow> Rows = CollectReport(Model);
   Out << "Model time " << Fixed(ModelTime(), 4) << '\n';

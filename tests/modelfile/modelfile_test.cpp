@@ -565,6 +565,62 @@ end
   EXPECT_EQ(File->CountNamed("Exit"), 2);
 }
 
+TEST(ModelFile, LoadedIntoAnOwnerRunsAsTheSameModelAndLeavesNothingOnError) {
+  // A replication's layout: the file's objects on a form that a runner's
+  // application owns. The model gathers the same blocks, the handlers bind
+  // to the same components, and the report is the same to the last digit.
+  int StandaloneCalls = 0;
+  auto Standalone = Load(Everything, CountingHandlers(StandaloneCalls));
+  ASSERT_TRUE(Standalone);
+  const std::string Expected = Report(*Standalone, 300);
+  Standalone->Model()->Reset();
+
+  int Calls = 0;
+  TComponent Application(nullptr);
+  auto* Form = new TComponent(&Application);
+  std::vector<std::string> Errors;
+  auto File = LoadModelText(Everything, "test.qm", CountingHandlers(Calls), Errors, *Form);
+  ASSERT_TRUE(File) << (Errors.empty() ? "" : Errors.front());
+  EXPECT_EQ(File->Application(), Form);
+  EXPECT_EQ(File->Run.Until, 400.5);
+  ASSERT_EQ(File->Streams().size(), 3u);
+  TModel* Model = File->Model();
+  // The owner keeps the components when the file goes.
+  File.reset();
+  ASSERT_EQ(Form->ComponentCount(), 1);
+  Model->Simulate(300);
+  std::ostringstream Out;
+  PrintReport(*Model, Out);
+  EXPECT_EQ(Out.str(), Expected);
+  EXPECT_EQ(Calls, StandaloneCalls);
+  EXPECT_GT(Calls, 0);
+  Model->Reset();
+
+  // A file with an error leaves the owner as it was, its own component too.
+  auto* Kept = new TComponent(Form);
+  Kept->SetName("Kept");
+  const int32_t Before = Form->ComponentCount();
+  File = LoadModelText(R"(object Other: TComponent
+  object Model: TModel end
+  object Q: TQueue
+    OnRouting = PassTo(Nowhere)
+  end
+end
+object Third: TComponent end
+)",
+                       "bad.qm", THandlerTable{}, Errors, *Form);
+  EXPECT_FALSE(File);
+  ASSERT_EQ(Errors.size(), 1u);
+  EXPECT_NE(Errors[0].find("bad.qm:4: Q (TQueue): OnRouting: PassTo: no component named"),
+            std::string::npos)
+      << Errors[0];
+  ASSERT_EQ(Form->ComponentCount(), Before);
+  EXPECT_EQ(Form->Components(Before - 1), Kept);
+  // A file that cannot be read leaves it alone as well.
+  EXPECT_FALSE(LoadModelFile("/nonexistent/x.qm", THandlerTable{}, Errors, *Form));
+  EXPECT_EQ(Form->ComponentCount(), Before);
+}
+
 } // namespace
 
 namespace {

@@ -1,12 +1,18 @@
 // The quorin command, run as a user runs it.
 #include <gtest/gtest.h>
 
+#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <sstream>
+#include <tuple>
 
 #include "models.h"
 
@@ -44,6 +50,13 @@ TResult Quorin(const std::string& Arguments) {
   R.Err = S.str();
   std::remove(ErrFile.c_str());
   return R;
+}
+
+std::string ReadFile(const std::string& Path) {
+  std::ifstream File(Path);
+  std::stringstream Text;
+  Text << File.rdbuf();
+  return Text.str();
 }
 
 std::string Example(const char* Name) {
@@ -171,6 +184,214 @@ TEST(QuorinCommand, CheckPaletteAndFailures) {
   EXPECT_EQ(R.Status, 2);
   R = Quorin("frobnicate");
   EXPECT_EQ(R.Status, 2);
+}
+
+// A line of the replications' table: the block, the statistic, and the
+// numbers in their printed order (mean, half-width, std dev, min, max, n).
+using TTable = std::map<std::pair<std::string, std::string>, std::vector<double>>;
+
+TTable ParseTable(const std::string& Out) {
+  TTable Table;
+  std::istringstream In(Out);
+  std::string Line;
+  while (std::getline(In, Line)) {
+    // Statistic names hold a space at most once ("Mean time"); the class
+    // column starts with T.
+    std::istringstream Words(Line);
+    std::vector<std::string> W;
+    for (std::string X; Words >> X;)
+      W.push_back(X);
+    if (W.size() < 9 || W[1].rfind('T', 0) != 0 || W[0] == "Block") continue;
+    const size_t Names = W.size() - 6;
+    std::string Statistic = W[2];
+    for (size_t i = 3; i < Names; ++i)
+      Statistic += " " + W[i];
+    std::vector<double> Numbers;
+    for (size_t i = Names; i < W.size(); ++i)
+      Numbers.push_back(W[i] == "-" ? NAN : std::stod(W[i]));
+    Table[{W[0], Statistic}] = Numbers;
+  }
+  return Table;
+}
+
+TEST(QuorinReplications, TableOfEveryStatisticWithIntervalsThatHoldTheTheory) {
+  const std::string Csv = Temp("reps.csv"), Json = Temp("reps.json");
+  const auto R = Quorin("run " + Example("mm1.qm") +
+                        " --replications 20 --jobs 2 --warmup 1000 --until 21000 --csv '" + Csv +
+                        "' --json '" + Json + "'");
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Err, ""); // standard error is not a terminal here: no progress line
+  EXPECT_EQ(R.Out.rfind("M/M/1 (arrival rate 1, service rate 1.25)\n"
+                        "20 replications, 0 failed; warm-up 1000, until 21000; means with 95 % "
+                        "confidence intervals\n\nGenerators\n",
+                        0),
+            0u)
+      << R.Out;
+  for (const char* Section :
+       {"\nQueues, stacks and priority queues\n", "\nServers\n", "\nTerminators\n"})
+    EXPECT_NE(R.Out.find(Section), std::string::npos) << Section;
+
+  // Every column that each kind keeps, and nothing else: a queue's count of
+  // time-limit exits stays out while it is 0, as in the single report.
+  const TTable Table = ParseTable(R.Out);
+  std::map<std::string, std::vector<std::string>> Columns;
+  for (const auto& [Key, Numbers] : Table) {
+    Columns[Key.first].push_back(Key.second);
+    EXPECT_EQ(Numbers[5], 20) << Key.first << " " << Key.second;
+  }
+  using V = std::vector<std::string>;
+  EXPECT_EQ(Columns["Door"], (V{"Exits", "Mean interval"}));
+  EXPECT_EQ(Columns["Exit"], (V{"Entries"}));
+  std::sort(Columns["Line"].begin(), Columns["Line"].end());
+  EXPECT_EQ(Columns["Line"], (V{"Count", "Entries", "Exits", "Max", "Mean cont.", "Mean time",
+                                "S-mean time", "Usage", "Zero entr."}));
+  EXPECT_EQ(Columns["Clerk"].size(), 8u);
+
+  // M/M/1 at load 0.8: utilisation 0.8, Wq 3.2, Lq 3.2, mean interarrival 1,
+  // each inside its interval; replications differ, so the intervals have width.
+  for (const auto& [Block, Statistic, Theory] :
+       std::vector<std::tuple<std::string, std::string, double>>{{"Clerk", "Usage", 0.8},
+                                                                 {"Line", "Mean time", 3.2},
+                                                                 {"Line", "Mean cont.", 3.2},
+                                                                 {"Door", "Mean interval", 1.0}}) {
+    const auto It = Table.find({Block, Statistic});
+    ASSERT_NE(It, Table.end()) << Block << " " << Statistic;
+    const double Mean = It->second[0], Half = It->second[1];
+    EXPECT_GT(Half, 0) << Block << " " << Statistic;
+    EXPECT_LT(Half, 0.1 * Theory) << Block << " " << Statistic;
+    EXPECT_LE(std::fabs(Mean - Theory), Half) << Block << " " << Statistic << " " << Mean;
+  }
+
+  // The CSV and the JSON hold the same table, all columns of each kind.
+  const std::string CsvText = ReadFile(Csv);
+  EXPECT_EQ(CsvText.rfind("block,class,statistic,mean,half_width,std_dev,min,max,n,missing,level\n"
+                          "Door,TGenerator,Exits,",
+                          0),
+            0u)
+      << CsvText;
+  EXPECT_NE(CsvText.find("\nLine,TQueue,Time limit,0,0,0,0,0,20,0,0.95\n"), std::string::npos);
+  const size_t Rows = size_t(std::count(CsvText.begin(), CsvText.end(), '\n')) - 1;
+  EXPECT_EQ(Rows, Table.size() + 3); // with the special exits of Line and Clerk, all 0
+  const std::string JsonText = ReadFile(Json);
+  EXPECT_EQ(JsonText.rfind("{\"title\":\"M/M/1 (arrival rate 1, service rate 1.25)\","
+                           "\"level\":0.95,\"warmup\":1000,\"until\":21000,"
+                           "\"replications\":20,\"failed\":0,\"statistics\":[{\"block\":\"Door\"",
+                           0),
+            0u)
+      << JsonText;
+  EXPECT_NE(JsonText.find("\"failures\":[]}"), std::string::npos);
+  EXPECT_EQ(size_t(std::count(JsonText.begin(), JsonText.end(), '{')), Rows + 1);
+
+  // A higher level widens the same intervals around the same means.
+  const auto Wide = Quorin("run " + Example("mm1.qm") +
+                           " --replications 20 --warmup 1000 --until 21000 --level 0.99");
+  const TTable WideTable = ParseTable(Wide.Out);
+  const auto It = WideTable.find({"Clerk", "Usage"});
+  ASSERT_NE(It, WideTable.end());
+  EXPECT_EQ(It->second[0], Table.at({"Clerk", "Usage"})[0]);
+  EXPECT_GT(It->second[1], Table.at({"Clerk", "Usage"})[1]);
+}
+
+TEST(QuorinReplications, ResultsDoNotDependOnTheNumberOfWorkers) {
+  std::vector<std::string> Texts;
+  for (const char* Jobs : {"1", "2", "3"}) {
+    const std::string Csv = Temp(std::string("jobs") + Jobs + ".csv");
+    const auto R = Quorin("run " + Example("mm3.qm") + " --replications 5 --until 3000 --jobs " +
+                          Jobs + " --csv '" + Csv + "'");
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    Texts.push_back(ReadFile(Csv));
+  }
+  EXPECT_GT(Texts[0].size(), 200u);
+  EXPECT_EQ(Texts[0], Texts[1]);
+  EXPECT_EQ(Texts[0], Texts[2]);
+  // --seed moves every replication's streams, reproducibly.
+  const auto A = Quorin("run " + Example("mm3.qm") + " --replications 3 --until 3000 --seed 17");
+  const auto B = Quorin("run " + Example("mm3.qm") + " --replications 3 --until 3000 --seed 17");
+  const auto C = Quorin("run " + Example("mm3.qm") + " --replications 3 --until 3000");
+  EXPECT_EQ(A.Out, B.Out);
+  EXPECT_NE(A.Out, C.Out);
+}
+
+TEST(QuorinReplications, AFailedReplicationIsNamedWithItsSeedsAndTheOthersReported) {
+  // The terminator stops the run at the 12th arrival, near time 12 on
+  // average: replications that stop before the warm-up ends fail.
+  const std::string Model = Temp("stops.qm"), Json = Temp("stops.json");
+  std::ofstream(Model) << "run\n  Warmup = 12\n  Until = 1000\nend\n"
+                          "object Form: TComponent\n  object Model: TModel end\n"
+                          "  object Arrivals: TMultiRand end\n  object Door: TGenerator\n"
+                          "    OnBeforeTimeGoOn = NextArrival(Arrivals.Exponential(1))\n"
+                          "    OnAfterGeneration = NextArrival(Arrivals.Exponential(1))\n"
+                          "    OnRouting = PassTo(Exit)\n  end\n"
+                          "  object Exit: TTerminator\n    OnEnter = StopAfter(12)\n  end\nend\n";
+  const auto R = Quorin("run '" + Model + "' --replications 8 --jobs 2 --json '" + Json + "'");
+  EXPECT_EQ(R.Status, 1);
+  std::istringstream Err(R.Err);
+  std::vector<int> Failed;
+  for (std::string Line; std::getline(Err, Line);) {
+    int Number = -1;
+    long long Seed = 0;
+    char Rest[16] = "";
+    ASSERT_EQ(
+        std::sscanf(Line.c_str(), "replication %d failed (seeds %lld)%15s", &Number, &Seed, Rest),
+        3)
+        << Line;
+    EXPECT_GT(Seed, 0);
+    EXPECT_NE(Line.find("before the warm-up was over"), std::string::npos) << Line;
+    Failed.push_back(Number);
+  }
+  ASSERT_GT(Failed.size(), 0u);
+  ASSERT_LT(Failed.size(), 8u);
+  const std::string Failures = std::to_string(Failed.size()) + " failed";
+  EXPECT_NE(R.Out.find("8 replications, " + Failures), std::string::npos) << R.Out;
+  const auto Entries = ParseTable(R.Out).at({"Exit", "Entries"});
+  EXPECT_EQ(Entries[5], double(8 - Failed.size())); // n: the others' values
+  EXPECT_LT(Entries[0], 12); // stopped at the 12th, counted after the warm-up
+  const std::string JsonText = ReadFile(Json);
+  EXPECT_NE(JsonText.find("\"failed\":" + std::to_string(Failed.size())), std::string::npos);
+  EXPECT_NE(JsonText.find("{\"replication\":" + std::to_string(Failed[0]) + ",\"seeds\":["),
+            std::string::npos);
+
+  // Options of replications need --replications; a single replication has no interval.
+  for (const char* Wrong : {" --jobs 2", " --json x.json", " --replications 1",
+                            " --replications 4 --level 1.5", " --replications 4 --jobs 0"}) {
+    const auto W = Quorin("run " + Example("mm1.qm") + Wrong);
+    EXPECT_EQ(W.Status, 2) << Wrong;
+    EXPECT_EQ(W.Out, "") << Wrong;
+  }
+}
+
+TEST(QuorinReplications, ProgressLineOnlyOnATerminalAndClearedAtTheEnd) {
+  // Standard error on a pseudo terminal, standard output to a file.
+  const std::string Out = Temp("progress.txt");
+  const std::string Command = std::string("'") + QUORIN_COMMAND + "' run " + Example("mm1.qm") +
+                              " --replications 4 --jobs 2 --until 2000 >'" + Out + "'";
+  int Master = -1;
+  const pid_t Pid = forkpty(&Master, nullptr, nullptr, nullptr);
+  ASSERT_GE(Pid, 0);
+  if (Pid == 0) {
+    execl("/bin/sh", "sh", "-c", Command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string Terminal;
+  char Buffer[4096];
+  for (;;) {
+    const ssize_t N = read(Master, Buffer, sizeof Buffer);
+    if (N > 0)
+      Terminal.append(Buffer, size_t(N));
+    else if (N == 0 || errno != EINTR)
+      break; // EIO once the command has ended
+  }
+  close(Master);
+  int Status = 0;
+  waitpid(Pid, &Status, 0);
+  EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0);
+  EXPECT_EQ(Terminal.rfind("\rreplications 0/4, 0.0 s elapsed\033[K", 0), 0u) << Terminal;
+  EXPECT_NE(Terminal.find("\rreplications 4/4, "), std::string::npos) << Terminal;
+  EXPECT_NE(Terminal.find(" left\033[K"), std::string::npos) << Terminal;
+  // One line, overwritten: no line break, and cleared at the end.
+  EXPECT_EQ(Terminal.find('\n'), std::string::npos) << Terminal;
+  EXPECT_EQ(Terminal.substr(Terminal.size() - 4), "\r\033[K") << Terminal;
+  EXPECT_NE(ReadFile(Out).find("4 replications, 0 failed"), std::string::npos);
 }
 
 } // namespace

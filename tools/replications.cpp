@@ -1,0 +1,271 @@
+// Replications of a model file: the experiment, the tables and the progress
+// line of `quorin run --replications N`.
+#include "replications.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <stdexcept>
+
+#include "quorin/modelfile.h"
+
+namespace quorin::tool {
+
+namespace {
+
+// Numbers for the eye: six significant digits without an exponent and
+// without trailing zeros, so that counts of a long run read as whole
+// numbers; an exponent only for the very small and the very large.
+std::string Number(double V) {
+  if (std::isnan(V)) return "-";
+  char Buffer[64];
+  const double A = std::fabs(V);
+  if (V == 0 || A < 1e-4 || A >= 1e15) {
+    std::snprintf(Buffer, sizeof Buffer, "%.6g", V);
+    return Buffer;
+  }
+  const int Decimals = std::max(0, 5 - int(std::floor(std::log10(A))));
+  std::snprintf(Buffer, sizeof Buffer, "%.*f", Decimals, V);
+  std::string Text = Buffer;
+  if (Text.find('.') != std::string::npos) {
+    while (Text.back() == '0')
+      Text.pop_back();
+    if (Text.back() == '.') Text.pop_back();
+  }
+  return Text;
+}
+
+// Numbers for machines: the shortest text that reads back as the same
+// double, so nothing is lost and two runs compare as text.
+std::string Full(double V) {
+  if (!std::isfinite(V)) return "";
+  char Buffer[64];
+  const auto Result = std::to_chars(Buffer, Buffer + sizeof Buffer, V);
+  return std::string(Buffer, Result.ptr);
+}
+
+std::string JsonNumber(double V) {
+  return std::isfinite(V) ? Full(V) : "null";
+}
+
+std::string JsonString(const std::string& S) {
+  std::string J = "\"";
+  for (const char C : S) {
+    if (C == '"' || C == '\\') {
+      J += '\\';
+      J += C;
+    } else if (static_cast<unsigned char>(C) < 0x20) {
+      char Buffer[8];
+      std::snprintf(Buffer, sizeof Buffer, "\\u%04x", unsigned(static_cast<unsigned char>(C)));
+      J += Buffer;
+    } else {
+      J += C;
+    }
+  }
+  return J + "\"";
+}
+
+std::string CsvField(const std::string& S) {
+  if (S.find_first_of(",\"\n\r") == std::string::npos) return S;
+  std::string Q = "\"";
+  for (const char C : S) {
+    if (C == '"') Q += '"';
+    Q += C;
+  }
+  return Q + "\"";
+}
+
+std::string SeedList(const std::vector<int64_t>& Seeds) {
+  std::string Text;
+  for (const int64_t Seed : Seeds) {
+    if (!Text.empty()) Text += ' ';
+    Text += std::to_string(Seed);
+  }
+  return Text.empty() ? "none" : Text;
+}
+
+std::string Duration(double Seconds) {
+  char Buffer[32];
+  if (Seconds < 60)
+    std::snprintf(Buffer, sizeof Buffer, "%.1f s", Seconds);
+  else
+    std::snprintf(Buffer, sizeof Buffer, "%d min %02d s", int(Seconds / 60),
+                  int(std::fmod(Seconds, 60)));
+  return Buffer;
+}
+
+// A special exit that no replication counted says nothing, as in the
+// standard report.
+bool Shown(const TStatistic& S, const TFigureResult& F) {
+  if (S.Column != "Preempt" && S.Column != "Time limit") return true;
+  return F.Summary.N > 0 && F.Summary.Max != 0;
+}
+
+} // namespace
+
+std::vector<TStatistic> ReportStatistics(const std::vector<TReportRow>& Rows, std::string& Error) {
+  std::vector<TStatistic> Statistics;
+  std::map<std::string, int> Seen;
+  for (const TReportRow& R : Rows) {
+    if (++Seen[R.Name] == 2) {
+      Error = "two blocks are named " + R.Name +
+              "; replications need distinct block names to tell their statistics apart";
+      return {};
+    }
+    for (const std::string& Column : ReportColumnsOf(R))
+      Statistics.push_back({R.Name, R.Class, R.Kind, Column});
+  }
+  return Statistics;
+}
+
+TExperiment ReplicationExperiment(const TReplicationSettings& Settings,
+                                  const std::vector<TStatistic>& Statistics) {
+  TExperiment E;
+  // Each replication parses the text again onto its own form: the runner
+  // owns the form, so the model and its streams are the replication's, and
+  // it seeds the streams after the builder returns.
+  const std::string Text = Settings.Text, Path = Settings.Path;
+  E.Build = [Text, Path](TReplicationContext& C) -> TModel* {
+    std::vector<std::string> Errors;
+    auto File = LoadModelText(Text, Path, THandlerTable{}, Errors, *C.Form);
+    if (!File)
+      throw std::runtime_error(Errors.empty() ? Path + ": the model did not load" : Errors.front());
+    return File->Model();
+  };
+  E.Replications = Settings.Replications;
+  E.Jobs = Settings.Jobs;
+  E.Level = Settings.Level;
+  E.WarmUp = Settings.Warmup;
+  // The runner ends at WarmUp + RunLength; the run length is nudged by ulps
+  // until that sum is Until itself, as in a single run to Until.
+  double Length = Settings.Until - Settings.Warmup;
+  for (int i = 0; i < 8 && E.WarmUp + Length < Settings.Until; ++i)
+    Length = std::nextafter(Length, HUGE_VAL);
+  for (int i = 0; i < 8 && E.WarmUp + Length > Settings.Until && Length > 0; ++i)
+    Length = std::nextafter(Length, 0.0);
+  E.RunLength = Length;
+  for (const TStatistic& S : Statistics)
+    E.Figures.push_back(TFigureSpec::Report(S.Block, S.Column));
+  E.Streams.BaseSeed = Settings.BaseSeed;
+  E.Streams.StreamSlots = std::max(1, Settings.Streams);
+  const int64_t Period = TMultiRand::Modulus - 1;
+  const int64_t Segments = int64_t(Settings.Replications) * E.Streams.StreamSlots;
+  int64_t Stride = 1;
+  while (Segments > 0 && Stride * 2 <= Period / Segments)
+    Stride *= 2;
+  E.Streams.StreamStride = Stride;
+  return E;
+}
+
+void PrintReplicatedReport(const TReplicatedReport& Report, std::ostream& Out) {
+  const TExperimentResult& R = Report.Result;
+  if (!Report.Title.empty()) Out << Report.Title << '\n';
+  const size_t Runs = R.Replications.size();
+  Out << Runs << " replication" << (Runs == 1 ? "" : "s") << ", " << R.Failed << " failed; ";
+  if (R.WarmUp > 0) Out << "warm-up " << Number(R.WarmUp) << ", ";
+  Out << "until " << Number(Report.Until) << "; means with " << Number(R.Level * 100)
+      << " % confidence intervals\n";
+  for (TReportKind Kind :
+       {TReportKind::Generator, TReportKind::Queue, TReportKind::Server, TReportKind::Storage,
+        TReportKind::Gate, TReportKind::Batch, TReportKind::Terminator, TReportKind::Other}) {
+    std::vector<std::vector<std::string>> Table{
+        {"Block", "Class", "Statistic", "Mean", "+-", "Std dev", "Min", "Max", "n"}};
+    for (size_t f = 0; f < Report.Statistics.size() && f < R.Figures.size(); ++f) {
+      const TStatistic& S = Report.Statistics[f];
+      const TFigureResult& F = R.Figures[f];
+      if (S.Kind != Kind || !Shown(S, F)) continue;
+      const TSummary& M = F.Summary;
+      Table.push_back({S.Block, S.Class, S.Column, Number(M.Mean), Number(M.HalfWidth),
+                       Number(M.StdDev), Number(M.Min), Number(M.Max), std::to_string(M.N)});
+    }
+    if (Table.size() == 1) continue;
+    std::vector<size_t> Width(Table[0].size(), 0);
+    for (const auto& Row : Table)
+      for (size_t c = 0; c < Row.size(); ++c)
+        Width[c] = std::max(Width[c], Row[c].size());
+    Out << '\n' << ReportSectionTitle(Kind) << '\n';
+    for (const auto& Row : Table) {
+      std::string Line;
+      for (size_t c = 0; c < Row.size(); ++c) {
+        const std::string Pad(Width[c] - Row[c].size(), ' ');
+        Line += c ? "  " : "";
+        Line += c < 3 ? Row[c] + Pad : Pad + Row[c]; // names left, numbers right
+      }
+      while (!Line.empty() && Line.back() == ' ')
+        Line.pop_back();
+      Out << Line << '\n';
+    }
+  }
+}
+
+void PrintReplicatedCsv(const TReplicatedReport& Report, std::ostream& Out) {
+  const TExperimentResult& R = Report.Result;
+  Out << "block,class,statistic,mean,half_width,std_dev,min,max,n,missing,level\n";
+  for (size_t f = 0; f < Report.Statistics.size() && f < R.Figures.size(); ++f) {
+    const TStatistic& S = Report.Statistics[f];
+    const TSummary& M = R.Figures[f].Summary;
+    Out << CsvField(S.Block) << ',' << CsvField(S.Class) << ',' << CsvField(S.Column) << ','
+        << Full(M.Mean) << ',' << Full(M.HalfWidth) << ',' << Full(M.StdDev) << ',' << Full(M.Min)
+        << ',' << Full(M.Max) << ',' << M.N << ',' << R.Figures[f].Missing << ',' << Full(R.Level)
+        << '\n';
+  }
+}
+
+void PrintReplicatedJson(const TReplicatedReport& Report, std::ostream& Out) {
+  const TExperimentResult& R = Report.Result;
+  Out << "{\"title\":" << JsonString(Report.Title) << ",\"level\":" << JsonNumber(R.Level)
+      << ",\"warmup\":" << JsonNumber(R.WarmUp) << ",\"until\":" << JsonNumber(Report.Until)
+      << ",\"replications\":" << R.Replications.size() << ",\"failed\":" << R.Failed
+      << ",\"statistics\":[";
+  for (size_t f = 0; f < Report.Statistics.size() && f < R.Figures.size(); ++f) {
+    const TStatistic& S = Report.Statistics[f];
+    const TSummary& M = R.Figures[f].Summary;
+    Out << (f ? "," : "") << "{\"block\":" << JsonString(S.Block)
+        << ",\"class\":" << JsonString(S.Class) << ",\"statistic\":" << JsonString(S.Column)
+        << ",\"mean\":" << JsonNumber(M.Mean) << ",\"half_width\":" << JsonNumber(M.HalfWidth)
+        << ",\"std_dev\":" << JsonNumber(M.StdDev) << ",\"min\":" << JsonNumber(M.Min)
+        << ",\"max\":" << JsonNumber(M.Max) << ",\"n\":" << M.N
+        << ",\"missing\":" << R.Figures[f].Missing << "}";
+  }
+  Out << "],\"failures\":[";
+  bool First = true;
+  for (const TReplicationResult& Rep : R.Replications) {
+    if (Rep.Ok) continue;
+    Out << (First ? "" : ",") << "{\"replication\":" << Rep.Number << ",\"seeds\":[";
+    for (size_t k = 0; k < Rep.Seeds.size(); ++k)
+      Out << (k ? "," : "") << Rep.Seeds[k];
+    Out << "],\"error\":" << JsonString(Rep.Error) << "}";
+    First = false;
+  }
+  Out << "]}\n";
+}
+
+void PrintFailures(const TExperimentResult& Result, std::ostream& Out) {
+  for (const TReplicationResult& R : Result.Replications)
+    if (!R.Ok)
+      Out << "replication " << R.Number << " failed (seeds " << SeedList(R.Seeds)
+          << "): " << R.Error << '\n';
+}
+
+void TProgressLine::Show(int32_t Done, int32_t Total, double Seconds) {
+  if (!FEnabled) return;
+  std::string Line = "replications " + std::to_string(Done) + "/" + std::to_string(Total) + ", " +
+                     Duration(Seconds) + " elapsed";
+  if (Done > 0 && Done < Total)
+    Line += ", about " + Duration(Seconds / Done * (Total - Done)) + " left";
+  // Back to the start of the line, the new text, and the rest of the old
+  // line erased.
+  std::cerr << '\r' << Line << "\033[K" << std::flush;
+  FShown = true;
+}
+
+void TProgressLine::Clear() {
+  if (!FShown) return;
+  std::cerr << "\r\033[K" << std::flush;
+  FShown = false;
+}
+
+} // namespace quorin::tool

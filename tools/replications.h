@@ -1,0 +1,91 @@
+// Replications of a model file for `quorin run --replications N`: the
+// experiment that runs them, the table of the standard report's statistics
+// over the replications (text, CSV, JSON), and the progress line.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "quorin/experiment.h"
+#include "quorin/report.h"
+
+namespace quorin::tool {
+
+// One statistic of the standard report: a column of a block's line.
+struct TStatistic {
+  std::string Block;
+  std::string Class;
+  TReportKind Kind = TReportKind::Other;
+  std::string Column;
+};
+
+// Every statistic that the standard report keeps for Rows (every gathered
+// block, every column that its kind keeps and its class has), in report
+// order. Answers the reason in Error when two blocks share a name: the
+// runner finds a block's line by its name.
+std::vector<TStatistic> ReportStatistics(const std::vector<TReportRow>& Rows, std::string& Error);
+
+// What `run --replications` asks for.
+struct TReplicationSettings {
+  std::string Path; // the model file, named in the replications' messages
+  std::string Text; // its text, loaded afresh on each replication's form
+  int32_t Replications = 2;
+  int32_t Jobs = 1;
+  double Level = 0.95;
+  double Warmup = 0;
+  double Until = 0;
+  int64_t BaseSeed = TMultiRand::DefaultSeed;
+  int32_t Streams = 0; // random streams of the file
+};
+
+// The experiment: a builder that loads the file onto the replication's form,
+// one report figure per statistic, the run ending at Until exactly, and
+// streams given the longest disjoint segments that Replications x Streams
+// segments leave (a power of two, so a longer run can draw more numbers).
+TExperiment ReplicationExperiment(const TReplicationSettings& Settings,
+                                  const std::vector<TStatistic>& Statistics);
+
+// The results with what they are results of.
+struct TReplicatedReport {
+  std::string Title; // the file's title, printed first when not empty
+  double Until = 0;
+  std::vector<TStatistic> Statistics; // one per figure of Result, in order
+  TExperimentResult Result;
+};
+
+// The replications and the settings in one line, then one table per kind
+// of block as in the standard report: per block and statistic the mean, the
+// confidence half-width at the level, the standard deviation, the least and
+// the greatest value and the number of values. Counts of special exits
+// (Preempt, Time limit) are left out while every replication counted 0.
+void PrintReplicatedReport(const TReplicatedReport& Report, std::ostream& Out);
+// The same statistics as CSV, all of them, numbers in full precision and a
+// number that does not exist as an empty field.
+void PrintReplicatedCsv(const TReplicatedReport& Report, std::ostream& Out);
+// The same as one JSON object, with the failed replications and their seeds;
+// a number that does not exist is null.
+void PrintReplicatedJson(const TReplicatedReport& Report, std::ostream& Out);
+// One line per failed replication: its number, its streams' seeds, the reason.
+void PrintFailures(const TExperimentResult& Result, std::ostream& Out);
+
+// The progress of the replications on standard error when that is a
+// terminal: one line, overwritten in place as replications finish, with the
+// time elapsed and an estimate of the time left; cleared by Clear or at the
+// end of its life. Prints nothing when disabled.
+class TProgressLine {
+public:
+  explicit TProgressLine(bool Enabled) : FEnabled(Enabled) {}
+  ~TProgressLine() { Clear(); }
+  TProgressLine(const TProgressLine&) = delete;
+  TProgressLine& operator=(const TProgressLine&) = delete;
+  void Show(int32_t Done, int32_t Total, double Seconds);
+  void Clear();
+
+private:
+  bool FEnabled;
+  bool FShown = false;
+};
+
+} // namespace quorin::tool
