@@ -258,7 +258,7 @@ int RunReplications(const TRunOptions& Options, const TRanks& Ranks) {
   }
   tool::PrintReplicatedReport(Report, std::cout);
   std::cout.flush();
-  tool::PrintFailures(R, std::cerr);
+  PrintFailures(R, std::cerr);
   bool Written = true;
   if (!Options.Csv.empty())
     Written =

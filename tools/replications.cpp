@@ -38,55 +38,6 @@ std::string Number(double V) {
   return Text;
 }
 
-// Numbers for machines: the shortest text that reads back as the same
-// double, so nothing is lost and two runs compare as text.
-std::string Full(double V) {
-  if (!std::isfinite(V)) return "";
-  char Buffer[64];
-  const auto Result = std::to_chars(Buffer, Buffer + sizeof Buffer, V);
-  return std::string(Buffer, Result.ptr);
-}
-
-std::string JsonNumber(double V) {
-  return std::isfinite(V) ? Full(V) : "null";
-}
-
-std::string JsonString(const std::string& S) {
-  std::string J = "\"";
-  for (const char C : S) {
-    if (C == '"' || C == '\\') {
-      J += '\\';
-      J += C;
-    } else if (static_cast<unsigned char>(C) < 0x20) {
-      char Buffer[8];
-      std::snprintf(Buffer, sizeof Buffer, "\\u%04x", unsigned(static_cast<unsigned char>(C)));
-      J += Buffer;
-    } else {
-      J += C;
-    }
-  }
-  return J + "\"";
-}
-
-std::string CsvField(const std::string& S) {
-  if (S.find_first_of(",\"\n\r") == std::string::npos) return S;
-  std::string Q = "\"";
-  for (const char C : S) {
-    if (C == '"') Q += '"';
-    Q += C;
-  }
-  return Q + "\"";
-}
-
-std::string SeedList(const std::vector<int64_t>& Seeds) {
-  std::string Text;
-  for (const int64_t Seed : Seeds) {
-    if (!Text.empty()) Text += ' ';
-    Text += std::to_string(Seed);
-  }
-  return Text.empty() ? "none" : Text;
-}
-
 std::string Duration(double Seconds) {
   char Buffer[32];
   if (Seconds < 60)
@@ -207,10 +158,10 @@ void PrintReplicatedCsv(const TReplicatedReport& Report, std::ostream& Out) {
   for (size_t f = 0; f < Report.Statistics.size() && f < R.Figures.size(); ++f) {
     const TStatistic& S = Report.Statistics[f];
     const TSummary& M = R.Figures[f].Summary;
-    Out << CsvField(S.Block) << ',' << CsvField(S.Class) << ',' << CsvField(S.Column) << ','
-        << Full(M.Mean) << ',' << Full(M.HalfWidth) << ',' << Full(M.StdDev) << ',' << Full(M.Min)
-        << ',' << Full(M.Max) << ',' << M.N << ',' << R.Figures[f].Missing << ',' << Full(R.Level)
-        << '\n';
+    Out << CsvText(S.Block) << ',' << CsvText(S.Class) << ',' << CsvText(S.Column) << ','
+        << ExactText(M.Mean) << ',' << ExactText(M.HalfWidth) << ',' << ExactText(M.StdDev) << ','
+        << ExactText(M.Min) << ',' << ExactText(M.Max) << ',' << M.N << ',' << R.Figures[f].Missing
+        << ',' << ExactText(R.Level) << '\n';
   }
 }
 
@@ -230,24 +181,9 @@ void PrintReplicatedJson(const TReplicatedReport& Report, std::ostream& Out) {
         << ",\"max\":" << JsonNumber(M.Max) << ",\"n\":" << M.N
         << ",\"missing\":" << R.Figures[f].Missing << "}";
   }
-  Out << "],\"failures\":[";
-  bool First = true;
-  for (const TReplicationResult& Rep : R.Replications) {
-    if (Rep.Ok) continue;
-    Out << (First ? "" : ",") << "{\"replication\":" << Rep.Number << ",\"seeds\":[";
-    for (size_t k = 0; k < Rep.Seeds.size(); ++k)
-      Out << (k ? "," : "") << Rep.Seeds[k];
-    Out << "],\"error\":" << JsonString(Rep.Error) << "}";
-    First = false;
-  }
-  Out << "]}\n";
-}
-
-void PrintFailures(const TExperimentResult& Result, std::ostream& Out) {
-  for (const TReplicationResult& R : Result.Replications)
-    if (!R.Ok)
-      Out << "replication " << R.Number << " failed (seeds " << SeedList(R.Seeds)
-          << "): " << R.Error << '\n';
+  Out << "],\"failures\":";
+  PrintFailuresJson(R, Out);
+  Out << "}\n";
 }
 
 void TProgressLine::Show(int32_t Done, int32_t Total, double Seconds) {

@@ -67,8 +67,6 @@ void PrintReplicatedCsv(const TReplicatedReport& Report, std::ostream& Out);
 // The same as one JSON object, with the failed replications and their seeds;
 // a number that does not exist is null.
 void PrintReplicatedJson(const TReplicatedReport& Report, std::ostream& Out);
-// One line per failed replication: its number, its streams' seeds, the reason.
-void PrintFailures(const TExperimentResult& Result, std::ostream& Out);
 
 // The progress of the replications on standard error when that is a
 // terminal: one line, overwritten in place as replications finish, with the

@@ -123,19 +123,19 @@ using TBuildModel = std::function<TModel*(TReplicationContext& Context)>;
 // An event trace of one replication, bounded by a window of model time.
 enum class TTraceFormat : uint8_t { Csv, JsonLines };
 struct TTraceOptions {
-  std::string File;            // empty: no trace (the default)
-  int32_t Replication = 0;     // which replication is traced
-  double From = 0;             // window of model time, inclusive
+  std::string File;        // empty: no trace (the default)
+  int32_t Replication = 0; // which replication is traced
+  double From = 0;         // window of model time, inclusive
   double To = 1e300;
   TTraceFormat Format = TTraceFormat::Csv;
 };
 
 struct TExperiment {
   TBuildModel Build;
-  double WarmUp = 0;    // statistics are cleared at this model time; a run
-                        // that ends before it fails
-  double RunLength = 0; // measured time after the warm-up. A handler that
-                        // calls Model->Stop() ends a replication earlier.
+  double WarmUp = 0;         // statistics are cleared at this model time; a run
+                             // that ends before it fails
+  double RunLength = 0;      // measured time after the warm-up. A handler that
+                             // calls Model->Stop() ends a replication earlier.
   int32_t Replications = 10; // fixed mode: this many; sequential: at least
   std::vector<TFigureSpec> Figures;
   double Level = 0.95;
@@ -163,13 +163,13 @@ struct TExperiment {
 struct TReplicationResult {
   int32_t Number = 0;
   bool Ok = false;
-  std::string Error;                        // why it failed, with its seeds
-  std::vector<int64_t> Seeds;               // first state of each stream
-  std::vector<int64_t> Draws;               // numbers each stream drew
+  std::string Error;                         // why it failed, with its seeds
+  std::vector<int64_t> Seeds;                // first state of each stream
+  std::vector<int64_t> Draws;                // numbers each stream drew
   std::vector<std::optional<double>> Values; // one per figure
-  std::vector<double> Series;               // Welch intervals (series runs)
-  double ModelTime = 0;                     // clock at the end
-  double Seconds = 0;                       // wall time in the worker
+  std::vector<double> Series;                // Welch intervals (series runs)
+  double ModelTime = 0;                      // clock at the end
+  double Seconds = 0;                        // wall time in the worker
 };
 
 struct TFigureResult {
@@ -203,6 +203,24 @@ void PrintExperimentCsv(const TExperimentResult& Result, std::ostream& Out);
 void PrintExperimentJson(const TExperimentResult& Result, std::ostream& Out);
 // One line per replication and figure: every value, for checking by hand.
 void PrintReplicationsCsv(const TExperimentResult& Result, std::ostream& Out);
+// One line per failed replication: its number, its streams' seeds, the reason.
+void PrintFailures(const TExperimentResult& Result, std::ostream& Out);
+
+// Pieces of the printers above, for printers of one's own (the quorin
+// command prints its table of replications with them).
+// V as the shortest text that reads back as the same double; "" when V is
+// not finite (an empty CSV field).
+std::string ExactText(double V);
+// V for JSON: ExactText, or null when not finite.
+std::string JsonNumber(double V);
+// S as a JSON string literal, quotes and escapes included.
+std::string JsonString(const std::string& S);
+// S as one CSV field, quoted when it holds a comma, a quote or a line break.
+std::string CsvText(const std::string& S);
+// The seeds separated by spaces, or "none".
+std::string SeedList(const std::vector<int64_t>& Seeds);
+// The failed replications as a JSON array of {replication, seeds, error}.
+void PrintFailuresJson(const TExperimentResult& Result, std::ostream& Out);
 
 #if defined(QUORIN_WITH_MPI)
 // The same experiment over the ranks of MPI_COMM_WORLD (the caller has
@@ -238,8 +256,8 @@ struct TWelchResult {
   int32_t Failed = 0;
   std::string Error;
 };
-TWelchResult RunWelch(const TExperiment& Experiment, const TFigureSpec& Figure,
-                      double Interval, double Horizon, int32_t Window);
+TWelchResult RunWelch(const TExperiment& Experiment, const TFigureSpec& Figure, double Interval,
+                      double Horizon, int32_t Window);
 // "time,mean,smoothed,replications"; a missing mean is an empty cell.
 void WriteWelchCsv(const TWelchResult& Welch, std::ostream& Out);
 
@@ -256,8 +274,7 @@ void WriteWelchCsv(const TWelchResult& Welch, std::ostream& Out);
 // pays nothing: the kernel calls those handlers only when they are assigned.
 class TTrace {
 public:
-  TTrace(TModel& Model, std::ostream& Out, TTraceFormat Format, double From = 0,
-         double To = 1e300);
+  TTrace(TModel& Model, std::ostream& Out, TTraceFormat Format, double From = 0, double To = 1e300);
   ~TTrace();
   TTrace(const TTrace&) = delete;
   TTrace& operator=(const TTrace&) = delete;
@@ -270,7 +287,7 @@ private:
   TTraceFormat FFormat;
   double FFrom, FTo;
   int64_t FLines = 0;
-  int32_t FLastEnded = -1; // number of the transaction that last entered a terminator
+  int32_t FLastEnded = -1;              // number of the transaction that last entered a terminator
   const TBlock* FLastEndedIn = nullptr; // and that terminator
   TNewTimeEvent FOldNewTime;
   TAfterPassEvent FOldAfterPass;

@@ -23,9 +23,6 @@ TWork ReplicationWork(const TExperiment& Experiment);
 TWork SeriesWork(const TExperiment& Experiment, const TFigureSpec& Figure, double Interval,
                  int32_t Intervals);
 
-// S as a JSON string literal, quotes and escapes included.
-std::string JsonString(const std::string& S);
-
 // Refuses what cannot run: answers the reason, or an empty string.
 std::string Validate(const TExperiment& Experiment, int64_t Replications);
 

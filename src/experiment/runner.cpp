@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -41,13 +42,6 @@ void CollectStreams(TComponent* Owner, std::vector<TMultiRand*>& Streams) {
     if (auto* S = dynamic_cast<TMultiRand*>(C)) Streams.push_back(S);
     CollectStreams(C, Streams);
   }
-}
-
-std::string SeedList(const std::vector<int64_t>& Seeds) {
-  std::string Text;
-  for (size_t i = 0; i < Seeds.size(); ++i)
-    Text += (i ? " " : "") + std::to_string(Seeds[i]);
-  return Text.empty() ? "none" : Text;
 }
 
 } // namespace
@@ -744,11 +738,34 @@ std::string Number(double V, int Precision = 6) {
   return Buffer;
 }
 
-std::string Full(double V) {
-  if (std::isnan(V)) return "";
+} // namespace
+
+std::string ExactText(double V) {
+  if (!std::isfinite(V)) return "";
   char Buffer[64];
-  std::snprintf(Buffer, sizeof Buffer, "%.17g", V);
-  return Buffer;
+  const auto Result = std::to_chars(Buffer, Buffer + sizeof Buffer, V);
+  return std::string(Buffer, Result.ptr);
+}
+
+std::string JsonNumber(double V) {
+  return std::isfinite(V) ? ExactText(V) : "null";
+}
+
+std::string JsonString(const std::string& S) {
+  std::string Q = "\"";
+  for (char C : S) {
+    if (C == '"' || C == '\\') {
+      Q += '\\';
+      Q += C;
+    } else if (static_cast<unsigned char>(C) < 0x20) {
+      char Buffer[8];
+      std::snprintf(Buffer, sizeof Buffer, "\\u%04x", unsigned(static_cast<unsigned char>(C)));
+      Q += Buffer;
+    } else {
+      Q += C;
+    }
+  }
+  return Q + "\"";
 }
 
 std::string CsvText(const std::string& S) {
@@ -761,7 +778,33 @@ std::string CsvText(const std::string& S) {
   return Q + "\"";
 }
 
-} // namespace
+std::string SeedList(const std::vector<int64_t>& Seeds) {
+  std::string Text;
+  for (size_t i = 0; i < Seeds.size(); ++i)
+    Text += (i ? " " : "") + std::to_string(Seeds[i]);
+  return Text.empty() ? "none" : Text;
+}
+
+void PrintFailures(const TExperimentResult& Result, std::ostream& Out) {
+  for (const auto& R : Result.Replications)
+    if (!R.Ok)
+      Out << "Replication " << R.Number << " failed (seeds " << SeedList(R.Seeds)
+          << "): " << R.Error << '\n';
+}
+
+void PrintFailuresJson(const TExperimentResult& Result, std::ostream& Out) {
+  Out << '[';
+  bool First = true;
+  for (const auto& R : Result.Replications) {
+    if (R.Ok) continue;
+    Out << (First ? "" : ",") << "{\"replication\":" << R.Number << ",\"seeds\":[";
+    for (size_t k = 0; k < R.Seeds.size(); ++k)
+      Out << (k ? "," : "") << R.Seeds[k];
+    Out << "],\"error\":" << JsonString(R.Error) << "}";
+    First = false;
+  }
+  Out << ']';
+}
 
 void PrintExperiment(const TExperimentResult& Result, std::ostream& Out) {
   if (!Result.Error.empty()) {
@@ -797,29 +840,19 @@ void PrintExperiment(const TExperimentResult& Result, std::ostream& Out) {
       Line.pop_back();
     Out << Line << '\n';
   }
-  for (const auto& R : Result.Replications)
-    if (!R.Ok)
-      Out << "Replication " << R.Number << " failed (seeds " << SeedList(R.Seeds)
-          << "): " << R.Error << '\n';
+  PrintFailures(Result, Out);
 }
 
 void PrintExperimentCsv(const TExperimentResult& Result, std::ostream& Out) {
   Out << "figure,mean,half_width,low,high,std_dev,min,max,n,missing,level\n";
   for (const TFigureResult& F : Result.Figures) {
     const TSummary& S = F.Summary;
-    Out << CsvText(F.Name) << ',' << Full(S.Mean) << ',' << Full(S.HalfWidth) << ',' << Full(S.Low)
-        << ',' << Full(S.High) << ',' << Full(S.StdDev) << ',' << Full(S.Min) << ',' << Full(S.Max)
-        << ',' << S.N << ',' << F.Missing << ',' << Full(Result.Level) << '\n';
+    Out << CsvText(F.Name) << ',' << ExactText(S.Mean) << ',' << ExactText(S.HalfWidth) << ','
+        << ExactText(S.Low) << ',' << ExactText(S.High) << ',' << ExactText(S.StdDev) << ','
+        << ExactText(S.Min) << ',' << ExactText(S.Max) << ',' << S.N << ',' << F.Missing << ','
+        << ExactText(Result.Level) << '\n';
   }
 }
-
-namespace {
-
-std::string JsonNumber(double V) {
-  return std::isfinite(V) ? Full(V) : "null";
-}
-
-} // namespace
 
 void PrintExperimentJson(const TExperimentResult& Result, std::ostream& Out) {
   Out << "{\"level\":" << JsonNumber(Result.Level) << ",\"warmup\":" << JsonNumber(Result.WarmUp)
@@ -827,29 +860,21 @@ void PrintExperimentJson(const TExperimentResult& Result, std::ostream& Out) {
       << ",\"replications\":" << Result.Replications.size() << ",\"failed\":" << Result.Failed
       << ",\"sequential\":" << (Result.Sequential ? "true" : "false")
       << ",\"target_met\":" << (Result.TargetMet ? "true" : "false");
-  if (!Result.Error.empty()) Out << ",\"error\":" << detail::JsonString(Result.Error);
+  if (!Result.Error.empty()) Out << ",\"error\":" << JsonString(Result.Error);
   Out << ",\"figures\":[";
   for (size_t f = 0; f < Result.Figures.size(); ++f) {
     const TFigureResult& F = Result.Figures[f];
     const TSummary& S = F.Summary;
-    Out << (f ? "," : "") << "{\"name\":" << detail::JsonString(F.Name)
+    Out << (f ? "," : "") << "{\"name\":" << JsonString(F.Name)
         << ",\"mean\":" << JsonNumber(S.Mean) << ",\"half_width\":" << JsonNumber(S.HalfWidth)
         << ",\"low\":" << JsonNumber(S.Low) << ",\"high\":" << JsonNumber(S.High)
         << ",\"std_dev\":" << JsonNumber(S.StdDev) << ",\"min\":" << JsonNumber(S.Min)
         << ",\"max\":" << JsonNumber(S.Max) << ",\"n\":" << S.N << ",\"missing\":" << F.Missing
         << "}";
   }
-  Out << "],\"failures\":[";
-  bool First = true;
-  for (const auto& R : Result.Replications) {
-    if (R.Ok) continue;
-    Out << (First ? "" : ",") << "{\"replication\":" << R.Number << ",\"seeds\":[";
-    for (size_t k = 0; k < R.Seeds.size(); ++k)
-      Out << (k ? "," : "") << R.Seeds[k];
-    Out << "],\"error\":" << detail::JsonString(R.Error) << "}";
-    First = false;
-  }
-  Out << "]}\n";
+  Out << "],\"failures\":";
+  PrintFailuresJson(Result, Out);
+  Out << "}\n";
 }
 
 void PrintReplicationsCsv(const TExperimentResult& Result, std::ostream& Out) {
@@ -859,7 +884,8 @@ void PrintReplicationsCsv(const TExperimentResult& Result, std::ostream& Out) {
       // A missing value is NaN here, an empty cell in the table.
       const double V = f < R.Values.size() ? R.Values[f].value_or(NaN) : NaN;
       Out << R.Number << ',' << (R.Ok ? 1 : 0) << ',' << SeedList(R.Seeds) << ','
-          << CsvText(Result.Figures[f].Name) << ',' << Full(V) << ',' << CsvText(R.Error) << '\n';
+          << CsvText(Result.Figures[f].Name) << ',' << ExactText(V) << ',' << CsvText(R.Error)
+          << '\n';
     }
   }
 }

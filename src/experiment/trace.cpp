@@ -13,16 +13,6 @@ std::string FormatClock(double Time) {
 
 namespace {
 
-std::string CsvText(const std::string& S) {
-  if (S.find_first_of(",\"\n\r") == std::string::npos) return S;
-  std::string Q = "\"";
-  for (char C : S) {
-    if (C == '"') Q += '"';
-    Q += C;
-  }
-  return Q + "\"";
-}
-
 // Every terminator the model would gather: the components of the model's
 // owner's owner and theirs, as the model scans them.
 void CollectTerminators(TComponent* Owner, std::vector<TTerminator*>& Found) {
@@ -95,10 +85,9 @@ void TTrace::Write(const char* Kind, const TComponent* At, const TComponent* To,
          << (Pass ? CsvText(Block) : "") << ',' << (Pass ? CsvText(Target) : "") << '\n';
   } else {
     FOut << "{\"time\":" << FormatClock(Now) << ",\"kind\":\"" << Kind
-         << "\",\"block\":" << detail::JsonString(Block)
+         << "\",\"block\":" << JsonString(Block)
          << ",\"transaction\":" << (Id.empty() ? "null" : Id);
-    if (Pass)
-      FOut << ",\"from\":" << detail::JsonString(Block) << ",\"to\":" << detail::JsonString(Target);
+    if (Pass) FOut << ",\"from\":" << JsonString(Block) << ",\"to\":" << JsonString(Target);
     FOut << "}\n";
   }
   ++FLines;
@@ -154,24 +143,3 @@ void WriteTabulatorCsv(const TTabulator& Tab, std::ostream& Out) {
 }
 
 } // namespace quorin
-
-namespace quorin::detail {
-
-std::string JsonString(const std::string& S) {
-  std::string Q = "\"";
-  for (char C : S) {
-    if (C == '"' || C == '\\') {
-      Q += '\\';
-      Q += C;
-    } else if (static_cast<unsigned char>(C) < 0x20) {
-      char Buffer[8];
-      std::snprintf(Buffer, sizeof Buffer, "\\u%04x", C);
-      Q += Buffer;
-    } else {
-      Q += C;
-    }
-  }
-  return Q + "\"";
-}
-
-} // namespace quorin::detail

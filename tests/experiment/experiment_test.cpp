@@ -296,7 +296,7 @@ TEST(Experiment, TablesCarryEveryFigureAndReplication) {
   EXPECT_TRUE(std::is_sorted(Progress.begin(), Progress.end()));
   std::ostringstream Text, Csv, Reps, Json;
   PrintExperimentJson(R, Json);
-  EXPECT_EQ(Json.str().rfind("{\"level\":0.94999999999999996,\"warmup\":100,\"run_length\":2000,"
+  EXPECT_EQ(Json.str().rfind("{\"level\":0.95,\"warmup\":100,\"run_length\":2000,"
                              "\"replications\":3,\"failed\":0,\"sequential\":false,"
                              "\"target_met\":false,\"figures\":[{\"name\":\"Wq\",\"mean\":",
                              0),

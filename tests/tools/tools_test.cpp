@@ -332,7 +332,7 @@ TEST(QuorinReplications, AFailedReplicationIsNamedWithItsSeedsAndTheOthersReport
     long long Seed = 0;
     char Rest[16] = "";
     ASSERT_EQ(
-        std::sscanf(Line.c_str(), "replication %d failed (seeds %lld)%15s", &Number, &Seed, Rest),
+        std::sscanf(Line.c_str(), "Replication %d failed (seeds %lld)%15s", &Number, &Seed, Rest),
         3)
         << Line;
     EXPECT_GT(Seed, 0);
