@@ -815,7 +815,7 @@ struct TEntryCase {
   const char* Name;
   bool Storage;     // a priority storage, else a priority queue
   int32_t Capacity; // of Line before the second entry
-  bool NoHead;      // the heap refuses the first page of class heads
+  bool NoHead;      // the heap refuses the first page of class heads only
   bool LowerPrty;   // Line's OnEnter lowers the second one's priority to 0
   int32_t Lowered;  // Line's OnEnter sets this capacity (0: leaves it)
   int32_t Entries;  // passes into Line
@@ -849,7 +849,7 @@ TEST_P(PrtyEntry, OnAfterPassFindsTheEnteringTransactionWhole) {
     if (T->GetTransID() == 2) T->SetPreempt();
   };
   Gen->OnRouting = [&](TBlock* Sender, TTransaction*) {
-    if (Case.NoHead) HeapInjectFault(1);
+    if (Case.NoHead) HeapInjectFault(1, 1);
     Sender->PassTo(Line);
     HeapInjectFault(0);
   };
@@ -865,6 +865,7 @@ TEST_P(PrtyEntry, OnAfterPassFindsTheEnteringTransactionWhole) {
     if (To != Line) return;
     ++Entries;
     EXPECT_FALSE(IsFree(T)) << "at " << ModelTime();
+    EXPECT_EQ(T->GetTransID(), Entries); // a freed record is poisoned in the sanitizer build
   };
   Model->Simulate(10);
   EXPECT_EQ(Entries, Case.Entries);
