@@ -12,17 +12,11 @@ void TTerminator::EnterToBlock(TTransaction* Trans) {
   FTransaction = Trans;
   // Destroyed also when OnEnter throws; the destruction cancels an
   // activation still pending for it, so it never fires for the record's
-  // next holder. Brought in by PassTo, it is destroyed by PassTo after
-  // OnAfterPass, which is handed the transaction and must find it whole.
+  // next holder.
   FireThen(OnEnter, Trans, [this, Trans] {
     FTransaction = nullptr;
     ++FEntries;
-    if (FEntering) {
-      Trans->FNext = FToDestroy;
-      FToDestroy = Trans;
-    } else {
-      DestroyTransaction(Trans);
-    }
+    DestroyEntered(Trans);
   });
 }
 

@@ -122,14 +122,15 @@ int32_t TQueuePrtyCustom::PrtyCount(uint8_t Prty) const {
 
 bool TQueuePrtyCustom::HasRoomFor(TTransaction* Trans) {
   if (FCapacity == 0 || Count() < FCapacity) return true;
-  return FPreemptive && Trans && Trans->IsPreempt() && FCount > 0 && MinPrty() < Trans->GetPrty();
+  return FPreemptive && !FInRouting && Trans && Trans->IsPreempt() && FCount > 0 &&
+         MinPrty() < Trans->GetPrty();
 }
 
 bool TQueuePrtyCustom::FileTrans(TTransaction* Trans) {
   TQueHead* Q = GetQue(Trans->GetPrty());
   if (!Q) {
     ExitStat(Trans);
-    DestroyTransaction(Trans);
+    DestroyEntered(Trans);
     return false;
   }
   AddTrans(Q, Trans);
@@ -146,9 +147,10 @@ bool TQueuePrtyCustom::Route(const TOnRoutingEvent& Handler, TTransaction* Trans
   }
 }
 
-void TQueuePrtyCustom::PushOut() {
+void TQueuePrtyCustom::PushOut(TTransaction* Entering) {
   if (!FFirstQue) return;
   TTransaction* V = FFirstQue->First;
+  if (V == Entering) return;
   ++FPreemptExits;
   DelTrans(V);
   ExitStat(V);
@@ -207,9 +209,9 @@ void TQueuePrty::EnterToBlock(TTransaction* Trans) {
     OfferHead();
     return;
   }
-  if (FCapacity > 0 && Count() > FCapacity) {
+  if (Overfilled()) {
     try {
-      PushOut();
+      PushOut(Trans);
     } catch (...) {
       OfferHead();
       throw;

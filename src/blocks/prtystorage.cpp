@@ -21,9 +21,9 @@ void TStoragePrty::EnterToBlock(TTransaction* Trans) {
   }
   EnterStat(Trans);
   // Holding starts: the storage joins the chain only once one has finished.
-  if (FileTrans(Trans) && FCapacity > 0 && Count() > FCapacity) {
+  if (FileTrans(Trans) && Overfilled()) {
     try {
-      PushOut();
+      PushOut(Trans);
     } catch (...) {
       FTransaction = FFirstFinished;
       throw;

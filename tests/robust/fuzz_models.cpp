@@ -2,10 +2,11 @@
 // up, each checked after every run. Build it in the sanitizer build so that
 // memory faults and leaks are caught as well:
 //
-//   fuzz_models [--seconds S] [--seed N] [--models M] [--verbose] [--newer-kinds]
+//   fuzz_models [--seconds S] [--seed N] [--models M] [--verbose]
 //
-// --newer-kinds adds priority queues and storages, dividers, assemblers and
-// creators to every model.
+// Every model draws on all block kinds. --newer-kinds, which once added the
+// priority queue and storage, divider, assembler and creator, is still
+// accepted and changes nothing, so that older command lines keep working.
 //
 // Prints every fault with the seed that shows it (rerun that seed alone
 // with --seed N --models 1 --verbose) and the figures at the end; the exit
@@ -22,7 +23,6 @@ int main(int argc, char** argv) {
   uint64_t Seed = 1;
   int64_t Models = -1;
   bool Verbose = false;
-  bool Newer = false;
   for (int i = 1; i < argc; ++i) {
     const bool HasValue = i + 1 < argc;
     if (!std::strcmp(argv[i], "--seconds") && HasValue)
@@ -33,11 +33,8 @@ int main(int argc, char** argv) {
       Models = std::atoll(argv[++i]);
     else if (!std::strcmp(argv[i], "--verbose"))
       Verbose = true;
-    else if (!std::strcmp(argv[i], "--newer-kinds"))
-      Newer = true;
-    else {
-      std::cerr << "usage: fuzz_models [--seconds S] [--seed N] [--models M] [--verbose] "
-                   "[--newer-kinds]\n";
+    else if (std::strcmp(argv[i], "--newer-kinds") != 0) {
+      std::cerr << "usage: fuzz_models [--seconds S] [--seed N] [--models M] [--verbose]\n";
       return 2;
     }
   }
@@ -49,7 +46,7 @@ int main(int argc, char** argv) {
   const uint64_t First = Seed;
   while ((Models < 0 || Figures.Models < Models) && (Models >= 0 || Elapsed() < Seconds)) {
     if (Verbose) std::cout << "seed " << Seed << std::endl;
-    for (const std::string& Fault : quorin::test::FuzzModel(Seed, Figures, Verbose, Newer))
+    for (const std::string& Fault : quorin::test::FuzzModel(Seed, Figures, Verbose))
       std::cout << "FAULT " << Fault << std::endl;
     ++Seed;
   }

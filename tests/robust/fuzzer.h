@@ -20,11 +20,8 @@ struct TFuzzFigures {
 
 // Builds the model of Seed, runs it and checks it; answers the faults found
 // (empty when none) and adds to Figures. Verbose prints each run's steps.
-// NewerKinds adds priority queues and storages, dividers, assemblers and
-// creators to the model; without it a seed builds the same model it always
-// has. The suite's short run leaves them out while the faults they show are
-// open.
-std::vector<std::string> FuzzModel(uint64_t Seed, TFuzzFigures& Figures, bool Verbose = false,
-                                   bool NewerKinds = false);
+// Every block kind takes part, the priority queue and storage, divider,
+// assembler and creator included.
+std::vector<std::string> FuzzModel(uint64_t Seed, TFuzzFigures& Figures, bool Verbose = false);
 
 } // namespace quorin::test

@@ -757,3 +757,142 @@ TEST_F(BlockTest, NoEntryIntoABlockWhileATransactionLeavesIt) {
 
 } // namespace
 } // namespace quorin::test
+
+namespace quorin::test {
+namespace {
+
+// A full preemptive priority queue times T1 out; its OnTimeFinish releases a
+// server whose OnRelease passes a preempting holder back into the queue.
+// Taken in, the holder would push out T1 itself (the oldest of the lowest
+// class) in the middle of T1's own routing, and the time-out would then
+// destroy T1 a second time. A full priority block in routing takes no
+// preempting entry: the release destroys the holder, the time-out T1.
+TEST_F(BlockTest, AFullPriorityQueueInRoutingTakesNoPreemptingEntry) {
+  auto* Urgent = Make<TGenerator>("Urgent");
+  auto* Low = Make<TGenerator>("Low");
+  auto* Srv = Make<TServer>("Srv");
+  auto* Line = Make<TQueuePrty>("Line");
+  Line->SetCapacity(1);
+  Line->SetPreemptive(true);
+  Urgent->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(1); };
+  Urgent->OnAfterGeneration = [](TBlock*, TTransaction* T) {
+    T->SetPrty(5);
+    T->SetPreempt();
+  };
+  Urgent->OnRouting = [Srv](TBlock* Sender, TTransaction*) { Sender->PassTo(Srv); };
+  Srv->OnEnter = [Srv](TBlock*, TTransaction*) { Srv->NextTime(100); };
+  Srv->OnRelease = [Line](TBlock* Sender, TTransaction*) { Sender->PassTo(Line); };
+  Low->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(2); };
+  Low->OnAfterGeneration = [](TBlock*, TTransaction* T) { T->SetPrty(1); };
+  Low->OnRouting = [Line](TBlock* Sender, TTransaction*) { Sender->PassTo(Line); };
+  Line->OnEnter = [](TBlock* Sender, TTransaction*) { Sender->NextTime(1); };
+  Line->OnTimeFinish = [Srv](TBlock*, TTransaction*) { Srv->Release(); };
+  Model->Simulate(10);
+  EXPECT_EQ(Line->TimeLimitExits(), 1);
+  EXPECT_EQ(Line->PreemptExits(), 0);
+  EXPECT_EQ(Line->Entries(), 1);
+  EXPECT_EQ(Line->Count(), 0);
+  EXPECT_EQ(Srv->Count(), 0);
+  for (const std::string& Fault : CheckInvariants(*Model))
+    ADD_FAILURE() << Fault;
+}
+
+// Whether Trans's record is free in the pool; reads nothing of the record.
+bool IsFree(const TTransaction* Trans) {
+  bool Free = false;
+  TransManager->ForEachDead([&](void* Record) { Free = Free || Record == Trans; });
+  return Free;
+}
+
+// An entry into a priority block that ends with the entering transaction
+// not filed (no head for its class), or alone in the lowest class of an
+// overfilled block (OnEnter lowered its priority, or the capacity). It was
+// destroyed at once, or pushed out to a terminator, before its own pass was
+// reported: OnAfterPass got a freed record. It is destroyed at the end of
+// its pass instead, and never pushed out by its own entry (the block stays
+// overfilled).
+struct TEntryCase {
+  const char* Name;
+  bool Storage;     // a priority storage, else a priority queue
+  int32_t Capacity; // of Line before the second entry
+  bool NoHead;      // the heap refuses the first page of class heads only
+  bool LowerPrty;   // Line's OnEnter lowers the second one's priority to 0
+  int32_t Lowered;  // Line's OnEnter sets this capacity (0: leaves it)
+  int32_t Entries;  // passes into Line
+  int32_t Count;    // Line at the end
+};
+
+void PrintTo(const TEntryCase& Case, std::ostream* Out) {
+  *Out << Case.Name;
+}
+
+class PrtyEntry : public BlockTest, public testing::WithParamInterface<TEntryCase> {};
+
+TEST_P(PrtyEntry, OnAfterPassFindsTheEnteringTransactionWhole) {
+  const TEntryCase& Case = GetParam();
+  auto* Gen = Make<TGenerator>("Gen");
+  TQueuePrtyCustom* Line = nullptr;
+  if (Case.Storage)
+    Line = Make<TStoragePrty>("Line");
+  else
+    Line = Make<TQueuePrty>("Line");
+  auto* Exit = Make<TTerminator>("Exit");
+  Line->SetCapacity(Case.Capacity);
+  Line->SetPreemptive(true);
+  // T1 of priority 1 at 1, T2 of priority 5 with the preempt mark at 2.
+  Gen->OnBeforeTimeGoOn = [](TAggregate* Self) {
+    Self->NextTime(1);
+    Self->NextTime(2);
+  };
+  Gen->OnAfterGeneration = [](TBlock*, TTransaction* T) {
+    T->SetPrty(T->GetTransID() == 1 ? 1 : 5);
+    if (T->GetTransID() == 2) T->SetPreempt();
+  };
+  Gen->OnRouting = [&](TBlock* Sender, TTransaction*) {
+    if (Case.NoHead) HeapInjectFault(1, 1);
+    Sender->PassTo(Line);
+    HeapInjectFault(0);
+  };
+  Line->OnEnter = [&](TBlock* Sender, TTransaction* T) {
+    if (Case.Storage) Sender->NextTime(100);
+    if (ModelTime() < 2) return;
+    if (Case.LowerPrty) T->SetPrty(0);
+    if (Case.Lowered) Line->SetCapacity(Case.Lowered);
+  };
+  Line->OnPreempt = [Exit](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+  int Entries = 0;
+  Model->OnAfterPass = [&](TBlock*, TBlock* To, TTransaction* T) {
+    if (To != Line) return;
+    ++Entries;
+    EXPECT_FALSE(IsFree(T)) << "at " << ModelTime();
+    EXPECT_EQ(T->GetTransID(), Entries); // a freed record is poisoned in the sanitizer build
+  };
+  Model->Simulate(10);
+  EXPECT_EQ(Entries, Case.Entries);
+  EXPECT_EQ(Line->Count(), Case.Count);
+  EXPECT_EQ(Line->PreemptExits(), 0);
+  EXPECT_EQ(Exit->Entries(), 0);
+  for (const std::string& Fault : CheckInvariants(*Model, Model->Exhausted()))
+    ADD_FAILURE() << Fault;
+  if (Case.NoHead) {
+    EXPECT_EQ(Guard.Messages, (std::vector<std::string>{NoMemory + "1.000"}));
+    Guard.Messages.clear();
+  }
+}
+
+const TEntryCase EntryCases[] = {
+    {"QueueNoHead", false, 0, true, false, 0, 1, 0},
+    {"StorageNoHead", true, 0, true, false, 0, 1, 0},
+    {"QueuePriorityLowered", false, 1, false, true, 0, 2, 2},
+    {"StoragePriorityLowered", true, 1, false, true, 0, 2, 2},
+    {"QueueCapacityLowered", false, 2, false, true, 1, 2, 2},
+    {"StorageCapacityLowered", true, 2, false, true, 1, 2, 2},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, PrtyEntry, testing::ValuesIn(EntryCases),
+                         [](const testing::TestParamInfo<TEntryCase>& Info) {
+                           return std::string(Info.param.Name);
+                         });
+
+} // namespace
+} // namespace quorin::test

@@ -298,6 +298,17 @@ protected:
   // Gives a transaction's record back to the pool without a destructor,
   // cancelling its pending activation first.
   static void DestroyTransaction(TTransaction* Trans);
+  // Destroys Trans, the transaction this block is taking in. Brought in by
+  // PassTo, it is left in FToDestroy for PassTo to destroy after OnAfterPass,
+  // which is handed the transaction and must find it whole.
+  void DestroyEntered(TTransaction* Trans) {
+    if (FEntering) {
+      Trans->FNext = FToDestroy;
+      FToDestroy = Trans;
+    } else {
+      DestroyTransaction(Trans);
+    }
+  }
   // Destroys Trans if it waits in FToDestroy, at the end of its pass.
   void DestroyPassed(TTransaction* Trans) {
     if (FToDestroy != Trans) return;

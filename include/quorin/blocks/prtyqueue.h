@@ -78,17 +78,34 @@ public:
 
 protected:
   // Room under Capacity, or a preempting transaction of a priority strictly
-  // above the lowest class present while some transaction is in a class.
+  // above the lowest class present while some transaction is in a class and
+  // the block is not in routing (see Overfilled).
   bool HasRoomFor(TTransaction* Trans);
-  // Files Trans into the class of its priority. When the pool has no head
-  // for it, the entry is abandoned: Trans is counted out again and goes back
-  // to the pool rather than staying claimed by a block that does not hold it.
+  // Whether the entry just filed overfills Capacity, so that one transaction
+  // must be pushed out. Never while the block is in routing (its OnRouting
+  // or OnTimeFinish under way, when a nested pass brings a transaction in):
+  // the push-out routes the pushed-out transaction through OnPreempt, which
+  // would overwrite the routing under way (the transaction on offer, whether
+  // it was passed, the routing flags) and could push out and destroy the
+  // very transaction that routing is handling. The block then stays over
+  // Capacity until transactions leave, as after an OnEnter that throws.
+  bool Overfilled() { return FCapacity > 0 && Count() > FCapacity && !FInRouting; }
+  // Files Trans, the entering transaction, into the class of its priority.
+  // When the pool has no head for it, the entry is abandoned: Trans is
+  // counted out again and goes back to the pool (at the end of its pass)
+  // rather than staying claimed by a block that does not hold it.
   bool FileTrans(TTransaction* Trans);
   // Pushes out the oldest transaction of the lowest class: it leaves with
   // its pending activation cancelled and goes to OnPreempt, which may pass it
   // on; otherwise it is destroyed. When OnPreempt throws, a transaction it
-  // did not pass is destroyed too before the exception goes on.
-  void PushOut();
+  // did not pass is destroyed too before the exception goes on. When that
+  // oldest is Entering, the transaction whose entry overfilled the block
+  // (alone in the lowest class: OnEnter lowered its priority, or Capacity),
+  // nothing is pushed out: its own pass is not complete, so it can be neither
+  // passed on nor destroyed yet, and pushing out one of a higher priority in
+  // its place would invert the order. The block stays over Capacity until
+  // transactions leave.
+  void PushOut(TTransaction* Entering);
   // Fires Handler for Trans with the block in routing; the routing flags are
   // cleared however the handler ends.
   bool Route(const TOnRoutingEvent& Handler, TTransaction* Trans, bool Kick);
@@ -110,7 +127,8 @@ private:
 // priority present. An entry that overfills Capacity pushes out the oldest of
 // the lowest priority (see PushOut); with Preemptive set, a full queue still
 // admits a transaction that carries the preempt mark and outranks the lowest
-// priority present. A time limit ordered with NextTime from OnEnter that runs
+// priority present, except while the queue is in routing (see Overfilled).
+// A time limit ordered with NextTime from OnEnter that runs
 // out while the transaction waits fires OnTimeFinish, which may pass it on;
 // otherwise it is destroyed uncounted by Exits.
 //
