@@ -10,8 +10,9 @@ TQueuePrtyCustom::TQueuePrtyCustom(TComponent* AOwner) : TProQueue(AOwner) {
 void TQueuePrtyCustom::NextTime(double Delay) {
   // One pending activation per transaction: FEvent remembers only one, and
   // an earlier one left in the list could fire after the transaction left.
-  if (FTransaction) FTransaction->CancelEvent();
-  FOrderNextTime(Delay, FTransaction);
+  // The later call replaces the earlier one once accepted; a refused one
+  // keeps it, so a bad delay never drops a time limit or a holding end.
+  ReorderFor(Delay, FTransaction);
 }
 
 TQueHead* TQueuePrtyCustom::NewQue(uint8_t Prty) {

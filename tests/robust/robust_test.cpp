@@ -16,9 +16,10 @@ namespace {
 const std::string NoMemory = "Quorin Error: Not enough memory in private heap at model time ";
 
 // The blocks a transaction can pass through.
-enum class TKind { Queue, Stack, Gate, Server, Storage };
+enum class TKind { Queue, Stack, Gate, Server, Storage, PrtyQueue, PrtyStorage };
 
-const char* const KindNames[] = {"Queue", "Stack", "Gate", "Server", "Storage"};
+const char* const KindNames[] = {"Queue",   "Stack",     "Gate",       "Server",
+                                 "Storage", "PrtyQueue", "PrtyStorage"};
 
 std::string KindName(const testing::TestParamInfo<TKind>& Info) {
   return KindNames[int(Info.param)];
@@ -33,6 +34,8 @@ using THandler = std::function<void(TBlock*, TTransaction*)>;
 void SetOnEnter(TBlock* Block, THandler H) {
   if (auto* Q = dynamic_cast<TQueueCustom*>(Block))
     Q->OnEnter = H;
+  else if (auto* P = dynamic_cast<TQueuePrtyCustom*>(Block))
+    P->OnEnter = H;
   else if (auto* S = dynamic_cast<TServer*>(Block))
     S->OnEnter = H;
   else if (auto* G = dynamic_cast<TGate*>(Block))
@@ -71,6 +74,12 @@ protected:
     case TKind::Storage:
       X = Make<TStorage>("X");
       break;
+    case TKind::PrtyQueue:
+      X = Make<TQueuePrty>("X");
+      break;
+    case TKind::PrtyStorage:
+      X = Make<TStoragePrty>("X");
+      break;
     }
     Gen->OnBeforeTimeGoOn = [this](TAggregate*) {
       for (double T : Times)
@@ -78,7 +87,7 @@ protected:
     };
     Gen->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(X); };
     X->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Term); };
-    if (Kind == TKind::Server || Kind == TKind::Storage)
+    if (Kind == TKind::Server || Kind == TKind::Storage || Kind == TKind::PrtyStorage)
       SetOnEnter(X, [this](TBlock* Sender, TTransaction*) { Sender->NextTime(Hold); });
   }
   void ExpectConsistent() {
@@ -417,6 +426,10 @@ TEST_P(Refusal, RefusedNextTimeLeavesThePendingActivation) {
     X->OnRouting = nullptr;
     Q->OnTimeFinish = [&](TBlock* Sender, TTransaction*) { Sender->PassTo(Term); };
   }
+  if (auto* Q = dynamic_cast<TQueuePrty*>(X)) {
+    X->OnRouting = nullptr;
+    Q->OnTimeFinish = [&](TBlock* Sender, TTransaction*) { Sender->PassTo(Term); };
+  }
   Term->OnEnter = Noting("done");
   Model->Simulate(100);
   EXPECT_EQ(Activation, (std::vector<double>{3}));
@@ -428,7 +441,9 @@ TEST_P(Refusal, RefusedNextTimeLeavesThePendingActivation) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, Refusal,
-                         testing::Values(TKind::Queue, TKind::Server, TKind::Storage), KindName);
+                         testing::Values(TKind::Queue, TKind::Server, TKind::Storage,
+                                         TKind::PrtyQueue, TKind::PrtyStorage),
+                         KindName);
 
 struct TThrown : std::runtime_error {
   TThrown() : std::runtime_error("thrown by a handler") {}
