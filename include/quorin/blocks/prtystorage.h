@@ -20,8 +20,8 @@ namespace quorin {
 // the lowest priority, its end of holding cancelled; with Preemptive set, a
 // full storage admits a transaction with the preempt mark that outranks the
 // lowest priority held, provided one is held (finished ones cannot be pushed
-// out) and the storage is not in routing (see Overfilled). OnEnter runs before the statistics take
-// the entry.
+// out) and the storage is not in routing (see Overfilled). OnEnter runs
+// before the statistics take the entry.
 //
 // At rest FTransaction is FFirstFinished and FHasTransaction is true exactly
 // while FFinishedCount > 0; during OnEnter FTransaction is the entering
