@@ -51,6 +51,10 @@ TRunResult RunHandLoop(int64_t N);
 
 // The same model through Quorin blocks (generator, queue, server, terminator).
 // Kind chooses the future events list: the default levels, or the heap.
-TRunResult RunQuorin(int64_t N, TEventList Kind = TEventList::Levels);
+// Blocked adds that many blocked blocks beside the model: generators that
+// each made one transaction at time 0 and offer it to a locked gate for the
+// whole run, so they stay in the current events chain and are retried at
+// every scan. They draw no numbers, so the sample path stays the same.
+TRunResult RunQuorin(int64_t N, TEventList Kind = TEventList::Levels, int32_t Blocked = 0);
 
 } // namespace quorin::bench

@@ -14,7 +14,7 @@
 
 namespace quorin::bench {
 
-TRunResult RunQuorin(int64_t N, TEventList Kind) {
+TRunResult RunQuorin(int64_t N, TEventList Kind, int32_t Blocked) {
   TLehmer Rand;
   int64_t Departed = 0;
 
@@ -52,6 +52,15 @@ TRunResult RunQuorin(int64_t N, TEventList Kind) {
   Terminator->OnEnter = [&](TBlock*, TTransaction*) {
     if (++Departed == N) Model->Stop();
   };
+
+  auto* Closed = new TGate(&Form);
+  Closed->SetName("Closed");
+  Closed->Lock();
+  for (int32_t b = 0; b < Blocked; ++b) {
+    auto* G = new TGenerator(&Form);
+    G->OnBeforeTimeGoOn = [G](TAggregate*) { G->NextTime(0); };
+    G->OnRouting = [Closed](TBlock* Sender, TTransaction*) { Sender->PassTo(Closed); };
+  }
 
   const auto Start = std::chrono::steady_clock::now();
   Model->Simulate(0.9 * MaxActivationTime);
