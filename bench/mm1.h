@@ -46,8 +46,11 @@ struct TRunResult {
 };
 
 // The hand-written event loop: a binary heap of events and a FIFO of waiting
-// customers, no library.
-TRunResult RunHandLoop(int64_t N);
+// customers, no library. With Servers > 1 it is the M/M/c model: a customer
+// who arrives while a server is free draws its service time at once, and at
+// a departure the next waiting customer (if any) draws its own. Utilisation
+// is then the mean share of servers busy.
+TRunResult RunHandLoop(int64_t N, int32_t Servers = 1, double Service = MeanService);
 
 // The same model through Quorin blocks (generator, queue, server, terminator).
 // Kind chooses the future events list: the default levels, or the heap.
@@ -56,5 +59,10 @@ TRunResult RunHandLoop(int64_t N);
 // whole run, so they stay in the current events chain and are retried at
 // every scan. They draw no numbers, so the sample path stays the same.
 TRunResult RunQuorin(int64_t N, TEventList Kind = TEventList::Levels, int32_t Blocked = 0);
+
+// The M/M/c model through Quorin blocks: generator, queue, a storage of
+// capacity Servers, terminator; the same draws in the same order as the
+// hand loop with Servers.
+TRunResult RunQuorinStorage(int64_t N, int32_t Servers, double Service);
 
 } // namespace quorin::bench

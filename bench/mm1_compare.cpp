@@ -60,13 +60,14 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "usage: %s [customers > 0] [levels|heap|hand]\n", argv[0]);
       return 2;
     }
-    Print(Only.c_str(), Only == "hand" ? quorin::bench::RunHandLoop(N)
+    Print(Only.c_str(), Only == "hand" ? quorin::bench::RunHandLoop(N, 1)
                                        : quorin::bench::RunQuorin(
                                              N, Only == "heap" ? quorin::TEventList::Heap
                                                                : quorin::TEventList::Levels));
     return 0;
   }
-  const auto Hand = Median(quorin::bench::RunHandLoop, N);
+  const auto Hand =
+      Median([](int64_t Customers) { return quorin::bench::RunHandLoop(Customers); }, N);
   Print("handloop", Hand);
   std::printf("RATE handloop %.0f\n", Rate(Hand));
   const auto Quorin =
@@ -83,5 +84,15 @@ int main(int argc, char** argv) {
   std::printf("RATE quorin-heap %.0f\n", Rate(Heap));
   std::printf("ratio Quorin heap list/hand loop (customers per second): %.4f\n",
               Rate(Heap) / Rate(Hand));
+  // M/M/3 at the same load: three servers of mean service 2.4, a storage of
+  // capacity 3 in Quorin.
+  const auto Hand3 =
+      Median([](int64_t Customers) { return quorin::bench::RunHandLoop(Customers, 3, 2.4); }, N);
+  Print("mm3-hand", Hand3);
+  const auto Quorin3 = Median(
+      [](int64_t Customers) { return quorin::bench::RunQuorinStorage(Customers, 3, 2.4); }, N);
+  Print("mm3-quorin", Quorin3);
+  std::printf("ratio Quorin/hand loop M/M/3 (customers per second): %.4f\n",
+              Rate(Quorin3) / Rate(Hand3));
   return 0;
 }

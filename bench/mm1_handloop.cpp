@@ -1,5 +1,5 @@
-// M/M/1 as a hand-written event loop, the baseline of the whole-model
-// comparison: an array-based binary heap of pending events ordered by
+// M/M/1 and M/M/c as a hand-written event loop, the baseline of the
+// whole-model comparisons: an array-based binary heap of pending events ordered by
 // (time, sequence number) and a growable ring buffer of the arrival times of
 // waiting customers.
 #include <chrono>
@@ -99,16 +99,16 @@ private:
 
 } // namespace
 
-TRunResult RunHandLoop(int64_t N) {
+TRunResult RunHandLoop(int64_t N, int32_t Servers, double Service) {
   const auto Start = std::chrono::steady_clock::now();
   TLehmer Rand;
   TEventHeap Events;
   TWaitLine Waiting;
   uint64_t Seq = 0;
   double Clock = 0.0;
-  bool Busy = false;
-  double BusySince = 0.0;
-  double BusyTime = 0.0;
+  int32_t Busy = 0;        // servers busy
+  double LastChange = 0.0; // when Busy last changed
+  double BusyArea = 0.0;   // integral of Busy over time
   double SumWait = 0.0;
   int64_t Served = 0; // customers who began service
   int64_t Departed = 0;
@@ -119,11 +119,12 @@ TRunResult RunHandLoop(int64_t N) {
     Clock = E.Time;
     if (E.Kind == TKind::Arrival) {
       Events.Push({Clock + Rand.Exponential(MeanInterarrival), Seq++, TKind::Arrival});
-      if (!Busy) {
-        Busy = true;
-        BusySince = Clock;
+      if (Busy < Servers) {
+        BusyArea += Busy * (Clock - LastChange);
+        LastChange = Clock;
+        ++Busy;
         ++Served; // waited zero
-        Events.Push({Clock + Rand.Exponential(MeanService), Seq++, TKind::Departure});
+        Events.Push({Clock + Rand.Exponential(Service), Seq++, TKind::Departure});
       } else {
         Waiting.Push(Clock);
       }
@@ -132,20 +133,21 @@ TRunResult RunHandLoop(int64_t N) {
       if (!Waiting.Empty()) {
         SumWait += Clock - Waiting.Pop();
         ++Served;
-        Events.Push({Clock + Rand.Exponential(MeanService), Seq++, TKind::Departure});
+        Events.Push({Clock + Rand.Exponential(Service), Seq++, TKind::Departure});
       } else {
-        Busy = false;
-        BusyTime += Clock - BusySince;
+        BusyArea += Busy * (Clock - LastChange);
+        LastChange = Clock;
+        --Busy;
       }
     }
   }
-  if (Busy) BusyTime += Clock - BusySince;
+  BusyArea += Busy * (Clock - LastChange);
 
   TRunResult R;
   R.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
   R.Customers = Departed;
   R.MeanWait = Served > 0 ? SumWait / double(Served) : 0.0;
-  R.Utilisation = Clock > 0.0 ? BusyTime / Clock : 0.0;
+  R.Utilisation = Clock > 0.0 ? BusyArea / Clock / Servers : 0.0;
   R.EndTime = Clock;
   return R;
 }

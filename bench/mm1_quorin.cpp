@@ -11,6 +11,7 @@
 #include "quorin/blocks/generator.h"
 #include "quorin/blocks/queue.h"
 #include "quorin/blocks/server.h"
+#include "quorin/blocks/storage.h"
 
 namespace quorin::bench {
 
@@ -69,6 +70,44 @@ TRunResult RunQuorin(int64_t N, TEventList Kind, int32_t Blocked) {
   R.Customers = Departed;
   R.MeanWait = double(Queue->AverageTime());
   R.Utilisation = double(Server->Usage());
+  R.EndTime = ModelTime();
+  return R;
+}
+
+TRunResult RunQuorinStorage(int64_t N, int32_t Servers, double Service) {
+  TLehmer Rand;
+  int64_t Departed = 0;
+
+  TComponent Form(nullptr);
+  auto* Model = new TModel(&Form);
+  Model->SetHeapSize(64);
+  auto* Generator = new TGenerator(&Form);
+  auto* Queue = new TQueue(&Form);
+  auto* Tellers = new TStorage(&Form);
+  Tellers->SetCapacity(Servers);
+  auto* Terminator = new TTerminator(&Form);
+
+  Generator->OnBeforeTimeGoOn = [&](TAggregate*) {
+    Generator->NextTime(Rand.Exponential(MeanInterarrival));
+  };
+  Generator->OnAfterGeneration = [&](TBlock*, TTransaction*) {
+    Generator->NextTime(Rand.Exponential(MeanInterarrival));
+  };
+  Generator->OnRouting = [Queue](TBlock* Sender, TTransaction*) { Sender->PassTo(Queue); };
+  Queue->OnRouting = [Tellers](TBlock* Sender, TTransaction*) { Sender->PassTo(Tellers); };
+  Tellers->OnEnter = [&](TBlock*, TTransaction*) { Tellers->NextTime(Rand.Exponential(Service)); };
+  Tellers->OnRouting = [Terminator](TBlock* Sender, TTransaction*) { Sender->PassTo(Terminator); };
+  Terminator->OnEnter = [&](TBlock*, TTransaction*) {
+    if (++Departed == N) Model->Stop();
+  };
+
+  const auto Start = std::chrono::steady_clock::now();
+  Model->Simulate(0.9 * MaxActivationTime);
+  TRunResult R;
+  R.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+  R.Customers = Departed;
+  R.MeanWait = double(Queue->AverageTime());
+  R.Utilisation = double(Tellers->AverageCount()) / Servers;
   R.EndTime = ModelTime();
   return R;
 }
