@@ -14,101 +14,96 @@
 #include "quorin/blocks/storage.h"
 
 namespace quorin::bench {
+namespace {
+
+// What the models here share: exponential arrivals from a generator into a
+// queue, the queue routed to a service block that draws each holding time
+// on entry, the service routed to a terminator that stops the run at the
+// N-th departure. The components are made in that order (the service by the
+// caller, between Start and Finish), which fixes the order of the draws.
+class TFlow {
+public:
+  TFlow(int64_t N, TEventList Kind) : FN(N) {
+    Model = new TModel(&Form);
+    Model->SetHeapSize(64);
+    Model->SetEventList(Kind);
+    Generator = new TGenerator(&Form);
+    Queue = new TQueue(&Form);
+    Generator->OnBeforeTimeGoOn = [this](TAggregate*) {
+      Generator->NextTime(Rand.Exponential(MeanInterarrival));
+    };
+    Generator->OnAfterGeneration = [this](TBlock*, TTransaction*) {
+      Generator->NextTime(Rand.Exponential(MeanInterarrival));
+    };
+    Generator->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Queue); };
+  }
+  TFlow(const TFlow&) = delete;
+  TFlow& operator=(const TFlow&) = delete;
+
+  template <class B> void Finish(B* Service, double MeanTime) {
+    auto* Terminator = new TTerminator(&Form);
+    Queue->OnRouting = [Service](TBlock* Sender, TTransaction*) { Sender->PassTo(Service); };
+    Service->OnEnter = [this, Service, MeanTime](TBlock*, TTransaction*) {
+      Service->NextTime(Rand.Exponential(MeanTime));
+    };
+    Service->OnRouting = [Terminator](TBlock* Sender, TTransaction*) {
+      Sender->PassTo(Terminator);
+    };
+    Terminator->OnEnter = [this](TBlock*, TTransaction*) {
+      if (++FDeparted == FN) Model->Stop();
+    };
+  }
+
+  // Runs to the N-th departure; the result without its utilisation.
+  TRunResult Run() {
+    const auto Start = std::chrono::steady_clock::now();
+    Model->Simulate(0.9 * MaxActivationTime);
+    TRunResult R;
+    R.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+    R.Customers = FDeparted;
+    R.MeanWait = double(Queue->AverageTime());
+    R.EndTime = ModelTime();
+    return R;
+  }
+
+  TComponent Form{nullptr};
+  TLehmer Rand;
+  TModel* Model = nullptr;
+  TGenerator* Generator = nullptr;
+  TQueue* Queue = nullptr;
+
+private:
+  int64_t FN;
+  int64_t FDeparted = 0;
+};
+
+} // namespace
 
 TRunResult RunQuorin(int64_t N, TEventList Kind, int32_t Blocked) {
-  TLehmer Rand;
-  int64_t Departed = 0;
+  TFlow Flow(N, Kind);
+  auto* Server = new TServer(&Flow.Form);
+  Flow.Finish(Server, MeanService);
 
-  TComponent Form(nullptr);
-  auto* Model = new TModel(&Form);
-  Model->SetHeapSize(64);
-  Model->SetEventList(Kind);
-  auto* Generator = new TGenerator(&Form);
-  Generator->SetName("Generator");
-  auto* Queue = new TQueue(&Form);
-  Queue->SetName("Queue");
-  auto* Server = new TServer(&Form);
-  Server->SetName("Server");
-  auto* Terminator = new TTerminator(&Form);
-  Terminator->SetName("Terminator");
-
-  Generator->OnBeforeTimeGoOn = [&](TAggregate*) {
-    Generator->NextTime(Rand.Exponential(MeanInterarrival));
-  };
-  Generator->OnAfterGeneration = [&](TBlock*, TTransaction*) {
-    Generator->NextTime(Rand.Exponential(MeanInterarrival));
-  };
-  Generator->OnRouting = [Queue](TBlock* Sender, TTransaction*) {
-    static_cast<TBlock*>(Sender)->PassTo(Queue);
-  };
-  Queue->OnRouting = [Server](TBlock* Sender, TTransaction*) {
-    static_cast<TBlock*>(Sender)->PassTo(Server);
-  };
-  Server->OnEnter = [&](TBlock*, TTransaction*) {
-    Server->NextTime(Rand.Exponential(MeanService));
-  };
-  Server->OnRouting = [Terminator](TBlock* Sender, TTransaction*) {
-    static_cast<TBlock*>(Sender)->PassTo(Terminator);
-  };
-  Terminator->OnEnter = [&](TBlock*, TTransaction*) {
-    if (++Departed == N) Model->Stop();
-  };
-
-  auto* Closed = new TGate(&Form);
-  Closed->SetName("Closed");
+  auto* Closed = new TGate(&Flow.Form);
   Closed->Lock();
   for (int32_t b = 0; b < Blocked; ++b) {
-    auto* G = new TGenerator(&Form);
+    auto* G = new TGenerator(&Flow.Form);
     G->OnBeforeTimeGoOn = [G](TAggregate*) { G->NextTime(0); };
     G->OnRouting = [Closed](TBlock* Sender, TTransaction*) { Sender->PassTo(Closed); };
   }
 
-  const auto Start = std::chrono::steady_clock::now();
-  Model->Simulate(0.9 * MaxActivationTime);
-  TRunResult R;
-  R.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
-  R.Customers = Departed;
-  R.MeanWait = double(Queue->AverageTime());
+  TRunResult R = Flow.Run();
   R.Utilisation = double(Server->Usage());
-  R.EndTime = ModelTime();
   return R;
 }
 
 TRunResult RunQuorinStorage(int64_t N, int32_t Servers, double Service) {
-  TLehmer Rand;
-  int64_t Departed = 0;
-
-  TComponent Form(nullptr);
-  auto* Model = new TModel(&Form);
-  Model->SetHeapSize(64);
-  auto* Generator = new TGenerator(&Form);
-  auto* Queue = new TQueue(&Form);
-  auto* Tellers = new TStorage(&Form);
+  TFlow Flow(N, TEventList::Levels);
+  auto* Tellers = new TStorage(&Flow.Form);
   Tellers->SetCapacity(Servers);
-  auto* Terminator = new TTerminator(&Form);
-
-  Generator->OnBeforeTimeGoOn = [&](TAggregate*) {
-    Generator->NextTime(Rand.Exponential(MeanInterarrival));
-  };
-  Generator->OnAfterGeneration = [&](TBlock*, TTransaction*) {
-    Generator->NextTime(Rand.Exponential(MeanInterarrival));
-  };
-  Generator->OnRouting = [Queue](TBlock* Sender, TTransaction*) { Sender->PassTo(Queue); };
-  Queue->OnRouting = [Tellers](TBlock* Sender, TTransaction*) { Sender->PassTo(Tellers); };
-  Tellers->OnEnter = [&](TBlock*, TTransaction*) { Tellers->NextTime(Rand.Exponential(Service)); };
-  Tellers->OnRouting = [Terminator](TBlock* Sender, TTransaction*) { Sender->PassTo(Terminator); };
-  Terminator->OnEnter = [&](TBlock*, TTransaction*) {
-    if (++Departed == N) Model->Stop();
-  };
-
-  const auto Start = std::chrono::steady_clock::now();
-  Model->Simulate(0.9 * MaxActivationTime);
-  TRunResult R;
-  R.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
-  R.Customers = Departed;
-  R.MeanWait = double(Queue->AverageTime());
+  Flow.Finish(Tellers, Service);
+  TRunResult R = Flow.Run();
   R.Utilisation = double(Tellers->AverageCount()) / Servers;
-  R.EndTime = ModelTime();
   return R;
 }
 

@@ -734,82 +734,71 @@ TEST(Clock, FirstRunStartsAtZeroWhateverRanBefore) {
 namespace quorin::test {
 namespace {
 
-// A full preemptive priority queue lets T go; its OnExit releases a server
-// whose OnRelease passes a preempting holder back into the queue. Taken in,
-// that holder would push out T itself (still filed in its class) and free
-// its record under the exit. A pass into a block that a transaction is
-// leaving is refused instead; the released holder is destroyed by the
-// release, and every list stays whole.
-TEST_F(BlockTest, NoEntryIntoABlockWhileATransactionLeavesIt) {
-  auto* Urgent = Make<TGenerator>("Urgent");
-  auto* Low = Make<TGenerator>("Low");
-  auto* Srv = Make<TServer>("Srv");
-  auto* Line = Make<TQueuePrty>("Line");
+// A full preemptive priority queue of capacity 1 beside a server: Urgent
+// (priority 5, preempt mark) takes Srv at 1 and holds it, and Srv's
+// OnRelease passes it back into Line; Low (priority 1) enters Line at 2. A
+// release of Srv from Line's own handlers brings a preempting transaction
+// into the full queue while Line is busy with Low's transaction.
+class FullPrtyLine : public BlockTest {
+protected:
+  FullPrtyLine() {
+    Line->SetCapacity(1);
+    Line->SetPreemptive(true);
+    Urgent->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(1); };
+    Urgent->OnAfterGeneration = [](TBlock*, TTransaction* T) {
+      T->SetPrty(5);
+      T->SetPreempt();
+    };
+    Urgent->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Srv); };
+    Srv->OnEnter = [this](TBlock*, TTransaction*) { Srv->NextTime(100); };
+    Srv->OnRelease = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Line); };
+    Low->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(2); };
+    Low->OnAfterGeneration = [](TBlock*, TTransaction* T) { T->SetPrty(1); };
+    Low->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Line); };
+  }
+  void ExpectConsistent() {
+    for (const std::string& Fault : CheckInvariants(*Model))
+      ADD_FAILURE() << Fault;
+  }
+
+  TGenerator* Urgent = Make<TGenerator>("Urgent");
+  TGenerator* Low = Make<TGenerator>("Low");
+  TServer* Srv = Make<TServer>("Srv");
+  TQueuePrty* Line = Make<TQueuePrty>("Line");
+};
+
+// Line lets Low's transaction go; its OnExit releases Srv. Taken in, the
+// holder would push out the leaving transaction (still filed in its class)
+// and free its record under the exit. A pass into a block that a
+// transaction is leaving is refused instead; the released holder is
+// destroyed by the release, and every list stays whole.
+TEST_F(FullPrtyLine, NoEntryIntoABlockWhileATransactionLeavesIt) {
   auto* Exit = Make<TTerminator>("Exit");
-  Line->SetCapacity(1);
-  Line->SetPreemptive(true);
-  Urgent->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(1); };
-  Urgent->OnAfterGeneration = [](TBlock*, TTransaction* T) {
-    T->SetPrty(5);
-    T->SetPreempt();
-  };
-  Urgent->OnRouting = [Srv](TBlock* Sender, TTransaction*) { Sender->PassTo(Srv); };
-  Srv->OnEnter = [Srv](TBlock*, TTransaction*) { Srv->NextTime(100); };
-  Srv->OnRelease = [Line](TBlock* Sender, TTransaction*) { Sender->PassTo(Line); };
-  Low->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(2); };
-  Low->OnAfterGeneration = [](TBlock*, TTransaction* T) { T->SetPrty(1); };
-  Low->OnRouting = [Line](TBlock* Sender, TTransaction*) { Sender->PassTo(Line); };
-  Line->OnExit = [Srv](TBlock*, TTransaction*) { Srv->Release(); };
+  Line->OnExit = [this](TBlock*, TTransaction*) { Srv->Release(); };
   Line->OnRouting = [Exit](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
   Model->Simulate(10);
   EXPECT_EQ(Exit->Entries(), 1);
   EXPECT_EQ(Line->Count(), 0);
   EXPECT_EQ(Line->PreemptExits(), 0);
   EXPECT_EQ(Srv->Count(), 0);
-  for (const std::string& Fault : CheckInvariants(*Model))
-    ADD_FAILURE() << Fault;
+  ExpectConsistent();
 }
 
-} // namespace
-} // namespace quorin::test
-
-namespace quorin::test {
-namespace {
-
-// A full preemptive priority queue times T1 out; its OnTimeFinish releases a
-// server whose OnRelease passes a preempting holder back into the queue.
-// Taken in, the holder would push out T1 itself (the oldest of the lowest
-// class) in the middle of T1's own routing, and the time-out would then
-// destroy T1 a second time. A full priority block in routing takes no
-// preempting entry: the release destroys the holder, the time-out T1.
-TEST_F(BlockTest, AFullPriorityQueueInRoutingTakesNoPreemptingEntry) {
-  auto* Urgent = Make<TGenerator>("Urgent");
-  auto* Low = Make<TGenerator>("Low");
-  auto* Srv = Make<TServer>("Srv");
-  auto* Line = Make<TQueuePrty>("Line");
-  Line->SetCapacity(1);
-  Line->SetPreemptive(true);
-  Urgent->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(1); };
-  Urgent->OnAfterGeneration = [](TBlock*, TTransaction* T) {
-    T->SetPrty(5);
-    T->SetPreempt();
-  };
-  Urgent->OnRouting = [Srv](TBlock* Sender, TTransaction*) { Sender->PassTo(Srv); };
-  Srv->OnEnter = [Srv](TBlock*, TTransaction*) { Srv->NextTime(100); };
-  Srv->OnRelease = [Line](TBlock* Sender, TTransaction*) { Sender->PassTo(Line); };
-  Low->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(2); };
-  Low->OnAfterGeneration = [](TBlock*, TTransaction* T) { T->SetPrty(1); };
-  Low->OnRouting = [Line](TBlock* Sender, TTransaction*) { Sender->PassTo(Line); };
+// Line times Low's transaction out; its OnTimeFinish releases Srv. Taken
+// in, the holder would push out the one timing out (the oldest of the
+// lowest class) in the middle of its own routing, and the time-out would
+// then destroy it a second time. A full priority block in routing takes no
+// preempting entry: the release destroys the holder, the time-out the other.
+TEST_F(FullPrtyLine, AFullPriorityQueueInRoutingTakesNoPreemptingEntry) {
   Line->OnEnter = [](TBlock* Sender, TTransaction*) { Sender->NextTime(1); };
-  Line->OnTimeFinish = [Srv](TBlock*, TTransaction*) { Srv->Release(); };
+  Line->OnTimeFinish = [this](TBlock*, TTransaction*) { Srv->Release(); };
   Model->Simulate(10);
   EXPECT_EQ(Line->TimeLimitExits(), 1);
   EXPECT_EQ(Line->PreemptExits(), 0);
   EXPECT_EQ(Line->Entries(), 1);
   EXPECT_EQ(Line->Count(), 0);
   EXPECT_EQ(Srv->Count(), 0);
-  for (const std::string& Fault : CheckInvariants(*Model))
-    ADD_FAILURE() << Fault;
+  ExpectConsistent();
 }
 
 // Whether Trans's record is free in the pool; reads nothing of the record.
