@@ -196,23 +196,33 @@ TEST_P(Entering, AReceiverIsHeldForTheTransactionOnItsWay) {
   ExpectConsistent();
 }
 
+// Two preempting transactions into a preemptive server at 1 and 2 (the
+// later one ranks higher); the displaced holder is passed on to Side from
+// OnPreempt.
+class DisplacedToSide : public BlockTest {
+protected:
+  DisplacedToSide() {
+    Srv->SetPreemptive(true);
+    Gen->OnBeforeTimeGoOn = [](TAggregate* Self) {
+      Self->NextTime(1);
+      Self->NextTime(2);
+    };
+    Gen->OnAfterGeneration = [](TBlock*, TTransaction* T) {
+      T->SetPrty(uint8_t(T->GetTransID()));
+      T->SetPreempt();
+    };
+    Gen->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Srv); };
+    Srv->OnPreempt = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Side); };
+  }
+
+  TGenerator* Gen = Make<TGenerator>("Gen");
+  TServer* Srv = Make<TServer>("Srv");
+  TQueue* Side = Make<TQueue>("Side");
+};
+
 // Found by the fuzzer: a displaced holder passed on from OnPreempt must not
 // also be postponed from the server's OnExit during that pass.
-TEST_F(BlockTest, PostPoneDuringThePassOfTheDisplacedIsRefused) {
-  auto* Gen = Make<TGenerator>("Gen");
-  auto* Srv = Make<TServer>("Srv");
-  auto* Side = Make<TQueue>("Side");
-  Srv->SetPreemptive(true);
-  Gen->OnBeforeTimeGoOn = [](TAggregate* Self) {
-    Self->NextTime(1);
-    Self->NextTime(2);
-  };
-  Gen->OnAfterGeneration = [](TBlock*, TTransaction* T) {
-    T->SetPrty(uint8_t(T->GetTransID()));
-    T->SetPreempt();
-  };
-  Gen->OnRouting = [Srv](TBlock* Sender, TTransaction*) { Sender->PassTo(Srv); };
-  Srv->OnPreempt = [Side](TBlock* Sender, TTransaction*) { Sender->PassTo(Side); };
+TEST_F(DisplacedToSide, PostPoneDuringThePassOfTheDisplacedIsRefused) {
   Srv->OnExit = [](TBlock* Sender, TTransaction*) { Sender->PostPone(); };
   Model->Simulate(100);
   EXPECT_EQ(Side->Count(), 1);
@@ -252,21 +262,7 @@ TEST_F(Line, OnAfterPassSeesATerminatedTransactionWhole) {
 
 // Found by the long fuzz run: a service end ordered from OnExit while the
 // displaced holder is passed on must not follow it into its next block.
-TEST_F(BlockTest, ServiceEndOrderedWhileDisplacedDoesNotFollowIt) {
-  auto* Gen = Make<TGenerator>("Gen");
-  auto* Srv = Make<TServer>("Srv");
-  auto* Side = Make<TQueue>("Side");
-  Srv->SetPreemptive(true);
-  Gen->OnBeforeTimeGoOn = [](TAggregate* Self) {
-    Self->NextTime(1);
-    Self->NextTime(2);
-  };
-  Gen->OnAfterGeneration = [](TBlock*, TTransaction* T) {
-    T->SetPrty(uint8_t(T->GetTransID()));
-    T->SetPreempt();
-  };
-  Gen->OnRouting = [Srv](TBlock* Sender, TTransaction*) { Sender->PassTo(Srv); };
-  Srv->OnPreempt = [Side](TBlock* Sender, TTransaction*) { Sender->PassTo(Side); };
+TEST_F(DisplacedToSide, ServiceEndOrderedWhileDisplacedDoesNotFollowIt) {
   Srv->OnExit = [](TBlock* Sender, TTransaction*) { Sender->NextTime(5); };
   Model->Simulate(3);
   ASSERT_NE(Side->First(), nullptr);
