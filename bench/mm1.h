@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "quorin/current.h"
 #include "quorin/future.h"
 
 namespace quorin::bench {
@@ -56,9 +57,11 @@ TRunResult RunHandLoop(int64_t N, int32_t Servers = 1, double Service = MeanServ
 // Kind chooses the future events list: the default levels, or the heap.
 // Blocked adds that many blocked blocks beside the model: generators that
 // each made one transaction at time 0 and offer it to a locked gate for the
-// whole run, so they stay in the current events chain and are retried at
-// every scan. They draw no numbers, so the sample path stays the same.
-TRunResult RunQuorin(int64_t N, TEventList Kind = TEventList::Levels, int32_t Blocked = 0);
+// whole run. With Retry EveryScan they stay in the current events chain and
+// are retried at every scan; with OnChange they wait on the gate. They draw
+// no numbers, so the sample path stays the same.
+TRunResult RunQuorin(int64_t N, TEventList Kind = TEventList::Levels, int32_t Blocked = 0,
+                     TRetry Retry = TRetry::EveryScan);
 
 // The M/M/c model through Quorin blocks: generator, queue, a storage of
 // capacity Servers, terminator; the same draws in the same order as the

@@ -48,22 +48,23 @@ int main(int argc, char** argv) {
     char* End = nullptr;
     N = std::strtoll(argv[1], &End, 10);
     if (!End || *End != '\0' || N <= 0) {
-      std::fprintf(stderr, "usage: %s [customers > 0] [levels|heap|hand]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [customers > 0] [levels|heap|fast|hand]\n", argv[0]);
       return 2;
     }
   }
-  // "levels" or "heap" as a second argument runs that engine once and
-  // nothing else, for a profiler's instruction counts per customer.
+  // "levels", "heap", "fast" (the heap list with retry on change) or "hand"
+  // as a second argument runs that one once and nothing else, for a
+  // profiler's instruction counts per customer.
   if (argc > 2) {
     const std::string Only = argv[2];
-    if (Only != "levels" && Only != "heap" && Only != "hand") {
-      std::fprintf(stderr, "usage: %s [customers > 0] [levels|heap|hand]\n", argv[0]);
+    if (Only != "levels" && Only != "heap" && Only != "fast" && Only != "hand") {
+      std::fprintf(stderr, "usage: %s [customers > 0] [levels|heap|fast|hand]\n", argv[0]);
       return 2;
     }
+    const auto List = Only == "levels" ? quorin::TEventList::Levels : quorin::TEventList::Heap;
+    const auto Retry = Only == "fast" ? quorin::TRetry::OnChange : quorin::TRetry::EveryScan;
     Print(Only.c_str(), Only == "hand" ? quorin::bench::RunHandLoop(N, 1)
-                                       : quorin::bench::RunQuorin(
-                                             N, Only == "heap" ? quorin::TEventList::Heap
-                                                               : quorin::TEventList::Levels));
+                                       : quorin::bench::RunQuorin(N, List, 0, Retry));
     return 0;
   }
   const auto Hand =
@@ -84,6 +85,16 @@ int main(int argc, char** argv) {
   std::printf("RATE quorin-heap %.0f\n", Rate(Heap));
   std::printf("ratio Quorin heap list/hand loop (customers per second): %.4f\n",
               Rate(Heap) / Rate(Hand));
+  // The fast engine: the heap list and retry on change.
+  const auto Fast = Median(
+      [](int64_t Customers) {
+        return quorin::bench::RunQuorin(Customers, quorin::TEventList::Heap, 0,
+                                        quorin::TRetry::OnChange);
+      },
+      N);
+  Print("quorin-fast", Fast);
+  std::printf("ratio Quorin fast engine/hand loop (customers per second): %.4f\n",
+              Rate(Fast) / Rate(Hand));
   // M/M/3 at the same load: three servers of mean service 2.4, a storage of
   // capacity 3 in Quorin.
   const auto Hand3 =

@@ -23,10 +23,11 @@ namespace {
 // caller, between Start and Finish), which fixes the order of the draws.
 class TFlow {
 public:
-  TFlow(int64_t N, TEventList Kind) : FN(N) {
+  TFlow(int64_t N, TEventList Kind, TRetry Retry = TRetry::EveryScan) : FN(N) {
     Model = new TModel(&Form);
     Model->SetHeapSize(64);
     Model->SetEventList(Kind);
+    Model->SetRetry(Retry);
     Generator = new TGenerator(&Form);
     Queue = new TQueue(&Form);
     Generator->OnBeforeTimeGoOn = [this](TAggregate*) {
@@ -79,8 +80,8 @@ private:
 
 } // namespace
 
-TRunResult RunQuorin(int64_t N, TEventList Kind, int32_t Blocked) {
-  TFlow Flow(N, Kind);
+TRunResult RunQuorin(int64_t N, TEventList Kind, int32_t Blocked, TRetry Retry) {
+  TFlow Flow(N, Kind, Retry);
   auto* Server = new TServer(&Flow.Form);
   Flow.Finish(Server, MeanService);
 

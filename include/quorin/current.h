@@ -25,6 +25,20 @@ struct TCurrentEvent {
   TBlock* Block;
 };
 
+// How the chain retries a blocked block: at every scan (the default), or
+// only once a receiver it tried, or the block itself, has changed.
+enum class TRetry : uint8_t { EveryScan, OnChange };
+
+// One wait of a parked sender on a receiver it tried: linked into the
+// receiver's waiters (Next, Prev) and into the sender's waits (NextOfSender).
+struct TWaitLink {
+  TWaitLink* Next;
+  TWaitLink* Prev;
+  TWaitLink* NextOfSender;
+  TBlock* Sender;
+  TBlock* Receiver;
+};
+
 class TCurrentManager {
 public:
   explicit TCurrentManager(uint16_t PageSize);
@@ -42,10 +56,36 @@ public:
   void Remove(TCurrentEvent* Event);
   // Retries the blocks of the chain until a scan moves no transaction.
   void Run();
-  // Blanks the entry of Block (which is being destroyed); Run drops it.
+  // Blanks the entry of Block (which is being destroyed); Run drops it. A
+  // parked Block is dropped at once, and the blocks waiting on it are
+  // linked back in.
   void Forget(TBlock* Block);
 
+  TRetry Retry() const { return FRetry; }
+  // Chosen before any block joins; the model sets it when it makes the chain.
+  void SetRetry(TRetry Value);
+  // Links back in Block, if parked, and every block waiting on Block.
+  // Counts as a change for the routing under way, which then parks nothing.
+  void Wake(TBlock* Block);
+  // Links Block back in if it is parked.
+  void Unpark(TBlock* Block);
+  // A transaction left Sender for Receiver: wakes Sender's waiters, and
+  // both blocks if parked (each may offer another transaction now).
+  void Passed(TBlock* Sender, TBlock* Receiver);
+  // Notes a receiver that refused the block being routed by the chain.
+  void NoteRefusal(TBlock* Receiver) {
+    for (int32_t i = 0; i < FTriedCount; ++i)
+      if (FTried[i] == Receiver) return;
+    if (FTriedCount < MaxTried)
+      FTried[FTriedCount++] = Receiver;
+    else
+      FTriedOverflow = true;
+  }
+
+  // Entries in the scanned list; parked entries are counted apart.
   int32_t Count() const { return FCount; }
+  int32_t ParkedCount() const { return FParkedCount; }
+  TCurrentEvent* FirstParked() const { return FFirstParked; }
   bool Ok() const { return FOk; }
   TCurrentEvent* First() const { return FFirst; }
   int32_t TotalMemoSize() const { return FMemo->TotalMemoSize(); }
@@ -54,6 +94,26 @@ public:
   int32_t TotalItemCount() const { return FMemo->TotalItemCount(); }
 
 private:
+  // More receivers than this tried by one routing: the block is not parked.
+  static constexpr int32_t MaxTried = 16;
+
+  // Routes Block once for OnChange and answers whether it may be parked:
+  // it still offers the same transaction, nothing moved or changed during
+  // its routing, and it was refused by receivers that can signal.
+  bool RouteOnce(TBlock* Block);
+  // One scan of Run with OnChange.
+  void ScanOnChange();
+  // Unlinks Entry from the scanned list and waits it on the tried receivers;
+  // answers false (and leaves Entry where it is) without records for that.
+  bool Park(TCurrentEvent* Entry);
+  // Links Entry into the scanned list by its block's join order.
+  void LinkInOrder(TCurrentEvent* Entry);
+  // Gives back the wait links of a parked block.
+  void DropWaits(TBlock* Block);
+  void Unlink(TCurrentEvent* Entry);
+
+  // Add for a block not in the chain: a new entry at the tail.
+  TCurrentEvent* Append(TBlock* Block);
   // A record for a new entry of Block, not yet linked.
   TCurrentEvent* NewEntry(TBlock* Block) {
     auto* Entry = static_cast<TCurrentEvent*>(FMemo->TMemoManager::Add());
@@ -71,9 +131,24 @@ private:
   TCurrentEvent* FLast = nullptr;
   int32_t FCount = 0;
   bool FOk = true;
+  TRetry FRetry = TRetry::EveryScan;
+  // Join order: Add numbers upwards, InsertFirst downwards.
+  int64_t FLastSeq = 0;
+  int64_t FFirstSeq = 0;
+  // OnChange only: the parked entries (linked through Next and Prev), the
+  // wait links' own pool, the receivers tried by the routing under way, and
+  // a count of changes signalled, read around each routing.
+  TCurrentEvent* FFirstParked = nullptr;
+  int32_t FParkedCount = 0;
+  std::unique_ptr<TMemoManager> FLinks;
+  TBlock* FTried[MaxTried] = {};
+  int32_t FTriedCount = 0;
+  bool FTriedOverflow = false;
+  uint32_t FChanges = 0;
 };
 
 extern TCurrentManager* CurrentManager;
+extern bool RetryOnChange;  // the chain of the run retries with TRetry::OnChange
 extern int32_t LCECount;    // entries visited by all runs of the chain
 extern int32_t LCESum;      // sum of the chain length at the start of each run
 extern int32_t LCESumCount; // runs of the chain

@@ -100,6 +100,10 @@ bool TBlock::MoveTo(TBlock* Receiver) {
           ExitFromBlock();
         }
       }
+      // With TRetry::OnChange: the exit may have made room for the blocks
+      // parked on this one, and this block and the receiver may offer
+      // another transaction now.
+      if (RetryOnChange && CurrentManager) CurrentManager->Passed(this, Receiver);
       // The transaction has left: the move counts as made even if a
       // handler of the receiver throws (the receiver still takes it in).
       FlagPass = true;
@@ -113,6 +117,10 @@ bool TBlock::MoveTo(TBlock* Receiver) {
   }
   Receiver->DestroyPassed(T);
   return true;
+}
+
+void TBlock::NoteRefusal(TBlock* Receiver) {
+  CurrentManager->NoteRefusal(Receiver);
 }
 
 bool TBlock::RouteThrough(const TOnRoutingEvent& Handler, TTransaction* Trans, bool Kick) {

@@ -57,6 +57,16 @@ void TModel::SetEventList(TEventList Value) {
   FEventList = Value;
 }
 
+void TModel::SetRetry(TRetry Value) {
+  if (FMemoReady && Value != FRetry) {
+    // Blocked blocks of the run wait in the chain as the mode keeps them.
+    MessageDlg("Quorin Error: The retry mode of " + DisplayName() +
+               " can be chosen only before the first Simulate or after Reset");
+    return;
+  }
+  FRetry = Value;
+}
+
 void TModel::SetTransactionClass(const TTransactionClass& Class) {
   if (TransManager && Class.Size > TransManager->ItemSize()) {
     // Records of the existing pool are too small for the class; it could
@@ -133,6 +143,7 @@ bool TModel::ManagersCreate() {
   }
   try {
     CurrentManager = new TCurrentManager(Page);
+    CurrentManager->SetRetry(FRetry);
   } catch (...) {
     MessageDlg("Quorin Error: Can not create Manager of current events");
     return false;

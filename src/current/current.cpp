@@ -7,6 +7,7 @@
 namespace quorin {
 
 TCurrentManager* CurrentManager = nullptr;
+bool RetryOnChange = false;
 int32_t LCECount = 0;
 int32_t LCESum = 0;
 int32_t LCESumCount = 0;
@@ -23,13 +24,50 @@ TCurrentManager::TCurrentManager(uint16_t PageSize)
     : FMemo(std::make_unique<TMemoManager>(PageSize, uint16_t(sizeof(TCurrentEvent)))) {}
 
 TCurrentManager::~TCurrentManager() {
-  // The entries go with the pool: no block may keep pointing at one.
+  if (FRetry == TRetry::OnChange) RetryOnChange = false;
+  // The entries and links go with the pools: no block may keep pointing at
+  // one. Every waiter link belongs to a parked block.
   for (TCurrentEvent* E = FFirst; E; E = E->Next)
     if (E->Block) E->Block->FChainEntry = nullptr;
+  for (TCurrentEvent* E = FFirstParked; E; E = E->Next) {
+    TBlock* Block = E->Block;
+    for (TWaitLink* L = Block->FWaits; L; L = L->NextOfSender) {
+      L->Receiver->FFirstWaiter = nullptr;
+      L->Receiver->FLastWaiter = nullptr;
+    }
+    Block->FWaits = nullptr;
+    Block->FParked = false;
+    Block->FChainEntry = nullptr;
+  }
+}
+
+void TCurrentManager::SetRetry(TRetry Value) {
+  FRetry = Value;
+  RetryOnChange = Value == TRetry::OnChange;
+  if (FRetry == TRetry::OnChange && !FLinks)
+    FLinks = std::make_unique<TMemoManager>(FMemo->PageSize(), uint16_t(sizeof(TWaitLink)));
+}
+
+TCurrentEvent* TCurrentManager::Append(TBlock* Block) {
+  TCurrentEvent* Entry = NewEntry(Block);
+  if (!Entry) return nullptr;
+  Entry->Next = nullptr;
+  Entry->Prev = FLast;
+  if (FLast)
+    FLast->Next = Entry;
+  else
+    FFirst = Entry;
+  FLast = Entry;
+  Block->FChainEntry = Entry;
+  Block->FChainSeq = ++FLastSeq;
+  return Entry;
 }
 
 TCurrentEvent* TCurrentManager::InsertFirst(TBlock* Block) {
-  if (TCurrentEvent* Existing = Block->FChainEntry) return Existing;
+  if (TCurrentEvent* Existing = Block->FChainEntry) {
+    if (Block->FParked) Unpark(Block);
+    return Existing;
+  }
   TCurrentEvent* Entry = NewEntry(Block);
   if (!Entry) return nullptr;
   Entry->Prev = nullptr;
@@ -40,15 +78,11 @@ TCurrentEvent* TCurrentManager::InsertFirst(TBlock* Block) {
     FLast = Entry;
   FFirst = Entry;
   Block->FChainEntry = Entry;
+  Block->FChainSeq = --FFirstSeq;
   return Entry;
 }
 
-void TCurrentManager::Remove(TCurrentEvent* Event) {
-  if (FCount == 0 || !Event) return;
-  if (Event->Block) {
-    assert(Event->Block->FChainEntry == Event);
-    Event->Block->FChainEntry = nullptr;
-  }
+void TCurrentManager::Unlink(TCurrentEvent* Event) {
   if (Event->Prev)
     Event->Prev->Next = Event->Next;
   else
@@ -58,20 +92,167 @@ void TCurrentManager::Remove(TCurrentEvent* Event) {
   else
     FLast = Event->Prev;
   --FCount;
+}
+
+void TCurrentManager::Remove(TCurrentEvent* Event) {
+  if (FCount == 0 || !Event) return;
+  if (Event->Block) {
+    assert(Event->Block->FChainEntry == Event);
+    Event->Block->FChainEntry = nullptr;
+  }
+  Unlink(Event);
   FMemo->Delete(Event);
 }
 
 void TCurrentManager::Forget(TBlock* Block) {
+  // A receiver noted by the routing under way must not be waited on.
+  for (int32_t i = 0; i < FTriedCount; ++i)
+    if (FTried[i] == Block) FTriedOverflow = true;
+  // Its waiters go back to routing: it will signal nothing any more.
+  Wake(Block);
   if (TCurrentEvent* E = Block->FChainEntry) {
     E->Block = nullptr;
     Block->FChainEntry = nullptr;
   }
 }
 
+void TCurrentManager::DropWaits(TBlock* Block) {
+  TWaitLink* L = Block->FWaits;
+  while (L) {
+    TBlock* R = L->Receiver;
+    if (L->Prev)
+      L->Prev->Next = L->Next;
+    else
+      R->FFirstWaiter = L->Next;
+    if (L->Next)
+      L->Next->Prev = L->Prev;
+    else
+      R->FLastWaiter = L->Prev;
+    TWaitLink* Next = L->NextOfSender;
+    FLinks->Delete(L);
+    L = Next;
+  }
+  Block->FWaits = nullptr;
+}
+
+void TCurrentManager::LinkInOrder(TCurrentEvent* Entry) {
+  // The scanned list is in join order: walk back from its tail (blank
+  // entries belong to destroyed blocks and are passed over).
+  const int64_t Seq = Entry->Block->FChainSeq;
+  TCurrentEvent* P = FLast;
+  while (P && (!P->Block || P->Block->FChainSeq > Seq))
+    P = P->Prev;
+  Entry->Prev = P;
+  Entry->Next = P ? P->Next : FFirst;
+  if (Entry->Next)
+    Entry->Next->Prev = Entry;
+  else
+    FLast = Entry;
+  if (P)
+    P->Next = Entry;
+  else
+    FFirst = Entry;
+  ++FCount;
+}
+
+void TCurrentManager::Unpark(TBlock* Block) {
+  if (!Block->FParked) return;
+  TCurrentEvent* E = Block->FChainEntry;
+  DropWaits(Block);
+  Block->FParked = false;
+  if (E->Prev)
+    E->Prev->Next = E->Next;
+  else
+    FFirstParked = E->Next;
+  if (E->Next) E->Next->Prev = E->Prev;
+  --FParkedCount;
+  LinkInOrder(E);
+}
+
+void TCurrentManager::Wake(TBlock* Block) {
+  if (FRetry != TRetry::OnChange) return;
+  ++FChanges;
+  Unpark(Block);
+  // Unpark takes the first link off this list each time.
+  while (TWaitLink* L = Block->FFirstWaiter)
+    Unpark(L->Sender);
+}
+
+void TCurrentManager::Passed(TBlock* Sender, TBlock* Receiver) {
+  if (Sender->FParked || Sender->FFirstWaiter) Wake(Sender);
+  Unpark(Receiver);
+}
+
+bool TCurrentManager::Park(TCurrentEvent* Entry) {
+  TBlock* Block = Entry->Block;
+  // Every link first: a refused record leaves the block as it was.
+  TWaitLink* Waits = nullptr;
+  for (int32_t i = 0; i < FTriedCount; ++i) {
+    auto* L = static_cast<TWaitLink*>(FLinks->Add());
+    if (!L) {
+      while (Waits) {
+        TWaitLink* Next = Waits->NextOfSender;
+        FLinks->Delete(Waits);
+        Waits = Next;
+      }
+      return false;
+    }
+    L->Sender = Block;
+    L->Receiver = FTried[i];
+    L->NextOfSender = Waits;
+    Waits = L;
+  }
+  for (TWaitLink* L = Waits; L; L = L->NextOfSender) {
+    TBlock* R = L->Receiver;
+    L->Next = nullptr;
+    L->Prev = R->FLastWaiter;
+    if (R->FLastWaiter)
+      R->FLastWaiter->Next = L;
+    else
+      R->FFirstWaiter = L;
+    R->FLastWaiter = L;
+  }
+  Block->FWaits = Waits;
+  Block->FParked = true;
+  Unlink(Entry);
+  Entry->Prev = nullptr;
+  Entry->Next = FFirstParked;
+  if (FFirstParked) FFirstParked->Prev = Entry;
+  FFirstParked = Entry;
+  ++FParkedCount;
+  return true;
+}
+
+bool TCurrentManager::RouteOnce(TBlock* Block) {
+  const bool Before = FlagPass;
+  const uint32_t Changes = FChanges;
+  FlagPass = false;
+  FTriedCount = 0;
+  FTriedOverflow = false;
+  try {
+    detail::TFlagScope Noting(Block->FNoteRefusals);
+    Block->DoPass();
+  } catch (...) {
+    FlagPass = FlagPass || Before;
+    throw;
+  }
+  const bool Moved = FlagPass;
+  FlagPass = Before || Moved;
+  return !Moved && FChanges == Changes && FTriedCount > 0 && !FTriedOverflow;
+}
+
 void TCurrentManager::Run() {
   Bump(LCESum, FCount);
   Bump(LCESumCount, 1);
   FlagPass = true;
+  if (FRetry == TRetry::OnChange) {
+    while (FlagPass && FOk) {
+      FlagPass = false;
+      if (FCount == 0) break;
+      ScanOnChange();
+    }
+    return;
+  }
   while (FlagPass && FOk) {
     FlagPass = false;
     if (FCount == 0) break;
@@ -86,6 +267,26 @@ void TCurrentManager::Run() {
       Bump(LCECount, 1);
       E = N;
     }
+  }
+}
+
+void TCurrentManager::ScanOnChange() {
+  // The scan of Run, parking the blocks that RouteOnce finds waiting.
+  for (TCurrentEvent* E = FFirst; E;) {
+    TBlock* Block = E->Block;
+    TTransaction* Offered = nullptr;
+    bool Parks = false;
+    if (Block) {
+      Offered = Block->FTransaction;
+      Parks = RouteOnce(Block);
+    }
+    TCurrentEvent* N = E->Next;
+    if (!E->Block || !Block->FHasTransaction)
+      Remove(E);
+    else if (Parks && Block->FTransaction == Offered)
+      Park(E);
+    Bump(LCECount, 1);
+    E = N;
   }
 }
 

@@ -29,7 +29,10 @@ public:
 
   int32_t Capacity() const { return FCapacity; }
   // Read at the next entry only.
-  void SetCapacity(int32_t Value) { FCapacity = Value; }
+  void SetCapacity(int32_t Value) {
+    FCapacity = Value;
+    WakeWaiters();
+  }
 
   TOnExitFromBlock OnExit;
   TOnEnterToBlock OnEnter;

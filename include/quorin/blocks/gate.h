@@ -31,8 +31,14 @@ public:
   bool IsReadyToReceive(TTransaction* Trans) override;
 
   void Lock() { FLocked = true; }
-  void Unlock() { FLocked = false; }
-  void Inverse() { FLocked = !FLocked; }
+  void Unlock() {
+    FLocked = false;
+    WakeWaiters();
+  }
+  void Inverse() {
+    FLocked = !FLocked;
+    if (!FLocked) WakeWaiters();
+  }
   bool isLocked() const { return FLocked; }
 
   TOnExitFromBlock OnExit;

@@ -208,9 +208,21 @@ public:
     if (!FInRouting || FPassing || (FEntering && !FKick) || !FTransaction || !Receiver ||
         Receiver == this || Receiver->FEntering || Receiver->FExiting)
       return false;
-    if (!Receiver->IsReadyToReceive(FTransaction)) return false;
+    if (!Receiver->IsReadyToReceive(FTransaction)) {
+      if (FNoteRefusals) NoteRefusal(Receiver);
+      return false;
+    }
     return MoveTo(Receiver);
   }
+  // Tells the blocks parked on this one (TRetry::OnChange) that it may have
+  // room again, so they are routed again. The library calls it on every
+  // exit, unlock and capacity change; a block class of the model's own
+  // calls it when its readiness rises for another reason.
+  void WakeWaiters() {
+    if (CurrentManager) CurrentManager->Wake(this);
+  }
+  // Parked: blocked and waiting on the receivers it tried (TRetry::OnChange).
+  bool Parked() const { return FParked; }
   int32_t Entries() const { return FEntries; }
   int32_t Exits() const { return FExits; }
   bool HasTransaction() const { return FHasTransaction; }
@@ -243,6 +255,8 @@ protected:
   friend class TCurrentManager;
   // The accepted pass: exit from this block, entry into Receiver, report.
   bool MoveTo(TBlock* Receiver);
+  // Tells the chain, which routes this block, that Receiver refused it.
+  [[gnu::cold]] void NoteRefusal(TBlock* Receiver);
   // True while a PassTo of this block moves a transaction: a nested PassTo
   // (from OnExit, or from the receiver's handlers) would move the same
   // transaction twice.
@@ -257,8 +271,17 @@ protected:
   // True while this block's exit (ExitFromBlock or KickFromBlock, with its
   // OnExit) runs inside a PassTo: it takes no transaction in meanwhile.
   bool FExiting = false;
-  // Written by the current events chain only.
+  // Written by the current events chain only: the entry, its place in the
+  // join order, and with TRetry::OnChange whether the block is parked, its
+  // waits on receivers, the blocks waiting on it, and whether the chain is
+  // noting the receivers that refuse it.
   TCurrentEvent* FChainEntry = nullptr;
+  int64_t FChainSeq = 0;
+  bool FParked = false;
+  bool FNoteRefusals = false;
+  TWaitLink* FWaits = nullptr;
+  TWaitLink* FFirstWaiter = nullptr;
+  TWaitLink* FLastWaiter = nullptr;
   // Transactions this block destroys once the pass that brought each in has
   // been reported (so OnAfterPass never sees a freed record), linked through
   // FNext, the latest first (passes into the block nest).
@@ -325,19 +348,11 @@ protected:
 inline TCurrentEvent* TCurrentManager::Add(TBlock* Block) {
   if (TCurrentEvent* Existing = Block->FChainEntry) {
     assert(Existing->Block == Block);
+    // A parked block offers anew: route it again, in its place.
+    if (Block->FParked) Unpark(Block);
     return Existing;
   }
-  TCurrentEvent* Entry = NewEntry(Block);
-  if (!Entry) return nullptr;
-  Entry->Next = nullptr;
-  Entry->Prev = FLast;
-  if (FLast)
-    FLast->Next = Entry;
-  else
-    FFirst = Entry;
-  FLast = Entry;
-  Block->FChainEntry = Entry;
-  return Entry;
+  return Append(Block);
 }
 
 class TModel : public TComponent {
@@ -370,6 +385,13 @@ public:
   // memory exists.
   TEventList EventList() const { return FEventList; }
   void SetEventList(TEventList Value);
+  // How blocked blocks are retried: EveryScan (the default) routes every
+  // blocked block at every scan of the current events chain; OnChange
+  // routes one again only when a receiver it tried may have room or the
+  // block itself changed, which makes blocked blocks cost nothing while
+  // they wait. Chosen like the event list.
+  TRetry Retry() const { return FRetry; }
+  void SetRetry(TRetry Value);
 
   // Makes T the class of the pooled transactions. While a pool exists, a
   // class larger than its records is refused with a message.
@@ -430,6 +452,7 @@ private:
   int32_t FPageSize = 1024;
   int32_t FHeapSize = 4;
   TEventList FEventList = TEventList::Levels;
+  TRetry FRetry = TRetry::EveryScan;
   bool FCheckModel = false;
 };
 

@@ -64,10 +64,15 @@ public:
   int32_t Capacity() const { return FCapacity; }
   // A negative value is ignored.
   void SetCapacity(int32_t Value) {
-    if (Value >= 0) FCapacity = Value;
+    if (Value < 0) return;
+    FCapacity = Value;
+    WakeWaiters();
   }
   bool Preemptive() const { return FPreemptive; }
-  void SetPreemptive(bool Value) { FPreemptive = Value; }
+  void SetPreemptive(bool Value) {
+    FPreemptive = Value;
+    WakeWaiters();
+  }
 
   // Adds pushed-out transactions destroyed for want of an OnPreempt handler.
   void CheckBlock(std::vector<std::string>& Findings) override;

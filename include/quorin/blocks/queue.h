@@ -33,7 +33,9 @@ public:
   TTransaction* First() const { return FFirst; }
   // A negative value is ignored.
   void SetCapacity(int32_t Value) {
-    if (Value >= 0) FCapacity = Value;
+    if (Value < 0) return;
+    FCapacity = Value;
+    WakeWaiters();
   }
 
   TOnExitFromBlock OnExit;

@@ -49,7 +49,10 @@ public:
   void ReleaseOne();
 
   bool Preemptive() const { return FPreemptive; }
-  void SetPreemptive(bool Value) { FPreemptive = Value; }
+  void SetPreemptive(bool Value) {
+    FPreemptive = Value;
+    WakeWaiters();
+  }
   TTransaction* Interrupted() const { return FInterrupted; }
 
   TOnExitFromBlock OnExit;
