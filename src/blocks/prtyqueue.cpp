@@ -254,6 +254,8 @@ void TQueuePrty::Activate(TTransaction* Trans) {
     DestroyTransaction(Trans);
   }
   OfferHead();
+  // The queue has room and may offer another head now.
+  WakeWaiters();
 }
 
 void TQueuePrty::OfferHead() {

@@ -83,12 +83,14 @@ void TQueue::Activate(TTransaction* Trans) {
   ++FTimeLimitExits;
   // Not passed on: destroyed here, seen by neither OnExit nor ExitStat; so
   // also when OnTimeFinish throws without having passed it.
+  // Either way the queue has room and may offer another head now.
   auto Finish = [this, Trans] {
     if (!FPassed) {
       DelTrans(Trans);
       DestroyTransaction(Trans);
     }
     OfferHead();
+    WakeWaiters();
   };
   try {
     RouteThrough(OnTimeFinish, Trans, false);

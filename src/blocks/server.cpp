@@ -170,6 +170,9 @@ void TServer::ReleaseCurrent() {
       --FCount;
     }
     FTransaction = nullptr;
+    // The holder is gone: blocks waiting for the server try again, and so
+    // does the server if it waited to pass the holder on.
+    WakeWaiters();
   };
   {
     detail::TFlagScope Busy(FBusy);

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
+#include "quorin/blocks/gate.h"
+#include "quorin/blocks/queue.h"
 #include "test_blocks.h"
 
 using namespace quorin;
@@ -151,6 +155,188 @@ TEST_F(Chain, AfterAnAllocationFailureRunDoesNothing) {
   EXPECT_TRUE(FlagPass);
   EXPECT_EQ(CurrentManager->Count(), PerPage);
   FlagPass = false;
+}
+
+// A receiver of a block class of the model's own, which tells the chain
+// when it opens.
+class TSwitch : public TBlock {
+public:
+  explicit TSwitch(TComponent* Owner, const std::string& Name) : TBlock(Owner) { SetName(Name); }
+  void Open() {
+    FOpen = true;
+    WakeWaiters();
+  }
+  bool IsReadyToReceive(TTransaction*) override { return FOpen; }
+  void EnterToBlock(TTransaction* Trans) override {
+    TBlock::EnterToBlock(Trans);
+    ++FEntries;
+  }
+
+private:
+  bool FOpen = false;
+};
+
+// The chain retrying on change: a blocked block waits on the receivers that
+// refused it and is routed again only after one of them, or it, changed.
+class RetryOnChange : public Chain {
+protected:
+  void SetUp() override {
+    Chain::SetUp();
+    CurrentManager->SetRetry(TRetry::OnChange);
+  }
+  // A buffer named Name holding a transaction of its own, so it offers.
+  TBuffer* Holding(const std::string& Name, std::size_t Capacity = 0) {
+    auto* B = new TBuffer(&Form, Capacity);
+    B->SetName(Name);
+    Own.emplace_back();
+    B->EnterToBlock(&Own.back());
+    return B;
+  }
+  std::deque<TTransaction> Own;
+};
+
+TEST_F(RetryOnChange, ABlockedBlockWaitsUntilAReceiverItTriedSignals) {
+  struct TCase {
+    const char* Name;
+    std::function<TBlock*(TComponent&)> MakeFull; // a receiver with no room
+    std::function<void(TBlock*)> Signal;          // what gives it room
+  } Cases[] = {
+      {"unlock",
+       [](TComponent& F) {
+         auto* G = new TGate(&F);
+         G->Lock();
+         return G;
+       },
+       [](TBlock* R) { static_cast<TGate*>(R)->Unlock(); }},
+      {"capacity",
+       [this](TComponent& F) {
+         auto* Q = new TQueue(&F);
+         Q->SetCapacity(1);
+         Own.emplace_back();
+         Q->EnterToBlock(&Own.back());
+         return Q;
+       },
+       [](TBlock* R) { static_cast<TQueue*>(R)->SetCapacity(2); }},
+      {"a block class's own signal", [](TComponent& F) { return new TSwitch(&F, "R"); },
+       [](TBlock* R) { static_cast<TSwitch*>(R)->Open(); }},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    Log.clear();
+    TBlock* Full = C.MakeFull(Form);
+    Full->SetName("R");
+    TBuffer* Stuck = Holding("Stuck");
+    Route(Stuck, Full);
+    CurrentManager->Run();
+    EXPECT_EQ(Log, (std::vector<std::string>{"Stuck->R-"}));
+    EXPECT_TRUE(Stuck->Parked());
+    EXPECT_EQ(CurrentManager->ParkedCount(), 1);
+    EXPECT_EQ(Stuck->ChainEntry()->Block, Stuck); // keeps its entry while parked
+    CurrentManager->Run();
+    CurrentManager->Run();
+    EXPECT_EQ(Log.size(), 1u); // not routed while nothing changed
+    C.Signal(Full);
+    EXPECT_FALSE(Stuck->Parked());
+    EXPECT_EQ(CurrentManager->ParkedCount(), 0);
+    CurrentManager->Run();
+    EXPECT_EQ(Log, (std::vector<std::string>{"Stuck->R-", "Stuck->R+"}));
+    EXPECT_EQ(Stuck->ChainEntry(), nullptr);
+    delete Full; // its transactions are the test's own
+    delete Stuck;
+    delete CurrentManager;
+    CurrentManager = new TCurrentManager(1024);
+    CurrentManager->SetRetry(TRetry::OnChange);
+  }
+}
+
+// Woken blocks take their places in the order they joined the chain, so the
+// routing runs as with a retry at every scan, minus the refused calls: here
+// the very same log.
+TEST_F(RetryOnChange, WokenBlocksAreRoutedInTheOrderTheyJoined) {
+  auto* Sink = new TSink(&Form);
+  Sink->SetName("S");
+  TBuffer* Full = Holding("Full", 1);
+  TBuffer* A = Holding("A");
+  TBuffer* C = Holding("C");
+  TBuffer* B = Holding("B");
+  for (TBuffer* X : {A, C, B})
+    Route(X, Full);
+  CurrentManager->Run();
+  EXPECT_EQ(CurrentManager->ParkedCount(), 3);
+  EXPECT_EQ(CurrentManager->Count(), 1); // Full: its routing tries nothing
+  Log.clear();
+  Route(Full, Sink);
+  CurrentManager->Run();
+  EXPECT_EQ(Log, (std::vector<std::string>{"Full->S+", "A->Full+", "C->Full-", "B->Full-",
+                                           "Full->S+", "C->Full+", "B->Full-", "Full->S+",
+                                           "B->Full+", "Full->S+"}));
+  EXPECT_EQ(Sink->Ids.size(), 4u);
+  EXPECT_EQ(CurrentManager->Count() + CurrentManager->ParkedCount(), 0);
+}
+
+TEST_F(RetryOnChange, WaitsOnEveryReceiverTriedAndOnlyOnThose) {
+  auto* R1 = new TSwitch(&Form, "R1");
+  auto* R2 = new TSwitch(&Form, "R2");
+  TBuffer* Either = Holding("Either");
+  TBuffer* Idle = Holding("Idle");
+  Either->OnRouting = [&](TBlock* S, TTransaction*) {
+    Log.push_back("Either");
+    if (!S->PassTo(R1)) S->PassTo(R2);
+  };
+  // Decides by something else than a receiver's room: never parked.
+  Idle->OnRouting = [&](TBlock*, TTransaction*) { Log.push_back("Idle"); };
+  CurrentManager->Run();
+  CurrentManager->Run();
+  EXPECT_EQ(Log, (std::vector<std::string>{"Either", "Idle", "Idle"}));
+  EXPECT_TRUE(Either->Parked());
+  EXPECT_FALSE(Idle->Parked());
+  R2->Open();
+  EXPECT_FALSE(Either->Parked());
+  Log.clear();
+  CurrentManager->Run(); // Either moves, so the scan is repeated
+  EXPECT_EQ(Log, (std::vector<std::string>{"Either", "Idle", "Idle"}));
+  EXPECT_EQ(R2->Entries(), 1);
+}
+
+// Destroying a parked block, or a receiver that blocks wait on, leaves no
+// link behind (the sanitizer build sees any); the waiters are routed again.
+TEST_F(RetryOnChange, DestroyedBlocksLeaveNoWaits) {
+  TBuffer* Full = Holding("Full", 1);
+  TBuffer* A = Holding("A");
+  TBuffer* B = Holding("B");
+  Route(A, Full);
+  Route(B, Full);
+  CurrentManager->Run();
+  ASSERT_EQ(CurrentManager->ParkedCount(), 2);
+  delete A;
+  EXPECT_EQ(CurrentManager->ParkedCount(), 1);
+  delete Full;
+  EXPECT_FALSE(B->Parked());
+  B->OnRouting = nullptr;
+  CurrentManager->Run();
+  EXPECT_EQ(CurrentManager->ParkedCount(), 0);
+  EXPECT_EQ(CurrentManager->Count(), 1); // B, still offering
+}
+
+TEST_F(RetryOnChange, AThrowingRoutingParksNothing) {
+  TBuffer* Full = Holding("Full", 1);
+  TBuffer* A = Holding("A");
+  bool Throw = true;
+  A->OnRouting = [&](TBlock* S, TTransaction*) {
+    S->PassTo(Full);
+    if (Throw) throw std::runtime_error("routing");
+  };
+  EXPECT_THROW(CurrentManager->Run(), std::runtime_error);
+  EXPECT_FALSE(A->Parked());
+  Throw = false;
+  CurrentManager->Run();
+  EXPECT_TRUE(A->Parked());
+  // The chain's end leaves no block parked or pointing into its pools.
+  delete CurrentManager;
+  CurrentManager = nullptr;
+  EXPECT_FALSE(A->Parked());
+  EXPECT_EQ(A->ChainEntry(), nullptr);
+  CurrentManager = new TCurrentManager(1024);
 }
 
 } // namespace

@@ -228,6 +228,33 @@ TEST(Model, PropertySettersCheckTheirRanges) {
   }
 }
 
+// The event list and the retry mode hold the run's pending work: they are
+// chosen before the first run or after Reset, and refused in between.
+TEST(Model, TheEngineIsChosenBeforeTheRunOrAfterReset) {
+  TClock M({1});
+  M.Model->SetName("M");
+  M.Model->SetEventList(TEventList::Heap);
+  M.Model->SetRetry(TRetry::OnChange);
+  M.Model->Simulate(10);
+  EXPECT_TRUE(RetryOnChange);
+  M.Model->SetEventList(TEventList::Levels);
+  M.Model->SetRetry(TRetry::EveryScan);
+  M.Model->SetRetry(TRetry::OnChange); // no change: accepted
+  EXPECT_EQ(M.Capture.Messages,
+            (std::vector<std::string>{
+                "Quorin Error: The event list of M can be chosen only before the first Simulate "
+                "or after Reset",
+                "Quorin Error: The retry mode of M can be chosen only before the first Simulate "
+                "or after Reset"}));
+  EXPECT_EQ(M.Model->EventList(), TEventList::Heap);
+  EXPECT_EQ(M.Model->Retry(), TRetry::OnChange);
+  M.Model->Reset();
+  EXPECT_FALSE(RetryOnChange);
+  M.Model->SetRetry(TRetry::EveryScan);
+  EXPECT_EQ(M.Model->Retry(), TRetry::EveryScan);
+  EXPECT_EQ(M.Capture.Messages.size(), 2u);
+}
+
 TEST(Model, SimulateAndResetAreRefusedDuringARun) {
   TClock M({1, 2});
   M.S->OnPlanned = [&](TAggregate*) {

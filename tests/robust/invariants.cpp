@@ -266,6 +266,25 @@ std::vector<std::string> CheckInvariants(TModel& Model, bool LostRecordsAllowed)
     if (!Blocks.count(E->Block)) Out.Faults.push_back("a chain entry of an unknown block");
   }
   if (Entries != CurrentManager->Count()) Out.Faults.push_back("chain count differs from entries");
+  // Parked blocks (retry on change): out of the scanned list, keeping their
+  // entry, and still offering (one that stopped is linked back in).
+  int32_t Parked = 0;
+  for (TCurrentEvent* E = CurrentManager->FirstParked(); E; E = E->Next) {
+    ++Parked;
+    TBlock* B = E->Block;
+    if (!B || !Blocks.count(B)) {
+      Out.Faults.push_back("a parked entry of an unknown block");
+      continue;
+    }
+    if (!B->Parked() || B->ChainEntry() != E) Out.Fault(B, "parked, but its entry says otherwise");
+    if (InChain.count(B)) Out.Fault(B, "parked and in the scanned chain at once");
+    if (!B->HasTransaction()) Out.Fault(B, "parked while offering nothing");
+  }
+  for (TBlock* B : Blocks)
+    if (B->Parked() && (!B->ChainEntry() || InChain.count(B)))
+      Out.Fault(B, "parked outside the parked list");
+  if (Parked != CurrentManager->ParkedCount())
+    Out.Faults.push_back("parked count differs from parked entries");
   return Out.Faults;
 }
 
