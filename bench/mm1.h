@@ -28,6 +28,9 @@ constexpr double MeanService = 0.8;
 
 class TLehmer {
 public:
+  TLehmer() = default;
+  // Seed in 1 .. 2^31 - 2.
+  explicit TLehmer(int64_t Seed) : FState(Seed) {}
   double Uniform() {
     FState = (950706376LL * FState) % 2147483647LL;
     return double(FState) / 2147483647.0;
