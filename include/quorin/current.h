@@ -108,6 +108,8 @@ private:
   bool Park(TCurrentEvent* Entry);
   // Links Entry into the scanned list by its block's join order.
   void LinkInOrder(TCurrentEvent* Entry);
+  // Links Entry into the scanned list after P (first when P is null).
+  void LinkAfter(TCurrentEvent* Entry, TCurrentEvent* P);
   // Gives back the wait links of a parked block.
   void DropWaits(TBlock* Block);
   void Unlink(TCurrentEvent* Entry);
@@ -122,7 +124,6 @@ private:
       return nullptr;
     }
     Entry->Block = Block;
-    ++FCount;
     return Entry;
   }
 

@@ -51,13 +51,7 @@ void TCurrentManager::SetRetry(TRetry Value) {
 TCurrentEvent* TCurrentManager::Append(TBlock* Block) {
   TCurrentEvent* Entry = NewEntry(Block);
   if (!Entry) return nullptr;
-  Entry->Next = nullptr;
-  Entry->Prev = FLast;
-  if (FLast)
-    FLast->Next = Entry;
-  else
-    FFirst = Entry;
-  FLast = Entry;
+  LinkAfter(Entry, FLast);
   Block->FChainEntry = Entry;
   Block->FChainSeq = ++FLastSeq;
   return Entry;
@@ -70,16 +64,24 @@ TCurrentEvent* TCurrentManager::InsertFirst(TBlock* Block) {
   }
   TCurrentEvent* Entry = NewEntry(Block);
   if (!Entry) return nullptr;
-  Entry->Prev = nullptr;
-  Entry->Next = FFirst;
-  if (FFirst)
-    FFirst->Prev = Entry;
-  else
-    FLast = Entry;
-  FFirst = Entry;
+  LinkAfter(Entry, nullptr);
   Block->FChainEntry = Entry;
   Block->FChainSeq = --FFirstSeq;
   return Entry;
+}
+
+void TCurrentManager::LinkAfter(TCurrentEvent* Entry, TCurrentEvent* P) {
+  Entry->Prev = P;
+  Entry->Next = P ? P->Next : FFirst;
+  if (Entry->Next)
+    Entry->Next->Prev = Entry;
+  else
+    FLast = Entry;
+  if (P)
+    P->Next = Entry;
+  else
+    FFirst = Entry;
+  ++FCount;
 }
 
 void TCurrentManager::Unlink(TCurrentEvent* Event) {
@@ -142,17 +144,7 @@ void TCurrentManager::LinkInOrder(TCurrentEvent* Entry) {
   TCurrentEvent* P = FLast;
   while (P && (!P->Block || P->Block->FChainSeq > Seq))
     P = P->Prev;
-  Entry->Prev = P;
-  Entry->Next = P ? P->Next : FFirst;
-  if (Entry->Next)
-    Entry->Next->Prev = Entry;
-  else
-    FLast = Entry;
-  if (P)
-    P->Next = Entry;
-  else
-    FFirst = Entry;
-  ++FCount;
+  LinkAfter(Entry, P);
 }
 
 void TCurrentManager::Unpark(TBlock* Block) {
