@@ -1,7 +1,8 @@
 // The private heap runs out at every page request a reference model makes,
 // one run per request: each run reports once, stops without a deadlock,
 // leaves every block consistent and its statistics readable, and after
-// Reset the model reruns to exactly the result of a clean run.
+// Reset the model reruns to exactly the result of a clean run. Both retry
+// modes of the chain (retry on change has a pool of its own).
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -27,6 +28,8 @@ protected:
     Model->OnDeadlock = [this] { ++Deadlocks; };
   }
   void TearDown() override { HeapInjectFault(0); }
+  // The test with the model's present retry mode.
+  void EveryPageRequestFails();
 
   // Back to the start: the model and its random streams.
   void Restart() {
@@ -51,6 +54,16 @@ protected:
 };
 
 TEST_P(FaultInjection, EveryPageRequestCanFail) {
+  for (const TRetry Mode : {TRetry::EveryScan, TRetry::OnChange}) {
+    SCOPED_TRACE(Mode == TRetry::EveryScan ? "retry at every scan" : "retry on change");
+    Restart();
+    Model->SetRetry(Mode);
+    EveryPageRequestFails();
+    if (HasFailure()) return;
+  }
+}
+
+void FaultInjection::EveryPageRequestFails() {
   const double End = GetParam().EndTime;
   HeapInjectFault(0);
   Model->Simulate(End);
