@@ -104,8 +104,8 @@ private:
   // One scan of Run with OnChange.
   void ScanOnChange();
   // Unlinks Entry from the scanned list and waits it on the tried receivers;
-  // answers false (and leaves Entry where it is) without records for that.
-  bool Park(TCurrentEvent* Entry);
+  // without records for the waits, Entry stays where it is.
+  void Park(TCurrentEvent* Entry);
   // Links Entry into the scanned list by its block's join order.
   void LinkInOrder(TCurrentEvent* Entry);
   // Links Entry into the scanned list after P (first when P is null).
@@ -149,7 +149,6 @@ private:
 };
 
 extern TCurrentManager* CurrentManager;
-extern bool RetryOnChange;  // the chain of the run retries with TRetry::OnChange
 extern int32_t LCECount;    // entries visited by all runs of the chain
 extern int32_t LCESum;      // sum of the chain length at the start of each run
 extern int32_t LCESumCount; // runs of the chain

@@ -103,7 +103,8 @@ bool TBlock::MoveTo(TBlock* Receiver) {
       // With TRetry::OnChange: the exit may have made room for the blocks
       // parked on this one, and this block and the receiver may offer
       // another transaction now.
-      if (RetryOnChange && CurrentManager) CurrentManager->Passed(this, Receiver);
+      if (CurrentManager && CurrentManager->Retry() == TRetry::OnChange)
+        CurrentManager->Passed(this, Receiver);
       // The transaction has left: the move counts as made even if a
       // handler of the receiver throws (the receiver still takes it in).
       FlagPass = true;

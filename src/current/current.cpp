@@ -7,7 +7,6 @@
 namespace quorin {
 
 TCurrentManager* CurrentManager = nullptr;
-bool RetryOnChange = false;
 int32_t LCECount = 0;
 int32_t LCESum = 0;
 int32_t LCESumCount = 0;
@@ -24,7 +23,6 @@ TCurrentManager::TCurrentManager(uint16_t PageSize)
     : FMemo(std::make_unique<TMemoManager>(PageSize, uint16_t(sizeof(TCurrentEvent)))) {}
 
 TCurrentManager::~TCurrentManager() {
-  if (FRetry == TRetry::OnChange) RetryOnChange = false;
   // The entries and links go with the pools: no block may keep pointing at
   // one. Every waiter link belongs to a parked block.
   for (TCurrentEvent* E = FFirst; E; E = E->Next)
@@ -43,7 +41,6 @@ TCurrentManager::~TCurrentManager() {
 
 void TCurrentManager::SetRetry(TRetry Value) {
   FRetry = Value;
-  RetryOnChange = Value == TRetry::OnChange;
   if (FRetry == TRetry::OnChange && !FLinks)
     FLinks = std::make_unique<TMemoManager>(FMemo->PageSize(), uint16_t(sizeof(TWaitLink)));
 }
@@ -175,7 +172,7 @@ void TCurrentManager::Passed(TBlock* Sender, TBlock* Receiver) {
   Unpark(Receiver);
 }
 
-bool TCurrentManager::Park(TCurrentEvent* Entry) {
+void TCurrentManager::Park(TCurrentEvent* Entry) {
   TBlock* Block = Entry->Block;
   // Every link first: a refused record leaves the block as it was.
   TWaitLink* Waits = nullptr;
@@ -187,7 +184,7 @@ bool TCurrentManager::Park(TCurrentEvent* Entry) {
         FLinks->Delete(Waits);
         Waits = Next;
       }
-      return false;
+      return;
     }
     L->Sender = Block;
     L->Receiver = FTried[i];
@@ -212,7 +209,6 @@ bool TCurrentManager::Park(TCurrentEvent* Entry) {
   if (FFirstParked) FFirstParked->Prev = Entry;
   FFirstParked = Entry;
   ++FParkedCount;
-  return true;
 }
 
 bool TCurrentManager::RouteOnce(TBlock* Block) {

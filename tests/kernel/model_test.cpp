@@ -236,7 +236,8 @@ TEST(Model, TheEngineIsChosenBeforeTheRunOrAfterReset) {
   M.Model->SetEventList(TEventList::Heap);
   M.Model->SetRetry(TRetry::OnChange);
   M.Model->Simulate(10);
-  EXPECT_TRUE(RetryOnChange);
+  ASSERT_NE(CurrentManager, nullptr);
+  EXPECT_EQ(CurrentManager->Retry(), TRetry::OnChange);
   M.Model->SetEventList(TEventList::Levels);
   M.Model->SetRetry(TRetry::EveryScan);
   M.Model->SetRetry(TRetry::OnChange); // no change: accepted
@@ -249,7 +250,7 @@ TEST(Model, TheEngineIsChosenBeforeTheRunOrAfterReset) {
   EXPECT_EQ(M.Model->EventList(), TEventList::Heap);
   EXPECT_EQ(M.Model->Retry(), TRetry::OnChange);
   M.Model->Reset();
-  EXPECT_FALSE(RetryOnChange);
+  EXPECT_EQ(CurrentManager, nullptr); // no chain is left retrying on change
   M.Model->SetRetry(TRetry::EveryScan);
   EXPECT_EQ(M.Model->Retry(), TRetry::EveryScan);
   EXPECT_EQ(M.Capture.Messages.size(), 2u);
