@@ -234,10 +234,9 @@ TExperimentResult RunExperimentMpi(const TExperiment& Experiment);
 #endif
 
 // Runs one replication in this process (no fork): for a worker of one's own
-// and for tests. When an exception from a handler broke the run off, the
-// model is left undestroyed (its lists may be half-way through a change and
-// destroying it could crash), so this process must run no other model
-// afterwards; RunExperiment's workers simply end.
+// and for tests. A handler's exception fails the replication like any other
+// failure: it leaves every block consistent, so the model is destroyed with
+// its form and the process may run the next replication.
 TReplicationResult RunReplicationHere(const TExperiment& Experiment, int32_t Number);
 
 // ---------------------------------------------------------------- warm-up
