@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "quorin/blocks.h"
+#include "quorin/report.h"
 #include "quorin/statsim.h"
 
 namespace quorin {
@@ -215,8 +216,7 @@ std::string ExactText(double V);
 std::string JsonNumber(double V);
 // S as a JSON string literal, quotes and escapes included.
 std::string JsonString(const std::string& S);
-// S as one CSV field, quoted when it holds a comma, a quote or a line break.
-std::string CsvText(const std::string& S);
+// CsvText, S as one CSV field, is the standard report's (quorin/report.h).
 // The seeds separated by spaces, or "none".
 std::string SeedList(const std::vector<int64_t>& Seeds);
 // The failed replications as a JSON array of {replication, seeds, error}.

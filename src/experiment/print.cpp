@@ -51,16 +51,6 @@ std::string JsonString(const std::string& S) {
   return Q + "\"";
 }
 
-std::string CsvText(const std::string& S) {
-  if (S.find_first_of(",\"\n\r") == std::string::npos) return S;
-  std::string Q = "\"";
-  for (char C : S) {
-    if (C == '"') Q += '"';
-    Q += C;
-  }
-  return Q + "\"";
-}
-
 std::string SeedList(const std::vector<int64_t>& Seeds) {
   std::string Text;
   // Appended piece by piece: the prefix form of operator+ trips a false
