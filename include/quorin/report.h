@@ -54,5 +54,7 @@ std::vector<std::string> ReportColumnsOf(const TReportRow& Row);
 std::string CsvText(const std::string& S);
 // The title of the text report's table for Kind ("Servers", ...).
 std::string ReportSectionTitle(TReportKind Kind);
+// The title of Column in the report ("Mean cont.", ...).
+std::string ReportColumnTitle(TReportColumn Column);
 
 } // namespace quorin

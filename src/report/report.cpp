@@ -192,6 +192,11 @@ std::string ReportSectionTitle(TReportKind Kind) {
   return "";
 }
 
+std::string ReportColumnTitle(TReportColumn Column) {
+  // The statistics columns stand in the order of TReportColumn, from Mean cont. on.
+  return Columns[CMeanContent + static_cast<std::size_t>(Column)].Title;
+}
+
 void PrintReport(const TModel& Model, std::ostream& Out) {
   const std::vector<TReportRow> Rows = CollectReport(Model);
   Out << "Model time " << Fixed(ModelTime(), 4) << '\n';
