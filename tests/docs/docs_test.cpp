@@ -5,6 +5,7 @@
 // pages leads to a file that exists.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -142,23 +143,60 @@ TEST(Docs, EveryClassHasItsReferencePage) {
   ExpectFile(Root / "docs" / "classes" / "README.md", Index.str());
 }
 
-// The table of standard handlers in the model-file page stands between two
-// markers and is the handler table's.
-TEST(Docs, TheStandardHandlersTableIsTheHandlerTable) {
-  const fs::path Page = Root / "docs" / "model-files.md";
+// Replaces what stands between the markers "<!-- Name: begin -->" and
+// "<!-- Name: end -->" of Page with Table, or checks that it is Table.
+void ExpectBetweenMarkers(const fs::path& Page, const std::string& Name, const std::string& Table) {
   const std::string Text = Read(Page);
-  const std::string Begin = "<!-- standard handlers: begin -->\n";
-  const std::string End = "<!-- standard handlers: end -->";
+  const std::string Begin = "<!-- " + Name + ": begin -->\n";
+  const std::string End = "<!-- " + Name + ": end -->";
   const auto From = Text.find(Begin), To = Text.find(End);
-  ASSERT_NE(From, std::string::npos) << Page;
-  ASSERT_NE(To, std::string::npos) << Page;
+  ASSERT_NE(From, std::string::npos) << Page << ": no " << Begin;
+  ASSERT_NE(To, std::string::npos) << Page << ": no " << End;
+  // The table takes the indentation of the begin marker.
+  const std::string Indent =
+      Text.substr(Text.rfind('\n', From) + 1, From - Text.rfind('\n', From) - 1);
+  std::string Indented;
+  std::istringstream Lines(Table);
+  for (std::string Line; std::getline(Lines, Line);)
+    Indented += Indent + Line + "\n";
+  ExpectFile(Page, Text.substr(0, From + Begin.size()) + Indented + Indent + Text.substr(To));
+}
+
+// The table of standard handlers is the handler table's.
+TEST(Docs, TheStandardHandlersTableIsTheHandlerTable) {
   std::ostringstream Table;
   Table << "| handler | where | what it does |\n|---|---|---|\n";
   for (const TStandardHandler& H : StandardHandlers())
     Table << "| `" << H.Usage << "` | " << H.Where << " | " << H.What << " |\n";
-  const std::string Expected =
-      Text.substr(0, From + Begin.size()) + Table.str() + Text.substr(To);
-  ExpectFile(Page, Expected);
+  ExpectBetweenMarkers(Root / "docs" / "model-files.md", "standard handlers", Table.str());
+}
+
+// The table of stored properties is the class descriptions': every
+// component's Tag, then each list of further properties with the classes
+// that have it, in palette order.
+TEST(Docs, TheStoredPropertiesTableIsTheClassDescriptions) {
+  Blocks::Register();
+  Statsim::Register();
+  std::vector<std::pair<std::string, std::string>> Rows; // properties, classes
+  for (const TComponentClass& Entry : PaletteClasses("Quorin")) {
+    const TClassInfo* C = FindClassInfo(Entry.ClassName);
+    std::string Properties;
+    for (const TPropertyInfo& P : C->Properties)
+      if (P.Name != "Tag")
+        Properties += (Properties.empty() ? "`" : ", `") + P.Name + " = " + DefaultText(P) + "`";
+    if (Properties.empty()) continue;
+    auto Row = std::find_if(Rows.begin(), Rows.end(),
+                            [&](const auto& R) { return R.first == Properties; });
+    if (Row == Rows.end())
+      Rows.emplace_back(Properties, "`" + C->Name + "`");
+    else
+      Row->second += ", `" + C->Name + "`";
+  }
+  std::ostringstream Table;
+  Table << "| class | property = default |\n|---|---|\n| every component | `Tag = 0` |\n";
+  for (const auto& [Properties, Names] : Rows)
+    Table << "| " << Names << " | " << Properties << " |\n";
+  ExpectBetweenMarkers(Root / "docs" / "model-files.md", "stored properties", Table.str());
 }
 
 std::vector<fs::path> Pages() {
