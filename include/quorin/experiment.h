@@ -114,9 +114,14 @@ const std::vector<std::string>& ReportColumns();
 // and answers the model; the runner owns the form's owner. The builder and
 // the user figures run in the worker process: what they change in memory
 // does not reach the caller (files they write do).
+// A builder that answers a model made before the runner forked (the Python
+// module does, so that the application's own objects keep pointing at it)
+// names in StreamsOn the component whose streams the runner seeds and
+// checks in place of the form; such a builder resets the model itself.
 struct TReplicationContext {
   int32_t Number = 0;
   TComponent* Form = nullptr;
+  TComponent* StreamsOn = nullptr;
 };
 using TBuildModel = std::function<TModel*(TReplicationContext& Context)>;
 

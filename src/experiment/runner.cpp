@@ -175,13 +175,14 @@ TReplicationResult RunHere(const TExperiment& E, int32_t Number, const detail::T
   std::ofstream TraceFile;
   try {
     auto* Form = new TComponent(Application.get());
-    TReplicationContext Context{Number, Form};
+    TReplicationContext Context{Number, Form, nullptr};
     TModel* Model = E.Build ? E.Build(Context) : nullptr;
     if (!Model) throw std::runtime_error("the model builder answered no model");
+    TComponent* StreamsOn = Context.StreamsOn ? Context.StreamsOn : Form;
     std::string Refused;
-    R.Seeds = SeedStreams(*Form, E.Streams, Number, Refused);
+    R.Seeds = SeedStreams(*StreamsOn, E.Streams, Number, Refused);
     if (!Refused.empty()) throw std::runtime_error(Refused);
-    CollectStreams(Form, Streams);
+    CollectStreams(StreamsOn, Streams);
     if (Seeded) Seeded(R.Seeds);
 
     if (!E.Trace.File.empty() && E.Trace.Replication == Number) {
