@@ -205,6 +205,13 @@ int TPyModel::FieldIndex(const std::string& Name) const {
 void TPyModel::BindText(TComponent* X, const std::string& Event, const std::string& Text) {
   if (!modelfile::FindEvent(X, Event))
     Raise(X->Name() + ": no event " + Event + " (its events: " + modelfile::EventNamesOf(X) + ")");
+  // Written wrong is refused at once; what the names mean is known only
+  // once every component is there.
+  std::vector<THandlerCall> Calls;
+  std::string Error;
+  if (!modelfile::ParseCalls(Text, Calls, Error))
+    RaiseClass("ModelFileError", X->Name() + ": " + Event + ": " + Error,
+               {X->Name() + ": " + Event + ": " + Error});
   FPython.erase({X, Event});
   if (FPrepared) {
     Compile(X, Event, Text);
@@ -578,6 +585,9 @@ close() it (or use `with`) before the next.)")
   M.def("_load", &LoadModel, py::arg("path"), py::arg("handlers") = py::dict(),
         py::arg("fields") = std::vector<std::string>{});
   M.def("now", [] { return ModelTime(); }, "The model clock (ModelTime())");
+  M.def("_close_live", [] {
+    if (LiveModel) LiveModel->Close();
+  });
   M.def("classes", [] {
     Blocks::Register();
     Statsim::Register();

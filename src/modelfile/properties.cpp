@@ -83,9 +83,11 @@ template <class E> constexpr TShape ShapeOf() {
   }
 }
 
-// The event handler of type E that runs Action with the event's arguments.
+// The event handler of type E that runs Action with the event's arguments;
+// none for no action.
 template <class E> E Adapt(TAction Action) {
   constexpr TShape Shape = ShapeOf<E>();
+  if (!Action) return E{};
   if constexpr (Shape == TShape::Block)
     return [Action](TBlock* Sender, TTransaction* Trans) { Action({Sender, nullptr, Trans}); };
   else if constexpr (Shape == TShape::Aggregate)
