@@ -8,22 +8,12 @@
 #include <vector>
 
 #include "quorin/blocks.h"
+#include "quorin/classinfo.h"
 
 namespace quorin {
 
-// The section of the text report that a block belongs to.
-enum class TReportKind : uint8_t {
-  Generator,
-  Queue, // queues, stacks and priority queues
-  Server,
-  Storage, // storages and priority storages
-  Gate,
-  Batch, // dividers, assemblers and creators
-  Terminator,
-  Other, // blocks of the application's own classes
-};
-
-// One block's line. Statistics a class does not keep are empty.
+// One block's line. Statistics a class does not keep are empty; which it
+// keeps, and its Kind, its class's description says (quorin/classinfo.h).
 struct TReportRow {
   std::string Name;
   std::string Class;
@@ -61,7 +51,5 @@ void PrintReportCsv(const TModel& Model, std::ostream& Out);
 std::vector<std::string> ReportColumnsOf(const TReportRow& Row);
 // The title of the text report's table for Kind ("Servers", ...).
 std::string ReportSectionTitle(TReportKind Kind);
-// A class name without its namespace, for any aggregate.
-std::string ClassNameOf(const TAggregate& Aggregate);
 
 } // namespace quorin

@@ -74,50 +74,29 @@ double Real(long double V) {
 
 // ------------------------------------------------------------ properties
 
-// What Python may set and bind on one class: its stored properties and
-// its events, as the model files know them.
-struct TSurface {
-  std::vector<const modelfile::TPropertyInfo*> Properties;
-  std::vector<std::string> Events;
-};
-
-TSurface SurfaceOf(const TComponentClass& Class) {
-  TSurface S;
-  std::unique_ptr<TComponent> Prototype(Class.Create(nullptr));
-  S.Properties = modelfile::PropertiesOf(Prototype.get());
-  const std::string Names = modelfile::EventNamesOf(Prototype.get());
-  if (Names != "none") {
-    size_t Start = 0;
-    while (Start <= Names.size()) {
-      size_t Stop = Names.find(", ", Start);
-      if (Stop == std::string::npos) Stop = Names.size();
-      S.Events.push_back(Names.substr(Start, Stop - Start));
-      Start = Stop + 2;
-    }
-  }
-  return S;
-}
-
-py::object GetProperty(const modelfile::TPropertyInfo& P, const TRef& Self) {
-  const double V = P.Get(Self.Get<TComponent>());
-  switch (P.Kind) {
-  case modelfile::TPropertyKind::Boolean:
+// The stored properties and the events of every described class become
+// attributes of its Python class (quorin/classinfo.h): what model files may
+// set and bind, Python may too, under the same names.
+py::object GetProperty(const TPropertyInfo& P, const TRef& Self) {
+  const double V = P.Get(*Self.Get<TComponent>());
+  switch (P.Type) {
+  case TPropertyType::Boolean:
     return py::bool_(V != 0);
-  case modelfile::TPropertyKind::Integer:
+  case TPropertyType::Integer:
     return py::int_(static_cast<long long>(V));
   default:
     return py::float_(V);
   }
 }
 
-void SetProperty(const modelfile::TPropertyInfo& P, const TRef& Self, py::handle Value) {
+void SetProperty(const TPropertyInfo& P, const TRef& Self, py::handle Value) {
   TComponent* X = Self.Get<TComponent>();
   const std::string Where = X->Name() + ": " + P.Name;
   double V = 0;
-  if (P.Kind == modelfile::TPropertyKind::Boolean) {
+  if (P.Type == TPropertyType::Boolean) {
     if (!py::isinstance<py::bool_>(Value)) Raise(Where + " must be True or False");
     V = Value.cast<bool>();
-  } else if (P.Kind == modelfile::TPropertyKind::Integer) {
+  } else if (P.Type == TPropertyType::Integer) {
     if (py::isinstance<py::bool_>(Value) || !py::isinstance<py::int_>(Value))
       Raise(Where + " must be a whole number");
     const long long I = Value.cast<long long>();
@@ -132,7 +111,7 @@ void SetProperty(const modelfile::TPropertyInfo& P, const TRef& Self, py::handle
   if (!std::isfinite(V) || V < P.Min || V > P.Max)
     Raise(Shown + " is out of the property's range");
   TCall Call;
-  const bool Kept = P.Set(X, V);
+  const bool Kept = P.Set(*X, V);
   if (!Call.Messages.empty()) {
     Call.Messages.front() = Shown + " is refused: " + Call.Messages.front();
     Call.Finish();
@@ -154,33 +133,31 @@ void SetEvent(const std::string& Event, const TRef& Self, py::handle Value) {
           " takes standard handlers as text (\"PassTo(Exit)\"), a Python callable, or None");
 }
 
-// Adds the properties and events of every palette class to its Python class.
 void AddSurfaces(py::module_& M) {
   py::object Property = py::module_::import("builtins").attr("property");
-  Blocks::Register();
-  Statsim::Register();
-  for (const std::string& Page : PalettePages())
-    for (const TComponentClass& Class : PaletteClasses(Page)) {
-      if (!py::hasattr(M, Class.ClassName.c_str())) continue;
-      py::object Type = M.attr(Class.ClassName.c_str());
-      const TSurface S = SurfaceOf(Class);
-      for (const modelfile::TPropertyInfo* P : S.Properties) {
-        py::cpp_function Get([P](const RComponent& Self) { return GetProperty(*P, Self); });
-        py::cpp_function Set(
-            [P](const RComponent& Self, py::handle V) { SetProperty(*P, Self, V); });
-        py::setattr(Type, P->Name, Property(Get, Set, py::none(), "a stored property"));
-      }
-      for (const std::string& Event : S.Events) {
-        py::cpp_function Get([Event](const RComponent& Self) {
-          return LiveModel->Binding(Self.Get<TComponent>(), Event);
-        });
-        py::cpp_function Set(
-            [Event](const RComponent& Self, py::handle V) { SetEvent(Event, Self, V); });
-        py::setattr(Type, Event.c_str(),
-                    Property(Get, Set, py::none(),
-                             "an event: standard handlers as text, a Python callable, or None"));
-      }
+  for (const TClassInfo* Class : Classes()) {
+    if (!py::hasattr(M, Class->Name.c_str())) continue;
+    py::object Type = M.attr(Class->Name.c_str());
+    py::setattr(Type, "__doc__", py::str(Class->Summary));
+    for (const TPropertyInfo& P : Class->Properties) {
+      const TPropertyInfo* Info = &P;
+      py::cpp_function Get([Info](const RComponent& Self) { return GetProperty(*Info, Self); });
+      py::cpp_function Set(
+          [Info](const RComponent& Self, py::handle V) { SetProperty(*Info, Self, V); });
+      py::setattr(Type, P.Name.c_str(), Property(Get, Set, py::none(), "a stored property"));
     }
+    for (const TEventInfo& E : Class->Events) {
+      const std::string Event = E.Name;
+      py::cpp_function Get([Event](const RComponent& Self) {
+        return LiveModel->Binding(Self.Get<TComponent>(), Event);
+      });
+      py::cpp_function Set(
+          [Event](const RComponent& Self, py::handle V) { SetEvent(Event, Self, V); });
+      py::setattr(Type, Event.c_str(),
+                  Property(Get, Set, py::none(),
+                           "an event: standard handlers as text, a Python callable, or None"));
+    }
+  }
 }
 
 // ---------------------------------------------------------- transactions
@@ -202,7 +179,7 @@ struct THandlerState {
   TPyModel* Model;
   TComponent* Own;
   py::object OwnObject;
-  modelfile::TShape Shape;
+  TEventShape Shape;
   py::object Proxy;
   TPyTransaction* Raw = nullptr;
 
@@ -216,7 +193,7 @@ struct THandlerState {
     return Model->Wrap(X).ptr(); // the model's cache keeps the object alive
   }
 
-  void operator()(const modelfile::TContext& C) {
+  void operator()(const TEventArgs& C) {
     PyObject* Args[3];
     size_t N = 0;
     py::object Temporary;
@@ -236,17 +213,17 @@ struct THandlerState {
       return Proxy.ptr();
     };
     switch (Shape) {
-    case modelfile::TShape::Block:
-    case modelfile::TShape::NewTime:
+    case TEventShape::Block:
+    case TEventShape::NewTime:
       Args[N++] = Object(C.Sender);
       Args[N++] = Transaction(C.Trans);
       break;
-    case modelfile::TShape::Aggregate:
+    case TEventShape::Aggregate:
       Args[N++] = Object(C.Sender);
       break;
-    case modelfile::TShape::Model:
+    case TEventShape::Model:
       break;
-    case modelfile::TShape::AfterPass:
+    case TEventShape::AfterPass:
       Args[N++] = Object(C.Sender);
       Args[N++] = Object(C.Receiver);
       Args[N++] = Transaction(C.Trans);
@@ -259,7 +236,7 @@ struct THandlerState {
   }
 };
 
-modelfile::TAction Action(TPyModel& Model, TComponent* Own, modelfile::TShape Shape,
+TEventAction Action(TPyModel& Model, TComponent* Own, TEventShape Shape,
                           py::object Callable) {
   auto State = std::make_shared<THandlerState>();
   State->Callable = std::move(Callable);
@@ -268,7 +245,7 @@ modelfile::TAction Action(TPyModel& Model, TComponent* Own, modelfile::TShape Sh
   if (Own) State->OwnObject = Model.Wrap(Own);
   State->Shape = Shape;
   State->NewProxy();
-  return [State](const modelfile::TContext& C) { (*State)(C); };
+  return [State](const TEventArgs& C) { (*State)(C); };
 }
 
 // ------------------------------------------------------- PassTo, fast
@@ -349,21 +326,19 @@ py::object WrapAs(TComponent* X, uint64_t Serial) {
   return Make<RComponent>(X, Serial);
 }
 
-modelfile::TAction PythonAction(TPyModel& Model, TComponent* X, const std::string& Event,
+TEventAction PythonAction(TPyModel& Model, TComponent* X, const std::string& Event,
                                 py::object Callable) {
-  const modelfile::TEventInfo* Info = modelfile::FindEvent(X, Event);
+  const TEventInfo* Info = ClassInfoOf(*X)->FindEvent(Event);
   return Action(Model, X, Info->Shape, std::move(Callable));
 }
 
 void FillHandlerTable(TPyModel& Model) {
-  using modelfile::TContext;
-  using modelfile::TShape;
   for (const auto& [Name, Callable] : Model.Named) {
-    auto Block = Action(Model, nullptr, TShape::Block, Callable);
-    auto Aggregate = Action(Model, nullptr, TShape::Aggregate, Callable);
-    auto Plain = Action(Model, nullptr, TShape::Model, Callable);
-    auto NewTime = Action(Model, nullptr, TShape::NewTime, Callable);
-    auto AfterPass = Action(Model, nullptr, TShape::AfterPass, Callable);
+    auto Block = Action(Model, nullptr, TEventShape::Block, Callable);
+    auto Aggregate = Action(Model, nullptr, TEventShape::Aggregate, Callable);
+    auto Plain = Action(Model, nullptr, TEventShape::Model, Callable);
+    auto NewTime = Action(Model, nullptr, TEventShape::NewTime, Callable);
+    auto AfterPass = Action(Model, nullptr, TEventShape::AfterPass, Callable);
     Model.Table.Block[Name] = [Block](TBlock* S, TTransaction* T) { Block({S, nullptr, T}); };
     Model.Table.Aggregate[Name] = [Aggregate](TAggregate* S) { Aggregate({S, nullptr, nullptr}); };
     Model.Table.Model[Name] = [Plain] { Plain({nullptr, nullptr, nullptr}); };
@@ -423,7 +398,7 @@ object. Declared fields (Model(fields=...)) are attributes.)")
       .def("__repr__", [](const RComponent& S) {
         if (S.Serial != LiveSerial) return std::string("<quorin component of a closed model>");
         TComponent* X = S.Get<TComponent>();
-        return "<" + modelfile::ClassNameOf(X) + " " + X->Name() + ">";
+        return "<" + ClassNameOf(*X) + " " + X->Name() + ">";
       });
   py::class_<RModel, RComponent>(M, "TModel")
       .def("Stop", Method<TModel, RModel>([](TModel* X) { X->Stop(); }));

@@ -203,8 +203,8 @@ int TPyModel::FieldIndex(const std::string& Name) const {
 }
 
 void TPyModel::BindText(TComponent* X, const std::string& Event, const std::string& Text) {
-  if (!modelfile::FindEvent(X, Event))
-    Raise(X->Name() + ": no event " + Event + " (its events: " + modelfile::EventNamesOf(X) + ")");
+  if (!ClassInfoOf(*X)->FindEvent(Event))
+    Raise(X->Name() + ": no event " + Event + " (its events: " + ClassInfoOf(*X)->EventNames() + ")");
   // Written wrong is refused at once; what the names mean is known only
   // once every component is there.
   std::vector<THandlerCall> Calls;
@@ -234,22 +234,22 @@ void TPyModel::Rebound(const TComponent* X, const std::string& Event) {
 }
 
 void TPyModel::BindCallable(TComponent* X, const std::string& Event, py::object Callable) {
-  const modelfile::TEventInfo* Info = modelfile::FindEvent(X, Event);
+  const TEventInfo* Info = ClassInfoOf(*X)->FindEvent(Event);
   if (!Info)
-    Raise(X->Name() + ": no event " + Event + " (its events: " + modelfile::EventNamesOf(X) + ")");
+    Raise(X->Name() + ": no event " + Event + " (its events: " + ClassInfoOf(*X)->EventNames() + ")");
   std::erase_if(FPending, [&](const TPending& P) { return P.X == X && P.Event == Event; });
-  Info->Assign(X, PythonAction(*this, X, Event, Callable));
+  Info->Assign(*X, PythonAction(*this, X, Event, Callable));
   File().Forget(X, Event);
   FPython[{X, Event}] = TPyBinding{Callable};
   Rebound(X, Event);
 }
 
 void TPyModel::Unbind(TComponent* X, const std::string& Event) {
-  const modelfile::TEventInfo* Info = modelfile::FindEvent(X, Event);
+  const TEventInfo* Info = ClassInfoOf(*X)->FindEvent(Event);
   if (!Info)
-    Raise(X->Name() + ": no event " + Event + " (its events: " + modelfile::EventNamesOf(X) + ")");
+    Raise(X->Name() + ": no event " + Event + " (its events: " + ClassInfoOf(*X)->EventNames() + ")");
   std::erase_if(FPending, [&](const TPending& P) { return P.X == X && P.Event == Event; });
-  Info->Assign(X, nullptr);
+  Info->Assign(*X, nullptr);
   File().Forget(X, Event);
   FPython.erase({X, Event});
   Rebound(X, Event);
@@ -452,7 +452,7 @@ std::string Repr(const TPyModel& M) {
   int N = 0;
   for (TComponent* X : M.Components())
     if (dynamic_cast<TBlock*>(X)) {
-      Blocks += (N++ ? ", " : "") + X->Name() + " " + ClassNameOf(*dynamic_cast<TAggregate*>(X));
+      Blocks += (N++ ? ", " : "") + X->Name() + " " + ClassNameOf(*X);
     }
   const TModel& Model = M.Model();
   std::string State = !Model.MemoReady() ? "not run"
@@ -589,12 +589,9 @@ close() it (or use `with`) before the next.)")
     if (LiveModel) LiveModel->Close();
   });
   M.def("classes", [] {
-    Blocks::Register();
-    Statsim::Register();
     std::vector<std::string> Names;
-    for (const std::string& Page : PalettePages())
-      for (const TComponentClass& C : PaletteClasses(Page))
-        Names.push_back(C.ClassName);
+    for (const TClassInfo* C : Classes())
+      if (C->Create) Names.push_back(C->Name);
     return Names;
   });
   M.def("standard_handlers", &StandardHandlerNames);

@@ -167,7 +167,7 @@ void BindRecorders(py::module_& M);
 void BindReplicate(py::module_& M);
 // The event handler that calls Callable with (component, transaction) or
 // the event's own arguments.
-modelfile::TAction PythonAction(TPyModel& Model, TComponent* X, const std::string& Event,
+TEventAction PythonAction(TPyModel& Model, TComponent* X, const std::string& Event,
                                 py::object Callable);
 // Installs the handlers of a loaded file's application names.
 void FillHandlerTable(TPyModel& Model);

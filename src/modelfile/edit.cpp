@@ -7,6 +7,7 @@
 #include "quorin/modelfile.h"
 #include "quorin/package.h"
 #include "syntax.h"
+#include "quorin/classinfo.h"
 #include "tables.h"
 
 namespace quorin {
@@ -44,10 +45,8 @@ TComponent* TModelFile::Add(TComponent* Owner, const std::string& Class, const s
   TComponent* (*Create)(TComponent*) = nullptr;
   if (Class == "TComponent") {
     Create = [](TComponent* AOwner) { return new TComponent(AOwner); };
-  } else {
-    for (const std::string& Page : PalettePages())
-      for (const TComponentClass& C : PaletteClasses(Page))
-        if (C.ClassName == Class) Create = C.Create;
+  } else if (const TClassInfo* Info = FindClassInfo(Class)) {
+    Create = Info->Create;
   }
   if (!Create) {
     Error = "unknown class '" + Class + "' (TComponent for a form, or a class on the palette)";
@@ -66,9 +65,10 @@ TComponent* TModelFile::Add(TComponent* Owner, const std::string& Class, const s
 
 bool TModelFile::Bind(TComponent* Component, const std::string& Event, const std::string& Calls,
                       const THandlerTable& Handlers, std::string& Error) {
-  const TEventInfo* Info = FindEvent(Component, Event);
+  const TClassInfo& Class = *ClassInfoOf(*Component);
+  const TEventInfo* Info = Class.FindEvent(Event);
   if (!Info) {
-    Error = "no event " + Event + " (its events: " + EventNamesOf(Component) + ")";
+    Error = "no event " + Event + " (its events: " + Class.EventNames() + ")";
     return false;
   }
   if (!FModel) {
@@ -78,18 +78,18 @@ bool TModelFile::Bind(TComponent* Component, const std::string& Event, const std
   std::vector<THandlerCall> Parsed;
   if (!ParseCalls(Calls, Parsed, Error)) return false;
   const TCompileContext Context{*this, Component, *Info, FModel, Handlers};
-  std::vector<TAction> Actions;
+  std::vector<TEventAction> Actions;
   for (const THandlerCall& Call : Parsed) {
-    TAction Action;
+    TEventAction Action;
     if (!CompileCall(Call, Context, Action, Error)) return false;
     Actions.push_back(std::move(Action));
   }
   if (Actions.size() == 1) {
-    Info->Assign(Component, std::move(Actions.front()));
+    Info->Assign(*Component, std::move(Actions.front()));
   } else {
-    Info->Assign(Component, [Actions](const TContext& C) {
-      for (const TAction& A : Actions)
-        A(C);
+    Info->Assign(*Component, [Actions](const TEventArgs& Args) {
+      for (const TEventAction& A : Actions)
+        A(Args);
     });
   }
   Forget(Component, Event);

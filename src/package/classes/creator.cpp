@@ -1,0 +1,41 @@
+// The description of TCreator.
+#include "describe.h"
+
+namespace quorin::classes {
+
+namespace {
+
+// The palette image: a batch of transactions made at once.
+constexpr const char* Image[24] = {
+    "777777777777777777777777", "777777777777777777777777", "777777B77777777777777777",
+    "777B77B77B77777777777777", "7777B7B7B777777777777777", "77777BBB7777777777777777",
+    "77BBBB9BBBB7777777777777", "77777BBB7777777777777777", "7777B7B7B777777777777777",
+    "777B77B77B77777777777777", "777777B77700000000000077", "777777777707777777777077",
+    "777777777707CCC77CCC7077", "777777777707CCC77CCC7077", "777777777707CCC77CCC7077",
+    "777777777707777777777077", "777777777707777777777077", "777777777707CCC77CCC7077",
+    "777777777707CCC77CCC7077", "777777777707CCC77CCC7077", "777777777707777777777077",
+    "777777777700000000000077", "777777777777777777777777", "777777777777777777777777",
+};
+
+} // namespace
+
+const TClassInfo& CreatorClass() {
+  static const TClassInfo Info = [] {
+    TClassInfo C;
+    C.Name = "TCreator";
+    C.Create = &Create<TCreator>;
+    C.Is = &Is<TCreator>;
+    C.Base = &BlockClass();
+    C.Report = TReportKind::Batch;
+    C.Properties = {Tag()};
+    C.Events = {Event("OnAfterGeneration", &TCreator::OnAfterGeneration),
+                Event("OnExit", &TCreator::OnExit), OnRouting()};
+    C.Summary = "makes a batch on demand: Generate(N) from any handler, the batch leaves at once "
+                "in order; takes nothing in";
+    C.Image = Image;
+    return C;
+  }();
+  return Info;
+}
+
+} // namespace quorin::classes

@@ -1,0 +1,33 @@
+// The description of TProQueue.
+#include "describe.h"
+
+namespace quorin::classes {
+
+const TClassInfo& ProQueueClass() {
+  static const TClassInfo Info = [] {
+    TClassInfo C;
+    C.Name = "TProQueue";
+    C.Is = &Is<TProQueue>;
+    C.Base = &BlockClass();
+    C.Report = TReportKind::Other;
+    C.Statistics = ProQueueStatistics();
+    C.Properties = {Tag()};
+    C.Events = {OnRouting()};
+    C.Summary =
+        "the base of the blocks that keep time-weighted statistics (queues, servers, storages)";
+    return C;
+  }();
+  return Info;
+}
+
+std::vector<TStatisticInfo> ProQueueStatistics() {
+  return {Statistic(TReportColumn::MeanContent, &TProQueue::AverageCount),
+          Statistic(TReportColumn::MaxContent, &TProQueue::MaxCount),
+          Statistic(TReportColumn::Usage, &TProQueue::Usage),
+          Statistic(TReportColumn::MeanTime, &TProQueue::AverageTime),
+          Statistic(TReportColumn::SMeanTime, &TProQueue::SAverageTime),
+          Statistic(TReportColumn::ZeroEntries, &TProQueue::ZeroEntries),
+          Statistic(TReportColumn::PreemptExits, &TProQueue::PreemptExits)};
+}
+
+} // namespace quorin::classes

@@ -1,0 +1,42 @@
+// The description of TStorage.
+#include "describe.h"
+
+namespace quorin::classes {
+
+namespace {
+
+// The palette image: a store of three units.
+constexpr const char* Image[24] = {
+    "777777777777777777777777", "777777777777777777777777", "777000000000000000000777",
+    "7770FFFFFFFFFFFFFFFF0777", "7770FFFFFFCCCFFFFFFF0777", "7770FFFFFFCCCFFFFFFF0777",
+    "7770FFFFFFCCCFFFFFFF0777", "7770FFFFFFFFFFFFFFFF0777", "777000000000000000000777",
+    "7770FFFFFFFFFFFFFFFF0777", "7770FFFFFFFFFFFFFFFF0777", "7770FFFFFFCCCFFFFFFF0777",
+    "7770FFFFFFCCCFFFFFFF0777", "7770FFFFFFCCCFFFFFFF0777", "7770FFFFFFFFFFFFFFFF0777",
+    "777000000000000000000777", "7770FFFFFFFFFFFFFFFF0777", "7770FFFFFFFFFFFFFFFF0777",
+    "7770FFFFFFFFFFFFFFFF0777", "7770FFFFFFFFFFFFFFFF0777", "7770FFFFFFFFFFFFFFFF0777",
+    "777000000000000000000777", "777777777777777777777777", "777777777777777777777777",
+};
+
+} // namespace
+
+const TClassInfo& StorageClass() {
+  static const TClassInfo Info = [] {
+    TClassInfo C;
+    C.Name = "TStorage";
+    C.Create = &Create<TStorage>;
+    C.Is = &Is<TStorage>;
+    C.Base = &ProQueueClass();
+    C.Report = TReportKind::Storage;
+    C.Statistics = ProQueueStatistics();
+    C.Properties = {Tag(), Property<TQueueCustom, int32_t>("Capacity", 0, &TQueueCustom::Capacity,
+                                                           &TQueueCustom::SetCapacity)};
+    C.Events = Join<TEventInfo>({EnterExit<TQueueCustom>(), {OnRouting()}});
+    C.Summary = "up to Capacity transactions at once, each for its own holding time; finished ones "
+                "leave in order of finishing";
+    C.Image = Image;
+    return C;
+  }();
+  return Info;
+}
+
+} // namespace quorin::classes
