@@ -401,7 +401,22 @@ object. Declared fields (Model(fields=...)) are attributes.)")
         return "<" + ClassNameOf(*X) + " " + X->Name() + ">";
       });
   py::class_<RModel, RComponent>(M, "TModel")
-      .def("Stop", Method<TModel, RModel>([](TModel* X) { X->Stop(); }));
+      .def("Stop", Method<TModel, RModel>([](TModel* X) { X->Stop(); }))
+      .def("SetEventList", Method<TModel, RModel>([](TModel* X, const std::string& V) {
+             if (V != "Levels" && V != "Heap") Raise("SetEventList takes \"Levels\" or \"Heap\"");
+             X->SetEventList(V == "Heap" ? TEventList::Heap : TEventList::Levels);
+           }))
+      .def("EventList", Method<TModel, RModel>([](TModel* X) {
+             return std::string(X->EventList() == TEventList::Heap ? "Heap" : "Levels");
+           }))
+      .def("SetRetry", Method<TModel, RModel>([](TModel* X, const std::string& V) {
+             if (V != "EveryScan" && V != "OnChange")
+               Raise("SetRetry takes \"EveryScan\" or \"OnChange\"");
+             X->SetRetry(V == "OnChange" ? TRetry::OnChange : TRetry::EveryScan);
+           }))
+      .def("Retry", Method<TModel, RModel>([](TModel* X) {
+             return std::string(X->Retry() == TRetry::OnChange ? "OnChange" : "EveryScan");
+           }));
   py::class_<RMultiRand, RComponent>(M, "TMultiRand")
       .def("Uni01", Method<TMultiRand, RMultiRand>([](TMultiRand* X) { return X->Uni01(); }))
       .def("Uniform", Method<TMultiRand, RMultiRand>(

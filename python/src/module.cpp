@@ -230,7 +230,8 @@ void TPyModel::Compile(TComponent* X, const std::string& Event, const std::strin
 }
 
 void TPyModel::Rebound(const TComponent* X, const std::string& Event) {
-  if (Event == "OnAfterGeneration") FHooked.erase(X);
+  if (Event == "OnAfterGeneration" || Event == "OnEnter" || Event == "OnRouting")
+    FHooked.erase(X);
 }
 
 void TPyModel::BindCallable(TComponent* X, const std::string& Event, py::object Callable) {
@@ -293,12 +294,13 @@ void TPyModel::Prepare() {
 }
 
 // A new transaction starts with its fields at 0: a generator or a creator
-// may hand out a freed record as its last holder left it. Each generator's
-// and creator's OnAfterGeneration is wrapped once; a binding made later
-// replaces the wrapped handler, and the next Prepare wraps it again.
+// may hand out a freed record as its last holder left it. A divider's
+// copies start with the fields of the transaction they copy. The handlers
+// involved are wrapped once; a binding made later replaces the wrapped
+// handler, and the next Prepare wraps it again.
 void TPyModel::InstallFieldHooks() {
   const size_t Bytes = FFields.size() * sizeof(double);
-  auto Hook = [Bytes](TOnAfterGeneration& Handler) {
+  auto Clear = [Bytes](TOnAfterGeneration& Handler) {
     Handler = [Bytes, Old = std::move(Handler)](TBlock* Sender, TTransaction* T) {
       if (T) std::memset(FieldsOf(T), 0, Bytes);
       if (Old) Old(Sender, T);
@@ -307,12 +309,36 @@ void TPyModel::InstallFieldHooks() {
   for (TComponent* X : Components()) {
     if (FHooked.count(X)) continue;
     if (auto* G = dynamic_cast<TGenerator*>(X)) {
-      Hook(G->OnAfterGeneration);
-      FHooked.insert(X);
+      Clear(G->OnAfterGeneration);
     } else if (auto* C = dynamic_cast<TCreator*>(X)) {
-      Hook(C->OnAfterGeneration);
-      FHooked.insert(X);
+      Clear(C->OnAfterGeneration);
+    } else if (auto* D = dynamic_cast<TDivider*>(X); D && D->OnRouting) {
+      // (A divider without routing passes nothing on; the model check
+      // still sees it so.)
+      // The copies are made right after OnEnter and leave through routing:
+      // the first routing after an entry gives them the entering one's fields.
+      struct TSplit {
+        TTransaction* Original = nullptr;
+      };
+      auto Split = std::make_shared<TSplit>();
+      D->OnEnter = [Split, Old = std::move(D->OnEnter)](TBlock* Sender, TTransaction* T) {
+        Split->Original = T;
+        if (Old) Old(Sender, T);
+      };
+      D->OnRouting = [Split, Bytes, Old = std::move(D->OnRouting)](TBlock* Sender,
+                                                                  TTransaction* T) {
+        if (TTransaction* Original = Split->Original) {
+          Split->Original = nullptr;
+          for (TTransaction* Copy = static_cast<TDivider*>(Sender)->First(); Copy;
+               Copy = Copy->FNext)
+            if (Copy != Original) std::memcpy(FieldsOf(Copy), FieldsOf(Original), Bytes);
+        }
+        if (Old) Old(Sender, T);
+      };
+    } else {
+      continue;
     }
+    FHooked.insert(X);
   }
 }
 

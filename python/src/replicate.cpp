@@ -124,7 +124,14 @@ py::dict ReplicateFile(const std::string& Path, const TOptions& O) {
   tool::TReplicationSettings S = Settings(O, *File, *File->Model(), Statistics);
   S.Path = Path;
   S.Text = Text.str();
-  const TExperiment E = tool::ReplicationExperiment(S, Statistics);
+  TExperiment E = tool::ReplicationExperiment(S, Statistics);
+  // A live model that holds run memory would keep the file's model from
+  // running in the workers (one model runs at a time): each worker, a copy
+  // of this process, releases its copy of that memory first.
+  E.Build = [Build = E.Build](TReplicationContext& C) {
+    if (LiveModel && !LiveModel->Closed()) LiveModel->Model().Reset();
+    return Build(C);
+  };
   TExperimentResult R;
   {
     py::gil_scoped_release Release;
@@ -149,9 +156,11 @@ py::dict ReplicateModel(TPyModel& M, const TOptions& O) {
   TExperimentResult R;
   if (M.HasPythonHandlers()) {
     // The workers call Python: the interpreter is forked with the GIL held.
-    ForkingPython = true;
+    struct TForking {
+      TForking() { ForkingPython = true; }
+      ~TForking() { ForkingPython = false; }
+    } Forking;
     R = RunExperiment(E);
-    ForkingPython = false;
   } else {
     py::gil_scoped_release Release;
     R = RunExperiment(E);

@@ -141,3 +141,15 @@ def test_fields_start_at_zero_on_every_new_transaction():
             model.simulate(2100)
     # Records are reused many times over, yet each transaction starts at 0.
     assert len(seen) > 1000 and set(seen) == {1}
+
+
+def test_a_dividers_copies_carry_the_fields_of_the_transaction_they_copy():
+    parts = []
+    with quorin.Model(fields=["order"]) as model:
+        model.add("TGenerator", "Orders", OnBeforeTimeGoOn="NextArrival(1)",
+                  OnAfterGeneration="NextArrival(1)", OnRouting="PassTo(Split)")
+        model["Orders"].OnExit = lambda b, t: setattr(t, "order", b.Exits() + 1)
+        model.add("TDivider", "Split", Capacity=3, OnRouting="PassTo(Done)")
+        model.add("TTerminator", "Done", OnEnter=lambda b, t: parts.append(t.order))
+        model.simulate(50.5)
+    assert len(parts) > 100 and parts == [n for n in range(1, len(parts) // 3 + 1) for _ in range(3)]

@@ -32,6 +32,8 @@ def test_replications_equal_the_commands_json(name, cli, tmp_path):
     with quorin.load(EXAMPLES / f"{name}.qm") as model:
         model.simulate(500)  # a model that ran already is reset in each worker
         same_table(quorin.replicate(model, **SETTINGS), expected)
+        # and a live model's run memory does not keep a file from replicating
+        same_table(quorin.replicate(EXAMPLES / f"{name}.qm", **SETTINGS), expected)
 
 
 def test_models_with_python_handlers_replicate_in_workers_of_their_own():
