@@ -16,6 +16,7 @@ namespace quorin::python {
 
 TPyModel* LiveModel = nullptr;
 uint64_t LiveSerial = 0;
+bool RunningUnlocked = false;
 
 namespace {
 
@@ -105,6 +106,10 @@ void RaiseMessages(const std::vector<std::string>& Messages) {
   RaiseClass(Checks ? "CheckError" : "Error", First, Messages);
 }
 
+void Busy() {
+  Raise("the model is running in another thread");
+}
+
 void TRef::Dead() {
   Raise("this component belongs to a model that was closed");
 }
@@ -151,6 +156,8 @@ TPyModel::~TPyModel() {
 }
 
 void TPyModel::Close() {
+  if (InSimulate) Raise("a model cannot be closed while it runs (from one of its handlers)");
+  if (RunningUnlocked && LiveModel == this) Busy();
   // Recorders put the model's handlers back, the latest first.
   for (auto It = Recorders.rbegin(); It != Recorders.rend(); ++It)
     if (auto R = It->lock()) R->Detach();
@@ -174,6 +181,7 @@ void TPyModel::Close() {
 
 TModelFile& TPyModel::File() const {
   if (!FFile) Raise("the model was closed");
+  if (RunningUnlocked) Busy();
   return *FFile;
 }
 
@@ -416,14 +424,27 @@ TModelHolder LoadModel(const std::string& Path, const py::dict& Handlers,
 void Simulate(TPyModel& M, double Until) {
   M.Prepare();
   if (!(Until >= 0 && Until < 10000000000.0)) Raise("times must lie in 0...10000000000");
+  if (M.InSimulate) Raise("simulate is refused from a handler of the model's own run");
+  TModel& Model = M.Model();
+  struct TRunning {
+    TPyModel& M;
+    explicit TRunning(TPyModel& Of) : M(Of) { M.InSimulate = true; }
+    ~TRunning() {
+      M.InSimulate = false;
+      RunningUnlocked = false;
+    }
+  } Running(M);
   TCall Call;
   if (M.HasPythonHandlers()) {
-    M.Model().Simulate(Until);
+    Model.Simulate(Until);
   } else {
-    // Nothing in the run calls Python: other Python threads may go on.
+    // Nothing in the run calls Python: other Python threads may go on, but
+    // not touch the model meanwhile.
+    RunningUnlocked = true;
     py::gil_scoped_release Release;
-    M.Model().Simulate(Until);
+    Model.Simulate(Until);
   }
+  RunningUnlocked = false;
   Call.Finish();
 }
 

@@ -63,6 +63,10 @@ class TPyModel;
 // The live model and its serial number; 0 when none is live.
 extern TPyModel* LiveModel;
 extern uint64_t LiveSerial;
+// True while the live model runs without the GIL (standard handlers only):
+// another Python thread must not touch it meanwhile.
+extern bool RunningUnlocked;
+[[noreturn]] void Busy();
 
 // A component as Python holds it: usable while its model is live.
 struct TRef {
@@ -70,6 +74,7 @@ struct TRef {
   uint64_t Serial = 0;
   template <class T> T* Get() const {
     if (Serial != LiveSerial || !X) Dead();
+    if (RunningUnlocked) Busy();
     return static_cast<T*>(X);
   }
   [[noreturn]] static void Dead();
@@ -123,6 +128,8 @@ public:
   // first errors.
   void Prepare();
   bool HasPythonHandlers() const { return !FPython.empty() || !Named.empty(); }
+  // True during simulate (and while a handler it called runs).
+  bool InSimulate = false;
 
   // Recorders attached to the model (trace, content): detached when the
   // model closes, before its components go.

@@ -141,6 +141,7 @@ py::dict ReplicateFile(const std::string& Path, const TOptions& O) {
 }
 
 py::dict ReplicateModel(TPyModel& M, const TOptions& O) {
+  if (M.InSimulate) Raise("replicate is refused from a handler of the model's own run");
   M.Prepare();
   std::vector<tool::TStatistic> Statistics;
   tool::TReplicationSettings S = Settings(O, M.File(), M.Model(), Statistics);

@@ -47,6 +47,9 @@ def test_an_exception_in_a_python_handler_leaves_simulate_and_the_model_consiste
         # Every transaction is counted where it is: none lost, none twice.
         inside = report.loc[["Line", "Clerk"], "Count"].sum()
         assert report.loc["Door", "Exits"] == inside + report.loc["Exit", "Entries"]
+        model["Exit"].OnEnter = lambda block, transaction: model.close()
+        with pytest.raises(quorin.Error, match="cannot be closed while it runs"):
+            model.simulate(3500)
         model["Exit"].OnEnter = None
         model.reset()  # the blocks start afresh; the streams are set back by hand
         model["Arrivals"].Seed, model["Services"].Seed = 1000000000, 1234567891
