@@ -192,7 +192,7 @@ Model.save = _save
 Model.trace = _trace
 Model.record_content = _record_content
 Model._repr_html_ = _repr_html_
-TTabulator.histogram = _histogram  # noqa: F821 (set above from the classes)
+_quorin.TTabulator.histogram = _histogram
 
 
 def replicate(model_or_path, replications=20, jobs=1, seed=None, warmup=None, until=None,

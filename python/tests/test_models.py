@@ -153,3 +153,18 @@ def test_a_dividers_copies_carry_the_fields_of_the_transaction_they_copy():
         model.add("TTerminator", "Done", OnEnter=lambda b, t: parts.append(t.order))
         model.simulate(50.5)
     assert len(parts) > 100 and parts == [n for n in range(1, len(parts) // 3 + 1) for _ in range(3)]
+
+
+def test_a_files_application_handlers_are_python_callables(tmp_path):
+    text = (EXAMPLES / "mm1.qm").read_text().replace(
+        "OnEnter = Hold(Services.Exponential(0.8))",
+        "OnEnter = Hold(Services.Exponential(0.8)); CountService")
+    path = tmp_path / "counted.qm"
+    path.write_text(text)
+    served = []
+    with quorin.load(path, handlers={"CountService": lambda b, t: served.append(b.Name)}) as m:
+        m.simulate(1000)
+        assert served == ["Clerk"] * m["Clerk"].Entries() and served
+    with pytest.raises(quorin.ModelFileError, match="CountService") as caught:
+        quorin.load(path)
+    assert all("counted.qm:" in message for message in caught.value.messages)
