@@ -18,8 +18,9 @@
 //   });
 //
 // A new class of the library gets its description in a file of its own under
-// src/package/classes/ and one line in the registration; a class of the
-// application may describe itself with RegisterClassInfo.
+// src/package/classes/ (the others show the form) and a line in the list of
+// the library's classes there; a class of the application may describe
+// itself with RegisterClassInfo.
 #pragma once
 
 #include <cstdint>
@@ -115,7 +116,7 @@ struct TStatisticInfo {
 };
 
 struct TClassInfo {
-  std::string Name; // as the palette and model files know it: "TQueue"
+  std::string Name = {}; // as the palette and model files know it: "TQueue"
   // Makes one owned by AOwner; nullptr for a class that describes only
   // what its descendants inherit (TComponent, TBlock, TProQueue).
   TComponent* (*Create)(TComponent* AOwner) = nullptr;
@@ -124,13 +125,13 @@ struct TClassInfo {
   // The nearest described ancestor; nullptr for TComponent.
   const TClassInfo* Base = nullptr;
   TReportKind Report = TReportKind::None;
-  std::vector<TStatisticInfo> Statistics;
+  std::vector<TStatisticInfo> Statistics = {};
   // Every stored property, inherited ones included, in the order a saved
   // model writes them (Tag first).
-  std::vector<TPropertyInfo> Properties;
+  std::vector<TPropertyInfo> Properties = {};
   // Every event, inherited ones included.
-  std::vector<TEventInfo> Events;
-  std::string Summary; // what the class does, in one line
+  std::vector<TEventInfo> Events = {};
+  std::string Summary = {}; // what the class does, in one line
   // The palette image: 24 rows of 24 hexadecimal digits, each an index into
   // the package's 16 colours (see PaletteBitmap); nullptr for none.
   const char* const* Image = nullptr;

@@ -49,6 +49,9 @@ void PrintReportCsv(const TModel& Model, std::ostream& Out);
 // report's order, without Block and Class. The text report leaves out
 // Preempt and Time limit while they are 0.
 std::vector<std::string> ReportColumnsOf(const TReportRow& Row);
+// S as one CSV field, quoted when it holds a comma, a quote or a line
+// break: the report's CSV and every other CSV the library writes.
+std::string CsvText(const std::string& S);
 // The title of the text report's table for Kind ("Servers", ...).
 std::string ReportSectionTitle(TReportKind Kind);
 

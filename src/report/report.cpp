@@ -120,21 +120,6 @@ std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
           Cell(R.MeanInterval, Decimals)};
 }
 
-// CSV quoting for names that hold a separator, a quote or a line break.
-std::string CsvField(const std::string& S) {
-  if (S.find_first_of(",\"\n\r") == std::string::npos) return S;
-  std::string Quoted = "\"";
-  for (char C : S) {
-    if (C == '"') Quoted += '"';
-    Quoted += C;
-  }
-  return Quoted + "\"";
-}
-
-} // namespace
-
-namespace {
-
 // Column indexes into Columns and Cells.
 enum TCol : std::size_t {
   CBlock,
@@ -248,6 +233,16 @@ void PrintReport(const TModel& Model, std::ostream& Out) {
   }
 }
 
+std::string CsvText(const std::string& S) {
+  if (S.find_first_of(",\"\n\r") == std::string::npos) return S;
+  std::string Quoted = "\"";
+  for (char C : S) {
+    if (C == '"') Quoted += '"';
+    Quoted += C;
+  }
+  return Quoted + "\"";
+}
+
 void PrintReportCsv(const TModel& Model, std::ostream& Out) {
   Out << "Model time," << Fixed(ModelTime(), 10) << '\n';
   for (std::size_t c = 0; c < std::size(Columns); ++c)
@@ -256,7 +251,7 @@ void PrintReportCsv(const TModel& Model, std::ostream& Out) {
   for (const TReportRow& R : CollectReport(Model)) {
     const auto Row = Cells(R, 10);
     for (std::size_t c = 0; c < Row.size(); ++c)
-      Out << (c ? "," : "") << CsvField(Row[c]);
+      Out << (c ? "," : "") << CsvText(Row[c]);
     Out << '\n';
   }
 }

@@ -20,20 +20,18 @@ constexpr const char* Image[24] = {
 } // namespace
 
 const TClassInfo& AssemblerClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C;
-    C.Name = "TAssembler";
-    C.Create = &Create<TAssembler>;
-    C.Is = &Is<TAssembler>;
-    C.Base = &BlockClass();
-    C.Report = TReportKind::Batch;
-    C.Properties = {Tag(), Property<TSplitJoin, int32_t>("Capacity", 1, &TSplitJoin::Capacity,
-                                                         &TSplitJoin::SetCapacity)};
-    C.Events = Join<TEventInfo>({EnterExit<TSplitJoin>(), {OnRouting()}});
-    C.Summary = "joins Capacity entering transactions into one (the last to arrive)";
-    C.Image = Image;
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TAssembler",
+      .Create = &Create<TAssembler>,
+      .Is = &Is<TAssembler>,
+      .Base = &BlockClass(),
+      .Report = TReportKind::Batch,
+      .Properties = {Tag(), Property<TSplitJoin, int32_t>("Capacity", 1, &TSplitJoin::Capacity,
+                                                          &TSplitJoin::SetCapacity)},
+      .Events = Join<TEventInfo>({EnterExit<TSplitJoin>(), {OnRouting()}}),
+      .Summary = "joins Capacity entering transactions into one (the last to arrive)",
+      .Image = Image,
+  };
   return Info;
 }
 

@@ -4,17 +4,15 @@
 namespace quorin::classes {
 
 const TClassInfo& BlockClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C;
-    C.Name = "TBlock";
-    C.Is = &Is<TBlock>;
-    C.Base = &ComponentClass();
-    C.Report = TReportKind::Other;
-    C.Properties = {Tag()};
-    C.Events = {OnRouting()};
-    C.Summary = "the base of every block: holds transactions and routes them on with PassTo";
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TBlock",
+      .Is = &Is<TBlock>,
+      .Base = &ComponentClass(),
+      .Report = TReportKind::Other,
+      .Properties = {Tag()},
+      .Events = {OnRouting()},
+      .Summary = "the base of every block: holds transactions and routes them on with PassTo",
+  };
   return Info;
 }
 

@@ -4,15 +4,13 @@
 namespace quorin::classes {
 
 const TClassInfo& ComponentClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C;
-    C.Name = "TComponent";
-    C.Is = &Is<TComponent>;
-    C.Report = TReportKind::None;
-    C.Properties = {Tag()};
-    C.Summary = "a form or the application: owns the components made on it";
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TComponent",
+      .Is = &Is<TComponent>,
+      .Report = TReportKind::None,
+      .Properties = {Tag()},
+      .Summary = "a form or the application: owns the components made on it",
+  };
   return Info;
 }
 

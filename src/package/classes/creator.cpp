@@ -20,21 +20,19 @@ constexpr const char* Image[24] = {
 } // namespace
 
 const TClassInfo& CreatorClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C;
-    C.Name = "TCreator";
-    C.Create = &Create<TCreator>;
-    C.Is = &Is<TCreator>;
-    C.Base = &BlockClass();
-    C.Report = TReportKind::Batch;
-    C.Properties = {Tag()};
-    C.Events = {Event("OnAfterGeneration", &TCreator::OnAfterGeneration),
-                Event("OnExit", &TCreator::OnExit), OnRouting()};
-    C.Summary = "makes a batch on demand: Generate(N) from any handler, the batch leaves at once "
-                "in order; takes nothing in";
-    C.Image = Image;
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TCreator",
+      .Create = &Create<TCreator>,
+      .Is = &Is<TCreator>,
+      .Base = &BlockClass(),
+      .Report = TReportKind::Batch,
+      .Properties = {Tag()},
+      .Events = {Event("OnAfterGeneration", &TCreator::OnAfterGeneration),
+                 Event("OnExit", &TCreator::OnExit), OnRouting()},
+      .Summary = "makes a batch on demand: Generate(N) from any handler, the batch leaves at once "
+                 "in order; takes nothing in",
+      .Image = Image,
+  };
   return Info;
 }
 

@@ -20,21 +20,19 @@ constexpr const char* Image[24] = {
 } // namespace
 
 const TClassInfo& DividerClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C;
-    C.Name = "TDivider";
-    C.Create = &Create<TDivider>;
-    C.Is = &Is<TDivider>;
-    C.Base = &BlockClass();
-    C.Report = TReportKind::Batch;
-    C.Properties = {Tag(), Property<TSplitJoin, int32_t>("Capacity", 1, &TSplitJoin::Capacity,
-                                                         &TSplitJoin::SetCapacity)};
-    C.Events = Join<TEventInfo>({EnterExit<TSplitJoin>(), {OnRouting()}});
-    C.Summary =
-        "splits each entering transaction into Capacity (copies with its priority and mark)";
-    C.Image = Image;
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TDivider",
+      .Create = &Create<TDivider>,
+      .Is = &Is<TDivider>,
+      .Base = &BlockClass(),
+      .Report = TReportKind::Batch,
+      .Properties = {Tag(), Property<TSplitJoin, int32_t>("Capacity", 1, &TSplitJoin::Capacity,
+                                                          &TSplitJoin::SetCapacity)},
+      .Events = Join<TEventInfo>({EnterExit<TSplitJoin>(), {OnRouting()}}),
+      .Summary =
+          "splits each entering transaction into Capacity (copies with its priority and mark)",
+      .Image = Image,
+  };
   return Info;
 }
 

@@ -20,19 +20,17 @@ constexpr const char* Image[24] = {
 } // namespace
 
 const TClassInfo& GateClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C;
-    C.Name = "TGate";
-    C.Create = &Create<TGate>;
-    C.Is = &Is<TGate>;
-    C.Base = &BlockClass();
-    C.Report = TReportKind::Gate;
-    C.Properties = {Tag()};
-    C.Events = Join<TEventInfo>({EnterExit<TGate>(), {OnRouting()}});
-    C.Summary = "a one-place passage that can be locked and unlocked";
-    C.Image = Image;
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TGate",
+      .Create = &Create<TGate>,
+      .Is = &Is<TGate>,
+      .Base = &BlockClass(),
+      .Report = TReportKind::Gate,
+      .Properties = {Tag()},
+      .Events = Join<TEventInfo>({EnterExit<TGate>(), {OnRouting()}}),
+      .Summary = "a one-place passage that can be locked and unlocked",
+      .Image = Image,
+  };
   return Info;
 }
 

@@ -20,22 +20,20 @@ constexpr const char* Image[24] = {
 } // namespace
 
 const TClassInfo& GeneratorClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C;
-    C.Name = "TGenerator";
-    C.Create = &Create<TGenerator>;
-    C.Is = &Is<TGenerator>;
-    C.Base = &BlockClass();
-    C.Report = TReportKind::Generator;
-    C.Statistics = {Statistic(TReportColumn::MeanInterval, &TGenerator::AverageTime)};
-    C.Properties = {Tag()};
-    C.Events = {Event("OnBeforeTimeGoOn", &TGenerator::OnBeforeTimeGoOn),
-                Event("OnAfterGeneration", &TGenerator::OnAfterGeneration),
-                Event("OnExit", &TGenerator::OnExit), OnRouting()};
-    C.Summary = "makes one transaction per activation it orders with NextTime, and offers it";
-    C.Image = Image;
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TGenerator",
+      .Create = &Create<TGenerator>,
+      .Is = &Is<TGenerator>,
+      .Base = &BlockClass(),
+      .Report = TReportKind::Generator,
+      .Statistics = {Statistic(TReportColumn::MeanInterval, &TGenerator::AverageTime)},
+      .Properties = {Tag()},
+      .Events = {Event("OnBeforeTimeGoOn", &TGenerator::OnBeforeTimeGoOn),
+                 Event("OnAfterGeneration", &TGenerator::OnAfterGeneration),
+                 Event("OnExit", &TGenerator::OnExit), OnRouting()},
+      .Summary = "makes one transaction per activation it orders with NextTime, and offers it",
+      .Image = Image,
+  };
   return Info;
 }
 

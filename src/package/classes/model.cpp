@@ -20,25 +20,24 @@ constexpr const char* Image[24] = {
 } // namespace
 
 const TClassInfo& ModelClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C;
-    C.Name = "TModel";
-    C.Create = &Create<TModel>;
-    C.Is = &Is<TModel>;
-    C.Base = &ComponentClass();
-    C.Report = TReportKind::None;
-    C.Properties = {
-        Tag(), Property<TModel, int32_t>("PageSize", 1024, &TModel::PageSize, &TModel::SetPageSize),
-        Property<TModel, int32_t>("HeapSize", 4, &TModel::HeapSize, &TModel::SetHeapSize),
-        Property<TModel, bool>("CheckModel", 0, &TModel::CheckModel, &TModel::SetCheckModel)};
-    C.Events = {Event("OnBeforeTimeGoOn", &TModel::OnBeforeTimeGoOn),
-                Event("OnNewTime", &TModel::OnNewTime), Event("OnAfterPass", &TModel::OnAfterPass),
-                Event("OnDeadlock", &TModel::OnDeadlock)};
-    C.Summary = "the run: the clock, the event lists and the pools; runs the blocks of every form "
-                "with Simulate";
-    C.Image = Image;
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TModel",
+      .Create = &Create<TModel>,
+      .Is = &Is<TModel>,
+      .Base = &ComponentClass(),
+      .Report = TReportKind::None,
+      .Properties =
+          {Tag(),
+           Property<TModel, int32_t>("PageSize", 1024, &TModel::PageSize, &TModel::SetPageSize),
+           Property<TModel, int32_t>("HeapSize", 4, &TModel::HeapSize, &TModel::SetHeapSize),
+           Property<TModel, bool>("CheckModel", 0, &TModel::CheckModel, &TModel::SetCheckModel)},
+      .Events = {Event("OnBeforeTimeGoOn", &TModel::OnBeforeTimeGoOn),
+                 Event("OnNewTime", &TModel::OnNewTime), Event("OnAfterPass", &TModel::OnAfterPass),
+                 Event("OnDeadlock", &TModel::OnDeadlock)},
+      .Summary = "the run: the clock, the event lists and the pools; runs the blocks of every form "
+                 "with Simulate",
+      .Image = Image,
+  };
   return Info;
 }
 

@@ -21,24 +21,22 @@ constexpr const char* Image[24] = {
 } // namespace
 
 const TClassInfo& MultiRandClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C;
-    C.Name = "TMultiRand";
-    C.Create = &Create<TMultiRand>;
-    C.Is = &Is<TMultiRand>;
-    C.Base = &ComponentClass();
-    C.Report = TReportKind::None;
-    C.Properties = {Tag(),
-                    Property<TMultiRand, int64_t>("Seed", TMultiRand::DefaultSeed,
-                                                  &TMultiRand::GetSeed, &TMultiRand::SetSeed),
-                    Property<TMultiRand, int64_t>("Multiplier", TMultiRand::DefaultMultiplier,
-                                                  &TMultiRand::GetMultiplier,
-                                                  &TMultiRand::SetMultiplier)};
-    C.Summary = "a random stream: a multiplicative congruential generator with a Seed of its own "
-                "and the usual distributions";
-    C.Image = Image;
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TMultiRand",
+      .Create = &Create<TMultiRand>,
+      .Is = &Is<TMultiRand>,
+      .Base = &ComponentClass(),
+      .Report = TReportKind::None,
+      .Properties = {Tag(),
+                     Property<TMultiRand, int64_t>("Seed", TMultiRand::DefaultSeed,
+                                                   &TMultiRand::GetSeed, &TMultiRand::SetSeed),
+                     Property<TMultiRand, int64_t>("Multiplier", TMultiRand::DefaultMultiplier,
+                                                   &TMultiRand::GetMultiplier,
+                                                   &TMultiRand::SetMultiplier)},
+      .Summary = "a random stream: a multiplicative congruential generator with a Seed of its own "
+                 "and the usual distributions",
+      .Image = Image,
+  };
   return Info;
 }
 

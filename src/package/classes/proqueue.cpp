@@ -4,19 +4,17 @@
 namespace quorin::classes {
 
 const TClassInfo& ProQueueClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C;
-    C.Name = "TProQueue";
-    C.Is = &Is<TProQueue>;
-    C.Base = &BlockClass();
-    C.Report = TReportKind::Other;
-    C.Statistics = ProQueueStatistics();
-    C.Properties = {Tag()};
-    C.Events = {OnRouting()};
-    C.Summary =
-        "the base of the blocks that keep time-weighted statistics (queues, servers, storages)";
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TProQueue",
+      .Is = &Is<TProQueue>,
+      .Base = &BlockClass(),
+      .Report = TReportKind::Other,
+      .Statistics = ProQueueStatistics(),
+      .Properties = {Tag()},
+      .Events = {OnRouting()},
+      .Summary =
+          "the base of the blocks that keep time-weighted statistics (queues, servers, storages)",
+  };
   return Info;
 }
 

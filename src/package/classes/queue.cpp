@@ -20,26 +20,24 @@ constexpr const char* Image[24] = {
 } // namespace
 
 const TClassInfo& QueueClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C;
-    C.Name = "TQueue";
-    C.Create = &Create<TQueue>;
-    C.Is = &Is<TQueue>;
-    C.Base = &ProQueueClass();
-    C.Report = TReportKind::Queue;
-    C.Statistics =
-        Join<TStatisticInfo>({ProQueueStatistics(),
-                              {Statistic(TReportColumn::TimeLimitExits, &TQueue::TimeLimitExits)}});
-    C.Properties = {Tag(), Property<TQueueCustom, int32_t>("Capacity", 0, &TQueueCustom::Capacity,
-                                                           &TQueueCustom::SetCapacity)};
-    C.Events =
-        Join<TEventInfo>({EnterExit<TQueueCustom>(),
-                          {Event("OnTimeFinish", &TQueue::OnTimeFinish, true), OnRouting()}});
-    C.Summary =
-        "waiting line, first in first out, optional Capacity and time limits (OnTimeFinish)";
-    C.Image = Image;
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TQueue",
+      .Create = &Create<TQueue>,
+      .Is = &Is<TQueue>,
+      .Base = &ProQueueClass(),
+      .Report = TReportKind::Queue,
+      .Statistics = Join<TStatisticInfo>(
+          {ProQueueStatistics(),
+           {Statistic(TReportColumn::TimeLimitExits, &TQueue::TimeLimitExits)}}),
+      .Properties = {Tag(), Property<TQueueCustom, int32_t>("Capacity", 0, &TQueueCustom::Capacity,
+                                                            &TQueueCustom::SetCapacity)},
+      .Events =
+          Join<TEventInfo>({EnterExit<TQueueCustom>(),
+                            {Event("OnTimeFinish", &TQueue::OnTimeFinish, true), OnRouting()}}),
+      .Summary =
+          "waiting line, first in first out, optional Capacity and time limits (OnTimeFinish)",
+      .Image = Image,
+  };
   return Info;
 }
 

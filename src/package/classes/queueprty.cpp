@@ -20,30 +20,28 @@ constexpr const char* Image[24] = {
 } // namespace
 
 const TClassInfo& QueuePrtyClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C;
-    C.Name = "TQueuePrty";
-    C.Create = &Create<TQueuePrty>;
-    C.Is = &Is<TQueuePrty>;
-    C.Base = &ProQueueClass();
-    C.Report = TReportKind::Queue;
-    C.Statistics = Join<TStatisticInfo>(
-        {ProQueueStatistics(),
-         {Statistic(TReportColumn::TimeLimitExits, &TQueuePrty::TimeLimitExits)},
-         PriorityStatistics()});
-    C.Properties = {Tag(),
-                    Property<TQueuePrtyCustom, int32_t>("Capacity", 0, &TQueuePrtyCustom::Capacity,
-                                                        &TQueuePrtyCustom::SetCapacity)};
-    C.Events =
-        Join<TEventInfo>({EnterExit<TQueuePrtyCustom>(),
-                          {Event("OnPreempt", &TQueuePrtyCustom::OnPreempt, true),
-                           Event("OnTimeFinish", &TQueuePrty::OnTimeFinish, true), OnRouting()}});
-    C.Summary = "waiting line by priority (highest first, oldest first within), push-out of the "
-                "oldest lowest on overflow, Preemptive admission of marked higher-priority "
-                "transactions, time limits";
-    C.Image = Image;
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TQueuePrty",
+      .Create = &Create<TQueuePrty>,
+      .Is = &Is<TQueuePrty>,
+      .Base = &ProQueueClass(),
+      .Report = TReportKind::Queue,
+      .Statistics = Join<TStatisticInfo>(
+          {ProQueueStatistics(),
+           {Statistic(TReportColumn::TimeLimitExits, &TQueuePrty::TimeLimitExits)},
+           PriorityStatistics()}),
+      .Properties = {Tag(),
+                     Property<TQueuePrtyCustom, int32_t>("Capacity", 0, &TQueuePrtyCustom::Capacity,
+                                                         &TQueuePrtyCustom::SetCapacity)},
+      .Events =
+          Join<TEventInfo>({EnterExit<TQueuePrtyCustom>(),
+                            {Event("OnPreempt", &TQueuePrtyCustom::OnPreempt, true),
+                             Event("OnTimeFinish", &TQueuePrty::OnTimeFinish, true), OnRouting()}}),
+      .Summary = "waiting line by priority (highest first, oldest first within), push-out of the "
+                 "oldest lowest on overflow, Preemptive admission of marked higher-priority "
+                 "transactions, time limits",
+      .Image = Image,
+  };
   return Info;
 }
 

@@ -20,21 +20,20 @@ constexpr const char* Image[24] = {
 } // namespace
 
 const TClassInfo& SchedulerClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C;
-    C.Name = "TScheduler";
-    C.Create = &Create<TScheduler>;
-    C.Is = &Is<TScheduler>;
-    C.Base = &ComponentClass();
-    C.Report = TReportKind::None;
-    C.Properties = {Tag()};
-    C.Events = {Event("OnBeforeTimeGoOn", &TScheduler::OnBeforeTimeGoOn),
-                Event("OnPlanned", &TScheduler::OnPlanned)};
-    C.Summary = "not a block: fires OnPlanned at the times it orders with NextTime, for timetables "
-                "and timed actions";
-    C.Image = Image;
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TScheduler",
+      .Create = &Create<TScheduler>,
+      .Is = &Is<TScheduler>,
+      .Base = &ComponentClass(),
+      .Report = TReportKind::None,
+      .Properties = {Tag()},
+      .Events = {Event("OnBeforeTimeGoOn", &TScheduler::OnBeforeTimeGoOn),
+                 Event("OnPlanned", &TScheduler::OnPlanned)},
+      .Summary =
+          "not a block: fires OnPlanned at the times it orders with NextTime, for timetables "
+          "and timed actions",
+      .Image = Image,
+  };
   return Info;
 }
 

@@ -20,24 +20,22 @@ constexpr const char* Image[24] = {
 } // namespace
 
 const TClassInfo& ServerClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C;
-    C.Name = "TServer";
-    C.Create = &Create<TServer>;
-    C.Is = &Is<TServer>;
-    C.Base = &ProQueueClass();
-    C.Report = TReportKind::Server;
-    C.Statistics = ProQueueStatistics();
-    C.Properties = {Tag(), Property<TServer, bool>("Preemptive", 0, &TServer::Preemptive,
-                                                   &TServer::SetPreemptive)};
-    C.Events = Join<TEventInfo>({EnterExit<TServer>(),
-                                 {Event("OnPreempt", &TServer::OnPreempt, true),
-                                  Event("OnRelease", &TServer::OnRelease, true), OnRouting()}});
-    C.Summary = "one transaction at a time for a service time from NextTime; Preemptive "
-                "interruption with OnPreempt, PostPone and resume, Release";
-    C.Image = Image;
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TServer",
+      .Create = &Create<TServer>,
+      .Is = &Is<TServer>,
+      .Base = &ProQueueClass(),
+      .Report = TReportKind::Server,
+      .Statistics = ProQueueStatistics(),
+      .Properties = {Tag(), Property<TServer, bool>("Preemptive", 0, &TServer::Preemptive,
+                                                    &TServer::SetPreemptive)},
+      .Events = Join<TEventInfo>({EnterExit<TServer>(),
+                                  {Event("OnPreempt", &TServer::OnPreempt, true),
+                                   Event("OnRelease", &TServer::OnRelease, true), OnRouting()}}),
+      .Summary = "one transaction at a time for a service time from NextTime; Preemptive "
+                 "interruption with OnPreempt, PostPone and resume, Release",
+      .Image = Image,
+  };
   return Info;
 }
 

@@ -1,4 +1,4 @@
-// The description of TStack: a queue in every respect but its order.
+// The description of TStack: a queue's in every respect but its order.
 #include "describe.h"
 
 namespace quorin::classes {
@@ -20,16 +20,18 @@ constexpr const char* Image[24] = {
 } // namespace
 
 const TClassInfo& StackClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C = QueueClass();
-    C.Name = "TStack";
-    C.Create = &Create<TStack>;
-    C.Is = &Is<TStack>;
-    C.Base = &QueueClass();
-    C.Summary = "the same as TQueue, last in first out";
-    C.Image = Image;
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TStack",
+      .Create = &Create<TStack>,
+      .Is = &Is<TStack>,
+      .Base = &QueueClass(),
+      .Report = QueueClass().Report,
+      .Statistics = QueueClass().Statistics,
+      .Properties = QueueClass().Properties,
+      .Events = QueueClass().Events,
+      .Summary = "the same as TQueue, last in first out",
+      .Image = Image,
+  };
   return Info;
 }
 

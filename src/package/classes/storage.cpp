@@ -20,22 +20,21 @@ constexpr const char* Image[24] = {
 } // namespace
 
 const TClassInfo& StorageClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C;
-    C.Name = "TStorage";
-    C.Create = &Create<TStorage>;
-    C.Is = &Is<TStorage>;
-    C.Base = &ProQueueClass();
-    C.Report = TReportKind::Storage;
-    C.Statistics = ProQueueStatistics();
-    C.Properties = {Tag(), Property<TQueueCustom, int32_t>("Capacity", 0, &TQueueCustom::Capacity,
-                                                           &TQueueCustom::SetCapacity)};
-    C.Events = Join<TEventInfo>({EnterExit<TQueueCustom>(), {OnRouting()}});
-    C.Summary = "up to Capacity transactions at once, each for its own holding time; finished ones "
-                "leave in order of finishing";
-    C.Image = Image;
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TStorage",
+      .Create = &Create<TStorage>,
+      .Is = &Is<TStorage>,
+      .Base = &ProQueueClass(),
+      .Report = TReportKind::Storage,
+      .Statistics = ProQueueStatistics(),
+      .Properties = {Tag(), Property<TQueueCustom, int32_t>("Capacity", 0, &TQueueCustom::Capacity,
+                                                            &TQueueCustom::SetCapacity)},
+      .Events = Join<TEventInfo>({EnterExit<TQueueCustom>(), {OnRouting()}}),
+      .Summary =
+          "up to Capacity transactions at once, each for its own holding time; finished ones "
+          "leave in order of finishing",
+      .Image = Image,
+  };
   return Info;
 }
 

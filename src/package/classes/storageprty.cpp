@@ -20,25 +20,24 @@ constexpr const char* Image[24] = {
 } // namespace
 
 const TClassInfo& StoragePrtyClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C;
-    C.Name = "TStoragePrty";
-    C.Create = &Create<TStoragePrty>;
-    C.Is = &Is<TStoragePrty>;
-    C.Base = &ProQueueClass();
-    C.Report = TReportKind::Storage;
-    C.Statistics = Join<TStatisticInfo>({ProQueueStatistics(), PriorityStatistics()});
-    C.Properties = {Tag(),
-                    Property<TQueuePrtyCustom, int32_t>("Capacity", 0, &TQueuePrtyCustom::Capacity,
-                                                        &TQueuePrtyCustom::SetCapacity)};
-    C.Events =
-        Join<TEventInfo>({EnterExit<TQueuePrtyCustom>(),
-                          {Event("OnPreempt", &TQueuePrtyCustom::OnPreempt, true), OnRouting()}});
-    C.Summary = "the storage with holding transactions kept by priority and push-out of the oldest "
-                "lowest one";
-    C.Image = Image;
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TStoragePrty",
+      .Create = &Create<TStoragePrty>,
+      .Is = &Is<TStoragePrty>,
+      .Base = &ProQueueClass(),
+      .Report = TReportKind::Storage,
+      .Statistics = Join<TStatisticInfo>({ProQueueStatistics(), PriorityStatistics()}),
+      .Properties = {Tag(),
+                     Property<TQueuePrtyCustom, int32_t>("Capacity", 0, &TQueuePrtyCustom::Capacity,
+                                                         &TQueuePrtyCustom::SetCapacity)},
+      .Events =
+          Join<TEventInfo>({EnterExit<TQueuePrtyCustom>(),
+                            {Event("OnPreempt", &TQueuePrtyCustom::OnPreempt, true), OnRouting()}}),
+      .Summary =
+          "the storage with holding transactions kept by priority and push-out of the oldest "
+          "lowest one",
+      .Image = Image,
+  };
   return Info;
 }
 

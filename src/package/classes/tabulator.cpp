@@ -21,25 +21,23 @@ constexpr const char* Image[24] = {
 } // namespace
 
 const TClassInfo& TabulatorClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C;
-    C.Name = "TTabulator";
-    C.Create = &Create<TTabulator>;
-    C.Is = &Is<TTabulator>;
-    C.Base = &ComponentClass();
-    C.Report = TReportKind::None;
-    C.Properties = {
-        Tag(),
-        Property<TTabulator, float>("LowerBound", 0, &TTabulator::LowerBound,
-                                    &TTabulator::SetLowerBound),
-        Property<TTabulator, float>("Interval", 0, &TTabulator::Interval, &TTabulator::SetInterval),
-        Property<TTabulator, uint8_t>("IntervalCount", 1, &TTabulator::IntervalCount,
-                                      &TTabulator::SetIntervalCount)};
-    C.Summary =
-        "a histogram: values put in with PutValue, their mean and deviation, counts per interval";
-    C.Image = Image;
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TTabulator",
+      .Create = &Create<TTabulator>,
+      .Is = &Is<TTabulator>,
+      .Base = &ComponentClass(),
+      .Report = TReportKind::None,
+      .Properties = {Tag(),
+                     Property<TTabulator, float>("LowerBound", 0, &TTabulator::LowerBound,
+                                                 &TTabulator::SetLowerBound),
+                     Property<TTabulator, float>("Interval", 0, &TTabulator::Interval,
+                                                 &TTabulator::SetInterval),
+                     Property<TTabulator, uint8_t>("IntervalCount", 1, &TTabulator::IntervalCount,
+                                                   &TTabulator::SetIntervalCount)},
+      .Summary =
+          "a histogram: values put in with PutValue, their mean and deviation, counts per interval",
+      .Image = Image,
+  };
   return Info;
 }
 

@@ -20,19 +20,17 @@ constexpr const char* Image[24] = {
 } // namespace
 
 const TClassInfo& TerminatorClass() {
-  static const TClassInfo Info = [] {
-    TClassInfo C;
-    C.Name = "TTerminator";
-    C.Create = &Create<TTerminator>;
-    C.Is = &Is<TTerminator>;
-    C.Base = &BlockClass();
-    C.Report = TReportKind::Terminator;
-    C.Properties = {Tag()};
-    C.Events = {Event("OnEnter", &TTerminator::OnEnter), OnRouting()};
-    C.Summary = "destroys whatever enters and counts it";
-    C.Image = Image;
-    return C;
-  }();
+  static const TClassInfo Info{
+      .Name = "TTerminator",
+      .Create = &Create<TTerminator>,
+      .Is = &Is<TTerminator>,
+      .Base = &BlockClass(),
+      .Report = TReportKind::Terminator,
+      .Properties = {Tag()},
+      .Events = {Event("OnEnter", &TTerminator::OnEnter), OnRouting()},
+      .Summary = "destroys whatever enters and counts it",
+      .Image = Image,
+  };
   return Info;
 }
 
