@@ -150,6 +150,8 @@ TEST(Experiment, AModelBuiltBeforeTheForkRunsWithTheStreamsItNames) {
   };
   ExpectSameReplications(RunExperiment(E), Fresh);
   EXPECT_EQ(Fresh.Replications[3].Seeds[1], TStreamPlan{}.Seed(3, 1));
+}
+
 // A handler's exception ends the run and fails the replication; every block
 // is left consistent, so the model is destroyed with its form (nothing is
 // kept back: the sanitizer build's leak check would see it) and the same
