@@ -121,11 +121,16 @@ const std::vector<TPropertyInfo>& Properties() {
       Property<TTabulator, float>("Interval", 0, &TTabulator::Interval, &TTabulator::SetInterval),
       Property<TTabulator, uint8_t>("IntervalCount", 1, &TTabulator::IntervalCount,
                                     &TTabulator::SetIntervalCount),
+      Property<TTabulator, bool>("KeepOnClear", 0, &TTabulator::KeepOnClear,
+                                 &TTabulator::SetKeepOnClear),
       Property<TQueueCustom, int32_t>("Capacity", 0, &TQueueCustom::Capacity,
                                       &TQueueCustom::SetCapacity),
       Property<TQueuePrtyCustom, int32_t>("Capacity", 0, &TQueuePrtyCustom::Capacity,
                                           &TQueuePrtyCustom::SetCapacity),
+      Property<TQueuePrtyCustom, bool>("Preemptive", 0, &TQueuePrtyCustom::Preemptive,
+                                       &TQueuePrtyCustom::SetPreemptive),
       Property<TSplitJoin, int32_t>("Capacity", 1, &TSplitJoin::Capacity, &TSplitJoin::SetCapacity),
+      Property<TAssembler, bool>("Match", 0, &TAssembler::Match, &TAssembler::SetMatch),
       Property<TServer, bool>("Preemptive", 0, &TServer::Preemptive, &TServer::SetPreemptive),
   };
   return All;

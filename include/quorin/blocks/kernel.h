@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 #include <type_traits>
+#include <typeinfo>
 #include <vector>
 
 #include "quorin/current.h"
@@ -59,7 +60,6 @@ public:
   TTransaction();
   virtual ~TTransaction();
   TTransaction(const TTransaction&) = delete;
-  TTransaction& operator=(const TTransaction&) = delete;
 
   static void* operator new(std::size_t Size) noexcept;
   static void operator delete(void* Memory) noexcept;
@@ -73,10 +73,28 @@ public:
   void SetNonPreempt() { FPreempt = false; }
   bool IsPreempt() const { return FPreempt; }
   int32_t GetTransID() const { return FTransID; }
+  // The family a divider gave it: the number of the original it was split
+  // from (the original's own number for the original itself), or 0 when it
+  // was never split. A later split gives the parts a new family.
+  int32_t Family() const;
+  // The holding time it had left when a priority storage pushed it out,
+  // kept until its next activation is ordered: a storage it re-enters can
+  // hold it for exactly that remainder. -1 when there is none.
+  bool HasRemaining() const { return (FMarks & MarkRemaining) != 0; }
+  double Remaining() const { return HasRemaining() ? FActivateTime : -1.0; }
 
   int32_t FTransID;
   uint8_t FPrty = 0;
   bool FPreempt = false;
+  // Two bytes that would otherwise be padding, so that records keep their
+  // size: the priority class a priority block filed it under (its per-class
+  // statistics find the class of a finished transaction by it), and marks.
+  uint8_t FClassPrty = 0;
+  uint8_t FMarks = 0;
+  enum : uint8_t {
+    MarkFamily = 1,    // Family() is kept for it
+    MarkRemaining = 2, // FActivateTime holds its remaining holding time
+  };
   TTransaction* FNext = nullptr;
   TTransaction* FPrev = nullptr;
   TBlock* FBlock = nullptr;
@@ -91,6 +109,13 @@ public:
       FEvent = nullptr;
     }
   }
+
+protected:
+  // Copies nothing of the base: the implicit copy assignment of a
+  // transaction class then copies exactly the class's own fields, which is
+  // how a divider's copies take the original's fields. Number, priority,
+  // links, block, times and pending event stay the copy's own.
+  TTransaction& operator=(const TTransaction&) { return *this; }
 };
 
 namespace detail {
@@ -119,10 +144,14 @@ struct TQueHead {
   int32_t Count;
 };
 
-// The class of pooled transactions: its size and how to build one in place.
+// The class of pooled transactions: its size, how to build one in place,
+// and how to give one the fields of another (its copy assignment); Type
+// tells which class Assign expects on both sides.
 struct TTransactionClass {
   std::size_t Size;
   TTransaction* (*Construct)(void* Memory);
+  void (*Assign)(TTransaction* To, const TTransaction& From) = nullptr;
+  const std::type_info* Type = nullptr;
 };
 
 // Anything the model activates at a point of model time.
@@ -343,6 +372,12 @@ protected:
   // last holder left it, else a new instance of the model's class; priority,
   // preempt mark and pending event are reset. nullptr when none can be had.
   static TTransaction* MakeTransaction();
+  // Gives Copy the fields of Original that belong to the model's
+  // transaction class (its copy assignment); nothing when either record is
+  // not of that class.
+  static void CopyFields(TTransaction* Copy, const TTransaction& Original);
+  // Makes Trans a part of family Family (see TTransaction::Family).
+  static void SetFamily(TTransaction* Trans, int32_t Family);
 };
 
 inline TCurrentEvent* TCurrentManager::Add(TBlock* Block) {
@@ -368,6 +403,8 @@ public:
   void StopOnExhaustion(const std::string& Text);
   bool Exhausted() const { return FExhausted; }
   void Reset();
+  // Clears the statistics of every block and of every tabulator on the
+  // model's forms (except one that keeps them, TTabulator::KeepOnClear).
   void ClearStatistics();
   // Reports a pass to OnAfterPass; called by every successful PassTo.
   void RegisterPass(TBlock* Sender, TBlock* Receiver, TTransaction* Trans) {
@@ -395,10 +432,19 @@ public:
 
   // Makes T the class of the pooled transactions. While a pool exists, a
   // class larger than its records is refused with a message.
+  // The class must be copy-assignable: a divider's copies are assigned
+  // the fields of their original.
   template <class T> void SetTransactionClass() {
     static_assert(std::is_base_of_v<TTransaction, T>, "T must derive from TTransaction");
+    static_assert(std::is_copy_assignable_v<T>,
+                  "a transaction class must be copy-assignable: a divider's copies take the "
+                  "original's fields by copy assignment");
     SetTransactionClass(
-        {sizeof(T), [](void* Memory) -> TTransaction* { return ::new (Memory) T; }});
+        {sizeof(T), [](void* Memory) -> TTransaction* { return ::new (Memory) T; },
+         [](TTransaction* To, const TTransaction& From) {
+           *static_cast<T*>(To) = static_cast<const T&>(From);
+         },
+         &typeid(T)});
   }
   void SetTransactionClass(const TTransactionClass& Class);
 
