@@ -436,13 +436,14 @@ public:
   // the fields of their original.
   template <class T> void SetTransactionClass() {
     static_assert(std::is_base_of_v<TTransaction, T>, "T must derive from TTransaction");
-    static_assert(std::is_copy_assignable_v<T>,
+    static_assert(std::is_same_v<T, TTransaction> || std::is_copy_assignable_v<T>,
                   "a transaction class must be copy-assignable: a divider's copies take the "
                   "original's fields by copy assignment");
     SetTransactionClass(
         {sizeof(T), [](void* Memory) -> TTransaction* { return ::new (Memory) T; },
          [](TTransaction* To, const TTransaction& From) {
-           *static_cast<T*>(To) = static_cast<const T&>(From);
+           if constexpr (!std::is_same_v<T, TTransaction>)
+             *static_cast<T*>(To) = static_cast<const T&>(From);
          },
          &typeid(T)});
   }
