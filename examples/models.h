@@ -91,8 +91,8 @@ std::vector<TFigure> RunBarber(std::ostream& Out, int32_t Days = 1000);
 TModel* BuildPriority(TComponent* Form);
 std::vector<TFigure> PriorityFigures(TModel* Finished);
 std::vector<TFigure> RunPriority(std::ostream& Out, double EndTime = 200000);
-// Fork and join: jobs at rate 0.3, each split into three tasks served in
-// parallel (rate 1 each) and joined again; one job in the workshop at a time.
+// Fork and join: jobs at rate 0.5, each split into two tasks served at two
+// stations (rate 1 each) and joined again by job (a matching assembler).
 TModel* BuildForkJoin(TComponent* Form);
 std::vector<TFigure> ForkJoinFigures(TModel* Finished);
 std::vector<TFigure> RunForkJoin(std::ostream& Out, double EndTime = 200000);

@@ -67,6 +67,25 @@ std::vector<TReportRow> CollectReport(const TModel& Model) {
     }
     if (auto* G = dynamic_cast<TGenerator*>(B)) R.MeanInterval = G->AverageTime();
     R.Kind = KindOf(*B);
+    if (auto* Q = dynamic_cast<TQueuePrtyCustom*>(B); Q && Q->PrtyStatistics().size() > 1) {
+      const bool Limits = R.TimeLimitExits.has_value();
+      for (const TPrtyStatistics& S : Q->PrtyStatistics()) {
+        TReportRow C;
+        C.Name = R.Name;
+        C.Class = R.Class;
+        C.Kind = R.Kind;
+        C.Prty = S.Prty;
+        C.Count = S.Count;
+        C.Entries = S.Entries;
+        C.Exits = S.Exits;
+        C.MeanContent = Q->PrtyAverageCount(S.Prty);
+        C.MeanTime = S.AverageTime();
+        C.SMeanTime = S.SAverageTime();
+        C.PreemptExits = S.PreemptExits;
+        if (Limits) C.TimeLimitExits = S.TimeLimitExits;
+        R.Classes.push_back(std::move(C));
+      }
+    }
     Rows.push_back(std::move(R));
   }
   return Rows;
@@ -100,7 +119,9 @@ template <class T> std::string Cell(const std::optional<T>& V, int Decimals) {
     return Fixed(*V, Decimals);
 }
 
-std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
+// The cells of a line as the CSV gives them: a class's line is named by its
+// block.
+std::vector<std::string> RawCells(const TReportRow& R, int Decimals) {
   return {R.Name,
           R.Class,
           std::to_string(R.Count),
@@ -117,6 +138,17 @@ std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
           Cell(R.MinPrty, Decimals),
           Cell(R.MaxPrty, Decimals),
           Cell(R.MeanInterval, Decimals)};
+}
+
+// The cells of a line of the text report: a class's line is named by its
+// priority, under its block's line.
+std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
+  std::vector<std::string> Row = RawCells(R, Decimals);
+  if (R.Prty) {
+    Row[0] = "  priority " + std::to_string(*R.Prty);
+    Row[1] = "";
+  }
+  return Row;
 }
 
 // CSV quoting for names that hold a separator, a quote or a line break.
@@ -212,7 +244,11 @@ void PrintReport(const TModel& Model, std::ostream& Out) {
   for (const TSection& Section : Sections) {
     std::vector<std::vector<std::string>> Table;
     for (const TReportRow& R : Rows)
-      if (R.Kind == Section.Kind) Table.push_back(Cells(R, 4));
+      if (R.Kind == Section.Kind) {
+        Table.push_back(Cells(R, 4));
+        for (const TReportRow& C : R.Classes)
+          Table.push_back(Cells(C, 4));
+      }
     if (Table.empty()) continue;
     std::vector<TCol> Cols;
     for (TCol C : Section.Cols) {
@@ -251,12 +287,17 @@ void PrintReportCsv(const TModel& Model, std::ostream& Out) {
   Out << "Model time," << Fixed(ModelTime(), 10) << '\n';
   for (std::size_t c = 0; c < std::size(Columns); ++c)
     Out << (c ? "," : "") << Columns[c].Title;
-  Out << '\n';
-  for (const TReportRow& R : CollectReport(Model)) {
-    const auto Row = Cells(R, 10);
+  Out << ",Priority\n";
+  auto Line = [&Out](const TReportRow& R) {
+    const auto Row = RawCells(R, 10);
     for (std::size_t c = 0; c < Row.size(); ++c)
       Out << (c ? "," : "") << CsvField(Row[c]);
-    Out << '\n';
+    Out << ',' << (R.Prty ? std::to_string(*R.Prty) : "") << '\n';
+  };
+  for (const TReportRow& R : CollectReport(Model)) {
+    Line(R);
+    for (const TReportRow& C : R.Classes)
+      Line(C);
   }
 }
 
