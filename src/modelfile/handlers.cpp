@@ -46,6 +46,52 @@ const TDistribution Distributions[] = {
      -1},
 };
 
+// A whole number: a constant, or a draw of whole numbers from a stream:
+// Poisson(Mean), UniformInt(Low, High) (each of Low...High alike, as
+// Low + floor(Uniform(0, High - Low + 1))), or Discrete(V1, P1, V2, P2, ...)
+// (value Vi with probability Pi, by one Uni01 draw against the running sums).
+struct TCount {
+  enum TKind { Constant, Poisson, UniformInt, Discrete };
+  TKind Kind = Constant;
+  int64_t Value = 0;
+  TMultiRand* Stream = nullptr;
+  double Mean = 0;
+  int64_t Low = 0, High = 0;
+  std::vector<std::pair<int64_t, double>> Table; // value, cumulative probability
+
+  int64_t operator()() const {
+    switch (Kind) {
+    case Constant:
+      return Value;
+    case Poisson: {
+      // Inversion: the least k whose cumulative probability passes a draw.
+      const double U = Stream->Uni01();
+      double P = std::exp(-Mean), F = P;
+      int64_t K = 0;
+      while (U > F && K < 100000) {
+        ++K;
+        P *= Mean / double(K);
+        F += P;
+        if (P == 0.0) break; // the tail is below double precision
+      }
+      return K;
+    }
+    case UniformInt: {
+      const int64_t K =
+          Low + static_cast<int64_t>(std::floor(Stream->Uniform(0.0, double(High - Low + 1))));
+      return std::min(K, High);
+    }
+    case Discrete: {
+      const double U = Stream->Uni01();
+      for (const auto& [V, Upper] : Table)
+        if (U < Upper) return V;
+      return Table.back().first;
+    }
+    }
+    return 0;
+  }
+};
+
 bool ToNumber(const std::string& Text, double& Value) {
   const char* First = Text.data();
   if (*First == '+') ++First;
@@ -176,6 +222,58 @@ public:
     return true;
   }
 
+  // A whole number in Min...Max, or a draw of whole numbers (TCount). Draws
+  // outside the range are refused where the parameters show it (UniformInt,
+  // Discrete); a Poisson draw is cut to Max at run time.
+  bool Count(std::size_t Index, double Min, double Max, TCount& C) {
+    const THandlerArg& A = FCall.Args[Index];
+    if (A.IsNumber) return Whole(Index, Min, Max, C.Value);
+    if (A.Method.empty())
+      return Fail("expected a whole number or a draw such as " + A.Text + ".Poisson(4)");
+    if (!Component(Index, "a random stream (TMultiRand)", C.Stream, true)) return false;
+    std::vector<double> P(A.Params.size());
+    for (std::size_t i = 0; i < P.size(); ++i)
+      if (!ToNumber(A.Params[i], P[i])) return Fail("'" + A.Params[i] + "' is not a number");
+    const std::string Draw = A.Text + "." + A.Method;
+    auto InRange = [&](double V) { return V == std::floor(V) && V >= Min && V <= Max; };
+    if (A.Method == "Poisson") {
+      if (P.size() != 1) return Fail(Draw + " takes 1 parameter, not " + std::to_string(P.size()));
+      if (!(P[0] > 0 && P[0] <= 700))
+        return Fail(Draw + ": the mean must lie above 0 and at most 700");
+      C.Kind = TCount::Poisson;
+      C.Mean = P[0];
+      return true;
+    }
+    if (A.Method == "UniformInt") {
+      if (P.size() != 2) return Fail(Draw + " takes 2 parameters, not " + std::to_string(P.size()));
+      if (!InRange(P[0]) || !InRange(P[1]) || P[0] > P[1])
+        return Fail(Draw + ": the bounds must be whole numbers in " + FormatRange(Min, Max) +
+                    ", the first not above the second");
+      C.Kind = TCount::UniformInt;
+      C.Low = int64_t(P[0]);
+      C.High = int64_t(P[1]);
+      return true;
+    }
+    if (A.Method == "Discrete") {
+      if (P.empty() || P.size() % 2 != 0)
+        return Fail(Draw + " takes pairs of a value and its probability");
+      double Sum = 0;
+      for (std::size_t i = 0; i < P.size(); i += 2) {
+        if (!InRange(P[i]))
+          return Fail(Draw + ": a value must be a whole number in " + FormatRange(Min, Max));
+        if (!(P[i + 1] >= 0 && P[i + 1] <= 1)) return Fail(Draw + ": a probability must lie in 0...1");
+        Sum += P[i + 1];
+        C.Table.emplace_back(int64_t(P[i]), Sum);
+      }
+      if (std::fabs(Sum - 1.0) > 1e-9) return Fail(Draw + ": the probabilities must add up to 1");
+      C.Table.back().second = 1.0;
+      C.Kind = TCount::Discrete;
+      return true;
+    }
+    return Fail("unknown draw of whole numbers '" + A.Method +
+                "' (one of Poisson, UniformInt, Discrete)");
+  }
+
   // The event must move transactions: the block is in routing.
   bool Routing() {
     if (FContext.Event.Routing) return true;
@@ -274,6 +372,92 @@ bool TCompiler::Compile(TAction& Action) {
     };
     return true;
   }
+  if (Name == "PassInTurn") {
+    // PassInTurn(Block1, Block2, ...): each transaction goes to the next
+    // block in turn; a refused one waits for its block, which keeps its turn.
+    if (!Routing() || !ArgCount(1, 999)) return false;
+    std::vector<TBlock*> To(FCall.Args.size());
+    for (std::size_t i = 0; i < To.size(); ++i)
+      if (!Component(i, "a block", To[i])) return false;
+    auto Turn = std::make_shared<std::size_t>(0);
+    Action = [To, Turn](const TContext& C) {
+      if (static_cast<TBlock*>(C.Sender)->PassTo(To[*Turn])) *Turn = (*Turn + 1) % To.size();
+    };
+    return true;
+  }
+  if (Name == "PassByPriority") {
+    // PassByPriority(P1, Block1, P2, Block2, ..., [Otherwise]): by the
+    // transaction's priority; one of a priority not listed goes to
+    // Otherwise, or stays where it is when there is none.
+    if (!Routing() || !ArgCount(1, 999)) return false;
+    std::array<TBlock*, 256> To{};
+    const std::size_t N = FCall.Args.size();
+    for (std::size_t i = 0; i + 1 < N; i += 2) {
+      int64_t P = 0;
+      TBlock* B = nullptr;
+      if (!Whole(i, 0, 255, P) || !Component(i + 1, "a block", B)) return false;
+      if (To[std::size_t(P)]) return Fail("priority " + std::to_string(P) + " is given twice");
+      To[std::size_t(P)] = B;
+    }
+    if (N % 2 == 1) {
+      TBlock* Otherwise = nullptr;
+      if (!Component(N - 1, "a block", Otherwise)) return false;
+      for (TBlock*& B : To)
+        if (!B) B = Otherwise;
+    }
+    Action = [To](const TContext& C) {
+      if (TBlock* B = C.Trans ? To[C.Trans->GetPrty()] : nullptr)
+        static_cast<TBlock*>(C.Sender)->PassTo(B);
+    };
+    return true;
+  }
+  if (Name == "HoldByPriority" || Name == "Resume") {
+    // HoldByPriority(P1, Delay1, P2, Delay2, ..., [Otherwise]) orders a
+    // holding time by the entering transaction's priority (none for a
+    // priority not listed, when there is no Otherwise); Resume(Delay) holds
+    // a transaction pushed out of a priority storage for exactly what it had
+    // left (TTransaction::Remaining), any other for Delay, which is then
+    // drawn.
+    const bool OnEnter = std::string(FContext.Event.Name) == "OnEnter";
+    if (!((Is<TServer>(Self) || Is<TStorage>(Self) || Is<TStoragePrty>(Self)) && OnEnter))
+      return Fail("orders a holding time, so it belongs in OnEnter of a TServer, TStorage or "
+                  "TStoragePrty");
+    auto* Target = dynamic_cast<TAggregate*>(Self);
+    if (Name == "Resume") {
+      TDelay D;
+      if (!ArgCount(1, 1) || !Delay(0, D)) return false;
+      Action = [Target, D](const TContext& C) {
+        Target->NextTime(C.Trans && C.Trans->HasRemaining() ? C.Trans->Remaining() : D());
+      };
+      return true;
+    }
+    if (!ArgCount(1, 999)) return false;
+    std::vector<std::pair<int32_t, TDelay>> Delays;
+    std::array<int16_t, 256> Index;
+    Index.fill(-1);
+    const std::size_t N = FCall.Args.size();
+    for (std::size_t i = 0; i + 1 < N; i += 2) {
+      int64_t P = 0;
+      TDelay D;
+      if (!Whole(i, 0, 255, P) || !Delay(i + 1, D)) return false;
+      if (Index[std::size_t(P)] >= 0) return Fail("priority " + std::to_string(P) + " is given twice");
+      Index[std::size_t(P)] = int16_t(Delays.size());
+      Delays.emplace_back(int32_t(P), D);
+    }
+    if (N % 2 == 1) {
+      TDelay Otherwise;
+      if (!Delay(N - 1, Otherwise)) return false;
+      for (int16_t& I : Index)
+        if (I < 0) I = int16_t(Delays.size());
+      Delays.emplace_back(-1, Otherwise);
+    }
+    Action = [Target, Delays, Index](const TContext& C) {
+      if (!C.Trans) return;
+      if (const int16_t I = Index[C.Trans->GetPrty()]; I >= 0)
+        Target->NextTime(Delays[std::size_t(I)].second());
+    };
+    return true;
+  }
   if (Name == "Hold" || Name == "TimeLimit" || Name == "NextArrival") {
     // All three order the component's next activation; the names say what
     // it means on each kind of component, and only that use is accepted.
@@ -304,11 +488,11 @@ bool TCompiler::Compile(TAction& Action) {
     return true;
   }
   if (Name == "SetPriority") {
-    int64_t P = 0;
-    if (!WithTransaction() || !ArgCount(1, 1) || !Whole(0, 0, 255, P)) return false;
-    const auto Prty = static_cast<uint8_t>(P);
-    Action = [Prty](const TContext& C) {
-      if (C.Trans) C.Trans->SetPrty(Prty);
+    // A priority, or a draw of one: SetPriority(Stream.Discrete(1, 0.7, 2, 0.3)).
+    TCount P;
+    if (!WithTransaction() || !ArgCount(1, 1) || !Count(0, 0, 255, P)) return false;
+    Action = [P](const TContext& C) {
+      if (C.Trans) C.Trans->SetPrty(static_cast<uint8_t>(std::min<int64_t>(P(), 255)));
     };
     return true;
   }
@@ -335,14 +519,16 @@ bool TCompiler::Compile(TAction& Action) {
   }
   if (Name == "Generate") {
     // A batch of N transactions from a creator, from any handler (a
-    // scheduler's, as a rule).
+    // scheduler's, as a rule); N may be drawn (Generate(Bus, Loads.Poisson(4))),
+    // and a batch of 0 makes nothing.
     TCreator* Creator = nullptr;
-    int64_t N = 0;
+    TCount N;
     if (!ArgCount(2, 2) || !Component(0, "a creator (TCreator)", Creator) ||
-        !Whole(1, 1, 2147483647.0, N))
+        !Count(1, 1, 2147483647.0, N))
       return false;
-    const auto Batch = static_cast<int32_t>(N);
-    Action = [Creator, Batch](const TContext&) { Creator->Generate(Batch); };
+    Action = [Creator, N](const TContext&) {
+      Creator->Generate(static_cast<int32_t>(std::min<int64_t>(N(), 2147483647)));
+    };
     return true;
   }
   if (Name == "StopAfter") {
@@ -369,9 +555,10 @@ bool TCompiler::Compile(TAction& Action) {
 } // namespace quorin::modelfile
 
 std::vector<std::string> quorin::StandardHandlerNames() {
-  return {"PassTo",    "PassFirst",   "PassByChance", "PostPone",   "Hold",
-          "TimeLimit", "NextArrival", "SetPriority",  "SetPreempt", "SetNonPreempt",
-          "Lock",      "Unlock",      "Generate",     "StopAfter",  "Stop"};
+  return {"PassTo",         "PassFirst",  "PassByChance", "PassInTurn",    "PassByPriority",
+          "PostPone",       "Hold",       "Resume",       "HoldByPriority", "TimeLimit",
+          "NextArrival",    "SetPriority", "SetPreempt",  "SetNonPreempt", "Lock",
+          "Unlock",         "Generate",   "StopAfter",    "Stop"};
 }
 
 namespace quorin::modelfile {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "quorin/blocks/kernel.h"
+#include "quorin/kernel/block.h"
 
 namespace quorin {
 

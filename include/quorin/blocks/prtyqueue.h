@@ -9,6 +9,17 @@
 
 namespace quorin {
 
+// One priority class of a priority block, a record of the shared pool of
+// classes (QueHeadsManager).
+struct TQueHead {
+  TQueHead* Next; // class of the next higher priority present
+  TQueHead* Prev; // class of the next lower priority present
+  uint8_t Prty;
+  TTransaction* First;
+  TTransaction* Last;
+  int32_t Count;
+};
+
 // The statistics of one priority class of a priority block: the
 // transactions that entered and left it as that class, the time they stayed
 // and how many of them the block held over time. A transaction counts under

@@ -1,7 +1,10 @@
+#include "quorin/kernel/transaction.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "quorin/kernel/state.h"
 #include "transaction_class.h"
 
 namespace quorin {
@@ -71,6 +74,13 @@ TTransaction::TTransaction() : FTransID(NewTransID) {}
 
 TTransaction::~TTransaction() {
   DestroyedTransID = FTransID;
+}
+
+void TTransaction::CancelEvent() {
+  if (FEvent) {
+    FEvent->Aggregate = nullptr;
+    FEvent = nullptr;
+  }
 }
 
 void* TTransaction::operator new(std::size_t Size) noexcept {
