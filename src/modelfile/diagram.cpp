@@ -106,6 +106,14 @@ std::vector<TRoute> Routes(const TModelFile& File) {
       if (Call.Name == "PassByChance")
         for (std::size_t i = 1; i + 1 < Call.Args.size(); i += 2)
           Add(Call.Args[i], "p=", Call.Args[i + 1].Text);
+      if (Call.Name == "PassInTurn")
+        for (std::size_t i = 0; i < Call.Args.size(); ++i)
+          Add(Call.Args[i], "turn ", std::to_string(i + 1));
+      if (Call.Name == "PassByPriority") {
+        for (std::size_t i = 0; i + 1 < Call.Args.size(); i += 2)
+          Add(Call.Args[i + 1], "prty ", Call.Args[i].Text);
+        if (Call.Args.size() % 2 == 1) Add(Call.Args.back(), "", "other prty");
+      }
     }
   }
   return Found;

@@ -33,6 +33,7 @@ TEST(Examples, QueueingModelsAgreeWithTheory) {
 TEST(Examples, PriorityForkJoinAndBatchModelsAgreeWithTheory) {
   std::ostringstream Out;
   ExpectNearTheory(RunPriority(Out), 0.05);
+  ExpectNearTheory(RunCobham(Out), 0.05);
   ExpectNearTheory(RunForkJoin(Out), 0.05);
   ExpectNearTheory(RunBus(Out), 0.03);
   EXPECT_NE(Out.str().find("TQueuePrty"), std::string::npos);

@@ -85,11 +85,14 @@ void ExpectSameReport(const std::string& Out, const std::string& Cpp, int Nth,
 
 TEST(QuorinCommand, ShowcaseFilesPrintTheReportOfTheCppModels) {
   using namespace quorin::examples;
-  std::ostringstream MM1, MM3, Barber, Priority;
+  std::ostringstream MM1, MM3, Barber, Priority, Cobham, ForkJoin, Bus;
   RunMM1(MM1);
   RunMM3(MM3);
   RunBarber(Barber);
   RunPriority(Priority);
+  RunCobham(Cobham);
+  RunForkJoin(ForkJoin);
+  RunBus(Bus);
 
   auto R = Quorin("run " + Example("mm1.qm"));
   EXPECT_EQ(R.Status, 0) << R.Err;
@@ -101,6 +104,21 @@ TEST(QuorinCommand, ShowcaseFilesPrintTheReportOfTheCppModels) {
   EXPECT_EQ(R.Status, 0) << R.Err;
   ExpectSameReport(R.Out, Priority.str(), 1,
                    "Priority M/M/1 (two classes at rate 0.25, service rate 1, preemptive resume)");
+  R = Quorin("run " + Example("cobham.qm"));
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  ExpectSameReport(
+      R.Out, Cobham.str(), 1,
+      "Non-preemptive priority M/M/1 (two classes, arrival rate 0.6 in all, service rate 1)");
+  EXPECT_NE(R.Out.find("\n  priority 2 "), std::string::npos) << R.Out;
+  R = Quorin("run " + Example("forkjoin.qm"));
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  ExpectSameReport(
+      R.Out, ForkJoin.str(), 1,
+      "Fork and join (jobs at rate 0.5, two tasks matched at the join, service rate 1)");
+  R = Quorin("run " + Example("bus.qm"));
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  ExpectSameReport(R.Out, Bus.str(), 1,
+                   "Bus passengers (1 to 9 every 15 minutes, one clerk, tickets of 2.4 minutes)");
   // The barber's first day, then the long run: the C++ model continues to
   // 1001 days without clearing, as a run to that time does.
   const std::string Day =
