@@ -97,10 +97,16 @@ struct TFigureSpec {
   std::string Name;
   std::string Block;
   std::string Column;
+  // A priority class's line of a priority block (0...255), or -1 for the
+  // block's own line. A class's figure is missing in a replication whose
+  // report has no line for it (the block saw that class alone, or not).
+  int32_t Prty = -1;
   std::function<std::optional<double>(TModel& Model)> Compute;
 
   static TFigureSpec Report(const std::string& Block, const std::string& Column,
                             const std::string& Name = "");
+  static TFigureSpec ReportClass(const std::string& Block, int32_t Prty,
+                                 const std::string& Column, const std::string& Name = "");
   static TFigureSpec User(const std::string& Name,
                           std::function<std::optional<double>(TModel& Model)> Compute);
 };
