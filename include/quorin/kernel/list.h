@@ -41,10 +41,38 @@ public:
   }
   // Links Node in after After, or at the front when After is null.
   void InsertAfter(T* Node, T* After) {
+    T* Before = After ? After->*Next : FFirst;
+    Link(Node, After, Before);
+  }
+  // Links Node in before Before, or at the back when Before is null.
+  void InsertBefore(T* Node, T* Before) {
+    T* After = Before ? Before->*Prev : FLast;
+    Link(Node, After, Before);
+  }
+  // Unlinks Node, which must be in this list.
+  void Remove(T* Node) {
+    // Both links are read before the first store, which the compiler cannot
+    // tell apart from a store to them: each is read once.
+    T* P = Node->*Prev;
+    T* N = Node->*Next;
+    if (P)
+      P->*Next = N;
+    else
+      FFirst = N;
+    if (N)
+      N->*Prev = P;
+    else
+      FLast = P;
+  }
+
+private:
+  // Links Node in between After and Before, neighbours in this list (or
+  // null at its ends).
+  void Link(T* Node, T* After, T* Before) {
     Node->*Prev = After;
-    Node->*Next = After ? After->*Next : FFirst;
-    if (Node->*Next)
-      (Node->*Next)->*Prev = Node;
+    Node->*Next = Before;
+    if (Before)
+      Before->*Prev = Node;
     else
       FLast = Node;
     if (After)
@@ -52,32 +80,7 @@ public:
     else
       FFirst = Node;
   }
-  // Links Node in before Before, or at the back when Before is null.
-  void InsertBefore(T* Node, T* Before) {
-    Node->*Next = Before;
-    Node->*Prev = Before ? Before->*Prev : FLast;
-    if (Node->*Prev)
-      (Node->*Prev)->*Next = Node;
-    else
-      FFirst = Node;
-    if (Before)
-      Before->*Prev = Node;
-    else
-      FLast = Node;
-  }
-  // Unlinks Node, which must be in this list.
-  void Remove(T* Node) {
-    if (Node->*Prev)
-      (Node->*Prev)->*Next = Node->*Next;
-    else
-      FFirst = Node->*Next;
-    if (Node->*Next)
-      (Node->*Next)->*Prev = Node->*Prev;
-    else
-      FLast = Node->*Prev;
-  }
 
-private:
   T*& FFirst;
   T*& FLast;
 };
