@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "quorin/blocks.h"
+#include "quorin/report.h"
 #include "quorin/statsim.h"
 
 namespace quorin {
@@ -96,10 +97,16 @@ struct TFigureSpec {
   std::string Name;
   std::string Block;
   std::string Column;
+  // A priority class's line of a priority block (0...255), or -1 for the
+  // block's own line. A class's figure is missing in a replication whose
+  // report has no line for it (the block saw that class alone, or not).
+  int32_t Prty = -1;
   std::function<std::optional<double>(TModel& Model)> Compute;
 
   static TFigureSpec Report(const std::string& Block, const std::string& Column,
                             const std::string& Name = "");
+  static TFigureSpec ReportClass(const std::string& Block, int32_t Prty,
+                                 const std::string& Column, const std::string& Name = "");
   static TFigureSpec User(const std::string& Name,
                           std::function<std::optional<double>(TModel& Model)> Compute);
 };
@@ -114,9 +121,14 @@ const std::vector<std::string>& ReportColumns();
 // and answers the model; the runner owns the form's owner. The builder and
 // the user figures run in the worker process: what they change in memory
 // does not reach the caller (files they write do).
+// A builder that answers a model made before the runner forked (the Python
+// module does, so that the application's own objects keep pointing at it)
+// names in StreamsOn the component whose streams the runner seeds and
+// checks in place of the form; such a builder resets the model itself.
 struct TReplicationContext {
   int32_t Number = 0;
   TComponent* Form = nullptr;
+  TComponent* StreamsOn = nullptr;
 };
 using TBuildModel = std::function<TModel*(TReplicationContext& Context)>;
 
@@ -215,8 +227,7 @@ std::string ExactText(double V);
 std::string JsonNumber(double V);
 // S as a JSON string literal, quotes and escapes included.
 std::string JsonString(const std::string& S);
-// S as one CSV field, quoted when it holds a comma, a quote or a line break.
-std::string CsvText(const std::string& S);
+// CsvText, S as one CSV field, is the standard report's (quorin/report.h).
 // The seeds separated by spaces, or "none".
 std::string SeedList(const std::vector<int64_t>& Seeds);
 // The failed replications as a JSON array of {replication, seeds, error}.
@@ -234,10 +245,9 @@ TExperimentResult RunExperimentMpi(const TExperiment& Experiment);
 #endif
 
 // Runs one replication in this process (no fork): for a worker of one's own
-// and for tests. When an exception from a handler broke the run off, the
-// model is left undestroyed (its lists may be half-way through a change and
-// destroying it could crash), so this process must run no other model
-// afterwards; RunExperiment's workers simply end.
+// and for tests. A handler's exception fails the replication like any other
+// failure: it leaves every block consistent, so the model is destroyed with
+// its form and the process may run the next replication.
 TReplicationResult RunReplicationHere(const TExperiment& Experiment, int32_t Number);
 
 // ---------------------------------------------------------------- warm-up

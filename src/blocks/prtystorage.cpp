@@ -4,7 +4,9 @@
 
 namespace quorin {
 
-TStoragePrty::TStoragePrty(TComponent* AOwner) : TQueuePrtyCustom(AOwner) {}
+TStoragePrty::TStoragePrty(TComponent* AOwner) : TQueuePrtyCustom(AOwner) {
+  FKeepsRemainder = true;
+}
 
 void TStoragePrty::EnterToBlock(TTransaction* Trans) {
   TBlock::EnterToBlock(Trans);
@@ -82,6 +84,7 @@ void TStoragePrty::Reset() {
   FLastQue = nullptr;
   FQueCount = 0;
   FLostPushedOut = 0;
+  FPrtyStats.clear();
   FFirstFinished = nullptr;
   FLastFinished = nullptr;
   FFinishedCount = 0;
