@@ -1,4 +1,5 @@
 #include "quorin/blocks/divider.h"
+#include "quorin/kernel/list.h"
 #include "quorin/kernel/state.h"
 
 namespace quorin {
@@ -17,15 +18,7 @@ void TSplitJoin::Reset() {
 }
 
 void TSplitJoin::AddTrans(TTransaction* Trans) {
-  Trans->FPrev = nullptr;
-  if (FCount == 0) {
-    Trans->FNext = nullptr;
-    FLast = Trans;
-  } else {
-    Trans->FNext = FFirst;
-    FFirst->FPrev = Trans;
-  }
-  FFirst = Trans;
+  detail::TTransList(FFirst, FLast).PushFront(Trans);
   ++FCount;
 }
 
@@ -49,8 +42,7 @@ void TSplitJoin::TakeFirst() {
     FHasTransaction = false;
     FReadyToReceive = true;
   } else {
-    FFirst = T->FNext;
-    FFirst->FPrev = nullptr;
+    detail::TTransList(FFirst, FLast).Remove(T);
     FTransaction = FFirst;
   }
   T->FNext = nullptr;
@@ -61,43 +53,33 @@ void TDivider::EnterToBlock(TTransaction* Trans) {
   TBlock::EnterToBlock(Trans);
   FTransaction = Trans;
   ++FEntries;
-  if (OnEnter) {
-    try {
-      OnEnter(this, Trans);
-    } catch (...) {
-      // The transaction has left its sender: the entry completes all the
-      // same, so that it is neither lost nor half in the block.
-      Split(Trans);
-      throw;
-    }
-  }
-  Split(Trans);
+  // The transaction has left its sender: the entry completes even if
+  // OnEnter throws, so that it is neither lost nor half in the block.
+  FireThen(OnEnter, Trans, [this, Trans] { Split(Trans); });
 }
 
 void TDivider::Split(TTransaction* Trans) {
   AddTrans(Trans);
   const int32_t Family = Trans->FTransID;
   if (FCapacity > 1) SetFamily(Trans, Family);
-  try {
-    for (int32_t i = 1; i < FCapacity; ++i) {
-      TTransaction* Copy = MakeTransaction();
-      if (!Copy) break; // the pool has reported it and stopped the run
-      Copy->FPrty = Trans->FPrty;
-      Copy->FPreempt = Trans->FPreempt;
-      Copy->FBlock = this;
-      Copy->FEnterTime = FSysTime;
-      SetFamily(Copy, Family);
-      AddTrans(Copy);
-      // A reused record still holds what its last holder left in the
-      // class's own fields: the copy takes the original's instead.
-      CopyFields(Copy, *Trans);
-    }
-  } catch (...) {
-    // A transaction class whose constructor throws: what was made leaves.
-    OfferFirst();
-    throw;
-  }
-  OfferFirst();
+  // What was made leaves, also when a transaction class's constructor throws.
+  detail::TryFinally(
+      [this, Trans, Family] {
+        for (int32_t i = 1; i < FCapacity; ++i) {
+          TTransaction* Copy = MakeTransaction();
+          if (!Copy) break; // the pool has reported it and stopped the run
+          Copy->FPrty = Trans->FPrty;
+          Copy->FPreempt = Trans->FPreempt;
+          Copy->FBlock = this;
+          Copy->FEnterTime = FSysTime;
+          SetFamily(Copy, Family);
+          AddTrans(Copy);
+          // A reused record still holds what its last holder left in the
+          // class's own fields: the copy takes the original's instead.
+          CopyFields(Copy, *Trans);
+        }
+      },
+      [this] { OfferFirst(); });
 }
 
 void TDivider::ExitFromBlock() {
@@ -112,16 +94,8 @@ void TAssembler::EnterToBlock(TTransaction* Trans) {
   TBlock::EnterToBlock(Trans);
   ++FEntries;
   FTransaction = Trans;
-  if (OnEnter) {
-    try {
-      OnEnter(this, Trans);
-    } catch (...) {
-      // As in the divider: the entry completes before the exception goes on.
-      Gather(Trans);
-      throw;
-    }
-  }
-  Gather(Trans);
+  // As in the divider: the entry completes even if OnEnter throws.
+  FireThen(OnEnter, Trans, [this, Trans] { Gather(Trans); });
 }
 
 void TAssembler::NoteRoute(const TBlock* From) {

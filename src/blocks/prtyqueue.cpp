@@ -1,4 +1,5 @@
 #include "quorin/blocks/prtyqueue.h"
+#include "quorin/kernel/list.h"
 #include "quorin/kernel/state.h"
 
 #include <algorithm>
@@ -6,6 +7,9 @@
 namespace quorin {
 
 namespace {
+// The classes of a priority block, lowest priority first.
+using TQueList = detail::TListView<TQueHead, &TQueHead::Next, &TQueHead::Prev>;
+
 template <class V> auto FindPrty(V& Stats, uint8_t Prty) {
   return std::lower_bound(Stats.begin(), Stats.end(), Prty,
                           [](const TPrtyStatistics& S, uint8_t P) { return S.Prty < P; });
@@ -101,30 +105,13 @@ TQueHead* TQueuePrtyCustom::GetQue(uint8_t Prty) {
   if (!Q) return nullptr;
   // Linked in just below Above, the first class of a higher priority, or at
   // the top when there is none.
-  Q->Next = Above;
-  Q->Prev = Above ? Above->Prev : FLastQue;
-  if (Q->Prev)
-    Q->Prev->Next = Q;
-  else
-    FFirstQue = Q;
-  if (Above)
-    Above->Prev = Q;
-  else
-    FLastQue = Q;
+  TQueList(FFirstQue, FLastQue).InsertBefore(Q, Above);
   ++FQueCount;
   return Q;
 }
 
 void TQueuePrtyCustom::AddTrans(TQueHead* Que, TTransaction* Trans) {
-  Trans->FNext = nullptr;
-  if (Que->Count == 0) {
-    Trans->FPrev = nullptr;
-    Que->First = Trans;
-  } else {
-    Trans->FPrev = Que->Last;
-    Que->Last->FNext = Trans;
-  }
-  Que->Last = Trans;
+  detail::TTransList(Que->First, Que->Last).PushBack(Trans);
   ++Que->Count;
   ++FCount;
 }
@@ -148,16 +135,7 @@ void TQueuePrtyCustom::DelTrans(TTransaction* Trans) {
   if (Q->Count <= 1) {
     DelQue(Q);
   } else {
-    if (Trans == Q->First) {
-      Q->First = Trans->FNext;
-      Q->First->FPrev = nullptr;
-    } else if (Trans == Q->Last) {
-      Q->Last = Trans->FPrev;
-      Q->Last->FNext = nullptr;
-    } else {
-      Trans->FPrev->FNext = Trans->FNext;
-      Trans->FNext->FPrev = Trans->FPrev;
-    }
+    detail::TTransList(Q->First, Q->Last).Remove(Trans);
     --Q->Count;
   }
   Trans->FNext = nullptr;
@@ -166,14 +144,7 @@ void TQueuePrtyCustom::DelTrans(TTransaction* Trans) {
 }
 
 void TQueuePrtyCustom::DelQue(TQueHead* Que) {
-  if (Que->Prev)
-    Que->Prev->Next = Que->Next;
-  else
-    FFirstQue = Que->Next;
-  if (Que->Next)
-    Que->Next->Prev = Que->Prev;
-  else
-    FLastQue = Que->Prev;
+  TQueList(FFirstQue, FLastQue).Remove(Que);
   --FQueCount;
   if (QueHeadsManager) QueHeadsManager->Delete(Que);
 }
@@ -215,16 +186,6 @@ bool TQueuePrtyCustom::FileTrans(TTransaction* Trans) {
   return true;
 }
 
-bool TQueuePrtyCustom::Route(const TOnRoutingEvent& Handler, TTransaction* Trans, bool Kick) {
-  try {
-    return RouteThrough(Handler, Trans, Kick);
-  } catch (...) {
-    FInRouting = false;
-    FKick = false;
-    throw;
-  }
-}
-
 void TQueuePrtyCustom::PushOut(TTransaction* Entering) {
   if (!FFirstQue) return;
   TTransaction* V = FFirstQue->First;
@@ -241,18 +202,14 @@ void TQueuePrtyCustom::PushOut(TTransaction* Entering) {
     V->FMarks |= TTransaction::MarkRemaining;
   }
   V->CancelEvent();
-  bool Passed = false;
-  try {
-    Passed = Route(OnPreempt, V, true);
-  } catch (...) {
-    // It is in no class any more: not passed on, it would be lost.
-    if (!FPassed) DestroyTransaction(V);
-    throw;
-  }
-  if (!Passed) {
-    if (!OnPreempt) ++FLostPushedOut;
-    DestroyTransaction(V);
-  }
+  // It is in no class any more: not passed on, it would be lost, so it is
+  // destroyed, also when OnPreempt throws before passing it.
+  detail::TryFinally([this, V] { RouteThrough(OnPreempt, V, true); },
+                     [this, V] {
+                       if (FPassed) return;
+                       if (!OnPreempt) ++FLostPushedOut;
+                       DestroyTransaction(V);
+                     });
 }
 
 void TQueuePrtyCustom::CheckBlock(std::vector<std::string>& Findings) {
@@ -295,15 +252,11 @@ void TQueuePrty::EnterToBlock(TTransaction* Trans) {
     OfferHead();
     return;
   }
-  if (Overfilled()) {
-    try {
-      PushOut(Trans);
-    } catch (...) {
-      OfferHead();
-      throw;
-    }
-  }
-  OfferHead();
+  detail::TryFinally(
+      [this, Trans] {
+        if (Overfilled()) PushOut(Trans);
+      },
+      [this] { OfferHead(); });
 }
 
 void TQueuePrty::ExitFromBlock() {
@@ -328,7 +281,7 @@ void TQueuePrty::Activate(TTransaction* Trans) {
   ClassTimeLimit(Trans);
   bool Passed;
   try {
-    Passed = Route(OnTimeFinish, Trans, false);
+    Passed = RouteThrough(OnTimeFinish, Trans, false);
   } catch (...) {
     // Not passed on, it still waits in its class.
     OfferHead();

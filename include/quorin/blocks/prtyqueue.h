@@ -161,9 +161,6 @@ protected:
   // its place would invert the order. The block stays over Capacity until
   // transactions leave.
   void PushOut(TTransaction* Entering);
-  // Fires Handler for Trans with the block in routing; the routing flags are
-  // cleared however the handler ends.
-  bool Route(const TOnRoutingEvent& Handler, TTransaction* Trans, bool Kick);
 
   TQueHead* FFirstQue = nullptr;
   TQueHead* FLastQue = nullptr;

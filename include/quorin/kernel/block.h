@@ -97,15 +97,11 @@ protected:
   // runs when the handler throws, before the exception goes on, so that the
   // block completes the step under way (an entry is never half made).
   template <class H, class F> void FireThen(const H& Handler, TTransaction* Trans, F&& Finish) {
-    if (Handler) {
-      try {
-        Handler(this, Trans);
-      } catch (...) {
-        Finish();
-        throw;
-      }
-    }
-    Finish();
+    detail::TryFinally(
+        [&] {
+          if (Handler) Handler(this, Trans);
+        },
+        Finish);
   }
   // Orders Trans's activation Delay from now in place of the one pending for
   // it. The pending one is cancelled only once the new one is accepted, so
@@ -196,6 +192,8 @@ private:
   friend class TCurrentManager;
   // The accepted pass: exit from this block, entry into Receiver, report.
   bool MoveTo(TBlock* Receiver);
+  // MoveTo's steps for T up to the report, with the receiver held for T.
+  void Hand(TBlock* Receiver, TTransaction* T);
   // Tells the chain, which routes this block, that Receiver refused it.
   [[gnu::cold]] void NoteRefusal(TBlock* Receiver);
   // The two halves of JoinChain that reach the chain.
