@@ -3,6 +3,7 @@
 
 #include "quorin/blocks.h"
 #include "quorin/current.h"
+#include "quorin/diagram.h"
 #include "quorin/framework.h"
 #include "quorin/future.h"
 #include "quorin/memoman.h"
