@@ -5,11 +5,14 @@
 #
 #   bash tools/setup.sh          compiler, CMake and CLI11: the showcase and `quorin`
 #   bash tools/setup.sh --test   and GoogleTest, GoogleMock, Google Benchmark,
-#                                Open MPI and gnuplot (the experiment runner's tests)
+#                                Open MPI and gnuplot (the experiment runner's tests),
+#                                headless Chromium and Python's WebSocket client
+#                                (the report page's browser test)
 set -euo pipefail
 packages=(cmake g++ make libcli11-dev)
 if [ "${1:-}" = "--test" ]; then
-  packages+=(libgtest-dev libgmock-dev libbenchmark-dev libopenmpi-dev openmpi-bin gnuplot-nox)
+  packages+=(libgtest-dev libgmock-dev libbenchmark-dev libopenmpi-dev openmpi-bin gnuplot-nox
+             chromium-headless-shell python3 python3-websocket)
 elif [ -n "${1:-}" ]; then
   echo "usage: bash tools/setup.sh [--test]" >&2
   exit 2
