@@ -61,6 +61,7 @@ TDiagram DiagramOfModel(const TModel& Model,
 namespace {
 
 constexpr double Icon = 40;      // the palette image's square
+constexpr double Frame = 2;      // between the image and the frame drawn round it
 constexpr double LineH = 13;     // a line of text under a block
 constexpr double LaneGap = 22;   // between two lanes around the blocks
 constexpr double ExitGap = 10;   // between two vertical legs in a gutter
@@ -452,7 +453,7 @@ private:
         });
         for (std::size_t i = 0; i < List.size(); ++i) {
           const double Y = Top[std::size_t(v)] + Icon * double(i + 1) / double(List.size() + 1);
-          const double X = CX[std::size_t(v)] + (Leaving ? Icon / 2 : -Icon / 2);
+          const double X = CX[std::size_t(v)] + (Leaving ? Icon / 2 + Frame : -Icon / 2 - Frame);
           (Leaving ? Geo[List[i]].Start : Geo[List[i]].End) = {X, Y};
         }
       };
@@ -490,8 +491,8 @@ private:
         }
       } else if (G.Kind == TRouteKind::Loop) {
         const int32_t v = E.From;
-        const double R = CX[std::size_t(v)] + Icon / 2, T = Top[std::size_t(v)];
-        G.Points = {{R, T + 8}, {R + 14, T + 8}, {R + 14, T - 18}, {CX[std::size_t(v)], T - 18},
+        const double R = CX[std::size_t(v)] + Icon / 2 + Frame, T = Top[std::size_t(v)] - Frame;
+        G.Points = {{R, T + 10}, {R + 12, T + 10}, {R + 12, T - 16}, {CX[std::size_t(v)], T - 16},
                     {CX[std::size_t(v)], T}};
         G.Path = Polyline(G.Points);
       } else {
@@ -627,8 +628,8 @@ void TLayout::Write(std::ostream& Out, bool Standalone) {
     if (*Kind) Out << " id=\"" << Escape(Node.Id) << "\" class=\"" << Kind << "\"";
     Out << " data-class=\"" << Escape(Node.Class) << "\" data-cx=\"" << Num(Cx) << "\" data-cy=\""
         << Num(T + Size / 2) << "\">\n"
-        << "<rect x=\"" << Num(Cx - Size / 2 - 2) << "\" y=\"" << Num(T - 2) << "\" width=\""
-        << Num(Size + 4) << "\" height=\"" << Num(Size + 4)
+        << "<rect x=\"" << Num(Cx - Size / 2 - Frame) << "\" y=\"" << Num(T - Frame)
+        << "\" width=\"" << Num(Size + 2 * Frame) << "\" height=\"" << Num(Size + 2 * Frame)
         << "\" rx=\"4\" fill=\"#f4f6fa\" stroke=\"#8a93a6\"/>\n"
         << "<use href=\"#sym-" << Upper(Node.Class) << "\" x=\"" << Num(Cx - Size / 2) << "\" y=\""
         << Num(T) << "\" width=\"" << Num(Size) << "\" height=\"" << Num(Size) << "\"/>\n";

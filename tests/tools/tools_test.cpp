@@ -352,7 +352,7 @@ TEST(QuorinReplications, AFailedReplicationIsNamedWithItsSeedsAndTheOthersReport
             std::string::npos);
 
   // Options of replications need --replications; a single replication has no interval.
-  for (const char* Wrong : {" --jobs 2", " --json x.json", " --replications 1",
+  for (const char* Wrong : {" --jobs 2", " --replications 1",
                             " --replications 4 --level 1.5", " --replications 4 --jobs 0"}) {
     const auto W = Quorin("run " + Example("mm1.qm") + Wrong);
     EXPECT_EQ(W.Status, 2) << Wrong;
