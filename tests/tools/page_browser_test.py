@@ -14,8 +14,9 @@ opened from its file and checked through the DevTools protocol:
 
   page_browser_test.py QUORIN EXAMPLES_DIR WORK_DIR [--screenshots DIR]
 
-With --screenshots it also saves the M/M/1 page and the feedback network's
-page as PNG files (the pictures of docs/page.md).
+With --screenshots it also saves the M/M/1 page, the feedback network's page
+and the diagrams of the two models with feedback as PNG files (the pictures
+of docs/page.md).
 """
 import base64
 import glob
@@ -197,6 +198,21 @@ def check_page(browser, path, label, screenshot=None):
     return ["%s: %s" % (label, f) for f in failures]
 
 
+def diagram_screenshot(browser, quorin, model, png):
+    svg = png[:-4] + ".svg"
+    subprocess.run([quorin, "diagram", model, "-o", svg], check=True)
+    browser.call("Page.navigate", url="file://" + os.path.abspath(svg))
+    browser.wait_for("Page.loadEventFired")
+    size = browser.evaluate("(() => { const s = document.querySelector('svg');"
+                            " return [s.width.baseVal.value, s.height.baseVal.value]; })()")
+    shot = browser.call("Page.captureScreenshot", format="png",
+                        clip={"x": 0, "y": 0, "width": size[0], "height": size[1], "scale": 1.25},
+                        captureBeyondViewport=True)
+    with open(png, "wb") as out:
+        out.write(base64.b64decode(shot["data"]))
+    os.remove(svg)
+
+
 def main():
     quorin, examples, work = sys.argv[1:4]
     shots = sys.argv[sys.argv.index("--screenshots") + 1] if "--screenshots" in sys.argv else None
@@ -231,6 +247,10 @@ def main():
             if shots and label == "network":
                 screenshot = (os.path.join(shots, "page-network.png"), 25, 720)
             failures += check_page(browser, page, label, screenshot)
+        if shots:
+            for name in ("network", "workshop"):
+                diagram_screenshot(browser, quorin, os.path.join(examples, name + ".qm"),
+                                   os.path.join(shots, "diagram-" + name + ".png"))
     finally:
         browser.close()
     for f in failures:

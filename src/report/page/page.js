@@ -166,7 +166,8 @@
         width: plotWidth(3), height: 200,
         scales: { x: { time: false, range: [0.5, idx.length + 0.5] } },
         axes: [{ values: (u, ticks) => ticks.map(t => Number.isInteger(t) ? (names[t - 1] || '') : ''),
-          incrs: [1] }, {}],
+          incrs: [1] }, { size: 70 }],
+        legend: { show: false },
         series: [{ label: 'block' },
           { label: 'mean', stroke: '#1f5fbf', paths: noPath, points },
           { label: 'low', stroke: '#7f8ea8', paths: noPath, points: { show: true, size: 4 } },
@@ -258,6 +259,15 @@
     return;
   }
   const ns = 'http://www.w3.org/2000/svg';
+  // A small diagram is shown larger: the picture keeps its proportions.
+  {
+    const w = Number(svg.getAttribute('width')), h = Number(svg.getAttribute('height'));
+    const scale = Math.min(1.5, 1100 / w);
+    if (scale > 1) {
+      svg.setAttribute('width', String(Math.round(w * scale)));
+      svg.setAttribute('height', String(Math.round(h * scale)));
+    }
+  }
   const moves = replay.moves; // [time, from, to, transaction, from's count, to's count]
   const end = moves[moves.length - 1][0];
   document.getElementById('q-replay-note').textContent = 'Replay of the first ' + moves.length +
