@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <regex>
 #include <sstream>
 
 #include "quorin/diagram.h"
@@ -83,45 +82,80 @@ std::vector<std::pair<double, double>> Sample(const std::string& D) {
   return Out;
 }
 
+// The number in Name="..." of Element, or NaN.
 double Attr(const std::string& Element, const std::string& Name) {
-  std::smatch M;
-  std::string Pattern = " ";
-  Pattern.append(Name).append("=\"([-0-9.]+)\"");
-  if (!std::regex_search(Element, M, std::regex(Pattern))) return NAN;
-  return std::stod(M[1]);
+  std::string Key = " ";
+  Key.append(Name).append("=\"");
+  const std::size_t At = Element.find(Key);
+  if (At == std::string::npos) return NAN;
+  return std::stod(Element.substr(At + Key.size()));
 }
 
-// Attributes with a space before the first, as Attr looks for them.
+// The text between Open (found from At on) and the next Close; At moves
+// past Close. Empty, with At at npos, when there is none.
+std::string Between(const std::string& S, std::size_t& At, const std::string& Open,
+                    const std::string& Close) {
+  const std::size_t Start = At == std::string::npos ? At : S.find(Open, At);
+  const std::size_t End = Start == std::string::npos ? Start : S.find(Close, Start + Open.size());
+  if (End == std::string::npos) {
+    At = std::string::npos;
+    return "";
+  }
+  At = End + Close.size();
+  return S.substr(Start + Open.size(), End - Start - Open.size());
+}
+
+// Attributes with a space before the first, as Attr looks for them (built
+// by appending: the prefix form of operator+ trips a false -Wrestrict
+// warning of g++ 12).
 std::string Spaced(const std::string& Attributes) {
   return std::string(" ").append(Attributes);
 }
 
 TDrawing Read(const std::string& Svg) {
   TDrawing D;
-  const std::regex Block(R"re(<g id="([^"]+)" class="(?:block|scheduler)"[^>]*>\n<rect ([^>]*)/>((?:.|\n)*?)</g>)re");
-  for (auto It = std::sregex_iterator(Svg.begin(), Svg.end(), Block); It != std::sregex_iterator(); ++It) {
+  std::size_t At = 0;
+  while (true) {
+    const std::string Head = Between(Svg, At, "<g id=\"", ">");
+    if (At == std::string::npos) break;
+    const std::string Id = Head.substr(0, Head.find('"'));
+    const std::size_t BodyEnd = Svg.find("</g>", At);
+    const std::string Body = Svg.substr(At, BodyEnd - At);
+    At = BodyEnd;
+    if (Head.find("class=\"block\"") == std::string::npos &&
+        Head.find("class=\"scheduler\"") == std::string::npos)
+      continue;
     TBlockShape B;
-    B.Id = (*It)[1];
-    const std::string Rect = Spaced((*It)[2].str());
+    B.Id = Id;
+    std::size_t In = 0;
+    const std::string Rect = Spaced(Between(Body, In, "<rect ", "/>"));
     B.Frame = {Attr(Rect, "x"), Attr(Rect, "y"), Attr(Rect, "x") + Attr(Rect, "width"),
                Attr(Rect, "y") + Attr(Rect, "height")};
-    const std::string Body = (*It)[3];
-    const std::regex Text(R"re(<text ([^>]*)>([^<]*)</text>)re");
-    for (auto T = std::sregex_iterator(Body.begin(), Body.end(), Text); T != std::sregex_iterator(); ++T) {
-      const std::string A = Spaced((*T)[1].str());
-      const double W = double((*T)[2].length()) * 6.5; // at most this wide
-      B.Texts.push_back({Attr(A, "x") - W / 2, Attr(A, "y") - 10, Attr(A, "x") + W / 2, Attr(A, "y") + 2});
+    while (true) {
+      const std::string Text = Spaced(Between(Body, In, "<text ", "</text>"));
+      if (In == std::string::npos) break;
+      const double W = double(Text.size() - Text.find('>') - 1) * 6.5; // at most this wide
+      B.Texts.push_back({Attr(Text, "x") - W / 2, Attr(Text, "y") - 10, Attr(Text, "x") + W / 2,
+                         Attr(Text, "y") + 2});
     }
     D.Blocks.push_back(B);
   }
-  const std::regex Path(R"re(<path class="edge[^"]*" data-from="([^"]+)" data-to="([^"]+)" d="([^"]+)")re");
-  for (auto It = std::sregex_iterator(Svg.begin(), Svg.end(), Path); It != std::sregex_iterator(); ++It)
-    D.Arrows.push_back({(*It)[1], (*It)[2], Sample((*It)[3])});
-  const std::regex Label(R"re(<g class="label"><rect ([^>]*)/>)re");
-  for (auto It = std::sregex_iterator(Svg.begin(), Svg.end(), Label); It != std::sregex_iterator(); ++It) {
-    const std::string A = Spaced((*It)[1].str());
-    D.Labels.push_back({Attr(A, "x"), Attr(A, "y"), Attr(A, "x") + Attr(A, "width"),
-                        Attr(A, "y") + Attr(A, "height")});
+  At = 0;
+  while (true) {
+    const std::string Path = Between(Svg, At, "<path class=\"edge", ">");
+    if (At == std::string::npos) break;
+    std::size_t In = 0;
+    const std::string From = Between(Path, In, "data-from=\"", "\"");
+    const std::string To = Between(Path, In, "data-to=\"", "\"");
+    const std::string Data = Between(Path, In, " d=\"", "\"");
+    D.Arrows.push_back({From, To, Sample(Data)});
+  }
+  At = 0;
+  while (true) {
+    const std::string Rect = Spaced(Between(Svg, At, "<g class=\"label\"><rect ", "/>"));
+    if (At == std::string::npos) break;
+    D.Labels.push_back({Attr(Rect, "x"), Attr(Rect, "y"), Attr(Rect, "x") + Attr(Rect, "width"),
+                        Attr(Rect, "y") + Attr(Rect, "height")});
   }
   return D;
 }

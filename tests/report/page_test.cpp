@@ -2,7 +2,7 @@
 // recorder's bounded content buckets and replay moves.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cctype>
 #include <sstream>
 
 #include "blocks/fixture.h"
@@ -119,9 +119,13 @@ TEST_F(Page, PageInlinesEverythingAndCarriesTheReportJson) {
   // The page's tables read the very JSON that --json writes.
   EXPECT_NE(Html.find("{\"report\":" + Json.str() + ","), std::string::npos);
   // Nothing is fetched: no resource names a network address.
-  const std::regex Remote(R"((src|href)\s*=\s*["']?\s*(https?:)?//|url\(\s*["']?(https?:)?//|@import|fetch\(|XMLHttpRequest)",
-                          std::regex::icase);
-  EXPECT_FALSE(std::regex_search(Html, Remote));
+  std::string Lower = Html;
+  for (char& C : Lower)
+    C = char(std::tolower(static_cast<unsigned char>(C)));
+  for (const char* Remote : {"src=\"http", "src='http", "src=\"//", "href=\"http", "href='http",
+                             "href=\"//", "url(http", "url(\"http", "url('http", "url(//", "@import",
+                             "fetch(", "xmlhttprequest", "<link", "<iframe"})
+    EXPECT_EQ(Lower.find(Remote), std::string::npos) << Remote;
   // One diagram element per block, its id the block's name, and an arrow
   // per route the run took.
   for (const char* Block : {"Door", "Line", "Clerk", "Exit"})
