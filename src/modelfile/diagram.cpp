@@ -14,8 +14,6 @@
 
 namespace quorin {
 
-using modelfile::ClassNameOf;
-
 namespace {
 
 // The blocks and schedulers, which the diagram draws as nodes, and the
@@ -49,26 +47,17 @@ std::vector<TRoute> Routes(const TModelFile& File) {
     auto* From = dynamic_cast<TBlock*>(B.Component);
     if (!From) continue;
     const std::string Event = B.Event == "OnRouting" ? "" : B.Event;
-    for (const THandlerCall& Call : B.Calls) {
-      // The label is built by appending: the prefix forms of operator+
-      // trip a false -Wrestrict warning of g++ 12.
-      auto Add = [&](const THandlerArg& Arg, const char* Prefix, const std::string& Detail) {
-        auto* To = dynamic_cast<TBlock*>(File.Resolve(From, Arg.Text));
-        if (!To) return;
+    for (const THandlerCall& Call : B.Calls)
+      for (const modelfile::TCallRoute& Route : modelfile::RoutesOfCall(Call)) {
+        auto* To = dynamic_cast<TBlock*>(File.Resolve(From, Call.Args[Route.Arg].Text));
+        if (!To) continue;
+        // The label is built by appending: the prefix forms of operator+
+        // trip a false -Wrestrict warning of g++ 12.
         std::string Label = Event;
-        if (!Label.empty() && *Prefix) Label += ' ';
-        Label.append(Prefix).append(Detail);
+        if (!Label.empty() && !Route.Label.empty()) Label += ' ';
+        Label.append(Route.Label);
         Found.push_back({From, To, Label});
-      };
-      if (Call.Name == "PassTo" && Call.Args.size() == 1) Add(Call.Args[0], "", "");
-      if (Call.Name == "PassFirst")
-        for (std::size_t i = 0; i < Call.Args.size(); ++i)
-          Add(Call.Args[i], Call.Args.size() > 1 ? "#" : "",
-              Call.Args.size() > 1 ? std::to_string(i + 1) : "");
-      if (Call.Name == "PassByChance")
-        for (std::size_t i = 1; i + 1 < Call.Args.size(); i += 2)
-          Add(Call.Args[i], "p=", Call.Args[i + 1].Text);
-    }
+      }
   }
   return Found;
 }
@@ -80,10 +69,10 @@ TDiagram DiagramOf(const TModelFile& File) {
   std::map<const TComponent*, int32_t> Index;
   for (TComponent* X : Nodes) {
     Index[X] = int32_t(D.Nodes.size());
-    D.Nodes.push_back({X->Name(), ClassNameOf(X), BlockNotes(*X), dynamic_cast<TBlock*>(X) != nullptr});
+    D.Nodes.push_back({X->Name(), ClassNameOf(*X), BlockNotes(*X), dynamic_cast<TBlock*>(X) != nullptr});
   }
   for (TComponent* X : Others)
-    D.Others.push_back({X->Name(), ClassNameOf(X), {}, false});
+    D.Others.push_back({X->Name(), ClassNameOf(*X), {}, false});
   for (const TRoute& R : Routes(File))
     D.Edges.push_back({Index[R.From], Index[R.To], R.Label, false});
   // Control links and the notes that handlers give.

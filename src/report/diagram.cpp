@@ -13,6 +13,7 @@
 #include <ostream>
 #include <set>
 
+#include "quorin/classinfo.h"
 #include "quorin/package.h"
 #include "quorin/report.h"
 
@@ -24,23 +25,26 @@ int32_t TDiagram::Find(const std::string& Id) const {
   return -1;
 }
 
+// Read from the class's description: a new class with a Capacity or a
+// Preemptive property gets its notes with no change here.
 std::vector<std::string> BlockNotes(const TComponent& C) {
   std::vector<std::string> Notes;
-  auto Capacity = [&Notes](int32_t N, const char* Word) {
-    if (N > 0) Notes.push_back(std::string(Word) + " " + std::to_string(N));
-  };
-  if (auto* Q = dynamic_cast<const TQueue*>(&C)) Capacity(Q->Capacity(), "capacity");
-  if (auto* S = dynamic_cast<const TStorage*>(&C)) Capacity(S->Capacity(), "capacity");
-  if (auto* P = dynamic_cast<const TQueuePrtyCustom*>(&C)) {
-    Capacity(P->Capacity(), "capacity");
-    Notes.push_back("by priority");
+  const TClassInfo& Info = *ClassInfoOf(C);
+  const std::string& Class = Info.Name;
+  if (const TPropertyInfo* P = Info.FindProperty("Capacity")) {
+    const auto N = static_cast<int64_t>(P->Get(C));
+    // A divider's capacity is its number of copies, an assembler's the
+    // number it joins; a holding block's 0 means no limit.
+    if (Class == "TDivider")
+      Notes.push_back("copies " + std::to_string(N));
+    else if (Class == "TAssembler")
+      Notes.push_back("joins " + std::to_string(N));
+    else if (N > 0)
+      Notes.push_back("capacity " + std::to_string(N));
   }
-  if (auto* P = dynamic_cast<const TQueuePrty*>(&C); P && P->Preemptive())
+  if (Class == "TQueuePrty" || Class == "TStoragePrty") Notes.push_back("by priority");
+  if (const TPropertyInfo* P = Info.FindProperty("Preemptive"); P && P->Get(C) != 0)
     Notes.push_back("preemptive");
-  if (auto* S = dynamic_cast<const TServer*>(&C); S && S->Preemptive())
-    Notes.push_back("preemptive");
-  if (auto* D = dynamic_cast<const TDivider*>(&C)) Notes.push_back("copies " + std::to_string(D->Capacity()));
-  if (auto* A = dynamic_cast<const TAssembler*>(&C)) Notes.push_back("joins " + std::to_string(A->Capacity()));
   return Notes;
 }
 

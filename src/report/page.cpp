@@ -67,6 +67,7 @@ const char* KindName(TReportKind Kind) {
   case TReportKind::Batch: return "Batch";
   case TReportKind::Terminator: return "Terminator";
   case TReportKind::Other: return "Other";
+  case TReportKind::None: return "None";
   }
   return "Other";
 }
