@@ -111,8 +111,8 @@ private:
   std::vector<uint8_t> FIsTerminator;
   std::vector<TSeries> FSeries;
   std::vector<TMove> FMoves;
-  std::vector<int32_t> FFirstPass; // per (from, to): order of its first pass, or -1
-  int32_t FRoutes = 0;
+  // (from << 32 | to, order of its first pass), sorted by the key.
+  std::vector<std::pair<uint64_t, int32_t>> FRouteKeys;
   int64_t FPasses = 0;
   std::vector<std::pair<std::string, int64_t>> FSeeds;
   TNewTimeEvent FOldNewTime;

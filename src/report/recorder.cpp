@@ -47,8 +47,13 @@ TRunRecorder::TRunRecorder(TModel& Model, TLimits Limits) : FModel(Model), FLimi
     if (From >= 0 && To >= 0) {
       ++FPasses;
       const double Now = ModelTime();
-      int32_t& First = FFirstPass[std::size_t(From) * FBlocks.size() + std::size_t(To)];
-      if (First < 0) First = FRoutes++;
+      // Routes are few: a sorted list, searched per pass, grows only when a
+      // pair passes for the first time (within the room reserved at start
+      // for most models).
+      const uint64_t Key = (uint64_t(uint32_t(From)) << 32) | uint32_t(To);
+      const auto At = std::lower_bound(FRouteKeys.begin(), FRouteKeys.end(), std::make_pair(Key, 0));
+      if (At == FRouteKeys.end() || At->first != Key)
+        FRouteKeys.insert(At, {Key, int32_t(FRouteKeys.size())});
       const int32_t FromCount = Sender->Count(), ToCount = Receiver->Count();
       // A terminator has given the record back by now: its number is not
       // read from it.
@@ -78,7 +83,7 @@ void TRunRecorder::Start() {
   const std::size_t N = FBlocks.size();
   FSeriesOf.assign(N, -1);
   FIsTerminator.assign(N, 0);
-  FFirstPass.assign(N * N, -1);
+  FRouteKeys.reserve(4 * N + 16);
   for (std::size_t i = 0; i < N; ++i) {
     FIndex.emplace_back(FBlocks[i], int32_t(i));
     FIsTerminator[i] = dynamic_cast<TTerminator*>(FBlocks[i]) != nullptr;
@@ -160,12 +165,9 @@ void TRunRecorder::Halve() {
 }
 
 std::vector<std::pair<const TBlock*, const TBlock*>> TRunRecorder::Routes() const {
-  std::vector<std::pair<const TBlock*, const TBlock*>> Found(static_cast<std::size_t>(FRoutes));
-  const std::size_t N = FBlocks.size();
-  for (std::size_t i = 0; i < N; ++i)
-    for (std::size_t j = 0; j < N; ++j)
-      if (const int32_t Order = FFirstPass[i * N + j]; Order >= 0)
-        Found[std::size_t(Order)] = {FBlocks[i], FBlocks[j]};
+  std::vector<std::pair<const TBlock*, const TBlock*>> Found(FRouteKeys.size());
+  for (const auto& [Key, Order] : FRouteKeys)
+    Found[std::size_t(Order)] = {FBlocks[std::size_t(Key >> 32)], FBlocks[std::size_t(Key & 0xFFFFFFFFu)]};
   return Found;
 }
 
