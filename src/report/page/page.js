@@ -91,9 +91,17 @@
       host.appendChild(el('h3', { text: section.title }));
       const head = el('tr', {}, [el('th', { class: 'text', text: 'Block' }),
         el('th', { class: 'text', text: 'Class' })].concat(columns.map(c => el('th', { text: c }))));
-      const body = rows.map(r => el('tr', { 'data-block': r.block },
-        [el('td', { class: 'text', text: r.block }), el('td', { class: 'text', text: r.class })]
-          .concat(columns.map(c => el('td', { 'data-column': c, text: fixed(r[c], c) })))));
+      // A priority block's classes, when it saw more than one, follow it.
+      const body = [];
+      for (const r of rows) {
+        body.push(el('tr', { 'data-block': r.block },
+          [el('td', { class: 'text', text: r.block }), el('td', { class: 'text', text: r.class })]
+            .concat(columns.map(c => el('td', { 'data-column': c, text: fixed(r[c], c) })))));
+        for (const k of r.classes || [])
+          body.push(el('tr', { class: 'class-row' },
+            [el('td', { class: 'text', text: '\u2003priority ' + k.priority }), el('td', {})]
+              .concat(columns.map(c => el('td', { 'data-column': c, text: fixed(k[c], c) })))));
+      }
       host.appendChild(el('table', {}, [el('thead', {}, [head]), el('tbody', {}, body)]));
     }
   }
