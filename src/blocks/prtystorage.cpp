@@ -3,7 +3,9 @@
 
 namespace quorin {
 
-TStoragePrty::TStoragePrty(TComponent* AOwner) : TQueuePrtyCustom(AOwner) {}
+TStoragePrty::TStoragePrty(TComponent* AOwner) : TQueuePrtyCustom(AOwner) {
+  FKeepsRemainder = true;
+}
 
 void TStoragePrty::EnterToBlock(TTransaction* Trans) {
   TBlock::EnterToBlock(Trans);
@@ -42,7 +44,7 @@ void TStoragePrty::Activate(TTransaction* Trans) {
   DelTrans(Trans);
   if (FFinishedCount == 0) {
     FFirstFinished = Trans;
-    if (!FHasTransaction && CurrentManager) CurrentManager->Add(this);
+    if (!FHasTransaction) JoinChain();
   } else {
     FLastFinished->FNext = Trans;
   }
@@ -97,6 +99,7 @@ void TStoragePrty::Reset() {
   FLastQue = nullptr;
   FQueCount = 0;
   FLostPushedOut = 0;
+  FPrtyStats.clear();
   FFirstFinished = nullptr;
   FLastFinished = nullptr;
   FFinishedCount = 0;
