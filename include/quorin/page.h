@@ -139,7 +139,9 @@ struct TPageInfo {
 // The single-run report as one JSON object: title, model time, warm-up, end,
 // seeds, findings, the report's sections with their columns, and one member
 // per block with its class, kind, section and every statistic its kind
-// keeps, by the column's title ("Mean time": 3.2757...). Numbers are
+// keeps, by the column's title ("Mean time": 3.2757...), and a priority
+// block that saw more than one class also "classes": one object per class
+// with its "priority" and the columns the class keeps. Numbers are
 // written in the shortest form that reads back as the same double; a value
 // that does not exist is null.
 void WriteReportJson(const TModel& Model, const TPageInfo& Info, std::ostream& Out);

@@ -230,9 +230,22 @@ void WriteReportJson(const TModel& Model, const TPageInfo& Info, std::ostream& O
     Out << (i ? "," : "") << "{\"block\":" << PageString(R.Name)
         << ",\"class\":" << PageString(R.Class) << ",\"kind\":\"" << KindName(R.Kind)
         << "\",\"section\":" << PageString(ReportSectionTitle(R.Kind));
-    for (const std::string& C : ReportColumnsOf(R)) {
-      const auto V = ValueOf(R, C);
-      Out << ',' << PageString(C) << ':' << (V ? PageNumber(*V) : "null");
+    auto Values = [&Out](const TReportRow& Row) {
+      for (const std::string& C : ReportColumnsOf(Row)) {
+        const auto V = ValueOf(Row, C);
+        Out << ',' << PageString(C) << ':' << (V ? PageNumber(*V) : "null");
+      }
+    };
+    Values(R);
+    // A priority block's classes, when it saw more than one.
+    if (!R.Classes.empty()) {
+      Out << ",\"classes\":[";
+      for (std::size_t c = 0; c < R.Classes.size(); ++c) {
+        Out << (c ? "," : "") << "{\"priority\":" << R.Classes[c].Prty.value_or(0);
+        Values(R.Classes[c]);
+        Out << '}';
+      }
+      Out << ']';
     }
     Out << '}';
   }
