@@ -1,8 +1,9 @@
 // The quorin command: runs, checks and lists models without a compiler.
 //
 //   quorin run MODEL_FILE [--until T] [--warmup T] [--seed S] [--csv FILE]
+//              [--json FILE] [--html FILE]
 //   quorin run MODEL_FILE --replications N [--jobs J] [--level L] [--until T]
-//              [--warmup T] [--seed S] [--csv FILE] [--json FILE]
+//              [--warmup T] [--seed S] [--csv FILE] [--json FILE] [--html FILE]
 //   quorin check MODEL_FILE
 //   quorin palette
 //   quorin diagram MODEL_FILE -o model.svg
@@ -16,6 +17,7 @@
 #include <CLI/CLI.hpp>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -29,6 +31,7 @@
 #include <mpi.h>
 #endif
 
+#include "quorin/page.h"
 #include "quorin/quorin.h"
 #include "quorin/report.h"
 #include "replications.h"
@@ -59,6 +62,7 @@ struct TRunOptions {
   int32_t Jobs = 1;
   double Level = 0.95;
   std::string Json;
+  std::string Html;
 };
 
 // The end and the warm-up of the run: the options first, else the file's
@@ -87,48 +91,89 @@ int RunTimes(const TRunOptions& Options, const TModelFile& File, std::optional<d
   return 0;
 }
 
-int Run(const TRunOptions& Options) {
-  auto File = Load(Options.Path);
-  if (!File) return 1;
-  std::optional<double> Until, Warmup;
-  if (const int Status = RunTimes(Options, *File, Until, Warmup, std::cerr)) return Status;
+bool WriteFile(const std::string& Path, const std::function<void(std::ostream&)>& Write) {
+  std::ofstream Out(Path);
+  if (Out) Write(Out);
+  if (!Out) std::cerr << Path << ": cannot be written\n";
+  return bool(Out);
+}
+
+// One run of a loaded file: reseeded by --seed, to the warm-up, statistics
+// cleared, on to the end. Messages of the run go to standard error and
+// into Findings. With a recorder, what the page needs is recorded.
+void RunOnce(const TRunOptions& Options, TModelFile& File, double Until, bool HasWarmup,
+             double Warmup, std::vector<std::string>& Findings, bool Record,
+             std::unique_ptr<TRunRecorder>& Recorder) {
   if (Options.Seed) {
     // Each stream gets a seed of its own, drawn in file order from a stream
     // seeded with S, so that one number changes every stream reproducibly.
     TMultiRand Seeder(nullptr);
     Seeder.SetSeed(*Options.Seed);
-    for (TMultiRand* Stream : File->Streams()) {
+    for (TMultiRand* Stream : File.Streams()) {
       Seeder.Uni01();
       Stream->SetSeed(Seeder.GetSeed());
     }
   }
-
+  TModel* Model = File.Model();
+  if (Record) {
+    TRunRecorder::TLimits Limits;
+    Limits.Horizon = Until;
+    Recorder = std::make_unique<TRunRecorder>(*Model, Limits);
+  }
   // Messages of the run still reach standard error, and they make the exit
   // status a failure: a report after an error is not a clean result.
-  int Reported = 0;
-  const TMessageHandler Previous = SetMessageHandler([&Reported](const std::string& Text) {
-    ++Reported;
+  const TMessageHandler Previous = SetMessageHandler([&Findings](const std::string& Text) {
+    Findings.push_back(Text);
     std::cerr << Text << '\n';
   });
-  TModel* Model = File->Model();
-  if (Warmup) {
-    Model->Simulate(*Warmup);
+  if (HasWarmup) {
+    Model->Simulate(Warmup);
     Model->ClearStatistics();
   }
-  Model->Simulate(*Until);
+  Model->Simulate(Until);
   SetMessageHandler(Previous);
+}
+
+TPageInfo PageInfo(const TModelFile& File, double Until, double Warmup,
+                   const std::vector<std::string>& Findings) {
+  TPageInfo Info;
+  Info.Title = File.Run.Title;
+  Info.Until = Until;
+  Info.Warmup = Warmup;
+  Info.Findings = Findings;
+  Info.Diagram = DiagramOf(File);
+  return Info;
+}
+
+int Run(const TRunOptions& Options) {
+  auto File = Load(Options.Path);
+  if (!File) return 1;
+  std::optional<double> Until, Warmup;
+  if (const int Status = RunTimes(Options, *File, Until, Warmup, std::cerr)) return Status;
+  std::vector<std::string> Findings;
+  std::unique_ptr<TRunRecorder> Recorder;
+  RunOnce(Options, *File, *Until, Warmup.has_value(), Warmup.value_or(0), Findings,
+          !Options.Html.empty(), Recorder);
+  TModel* Model = File->Model();
 
   if (!File->Run.Title.empty()) std::cout << File->Run.Title << '\n';
   PrintReport(*Model, std::cout);
-  if (!Options.Csv.empty()) {
-    std::ofstream Csv(Options.Csv);
-    if (Csv) PrintReportCsv(*Model, Csv);
-    if (!Csv) {
-      std::cerr << Options.Csv << ": cannot be written\n";
-      return 1;
-    }
-  }
-  return Reported ? 1 : 0;
+  TPageInfo Info = PageInfo(*File, *Until, Warmup.value_or(0), Findings);
+  if (Recorder) Info.Seeds = Recorder->Seeds();
+  bool Written = true;
+  if (!Options.Csv.empty())
+    Written = WriteFile(Options.Csv, [&](std::ostream& Out) { PrintReportCsv(*Model, Out); });
+  if (!Options.Json.empty())
+    Written = WriteFile(Options.Json, [&](std::ostream& Out) {
+                WriteReportJson(*Model, Info, Out);
+                Out << '\n';
+              }) &&
+              Written;
+  if (!Options.Html.empty())
+    Written = WriteFile(Options.Html,
+                        [&](std::ostream& Out) { WriteReportPage(*Model, Recorder.get(), Info, Out); }) &&
+              Written;
+  return Findings.empty() && Written ? 0 : 1;
 }
 
 // The ranks of an MPI run; one rank when the command was not started by
@@ -202,11 +247,52 @@ int PrepareReplications(const TRunOptions& Options, tool::TReplicationSettings& 
   return 0;
 }
 
-bool WriteFile(const std::string& Path, const std::function<void(std::ostream&)>& Write) {
-  std::ofstream Out(Path);
-  if (Out) Write(Out);
-  if (!Out) std::cerr << Path << ": cannot be written\n";
-  return bool(Out);
+// The page of a replicated run: the replications' statistics and values,
+// the Welch plot of the first holding block's mean content when there is a
+// warm-up (from Welch runs of their own, as many as the replications), and
+// the content over time and replay of one run of the file as `quorin run`
+// makes it. This process has forked all its workers by now, so it may run a
+// model itself.
+bool WriteReplicationsPage(const TRunOptions& Options, const tool::TReplicationSettings& Settings,
+                           const std::vector<tool::TStatistic>& Statistics, const TExperiment& E,
+                           const TExperimentResult& R) {
+  std::ostringstream Replications;
+  WriteExperimentPageJson(E, R, Replications);
+  std::string Welch;
+  const auto Figure = std::find_if(Statistics.begin(), Statistics.end(), [](const auto& S) {
+    return S.Column == "Mean cont.";
+  });
+  if (Settings.Warmup > 0 && Figure != Statistics.end()) {
+    const double Horizon = std::min(Settings.Until, 4 * Settings.Warmup);
+    const double Interval = Horizon / 200;
+    const int32_t Window = 5;
+    TExperiment Series = E;
+    Series.OnProgress = nullptr;
+    const TWelchResult W =
+        RunWelch(Series, TFigureSpec::Report(Figure->Block, Figure->Column), Interval, Horizon, Window);
+    if (W.Error.empty()) {
+      std::ostringstream Text;
+      WriteWelchPageJson(W, Figure->Block + " " + Figure->Column, Interval, Window,
+                         E.Replications, Text);
+      Welch = Text.str();
+    } else {
+      std::cerr << "the Welch plot is left out: " << W.Error << '\n';
+    }
+  }
+  std::vector<std::string> Errors;
+  auto File = LoadModelText(Settings.Text, Options.Path, THandlerTable{}, Errors);
+  if (!File) return false; // loaded once already: not expected
+  std::vector<std::string> Findings;
+  std::unique_ptr<TRunRecorder> Recorder;
+  RunOnce(Options, *File, Settings.Until, Settings.Warmup > 0, Settings.Warmup, Findings, true,
+          Recorder);
+  TPageInfo Info = PageInfo(*File, Settings.Until, Settings.Warmup, Findings);
+  Info.Seeds = Recorder->Seeds();
+  Info.Extra.emplace_back("replications", Replications.str());
+  if (!Welch.empty()) Info.Extra.emplace_back("welch", Welch);
+  return WriteFile(Options.Html, [&](std::ostream& Out) {
+    WriteReportPage(*File->Model(), Recorder.get(), Info, Out);
+  });
 }
 
 // N replications of the file through the experiment runner: in --jobs
@@ -267,6 +353,8 @@ int RunReplications(const TRunOptions& Options, const TRanks& Ranks) {
     Written = WriteFile(Options.Json,
                         [&](std::ostream& Out) { tool::PrintReplicatedJson(Report, Out); }) &&
               Written;
+  if (!Options.Html.empty())
+    Written = WriteReplicationsPage(Options, Settings, Statistics, E, R) && Written;
   return R.Failed || !Written ? 1 : 0;
 }
 
@@ -328,8 +416,10 @@ int main(int argc, char** argv) {
   RunCmd
       ->add_option("--level", RunOptions.Level, "confidence level of the intervals (default 0.95)")
       ->needs(Replications);
-  RunCmd->add_option("--json", RunOptions.Json, "also write the replications' table as JSON")
-      ->needs(Replications);
+  RunCmd->add_option("--json", RunOptions.Json,
+                     "also write the report (with --replications: the replications' table) as JSON");
+  RunCmd->add_option("--html", RunOptions.Html,
+                     "also write the report as one self-contained HTML page with plots and a replay");
 
   std::string CheckPath;
   CLI::App* CheckCmd = App.add_subcommand("check", "Load a model file and report its errors");

@@ -330,6 +330,19 @@ private:
 // lower bound and the overflow bin an empty upper bound.
 void WriteTabulatorCsv(const TTabulator& Tabulator, std::ostream& Out);
 
+// ------------------------------------------------------------ report page
+
+// The replications as the "replications" member of the report page's data
+// (TPageInfo::Extra, quorin/page.h): the settings, one statistic per figure
+// (a report figure by its block and column, a user figure by its name) with
+// its mean, confidence interval, standard deviation, least and greatest
+// value, and the value of every successful replication.
+void WriteExperimentPageJson(const TExperiment& Experiment, const TExperimentResult& Result,
+                             std::ostream& Out);
+// A Welch series as the page's "welch" member.
+void WriteWelchPageJson(const TWelchResult& Welch, const std::string& Figure, double Interval,
+                        int32_t Window, int32_t Replications, std::ostream& Out);
+
 // The clock as the library formats it in its messages ("0.0000000").
 std::string FormatClock(double Time);
 

@@ -168,9 +168,15 @@ struct TRoute {
 };
 std::vector<TRoute> Routes(const TModelFile& File);
 
-// Draws the model as SVG: every block with its palette image and name, in
-// columns by the number of routes from the sources, the routes as arrows,
-// and the other components (model, streams, ...) in a row below.
+// The model's diagram: its blocks and schedulers with the notes their
+// properties and time limits give, the routes that the standard handlers
+// name (labelled with the event when it is not OnRouting, the probability
+// of PassByChance, the rank of PassFirst), Generate, Lock and Unlock as
+// dashed control links, and the other components (model, streams, ...)
+// listed below. Drawn by WriteDiagramSvg of quorin/diagram.h.
+struct TDiagram;
+TDiagram DiagramOf(const TModelFile& File);
+// DiagramOf(File) as a standalone SVG file.
 void WriteDiagramSvg(const TModelFile& File, std::ostream& Out);
 
 // A standard handler of model files: its name, how a file calls it, the

@@ -4,6 +4,7 @@
 #include "quorin/blocks.h"
 #include "quorin/classinfo.h"
 #include "quorin/current.h"
+#include "quorin/diagram.h"
 #include "quorin/framework.h"
 #include "quorin/future.h"
 #include "quorin/kernel/state.h"

@@ -773,8 +773,8 @@ TEST(Diagram, ShowcaseModelAsSvgWithImagesBlocksInRouteOrderAndArrows) {
   // Each block stands one column further right than the block before it.
   int Last = -1;
   for (const char* Symbol : {"TGENERATOR", "TQUEUE", "TSTORAGE", "TTERMINATOR"}) {
-    EXPECT_NE(Svg.find(std::string("<symbol id=\"") + Symbol + "\""), std::string::npos);
-    const std::size_t Use = Svg.find(std::string("<use href=\"#") + Symbol + "\" x=\"");
+    EXPECT_NE(Svg.find(std::string("<symbol id=\"sym-") + Symbol + "\""), std::string::npos);
+    const std::size_t Use = Svg.find(std::string("<use href=\"#sym-") + Symbol + "\" x=\"");
     ASSERT_NE(Use, std::string::npos) << Symbol;
     const int X = std::stoi(Svg.substr(Svg.find("x=\"", Use) + 3));
     EXPECT_GT(X, Last) << Symbol;

@@ -152,6 +152,30 @@ TEST(QuorinCommand, OptionsOverrideTheRunSectionAndCsvIsWritten) {
   EXPECT_NE(A.Out.find("Model time 50"), std::string::npos) << A.Err;
 }
 
+// --json and --html of one run: the report as printed, the same numbers in
+// both files, and the printed report unchanged by recording for the page.
+TEST(QuorinCommand, JsonAndHtmlOfOneRun) {
+  const std::string Json = Temp("mm1.json"), Html = Temp("mm1.html");
+  const auto Plain = Quorin("run " + Example("mm1.qm") + " --until 3000");
+  const auto R = Quorin("run " + Example("mm1.qm") + " --until 3000 --json '" + Json +
+                        "' --html '" + Html + "'");
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Out, Plain.Out);
+  std::stringstream J, H;
+  J << std::ifstream(Json).rdbuf();
+  H << std::ifstream(Html).rdbuf();
+  std::string Report = J.str();
+  ASSERT_EQ(Report.rfind("{\"title\":\"M/M/1", 0), 0u) << Report;
+  Report.pop_back(); // the line break
+  EXPECT_NE(H.str().find("{\"report\":" + Report + ","), std::string::npos);
+  EXPECT_NE(Report.find("\"seeds\":[{\"stream\":\"Arrivals\",\"seed\":1000000000},"),
+            std::string::npos);
+  // A page that cannot be written fails the command, with the path named.
+  const auto W = Quorin("run " + Example("mm1.qm") + " --until 3000 --html /nonexistent/x.html");
+  EXPECT_EQ(W.Status, 1);
+  EXPECT_NE(W.Err.find("/nonexistent/x.html: cannot be written"), std::string::npos) << W.Err;
+}
+
 TEST(QuorinCommand, CheckPaletteAndFailures) {
   auto R = Quorin("check " + Example("mm3.qm"));
   EXPECT_EQ(R.Status, 0);
@@ -398,7 +422,7 @@ TEST(QuorinReplications, AFailedReplicationIsNamedWithItsSeedsAndTheOthersReport
             std::string::npos);
 
   // Options of replications need --replications; a single replication has no interval.
-  for (const char* Wrong : {" --jobs 2", " --json x.json", " --replications 1",
+  for (const char* Wrong : {" --jobs 2", " --replications 1",
                             " --replications 4 --level 1.5", " --replications 4 --jobs 0"}) {
     const auto W = Quorin("run " + Example("mm1.qm") + Wrong);
     EXPECT_EQ(W.Status, 2) << Wrong;
