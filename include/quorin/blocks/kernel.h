@@ -208,7 +208,8 @@ public:
     if (!FInRouting || FPassing || (FEntering && !FKick) || !FTransaction || !Receiver ||
         Receiver == this || Receiver->FEntering || Receiver->FExiting)
       return false;
-    if (!Receiver->IsReadyToReceive(FTransaction)) {
+    // A closed receiver (off duty, see SetClosed) refuses like a full one.
+    if (Receiver->FClosed || !Receiver->IsReadyToReceive(FTransaction)) {
       if (FNoteRefusals) NoteRefusal(Receiver);
       return false;
     }
@@ -221,6 +222,14 @@ public:
   void WakeWaiters() {
     if (CurrentManager) CurrentManager->Wake(this);
   }
+  // A closed block refuses every entry; what it holds stays and leaves as
+  // usual. Opening it wakes the blocks waiting on it. Schedules use it for
+  // shifts (TScheduleDriver); a block is open unless closed.
+  void SetClosed(bool Value) {
+    FClosed = Value;
+    if (!Value) WakeWaiters();
+  }
+  bool isClosed() const { return FClosed; }
   // Parked: blocked and waiting on the receivers it tried (TRetry::OnChange).
   bool Parked() const { return FParked; }
   int32_t Entries() const { return FEntries; }
@@ -247,6 +256,7 @@ public:
   bool FPassed = false;
   bool FKick = false;
   bool FInRouting = false;
+  bool FClosed = false;
   int32_t FCount = 0;
   int32_t FEntries = 0;
   int32_t FExits = 0;
