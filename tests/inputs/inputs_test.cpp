@@ -206,7 +206,9 @@ TEST(ScheduleDriver, ShiftsFinishTheirHoldersAndAdmitNoMore) {
     Model->Simulate(100);
     EXPECT_EQ(Entered, C.Entries);
     // Every holder finished its whole holding time: none was cut short.
-    if (C.Kind != Gate) EXPECT_EQ(Held, std::vector<double>(4, C.Hold));
+    if (C.Kind != Gate) {
+      EXPECT_EQ(Held, std::vector<double>(4, C.Hold));
+    }
   }
 }
 
