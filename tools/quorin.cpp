@@ -6,6 +6,7 @@
 //   quorin check MODEL_FILE
 //   quorin palette
 //   quorin diagram MODEL_FILE -o model.svg
+//   quorin fit DATA.csv [--column NAME]
 //
 // With --replications the runs go through the experiment runner; started by
 // mpirun in an MPI build, over the ranks, and rank 0 alone prints.
@@ -29,6 +30,7 @@
 #include <mpi.h>
 #endif
 
+#include "quorin/fit.h"
 #include "quorin/quorin.h"
 #include "quorin/report.h"
 #include "replications.h"
@@ -270,6 +272,26 @@ int RunReplications(const TRunOptions& Options, const TRanks& Ranks) {
   return R.Failed || !Written ? 1 : 0;
 }
 
+// quorin fit DATA [--column NAME]: every value must be a number, refused
+// at its line otherwise; bad data is a wrong input (exit 2).
+int Fit(const std::string& Path, const std::string& Column) {
+  std::string Error;
+  const auto Data = ReadCsvColumn(Path, Column, Error);
+  if (!Data) {
+    std::cerr << Error << '\n';
+    return 2;
+  }
+  TFitReport Report;
+  if (!FitDistributions(Data->Values, Data->Lines, Report, Error)) {
+    std::cerr << Path << ": " << Error << '\n';
+    return 2;
+  }
+  const std::string What =
+      Path + (Data->Name.empty() ? std::string() : " (column " + Data->Name + ")");
+  PrintFitReport(Report, What, std::cout);
+  return 0;
+}
+
 int Check(const std::string& Path) {
   auto File = Load(Path);
   if (!File) return 1;
@@ -337,6 +359,13 @@ int main(int argc, char** argv) {
 
   CLI::App* PaletteCmd = App.add_subcommand("palette", "List the palette pages and classes");
 
+  std::string FitPath, FitColumn;
+  CLI::App* FitCmd = App.add_subcommand(
+      "fit", "Fit the random streams' distributions to a column of data, best first");
+  FitCmd->add_option("DATA", FitPath, "a CSV file (one value a line, or columns with a header)")
+      ->required();
+  FitCmd->add_option("--column", FitColumn, "the column to fit, by its header name (default: the first)");
+
   std::string DiagramPath, DiagramOutput;
   CLI::App* DiagramCmd =
       App.add_subcommand("diagram", "Draw the blocks and the routes of a model file as SVG");
@@ -373,6 +402,7 @@ int main(int argc, char** argv) {
     if (*RunCmd) return Run(RunOptions);
     if (*CheckCmd) return Check(CheckPath);
     if (*PaletteCmd) return Palette();
+    if (*FitCmd) return Fit(FitPath, FitColumn);
     if (*DiagramCmd) return Diagram(DiagramPath, DiagramOutput);
   } catch (const std::exception& E) {
     // An application handler may throw; the run is then over.
