@@ -200,7 +200,15 @@ int PrepareReplications(const TRunOptions& Options, tool::TReplicationSettings& 
   Settings.Warmup = Warmup.value_or(0);
   Settings.Until = *Until;
   if (Options.Seed) Settings.BaseSeed = *Options.Seed;
-  Settings.Streams = int32_t(File->Streams().size());
+  for (const TMultiRand* Stream : File->Streams()) {
+    for (const std::string& Name : Settings.StreamNames)
+      if (Name == Stream->Name()) {
+        Err << Options.Path << ": two random streams are named " << Name
+            << "; replications seed each stream by its name\n";
+        return 1;
+      }
+    Settings.StreamNames.push_back(Stream->Name());
+  }
   return 0;
 }
 

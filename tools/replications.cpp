@@ -101,7 +101,8 @@ TExperiment ReplicationExperiment(const TReplicationSettings& Settings,
   for (const TStatistic& S : Statistics)
     E.Figures.push_back(TFigureSpec::Report(S.Block, S.Column));
   E.Streams.BaseSeed = Settings.BaseSeed;
-  E.Streams.StreamSlots = std::max(1, Settings.Streams);
+  E.Streams.Seeding = TSeeding::Name;
+  E.Streams.StreamSlots = std::max(1, TStreamPlan::SlotsForNames(Settings.StreamNames));
   const int64_t Period = TMultiRand::Modulus - 1;
   const int64_t Segments = int64_t(Settings.Replications) * E.Streams.StreamSlots;
   int64_t Stride = 1;

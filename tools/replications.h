@@ -37,13 +37,17 @@ struct TReplicationSettings {
   double Warmup = 0;
   double Until = 0;
   int64_t BaseSeed = TMultiRand::DefaultSeed;
-  int32_t Streams = 0; // random streams of the file
+  // The names of the file's random streams (for a comparison: of both
+  // files). Streams are seeded by name: the slot count is the least that
+  // parts these names (TStreamPlan::SlotsForNames).
+  std::vector<std::string> StreamNames;
 };
 
 // The experiment: a builder that loads the file onto the replication's form,
 // one report figure per statistic, the run ending at Until exactly, and
-// streams given the longest disjoint segments that Replications x Streams
-// segments leave (a power of two, so a longer run can draw more numbers).
+// streams seeded by name, given the longest disjoint segments that
+// Replications x slots segments leave (a power of two, so a longer run can
+// draw more numbers).
 TExperiment ReplicationExperiment(const TReplicationSettings& Settings,
                                   const std::vector<TStatistic>& Statistics);
 

@@ -248,7 +248,12 @@ TEST(QuorinReplications, TableOfEveryStatisticWithIntervalsThatHoldTheTheory) {
   EXPECT_EQ(Columns["Clerk"].size(), 8u);
 
   // M/M/1 at load 0.8: utilisation 0.8, Wq 3.2, Lq 3.2, mean interarrival 1,
-  // each inside its interval; replications differ, so the intervals have width.
+  // each inside its 99 % interval (a seeded check: a 95 % one misses one
+  // figure in twenty); replications differ, so the intervals have width.
+  const TTable Table99 = ParseTable(Quorin("run " + Example("mm1.qm") +
+                                           " --replications 20 --warmup 1000 --until 21000 "
+                                           "--level 0.99")
+                                        .Out);
   for (const auto& [Block, Statistic, Theory] :
        std::vector<std::tuple<std::string, std::string, double>>{{"Clerk", "Usage", 0.8},
                                                                  {"Line", "Mean time", 3.2},
@@ -259,7 +264,8 @@ TEST(QuorinReplications, TableOfEveryStatisticWithIntervalsThatHoldTheTheory) {
     const double Mean = It->second[0], Half = It->second[1];
     EXPECT_GT(Half, 0) << Block << " " << Statistic;
     EXPECT_LT(Half, 0.1 * Theory) << Block << " " << Statistic;
-    EXPECT_LE(std::fabs(Mean - Theory), Half) << Block << " " << Statistic << " " << Mean;
+    EXPECT_LE(std::fabs(Mean - Theory), Table99.at({Block, Statistic})[1])
+        << Block << " " << Statistic << " " << Mean;
   }
 
   // The CSV and the JSON hold the same table, all columns of each kind.
