@@ -72,6 +72,14 @@ void PrintReplicatedCsv(const TReplicatedReport& Report, std::ostream& Out);
 // a number that does not exist is null.
 void PrintReplicatedJson(const TReplicatedReport& Report, std::ostream& Out);
 
+// A number for the eye: six significant digits, no exponent unless very
+// small or large, no trailing zeros; "-" for NaN.
+std::string TableNumber(double V);
+// Rows as columns padded to their widest cell: the first TextColumns
+// columns left-aligned, the others right-aligned.
+void PrintAligned(const std::vector<std::vector<std::string>>& Table, size_t TextColumns,
+                  std::ostream& Out);
+
 // The progress of the replications on standard error when that is a
 // terminal: one line, overwritten in place as replications finish, with the
 // time elapsed and an estimate of the time left; cleared by Clear or at the
@@ -83,11 +91,14 @@ public:
   TProgressLine(const TProgressLine&) = delete;
   TProgressLine& operator=(const TProgressLine&) = delete;
   void Show(int32_t Done, int32_t Total, double Seconds);
+  // What is counted ("replications", "runs").
+  void SetNoun(const std::string& Noun) { FNoun = Noun; }
   void Clear();
 
 private:
   bool FEnabled;
   bool FShown = false;
+  std::string FNoun = "replications";
 };
 
 } // namespace quorin::tool

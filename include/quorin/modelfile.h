@@ -160,6 +160,13 @@ std::unique_ptr<TModelFile> LoadModelText(const std::string& Text, const std::st
 std::unique_ptr<TModelFile> LoadModelFile(const std::string& Path, const THandlerTable& Handlers,
                                           std::vector<std::string>& Errors, TComponent& Owner);
 
+// Sets the stored property Property of the component named Component (the
+// only one of that name) to Value, written as in a model file ("3",
+// "true"), through its setter as loading does. Answers false with Error
+// when there is no such component or property or the value is refused.
+bool SetModelProperty(TModelFile& File, const std::string& Component, const std::string& Property,
+                      const std::string& Value, std::string& Error);
+
 // Writes the model in the same format: the run section, then every
 // component with the properties that differ from their defaults and its
 // handler bindings. Answers false with Errors filled when a component cannot

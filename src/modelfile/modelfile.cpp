@@ -173,6 +173,17 @@ public:
     return std::move(FFile);
   }
 
+  // One property set after loading (SetModelProperty): reported without a
+  // file and line.
+  bool SetAfterLoad(TComponent* X, const std::string& Key, const std::string& Value) {
+    TProperty P{Key, 0, {}};
+    double V = 0;
+    P.Value = {ReadNumber(Value, V) ? TValue::TKind::Number : TValue::TKind::Word, Value};
+    const size_t Before = FErrors.size();
+    SetProperty(X, P);
+    return FErrors.size() == Before;
+  }
+
 private:
   struct TPending {
     TComponent* Component;
@@ -180,7 +191,7 @@ private:
   };
 
   void Error(int Line, const TComponent* X, const std::string& Text) {
-    std::string Where = FFileName + ":" + std::to_string(Line) + ": ";
+    std::string Where = Line > 0 ? FFileName + ":" + std::to_string(Line) + ": " : std::string();
     if (X) Where += X->Name() + " (" + ClassNameOf(X) + "): ";
     FErrors.push_back(Where + Text);
   }
@@ -552,6 +563,26 @@ bool SaveNode(const TModelFile& File, const TComponent* X, int Depth, TNode& Nod
 }
 
 } // namespace
+
+bool SetModelProperty(TModelFile& File, const std::string& Component, const std::string& Property,
+                      const std::string& Value, std::string& Error) {
+  std::vector<TComponent*> Found;
+  if (File.Application()) CollectNamed(File.Application(), Component, Found);
+  if (Found.size() != 1) {
+    Error = Found.empty() ? "no component named '" + Component + "'"
+                          : "several components are named '" + Component + "'";
+    return false;
+  }
+  if (Property == "Schedule") {
+    Error = Component + ": Schedule names a schedule section and is set in the file";
+    return false;
+  }
+  std::vector<std::string> Errors;
+  TModelLoader Loader("", THandlerTable{}, Errors);
+  if (Loader.SetAfterLoad(Found[0], Property, Value)) return true;
+  Error = Errors.empty() ? Property + " = " + Value + " is refused" : Errors.front();
+  return false;
+}
 
 bool SaveModelText(const TModelFile& File, std::string& Text, std::vector<std::string>& Errors) {
   Errors.clear();
