@@ -266,8 +266,8 @@ int RunReplications(const TRunOptions& Options, const TRanks& Ranks) {
   std::vector<tool::TStatistic> Statistics;
   std::string Title;
   std::ostringstream Problems;
-  const int Status = Agree(PrepareReplications(Options, Settings, Statistics, Title, Problems),
-                           Problems.str(), Ranks);
+  const int Prepared = PrepareReplications(Options, Settings, Statistics, Title, Problems);
+  const int Status = Agree(Prepared, Problems.str(), Ranks);
   if (Status) return Status;
 
   TExperiment E = tool::ReplicationExperiment(Settings, Statistics);
@@ -458,9 +458,8 @@ int Sweep(const TRunOptions& Options, const std::vector<std::string>& Sets,
   tool::TReplicationSettings Settings;
   std::vector<tool::TStatistic> Statistics;
   std::ostringstream Problems;
-  const int Status = Agree(
-      PrepareSweep(Options, Sets, Figures, Sweep, Settings, Statistics, Problems), Problems.str(),
-      Ranks);
+  const int Prepared = PrepareSweep(Options, Sets, Figures, Sweep, Settings, Statistics, Problems);
+  const int Status = Agree(Prepared, Problems.str(), Ranks);
   if (Status) return Status;
   const int32_t N = Settings.Replications;
   const int32_t Total = int32_t(Sweep.Rows.size()) * N;
