@@ -406,6 +406,11 @@ int PrepareSweep(const TRunOptions& Options, const std::vector<std::string>& Set
       Err << Error << '\n';
       return 2;
     }
+    if (S.Property == "Seed" || S.Property == "Multiplier") {
+      Err << "--set " << Text << ": replications seed every stream themselves (by its name, "
+          << "from the base seed that --seed gives)\n";
+      return 2;
+    }
     Sweep.Settings.push_back(S);
   }
   std::string Title;

@@ -573,6 +573,8 @@ TEST(QuorinScenarios, BadInputsAreRefusedWithTheReason) {
       {"sweep " + Mm3 + " --replications 3 --set Tellers.Capacity=2,-1",
        "--set Tellers.Capacity=-1: Tellers (TStorage): Capacity = -1 is refused by the component"},
       {"sweep " + Mm3 + " --replications 3 --set Tellers.Capacity=2,,3", "an empty value"},
+      {"sweep " + Mm3 + " --replications 3 --set Arrivals.Seed=5,6",
+       "replications seed every stream themselves"},
       {"sweep " + Mm3 + " --replications 3 --set Tellers.Capacity=2 --figure Line.Waits",
        "--figure Line.Waits: no such figure"},
   };
