@@ -8,22 +8,12 @@
 #include <vector>
 
 #include "quorin/blocks.h"
+#include "quorin/classinfo.h"
 
 namespace quorin {
 
-// The section of the text report that a block belongs to.
-enum class TReportKind : uint8_t {
-  Generator,
-  Queue, // queues, stacks and priority queues
-  Server,
-  Storage, // storages and priority storages
-  Gate,
-  Batch, // dividers, assemblers and creators
-  Terminator,
-  Other, // blocks of the application's own classes
-};
-
-// One block's line. Statistics a class does not keep are empty.
+// One block's line. Statistics a class does not keep are empty; which it
+// keeps, and its Kind, its class's description says (quorin/classinfo.h).
 struct TReportRow {
   std::string Name;
   std::string Class;
@@ -59,9 +49,10 @@ void PrintReportCsv(const TModel& Model, std::ostream& Out);
 // report's order, without Block and Class. The text report leaves out
 // Preempt and Time limit while they are 0.
 std::vector<std::string> ReportColumnsOf(const TReportRow& Row);
+// S as one CSV field, quoted when it holds a comma, a quote or a line
+// break: the report's CSV and every other CSV the library writes.
+std::string CsvText(const std::string& S);
 // The title of the text report's table for Kind ("Servers", ...).
 std::string ReportSectionTitle(TReportKind Kind);
-// A class name without its namespace, for any aggregate.
-std::string ClassNameOf(const TAggregate& Aggregate);
 
 } // namespace quorin
