@@ -22,6 +22,8 @@ void CollectBlocks(TComponent* Root, std::vector<TBlock*>& Blocks,
     TComponent* X = Root->Components(i);
     if (auto* B = dynamic_cast<TBlock*>(X))
       Blocks.push_back(B);
+    else if (dynamic_cast<TScheduleDriver*>(X))
+      continue; // a block's schedule, part of the block (Schedule = Name)
     else if (typeid(*X) != typeid(TComponent))
       Others.push_back(X);
     CollectBlocks(X, Blocks, Others);

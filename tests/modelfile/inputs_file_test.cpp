@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 
 #include "quorin/quorin.h"
 
@@ -75,6 +76,10 @@ TEST(ModelFileInputs, LoadSaveAndRunAsTheSameModelInCpp) {
   std::string Text2;
   ASSERT_TRUE(SaveModelText(*Again, Text2, Errors));
   EXPECT_EQ(Text, Text2);
+  // The block's schedule is drawn as part of the block, not as a component.
+  std::ostringstream Svg;
+  WriteDiagramSvg(*File, Svg);
+  EXPECT_EQ(Svg.str().find("TScheduleDriver"), std::string::npos);
   File->Model()->Simulate(100);
   std::vector<double> FromFile;
   auto* Desk = dynamic_cast<TStorage*>(File->Resolve(File->Model(), "Desk"));

@@ -585,3 +585,17 @@ TEST(QuorinScenarios, BadInputsAreRefusedWithTheReason) {
     EXPECT_EQ(R.Out, "") << C.Arguments;
   }
 }
+
+TEST(QuorinInputs, CallCentreAnswersTheDaysExpectedCalls) {
+  // The rate schedule integrates to 564 calls a day; the agents off duty
+  // from 20:00 have finished their last calls by the day's end.
+  const std::string Csv = Temp("callcentre.csv");
+  const auto R = Quorin("run " + Example("callcentre.qm") +
+                        " --replications 20 --jobs 2 --level 0.99 --csv '" + Csv + "'");
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  const auto Rows = CsvRows(ReadFile(Csv), 3);
+  const auto Calls = Fields(Rows.at("Phone,TGenerator,Exits,"));
+  EXPECT_LE(std::fabs(std::stod(Calls[0]) - 564), std::stod(Calls[1])) << Calls[0];
+  EXPECT_EQ(Fields(Rows.at("Agents,TStorage,Max,"))[0], "8"); // both shifts at noon
+  EXPECT_EQ(Fields(Rows.at("Agents,TStorage,Count,"))[0], "0");
+}
