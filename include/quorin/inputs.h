@@ -113,8 +113,9 @@ void SetArrivalRate(TGenerator& Generator, const TSchedule& Rate, TMultiRand& St
 
 // Keeps a block's capacity, or a gate's opening, at the value of a schedule
 // as model time passes. It is a scheduler created on the block's owner
-// (the model gathers it there), so it lives with that owner: destroy it
-// before the block if the block goes first. At the first Simulate (and
+// (the model gathers it there), so it lives with that owner; a block
+// destroyed before it is left alone (the driver finds it no more among the
+// owner's components and stops). At the first Simulate (and
 // after Reset) it applies the value at the clock and then acts at every
 // step boundary.
 //
@@ -147,6 +148,7 @@ public:
 private:
   TScheduleDriver(TComponent* AOwner, TBlock& Block, const TSchedule& Schedule, TTarget Target);
   void Apply();
+  bool BlockAlive() const;
   TBlock* FBlock;
   TSchedule FSchedule;
   TTarget FTarget;

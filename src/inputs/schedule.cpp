@@ -261,7 +261,17 @@ TScheduleDriver* TScheduleDriver::Attach(TBlock& Block, const TSchedule& Schedul
   return new TScheduleDriver(Block.Owner(), Block, Schedule, Target);
 }
 
+bool TScheduleDriver::BlockAlive() const {
+  // The block may have been destroyed before its driver: it has then left
+  // its owner's list, and the driver leaves it alone.
+  if (const TComponent* Owner = this->Owner())
+    for (int32_t i = 0; i < Owner->ComponentCount(); ++i)
+      if (Owner->Components(i) == FBlock) return true;
+  return false;
+}
+
 void TScheduleDriver::Apply() {
+  if (!BlockAlive()) return;
   const double V = FSchedule.ValueAt(ModelTime());
   switch (FTarget) {
   case TTarget::Capacity:
@@ -293,7 +303,7 @@ void TScheduleDriver::Activate(TTransaction* Trans) {
   // The run loop retries waiting blocks only after a block's activation, not
   // after a scheduler's: an empty activation of the block (which every
   // block class ignores) lets those waiting for room enter at this time.
-  FBlock->FOrderNextTime(0.0, nullptr);
+  if (BlockAlive()) FBlock->FOrderNextTime(0.0, nullptr);
 }
 
 } // namespace quorin

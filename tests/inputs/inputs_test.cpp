@@ -212,6 +212,21 @@ TEST(ScheduleDriver, ShiftsFinishTheirHoldersAndAdmitNoMore) {
   }
 }
 
+TEST(ScheduleDriver, LeavesABlockDestroyedBeforeItAlone) {
+  TComponent Application(nullptr);
+  auto* Form = new TComponent(&Application);
+  auto* Model = new TModel(Form);
+  auto* Room = new TStorage(Form);
+  std::string Error;
+  TScheduleDriver* Driver = TScheduleDriver::Attach(*Room, Must("0 1, 5 2, 9 0", 0), Error);
+  ASSERT_TRUE(Driver) << Error;
+  Model->Simulate(6); // applied at 0 and at 5
+  EXPECT_EQ(Room->Capacity(), 2);
+  delete Room;
+  Model->Simulate(20); // the change at 9 finds no block: nothing happens
+  EXPECT_DOUBLE_EQ(ModelTime(), 9); // then nothing is left to do
+}
+
 TEST(ScheduleDriver, RefusesValuesThatDoNotSuitTheBlock) {
   TComponent Form(nullptr);
   TServer Clerk(&Form);
