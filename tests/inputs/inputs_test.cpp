@@ -1,6 +1,7 @@
 // Schedules, Poisson arrivals at a scheduled rate, shifts and opening hours,
 // CSV columns and empirical distributions.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -21,7 +22,7 @@ TSchedule Must(const std::string& Steps, double Period) {
 }
 
 std::string WriteTemp(const std::string& Name, const std::string& Text) {
-  const std::string Path = testing::TempDir() + Name;
+  const std::string Path = testing::TempDir() + "quorin_" + std::to_string(getpid()) + "_" + Name;
   std::ofstream(Path) << Text;
   return Path;
 }

@@ -1,6 +1,8 @@
 // Schedules and empirical distributions in model files: what loads, what is
 // refused with its line, and that a file gives the same runs as C++.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -12,7 +14,11 @@ using namespace quorin;
 namespace {
 
 std::string Temp(const std::string& Name, const std::string& Text) {
-  const std::string Path = testing::TempDir() + Name;
+  // A folder of this process's own: the model files name their data files
+  // relative to it, and other test runs may use the same temporary folder.
+  const std::string Folder = testing::TempDir() + "quorin_inputs_" + std::to_string(getpid());
+  mkdir(Folder.c_str(), 0700);
+  const std::string Path = Folder + "/" + Name;
   std::ofstream(Path) << Text;
   return Path;
 }
