@@ -331,7 +331,6 @@ int Compare(const TRunOptions& Options, const std::string& PathB, const TRanks& 
   OptionsB.Path = PathB;
   int Status = PrepareReplications(Options, SettingsA, StatsA, TitleA, Problems);
   if (!Status) Status = PrepareReplications(OptionsB, SettingsB, StatsB, TitleB, Problems);
-  std::vector<tool::TPairedFigure> Probe;
   if (!Status) {
     // The figures both have, checked before anything runs.
     TExperimentResult EmptyA, EmptyB;
