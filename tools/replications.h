@@ -19,11 +19,14 @@ struct TStatistic {
   std::string Class;
   TReportKind Kind = TReportKind::Other;
   std::string Column;
+  int32_t Prty = -1; // a priority class's line, or -1 for the block's
 };
 
 // Every statistic that the standard report keeps for Rows (every gathered
 // block, every column that its kind keeps and its class has), in report
-// order. Answers the reason in Error when two blocks share a name: the
+// order; for a priority block, also those of every priority class (which
+// classes a run sees is known only after it, so all 256 are asked for, and
+// the tables leave out the classes no replication reported). Answers the reason in Error when two blocks share a name: the
 // runner finds a block's line by its name.
 std::vector<TStatistic> ReportStatistics(const std::vector<TReportRow>& Rows, std::string& Error);
 
@@ -64,12 +67,15 @@ struct TReplicatedReport {
 // confidence half-width at the level, the standard deviation, the least and
 // the greatest value and the number of values. Counts of special exits
 // (Preempt, Time limit) are left out while every replication counted 0.
+// The statistics of a priority class follow their block's ("  priority P"),
+// for the classes that some replication reported.
 void PrintReplicatedReport(const TReplicatedReport& Report, std::ostream& Out);
-// The same statistics as CSV, all of them, numbers in full precision and a
-// number that does not exist as an empty field.
+// The same statistics as CSV, all of them (of the classes, those reported),
+// numbers in full precision and a number that does not exist as an empty
+// field; a class's rows carry its priority in the last column.
 void PrintReplicatedCsv(const TReplicatedReport& Report, std::ostream& Out);
 // The same as one JSON object, with the failed replications and their seeds;
-// a number that does not exist is null.
+// a number that does not exist is null; a class's rows carry "priority".
 void PrintReplicatedJson(const TReplicatedReport& Report, std::ostream& Out);
 
 // A number for the eye: six significant digits, no exponent unless very

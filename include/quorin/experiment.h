@@ -116,10 +116,16 @@ struct TFigureSpec {
   std::string Name;
   std::string Block;
   std::string Column;
+  // A priority class's line of a priority block (0...255), or -1 for the
+  // block's own line. A class's figure is missing in a replication whose
+  // report has no line for it (the block saw that class alone, or not).
+  int32_t Prty = -1;
   std::function<std::optional<double>(TModel& Model)> Compute;
 
   static TFigureSpec Report(const std::string& Block, const std::string& Column,
                             const std::string& Name = "");
+  static TFigureSpec ReportClass(const std::string& Block, int32_t Prty,
+                                 const std::string& Column, const std::string& Name = "");
   static TFigureSpec User(const std::string& Name,
                           std::function<std::optional<double>(TModel& Model)> Compute);
 };
@@ -134,9 +140,14 @@ const std::vector<std::string>& ReportColumns();
 // and answers the model; the runner owns the form's owner. The builder and
 // the user figures run in the worker process: what they change in memory
 // does not reach the caller (files they write do).
+// A builder that answers a model made before the runner forked (the Python
+// module does, so that the application's own objects keep pointing at it)
+// names in StreamsOn the component whose streams the runner seeds and
+// checks in place of the form; such a builder resets the model itself.
 struct TReplicationContext {
   int32_t Number = 0;
   TComponent* Form = nullptr;
+  TComponent* StreamsOn = nullptr;
 };
 using TBuildModel = std::function<TModel*(TReplicationContext& Context)>;
 

@@ -122,6 +122,24 @@ public:
 
   TRunSettings Run;
 
+  // Building a model by program rather than from text (the Python module
+  // builds its models this way). Empty answers a file whose application of
+  // its own holds nothing yet. Add creates a component of a palette class,
+  // or a TComponent (a form), on Owner (the application when null), named
+  // as in a file and unique among Owner's components; a second TModel is
+  // refused. Bind compiles Calls, written as after "OnEvent = " in a file
+  // (standard handlers, or names of Handlers), and binds them to Event of
+  // Component in place of what was bound; the TModel must exist by then.
+  // Forget drops the record of Event's binding, for a caller that bound the
+  // event to a handler of its own (such a binding cannot be saved). Each
+  // answers nullptr or false with the reason in Error and changes nothing.
+  static std::unique_ptr<TModelFile> Empty();
+  TComponent* Add(TComponent* Owner, const std::string& Class, const std::string& Name,
+                  std::string& Error);
+  bool Bind(TComponent* Component, const std::string& Event, const std::string& Calls,
+            const THandlerTable& Handlers, std::string& Error);
+  void Forget(const TComponent* Component, const std::string& Event);
+
 private:
   friend class TModelLoader;
   std::unique_ptr<TComponent> FOwnedApplication; // empty when loaded into an owner

@@ -33,6 +33,13 @@ struct TReportRow {
   std::optional<int32_t> MinPrty;
   std::optional<int32_t> MaxPrty;
   std::optional<long double> MeanInterval;
+  // A line of one priority class of a priority block: its priority. The
+  // class's line keeps Count, Entries, Exits, Mean cont., Mean time,
+  // S-mean time, Preempt and Time limit of that class alone.
+  std::optional<int32_t> Prty;
+  // A priority block's classes, in ascending priority, when it saw more
+  // than one since its statistics were last cleared; empty otherwise.
+  std::vector<TReportRow> Classes;
 };
 
 // The rows of the blocks the model gathered, in gathering order.
@@ -41,8 +48,12 @@ std::vector<TReportRow> CollectReport(const TModel& Model);
 // queues; servers; storages; gates; dividers, assemblers and creators;
 // terminators; other blocks), each with the columns its kind keeps, aligned.
 // Counts of special exits (Preempt, Time limit) appear only when non-zero.
+// A priority block that saw more than one priority class is followed by one
+// line per class ("  priority P").
 void PrintReport(const TModel& Model, std::ostream& Out);
-// The same rows as CSV with a header line; numbers in full precision.
+// The same rows as CSV with a header line; numbers in full precision. The
+// lines of priority classes follow their block's, with the block's name and
+// class and the priority in the last column, Priority (empty for a block).
 void PrintReportCsv(const TModel& Model, std::ostream& Out);
 // The statistics columns that the report keeps for Row: those of its kind's
 // table that its class has, by title ("Count", "Mean time", ...), in the

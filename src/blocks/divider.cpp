@@ -76,6 +76,8 @@ void TDivider::EnterToBlock(TTransaction* Trans) {
 
 void TDivider::Split(TTransaction* Trans) {
   AddTrans(Trans);
+  const int32_t Family = Trans->FTransID;
+  if (FCapacity > 1) SetFamily(Trans, Family);
   try {
     for (int32_t i = 1; i < FCapacity; ++i) {
       TTransaction* Copy = MakeTransaction();
@@ -84,7 +86,11 @@ void TDivider::Split(TTransaction* Trans) {
       Copy->FPreempt = Trans->FPreempt;
       Copy->FBlock = this;
       Copy->FEnterTime = FSysTime;
+      SetFamily(Copy, Family);
       AddTrans(Copy);
+      // A reused record still holds what its last holder left in the
+      // class's own fields: the copy takes the original's instead.
+      CopyFields(Copy, *Trans);
     }
   } catch (...) {
     // A transaction class whose constructor throws: what was made leaves.
@@ -101,6 +107,8 @@ void TDivider::ExitFromBlock() {
 }
 
 void TAssembler::EnterToBlock(TTransaction* Trans) {
+  // Before the entry Trans->FBlock is still the block it came from.
+  if (Trans->FMarks & TTransaction::MarkFamily) NoteRoute(Trans->FBlock);
   TBlock::EnterToBlock(Trans);
   ++FEntries;
   FTransaction = Trans;
@@ -116,7 +124,22 @@ void TAssembler::EnterToBlock(TTransaction* Trans) {
   Gather(Trans);
 }
 
+void TAssembler::NoteRoute(const TBlock* From) {
+  if (!From || FManyRoutes || From == FRoute) return;
+  if (!FRoute) {
+    FRoute = From;
+    FRouteNames = From->DisplayName();
+    return;
+  }
+  FManyRoutes = true;
+  FRouteNames += ", " + From->DisplayName();
+}
+
 void TAssembler::Gather(TTransaction* Trans) {
+  if (FMatch) {
+    GatherFamily(Trans);
+    return;
+  }
   AddTrans(Trans);
   if (FCount < FCapacity) {
     // Still gathering: nothing is offered.
@@ -135,12 +158,91 @@ void TAssembler::Gather(TTransaction* Trans) {
   OfferFirst();
 }
 
+void TAssembler::Unlink(TTransaction* Trans) {
+  if (Trans->FPrev)
+    Trans->FPrev->FNext = Trans->FNext;
+  else
+    FFirst = Trans->FNext;
+  if (Trans->FNext)
+    Trans->FNext->FPrev = Trans->FPrev;
+  else
+    FLast = Trans->FPrev;
+  Trans->FNext = nullptr;
+  Trans->FPrev = nullptr;
+  --FCount;
+}
+
+void TAssembler::GatherFamily(TTransaction* Trans) {
+  AddTrans(Trans);
+  const int32_t Family = Trans->Family();
+  int32_t Parts = 0;
+  TTransaction* Kept = Trans;
+  for (TTransaction* T = FFirst; T; T = T->FNext)
+    if (T->Family() == Family) {
+      ++Parts;
+      if (Family != 0 && T->FTransID == Family) Kept = T;
+    }
+  if (Parts < FCapacity) {
+    // Still gathering: nothing is offered.
+    FTransaction = nullptr;
+    return;
+  }
+  // The family is complete: its parts other than the kept one go back to
+  // the pool, oldest first, and the kept one is offered from the front.
+  for (TTransaction* T = FLast; T;) {
+    TTransaction* Newer = T->FPrev;
+    if (T->Family() == Family) {
+      Unlink(T);
+      // The entering one is destroyed once its pass has been reported.
+      if (T == Trans && T != Kept)
+        DestroyEntered(T);
+      else if (T != Kept)
+        DestroyTransaction(T);
+    }
+    T = Newer;
+  }
+  AddTrans(Kept);
+  FSetRest = Parts - 1;
+  FMatchedSet = true;
+  OfferFirst();
+}
+
 void TAssembler::ExitFromBlock() {
   FTransaction = FFirst;
   if (OnExit) OnExit(this, FFirst);
+  if (FMatchedSet) {
+    // Matched: the set leaves, the parts of other families stay.
+    FMatchedSet = false;
+    FSetRest = 0;
+    Unlink(FFirst);
+    ++FExits;
+    FTransaction = nullptr;
+    FHasTransaction = false;
+    FReadyToReceive = true;
+    return;
+  }
   // The kept one stands for the whole set: the block is empty after it.
   FCount = 1;
   TakeFirst();
+}
+
+void TAssembler::Reset() {
+  TSplitJoin::Reset();
+  FSetRest = 0;
+  FMatchedSet = false;
+  FRoute = nullptr;
+  FRouteNames.clear();
+  FManyRoutes = false;
+}
+
+void TAssembler::CheckBlock(std::vector<std::string>& Findings) {
+  TSplitJoin::CheckBlock(Findings);
+  if (FManyRoutes && !FMatch)
+    Findings.push_back(DisplayName() + " joins split transactions that reach it by more than one "
+                                       "route (" +
+                       FRouteNames +
+                       "), so a set can hold parts of different originals: set Match to join "
+                       "only the parts of one original");
 }
 
 } // namespace quorin

@@ -1,7 +1,70 @@
 #include "quorin/blocks/prtyqueue.h"
 #include "quorin/kernel/state.h"
 
+#include <algorithm>
+
 namespace quorin {
+
+namespace {
+template <class V> auto FindPrty(V& Stats, uint8_t Prty) {
+  return std::lower_bound(Stats.begin(), Stats.end(), Prty,
+                          [](const TPrtyStatistics& S, uint8_t P) { return S.Prty < P; });
+}
+
+void UpdateClass(TPrtyStatistics& S) {
+  const long double Now = FSysTime;
+  S.SumCountTime += S.Count * (Now - S.LastTime);
+  S.LastTime = Now;
+}
+} // namespace
+
+TPrtyStatistics* TQueuePrtyCustom::ClassOf(const TTransaction* Trans) {
+  auto It = FindPrty(FPrtyStats, Trans->FClassPrty);
+  if (It == FPrtyStats.end() || It->Prty != Trans->FClassPrty) return nullptr;
+  UpdateClass(*It);
+  return &*It;
+}
+
+const TPrtyStatistics* TQueuePrtyCustom::PrtyStatistics(uint8_t Prty) const {
+  auto It = FindPrty(FPrtyStats, Prty);
+  return It != FPrtyStats.end() && It->Prty == Prty ? &*It : nullptr;
+}
+
+long double TQueuePrtyCustom::PrtyAverageCount(uint8_t Prty) const {
+  const TPrtyStatistics* S = PrtyStatistics(Prty);
+  const long double Now = FSysTime;
+  const long double Elapsed = Now - FStartTime;
+  if (!S || !(Elapsed > 0)) return 0;
+  return (S->SumCountTime + S->Count * (Now - S->LastTime)) / Elapsed;
+}
+
+void TQueuePrtyCustom::ExitStat(TTransaction* Trans) {
+  TProQueue::ExitStat(Trans);
+  TPrtyStatistics* S = ClassOf(Trans);
+  if (!S) return;
+  const long double R = static_cast<long double>(FSysTime) - Trans->FEnterTime;
+  --S->Count;
+  ++S->Exits;
+  S->SumTime += R;
+  S->SumSqrTime += R * R;
+  if (R > 0) ++S->NonZeroExits;
+}
+
+void TQueuePrtyCustom::ClassTimeLimit(const TTransaction* Trans) {
+  if (TPrtyStatistics* S = ClassOf(Trans)) ++S->TimeLimitExits;
+}
+
+void TQueuePrtyCustom::ClassDrop(const TTransaction* Trans) {
+  if (TPrtyStatistics* S = ClassOf(Trans)) --S->Count;
+}
+
+void TQueuePrtyCustom::ClearStatistics() {
+  TProQueue::ClearStatistics();
+  // A class none of whose transactions is held is seen no more.
+  std::erase_if(FPrtyStats, [](const TPrtyStatistics& S) { return S.Count <= 0; });
+  for (TPrtyStatistics& S : FPrtyStats)
+    S = {S.Prty, S.Count, 0, 0, 0, 0, 0, 0, 0, 0, FSysTime};
+}
 
 TQueuePrtyCustom::TQueuePrtyCustom(TComponent* AOwner) : TProQueue(AOwner) {
   FReadyToReceive = true;
@@ -131,11 +194,24 @@ bool TQueuePrtyCustom::HasRoomFor(TTransaction* Trans) {
 bool TQueuePrtyCustom::FileTrans(TTransaction* Trans) {
   TQueHead* Q = GetQue(Trans->GetPrty());
   if (!Q) {
-    ExitStat(Trans);
+    // Never filed, so in no class's statistics.
+    TProQueue::ExitStat(Trans);
     DestroyEntered(Trans);
     return false;
   }
   AddTrans(Q, Trans);
+  Trans->FClassPrty = Q->Prty;
+  auto It = FindPrty(FPrtyStats, Q->Prty);
+  if (It == FPrtyStats.end() || It->Prty != Q->Prty) {
+    // The first entry of the class: the only allocation of its statistics.
+    TPrtyStatistics New;
+    New.Prty = Q->Prty;
+    New.LastTime = FSysTime;
+    It = FPrtyStats.insert(It, New);
+  }
+  UpdateClass(*It);
+  ++It->Count;
+  ++It->Entries;
   return true;
 }
 
@@ -156,6 +232,14 @@ void TQueuePrtyCustom::PushOut(TTransaction* Entering) {
   ++FPreemptExits;
   DelTrans(V);
   ExitStat(V);
+  if (TPrtyStatistics* S = ClassOf(V)) ++S->PreemptExits;
+  if (FKeepsRemainder && V->FEvent) {
+    // What was left of its holding, for a storage it re-enters to resume
+    // (TTransaction::Remaining); OnPreempt can read it already.
+    const double Left = V->FActivateTime - FSysTime;
+    V->FActivateTime = Left > 0 ? Left : 0.0;
+    V->FMarks |= TTransaction::MarkRemaining;
+  }
   V->CancelEvent();
   bool Passed = false;
   try {
@@ -241,6 +325,7 @@ void TQueuePrty::Activate(TTransaction* Trans) {
   // transaction), and one whose transaction is no longer in a class here.
   if (!Trans || Trans->FBlock != this || !FindQue(Trans)) return;
   ++FTimeLimitExits;
+  ClassTimeLimit(Trans);
   bool Passed;
   try {
     Passed = Route(OnTimeFinish, Trans, false);
@@ -252,6 +337,7 @@ void TQueuePrty::Activate(TTransaction* Trans) {
   if (!Passed) {
     // Destroyed here, seen by neither OnExit nor ExitStat.
     DelTrans(Trans);
+    ClassDrop(Trans);
     DestroyTransaction(Trans);
   }
   OfferHead();
@@ -272,6 +358,7 @@ void TQueuePrty::Reset() {
   FLastQue = nullptr;
   FQueCount = 0;
   FLostPushedOut = 0;
+  FPrtyStats.clear();
   FHasTransaction = false;
   FReadyToReceive = true;
 }

@@ -3,7 +3,9 @@
 
 namespace quorin {
 
-TStoragePrty::TStoragePrty(TComponent* AOwner) : TQueuePrtyCustom(AOwner) {}
+TStoragePrty::TStoragePrty(TComponent* AOwner) : TQueuePrtyCustom(AOwner) {
+  FKeepsRemainder = true;
+}
 
 void TStoragePrty::EnterToBlock(TTransaction* Trans) {
   TBlock::EnterToBlock(Trans);
@@ -97,6 +99,7 @@ void TStoragePrty::Reset() {
   FLastQue = nullptr;
   FQueCount = 0;
   FLostPushedOut = 0;
+  FPrtyStats.clear();
   FFirstFinished = nullptr;
   FLastFinished = nullptr;
   FFinishedCount = 0;

@@ -89,6 +89,14 @@ TFigureSpec TFigureSpec::Report(const std::string& Block, const std::string& Col
   return F;
 }
 
+TFigureSpec TFigureSpec::ReportClass(const std::string& Block, int32_t Prty,
+                                     const std::string& Column, const std::string& Name) {
+  TFigureSpec F = Report(Block, Column, Name);
+  if (Name.empty()) F.Name = Block + " priority " + std::to_string(Prty) + " " + Column;
+  F.Prty = Prty;
+  return F;
+}
+
 TFigureSpec TFigureSpec::User(const std::string& Name,
                               std::function<std::optional<double>(TModel& Model)> Compute) {
   TFigureSpec F;
@@ -144,8 +152,12 @@ FigureValues(TModel& Model, const std::vector<TFigureSpec>& Figures, std::string
       if (Row == Rows.end()) {
         Error = "figure \"" + F.Name + "\": the model has no block named \"" + F.Block + "\"";
         V = std::nullopt;
-      } else {
+      } else if (F.Prty < 0) {
         V = ReportValue(*Row, F.Column);
+      } else {
+        auto Class = std::find_if(Row->Classes.begin(), Row->Classes.end(),
+                                  [&](const TReportRow& C) { return C.Prty == F.Prty; });
+        if (Class != Row->Classes.end()) V = ReportValue(*Class, F.Column);
       }
     }
     if (V && !std::isfinite(*V)) V = std::nullopt;
@@ -200,13 +212,14 @@ private:
   void Build(const detail::TSeeded& Seeded) {
     FApplication = std::make_unique<TComponent>(nullptr);
     FForm = new TComponent(FApplication.get());
-    TReplicationContext Context{FResult.Number, FForm};
+    TReplicationContext Context{FResult.Number, FForm, nullptr};
     FModel = FE.Build ? FE.Build(Context) : nullptr;
     if (!FModel) throw std::runtime_error("the model builder answered no model");
+    TComponent* StreamsOn = Context.StreamsOn ? Context.StreamsOn : FForm;
     std::string Refused;
-    FResult.Seeds = SeedStreams(*FForm, FE.Streams, FResult.Number, Refused);
+    FResult.Seeds = SeedStreams(*StreamsOn, FE.Streams, FResult.Number, Refused);
     if (!Refused.empty()) throw std::runtime_error(Refused);
-    CollectStreams(FForm, FStreams);
+    CollectStreams(StreamsOn, FStreams);
     if (Seeded) Seeded(FResult.Seeds);
   }
 

@@ -140,6 +140,7 @@ TTransaction* TBlock::MakeTransaction() {
   if (!T) return nullptr;
   T->FPrty = 0;
   T->FPreempt = false;
+  T->FMarks = 0;
   T->FEvent = nullptr;
   return T;
 }

@@ -224,6 +224,25 @@ bool ParseCalls(TCursor& In, std::vector<THandlerCall>& Calls, std::string& Erro
   return true;
 }
 
+} // namespace
+
+bool ParseCalls(const std::string& Text, std::vector<THandlerCall>& Calls, std::string& Error) {
+  if (Text.find_first_of("\r\n") != std::string::npos) {
+    Error = "handlers are written on one line";
+    return false;
+  }
+  std::vector<TToken> Tokens;
+  if (!Tokenize(Text, Tokens, Error)) return false;
+  if (Tokens.empty()) {
+    Error = "no handler is named";
+    return false;
+  }
+  TCursor In(Tokens);
+  return ParseCalls(In, Calls, Error);
+}
+
+namespace {
+
 // "Key = value" inside an object or the run section.
 bool ParseAssignment(TCursor& In, const std::string& Key, int Line, TNode* Node,
                      std::vector<TProperty>& Properties, std::string& Error) {

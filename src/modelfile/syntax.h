@@ -62,6 +62,8 @@ bool Parse(const std::string& Text, const std::string& FileName, TDocument& Doc,
            std::string& Error);
 // The canonical text of Doc, which Parse reads back to the same document.
 std::string Write(const TDocument& Doc);
+// Parses one binding's calls as written after "OnX = " (one line).
+bool ParseCalls(const std::string& Text, std::vector<THandlerCall>& Calls, std::string& Error);
 // One binding's calls as they are written after "OnX = ".
 std::string WriteCalls(const std::vector<THandlerCall>& Calls);
 

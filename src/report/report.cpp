@@ -48,6 +48,29 @@ void Put(TReportRow& R, TReportColumn Column, long double V) {
   }
 }
 
+// The lines of a priority block's classes, with the statistics of its own
+// line that a class keeps too.
+std::vector<TReportRow> ClassRows(TQueuePrtyCustom& Q, const TReportRow& Block) {
+  std::vector<TReportRow> Rows;
+  for (const TPrtyStatistics& S : Q.PrtyStatistics()) {
+    TReportRow C;
+    C.Name = Block.Name;
+    C.Class = Block.Class;
+    C.Kind = Block.Kind;
+    C.Prty = S.Prty;
+    C.Count = S.Count;
+    C.Entries = S.Entries;
+    C.Exits = S.Exits;
+    C.MeanContent = Q.PrtyAverageCount(S.Prty);
+    C.MeanTime = S.AverageTime();
+    C.SMeanTime = S.SAverageTime();
+    C.PreemptExits = S.PreemptExits;
+    if (Block.TimeLimitExits) C.TimeLimitExits = S.TimeLimitExits;
+    Rows.push_back(std::move(C));
+  }
+  return Rows;
+}
+
 } // namespace
 
 std::vector<TReportRow> CollectReport(const TModel& Model) {
@@ -68,6 +91,8 @@ std::vector<TReportRow> CollectReport(const TModel& Model) {
     R.Kind = Info->Report == TReportKind::None ? TReportKind::Other : Info->Report;
     for (const TStatisticInfo& S : Info->Statistics)
       Put(R, S.Column, S.Get(*B));
+    if (auto* Q = dynamic_cast<TQueuePrtyCustom*>(B); Q && Q->PrtyStatistics().size() > 1)
+      R.Classes = ClassRows(*Q, R);
     Rows.push_back(std::move(R));
   }
   return Rows;
@@ -101,7 +126,9 @@ template <class T> std::string Cell(const std::optional<T>& V, int Decimals) {
     return Fixed(*V, Decimals);
 }
 
-std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
+// The cells of a line as the CSV gives them: a class's line is named by its
+// block.
+std::vector<std::string> RawCells(const TReportRow& R, int Decimals) {
   return {R.Name,
           R.Class,
           std::to_string(R.Count),
@@ -118,6 +145,17 @@ std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
           Cell(R.MinPrty, Decimals),
           Cell(R.MaxPrty, Decimals),
           Cell(R.MeanInterval, Decimals)};
+}
+
+// The cells of a line of the text report: a class's line is named by its
+// priority, under its block's line.
+std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
+  std::vector<std::string> Row = RawCells(R, Decimals);
+  if (R.Prty) {
+    Row[0] = "  priority " + std::to_string(*R.Prty);
+    Row[1] = "";
+  }
+  return Row;
 }
 
 // Column indexes into Columns and Cells.
@@ -198,7 +236,11 @@ void PrintReport(const TModel& Model, std::ostream& Out) {
   for (const TSection& Section : Sections) {
     std::vector<std::vector<std::string>> Table;
     for (const TReportRow& R : Rows)
-      if (R.Kind == Section.Kind) Table.push_back(Cells(R, 4));
+      if (R.Kind == Section.Kind) {
+        Table.push_back(Cells(R, 4));
+        for (const TReportRow& C : R.Classes)
+          Table.push_back(Cells(C, 4));
+      }
     if (Table.empty()) continue;
     std::vector<TCol> Cols;
     for (TCol C : Section.Cols) {
@@ -247,12 +289,17 @@ void PrintReportCsv(const TModel& Model, std::ostream& Out) {
   Out << "Model time," << Fixed(ModelTime(), 10) << '\n';
   for (std::size_t c = 0; c < std::size(Columns); ++c)
     Out << (c ? "," : "") << Columns[c].Title;
-  Out << '\n';
-  for (const TReportRow& R : CollectReport(Model)) {
-    const auto Row = Cells(R, 10);
+  Out << ",Priority\n";
+  auto Line = [&Out](const TReportRow& R) {
+    const auto Row = RawCells(R, 10);
     for (std::size_t c = 0; c < Row.size(); ++c)
       Out << (c ? "," : "") << CsvText(Row[c]);
-    Out << '\n';
+    Out << ',' << (R.Prty ? std::to_string(*R.Prty) : "") << '\n';
+  };
+  for (const TReportRow& R : CollectReport(Model)) {
+    Line(R);
+    for (const TReportRow& C : R.Classes)
+      Line(C);
   }
 }
 

@@ -195,6 +195,24 @@ TEST(Experiment, ResultsAreIdenticalForAnyNumberOfWorkers) {
   EXPECT_EQ(Here.Values, One.Replications[4].Values);
 }
 
+TEST(Experiment, AModelBuiltBeforeTheForkRunsWithTheStreamsItNames) {
+  const auto Fresh = RunExperiment(MM1Experiment(4, 2));
+  // The model lives on a form of the caller's, built once; each worker
+  // resets it and names that form as the place of its streams.
+  TComponent Application(nullptr);
+  TReplicationContext Outside{0, new TComponent(&Application), nullptr};
+  TModel* Model = BuildMM1(Outside);
+  Model->Simulate(50); // what ran before is reset in each replication
+  TExperiment E = MM1Experiment(4, 2);
+  E.Build = [Model, Form = Outside.Form](TReplicationContext& C) {
+    Model->Reset();
+    C.StreamsOn = Form;
+    return Model;
+  };
+  ExpectSameReplications(RunExperiment(E), Fresh);
+  EXPECT_EQ(Fresh.Replications[3].Seeds[1], TStreamPlan{}.Seed(3, 1));
+}
+
 // A handler's exception ends the run and fails the replication; every block
 // is left consistent, so the model is destroyed with its form (nothing is
 // kept back: the sanitizer build's leak check would see it) and the same

@@ -60,20 +60,20 @@ TEST_F(Report, CsvHasEveryStatisticOfTheClassAndQuotesNames) {
   ASSERT_EQ(Rows.size(), 5u);
   EXPECT_EQ(Rows[0], "Model time,9.0000000000");
   EXPECT_EQ(Rows[1], "Block,Class,Count,Entries,Exits,Mean cont.,Max,Usage,Mean time,S-mean time,"
-                     "Zero entr.,Preempt,Time limit,Min prty,Max prty,Mean interval");
-  EXPECT_EQ(Rows[2], "Door,TGenerator,0,0,4,,,,,,,,,,,2.0000000000");
+                     "Zero entr.,Preempt,Time limit,Min prty,Max prty,Mean interval,Priority");
+  EXPECT_EQ(Rows[2], "Door,TGenerator,0,0,4,,,,,,,,,,,2.0000000000,");
   // Four stays of 2 over 9 time units, each routed on by its time limit. At
   // 3, 5 and 7 the next arrival comes before the expiry planned after it.
   EXPECT_EQ(Rows[3], "\"Line, main\",TQueue,0,4,4,0.8888888889,2,0.8888888889,2.0000000000,"
-                     "2.0000000000,1,0,4,,,");
-  EXPECT_EQ(Rows[4], "Exit,TTerminator,0,4,0,,,,,,,,,,,");
+                     "2.0000000000,1,0,4,,,,");
+  EXPECT_EQ(Rows[4], "Exit,TTerminator,0,4,0,,,,,,,,,,,,");
 }
 
 // The blocks without residence statistics show their counts; the priority
 // queue also shows its classes present. A creator makes 2 at 1, a divider
 // splits each into 3, an assembler joins them by 4 (one set, two left
 // gathering), and the set waits in the queue with its priority 7 beside one
-// of priority 2.
+// of priority 2: the queue's line is followed by one line per class.
 TEST(ReportBlocks, CountsAndPriorityClasses) {
   TComponent App(nullptr);
   auto* Form = new TComponent(&App);
@@ -106,13 +106,20 @@ TEST(ReportBlocks, CountsAndPriorityClasses) {
   std::vector<std::string> Rows;
   for (std::string L; std::getline(Lines, L);)
     Rows.push_back(L);
-  ASSERT_EQ(Rows.size(), 7u);
-  EXPECT_EQ(Rows[2], "C,TCreator,0,0,2,,,,,,,,,,,");
-  EXPECT_EQ(Rows[3], "D,TDivider,0,2,6,,,,,,,,,,,");
-  EXPECT_EQ(Rows[4], "A,TAssembler,2,6,1,,,,,,,,,,,");
+  ASSERT_EQ(Rows.size(), 9u);
+  EXPECT_EQ(Rows[2], "C,TCreator,0,0,2,,,,,,,,,,,,");
+  EXPECT_EQ(Rows[3], "D,TDivider,0,2,6,,,,,,,,,,,,");
+  EXPECT_EQ(Rows[4], "A,TAssembler,2,6,1,,,,,,,,,,,,");
   EXPECT_EQ(Rows[5].substr(0, 17), "Q,TQueuePrty,2,2,");
-  EXPECT_EQ(Rows[5].substr(Rows[5].size() - 7), ",0,2,7,");
-  EXPECT_EQ(Rows[6], "G,TGenerator,0,0,1,,,,,,,,,,,0.0000000000");
+  EXPECT_EQ(Rows[5].substr(Rows[5].size() - 8), ",0,2,7,,");
+  // Class 2 arrived at 2, when the run ends; class 7 waits since 1.
+  EXPECT_EQ(Rows[6], "Q,TQueuePrty,1,1,0,0.0000000000,,,0.0000000000,0.0000000000,,0,0,,,,2");
+  EXPECT_EQ(Rows[7], "Q,TQueuePrty,1,1,0,0.5000000000,,,0.0000000000,0.0000000000,,0,0,,,,7");
+  EXPECT_EQ(Rows[8], "G,TGenerator,0,0,1,,,,,,,,,,,0.0000000000,");
+  std::ostringstream Text;
+  PrintReport(*Model, Text);
+  EXPECT_NE(Text.str().find("\n  priority 2                  1        1      0      0.0000"), std::string::npos)
+      << Text.str();
 }
 
 } // namespace

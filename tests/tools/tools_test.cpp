@@ -85,11 +85,14 @@ void ExpectSameReport(const std::string& Out, const std::string& Cpp, int Nth,
 
 TEST(QuorinCommand, ShowcaseFilesPrintTheReportOfTheCppModels) {
   using namespace quorin::examples;
-  std::ostringstream MM1, MM3, Barber, Priority;
+  std::ostringstream MM1, MM3, Barber, Priority, Cobham, ForkJoin, Bus;
   RunMM1(MM1);
   RunMM3(MM3);
   RunBarber(Barber);
   RunPriority(Priority);
+  RunCobham(Cobham);
+  RunForkJoin(ForkJoin);
+  RunBus(Bus);
 
   auto R = Quorin("run " + Example("mm1.qm"));
   EXPECT_EQ(R.Status, 0) << R.Err;
@@ -101,6 +104,21 @@ TEST(QuorinCommand, ShowcaseFilesPrintTheReportOfTheCppModels) {
   EXPECT_EQ(R.Status, 0) << R.Err;
   ExpectSameReport(R.Out, Priority.str(), 1,
                    "Priority M/M/1 (two classes at rate 0.25, service rate 1, preemptive resume)");
+  R = Quorin("run " + Example("cobham.qm"));
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  ExpectSameReport(
+      R.Out, Cobham.str(), 1,
+      "Non-preemptive priority M/M/1 (two classes, arrival rate 0.6 in all, service rate 1)");
+  EXPECT_NE(R.Out.find("\n  priority 2 "), std::string::npos) << R.Out;
+  R = Quorin("run " + Example("forkjoin.qm"));
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  ExpectSameReport(
+      R.Out, ForkJoin.str(), 1,
+      "Fork and join (jobs at rate 0.5, two tasks matched at the join, service rate 1)");
+  R = Quorin("run " + Example("bus.qm"));
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  ExpectSameReport(R.Out, Bus.str(), 1,
+                   "Bus passengers (1 to 9 every 15 minutes, one clerk, tickets of 2.4 minutes)");
   // The barber's first day, then the long run: the C++ model continues to
   // 1001 days without clearing, as a run to that time does.
   const std::string Day =
@@ -214,6 +232,34 @@ TTable ParseTable(const std::string& Out) {
   return Table;
 }
 
+// The classes of a priority block have rows of their own in the table, the
+// CSV and the JSON, with their priority; Cobham's waits lie in the intervals.
+TEST(QuorinReplications, PriorityClassesHaveRowsOfTheirOwn) {
+  const std::string Csv = Temp("classes.csv"), Json = Temp("classes.json");
+  const auto R = Quorin("run " + Example("cobham.qm") +
+                        " --replications 10 --jobs 2 --warmup 1000 --until 41000 --csv '" + Csv +
+                        "' --json '" + Json + "'");
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  EXPECT_NE(R.Out.find("\n  priority 2              Mean time "), std::string::npos) << R.Out;
+  const std::string CsvText = ReadFile(Csv);
+  EXPECT_NE(CsvText.find("\nLine,TQueuePrty,Mean time,"), std::string::npos);
+  for (const auto& [Prty, Theory] : {std::pair{1, 15.0 / 7}, std::pair{2, 6.0 / 7}}) {
+    const std::string Key = "{\"block\":\"Line\",\"priority\":" + std::to_string(Prty) +
+                            ",\"class\":\"TQueuePrty\",\"statistic\":\"Mean time\",\"mean\":";
+    const std::string JsonText = ReadFile(Json);
+    const std::size_t At = JsonText.find(Key);
+    ASSERT_NE(At, std::string::npos) << JsonText;
+    const double Mean = std::stod(JsonText.substr(At + Key.size()));
+    const std::size_t H = JsonText.find("\"half_width\":", At);
+    const double Half = std::stod(JsonText.substr(H + 13));
+    EXPECT_LE(std::fabs(Mean - Theory), Half) << Prty << " " << Mean;
+    EXPECT_NE(CsvText.find(",0.95," + std::to_string(Prty) + "\n"), std::string::npos);
+  }
+  // Classes nobody saw have no rows.
+  EXPECT_EQ(CsvText.find(",0.95,0\n"), std::string::npos);
+  EXPECT_EQ(ReadFile(Json).find("\"priority\":3,"), std::string::npos);
+}
+
 TEST(QuorinReplications, TableOfEveryStatisticWithIntervalsThatHoldTheTheory) {
   const std::string Csv = Temp("reps.csv"), Json = Temp("reps.json");
   const auto R = Quorin("run " + Example("mm1.qm") +
@@ -270,12 +316,12 @@ TEST(QuorinReplications, TableOfEveryStatisticWithIntervalsThatHoldTheTheory) {
 
   // The CSV and the JSON hold the same table, all columns of each kind.
   const std::string CsvText = ReadFile(Csv);
-  EXPECT_EQ(CsvText.rfind("block,class,statistic,mean,half_width,std_dev,min,max,n,missing,level\n"
-                          "Door,TGenerator,Exits,",
+  EXPECT_EQ(CsvText.rfind("block,class,statistic,mean,half_width,std_dev,min,max,n,missing,level,"
+                          "priority\nDoor,TGenerator,Exits,",
                           0),
             0u)
       << CsvText;
-  EXPECT_NE(CsvText.find("\nLine,TQueue,Time limit,0,0,0,0,0,20,0,0.95\n"), std::string::npos);
+  EXPECT_NE(CsvText.find("\nLine,TQueue,Time limit,0,0,0,0,0,20,0,0.95,\n"), std::string::npos);
   const size_t Rows = size_t(std::count(CsvText.begin(), CsvText.end(), '\n')) - 1;
   EXPECT_EQ(Rows, Table.size() + 3); // with the special exits of Line and Clerk, all 0
   const std::string JsonText = ReadFile(Json);

@@ -164,6 +164,12 @@ protected:
   // last holder left it, else a new instance of the model's class; priority,
   // preempt mark and pending event are reset. nullptr when none can be had.
   static TTransaction* MakeTransaction();
+  // Gives Copy the fields of Original that belong to the model's
+  // transaction class (its copy assignment); nothing when either record is
+  // not of that class.
+  static void CopyFields(TTransaction* Copy, const TTransaction& Original);
+  // Makes Trans a part of family Family (see TTransaction::Family).
+  static void SetFamily(TTransaction* Trans, int32_t Family);
 
   // True while a PassTo of this block moves a transaction: a nested PassTo
   // (from OnExit, or from the receiver's handlers) would move the same

@@ -26,10 +26,14 @@ const TClassInfo& AssemblerClass() {
       .Is = &Is<TAssembler>,
       .Base = &BlockClass(),
       .Report = TReportKind::Batch,
-      .Properties = {Tag(), Property<TSplitJoin, int32_t>("Capacity", 1, &TSplitJoin::Capacity,
-                                                          &TSplitJoin::SetCapacity)},
+      .Properties = {Tag(),
+                     Property<TSplitJoin, int32_t>("Capacity", 1, &TSplitJoin::Capacity,
+                                                   &TSplitJoin::SetCapacity),
+                     Property<TAssembler, bool>("Match", 0, &TAssembler::Match,
+                                                &TAssembler::SetMatch)},
       .Events = Join<TEventInfo>({EnterExit<TSplitJoin>(), {OnRouting()}}),
-      .Summary = "joins Capacity entering transactions into one (the last to arrive)",
+      .Summary = "joins Capacity entering transactions into one (the last to arrive); with Match, "
+                 "only the parts of one original a divider split",
       .Image = Image,
   };
   return Info;

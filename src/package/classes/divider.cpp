@@ -30,7 +30,8 @@ const TClassInfo& DividerClass() {
                                                           &TSplitJoin::SetCapacity)},
       .Events = Join<TEventInfo>({EnterExit<TSplitJoin>(), {OnRouting()}}),
       .Summary =
-          "splits each entering transaction into Capacity (copies with its priority and mark)",
+          "splits each entering transaction into Capacity (copies with its priority, mark and "
+          "fields, and its number as their family)",
       .Image = Image,
   };
   return Info;
