@@ -59,6 +59,30 @@ bool Shown(const TStatistic& S, const TFigureResult& F) {
 
 } // namespace
 
+std::string TableNumber(double V) {
+  return Number(V);
+}
+
+void PrintAligned(const std::vector<std::vector<std::string>>& Table, size_t TextColumns,
+                  std::ostream& Out) {
+  if (Table.empty()) return;
+  std::vector<size_t> Width(Table[0].size(), 0);
+  for (const auto& Row : Table)
+    for (size_t c = 0; c < Row.size() && c < Width.size(); ++c)
+      Width[c] = std::max(Width[c], Row[c].size());
+  for (const auto& Row : Table) {
+    std::string Line;
+    for (size_t c = 0; c < Row.size() && c < Width.size(); ++c) {
+      const std::string Pad(Width[c] - Row[c].size(), ' ');
+      Line += c ? "  " : "";
+      Line += c < TextColumns ? Row[c] + Pad : Pad + Row[c]; // names left, numbers right
+    }
+    while (!Line.empty() && Line.back() == ' ')
+      Line.pop_back();
+    Out << Line << '\n';
+  }
+}
+
 std::vector<TStatistic> ReportStatistics(const std::vector<TReportRow>& Rows, std::string& Error) {
   std::vector<TStatistic> Statistics;
   std::map<std::string, int> Seen;
@@ -116,7 +140,8 @@ TExperiment ReplicationExperiment(const TReplicationSettings& Settings,
     E.Figures.push_back(S.Prty < 0 ? TFigureSpec::Report(S.Block, S.Column)
                                    : TFigureSpec::ReportClass(S.Block, S.Prty, S.Column));
   E.Streams.BaseSeed = Settings.BaseSeed;
-  E.Streams.StreamSlots = std::max(1, Settings.Streams);
+  E.Streams.Seeding = TSeeding::Name;
+  E.Streams.StreamSlots = std::max(1, TStreamPlan::SlotsForNames(Settings.StreamNames));
   const int64_t Period = TMultiRand::Modulus - 1;
   const int64_t Segments = int64_t(Settings.Replications) * E.Streams.StreamSlots;
   int64_t Stride = 1;
@@ -210,7 +235,7 @@ void PrintReplicatedJson(const TReplicatedReport& Report, std::ostream& Out) {
 
 void TProgressLine::Show(int32_t Done, int32_t Total, double Seconds) {
   if (!FEnabled) return;
-  std::string Line = "replications " + std::to_string(Done) + "/" + std::to_string(Total) + ", " +
+  std::string Line = FNoun + " " + std::to_string(Done) + "/" + std::to_string(Total) + ", " +
                      Duration(Seconds) + " elapsed";
   if (Done > 0 && Done < Total)
     Line += ", about " + Duration(Seconds / Done * (Total - Done)) + " left";

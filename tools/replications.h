@@ -40,13 +40,17 @@ struct TReplicationSettings {
   double Warmup = 0;
   double Until = 0;
   int64_t BaseSeed = TMultiRand::DefaultSeed;
-  int32_t Streams = 0; // random streams of the file
+  // The names of the file's random streams (for a comparison: of both
+  // files). Streams are seeded by name: the slot count is the least that
+  // parts these names (TStreamPlan::SlotsForNames).
+  std::vector<std::string> StreamNames;
 };
 
 // The experiment: a builder that loads the file onto the replication's form,
 // one report figure per statistic, the run ending at Until exactly, and
-// streams given the longest disjoint segments that Replications x Streams
-// segments leave (a power of two, so a longer run can draw more numbers).
+// streams seeded by name, given the longest disjoint segments that
+// Replications x slots segments leave (a power of two, so a longer run can
+// draw more numbers).
 TExperiment ReplicationExperiment(const TReplicationSettings& Settings,
                                   const std::vector<TStatistic>& Statistics);
 
@@ -74,6 +78,14 @@ void PrintReplicatedCsv(const TReplicatedReport& Report, std::ostream& Out);
 // a number that does not exist is null; a class's rows carry "priority".
 void PrintReplicatedJson(const TReplicatedReport& Report, std::ostream& Out);
 
+// A number for the eye: six significant digits, no exponent unless very
+// small or large, no trailing zeros; "-" for NaN.
+std::string TableNumber(double V);
+// Rows as columns padded to their widest cell: the first TextColumns
+// columns left-aligned, the others right-aligned.
+void PrintAligned(const std::vector<std::vector<std::string>>& Table, size_t TextColumns,
+                  std::ostream& Out);
+
 // The progress of the replications on standard error when that is a
 // terminal: one line, overwritten in place as replications finish, with the
 // time elapsed and an estimate of the time left; cleared by Clear or at the
@@ -85,11 +97,14 @@ public:
   TProgressLine(const TProgressLine&) = delete;
   TProgressLine& operator=(const TProgressLine&) = delete;
   void Show(int32_t Done, int32_t Total, double Seconds);
+  // What is counted ("replications", "runs").
+  void SetNoun(const std::string& Noun) { FNoun = Noun; }
   void Clear();
 
 private:
   bool FEnabled;
   bool FShown = false;
+  std::string FNoun = "replications";
 };
 
 } // namespace quorin::tool

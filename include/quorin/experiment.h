@@ -58,11 +58,29 @@ TSummary Summarise(const std::vector<double>& Values, double Level);
 
 // -------------------------------------------------------------------- seeds
 
+// How the runner gives each stream of a replication its segment.
+// Position: stream k (depth first, in creation order) takes slot k, as C++
+// experiments always have. Name: a stream takes the slot its name hashes to
+// (SlotOf), so a stream keeps its numbers when streams are added to or
+// removed from the model, and same-named streams of two designs draw the
+// same numbers: common random numbers. Every stream must then be named, and
+// the names must fall into different slots (SlotsForNames finds a slot
+// count for which they do).
+enum class TSeeding : uint8_t { Position, Name };
+
 // The disjoint stream segments of the Lehmer sequence used by the runner.
 struct TStreamPlan {
   int64_t BaseSeed = TMultiRand::DefaultSeed; // 1 ... 2^31 - 2
   int64_t StreamStride = int64_t(1) << 20;    // numbers each stream may draw
   int32_t StreamSlots = 8;                    // streams a replication may have
+  TSeeding Seeding = TSeeding::Position;
+
+  // The slot of a stream named Name: the 64-bit FNV-1a hash of the name's
+  // bytes modulo StreamSlots.
+  int32_t SlotOf(const std::string& Name) const;
+  // The least power of two, at least Least, for which Names (distinct) fall
+  // into different slots; 0 when none up to 2^16 does.
+  static int32_t SlotsForNames(const std::vector<std::string>& Names, int32_t Least = 1);
 
   // Replications the period holds: floor((2^31 - 2) / (Stride * Slots)).
   int64_t MaxReplications() const;
@@ -76,8 +94,9 @@ struct TStreamPlan {
 // Seeds every TMultiRand on Form (depth first, in creation order) for
 // replication Replication, as the runner does, and answers the seeds; for a
 // replication run by hand. Answers the reason in Error and seeds nothing
-// when the form has more streams than StreamSlots or a stream has another
-// multiplier than the default (the segments are segments of its sequence).
+// when the form has more streams than StreamSlots, a stream has another
+// multiplier than the default (the segments are segments of its sequence),
+// or, seeding by name, a stream has no name or shares its slot.
 std::vector<int64_t> SeedStreams(TComponent& Form, const TStreamPlan& Plan, int32_t Replication,
                                  std::string& Error);
 

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "quorin/blocks.h"
+#include "quorin/inputs.h"
 #include "quorin/statsim.h"
 
 namespace quorin {
@@ -103,6 +104,21 @@ public:
   TComponent* Resolve(const TComponent* Component, const std::string& Name) const;
   // How many components of the application carry Name.
   int32_t CountNamed(const std::string& Name) const;
+  // The schedule section of that name, or nullptr.
+  const TSchedule* Schedule(const std::string& Name) const;
+  // The names of the schedule sections, in file order.
+  std::vector<std::string> ScheduleNames() const;
+  // A data file named in the model file (a schedule's File, an empirical
+  // distribution's CSV): relative names are taken from the model file's
+  // folder.
+  std::string DataPath(const std::string& Name) const;
+  // For saving: the blocks that follow a schedule with its name, and the
+  // schedule sections' settings as written.
+  const std::vector<std::pair<const TComponent*, std::string>>& Following() const {
+    return FFollowing;
+  }
+  std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>
+  ScheduleSettings() const;
 
   TRunSettings Run;
 
@@ -131,6 +147,16 @@ private:
   TModel* FModel = nullptr;
   std::vector<TMultiRand*> FStreams;
   std::vector<TBinding> FBindings;
+  std::string FDirectory; // the model file's folder, with its final '/'
+  // The schedule sections as written (for saving) and as loaded.
+  struct TScheduleSection {
+    std::string Name;
+    std::vector<std::pair<std::string, std::string>> Settings; // key, value as written
+    TSchedule Schedule;
+  };
+  std::vector<TScheduleSection> FSchedules;
+  // Blocks that follow a schedule: the block and the schedule's name.
+  std::vector<std::pair<const TComponent*, std::string>> FFollowing;
 };
 
 // Loads a model from Text; FileName is used in messages only. On any error
@@ -151,6 +177,13 @@ std::unique_ptr<TModelFile> LoadModelText(const std::string& Text, const std::st
                                           std::vector<std::string>& Errors, TComponent& Owner);
 std::unique_ptr<TModelFile> LoadModelFile(const std::string& Path, const THandlerTable& Handlers,
                                           std::vector<std::string>& Errors, TComponent& Owner);
+
+// Sets the stored property Property of the component named Component (the
+// only one of that name) to Value, written as in a model file ("3",
+// "true"), through its setter as loading does. Answers false with Error
+// when there is no such component or property or the value is refused.
+bool SetModelProperty(TModelFile& File, const std::string& Component, const std::string& Property,
+                      const std::string& Value, std::string& Error);
 
 // Writes the model in the same format: the run section, then every
 // component with the properties that differ from their defaults and its

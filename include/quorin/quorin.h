@@ -7,6 +7,7 @@
 #include "quorin/diagram.h"
 #include "quorin/framework.h"
 #include "quorin/future.h"
+#include "quorin/inputs.h"
 #include "quorin/kernel/state.h"
 #include "quorin/memoman.h"
 #include "quorin/modelfile.h"

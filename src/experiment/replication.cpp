@@ -41,9 +41,32 @@ std::vector<int64_t> SeedStreams(TComponent& Form, const TStreamPlan& Plan, int3
               std::to_string(TMultiRand::DefaultMultiplier);
       return {};
     }
+  std::vector<int32_t> Slots;
+  for (size_t k = 0; k < Streams.size(); ++k) {
+    if (Plan.Seeding == TSeeding::Position) {
+      Slots.push_back(int32_t(k));
+      continue;
+    }
+    // By name: a stream's slot follows from its name alone.
+    const std::string& Name = Streams[k]->Name();
+    if (Name.empty()) {
+      Error = "stream " + Streams[k]->DisplayName() + " has no name; seeding by name needs one";
+      return {};
+    }
+    Slots.push_back(Plan.SlotOf(Name));
+    for (size_t j = 0; j < k; ++j)
+      if (Slots[j] == Slots[k]) {
+        Error = Streams[j]->Name() == Name
+                    ? "two streams are named " + Name + "; seeding by name needs distinct names"
+                    : "streams " + Streams[j]->Name() + " and " + Name + " share slot " +
+                          std::to_string(Slots[k]) + " of " + std::to_string(Plan.StreamSlots) +
+                          " (TStreamPlan::SlotsForNames gives a slot count that parts them)";
+        return {};
+      }
+  }
   std::vector<int64_t> Seeds;
   for (size_t k = 0; k < Streams.size(); ++k) {
-    Seeds.push_back(Plan.Seed(Replication, int32_t(k)));
+    Seeds.push_back(Plan.Seed(Replication, Slots[k]));
     Streams[k]->SetSeed(Seeds.back());
   }
   return Seeds;

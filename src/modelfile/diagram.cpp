@@ -22,6 +22,8 @@ void CollectNodes(TComponent* Root, std::vector<TComponent*>& Nodes,
                   std::vector<TComponent*>& Others) {
   for (int32_t i = 0; i < Root->ComponentCount(); ++i) {
     TComponent* X = Root->Components(i);
+    if (dynamic_cast<TScheduleDriver*>(X))
+      continue; // a block's schedule, part of the block (Schedule = Name)
     if (dynamic_cast<TBlock*>(X) || dynamic_cast<TScheduler*>(X))
       Nodes.push_back(X);
     else if (typeid(*X) != typeid(TComponent))

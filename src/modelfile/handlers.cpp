@@ -15,14 +15,19 @@ namespace quorin::modelfile {
 
 namespace {
 
-// A delay: a constant, or a draw from a stream with fixed parameters.
+// A delay: a constant, a draw from a stream with fixed parameters, or a
+// draw from an empirical distribution.
 struct TDelay {
   double Constant = 0.0;
   TMultiRand* Stream = nullptr;
   double (*Draw)(TMultiRand&, const double* Params) = nullptr;
   std::array<double, 4> Params{};
+  std::shared_ptr<const TEmpirical> Empirical;
 
-  double operator()() const { return Stream ? Draw(*Stream, Params.data()) : Constant; }
+  double operator()() const {
+    if (!Stream) return Constant;
+    return Empirical ? Empirical->Draw(*Stream) : Draw(*Stream, Params.data());
+  }
 };
 
 struct TDistribution {
@@ -197,6 +202,7 @@ public:
     if (A.Method.empty())
       return Fail("expected a delay: a number or a draw such as " + A.Text + ".Exponential(1)");
     if (!Component(Index, "a random stream (TMultiRand)", D.Stream, true)) return false;
+    if (A.Method == "Empirical" || A.Method == "EmpiricalDiscrete") return Empirical(A, D);
     const TDistribution* Dist = nullptr;
     for (const TDistribution& X : Distributions)
       if (A.Method == X.Name) Dist = &X;
@@ -204,13 +210,15 @@ public:
       std::string Names;
       for (const TDistribution& X : Distributions)
         Names += (Names.empty() ? "" : ", ") + std::string(X.Name);
-      return Fail("unknown distribution '" + A.Method + "' (one of " + Names + ")");
+      return Fail("unknown distribution '" + A.Method + "' (one of " + Names +
+                  ", Empirical, EmpiricalDiscrete)");
     }
     if (static_cast<int>(A.Params.size()) != Dist->Count)
       return Fail(A.Text + "." + A.Method + " takes " + std::to_string(Dist->Count) + " parameter" +
                   (Dist->Count == 1 ? "" : "s") + ", not " + std::to_string(A.Params.size()));
     for (int i = 0; i < Dist->Count; ++i)
-      if (!ToNumber(A.Params[i], D.Params[i])) return Fail("'" + A.Params[i] + "' is not a number");
+      if (!ToNumber(A.Params[i], D.Params[i]))
+        return Fail(A.Text + "." + A.Method + ": '" + A.Params[i] + "' is not a number");
     if (Dist->IntegerParam >= 0) {
       const double K = D.Params[Dist->IntegerParam];
       if (K != std::floor(K) || K < 1 || K > 2147483647.0)
@@ -221,6 +229,28 @@ public:
     std::string Message;
     if (!TryDraw(A.Text, *Dist, D.Params, Message)) return Fail(Message);
     D.Draw = Dist->Draw;
+    return true;
+  }
+
+  // Stream.Empirical("file.csv") or Stream.EmpiricalDiscrete("file.csv"):
+  // the first column of the file (a header line is allowed), read once here.
+  bool Empirical(const THandlerArg& A, TDelay& D) {
+    const std::string Call = A.Text + "." + A.Method;
+    if (A.Params.size() != 1 || A.Params[0].size() < 2 || A.Params[0][0] != '"')
+      return Fail(Call + " takes one quoted file name, such as " + Call + "(\"data.csv\")");
+    std::string Name;
+    for (size_t i = 1; i + 1 < A.Params[0].size(); ++i) {
+      if (A.Params[0][i] == '\\') ++i; // the written form escapes '"' and '\\'
+      Name += A.Params[0][i];
+    }
+    std::string Problem;
+    auto E = TEmpirical::ReadCsv(FContext.File.DataPath(Name), "", A.Method == "EmpiricalDiscrete",
+                                 Problem);
+    if (!E) return Fail(Call + ": " + Problem);
+    if (E->Values().front() < 0)
+      return Fail(Call + ": a delay cannot be negative, and the data hold " +
+                  std::to_string(E->Values().front()));
+    D.Empirical = std::make_shared<const TEmpirical>(std::move(*E));
     return true;
   }
 
@@ -311,6 +341,7 @@ public:
   bool Resume(TEventAction& Action);
   bool NextTime(TEventAction& Action);
   bool PostPone(TEventAction& Action);
+  bool NextArrivalAtRate(TEventAction& Action);
   bool SetPriority(TEventAction& Action);
   bool SetMark(TEventAction& Action);
   bool SetGate(TEventAction& Action);
@@ -509,6 +540,27 @@ bool TCompiler::NextTime(TEventAction& Action) {
   return true;
 }
 
+bool TCompiler::NextArrivalAtRate(TEventAction& Action) {
+  // NextArrivalAtRate(Stream, Schedule): the next arrival of a Poisson
+  // process whose rate per time unit follows the schedule; none once the
+  // rate stays 0 for ever.
+  TComponent* Self = FContext.Component;
+  if (!(Is<TGenerator>(Self) || Is<TScheduler>(Self)))
+    return Fail("orders the next activation of a TGenerator or TScheduler, not of a " +
+                ClassNameOf(*Self));
+  TMultiRand* Stream = nullptr;
+  if (!ArgCount(2, 2) || !Component(0, "a random stream (TMultiRand)", Stream)) return false;
+  const THandlerArg& S = FCall.Args[1];
+  const TSchedule* Rate =
+      S.IsNumber || !S.Method.empty() ? nullptr : FContext.File.Schedule(S.Text);
+  if (!Rate) return Fail("argument 2 must name a schedule section (the rate)");
+  auto* Target = dynamic_cast<TAggregate*>(Self);
+  Action = [Target, Stream, Copy = *Rate](const TEventArgs&) {
+    if (const auto D = NextArrivalDelay(Copy, *Stream, ModelTime())) Target->NextTime(*D);
+  };
+  return true;
+}
+
 bool TCompiler::PostPone(TEventAction& Action) {
   TComponent* Self = FContext.Component;
   // The displaced holder of a preemptive server waits on the server's
@@ -685,6 +737,12 @@ const std::vector<TStandardEntry>& Standard() {
       {{"NextArrival", "NextArrival(Delay)", "any event of a TGenerator or TScheduler",
         "orders its next activation after Delay"},
        &TCompiler::NextTime,
+       nullptr},
+      {{"NextArrivalAtRate", "NextArrivalAtRate(Stream, Schedule)",
+        "any event of a TGenerator or TScheduler",
+        "orders the next arrival of a Poisson process whose rate follows the schedule section "
+        "(docs/inputs.md)"},
+       &TCompiler::NextArrivalAtRate,
        nullptr},
       {{"SetPriority", "SetPriority(N)", "events with a transaction",
         "sets its priority (0...255); N may be drawn, e.g. Stream.Discrete(1, 0.7, 2, 0.3)"},

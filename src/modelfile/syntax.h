@@ -38,9 +38,17 @@ struct TNode {
   std::vector<TNode> Children;
 };
 
+// A schedule section: "schedule Name", its settings, "end".
+struct TScheduleNode {
+  std::string Name;
+  int Line = 0;
+  std::vector<TProperty> Properties;
+};
+
 struct TDocument {
   bool HasRun = false;
   std::vector<TProperty> Run;
+  std::vector<TScheduleNode> Schedules;
   std::vector<TNode> Objects;
 };
 

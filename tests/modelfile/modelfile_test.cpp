@@ -248,7 +248,7 @@ TEST(ModelFile, ErrorsNameTheFileTheLineAndTheComponent) {
        "    OnEnter = Hold(R.Poisson(3))\n  end\n",
        "test.qm:5: S (TServer): OnEnter: Hold: unknown distribution 'Poisson' (one of Uni01, "
        "Uniform, Exponential, Erlang, Normal, GammaJonk, Gamma, Beta, Weibull, Lognormal, "
-       "Triangular)"},
+       "Triangular, Empirical, EmpiricalDiscrete)"},
       {"distribution parameter count",
        "  object R: TMultiRand end\n  object S: TServer\n"
        "    OnEnter = Hold(R.Uniform(3))\n  end\n",

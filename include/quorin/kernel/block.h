@@ -65,6 +65,14 @@ public:
   void WakeWaiters();
   // Parked: blocked and waiting on the receivers it tried (TRetry::OnChange).
   bool Parked() const { return FParked; }
+  // A closed block refuses every entry; what it holds stays and leaves as
+  // usual. Opening it wakes the blocks waiting on it. Schedules use it for
+  // shifts (TScheduleDriver); a block is open unless closed.
+  void SetClosed(bool Value) {
+    FClosed = Value;
+    if (!Value) WakeWaiters();
+  }
+  bool isClosed() const { return FClosed; }
 
   TOnRoutingEvent OnRouting;
 
@@ -79,6 +87,7 @@ public:
   bool FPassed = false;
   bool FKick = false;
   bool FInRouting = false;
+  bool FClosed = false; // see SetClosed
   int32_t FCount = 0;
   int32_t FEntries = 0;
   int32_t FExits = 0;
@@ -217,7 +226,8 @@ inline bool TBlock::PassTo(TBlock* Receiver) {
   if (!FInRouting || FPassing || (FEntering && !FKick) || !FTransaction || !Receiver ||
       Receiver == this || Receiver->FEntering || Receiver->FExiting)
     return false;
-  if (!Receiver->IsReadyToReceive(FTransaction)) {
+  // A closed receiver (off duty, see SetClosed) refuses like a full one.
+  if (Receiver->FClosed || !Receiver->IsReadyToReceive(FTransaction)) {
     if (FNoteRefusals) NoteRefusal(Receiver);
     return false;
   }
