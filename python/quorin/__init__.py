@@ -199,24 +199,28 @@ def replicate(model_or_path, replications=20, jobs=1, seed=None, warmup=None, un
               level=0.95):
     """Runs independent replications in forked worker processes through
     the experiment runner and answers one row per statistic of every block:
-    block, statistic, mean, half_width (of the Student-t interval at
+    block, priority (the class of a priority block's line per class, else
+    missing), statistic, mean, half_width (of the Student-t interval at
     ``level``), sd, min, max, n, missing. A path runs the file as
     ``quorin run FILE --replications N --jobs J --seed S`` does, with the
     same numbers; a model runs as it stands, reset, Python handlers
     included. ``warmup`` and ``until`` default to the run section.
 
     The frame's attrs hold "values" (one row per replication, a column per
-    (block, statistic)) and "failures" (replication, seeds, error)."""
+    (block, statistic); a class's figure is named "statistic [priority P]") and "failures" (replication, seeds, error)."""
     pd = _pandas()
     source = model_or_path if isinstance(model_or_path, Model) else _os.fspath(model_or_path)
     result = _quorin._replicate(source, int(replications), int(jobs), seed,
                                 None if warmup is None else float(warmup),
                                 None if until is None else float(until), float(level))
     rows = result["summary"]
-    frame = pd.DataFrame(rows, columns=["block", "class", "statistic", "mean", "half_width", "sd",
-                                        "min", "max", "n", "missing"])
+    frame = pd.DataFrame(rows, columns=["block", "priority", "class", "statistic", "mean",
+                                        "half_width", "sd", "min", "max", "n", "missing"])
     frame = frame.drop(columns="class")
-    keys = pd.MultiIndex.from_tuples([(r[0], r[2]) for r in rows], names=["block", "statistic"])
+    frame["priority"] = frame["priority"].astype("Int64")
+    keys = pd.MultiIndex.from_tuples(
+        [(r[0], r[3] if r[1] is None else f"{r[3]} [priority {r[1]}]") for r in rows],
+        names=["block", "statistic"])
     values = pd.DataFrame([v for _, _, v in result["values"]], columns=keys,
                           index=pd.Index([n for n, _, _ in result["values"]], name="replication"))
     failures = pd.DataFrame(result["failures"], columns=["replication", "seeds", "error"])

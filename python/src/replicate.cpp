@@ -70,25 +70,37 @@ tool::TReplicationSettings Settings(const TOptions& O, const TModelFile& File, T
   S.Warmup = Warmup.value_or(0);
   S.Until = *Until;
   if (O.Seed) S.BaseSeed = *O.Seed;
-  S.Streams = int32_t(File.Streams().size());
+  // Streams are seeded by name, as `quorin run --replications` seeds them.
+  for (const TMultiRand* Stream : File.Streams()) {
+    for (const std::string& Name : S.StreamNames)
+      if (Name == Stream->Name())
+        Raise("two random streams are named " + Name + "; replications seed each stream by its name");
+    S.StreamNames.push_back(Stream->Name());
+  }
   return S;
 }
 
 py::dict Results(const TExperimentResult& R, const std::vector<tool::TStatistic>& Statistics,
                  double Until) {
   if (!R.Error.empty()) Raise("the replications cannot run: " + R.Error);
+  // A priority class that no replication reported is left out, as the
+  // command's tables leave it out.
+  std::vector<size_t> Shown;
+  for (size_t f = 0; f < Statistics.size() && f < R.Figures.size(); ++f)
+    if (Statistics[f].Prty < 0 || R.Figures[f].Summary.N > 0) Shown.push_back(f);
   py::list Summary;
-  for (size_t f = 0; f < Statistics.size() && f < R.Figures.size(); ++f) {
+  for (size_t f : Shown) {
     const TSummary& M = R.Figures[f].Summary;
-    Summary.append(py::make_tuple(Statistics[f].Block, Statistics[f].Class, Statistics[f].Column,
+    const py::object Prty = Statistics[f].Prty < 0 ? py::object(py::none()) : py::int_(Statistics[f].Prty);
+    Summary.append(py::make_tuple(Statistics[f].Block, Prty, Statistics[f].Class, Statistics[f].Column,
                                   M.Mean, M.HalfWidth, M.StdDev, M.Min, M.Max, M.N,
                                   R.Figures[f].Missing));
   }
   py::list Values, Failures;
   for (const TReplicationResult& Rep : R.Replications) {
     std::vector<double> Row;
-    for (const auto& V : Rep.Values)
-      Row.push_back(V ? *V : NAN);
+    for (size_t f : Shown)
+      Row.push_back(f < Rep.Values.size() && Rep.Values[f] ? *Rep.Values[f] : NAN);
     Values.append(py::make_tuple(Rep.Number, Rep.Ok, Row));
     if (!Rep.Ok) Failures.append(py::make_tuple(Rep.Number, Rep.Seeds, Rep.Error));
   }
