@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "quorin/quorin.h"
@@ -206,19 +205,51 @@ std::vector<fs::path> Pages() {
   return All;
 }
 
+// The bodies of the ```Lang blocks of Text, in order.
+std::vector<std::string> FencedBlocks(const std::string& Text, const std::string& Lang) {
+  std::vector<std::string> Bodies;
+  const std::string Open = "```" + Lang + "\n";
+  for (size_t At = Text.find(Open); At != std::string::npos; At = Text.find(Open, At)) {
+    const size_t Start = At + Open.size(), End = Text.find("```", Start);
+    if (End == std::string::npos) break;
+    Bodies.push_back(Text.substr(Start, End - Start));
+    At = End + 3;
+  }
+  return Bodies;
+}
+
+// Text without its fenced blocks and inline code, where a lambda may look
+// like a link.
+std::string WithoutCode(const std::string& Text) {
+  std::string Out;
+  for (size_t i = 0; i < Text.size();) {
+    if (Text.compare(i, 3, "```") == 0) {
+      const size_t End = Text.find("```", i + 3);
+      i = End == std::string::npos ? Text.size() : End + 3;
+    } else if (Text[i] == '`') {
+      const size_t End = Text.find_first_of("`\n", i + 1);
+      if (End != std::string::npos && Text[End] == '`')
+        i = End + 1;
+      else
+        Out += Text[i++];
+    } else {
+      Out += Text[i++];
+    }
+  }
+  return Out;
+}
+
 // Every ```qm block of the README and the manual is a whole model file that
 // loads (application handlers, where it names any, are given as no-ops).
 TEST(Docs, EveryModelFileShownLoads) {
   int Shown = 0;
   for (const fs::path& Page : Pages()) {
-    const std::string Text = Read(Page);
-    const std::regex Block("```qm\n([^`]*)```");
-    for (std::sregex_iterator It(Text.begin(), Text.end(), Block), Done; It != Done; ++It) {
+    for (const std::string& Body : FencedBlocks(Read(Page), "qm")) {
       THandlerTable Handlers;
       for (const char* Name : {"CountVip"})
         Handlers.Block[Name] = [](TBlock*, TTransaction*) {};
       std::vector<std::string> Errors;
-      auto File = LoadModelText((*It)[1].str(), Page.filename().string(), Handlers, Errors);
+      auto File = LoadModelText(Body, Page.filename().string(), Handlers, Errors);
       EXPECT_NE(File, nullptr) << Page << ":\n" << (Errors.empty() ? "" : Errors.front());
       ++Shown;
     }
@@ -226,16 +257,17 @@ TEST(Docs, EveryModelFileShownLoads) {
   EXPECT_GT(Shown, 0);
 }
 
-// Links between the pages lead to files that exist (code, where a lambda
-// may look like a link, left aside).
+// Links between the pages lead to files that exist (addresses with a
+// scheme and links within a page left aside).
 TEST(Docs, EveryLinkLeadsToAFile) {
-  const std::regex Link(R"(\]\(([^)#:]+)(#[^)]*)?\))");
-  const std::regex Code("```[^`]*```|`[^`\n]*`");
   for (const fs::path& Page : Pages()) {
-    const std::string Text = std::regex_replace(Read(Page), Code, "");
-    for (std::sregex_iterator It(Text.begin(), Text.end(), Link), Done; It != Done; ++It) {
-      const fs::path Target = Page.parent_path() / (*It)[1].str();
-      EXPECT_TRUE(fs::exists(Target)) << Page << " links to " << (*It)[1].str();
+    const std::string Text = WithoutCode(Read(Page));
+    for (size_t At = Text.find("]("); At != std::string::npos; At = Text.find("](", At + 2)) {
+      const size_t Start = At + 2, End = Text.find_first_of(")#:", Start);
+      if (End == std::string::npos || End == Start || Text[End] == ':') continue;
+      if (Text[End] == '#' && Text.find(')', End) == std::string::npos) continue;
+      const std::string Path = Text.substr(Start, End - Start);
+      EXPECT_TRUE(fs::exists(Page.parent_path() / Path)) << Page << " links to " << Path;
     }
   }
 }
