@@ -8,7 +8,8 @@
 #                                Open MPI and gnuplot (the experiment runner's tests),
 #                                for the Python module (built for Debian's
 #                                /usr/bin/python3) pybind11, numpy, pandas, pytest,
-#                                venv, pip, setuptools, wheel, and SimPy (its benchmark),
+#                                venv, pip, setuptools, wheel, matplotlib (the README's
+#                                example plots), and SimPy (its benchmark),
 #                                and headless Chromium with Python's WebSocket client
 #                                (the report page's browser test)
 set -euo pipefail
@@ -16,7 +17,8 @@ packages=(cmake g++ make libcli11-dev libboost-math-dev)
 if [ "${1:-}" = "--test" ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev libopenmpi-dev openmpi-bin gnuplot-nox)
   packages+=(python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pandas python3-pytest
-             python3-venv python3-pip python3-setuptools python3-wheel python3-simpy3)
+             python3-venv python3-pip python3-setuptools python3-wheel python3-matplotlib
+             python3-simpy3)
   packages+=(chromium-headless-shell python3-websocket)
 elif [ -n "${1:-}" ]; then
   echo "usage: bash tools/setup.sh [--test]" >&2
