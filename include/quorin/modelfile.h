@@ -108,6 +108,12 @@ public:
 
 private:
   friend class TModelLoader;
+  struct TNameIndex;
+  void BuildIndex();
+  void ForgetIndex();
+  // The components of the application that carry Name, in no set order.
+  std::vector<TComponent*> Named(const std::string& Name) const;
+  std::unique_ptr<TNameIndex> FIndex;
   std::unique_ptr<TComponent> FOwnedApplication; // empty when loaded into an owner
   TComponent* FApplication = nullptr;
   TModel* FModel = nullptr;

@@ -112,8 +112,10 @@ bool TModel::OneMoreModel() {
 }
 
 void TModel::ForgetAggregate(TAggregate* Aggregate) {
-  FAggregates.erase(std::remove(FAggregates.begin(), FAggregates.end(), Aggregate),
-                    FAggregates.end());
+  // Searched from the end: components go last-created first, so the one
+  // leaving is usually the last, and destroying a large model stays linear.
+  const auto It = std::find(FAggregates.rbegin(), FAggregates.rend(), Aggregate);
+  if (It != FAggregates.rend()) FAggregates.erase(std::next(It).base());
 }
 
 void TModel::GatherAggregates() {

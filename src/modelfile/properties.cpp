@@ -68,6 +68,12 @@ TPropertyInfo Property(const char* Name, double Default, V (C::*Getter)() const,
   return P;
 }
 
+TPropertyInfo Ranged(TPropertyInfo P, double Min, double Max) {
+  P.Min = Min;
+  P.Max = Max;
+  return P;
+}
+
 template <class E> constexpr TShape ShapeOf() {
   if constexpr (std::is_same_v<E, std::function<void(TBlock*, TTransaction*)>>)
     return TShape::Block;
@@ -112,10 +118,14 @@ const std::vector<TPropertyInfo>& Properties() {
       Property<TModel, int32_t>("PageSize", 1024, &TModel::PageSize, &TModel::SetPageSize),
       Property<TModel, int32_t>("HeapSize", 4, &TModel::HeapSize, &TModel::SetHeapSize),
       Property<TModel, bool>("CheckModel", 0, &TModel::CheckModel, &TModel::SetCheckModel),
-      Property<TMultiRand, int64_t>("Seed", TMultiRand::DefaultSeed, &TMultiRand::GetSeed,
-                                    &TMultiRand::SetSeed),
-      Property<TMultiRand, int64_t>("Multiplier", TMultiRand::DefaultMultiplier,
-                                    &TMultiRand::GetMultiplier, &TMultiRand::SetMultiplier),
+      // The streams' ranges are checked here, so that a file gets the
+      // loader's message for a value out of range, as for every property.
+      Ranged(Property<TMultiRand, int64_t>("Seed", TMultiRand::DefaultSeed, &TMultiRand::GetSeed,
+                                           &TMultiRand::SetSeed),
+             1, TMultiRand::Modulus - 1),
+      Ranged(Property<TMultiRand, int64_t>("Multiplier", TMultiRand::DefaultMultiplier,
+                                           &TMultiRand::GetMultiplier, &TMultiRand::SetMultiplier),
+             2, TMultiRand::Modulus - 1),
       Property<TTabulator, float>("LowerBound", 0, &TTabulator::LowerBound,
                                   &TTabulator::SetLowerBound),
       Property<TTabulator, float>("Interval", 0, &TTabulator::Interval, &TTabulator::SetInterval),
