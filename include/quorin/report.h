@@ -23,7 +23,8 @@ enum class TReportKind : uint8_t {
   Other, // blocks of the application's own classes
 };
 
-// One block's line. Statistics a class does not keep are empty.
+// One block's line. Statistics a class does not keep are empty; a mean of
+// no observations is NaN.
 struct TReportRow {
   std::string Name;
   std::string Class;
@@ -50,9 +51,14 @@ std::vector<TReportRow> CollectReport(const TModel& Model);
 // "Model time T", then one table per kind of block present (generators;
 // queues; servers; storages; gates; dividers, assemblers and creators;
 // terminators; other blocks), each with the columns its kind keeps, aligned.
-// Counts of special exits (Preempt, Time limit) appear only when non-zero.
+// Counts of special exits (Preempt, Time limit) appear only when non-zero,
+// the priority classes (one column, "2..7") only when a class other than 0
+// is held. A mean of
+// no observations (a block that nobody left) shows "-". A closing line
+// counts the transactions still inside, the fullest blocks first.
 void PrintReport(const TModel& Model, std::ostream& Out);
-// The same rows as CSV with a header line; numbers in full precision.
+// The same rows as CSV under one header line, with the model time as the
+// last column; numbers in full precision, a mean of no observations empty.
 void PrintReportCsv(const TModel& Model, std::ostream& Out);
 // The statistics columns that the report keeps for Row: those of its kind's
 // table that its class has, by title ("Count", "Mean time", ...), in the

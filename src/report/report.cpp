@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <ostream>
 #include <typeinfo>
@@ -23,6 +25,8 @@ std::string ClassNameOf(const TAggregate& Aggregate) {
 }
 
 namespace {
+const long double NoMean = std::numeric_limits<long double>::quiet_NaN();
+
 TReportKind KindOf(const TBlock& B) {
   if (dynamic_cast<const TGenerator*>(&B)) return TReportKind::Generator;
   if (dynamic_cast<const TQueue*>(&B) || dynamic_cast<const TQueuePrty*>(&B))
@@ -54,8 +58,9 @@ std::vector<TReportRow> CollectReport(const TModel& Model) {
       R.MeanContent = Q->AverageCount();
       R.MaxContent = Q->MaxCount();
       R.Usage = Q->Usage();
-      R.MeanTime = Q->AverageTime();
-      R.SMeanTime = Q->SAverageTime();
+      // A mean of no observations is none: NaN, shown as "-".
+      R.MeanTime = Q->Exits() > 0 ? Q->AverageTime() : NoMean;
+      R.SMeanTime = Q->NonZeroExits() > 0 ? Q->SAverageTime() : NoMean;
       R.ZeroEntries = Q->ZeroEntries();
       R.PreemptExits = Q->PreemptExits();
     }
@@ -65,7 +70,8 @@ std::vector<TReportRow> CollectReport(const TModel& Model) {
       R.MinPrty = Q->MinPrty();
       R.MaxPrty = Q->MaxPrty();
     }
-    if (auto* G = dynamic_cast<TGenerator*>(B)) R.MeanInterval = G->AverageTime();
+    if (auto* G = dynamic_cast<TGenerator*>(B))
+      R.MeanInterval = G->Exits() > 1 ? G->AverageTime() : NoMean;
     R.Kind = KindOf(*B);
     Rows.push_back(std::move(R));
   }
@@ -92,12 +98,15 @@ std::string Fixed(long double V, int Decimals) {
   return Buffer;
 }
 
+// Decimals < 0: for CSV, full precision and a mean of no observations empty.
 template <class T> std::string Cell(const std::optional<T>& V, int Decimals) {
   if (!V) return "";
-  if constexpr (std::is_integral_v<T>)
+  if constexpr (std::is_integral_v<T>) {
     return std::to_string(*V);
-  else
-    return Fixed(*V, Decimals);
+  } else {
+    if (std::isnan(*V)) return Decimals < 0 ? "" : "-";
+    return Fixed(*V, Decimals < 0 ? 10 : Decimals);
+  }
 }
 
 std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
@@ -206,6 +215,30 @@ std::string ReportSectionTitle(TReportKind Kind) {
   return "";
 }
 
+namespace {
+// The transactions that the run left inside its blocks, the fullest blocks
+// first: a model where they pile up shows it at a glance.
+void PrintStillInside(const std::vector<TReportRow>& Rows, std::ostream& Out) {
+  std::vector<const TReportRow*> Holding;
+  int64_t Total = 0;
+  for (const TReportRow& R : Rows)
+    if (R.Count > 0) {
+      Holding.push_back(&R);
+      Total += R.Count;
+    }
+  if (Holding.empty()) return;
+  std::stable_sort(Holding.begin(), Holding.end(),
+                   [](const TReportRow* A, const TReportRow* B) { return A->Count > B->Count; });
+  constexpr std::size_t Named = 5;
+  Out << "\nStill inside at the end: " << Total << (Total == 1 ? " transaction (" : " transactions (");
+  for (std::size_t i = 0; i < Holding.size() && i < Named; ++i)
+    Out << (i ? ", " : "") << Holding[i]->Name << ' ' << Holding[i]->Count;
+  if (Holding.size() > Named)
+    Out << ", and " << Holding.size() - Named << " more block" << (Holding.size() - Named == 1 ? "" : "s");
+  Out << ")\n";
+}
+} // namespace
+
 void PrintReport(const TModel& Model, std::ostream& Out) {
   const std::vector<TReportRow> Rows = CollectReport(Model);
   Out << "Model time " << Fixed(ModelTime(), 4) << '\n';
@@ -219,21 +252,40 @@ void PrintReport(const TModel& Model, std::ostream& Out) {
       bool Shown = false;
       for (const auto& Row : Table)
         Shown = Shown || (!Row[C].empty() && (ShownWhenZero(C) || Row[C] != "0"));
-      if (Shown) Cols.push_back(C);
+      // The priority classes only when some block holds a class other than
+      // 0: without them the table of queues stays under 100 columns.
+      if (C == CMinPrty || C == CMaxPrty) {
+        Shown = false;
+        for (const auto& Row : Table)
+          Shown = Shown || (!Row[CMinPrty].empty() && Row[CMinPrty] != "0") ||
+                  (!Row[CMaxPrty].empty() && Row[CMaxPrty] != "0");
+      }
+      // The text puts the classes in one column, "2..7" (or "7").
+      if (Shown && C != CMaxPrty) Cols.push_back(C);
     }
+    for (auto& Row : Table)
+      if (!Row[CMinPrty].empty() && Row[CMinPrty] != Row[CMaxPrty])
+        Row[CMinPrty] += ".." + Row[CMaxPrty];
+    auto Title = [](TCol C) { return std::string(C == CMinPrty ? "Prty" : Columns[C].Title); };
     std::vector<std::size_t> Width;
     for (TCol C : Cols) {
-      std::size_t W = std::char_traits<char>::length(Columns[C].Title);
+      std::size_t W = Title(C).size();
       for (const auto& Row : Table)
         W = std::max(W, Row[C].size());
       Width.push_back(W);
     }
+    // Two spaces between columns, one where that keeps a wide table (a
+    // queue with every statistic) under 100 columns.
+    std::size_t Total = 0;
+    for (std::size_t W : Width)
+      Total += W + 2;
+    const char* Gap = Total - 2 < 100 ? "  " : " ";
     auto Line = [&](auto CellAt) {
       std::string Text;
       for (std::size_t i = 0; i < Cols.size(); ++i) {
         const std::string S = CellAt(Cols[i]);
         const std::string Pad(Width[i] - S.size(), ' ');
-        Text += i ? "  " : "";
+        Text += i ? Gap : "";
         Text += Columns[Cols[i]].Left ? S + Pad : Pad + S;
       }
       while (!Text.empty() && Text.back() == ' ')
@@ -241,22 +293,25 @@ void PrintReport(const TModel& Model, std::ostream& Out) {
       Out << Text << '\n';
     };
     Out << '\n' << Section.Title << '\n';
-    Line([](TCol C) { return std::string(Columns[C].Title); });
+    Line(Title);
     for (const auto& Row : Table)
       Line([&Row](TCol C) { return Row[C]; });
   }
+  PrintStillInside(Rows, Out);
 }
 
 void PrintReportCsv(const TModel& Model, std::ostream& Out) {
-  Out << "Model time," << Fixed(ModelTime(), 10) << '\n';
+  // One header line, so that spreadsheets and data-frame readers take it as
+  // such; the model time of the report is a column of every row.
   for (std::size_t c = 0; c < std::size(Columns); ++c)
     Out << (c ? "," : "") << Columns[c].Title;
-  Out << '\n';
+  Out << ",Model time\n";
+  const std::string Time = Fixed(ModelTime(), 10);
   for (const TReportRow& R : CollectReport(Model)) {
-    const auto Row = Cells(R, 10);
+    const auto Row = Cells(R, -1);
     for (std::size_t c = 0; c < Row.size(); ++c)
       Out << (c ? "," : "") << CsvField(Row[c]);
-    Out << '\n';
+    Out << ',' << Time << '\n';
   }
 }
 
