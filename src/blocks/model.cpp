@@ -48,6 +48,13 @@ void TModel::SetHeapSize(int32_t Value) {
 }
 
 void TModel::SetEventList(TEventList Value) {
+  if (Value != TEventList::Levels && Value != TEventList::Heap) {
+    // A value cast from a number outside the enumeration: no list is built
+    // for it, so it is refused like a capacity that means nothing.
+    MessageDlg("Quorin Error: The event list of " + DisplayName() +
+               " must be TEventList::Levels or TEventList::Heap");
+    return;
+  }
   if (FMemoReady && Value != FEventList) {
     // The list holds the run's pending activations; they cannot move.
     MessageDlg("Quorin Error: The event list of " + DisplayName() +
@@ -58,6 +65,11 @@ void TModel::SetEventList(TEventList Value) {
 }
 
 void TModel::SetRetry(TRetry Value) {
+  if (Value != TRetry::EveryScan && Value != TRetry::OnChange) {
+    MessageDlg("Quorin Error: The retry mode of " + DisplayName() +
+               " must be TRetry::EveryScan or TRetry::OnChange");
+    return;
+  }
   if (FMemoReady && Value != FRetry) {
     // Blocked blocks of the run wait in the chain as the mode keeps them.
     MessageDlg("Quorin Error: The retry mode of " + DisplayName() +

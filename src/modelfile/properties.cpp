@@ -135,7 +135,11 @@ const std::vector<TPropertyInfo>& Properties() {
                                       &TQueueCustom::SetCapacity),
       Property<TQueuePrtyCustom, int32_t>("Capacity", 0, &TQueuePrtyCustom::Capacity,
                                           &TQueuePrtyCustom::SetCapacity),
-      Property<TSplitJoin, int32_t>("Capacity", 1, &TSplitJoin::Capacity, &TSplitJoin::SetCapacity),
+      // The library stores any capacity of a divider or assembler (1 or less
+      // all mean one at a time); a file gives a number of transactions.
+      Ranged(Property<TSplitJoin, int32_t>("Capacity", 1, &TSplitJoin::Capacity,
+                                           &TSplitJoin::SetCapacity),
+             0, std::numeric_limits<int32_t>::max()),
       Property<TServer, bool>("Preemptive", 0, &TServer::Preemptive, &TServer::SetPreemptive),
   };
   return All;

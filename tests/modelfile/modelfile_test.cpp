@@ -295,6 +295,8 @@ TEST(ModelFile, ErrorsNameTheFileTheLineAndTheComponent) {
       {"syntax: an end too many, indented", "  end\n",
        "test.qm:3: an 'end' too many? It closes object Form (line 1) but is indented as for "
        "another object, so the 'end' on line 4 has no object left to close"},
+      {"negative capacity of a divider", "  object D: TDivider\n    Capacity = -3\n  end\n",
+       "test.qm:4: D (TDivider): Capacity = -3 is out of the property's range 0...2147483647"},
       {"a block nested in another block", "  object Q: TQueue\n    object R: TServer end\n  end\n",
        "test.qm:4: R (TServer): stands outside the forms of the model"},
       {"a huge word is cut short", "  object Q: T" + std::string(100000, 'x') + " end\n",
