@@ -352,29 +352,24 @@ TEST(ModelFile, RunSectionAndFileLevelErrors) {
   EXPECT_TRUE(Errors.empty());
 }
 
-// Loading takes time in proportion to the objects of the file: four times
-// the objects take well under sixteen times as long (name look-ups that
-// scanned every component made it quadratic).
-TEST(ModelFile, LoadingTimeGrowsLinearlyWithTheObjects) {
-  auto Chain = [](int N) {
-    std::string Text = "object Form: TComponent\n  object Model: TModel end\n";
-    for (int i = 0; i < N; ++i)
-      Text += "  object Q" + std::to_string(i) + ": TQueue\n    OnRouting = PassTo(Q" +
-              std::to_string(i + 1) + ")\n  end\n";
-    return Text + "  object Q" + std::to_string(N) + ": TTerminator end\nend\n";
-  };
-  auto Seconds = [](const std::string& Text) {
-    double Best = 1e9;
-    for (int Try = 0; Try < 3; ++Try) {
-      std::vector<std::string> Errors;
-      const auto Start = std::chrono::steady_clock::now();
-      EXPECT_TRUE(LoadModelText(Text, "big.qm", {}, Errors));
-      Best = std::min(Best, std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count());
-    }
-    return Best;
-  };
-  const double Small = Seconds(Chain(5000)), Large = Seconds(Chain(20000));
-  EXPECT_LT(Large, 9 * Small) << Small << " s for 5000 objects, " << Large << " s for 20000";
+// A file of 150,000 objects, each naming the next, loads in seconds: name
+// look-ups that scanned every component made loading quadratic (about half a
+// minute for this file, more under the sanitizers).
+TEST(ModelFile, ALargeFileLoadsInSeconds) {
+  constexpr int N = 150000;
+  std::string Text = "object Form: TComponent\n  object Model: TModel end\n";
+  for (int i = 0; i < N; ++i)
+    Text += "  object Q" + std::to_string(i) + ": TQueue\n    OnRouting = PassTo(Q" +
+            std::to_string(i + 1) + ")\n  end\n";
+  Text += "  object Q" + std::to_string(N) + ": TTerminator end\nend\n";
+  std::vector<std::string> Errors;
+  const auto Start = std::chrono::steady_clock::now();
+  auto File = LoadModelText(Text, "big.qm", {}, Errors);
+  File.reset();
+  const double Seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+  EXPECT_TRUE(Errors.empty());
+  EXPECT_LT(Seconds, 10.0);
 }
 
 TEST(ModelFile, ReportsEveryErrorOfTheFileAtOnce) {
