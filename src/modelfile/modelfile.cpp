@@ -77,6 +77,22 @@ private:
   TMessageHandler FPrevious;
 };
 
+// A handler of the file, as messages of its runs name it: "Clerk.OnEnter =
+// Hold(...) at mm1.qm:14, model time 3.2500".
+class TBindingPlace : public TMessagePlace {
+public:
+  TBindingPlace(const std::string& File, int Line, const std::string& Component,
+                const std::string& Event, const std::string& Calls)
+      : FText(ClipWords(Component + "." + Event + " = " + Calls) + " at " + File + ":" +
+              std::to_string(Line)) {}
+  std::string Describe() const override {
+    return FText + ", model time " + FormatFloat("0.0000000", ModelTime());
+  }
+
+private:
+  std::string FText;
+};
+
 // Activation times lie in [0, 10000000000).
 constexpr double TimeLimit = 10000000000.0;
 
@@ -390,10 +406,17 @@ private:
       }
       Actions.push_back(std::move(Action));
     }
+    // Each run of the handler names its place in the messages it causes.
+    auto Place = std::make_shared<const TBindingPlace>(FFileName, E.Line, X->Name(), E.Key,
+                                                       WriteCalls(E.Calls));
     if (Actions.size() == 1) {
-      Info->Assign(X, std::move(Actions.front()));
+      Info->Assign(X, [Place, Action = std::move(Actions.front())](const TContext& C) {
+        TMessageScope Scope(*Place);
+        Action(C);
+      });
     } else {
-      Info->Assign(X, [Actions](const TContext& C) {
+      Info->Assign(X, [Place, Actions](const TContext& C) {
+        TMessageScope Scope(*Place);
         for (const TAction& A : Actions)
           A(C);
       });
