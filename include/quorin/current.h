@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "quorin/kernel/engine.h"
 #include "quorin/memoman.h"
 
 namespace quorin {
@@ -24,10 +25,6 @@ struct TCurrentEvent {
   TCurrentEvent* Prev;
   TBlock* Block;
 };
-
-// How the chain retries a blocked block: at every scan (the default), or
-// only once a receiver it tried, or the block itself, has changed.
-enum class TRetry : uint8_t { EveryScan, OnChange };
 
 // One wait of a parked sender on a receiver it tried: linked into the
 // receiver's waiters (Next, Prev) and into the sender's waits (NextOfSender).
@@ -48,9 +45,8 @@ public:
 
   // Appends (Add) or prepends (InsertFirst) an entry for Block, or answers
   // the entry Block already has. Without a record, answers null, leaves the
-  // chain unchanged and clears FOk for good. Add is defined inline in
-  // quorin/blocks/kernel.h, where TBlock is complete.
-  inline TCurrentEvent* Add(TBlock* Block);
+  // chain unchanged and clears FOk for good.
+  TCurrentEvent* Add(TBlock* Block);
   TCurrentEvent* InsertFirst(TBlock* Block);
   // Unlinks an entry of this chain and gives its record back.
   void Remove(TCurrentEvent* Event);
@@ -114,8 +110,6 @@ private:
   void DropWaits(TBlock* Block);
   void Unlink(TCurrentEvent* Entry);
 
-  // Add for a block not in the chain: a new entry at the tail.
-  TCurrentEvent* Append(TBlock* Block);
   // A record for a new entry of Block, not yet linked.
   TCurrentEvent* NewEntry(TBlock* Block) {
     auto* Entry = static_cast<TCurrentEvent*>(FMemo->TMemoManager::Add());

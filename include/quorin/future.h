@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "quorin/kernel/engine.h"
 #include "quorin/memoman.h"
 
 namespace quorin {
@@ -34,15 +35,6 @@ struct TFutureEvent {
 };
 
 inline constexpr double MaxActivationTime = 10000000000.0;
-
-// How the pending activations are kept. Levels is the randomised multi-level
-// list described above, the default. Heap is an opt-in implicit 4-ary heap of
-// (time, insertion number, node) entries in one array from the private heap:
-// the same order and the same activations, but its cost per operation stays
-// near O(log n) cache lines at millions of pending activations, where the
-// levels walk misses the cache at every step. Nodes stay pool records, so
-// cancelling through a transaction's FEvent works the same in both.
-enum class TEventList : uint8_t { Levels, Heap };
 
 class TFutureManager {
 public:

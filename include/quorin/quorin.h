@@ -5,6 +5,7 @@
 #include "quorin/current.h"
 #include "quorin/framework.h"
 #include "quorin/future.h"
+#include "quorin/kernel/state.h"
 #include "quorin/memoman.h"
 #include "quorin/modelfile.h"
 #include "quorin/package.h"

@@ -1,4 +1,5 @@
 #include "quorin/blocks/divider.h"
+#include "quorin/kernel/state.h"
 
 namespace quorin {
 

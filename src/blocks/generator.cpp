@@ -1,6 +1,7 @@
 #include "quorin/blocks/generator.h"
 
 #include "quorin/blocks/proqueue.h"
+#include "quorin/kernel/state.h"
 
 namespace quorin {
 

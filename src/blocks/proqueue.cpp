@@ -1,4 +1,5 @@
 #include "quorin/blocks/proqueue.h"
+#include "quorin/kernel/state.h"
 
 #include <cmath>
 

@@ -2,7 +2,7 @@
 
 #include <cassert>
 
-#include "quorin/blocks.h"
+#include "quorin/kernel/state.h"
 
 namespace quorin {
 
@@ -45,7 +45,13 @@ void TCurrentManager::SetRetry(TRetry Value) {
     FLinks = std::make_unique<TMemoManager>(FMemo->PageSize(), uint16_t(sizeof(TWaitLink)));
 }
 
-TCurrentEvent* TCurrentManager::Append(TBlock* Block) {
+TCurrentEvent* TCurrentManager::Add(TBlock* Block) {
+  if (TCurrentEvent* Existing = Block->FChainEntry) {
+    assert(Existing->Block == Block);
+    // A parked block offers anew: route it again, in its place.
+    if (Block->FParked) Unpark(Block);
+    return Existing;
+  }
   TCurrentEvent* Entry = NewEntry(Block);
   if (!Entry) return nullptr;
   LinkAfter(Entry, FLast);

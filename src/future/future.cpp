@@ -1,6 +1,6 @@
 #include "quorin/future.h"
 
-#include "quorin/blocks.h"
+#include "quorin/kernel/state.h"
 
 namespace quorin {
 

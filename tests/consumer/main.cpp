@@ -1,7 +1,10 @@
-// Ten customers through a generator, a server and a terminator.
+// Ten customers through a generator, a server and a terminator, written as a
+// model would be: with the headers of the blocks it uses and nothing else.
 #include <iostream>
 
-#include "quorin/quorin.h"
+#include "quorin/blocks/gate.h"
+#include "quorin/blocks/generator.h"
+#include "quorin/blocks/server.h"
 
 int main() {
   using namespace quorin;

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "quorin/blocks/kernel.h"
+#include "quorin/kernel/block.h"
 
 namespace quorin {
 

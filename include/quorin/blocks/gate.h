@@ -1,7 +1,7 @@
 // The sink of a model, and a one-place passage that can be locked.
 #pragma once
 
-#include "quorin/blocks/kernel.h"
+#include "quorin/kernel/block.h"
 
 namespace quorin {
 

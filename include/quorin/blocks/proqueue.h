@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "quorin/blocks/kernel.h"
+#include "quorin/kernel/block.h"
 
 namespace quorin {
 

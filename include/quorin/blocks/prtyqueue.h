@@ -8,6 +8,17 @@
 
 namespace quorin {
 
+// One priority class of a priority block, a record of the shared pool of
+// classes (QueHeadsManager).
+struct TQueHead {
+  TQueHead* Next; // class of the next higher priority present
+  TQueHead* Prev; // class of the next lower priority present
+  uint8_t Prty;
+  TTransaction* First;
+  TTransaction* Last;
+  int32_t Count;
+};
+
 // Keeps one class (a TQueHead of the shared QueHeadsManager pool) for every
 // priority present among the transactions it holds; the classes form a list
 // in ascending priority from FFirstQue to FLastQue, and each class chains its

@@ -1,5 +1,8 @@
+#include "quorin/kernel/transaction.h"
+
 #include <cstring>
 
+#include "quorin/kernel/state.h"
 #include "transaction_class.h"
 
 namespace quorin {
@@ -26,6 +29,13 @@ TTransaction::TTransaction() : FTransID(NewTransID) {}
 
 TTransaction::~TTransaction() {
   DestroyedTransID = FTransID;
+}
+
+void TTransaction::CancelEvent() {
+  if (FEvent) {
+    FEvent->Aggregate = nullptr;
+    FEvent = nullptr;
+  }
 }
 
 void* TTransaction::operator new(std::size_t Size) noexcept {

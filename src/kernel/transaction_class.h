@@ -1,7 +1,7 @@
 // The class of the pooled transactions, shared by the model and TTransaction.
 #pragma once
 
-#include "quorin/blocks/kernel.h"
+#include "quorin/kernel/model.h"
 
 namespace quorin {
 

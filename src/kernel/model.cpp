@@ -2,7 +2,10 @@
 #include <cmath>
 #include <limits>
 
-#include "quorin/blocks.h"
+#include "quorin/kernel/model.h"
+
+#include "quorin/blocks/prtyqueue.h"
+#include "quorin/kernel/state.h"
 #include "quorin/statsim.h"
 #include "transaction_class.h"
 
@@ -13,6 +16,10 @@ TModel* GlobalModel = nullptr;
 bool FlagPass = false;
 TTransManager* TransManager = nullptr;
 TMemoManager* QueHeadsManager = nullptr;
+
+double ModelTime() {
+  return FSysTime;
+}
 
 TModel::TModel(TComponent* AOwner) : TComponent(AOwner) {
   TransactionClass = DefaultTransactionClass();

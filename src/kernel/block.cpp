@@ -1,40 +1,8 @@
-#include "quorin/blocks.h"
+#include "quorin/kernel/block.h"
+
+#include "quorin/kernel/state.h"
 
 namespace quorin {
-
-TAggregate::~TAggregate() {
-  if (FModel) FModel->ForgetAggregate(this);
-  if (FutureManager) FutureManager->Forget(this);
-}
-
-void TAggregate::Activate(TTransaction*) {}
-void TAggregate::FirstInit() {}
-void TAggregate::NextTime(double Delay) {
-  FOrderNextTime(Delay, nullptr);
-}
-
-bool TAggregate::FOrderNextTime(double Delay, TTransaction* Trans) {
-  if (!FutureManager) {
-    // No run memory exists: there is no list to plan into.
-    MessageDlg("Quorin Error: Activation is ordered outside a simulation run by " + DisplayName());
-    return false;
-  }
-  if (!FutureManager->Insert(Delay, this, Trans)) return false;
-  if (Trans) Trans->FActivateTime = FSysTime + Delay;
-  return true;
-}
-
-TScheduler::TScheduler(TComponent* AOwner) : TAggregate(AOwner) {
-  FKind = TKind::Scheduler;
-}
-
-void TScheduler::FirstInit() {
-  if (OnBeforeTimeGoOn) OnBeforeTimeGoOn(this);
-}
-
-void TScheduler::Activate(TTransaction*) {
-  if (OnPlanned) OnPlanned(this);
-}
 
 TBlock::TBlock(TComponent* AOwner) : TAggregate(AOwner) {
   FKind = TKind::Block;
@@ -82,6 +50,21 @@ void TBlock::CheckBlock(std::vector<std::string>& Findings) {
 
 std::string detail::CountOf(int32_t N, const std::string& Singular, const std::string& Plural) {
   return std::to_string(N) + " " + (N == 1 ? Singular : Plural);
+}
+
+void TBlock::WakeWaiters() {
+  if (CurrentManager) CurrentManager->Wake(this);
+}
+
+void TBlock::Offer(TTransaction* Trans) {
+  FTransaction = Trans;
+  FHasTransaction = true;
+  if (CurrentManager) CurrentManager->Add(this);
+}
+
+void TBlock::ReorderFor(double Delay, TTransaction* Trans) {
+  TFutureEvent* Pending = Trans ? Trans->FEvent : nullptr;
+  if (FOrderNextTime(Delay, Trans) && Pending) Pending->Aggregate = nullptr;
 }
 
 bool TBlock::MoveTo(TBlock* Receiver) {
@@ -147,10 +130,6 @@ void TBlock::DestroyTransaction(TTransaction* Trans) {
   Trans->CancelEvent();
   if (TransManager) TransManager->Delete(Trans);
 }
-
-} // namespace quorin
-
-namespace quorin {
 
 TTransaction* TBlock::MakeTransaction() {
   if (!TransManager) return nullptr;
