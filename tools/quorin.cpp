@@ -276,6 +276,9 @@ int RunReplications(const TRunOptions& Options, const TRanks& Ranks) {
 int Check(const std::string& Path) {
   auto File = Load(Path);
   if (!File) return 1;
+  // What the wiring shows before any run; the file loads all the same.
+  for (const std::string& F : File->RouteFindings())
+    std::cerr << "Quorin Check: " << F << '\n';
   std::cout << Path << ": ok\n";
   return 0;
 }

@@ -34,6 +34,15 @@ void TCreator::AddTrans(TTransaction* Trans) {
 
 void TCreator::Generate(int32_t N) {
   if (N < 1) return;
+  if (FGenerating) {
+    // Generate from a handler of the batch under way (OnAfterGeneration)
+    // would nest once per transaction, without bound, until the stack runs
+    // out: refused, as nested passes are.
+    MessageDlg("Quorin Error: Generate of " + DisplayName() +
+               " is called while it generates (from its OnAfterGeneration); the call is refused");
+    return;
+  }
+  detail::TFlagScope Generating(FGenerating);
   try {
     for (int32_t i = 0; i < N; ++i) {
       TTransaction* T = MakeTransaction();

@@ -61,12 +61,21 @@ TCurrentEvent* TCurrentManager::Add(TBlock* Block) {
 }
 
 TCurrentEvent* TCurrentManager::InsertFirst(TBlock* Block) {
-  if (TCurrentEvent* Existing = Block->FChainEntry) {
+  TCurrentEvent* Existing = Block->FChainEntry;
+  if (Existing) {
     if (Block->FParked) Unpark(Block);
-    return Existing;
+    if (Existing == FFirst) return Existing;
   }
   TCurrentEvent* Entry = NewEntry(Block);
   if (!Entry) return nullptr;
+  if (Existing && FScanning) {
+    // The block moves to the front. Its old entry is blanked, not unlinked:
+    // the scan under way may stand on it, and drops it when it gets there.
+    Existing->Block = nullptr;
+  } else if (Existing) {
+    Unlink(Existing);
+    FMemo->Delete(Existing);
+  }
   LinkAfter(Entry, nullptr);
   Block->FChainEntry = Entry;
   Block->FChainSeq = --FFirstSeq;
@@ -238,6 +247,7 @@ bool TCurrentManager::RouteOnce(TBlock* Block) {
 void TCurrentManager::Run() {
   Bump(LCESum, FCount);
   Bump(LCESumCount, 1);
+  detail::TFlagScope Scanning(FScanning);
   FlagPass = true;
   if (FRetry == TRetry::OnChange) {
     while (FlagPass && FOk) {

@@ -191,6 +191,16 @@ public:
     FFile->BuildIndex();
     for (const TPending& P : FPending)
       Bind(P.Component, *P.Event);
+    if (FErrors.empty() && FFile->FModel) {
+      // Found once, with the names still indexed; the model check reports
+      // them after every run like its own findings.
+      std::vector<std::string> Loops = CheckRoutes(*FFile);
+      if (!Loops.empty())
+        FFile->FModel->AddCheck([Loops](std::vector<std::string>& Findings) {
+          Findings.insert(Findings.end(), Loops.begin(), Loops.end());
+        });
+      FFile->FRouteFindings = std::move(Loops);
+    }
     FFile->ForgetIndex();
     if (!FErrors.empty()) {
       // A caller's owner gets back what it held before: the objects made

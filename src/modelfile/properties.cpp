@@ -118,6 +118,9 @@ const std::vector<TPropertyInfo>& Properties() {
       Property<TModel, int32_t>("PageSize", 1024, &TModel::PageSize, &TModel::SetPageSize),
       Property<TModel, int32_t>("HeapSize", 4, &TModel::HeapSize, &TModel::SetHeapSize),
       Property<TModel, bool>("CheckModel", 0, &TModel::CheckModel, &TModel::SetCheckModel),
+      Ranged(Property<TModel, int64_t>("MoveLimit", TModel::DefaultMoveLimit, &TModel::MoveLimit,
+                                       &TModel::SetMoveLimit),
+             0, 9007199254740992.0),
       // The streams' ranges are checked here, so that a file gets the
       // loader's message for a value out of range, as for every property.
       Ranged(Property<TMultiRand, int64_t>("Seed", TMultiRand::DefaultSeed, &TMultiRand::GetSeed,
