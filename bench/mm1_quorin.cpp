@@ -8,70 +8,56 @@
 
 #include "mm1.h"
 #include "quorin/blocks/gate.h"
-#include "quorin/blocks/generator.h"
-#include "quorin/blocks/queue.h"
-#include "quorin/blocks/server.h"
 #include "quorin/blocks/storage.h"
+#include "single_line.h"
 
 namespace quorin::bench {
 namespace {
 
-// What the models here share: exponential arrivals from a generator into a
-// queue, the queue routed to a service block that draws each holding time
-// on entry, the service routed to a terminator that stops the run at the
-// N-th departure. The components are made in that order (the service by the
-// caller, between Start and Finish), which fixes the order of the draws.
-class TFlow {
+// The examples' single-line model (generator, queue, service block,
+// terminator, made in that order) with its draws taken from the one stream
+// of mm1.h, in the documented order, and a terminator that stops the run at
+// the N-th departure.
+template <class TService> class TFlow {
 public:
-  TFlow(int64_t N, TEventList Kind, TRetry Retry = TRetry::EveryScan) : FN(N) {
-    Model = new TModel(&Form);
-    Model->SetHeapSize(64);
-    Model->SetEventList(Kind);
-    Model->SetRetry(Retry);
-    Generator = new TGenerator(&Form);
-    Queue = new TQueue(&Form);
-    Generator->OnBeforeTimeGoOn = [this](TAggregate*) {
-      Generator->NextTime(Rand.Exponential(MeanInterarrival));
+  TFlow(int64_t N, double MeanService, TEventList Kind, TRetry Retry = TRetry::EveryScan)
+      : M(examples::BuildSingleLine<TService>(&Form, MeanInterarrival, MeanService)), FN(N) {
+    M.Model->SetHeapSize(64);
+    M.Model->SetEventList(Kind);
+    M.Model->SetRetry(Retry);
+    TGenerator* Door = M.Door;
+    Door->OnBeforeTimeGoOn = [this, Door](TAggregate*) {
+      Door->NextTime(Rand.Exponential(MeanInterarrival));
     };
-    Generator->OnAfterGeneration = [this](TBlock*, TTransaction*) {
-      Generator->NextTime(Rand.Exponential(MeanInterarrival));
+    Door->OnAfterGeneration = [this, Door](TBlock*, TTransaction*) {
+      Door->NextTime(Rand.Exponential(MeanInterarrival));
     };
-    Generator->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Queue); };
+    TService* Service = M.Service;
+    Service->OnEnter = [this, Service, MeanService](TBlock*, TTransaction*) {
+      Service->NextTime(Rand.Exponential(MeanService));
+    };
+    M.Exit->OnEnter = [this](TBlock*, TTransaction*) {
+      if (++FDeparted == FN) M.Model->Stop();
+    };
   }
   TFlow(const TFlow&) = delete;
   TFlow& operator=(const TFlow&) = delete;
 
-  template <class B> void Finish(B* Service, double MeanTime) {
-    auto* Terminator = new TTerminator(&Form);
-    Queue->OnRouting = [Service](TBlock* Sender, TTransaction*) { Sender->PassTo(Service); };
-    Service->OnEnter = [this, Service, MeanTime](TBlock*, TTransaction*) {
-      Service->NextTime(Rand.Exponential(MeanTime));
-    };
-    Service->OnRouting = [Terminator](TBlock* Sender, TTransaction*) {
-      Sender->PassTo(Terminator);
-    };
-    Terminator->OnEnter = [this](TBlock*, TTransaction*) {
-      if (++FDeparted == FN) Model->Stop();
-    };
-  }
-
   // Runs to the N-th departure; the result without its utilisation.
   TRunResult Run() {
     const auto Start = std::chrono::steady_clock::now();
-    Model->Simulate(0.9 * MaxActivationTime);
+    M.Model->Simulate(0.9 * MaxActivationTime);
     TRunResult R;
     R.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
     R.Customers = FDeparted;
-    R.MeanWait = double(Queue->AverageTime());
+    R.MeanWait = double(M.Line->AverageTime());
     R.EndTime = ModelTime();
     return R;
   }
 
   TComponent Form{nullptr};
   TLehmer Rand;
-  TModel* Model = nullptr;
-  TGenerator* Generator = nullptr;
-  TQueue* Queue = nullptr;
+  examples::TSingleLine<TService> M;
 
 private:
   int64_t FN;
@@ -81,10 +67,7 @@ private:
 } // namespace
 
 TRunResult RunQuorin(int64_t N, TEventList Kind, int32_t Blocked, TRetry Retry) {
-  TFlow Flow(N, Kind, Retry);
-  auto* Server = new TServer(&Flow.Form);
-  Flow.Finish(Server, MeanService);
-
+  TFlow<TServer> Flow(N, MeanService, Kind, Retry);
   auto* Closed = new TGate(&Flow.Form);
   Closed->Lock();
   for (int32_t b = 0; b < Blocked; ++b) {
@@ -94,17 +77,15 @@ TRunResult RunQuorin(int64_t N, TEventList Kind, int32_t Blocked, TRetry Retry) 
   }
 
   TRunResult R = Flow.Run();
-  R.Utilisation = double(Server->Usage());
+  R.Utilisation = double(Flow.M.Service->Usage());
   return R;
 }
 
 TRunResult RunQuorinStorage(int64_t N, int32_t Servers, double Service) {
-  TFlow Flow(N, TEventList::Levels);
-  auto* Tellers = new TStorage(&Flow.Form);
-  Tellers->SetCapacity(Servers);
-  Flow.Finish(Tellers, Service);
+  TFlow<TStorage> Flow(N, Service, TEventList::Levels);
+  Flow.M.Service->SetCapacity(Servers);
   TRunResult R = Flow.Run();
-  R.Utilisation = double(Tellers->AverageCount()) / Servers;
+  R.Utilisation = double(Flow.M.Service->AverageCount()) / Servers;
   return R;
 }
 

@@ -4,38 +4,15 @@
 #include <ostream>
 
 #include "models.h"
+#include "single_line.h"
 
 namespace quorin::examples {
 
 TModel* BuildMM1(TComponent* Form) {
-  auto* Model = new TModel(Form);
-  Model->SetCheckModel(true); // report wrongly wired blocks at the end of each run
-  auto* Arrivals = new TMultiRand(Form);
-  auto* Services = new TMultiRand(Form);
-  Services->SetSeed(1234567891);
-
-  auto* Door = new TGenerator(Form);
-  auto* Line = new TQueue(Form);
-  auto* Clerk = new TServer(Form);
-  auto* Exit = new TTerminator(Form);
-  Door->SetName("Door");
-  Line->SetName("Line");
-  Clerk->SetName("Clerk");
-  Exit->SetName("Exit");
-
-  // Each arrival orders the next one.
-  Door->OnBeforeTimeGoOn = [=](TAggregate*) { Door->NextTime(Arrivals->Exponential(1.0)); };
-  Door->OnAfterGeneration = [=](TBlock*, TTransaction*) {
-    Door->NextTime(Arrivals->Exponential(1.0));
-  };
-  // Routing: door -> line -> clerk -> exit. A PassTo that is refused (the
-  // clerk is busy) is retried by the library whenever something moves.
-  Door->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Line); };
-  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Clerk); };
-  Clerk->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
-  // A service ends NextTime after the customer sits down.
-  Clerk->OnEnter = [=](TBlock*, TTransaction*) { Clerk->NextTime(Services->Exponential(0.8)); };
-  return Model;
+  const auto M = BuildSingleLine<TServer>(Form, 1.0, 0.8);
+  M.Model->SetCheckModel(true); // report wrongly wired blocks at the end of each run
+  M.Services->SetSeed(1234567891);
+  return M.Model;
 }
 
 std::vector<TFigure> MM1Figures(TModel* Finished) {
@@ -50,10 +27,8 @@ std::vector<TFigure> MM1Figures(TModel* Finished) {
     L = double(Line.AverageCount() + Clerk.AverageCount());
   }
   return {
-      {"Utilisation", Usage, 0.8},
-      {"P(wait)", PWait, 0.8},
-      {"Wq (mean wait in line)", Wq, 3.2},
-      {"W (mean time in system)", W, 4.0},
+      {"Utilisation", Usage, 0.8},           {"P(wait)", PWait, 0.8},
+      {"Wq (mean wait in line)", Wq, 3.2},   {"W (mean time in system)", W, 4.0},
       {"L (mean number in system)", L, 4.0},
   };
 }

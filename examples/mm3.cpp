@@ -5,37 +5,18 @@
 #include <ostream>
 
 #include "models.h"
+#include "single_line.h"
 
 namespace quorin::examples {
 
 TModel* BuildMM3(TComponent* Form) {
-  auto* Model = new TModel(Form);
-  Model->SetCheckModel(true); // report wrongly wired blocks at the end of each run
-  auto* Arrivals = new TMultiRand(Form);
-  auto* Services = new TMultiRand(Form);
-  Arrivals->SetSeed(987654321);
-  Services->SetSeed(192837465);
-
-  auto* Door = new TGenerator(Form);
-  auto* Line = new TQueue(Form);
-  auto* Tellers = new TStorage(Form);
-  auto* Exit = new TTerminator(Form);
-  Door->SetName("Door");
-  Line->SetName("Line");
-  Tellers->SetName("Tellers");
-  Exit->SetName("Exit");
-  Tellers->SetCapacity(3);
-
-  Door->OnBeforeTimeGoOn = [=](TAggregate*) { Door->NextTime(Arrivals->Exponential(1.0)); };
-  Door->OnAfterGeneration = [=](TBlock*, TTransaction*) {
-    Door->NextTime(Arrivals->Exponential(1.0));
-  };
-  Door->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Line); };
-  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Tellers); };
-  // Every customer holds one unit for a service time of its own.
-  Tellers->OnEnter = [=](TBlock*, TTransaction*) { Tellers->NextTime(Services->Exponential(2.4)); };
-  Tellers->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
-  return Model;
+  // Every customer holds one of the three units for a service time of its own.
+  const auto M = BuildSingleLine<TStorage>(Form, 1.0, 2.4, "Tellers");
+  M.Model->SetCheckModel(true); // report wrongly wired blocks at the end of each run
+  M.Arrivals->SetSeed(987654321);
+  M.Services->SetSeed(192837465);
+  M.Service->SetCapacity(3);
+  return M.Model;
 }
 
 std::vector<TFigure> MM3Figures(TModel* Finished) {

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "quorin/blocks.h"
+#include "quorin/report.h"
 #include "quorin/statsim.h"
 
 namespace quorin {
@@ -215,8 +216,7 @@ std::string ExactText(double V);
 std::string JsonNumber(double V);
 // S as a JSON string literal, quotes and escapes included.
 std::string JsonString(const std::string& S);
-// S as one CSV field, quoted when it holds a comma, a quote or a line break.
-std::string CsvText(const std::string& S);
+// CsvText, S as one CSV field, is the standard report's (quorin/report.h).
 // The seeds separated by spaces, or "none".
 std::string SeedList(const std::vector<int64_t>& Seeds);
 // The failed replications as a JSON array of {replication, seeds, error}.
@@ -234,10 +234,9 @@ TExperimentResult RunExperimentMpi(const TExperiment& Experiment);
 #endif
 
 // Runs one replication in this process (no fork): for a worker of one's own
-// and for tests. When an exception from a handler broke the run off, the
-// model is left undestroyed (its lists may be half-way through a change and
-// destroying it could crash), so this process must run no other model
-// afterwards; RunExperiment's workers simply end.
+// and for tests. A handler's exception fails the replication like any other
+// failure: it leaves every block consistent, so the model is destroyed with
+// its form and the process may run the next replication.
 TReplicationResult RunReplicationHere(const TExperiment& Experiment, int32_t Number);
 
 // ---------------------------------------------------------------- warm-up

@@ -171,7 +171,18 @@ std::vector<std::string> CheckRoutes(const TModelFile& File);
 // and the other components (model, streams, ...) in a row below.
 void WriteDiagramSvg(const TModelFile& File, std::ostream& Out);
 
-// The standard handlers, by name, for `quorin palette` and error messages.
+// A standard handler of model files: its name, how a file calls it, the
+// events it may stand in and what it does. They are one table in
+// src/modelfile/handlers.cpp, which also compiles them; a new standard
+// handler is one entry there.
+struct TStandardHandler {
+  std::string Name;
+  std::string Usage; // "PassTo(Block)"
+  std::string Where;
+  std::string What;
+};
+const std::vector<TStandardHandler>& StandardHandlers();
+// Their names, for `quorin palette` and error messages.
 std::vector<std::string> StandardHandlerNames();
 
 } // namespace quorin

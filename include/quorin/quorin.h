@@ -2,6 +2,7 @@
 #pragma once
 
 #include "quorin/blocks.h"
+#include "quorin/classinfo.h"
 #include "quorin/current.h"
 #include "quorin/framework.h"
 #include "quorin/future.h"

@@ -8,23 +8,13 @@
 #include <vector>
 
 #include "quorin/blocks.h"
+#include "quorin/classinfo.h"
 
 namespace quorin {
 
-// The section of the text report that a block belongs to.
-enum class TReportKind : uint8_t {
-  Generator,
-  Queue, // queues, stacks and priority queues
-  Server,
-  Storage, // storages and priority storages
-  Gate,
-  Batch, // dividers, assemblers and creators
-  Terminator,
-  Other, // blocks of the application's own classes
-};
-
-// One block's line. Statistics a class does not keep are empty; a mean of
-// no observations is NaN.
+// One block's line. Statistics a class does not keep are empty; which it
+// keeps, and its Kind, its class's description says (quorin/classinfo.h).
+// A mean of no observations is NaN.
 struct TReportRow {
   std::string Name;
   std::string Class;
@@ -53,9 +43,9 @@ std::vector<TReportRow> CollectReport(const TModel& Model);
 // terminators; other blocks), each with the columns its kind keeps, aligned.
 // Counts of special exits (Preempt, Time limit) appear only when non-zero,
 // the priority classes (one column, "2..7") only when a class other than 0
-// is held. A mean of
-// no observations (a block that nobody left) shows "-". A closing line
-// counts the transactions still inside, the fullest blocks first.
+// is held. A mean of no observations (a block that nobody left) shows
+// "-". A closing line counts the transactions still inside, the fullest
+// blocks first.
 void PrintReport(const TModel& Model, std::ostream& Out);
 // The same rows as CSV under one header line, with the model time as the
 // last column; numbers in full precision, a mean of no observations empty.
@@ -65,9 +55,10 @@ void PrintReportCsv(const TModel& Model, std::ostream& Out);
 // report's order, without Block and Class. The text report leaves out
 // Preempt and Time limit while they are 0.
 std::vector<std::string> ReportColumnsOf(const TReportRow& Row);
+// S as one CSV field, quoted when it holds a comma, a quote or a line
+// break: the report's CSV and every other CSV the library writes.
+std::string CsvText(const std::string& S);
 // The title of the text report's table for Kind ("Servers", ...).
 std::string ReportSectionTitle(TReportKind Kind);
-// A class name without its namespace, for any aggregate.
-std::string ClassNameOf(const TAggregate& Aggregate);
 
 } // namespace quorin

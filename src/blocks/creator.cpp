@@ -64,7 +64,7 @@ void TCreator::OfferBatch() {
   if (FCount == 0) return;
   // A creator that offers is in the chain already, and so is one in routing
   // (a batch made from its own OnRouting: the chain keeps it once it offers).
-  if (!FHasTransaction && !FInRouting && CurrentManager) CurrentManager->Add(this);
+  if (!FHasTransaction && !FInRouting) JoinChain();
   FTransaction = FFirst;
   FHasTransaction = true;
   if (!FActivationPending && FutureManager) {

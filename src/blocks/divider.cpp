@@ -33,7 +33,7 @@ void TSplitJoin::OfferFirst() {
   FReadyToReceive = false;
   // A block that offers is in the chain already, and so is one in routing
   // (its own visit by the chain, which keeps it once it offers again).
-  if (!FHasTransaction && !FInRouting && CurrentManager) CurrentManager->Add(this);
+  if (!FHasTransaction && !FInRouting) JoinChain();
   FTransaction = FFirst;
   FHasTransaction = true;
 }

@@ -29,7 +29,7 @@ void TGenerator::Activate(TTransaction*) {
   // Joins the chain (where it stays while it offers, so never twice) even
   // if OnAfterGeneration throws: an offer outside the chain would be stuck.
   FireThen(OnAfterGeneration, T, [this] {
-    if (CurrentManager) CurrentManager->Add(this);
+    JoinChain();
   });
 }
 

@@ -186,7 +186,7 @@ bool TQueuePrty::Admit(TTransaction* Trans) {
   if (!FileTrans(Trans)) return false;
   // A queue that offers is in the chain already, and so is one in routing
   // (its own visit by the chain, which keeps it once it offers again).
-  if (!FHasTransaction && !FInRouting && CurrentManager) CurrentManager->Add(this);
+  if (!FHasTransaction && !FInRouting) JoinChain();
   FHasTransaction = true;
   return true;
 }

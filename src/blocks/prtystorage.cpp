@@ -42,7 +42,7 @@ void TStoragePrty::Activate(TTransaction* Trans) {
   DelTrans(Trans);
   if (FFinishedCount == 0) {
     FFirstFinished = Trans;
-    if (!FHasTransaction && CurrentManager) CurrentManager->Add(this);
+    if (!FHasTransaction) JoinChain();
   } else {
     FLastFinished->FNext = Trans;
   }

@@ -60,7 +60,7 @@ void TQueue::EnterToBlock(TTransaction* Trans) {
   // chain (it holds transactions, or was emptied since the chain's last
   // visit) keeps that entry and its place.
   FireThen(OnEnter, Trans, [this, Trans] {
-    if (CurrentManager) CurrentManager->Add(this);
+    JoinChain();
     AddTrans(Trans);
     FTransaction = FFirst;
     FHasTransaction = true;

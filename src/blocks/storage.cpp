@@ -30,7 +30,7 @@ void TStorage::Activate(TTransaction* Trans) {
   DelTrans(Trans);
   if (FFinishedCount == 0) {
     FFirstFinished = Trans;
-    if (CurrentManager) CurrentManager->Add(this);
+    JoinChain();
   } else {
     FLastFinished->FNext = Trans;
   }

@@ -1,4 +1,7 @@
-// Parts of the experiment runner shared by the local and the MPI drivers.
+// Parts of the experiment runner shared by its files: replication.cpp (one
+// replication in this process), wire.cpp (results and seeds as bytes between
+// a worker and its parent), fork.cpp and mpi.cpp (the executors), driver.cpp
+// (handing out replications, summaries) and print.cpp (the tables).
 #pragma once
 
 #include <sys/types.h>
@@ -12,6 +15,12 @@
 #include "quorin/experiment.h"
 
 namespace quorin::detail {
+
+using Clock = std::chrono::steady_clock;
+
+inline double SecondsSince(Clock::time_point Start) {
+  return std::chrono::duration<double>(Clock::now() - Start).count();
+}
 
 // The work of one replication, run inside a worker process. It calls
 // Seeded with the streams' first states as soon as they are set, so that a
@@ -29,6 +38,16 @@ std::string Validate(const TExperiment& Experiment, int64_t Replications);
 // A replication result as bytes and back (exact: doubles are copied bit for bit).
 std::string Serialise(const TReplicationResult& Result);
 bool Deserialise(const std::string& Bytes, TReplicationResult& Result);
+// A replication's seeds, which a worker sends as soon as it knows them; the
+// seeds that a torn message holds, or none.
+std::string SerialiseSeeds(const std::vector<int64_t>& Seeds);
+std::vector<int64_t> DeserialiseSeeds(const std::string& Bytes);
+
+// Frames on a worker's pipe: a kind byte, a length, the bytes.
+constexpr char SeedsFrame = 'S', ResultFrame = 'R';
+std::string Frame(char Kind, const std::string& Bytes);
+// Splits the bytes a worker sent into its frames; false if they are torn.
+bool ReadFrames(const std::string& Bytes, std::vector<std::pair<char, std::string>>& Frames);
 
 // Something that runs replications in Slots() places at once.
 class TExecutor {

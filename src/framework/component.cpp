@@ -28,20 +28,28 @@ TComponent::~TComponent() {
   }
 }
 
-std::string TComponent::DisplayName() const {
-  if (!FName.empty()) return FName;
-  const std::type_info& Type = typeid(*this);
+std::string ClassNameOf(const TComponent& X) {
+  const char* Mangled = typeid(X).name();
   int Status = 0;
   std::unique_ptr<char, void (*)(void*)> Plain(
-      abi::__cxa_demangle(Type.name(), nullptr, nullptr, &Status), std::free);
-  std::string Class = Status == 0 && Plain ? Plain.get() : Type.name();
+      abi::__cxa_demangle(Mangled, nullptr, nullptr, &Status), std::free);
+  std::string Name = Status == 0 && Plain ? Plain.get() : Mangled;
+  const std::string Prefix = "quorin::";
+  if (Name.rfind(Prefix, 0) == 0) Name.erase(0, Prefix.size());
+  return Name;
+}
+
+std::string TComponent::DisplayName() const {
+  if (!FName.empty()) return FName;
+  // The class without any namespace: a message names "TCounter#1".
+  std::string Class = ClassNameOf(*this);
   const std::string::size_type Scope = Class.rfind("::");
   if (Scope != std::string::npos) Class.erase(0, Scope + 2);
   int32_t Number = 1;
   if (FOwner)
     for (TComponent* C : FOwner->FComponents) {
       if (C == this) break;
-      if (typeid(*C) == Type) ++Number;
+      if (typeid(*C) == typeid(*this)) ++Number;
     }
   return Class + "#" + std::to_string(Number);
 }

@@ -69,10 +69,12 @@ void TBlock::WakeWaiters() {
   if (CurrentManager) CurrentManager->Wake(this);
 }
 
-void TBlock::Offer(TTransaction* Trans) {
-  FTransaction = Trans;
-  FHasTransaction = true;
+void TBlock::AppendToChain() {
   if (CurrentManager) CurrentManager->Add(this);
+}
+
+void TBlock::UnparkInChain() {
+  CurrentManager->Unpark(this);
 }
 
 void TBlock::ReorderFor(double Delay, TTransaction* Trans) {

@@ -14,8 +14,6 @@
 
 namespace quorin {
 
-using modelfile::ClassNameOf;
-
 namespace {
 
 void CollectBlocks(TComponent* Root, std::vector<TBlock*>& Blocks,
@@ -87,26 +85,17 @@ std::vector<TRoute> Routes(const TModelFile& File) {
     auto* From = dynamic_cast<TBlock*>(B.Component);
     if (!From) continue;
     const std::string Event = B.Event == "OnRouting" ? "" : B.Event;
-    for (const THandlerCall& Call : B.Calls) {
-      // The label is built by appending: the prefix forms of operator+
-      // trip a false -Wrestrict warning of g++ 12.
-      auto Add = [&](const THandlerArg& Arg, const char* Prefix, const std::string& Detail) {
-        auto* To = dynamic_cast<TBlock*>(File.Resolve(From, Arg.Text));
-        if (!To) return;
+    for (const THandlerCall& Call : B.Calls)
+      for (const modelfile::TCallRoute& Route : modelfile::RoutesOfCall(Call)) {
+        auto* To = dynamic_cast<TBlock*>(File.Resolve(From, Call.Args[Route.Arg].Text));
+        if (!To) continue;
+        // The label is built by appending: the prefix forms of operator+
+        // trip a false -Wrestrict warning of g++ 12.
         std::string Label = Event;
-        if (!Label.empty() && *Prefix) Label += ' ';
-        Label.append(Prefix).append(Detail);
+        if (!Label.empty() && !Route.Label.empty()) Label += ' ';
+        Label.append(Route.Label);
         Found.push_back({From, To, Label});
-      };
-      if (Call.Name == "PassTo" && Call.Args.size() == 1) Add(Call.Args[0], "", "");
-      if (Call.Name == "PassFirst")
-        for (std::size_t i = 0; i < Call.Args.size(); ++i)
-          Add(Call.Args[i], Call.Args.size() > 1 ? "#" : "",
-              Call.Args.size() > 1 ? std::to_string(i + 1) : "");
-      if (Call.Name == "PassByChance")
-        for (std::size_t i = 1; i + 1 < Call.Args.size(); i += 2)
-          Add(Call.Args[i], "p=", Call.Args[i + 1].Text);
-    }
+      }
   }
   return Found;
 }
@@ -170,9 +159,9 @@ void WriteDiagramSvg(const TModelFile& File, std::ostream& Out) {
          "</marker>\n";
   std::set<std::string> Symbols;
   for (const TBlock* B : Blocks)
-    Symbols.insert(Upper(ClassNameOf(B)));
+    Symbols.insert(Upper(ClassNameOf(*B)));
   for (const TComponent* X : Others)
-    Symbols.insert(Upper(ClassNameOf(X)));
+    Symbols.insert(Upper(ClassNameOf(*X)));
   for (const std::string& S : Symbols)
     WriteSymbol(S, Out);
   Out << "</defs>\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
@@ -204,7 +193,7 @@ void WriteDiagramSvg(const TModelFile& File, std::ostream& Out) {
           << Escape(R.Label) << "</text>\n";
   }
   auto Draw = [&Out](const TComponent* X, int Left, int Top) {
-    const std::string Class = ClassNameOf(X);
+    const std::string Class = ClassNameOf(*X);
     Out << "<g><use href=\"#" << Upper(Class) << "\" x=\"" << Left << "\" y=\"" << Top
         << "\" width=\"" << Icon << "\" height=\"" << Icon << "\"/>\n"
         << "<rect x=\"" << Left - 1 << "\" y=\"" << Top - 1 << "\" width=\"" << Icon + 2

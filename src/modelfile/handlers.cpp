@@ -1,5 +1,7 @@
 // The standard handlers: routing, holding times, next arrivals, priorities,
-// gates and stopping, compiled from their calls in a model file.
+// gates and stopping, compiled from their calls in a model file. They are
+// one table (Standard, below): a new standard handler is one entry, with its
+// compiler and, when it routes, the routes it names for the diagram.
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -135,7 +137,7 @@ public:
                       ? "'" + A.Text + "' is not a sibling and names several components"
                       : "no component named '" + A.Text + "'");
     Found = dynamic_cast<C*>(X);
-    if (!Found) return Fail(A.Text + " is a " + ClassNameOf(X) + ", not " + What);
+    if (!Found) return Fail(A.Text + " is a " + ClassNameOf(*X) + ", not " + What);
     return true;
   }
 
@@ -181,16 +183,27 @@ public:
     if (FContext.Event.Routing) return true;
     return Fail("moves a transaction, so it belongs in a routing event (OnRouting, "
                 "OnTimeFinish, OnPreempt, OnRelease), not in " +
-                std::string(FContext.Event.Name));
+                FContext.Event.Name);
   }
 
   bool WithTransaction() {
-    const TShape S = FContext.Event.Shape;
-    if (S == TShape::Block || S == TShape::NewTime || S == TShape::AfterPass) return true;
-    return Fail(std::string(FContext.Event.Name) + " has no transaction");
+    const TEventShape S = FContext.Event.Shape;
+    if (S == TEventShape::Block || S == TEventShape::NewTime || S == TEventShape::AfterPass)
+      return true;
+    return Fail(FContext.Event.Name + " has no transaction");
   }
 
-  bool Compile(TAction& Action);
+  bool PassTo(TEventAction& Action);
+  bool PassFirst(TEventAction& Action);
+  bool PassByChance(TEventAction& Action);
+  bool NextTime(TEventAction& Action);
+  bool PostPone(TEventAction& Action);
+  bool SetPriority(TEventAction& Action);
+  bool SetMark(TEventAction& Action);
+  bool SetGate(TEventAction& Action);
+  bool Generate(TEventAction& Action);
+  bool StopAfter(TEventAction& Action);
+  bool Stop(TEventAction& Action);
 
 private:
   static std::string FormatRange(double Min, double Max) {
@@ -203,185 +216,305 @@ private:
   std::string& FError;
 };
 
-bool TCompiler::Compile(TAction& Action) {
+bool TCompiler::PassTo(TEventAction& Action) {
+  TBlock* To = nullptr;
+  if (!Routing() || !ArgCount(1, 1) || !Component(0, "a block", To)) return false;
+  Action = [To](const TEventArgs& C) { static_cast<TBlock*>(C.Sender)->PassTo(To); };
+  return true;
+}
+
+bool TCompiler::PassFirst(TEventAction& Action) {
+  if (!Routing() || !ArgCount(1, 999)) return false;
+  std::vector<TBlock*> To(FCall.Args.size());
+  for (std::size_t i = 0; i < To.size(); ++i)
+    if (!Component(i, "a block", To[i])) return false;
+  Action = [To](const TEventArgs& C) {
+    auto* Sender = static_cast<TBlock*>(C.Sender);
+    for (TBlock* B : To)
+      if (Sender->PassTo(B)) return;
+  };
+  return true;
+}
+
+bool TCompiler::PassByChance(TEventAction& Action) {
+  // PassByChance(Stream, Block1, P1, Block2, P2, ...): one draw chooses a
+  // block for each transaction; a refused transaction waits for the block
+  // it drew, and the retries draw nothing more.
+  TMultiRand* Stream = nullptr;
+  if (!Routing() || !ArgCount(3, 999)) return false;
+  if (FCall.Args.size() % 2 == 0)
+    return Fail("takes a stream, then pairs of a block and its probability");
+  if (!Component(0, "a random stream (TMultiRand)", Stream)) return false;
+  struct TChoice {
+    TBlock* Block;
+    double Upper; // cumulative probability
+  };
+  std::vector<TChoice> Choices;
+  double Sum = 0.0;
+  for (std::size_t i = 1; i < FCall.Args.size(); i += 2) {
+    TBlock* B = nullptr;
+    double P = 0.0;
+    if (!Component(i, "a block", B) || !Number(i + 1, P)) return false;
+    if (P < 0 || P > 1) return Fail("a probability must lie in 0...1");
+    Sum += P;
+    Choices.push_back({B, Sum});
+  }
+  if (std::fabs(Sum - 1.0) > 1e-9) return Fail("the probabilities must add up to 1");
+  Choices.back().Upper = 1.0; // what rounding leaves goes to the last block
+  struct TMemory {
+    TTransaction* Trans = nullptr;
+    int32_t ID = 0;
+    double Enter = 0.0;
+    TBlock* Choice = nullptr;
+  };
+  auto Memory = std::make_shared<TMemory>();
+  Action = [Stream, Choices, Memory](const TEventArgs& C) {
+    TTransaction* T = C.Trans;
+    if (!T) return;
+    if (T != Memory->Trans || T->GetTransID() != Memory->ID || T->FEnterTime != Memory->Enter) {
+      const double U = Stream->Uni01();
+      TBlock* Choice = Choices.back().Block;
+      for (const TChoice& X : Choices)
+        if (U < X.Upper) {
+          Choice = X.Block;
+          break;
+        }
+      *Memory = {T, T->GetTransID(), T->FEnterTime, Choice};
+    }
+    if (static_cast<TBlock*>(C.Sender)->PassTo(Memory->Choice)) Memory->Trans = nullptr;
+  };
+  return true;
+}
+
+bool TCompiler::NextTime(TEventAction& Action) {
   const std::string& Name = FCall.Name;
   TComponent* Self = FContext.Component;
+  // All three order the component's next activation; the names say what
+  // it means on each kind of component, and only that use is accepted.
+  const bool OnEnter = FContext.Event.Name == "OnEnter";
+  if (Name == "Hold" &&
+      !((Is<TServer>(Self) || Is<TStorage>(Self) || Is<TStoragePrty>(Self)) && OnEnter))
+    return Fail("orders a holding time, so it belongs in OnEnter of a TServer, TStorage or "
+                "TStoragePrty");
+  if (Name == "TimeLimit" && !((Is<TQueue>(Self) || Is<TQueuePrty>(Self)) && OnEnter))
+    return Fail("orders a waiting-time limit, so it belongs in OnEnter of a TQueue, TStack or "
+                "TQueuePrty (whose OnTimeFinish then routes the transaction)");
+  if (Name == "NextArrival" && !(Is<TGenerator>(Self) || Is<TScheduler>(Self)))
+    return Fail("orders the next activation of a TGenerator or TScheduler, not of a " +
+                ClassNameOf(*Self));
+  TDelay D;
+  if (!ArgCount(1, 1) || !Delay(0, D)) return false;
+  auto* Target = dynamic_cast<TAggregate*>(Self);
+  Action = [Target, D](const TEventArgs&) { Target->NextTime(D()); };
+  return true;
+}
 
-  if (Name == "PassTo") {
-    TBlock* To = nullptr;
-    if (!Routing() || !ArgCount(1, 1) || !Component(0, "a block", To)) return false;
-    Action = [To](const TContext& C) { static_cast<TBlock*>(C.Sender)->PassTo(To); };
-    return true;
-  }
-  if (Name == "PassFirst") {
-    if (!Routing() || !ArgCount(1, 999)) return false;
-    std::vector<TBlock*> To(FCall.Args.size());
-    for (std::size_t i = 0; i < To.size(); ++i)
-      if (!Component(i, "a block", To[i])) return false;
-    Action = [To](const TContext& C) {
-      auto* Sender = static_cast<TBlock*>(C.Sender);
-      for (TBlock* B : To)
-        if (Sender->PassTo(B)) return;
-    };
-    return true;
-  }
-  if (Name == "PassByChance") {
-    // PassByChance(Stream, Block1, P1, Block2, P2, ...): one draw chooses a
-    // block for each transaction; a refused transaction waits for the block
-    // it drew, and the retries draw nothing more.
-    TMultiRand* Stream = nullptr;
-    if (!Routing() || !ArgCount(3, 999)) return false;
-    if (FCall.Args.size() % 2 == 0)
-      return Fail("takes a stream, then pairs of a block and its probability");
-    if (!Component(0, "a random stream (TMultiRand)", Stream)) return false;
-    struct TChoice {
-      TBlock* Block;
-      double Upper; // cumulative probability
-    };
-    std::vector<TChoice> Choices;
-    double Sum = 0.0;
-    for (std::size_t i = 1; i < FCall.Args.size(); i += 2) {
-      TBlock* B = nullptr;
-      double P = 0.0;
-      if (!Component(i, "a block", B) || !Number(i + 1, P)) return false;
-      if (P < 0 || P > 1) return Fail("a probability must lie in 0...1");
-      Sum += P;
-      Choices.push_back({B, Sum});
-    }
-    if (std::fabs(Sum - 1.0) > 1e-9) return Fail("the probabilities must add up to 1");
-    Choices.back().Upper = 1.0; // what rounding leaves goes to the last block
-    struct TMemory {
-      TTransaction* Trans = nullptr;
-      int32_t ID = 0;
-      double Enter = 0.0;
-      TBlock* Choice = nullptr;
-    };
-    auto Memory = std::make_shared<TMemory>();
-    Action = [Stream, Choices, Memory](const TContext& C) {
-      TTransaction* T = C.Trans;
-      if (!T) return;
-      if (T != Memory->Trans || T->GetTransID() != Memory->ID || T->FEnterTime != Memory->Enter) {
-        const double U = Stream->Uni01();
-        TBlock* Choice = Choices.back().Block;
-        for (const TChoice& X : Choices)
-          if (U < X.Upper) {
-            Choice = X.Block;
-            break;
-          }
-        *Memory = {T, T->GetTransID(), T->FEnterTime, Choice};
-      }
-      if (static_cast<TBlock*>(C.Sender)->PassTo(Memory->Choice)) Memory->Trans = nullptr;
-    };
-    return true;
-  }
-  if (Name == "Hold" || Name == "TimeLimit" || Name == "NextArrival") {
-    // All three order the component's next activation; the names say what
-    // it means on each kind of component, and only that use is accepted.
-    const bool OnEnter = std::string(FContext.Event.Name) == "OnEnter";
-    if (Name == "Hold" &&
-        !((Is<TServer>(Self) || Is<TStorage>(Self) || Is<TStoragePrty>(Self)) && OnEnter))
-      return Fail("orders a holding time, so it belongs in OnEnter of a TServer, TStorage or "
-                  "TStoragePrty");
-    if (Name == "TimeLimit" && !((Is<TQueue>(Self) || Is<TQueuePrty>(Self)) && OnEnter))
-      return Fail("orders a waiting-time limit, so it belongs in OnEnter of a TQueue, TStack or "
-                  "TQueuePrty (whose OnTimeFinish then routes the transaction)");
-    if (Name == "NextArrival" && !(Is<TGenerator>(Self) || Is<TScheduler>(Self)))
-      return Fail("orders the next activation of a TGenerator or TScheduler, not of a " +
-                  ClassNameOf(Self));
-    TDelay D;
-    if (!ArgCount(1, 1) || !Delay(0, D)) return false;
-    auto* Target = dynamic_cast<TAggregate*>(Self);
-    Action = [Target, D](const TContext&) { Target->NextTime(D()); };
-    return true;
-  }
-  if (Name == "PostPone") {
-    // The displaced holder of a preemptive server waits on the server's
-    // stack and resumes its remaining service later.
-    if (!(Is<TServer>(Self) && std::string(FContext.Event.Name) == "OnPreempt"))
-      return Fail("keeps a displaced transaction, so it belongs in OnPreempt of a TServer");
-    if (!ArgCount(0, 0)) return false;
-    Action = [](const TContext& C) { static_cast<TBlock*>(C.Sender)->PostPone(); };
-    return true;
-  }
-  if (Name == "SetPriority") {
-    int64_t P = 0;
-    if (!WithTransaction() || !ArgCount(1, 1) || !Whole(0, 0, 255, P)) return false;
-    const auto Prty = static_cast<uint8_t>(P);
-    Action = [Prty](const TContext& C) {
-      if (C.Trans) C.Trans->SetPrty(Prty);
-    };
-    return true;
-  }
-  if (Name == "SetPreempt" || Name == "SetNonPreempt") {
-    if (!WithTransaction() || !ArgCount(0, 0)) return false;
-    const bool Mark = Name == "SetPreempt";
-    Action = [Mark](const TContext& C) {
-      if (!C.Trans) return;
-      if (Mark)
-        C.Trans->SetPreempt();
-      else
-        C.Trans->SetNonPreempt();
-    };
-    return true;
-  }
-  if (Name == "Lock" || Name == "Unlock") {
-    TGate* Gate = nullptr;
-    if (!ArgCount(1, 1) || !Component(0, "a gate (TGate)", Gate)) return false;
-    if (Name == "Lock")
-      Action = [Gate](const TContext&) { Gate->Lock(); };
+bool TCompiler::PostPone(TEventAction& Action) {
+  TComponent* Self = FContext.Component;
+  // The displaced holder of a preemptive server waits on the server's
+  // stack and resumes its remaining service later.
+  if (!(Is<TServer>(Self) && FContext.Event.Name == "OnPreempt"))
+    return Fail("keeps a displaced transaction, so it belongs in OnPreempt of a TServer");
+  if (!ArgCount(0, 0)) return false;
+  Action = [](const TEventArgs& C) { static_cast<TBlock*>(C.Sender)->PostPone(); };
+  return true;
+}
+
+bool TCompiler::SetPriority(TEventAction& Action) {
+  int64_t P = 0;
+  if (!WithTransaction() || !ArgCount(1, 1) || !Whole(0, 0, 255, P)) return false;
+  const auto Prty = static_cast<uint8_t>(P);
+  Action = [Prty](const TEventArgs& C) {
+    if (C.Trans) C.Trans->SetPrty(Prty);
+  };
+  return true;
+}
+
+bool TCompiler::SetMark(TEventAction& Action) {
+  const std::string& Name = FCall.Name;
+  if (!WithTransaction() || !ArgCount(0, 0)) return false;
+  const bool Mark = Name == "SetPreempt";
+  Action = [Mark](const TEventArgs& C) {
+    if (!C.Trans) return;
+    if (Mark)
+      C.Trans->SetPreempt();
     else
-      Action = [Gate](const TContext&) { Gate->Unlock(); };
-    return true;
-  }
-  if (Name == "Generate") {
-    // A batch of N transactions from a creator, from any handler (a
-    // scheduler's, as a rule).
-    TCreator* Creator = nullptr;
-    int64_t N = 0;
-    if (!ArgCount(2, 2) || !Component(0, "a creator (TCreator)", Creator) ||
-        !Whole(1, 1, 2147483647.0, N))
-      return false;
-    const auto Batch = static_cast<int32_t>(N);
-    Action = [Creator, Batch](const TContext&) { Creator->Generate(Batch); };
-    return true;
-  }
-  if (Name == "StopAfter") {
-    int64_t N = 0;
-    if (!ArgCount(1, 1) || !Whole(0, 1, 2147483647.0, N)) return false;
-    auto Count = std::make_shared<int64_t>(0);
-    TModel* Model = FContext.Model;
-    Action = [Count, N, Model](const TContext&) {
-      if (++*Count >= N) Model->Stop();
-    };
-    return true;
-  }
-  if (Name == "Stop") {
-    if (!ArgCount(0, 0)) return false;
-    TModel* Model = FContext.Model;
-    Action = [Model](const TContext&) { Model->Stop(); };
-    return true;
-  }
-  return false; // not a standard handler
+      C.Trans->SetNonPreempt();
+  };
+  return true;
+}
+
+bool TCompiler::SetGate(TEventAction& Action) {
+  const std::string& Name = FCall.Name;
+  TGate* Gate = nullptr;
+  if (!ArgCount(1, 1) || !Component(0, "a gate (TGate)", Gate)) return false;
+  if (Name == "Lock")
+    Action = [Gate](const TEventArgs&) { Gate->Lock(); };
+  else
+    Action = [Gate](const TEventArgs&) { Gate->Unlock(); };
+  return true;
+}
+
+bool TCompiler::Generate(TEventAction& Action) {
+  // A batch of N transactions from a creator, from any handler (a
+  // scheduler's, as a rule).
+  TCreator* Creator = nullptr;
+  int64_t N = 0;
+  if (!ArgCount(2, 2) || !Component(0, "a creator (TCreator)", Creator) ||
+      !Whole(1, 1, 2147483647.0, N))
+    return false;
+  const auto Batch = static_cast<int32_t>(N);
+  Action = [Creator, Batch](const TEventArgs&) { Creator->Generate(Batch); };
+  return true;
+}
+
+bool TCompiler::StopAfter(TEventAction& Action) {
+  int64_t N = 0;
+  if (!ArgCount(1, 1) || !Whole(0, 1, 2147483647.0, N)) return false;
+  auto Count = std::make_shared<int64_t>(0);
+  TModel* Model = FContext.Model;
+  Action = [Count, N, Model](const TEventArgs&) {
+    if (++*Count >= N) Model->Stop();
+  };
+  return true;
+}
+
+bool TCompiler::Stop(TEventAction& Action) {
+  if (!ArgCount(0, 0)) return false;
+  TModel* Model = FContext.Model;
+  Action = [Model](const TEventArgs&) { Model->Stop(); };
+  return true;
+}
+
+// The routes a routing handler's call names, for the diagram. Labels are
+// built by appending: the prefix forms of operator+ trip a false -Wrestrict
+// warning of g++ 12.
+std::vector<TCallRoute> SingleRoute(const THandlerCall& Call) {
+  if (Call.Args.size() != 1) return {};
+  return {{0, ""}};
+}
+
+std::vector<TCallRoute> RankedRoutes(const THandlerCall& Call) {
+  std::vector<TCallRoute> Routes;
+  const std::size_t N = Call.Args.size();
+  for (std::size_t i = 0; i < N; ++i)
+    Routes.push_back({i, N > 1 ? std::string("#").append(std::to_string(i + 1)) : ""});
+  return Routes;
+}
+
+std::vector<TCallRoute> ChanceRoutes(const THandlerCall& Call) {
+  std::vector<TCallRoute> Routes;
+  for (std::size_t i = 1; i + 1 < Call.Args.size(); i += 2)
+    Routes.push_back({i, std::string("p=").append(Call.Args[i + 1].Text)});
+  return Routes;
+}
+
+struct TStandardEntry {
+  TStandardHandler Info;
+  bool (TCompiler::*Compile)(TEventAction& Action);
+  std::vector<TCallRoute> (*Routes)(const THandlerCall& Call); // nullptr: routes nowhere
+};
+
+constexpr const char* RoutingEvents =
+    "routing events (OnRouting, OnTimeFinish, OnPreempt, OnRelease)";
+
+// The standard handlers, in the order `quorin palette` and messages list them.
+const std::vector<TStandardEntry>& Standard() {
+  static const std::vector<TStandardEntry> Table = {
+      {{"PassTo", "PassTo(Block)", RoutingEvents, "passes the transaction to Block"},
+       &TCompiler::PassTo,
+       &SingleRoute},
+      {{"PassFirst", "PassFirst(B1, B2, ...)", RoutingEvents,
+        "passes it to the first block that accepts it"},
+       &TCompiler::PassFirst,
+       &RankedRoutes},
+      {{"PassByChance", "PassByChance(Stream, B1, P1, B2, P2, ...)", RoutingEvents,
+        "one draw from Stream picks a block by the probabilities (which add up to 1); a "
+        "transaction that the block refuses waits for that block, and the retries draw nothing"},
+       &TCompiler::PassByChance,
+       &ChanceRoutes},
+      {{"PostPone", "PostPone", "OnPreempt of a TServer",
+        "keeps the displaced transaction on the server, to resume its remaining service later"},
+       &TCompiler::PostPone,
+       nullptr},
+      {{"Hold", "Hold(Delay)", "OnEnter of a TServer, TStorage or TStoragePrty",
+        "orders the end of the entering transaction's holding time"},
+       &TCompiler::NextTime,
+       nullptr},
+      {{"TimeLimit", "TimeLimit(Delay)", "OnEnter of a TQueue, TStack or TQueuePrty",
+        "limits its wait; when it runs out, the queue's OnTimeFinish routes it (e.g. "
+        "OnTimeFinish = PassTo(Balk))"},
+       &TCompiler::NextTime,
+       nullptr},
+      {{"NextArrival", "NextArrival(Delay)", "any event of a TGenerator or TScheduler",
+        "orders its next activation after Delay"},
+       &TCompiler::NextTime,
+       nullptr},
+      {{"SetPriority", "SetPriority(N)", "events with a transaction",
+        "sets its priority (0...255)"},
+       &TCompiler::SetPriority,
+       nullptr},
+      {{"SetPreempt", "SetPreempt", "events with a transaction", "sets its preempt mark"},
+       &TCompiler::SetMark,
+       nullptr},
+      {{"SetNonPreempt", "SetNonPreempt", "events with a transaction", "clears its preempt mark"},
+       &TCompiler::SetMark,
+       nullptr},
+      {{"Lock", "Lock(Gate)", "any event", "locks a TGate"}, &TCompiler::SetGate, nullptr},
+      {{"Unlock", "Unlock(Gate)", "any event", "unlocks a TGate"}, &TCompiler::SetGate, nullptr},
+      {{"Generate", "Generate(Creator, N)", "any event (a scheduler's OnPlanned, as a rule)",
+        "makes a batch of N transactions on a TCreator"},
+       &TCompiler::Generate,
+       nullptr},
+      {{"StopAfter", "StopAfter(N)", "any event",
+        "stops the run when the handler has run N times (N terminations on a terminator's "
+        "OnEnter)"},
+       &TCompiler::StopAfter,
+       nullptr},
+      {{"Stop", "Stop", "any event", "stops the run"}, &TCompiler::Stop, nullptr},
+  };
+  return Table;
+}
+
+const TStandardEntry* FindStandard(const std::string& Name) {
+  for (const TStandardEntry& E : Standard())
+    if (E.Info.Name == Name) return &E;
+  return nullptr;
 }
 
 } // namespace
 
+std::vector<TCallRoute> RoutesOfCall(const THandlerCall& Call) {
+  const TStandardEntry* E = FindStandard(Call.Name);
+  return E && E->Routes ? E->Routes(Call) : std::vector<TCallRoute>{};
+}
+
 } // namespace quorin::modelfile
 
+const std::vector<quorin::TStandardHandler>& quorin::StandardHandlers() {
+  static const std::vector<TStandardHandler> All = [] {
+    std::vector<TStandardHandler> Infos;
+    for (const modelfile::TStandardEntry& E : modelfile::Standard())
+      Infos.push_back(E.Info);
+    return Infos;
+  }();
+  return All;
+}
+
 std::vector<std::string> quorin::StandardHandlerNames() {
-  return {"PassTo",    "PassFirst",   "PassByChance", "PostPone",   "Hold",
-          "TimeLimit", "NextArrival", "SetPriority",  "SetPreempt", "SetNonPreempt",
-          "Lock",      "Unlock",      "Generate",     "StopAfter",  "Stop"};
+  std::vector<std::string> Names;
+  for (const TStandardHandler& H : StandardHandlers())
+    Names.push_back(H.Name);
+  return Names;
 }
 
 namespace quorin::modelfile {
 
-bool CompileCall(const THandlerCall& Call, const TCompileContext& Context, TAction& Action,
+bool CompileCall(const THandlerCall& Call, const TCompileContext& Context, TEventAction& Action,
                  std::string& Error) {
-  const auto Standard = StandardHandlerNames();
-  if (std::find(Standard.begin(), Standard.end(), Call.Name) != Standard.end()) {
+  if (const TStandardEntry* E = FindStandard(Call.Name)) {
     TCompiler Compiler(Call, Context, Error);
-    return Compiler.Compile(Action);
+    return (Compiler.*E->Compile)(Action);
   }
   // An application handler: bound by name for the shape of this event.
   auto Bind = [&](const auto& Map, auto Wrap) {
@@ -392,33 +525,34 @@ bool CompileCall(const THandlerCall& Call, const TCompileContext& Context, TActi
   };
   bool Found = false;
   switch (Context.Event.Shape) {
-  case TShape::Block:
+  case TEventShape::Block:
     Found = Bind(Context.Handlers.Block, [](auto H) {
-      return TAction([H](const TContext& C) { H(static_cast<TBlock*>(C.Sender), C.Trans); });
+      return TEventAction([H](const TEventArgs& C) { H(static_cast<TBlock*>(C.Sender), C.Trans); });
     });
     break;
-  case TShape::Aggregate:
+  case TEventShape::Aggregate:
     Found = Bind(Context.Handlers.Aggregate,
-                 [](auto H) { return TAction([H](const TContext& C) { H(C.Sender); }); });
+                 [](auto H) { return TEventAction([H](const TEventArgs& C) { H(C.Sender); }); });
     break;
-  case TShape::Model:
-    Found =
-        Bind(Context.Handlers.Model, [](auto H) { return TAction([H](const TContext&) { H(); }); });
+  case TEventShape::Model:
+    Found = Bind(Context.Handlers.Model,
+                 [](auto H) { return TEventAction([H](const TEventArgs&) { H(); }); });
     break;
-  case TShape::NewTime:
-    Found = Bind(Context.Handlers.NewTime,
-                 [](auto H) { return TAction([H](const TContext& C) { H(C.Sender, C.Trans); }); });
+  case TEventShape::NewTime:
+    Found = Bind(Context.Handlers.NewTime, [](auto H) {
+      return TEventAction([H](const TEventArgs& C) { H(C.Sender, C.Trans); });
+    });
     break;
-  case TShape::AfterPass:
+  case TEventShape::AfterPass:
     Found = Bind(Context.Handlers.AfterPass, [](auto H) {
-      return TAction(
-          [H](const TContext& C) { H(static_cast<TBlock*>(C.Sender), C.Receiver, C.Trans); });
+      return TEventAction(
+          [H](const TEventArgs& C) { H(static_cast<TBlock*>(C.Sender), C.Receiver, C.Trans); });
     });
     break;
   }
   if (!Found) {
     std::string Names;
-    for (const std::string& N : Standard)
+    for (const std::string& N : StandardHandlerNames())
       Names += (Names.empty() ? "" : ", ") + N;
     Error = "unknown handler '" + Call.Name + "' (standard handlers: " + Names +
             "; the application gives no handler of that name for this event)";

@@ -223,7 +223,7 @@ private:
   // with no word so long that the message drowns in it.
   void Error(int Line, const TComponent* X, std::string Text) {
     std::string Where = FFileName + ":" + std::to_string(Line) + ": ";
-    if (X) Where += ClipWords(X->Name()) + " (" + ClassNameOf(X) + "): ";
+    if (X) Where += ClipWords(X->Name()) + " (" + ClassNameOf(*X) + "): ";
     for (const std::string Prefix : {"Quorin Error: ", "Quorin Check: "})
       for (std::size_t At; (At = Text.find(Prefix)) != std::string::npos;)
         Text.erase(At, Prefix.size());
@@ -344,13 +344,11 @@ private:
   }
 
   void SetProperty(TComponent* X, const TProperty& P) {
-    const TPropertyInfo* Info = nullptr;
+    const TClassInfo* Class = ClassInfoOf(*X);
+    const TPropertyInfo* Info = Class->FindProperty(P.Key);
     std::string Names;
-    for (const TPropertyInfo* I : PropertiesOf(X)) {
-      if (P.Key == I->Name) Info = I;
-      if (!Names.empty()) Names += ", ";
-      Names += I->Name;
-    }
+    for (const TPropertyInfo& I : Class->Properties)
+      Names += (Names.empty() ? "" : ", ") + I.Name;
     if (!Info) {
       Error(P.Line, X,
             P.Key == "Name" ? "the name is given on the object line"
@@ -359,8 +357,8 @@ private:
     }
     const std::string Shown = P.Key + " = " + P.Value.Text;
     double V = 0;
-    switch (Info->Kind) {
-    case TPropertyKind::Boolean:
+    switch (Info->Type) {
+    case TPropertyType::Boolean:
       if (P.Value.Kind != TValue::TKind::Word ||
           (P.Value.Text != "true" && P.Value.Text != "false")) {
         Error(P.Line, X, P.Key + " must be true or false");
@@ -368,7 +366,7 @@ private:
       }
       V = P.Value.Text == "true";
       break;
-    case TPropertyKind::Integer: {
+    case TPropertyType::Integer: {
       int64_t I = 0;
       if (P.Value.Kind != TValue::TKind::Number || !ReadInteger(P.Value.Text, I)) {
         Error(P.Line, X, P.Key + " must be a whole number");
@@ -377,7 +375,7 @@ private:
       V = static_cast<double>(I);
       break;
     }
-    case TPropertyKind::Real:
+    case TPropertyType::Real:
       if (P.Value.Kind != TValue::TKind::Number || !ReadNumber(P.Value.Text, V)) {
         Error(P.Line, X, P.Key + " must be a number");
         return;
@@ -391,7 +389,7 @@ private:
       return;
     }
     TCapture Capture;
-    const bool Kept = Info->Set(X, V);
+    const bool Kept = Info->Set(*X, V);
     if (!Capture.Messages.empty())
       Error(P.Line, X, Shown + " is refused: " + Capture.Messages.front());
     else if (!Kept)
@@ -399,16 +397,17 @@ private:
   }
 
   void Bind(TComponent* X, const TEvent& E) {
-    const TEventInfo* Info = FindEvent(X, E.Key);
+    const TClassInfo* Class = ClassInfoOf(*X);
+    const TEventInfo* Info = Class->FindEvent(E.Key);
     if (!Info) {
-      Error(E.Line, X, "no event " + E.Key + " (its events: " + EventNamesOf(X) + ")");
+      Error(E.Line, X, "no event " + E.Key + " (its events: " + Class->EventNames() + ")");
       return;
     }
     if (!FFile->FModel) return; // reported already; the handlers could not stop a run
     const TCompileContext Context{*FFile, X, *Info, FFile->FModel, FHandlers};
-    std::vector<TAction> Actions;
+    std::vector<TEventAction> Actions;
     for (const THandlerCall& Call : E.Calls) {
-      TAction Action;
+      TEventAction Action;
       std::string Problem;
       if (!CompileCall(Call, Context, Action, Problem)) {
         Error(E.Line, X, E.Key + ": " + Problem);
@@ -420,14 +419,14 @@ private:
     auto Place = std::make_shared<const TBindingPlace>(FFileName, E.Line, X->Name(), E.Key,
                                                        WriteCalls(E.Calls));
     if (Actions.size() == 1) {
-      Info->Assign(X, [Place, Action = std::move(Actions.front())](const TContext& C) {
+      Info->Assign(*X, [Place, Action = std::move(Actions.front())](const TEventArgs& C) {
         TMessageScope Scope(*Place);
         Action(C);
       });
     } else {
-      Info->Assign(X, [Place, Actions](const TContext& C) {
+      Info->Assign(*X, [Place, Actions](const TEventArgs& C) {
         TMessageScope Scope(*Place);
-        for (const TAction& A : Actions)
+        for (const TEventAction& A : Actions)
           A(C);
       });
     }
@@ -514,7 +513,7 @@ namespace {
 
 bool SaveNode(const TModelFile& File, const TComponent* X, int Depth, TNode& Node,
               std::vector<std::string>& Errors) {
-  const std::string Class = ClassNameOf(X);
+  const std::string Class = ClassNameOf(*X);
   Node.Name = X->Name();
   Node.Class = Class;
   const std::string Where = X->Name().empty() ? "a " + Class + " without a name" : X->Name();
@@ -535,11 +534,11 @@ bool SaveNode(const TModelFile& File, const TComponent* X, int Depth, TNode& Nod
     Errors.push_back(X->Name() + ": nested deeper than " + std::to_string(MaxDepth));
     return false;
   }
-  for (const TPropertyInfo* P : PropertiesOf(X)) {
-    if (P->Get(X) == P->Default) continue; // defaults are left out
+  for (const TPropertyInfo& P : ClassInfoOf(*X)->Properties) {
+    if (P.Get(*X) == P.Default) continue; // defaults are left out
     const auto Kind =
-        P->Kind == TPropertyKind::Boolean ? TValue::TKind::Word : TValue::TKind::Number;
-    Node.Properties.push_back({P->Name, 0, {Kind, P->Format(X)}});
+        P.Type == TPropertyType::Boolean ? TValue::TKind::Word : TValue::TKind::Number;
+    Node.Properties.push_back({P.Name, 0, {Kind, P.Format(*X)}});
   }
   for (const TBinding& B : File.Bindings())
     if (B.Component == X) Node.Events.push_back({B.Event, 0, B.Calls});

@@ -1,47 +1,33 @@
-#include "quorin/blocks.h"
-#include "quorin/framework.h"
+#include "classes/describe.h"
 #include "quorin/package.h"
-#include "quorin/statsim.h"
 
 namespace quorin {
 
 namespace {
 
-template <class T> TComponent* CreateOf(TComponent* AOwner) {
-  return new T(AOwner);
-}
-
-template <class T> TComponentClass ClassOf(const char* Name) {
-  return {Name, &CreateOf<T>};
-}
-
 constexpr const char* Page = "Quorin";
+
+void Put(const TClassInfo& Info) {
+  RegisterComponents(Page, {{Info.Name, Info.Create}});
+}
+
+bool IsStatsim(const TClassInfo* C) {
+  return C == &classes::MultiRandClass() || C == &classes::TabulatorClass();
+}
 
 } // namespace
 
-// One call per class, in palette order. The abstract and internal classes
-// (aggregate, block, statistics base, list bases, transaction, managers)
-// are never registered: they cannot stand on a form by themselves.
+// The library's classes in palette order. Those without a factory describe
+// only what their descendants inherit (component, block, statistics base):
+// they cannot stand on a form by themselves and are never registered.
 void Blocks::Register() {
-  RegisterComponents(Page, {ClassOf<TModel>("TModel")});
-  RegisterComponents(Page, {ClassOf<TScheduler>("TScheduler")});
-  RegisterComponents(Page, {ClassOf<TGenerator>("TGenerator")});
-  RegisterComponents(Page, {ClassOf<TQueue>("TQueue")});
-  RegisterComponents(Page, {ClassOf<TQueuePrty>("TQueuePrty")});
-  RegisterComponents(Page, {ClassOf<TServer>("TServer")});
-  RegisterComponents(Page, {ClassOf<TStorage>("TStorage")});
-  RegisterComponents(Page, {ClassOf<TStoragePrty>("TStoragePrty")});
-  RegisterComponents(Page, {ClassOf<TStack>("TStack")});
-  RegisterComponents(Page, {ClassOf<TTerminator>("TTerminator")});
-  RegisterComponents(Page, {ClassOf<TDivider>("TDivider")});
-  RegisterComponents(Page, {ClassOf<TAssembler>("TAssembler")});
-  RegisterComponents(Page, {ClassOf<TCreator>("TCreator")});
-  RegisterComponents(Page, {ClassOf<TGate>("TGate")});
+  for (const TClassInfo* C : classes::LibraryClasses())
+    if (C->Create && !IsStatsim(C)) Put(*C);
 }
 
 void Statsim::Register() {
-  RegisterComponents(Page, {ClassOf<TMultiRand>("TMultiRand")});
-  RegisterComponents(Page, {ClassOf<TTabulator>("TTabulator")});
+  Put(classes::MultiRandClass());
+  Put(classes::TabulatorClass());
 }
 
 } // namespace quorin

@@ -1,45 +1,66 @@
 #include "quorin/report.h"
 
-#include <cxxabi.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
-#include <memory>
 #include <ostream>
-#include <typeinfo>
 
 namespace quorin {
 
-std::string ClassNameOf(const TAggregate& Aggregate) {
-  const char* Mangled = typeid(Aggregate).name();
-  int Status = 0;
-  std::unique_ptr<char, void (*)(void*)> Plain(
-      abi::__cxa_demangle(Mangled, nullptr, nullptr, &Status), std::free);
-  std::string Name = Status == 0 && Plain ? Plain.get() : Mangled;
-  const std::string Prefix = "quorin::";
-  if (Name.rfind(Prefix, 0) == 0) Name.erase(0, Prefix.size());
-  return Name;
+namespace {
+
+// Puts a statistic the block's class keeps into its column of the row.
+void Put(TReportRow& R, TReportColumn Column, long double V) {
+  const auto Whole = static_cast<int32_t>(V);
+  switch (Column) {
+  case TReportColumn::MeanContent:
+    R.MeanContent = V;
+    break;
+  case TReportColumn::MaxContent:
+    R.MaxContent = Whole;
+    break;
+  case TReportColumn::Usage:
+    R.Usage = V;
+    break;
+  case TReportColumn::MeanTime:
+    R.MeanTime = V;
+    break;
+  case TReportColumn::SMeanTime:
+    R.SMeanTime = V;
+    break;
+  case TReportColumn::ZeroEntries:
+    R.ZeroEntries = Whole;
+    break;
+  case TReportColumn::PreemptExits:
+    R.PreemptExits = Whole;
+    break;
+  case TReportColumn::TimeLimitExits:
+    R.TimeLimitExits = Whole;
+    break;
+  case TReportColumn::MinPrty:
+    R.MinPrty = Whole;
+    break;
+  case TReportColumn::MaxPrty:
+    R.MaxPrty = Whole;
+    break;
+  case TReportColumn::MeanInterval:
+    R.MeanInterval = V;
+    break;
+  }
 }
 
-namespace {
 const long double NoMean = std::numeric_limits<long double>::quiet_NaN();
 
-TReportKind KindOf(const TBlock& B) {
-  if (dynamic_cast<const TGenerator*>(&B)) return TReportKind::Generator;
-  if (dynamic_cast<const TQueue*>(&B) || dynamic_cast<const TQueuePrty*>(&B))
-    return TReportKind::Queue;
-  if (dynamic_cast<const TServer*>(&B)) return TReportKind::Server;
-  if (dynamic_cast<const TStorage*>(&B) || dynamic_cast<const TStoragePrty*>(&B))
-    return TReportKind::Storage;
-  if (dynamic_cast<const TDivider*>(&B) || dynamic_cast<const TAssembler*>(&B) ||
-      dynamic_cast<const TCreator*>(&B))
-    return TReportKind::Batch;
-  if (dynamic_cast<const TGate*>(&B)) return TReportKind::Gate;
-  if (dynamic_cast<const TTerminator*>(&B)) return TReportKind::Terminator;
-  return TReportKind::Other;
+// A mean of no observations is none: NaN, shown as "-" (a 0 would read as
+// "no waiting").
+void MarkMeansWithoutObservations(TReportRow& R, const TBlock& B) {
+  if (auto* Q = dynamic_cast<const TProQueue*>(&B)) {
+    if (R.MeanTime && Q->Exits() == 0) R.MeanTime = NoMean;
+    if (R.SMeanTime && Q->NonZeroExits() == 0) R.SMeanTime = NoMean;
+  }
+  if (R.MeanInterval && dynamic_cast<const TGenerator*>(&B) && B.Exits() <= 1)
+    R.MeanInterval = NoMean;
 }
 } // namespace
 
@@ -54,25 +75,14 @@ std::vector<TReportRow> CollectReport(const TModel& Model) {
     R.Count = B->Count();
     R.Entries = B->Entries();
     R.Exits = B->Exits();
-    if (auto* Q = dynamic_cast<TProQueue*>(B)) {
-      R.MeanContent = Q->AverageCount();
-      R.MaxContent = Q->MaxCount();
-      R.Usage = Q->Usage();
-      // A mean of no observations is none: NaN, shown as "-".
-      R.MeanTime = Q->Exits() > 0 ? Q->AverageTime() : NoMean;
-      R.SMeanTime = Q->NonZeroExits() > 0 ? Q->SAverageTime() : NoMean;
-      R.ZeroEntries = Q->ZeroEntries();
-      R.PreemptExits = Q->PreemptExits();
-    }
-    if (auto* Q = dynamic_cast<TQueue*>(B)) R.TimeLimitExits = Q->TimeLimitExits();
-    if (auto* Q = dynamic_cast<TQueuePrty*>(B)) R.TimeLimitExits = Q->TimeLimitExits();
-    if (auto* Q = dynamic_cast<TQueuePrtyCustom*>(B)) {
-      R.MinPrty = Q->MinPrty();
-      R.MaxPrty = Q->MaxPrty();
-    }
-    if (auto* G = dynamic_cast<TGenerator*>(B))
-      R.MeanInterval = G->Exits() > 1 ? G->AverageTime() : NoMean;
-    R.Kind = KindOf(*B);
+    // The class's description says which table the block goes to and which
+    // statistics it keeps; a class of the application's goes by its nearest
+    // described ancestor.
+    const TClassInfo* Info = ClassInfoOf(*B);
+    R.Kind = Info->Report == TReportKind::None ? TReportKind::Other : Info->Report;
+    for (const TStatisticInfo& S : Info->Statistics)
+      Put(R, S.Column, S.Get(*B));
+    MarkMeansWithoutObservations(R, *B);
     Rows.push_back(std::move(R));
   }
   return Rows;
@@ -127,21 +137,6 @@ std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
           Cell(R.MaxPrty, Decimals),
           Cell(R.MeanInterval, Decimals)};
 }
-
-// CSV quoting for names that hold a separator, a quote or a line break.
-std::string CsvField(const std::string& S) {
-  if (S.find_first_of(",\"\n\r") == std::string::npos) return S;
-  std::string Quoted = "\"";
-  for (char C : S) {
-    if (C == '"') Quoted += '"';
-    Quoted += C;
-  }
-  return Quoted + "\"";
-}
-
-} // namespace
-
-namespace {
 
 // Column indexes into Columns and Cells.
 enum TCol : std::size_t {
@@ -300,6 +295,16 @@ void PrintReport(const TModel& Model, std::ostream& Out) {
   PrintStillInside(Rows, Out);
 }
 
+std::string CsvText(const std::string& S) {
+  if (S.find_first_of(",\"\n\r") == std::string::npos) return S;
+  std::string Quoted = "\"";
+  for (char C : S) {
+    if (C == '"') Quoted += '"';
+    Quoted += C;
+  }
+  return Quoted + "\"";
+}
+
 void PrintReportCsv(const TModel& Model, std::ostream& Out) {
   // One header line, so that spreadsheets and data-frame readers take it as
   // such; the model time of the report is a column of every row.
@@ -310,7 +315,7 @@ void PrintReportCsv(const TModel& Model, std::ostream& Out) {
   for (const TReportRow& R : CollectReport(Model)) {
     const auto Row = Cells(R, -1);
     for (std::size_t c = 0; c < Row.size(); ++c)
-      Out << (c ? "," : "") << CsvField(Row[c]);
+      Out << (c ? "," : "") << CsvText(Row[c]);
     Out << ',' << Time << '\n';
   }
 }

@@ -3,30 +3,12 @@
 #pragma once
 
 #include "quorin/experiment.h"
+#include "single_line.h"
 
 namespace quorin::test {
 
 inline TModel* BuildMM1(TReplicationContext& C) {
-  auto* Model = new TModel(C.Form);
-  auto* Arrivals = new TMultiRand(C.Form);
-  auto* Services = new TMultiRand(C.Form);
-  auto* Door = new TGenerator(C.Form);
-  auto* Line = new TQueue(C.Form);
-  auto* Clerk = new TServer(C.Form);
-  auto* Exit = new TTerminator(C.Form);
-  Door->SetName("Door");
-  Line->SetName("Line");
-  Clerk->SetName("Clerk");
-  Exit->SetName("Exit");
-  Door->OnBeforeTimeGoOn = [=](TAggregate*) { Door->NextTime(Arrivals->Exponential(1.0)); };
-  Door->OnAfterGeneration = [=](TBlock*, TTransaction*) {
-    Door->NextTime(Arrivals->Exponential(1.0));
-  };
-  Door->OnRouting = [=](TBlock* S, TTransaction*) { S->PassTo(Line); };
-  Line->OnRouting = [=](TBlock* S, TTransaction*) { S->PassTo(Clerk); };
-  Clerk->OnRouting = [=](TBlock* S, TTransaction*) { S->PassTo(Exit); };
-  Clerk->OnEnter = [=](TBlock*, TTransaction*) { Clerk->NextTime(Services->Exponential(0.8)); };
-  return Model;
+  return examples::BuildSingleLine<TServer>(C.Form, 1.0, 0.8).Model;
 }
 
 inline TExperiment MM1Experiment(int32_t Replications, int32_t Jobs) {

@@ -9,6 +9,7 @@
 #include "invariants.h"
 #include "message_capture.h"
 #include "quorin/blocks.h"
+#include "quorin/classinfo.h"
 
 namespace quorin::test {
 
@@ -34,6 +35,11 @@ enum class TKind {
   Creator
 };
 
+const char* const KindClasses[] = {
+    "TGenerator", "TQueue",     "TStack",       "TServer",  "TStorage",   "TGate",   "TTerminator",
+    "TScheduler", "TQueuePrty", "TStoragePrty", "TDivider", "TAssembler", "TCreator"};
+
+// The prefixes of the components' names, by kind.
 const char* const KindNames[] = {"Gen",   "Queue",     "Stack",  "Server", "Storage",
                                  "Gate",  "Term",      "Sched",  "PQueue", "PStorage",
                                  "Split", "Assembler", "Creator"};
@@ -208,49 +214,11 @@ void TFuzzModel::Touch(TTransaction* T) {
     T->SetNonPreempt();
 }
 
+// Every kind is made through its class's description, as a model file
+// would make it.
 TBlock* TFuzzModel::Add(TKind Kind) {
-  TAggregate* A = nullptr;
-  switch (Kind) {
-  case TKind::Generator:
-    A = new TGenerator(Form);
-    break;
-  case TKind::Queue:
-    A = new TQueue(Form);
-    break;
-  case TKind::Stack:
-    A = new TStack(Form);
-    break;
-  case TKind::Server:
-    A = new TServer(Form);
-    break;
-  case TKind::Storage:
-    A = new TStorage(Form);
-    break;
-  case TKind::Gate:
-    A = new TGate(Form);
-    break;
-  case TKind::Terminator:
-    A = new TTerminator(Form);
-    break;
-  case TKind::Scheduler:
-    A = new TScheduler(Form);
-    break;
-  case TKind::QueuePrty:
-    A = new TQueuePrty(Form);
-    break;
-  case TKind::StoragePrty:
-    A = new TStoragePrty(Form);
-    break;
-  case TKind::Divider:
-    A = new TDivider(Form);
-    break;
-  case TKind::Assembler:
-    A = new TAssembler(Form);
-    break;
-  case TKind::Creator:
-    A = new TCreator(Form);
-    break;
-  }
+  const TClassInfo* Class = FindClassInfo(KindClasses[int(Kind)]);
+  auto* A = dynamic_cast<TAggregate*>(Class->Create(Form));
   A->SetName(std::string(KindNames[int(Kind)]) + std::to_string(Parts.size()));
   Parts.push_back(A);
   Kinds.push_back(Kind);

@@ -40,6 +40,11 @@ private:
   int32_t FTag = 0;
 };
 
+// The class name of X without the library's namespace: "TQueue" for a
+// quorin::TQueue, "shop::TDesk" for a class of the application. The report,
+// model files and messages all name classes through it.
+std::string ClassNameOf(const TComponent& X);
+
 // Message box. MessageDlg hands the text to the current handler and returns
 // when it returns; the default handler writes the text and a newline to
 // standard error. SetMessageHandler installs a handler (an empty one restores

@@ -112,7 +112,20 @@ protected:
   // a refused order leaves the run as it was.
   void ReorderFor(double Delay, TTransaction* Trans);
   // Starts offering Trans and joins the current events chain.
-  void Offer(TTransaction* Trans);
+  void Offer(TTransaction* Trans) {
+    FTransaction = Trans;
+    FHasTransaction = true;
+    JoinChain();
+  }
+  // Joins the current events chain at its tail; a block already in it keeps
+  // its place and, if parked, is routed again. Inline up to the chain: most
+  // calls find the block in the chain already.
+  void JoinChain() {
+    if (!FChainEntry)
+      AppendToChain();
+    else if (FParked)
+      UnparkInChain();
+  }
   // Fires Handler for Trans with the block in routing, as for a time-out, a
   // preemption or a release; answers whether the handler passed (or
   // postponed) the transaction. Kick routes a PassTo through KickFromBlock.
@@ -179,6 +192,9 @@ private:
   bool MoveTo(TBlock* Receiver);
   // Tells the chain, which routes this block, that Receiver refused it.
   [[gnu::cold]] void NoteRefusal(TBlock* Receiver);
+  // The two halves of JoinChain that reach the chain.
+  void AppendToChain();
+  void UnparkInChain();
 };
 
 // Inline up to the receiver's answer: most calls from a routing handler are

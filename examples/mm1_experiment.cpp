@@ -17,6 +17,7 @@
 
 #include "quorin/experiment.h"
 #include "quorin/output.h"
+#include "single_line.h"
 
 using namespace quorin;
 
@@ -33,32 +34,14 @@ struct TOptions {
 // Door -> Line -> Clerk -> Exit; arrival rate 1, service rate 1.25. The
 // waits in line go to a tabulator named Waits.
 TModel* Build(TReplicationContext& C) {
-  auto* Model = new TModel(C.Form);
-  auto* Arrivals = new TMultiRand(C.Form);
-  auto* Services = new TMultiRand(C.Form);
+  const auto M = examples::BuildSingleLine<TServer>(C.Form, 1.0, 0.8);
   auto* Waits = new TTabulator(C.Form);
   Waits->SetName("Waits");
   Waits->SetLowerBound(0);
   Waits->SetInterval(1);
   Waits->SetIntervalCount(30);
-  auto* Door = new TGenerator(C.Form);
-  auto* Line = new TQueue(C.Form);
-  auto* Clerk = new TServer(C.Form);
-  auto* Exit = new TTerminator(C.Form);
-  Door->SetName("Door");
-  Line->SetName("Line");
-  Clerk->SetName("Clerk");
-  Exit->SetName("Exit");
-  Door->OnBeforeTimeGoOn = [=](TAggregate*) { Door->NextTime(Arrivals->Exponential(1.0)); };
-  Door->OnAfterGeneration = [=](TBlock*, TTransaction*) {
-    Door->NextTime(Arrivals->Exponential(1.0));
-  };
-  Door->OnRouting = [=](TBlock* S, TTransaction*) { S->PassTo(Line); };
-  Line->OnRouting = [=](TBlock* S, TTransaction*) { S->PassTo(Clerk); };
-  Line->OnExit = [=](TBlock*, TTransaction* T) { Waits->PutValue(ModelTime() - T->FEnterTime); };
-  Clerk->OnRouting = [=](TBlock* S, TTransaction*) { S->PassTo(Exit); };
-  Clerk->OnEnter = [=](TBlock*, TTransaction*) { Clerk->NextTime(Services->Exponential(0.8)); };
-  return Model;
+  M.Line->OnExit = [=](TBlock*, TTransaction* T) { Waits->PutValue(ModelTime() - T->FEnterTime); };
+  return M.Model;
 }
 
 bool Parse(int argc, char** argv, TOptions& O) {

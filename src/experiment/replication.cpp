@@ -1,0 +1,300 @@
+// One replication in this process: the streams seeded from the plan, the
+// model built, warmed up and run, its figures read, the draws of every
+// stream counted; and the series runs of Welch's method.
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <memory>
+
+#include "internal.h"
+#include "quorin/report.h"
+
+namespace quorin {
+
+namespace {
+
+// Every random stream on the form, depth first in creation order.
+void CollectStreams(TComponent* Owner, std::vector<TMultiRand*>& Streams) {
+  for (int32_t i = 0; i < Owner->ComponentCount(); ++i) {
+    TComponent* C = Owner->Components(i);
+    if (auto* S = dynamic_cast<TMultiRand*>(C)) Streams.push_back(S);
+    CollectStreams(C, Streams);
+  }
+}
+
+} // namespace
+
+std::vector<int64_t> SeedStreams(TComponent& Form, const TStreamPlan& Plan, int32_t Replication,
+                                 std::string& Error) {
+  std::vector<TMultiRand*> Streams;
+  CollectStreams(&Form, Streams);
+  if (int32_t(Streams.size()) > Plan.StreamSlots) {
+    Error = "the model has " + std::to_string(Streams.size()) +
+            " random streams; the experiment gives each replication " +
+            std::to_string(Plan.StreamSlots) + " (raise StreamSlots)";
+    return {};
+  }
+  for (TMultiRand* S : Streams)
+    if (S->GetMultiplier() != TMultiRand::DefaultMultiplier) {
+      Error = "stream " + S->DisplayName() + " has the multiplier " +
+              std::to_string(S->GetMultiplier()) + "; disjoint seeding needs " +
+              std::to_string(TMultiRand::DefaultMultiplier);
+      return {};
+    }
+  std::vector<int64_t> Seeds;
+  for (size_t k = 0; k < Streams.size(); ++k) {
+    Seeds.push_back(Plan.Seed(Replication, int32_t(k)));
+    Streams[k]->SetSeed(Seeds.back());
+  }
+  return Seeds;
+}
+
+const std::vector<std::string>& ReportColumns() {
+  static const std::vector<std::string> Columns{
+      "Count",      "Entries",   "Exits",       "Mean cont.",   "Max",
+      "Usage",      "Mean time", "S-mean time", "Zero entr.",   "Preempt",
+      "Time limit", "Min prty",  "Max prty",    "Mean interval"};
+  return Columns;
+}
+
+TFigureSpec TFigureSpec::Report(const std::string& Block, const std::string& Column,
+                                const std::string& Name) {
+  TFigureSpec F;
+  F.Name = Name.empty() ? Block + " " + Column : Name;
+  F.Block = Block;
+  F.Column = Column;
+  return F;
+}
+
+TFigureSpec TFigureSpec::User(const std::string& Name,
+                              std::function<std::optional<double>(TModel& Model)> Compute) {
+  TFigureSpec F;
+  F.Name = Name;
+  F.Compute = std::move(Compute);
+  return F;
+}
+
+namespace {
+
+// A report cell as a figure value. Means over nothing are missing rather
+// than the 0 the blocks answer for them: a mean time needs an exit, the
+// mean over non-zero stays needs one such stay (any gives a positive
+// value), a generator's mean interval needs two departures.
+std::optional<double> ReportValue(const TReportRow& R, const std::string& Column) {
+  auto Opt = [](const auto& V) -> std::optional<double> {
+    if (!V) return std::nullopt;
+    return double(*V);
+  };
+  if (Column == "Count") return R.Count;
+  if (Column == "Entries") return R.Entries;
+  if (Column == "Exits") return R.Exits;
+  if (Column == "Mean cont.") return Opt(R.MeanContent);
+  if (Column == "Max") return Opt(R.MaxContent);
+  if (Column == "Usage") return Opt(R.Usage);
+  if (Column == "Mean time") return R.Exits > 0 ? Opt(R.MeanTime) : std::nullopt;
+  if (Column == "S-mean time")
+    return R.SMeanTime && *R.SMeanTime > 0 ? Opt(R.SMeanTime) : std::nullopt;
+  if (Column == "Zero entr.") return Opt(R.ZeroEntries);
+  if (Column == "Preempt") return Opt(R.PreemptExits);
+  if (Column == "Time limit") return Opt(R.TimeLimitExits);
+  if (Column == "Min prty") return Opt(R.MinPrty);
+  if (Column == "Max prty") return Opt(R.MaxPrty);
+  if (Column == "Mean interval") return R.Exits > 1 ? Opt(R.MeanInterval) : std::nullopt;
+  return std::nullopt;
+}
+
+// Figure values of a model now. A report figure naming no gathered block is
+// an error of the experiment's set-up, reported through Error.
+std::vector<std::optional<double>>
+FigureValues(TModel& Model, const std::vector<TFigureSpec>& Figures, std::string& Error) {
+  std::vector<std::optional<double>> Values;
+  std::vector<TReportRow> Rows;
+  bool HaveRows = false;
+  for (const TFigureSpec& F : Figures) {
+    std::optional<double> V;
+    if (F.Compute) {
+      V = F.Compute(Model);
+    } else {
+      if (!HaveRows) Rows = CollectReport(Model), HaveRows = true;
+      auto Row = std::find_if(Rows.begin(), Rows.end(),
+                              [&](const TReportRow& R) { return R.Name == F.Block; });
+      if (Row == Rows.end()) {
+        Error = "figure \"" + F.Name + "\": the model has no block named \"" + F.Block + "\"";
+        V = std::nullopt;
+      } else {
+        V = ReportValue(*Row, F.Column);
+      }
+    }
+    if (V && !std::isfinite(*V)) V = std::nullopt;
+    Values.push_back(V);
+  }
+  return Values;
+}
+
+// One replication (or one series run) in this process. Everything the
+// model reports through the message handler stops the run and fails the
+// replication; so does an exception from a handler or the builder. A
+// handler's exception leaves every block consistent, so the model is
+// destroyed like any other and the process may run the next one.
+class TReplicationRun {
+public:
+  TReplicationRun(const TExperiment& E, int32_t Number) : FE(E) { FResult.Number = Number; }
+
+  TReplicationResult Run(const detail::TSeeded& Seeded, const TFigureSpec* SeriesFigure,
+                         double Interval, int32_t Intervals) {
+    const auto Start = detail::Clock::now();
+    const TMessageHandler Previous = SetMessageHandler([this](const std::string& Text) {
+      FMessages.push_back(Text);
+      if (GlobalModel) GlobalModel->Stop();
+    });
+    try {
+      Build(Seeded);
+      OpenTrace();
+      if (SeriesFigure)
+        RunSeries(*SeriesFigure, Interval, Intervals);
+      else
+        RunMeasured();
+      FResult.ModelTime = ModelTime();
+      CountDraws();
+    } catch (const std::exception& X) {
+      FError = std::string("exception: ") + X.what();
+    } catch (...) {
+      FError = "an exception of unknown type";
+    }
+    FTrace.reset();
+    FApplication.reset();
+    SetMessageHandler(Previous);
+    Conclude();
+    FResult.Seconds = detail::SecondsSince(Start);
+    return std::move(FResult);
+  }
+
+private:
+  bool Fine() const { return FMessages.empty() && FError.empty(); }
+
+  // Builds the model on a fresh form, seeds its streams and announces the
+  // seeds, so that a replication that crashes later is reported with them.
+  void Build(const detail::TSeeded& Seeded) {
+    FApplication = std::make_unique<TComponent>(nullptr);
+    FForm = new TComponent(FApplication.get());
+    TReplicationContext Context{FResult.Number, FForm};
+    FModel = FE.Build ? FE.Build(Context) : nullptr;
+    if (!FModel) throw std::runtime_error("the model builder answered no model");
+    std::string Refused;
+    FResult.Seeds = SeedStreams(*FForm, FE.Streams, FResult.Number, Refused);
+    if (!Refused.empty()) throw std::runtime_error(Refused);
+    CollectStreams(FForm, FStreams);
+    if (Seeded) Seeded(FResult.Seeds);
+  }
+
+  void OpenTrace() {
+    if (FE.Trace.File.empty() || FE.Trace.Replication != FResult.Number) return;
+    FTraceFile.open(FE.Trace.File);
+    if (!FTraceFile) throw std::runtime_error("cannot write the trace file " + FE.Trace.File);
+    FTrace =
+        std::make_unique<TTrace>(*FModel, FTraceFile, FE.Trace.Format, FE.Trace.From, FE.Trace.To);
+  }
+
+  // Runs to End; false (with the reason) when the model ended earlier.
+  bool RunTo(double End, const std::string& What) {
+    FModel->Simulate(End);
+    if (!FMessages.empty()) return false;
+    if (ModelTime() < End) {
+      FError = "the run ended at time " + FormatClock(ModelTime()) + ", " + What;
+      return false;
+    }
+    return true;
+  }
+
+  // Welch's series: the figure over each interval alone.
+  void RunSeries(const TFigureSpec& Figure, double Interval, int32_t Intervals) {
+    for (int32_t i = 1; i <= Intervals && Fine(); ++i) {
+      const double End = Interval * i;
+      if (!RunTo(End, "before " + FormatClock(End))) break;
+      auto V = FigureValues(*FModel, {Figure}, FError);
+      FResult.Series.push_back(V[0] ? *V[0] : std::numeric_limits<double>::quiet_NaN());
+      FModel->ClearStatistics();
+    }
+  }
+
+  // The warm-up, its statistics cleared, the measured run and its figures.
+  void RunMeasured() {
+    if (FE.WarmUp > 0) {
+      RunTo(FE.WarmUp, "before the warm-up was over");
+      FModel->ClearStatistics();
+    }
+    if (Fine()) FModel->Simulate(FE.WarmUp + FE.RunLength);
+    if (Fine()) FResult.Values = FigureValues(*FModel, FE.Figures, FError);
+  }
+
+  // How many numbers each stream drew; a stream that left its segment
+  // fails the replication.
+  void CountDraws() {
+    for (size_t k = 0; k < FStreams.size(); ++k) {
+      const auto Drawn = FE.Streams.Draws(FResult.Seeds[k], FStreams[k]->GetSeed());
+      if (!Drawn && FError.empty())
+        FError = "stream " + FStreams[k]->DisplayName() + " drew " +
+                 std::to_string(FE.Streams.StreamStride) +
+                 " numbers or more (or was reseeded) and left its segment; raise StreamStride";
+      FResult.Draws.push_back(Drawn ? *Drawn : -1);
+    }
+  }
+
+  // The messages and the error become the replication's reason to fail.
+  void Conclude() {
+    if (!FMessages.empty()) {
+      std::string Text = "the model reported: ";
+      for (size_t i = 0; i < FMessages.size(); ++i)
+        Text += (i ? " | " : "") + FMessages[i];
+      FError = FError.empty() ? Text : Text + " | " + FError;
+    }
+    FResult.Ok = FError.empty();
+    if (!FResult.Ok) {
+      FResult.Error = FError;
+      FResult.Values.assign(FE.Figures.size(), std::nullopt);
+    }
+  }
+
+  const TExperiment& FE;
+  TReplicationResult FResult;
+  std::vector<std::string> FMessages;
+  std::string FError;
+  // The trace is declared after the application, so that it goes first:
+  // it unhooks itself from the model.
+  std::unique_ptr<TComponent> FApplication;
+  std::ofstream FTraceFile;
+  std::unique_ptr<TTrace> FTrace;
+  TComponent* FForm = nullptr;
+  TModel* FModel = nullptr;
+  std::vector<TMultiRand*> FStreams;
+};
+
+TReplicationResult RunHere(const TExperiment& E, int32_t Number, const detail::TSeeded& Seeded,
+                           const TFigureSpec* SeriesFigure, double Interval, int32_t Intervals) {
+  return TReplicationRun(E, Number).Run(Seeded, SeriesFigure, Interval, Intervals);
+}
+
+} // namespace
+
+TReplicationResult RunReplicationHere(const TExperiment& Experiment, int32_t Number) {
+  return RunHere(Experiment, Number, nullptr, nullptr, 0, 0);
+}
+
+namespace detail {
+
+TWork ReplicationWork(const TExperiment& E) {
+  return [&E](int32_t Number, const TSeeded& Seeded) {
+    return RunHere(E, Number, Seeded, nullptr, 0, 0);
+  };
+}
+
+TWork SeriesWork(const TExperiment& E, const TFigureSpec& Figure, double Interval,
+                 int32_t Intervals) {
+  return [&E, &Figure, Interval, Intervals](int32_t Number, const TSeeded& Seeded) {
+    return RunHere(E, Number, Seeded, &Figure, Interval, Intervals);
+  };
+}
+
+} // namespace detail
+
+} // namespace quorin

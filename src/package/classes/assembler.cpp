@@ -1,0 +1,39 @@
+// The description of TAssembler.
+#include "describe.h"
+
+namespace quorin::classes {
+
+namespace {
+
+// The palette image: three paths join into one.
+constexpr const char* Image[24] = {
+    "777777777777777777777777", "777777777777777777777777", "7CCC77777777777777777777",
+    "7CCC77777777777777777777", "7CCC77777777777777777777", "777700777777777777777777",
+    "777777077777777777777777", "777777707777777777777777", "777777770777777777777777",
+    "777777777077777777707777", "777777777700777744440777", "7CCC77777777077744447077",
+    "7CCC00000000000044440007", "7CCC77777777077744447077", "777777777700777744440777",
+    "777777777077777777707777", "777777770777777777777777", "777777707777777777777777",
+    "777777077777777777777777", "777700777777777777777777", "7CCC77777777777777777777",
+    "7CCC77777777777777777777", "7CCC77777777777777777777", "777777777777777777777777",
+};
+
+} // namespace
+
+const TClassInfo& AssemblerClass() {
+  static const TClassInfo Info{
+      .Name = "TAssembler",
+      .Create = &Create<TAssembler>,
+      .Is = &Is<TAssembler>,
+      .Base = &BlockClass(),
+      .Report = TReportKind::Batch,
+      .Properties = {Tag(), Ranged(Property<TSplitJoin, int32_t>("Capacity", 1, &TSplitJoin::Capacity,
+                                                          &TSplitJoin::SetCapacity),
+                                    0, std::numeric_limits<int32_t>::max())},
+      .Events = Join<TEventInfo>({EnterExit<TSplitJoin>(), {OnRouting()}}),
+      .Summary = "joins Capacity entering transactions into one (the last to arrive)",
+      .Image = Image,
+  };
+  return Info;
+}
+
+} // namespace quorin::classes

@@ -1,0 +1,91 @@
+// The register of class descriptions: the library's, then the application's.
+#include <algorithm>
+
+#include "describe.h"
+#include "quorin/package.h"
+
+namespace quorin {
+
+namespace classes {
+
+// The library's classes: those that only describe what descendants inherit
+// first, then the palette's in palette order.
+const std::vector<const TClassInfo*>& LibraryClasses() {
+  static const std::vector<const TClassInfo*> All = {
+      &ComponentClass(),   &BlockClass(), &ProQueueClass(),   &ModelClass(),    &SchedulerClass(),
+      &GeneratorClass(),   &QueueClass(), &QueuePrtyClass(),  &ServerClass(),   &StorageClass(),
+      &StoragePrtyClass(), &StackClass(), &TerminatorClass(), &DividerClass(),  &AssemblerClass(),
+      &CreatorClass(),     &GateClass(),  &MultiRandClass(),  &TabulatorClass()};
+  return All;
+}
+
+namespace {
+
+std::vector<const TClassInfo*>& ApplicationClasses() {
+  static std::vector<const TClassInfo*> Registered;
+  return Registered;
+}
+
+int Depth(const TClassInfo* C) {
+  int D = 0;
+  for (; C->Base; C = C->Base)
+    ++D;
+  return D;
+}
+
+} // namespace
+
+} // namespace classes
+
+const TPropertyInfo* TClassInfo::FindProperty(const std::string& Wanted) const {
+  for (const TPropertyInfo& P : Properties)
+    if (P.Name == Wanted) return &P;
+  return nullptr;
+}
+
+const TEventInfo* TClassInfo::FindEvent(const std::string& Wanted) const {
+  for (const TEventInfo& E : Events)
+    if (E.Name == Wanted) return &E;
+  return nullptr;
+}
+
+std::string TClassInfo::EventNames() const {
+  std::string Names;
+  for (const TEventInfo& E : Events)
+    Names += (Names.empty() ? "" : ", ") + E.Name;
+  return Names.empty() ? "none" : Names;
+}
+
+std::vector<const TClassInfo*> Classes() {
+  std::vector<const TClassInfo*> All = classes::LibraryClasses();
+  const auto& Mine = classes::ApplicationClasses();
+  All.insert(All.end(), Mine.begin(), Mine.end());
+  return All;
+}
+
+const TClassInfo* FindClassInfo(const std::string& Name) {
+  for (const TClassInfo* C : Classes())
+    if (C->Name == Name) return C;
+  return nullptr;
+}
+
+const TClassInfo* ClassInfoOf(const TComponent& X) {
+  // The deepest description that X is an instance of: its own class's when
+  // described, else its nearest described ancestor's.
+  const TClassInfo* Best = &classes::ComponentClass();
+  int BestDepth = 0;
+  for (const TClassInfo* C : Classes())
+    if (C->Is && C->Is(X) && classes::Depth(C) > BestDepth) {
+      Best = C;
+      BestDepth = classes::Depth(C);
+    }
+  return Best;
+}
+
+void RegisterClassInfo(const std::string& Page, const TClassInfo& Info) {
+  if (FindClassInfo(Info.Name)) return;
+  classes::ApplicationClasses().push_back(&Info);
+  if (Info.Create) RegisterComponents(Page, {{Info.Name, Info.Create}});
+}
+
+} // namespace quorin

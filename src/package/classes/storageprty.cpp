@@ -1,0 +1,44 @@
+// The description of TStoragePrty.
+#include "describe.h"
+
+namespace quorin::classes {
+
+namespace {
+
+// The palette image: a store whose units go by priority.
+constexpr const char* Image[24] = {
+    "777777777777777777777777", "777777777777777777777777", "777000000000000000000777",
+    "7770FFFFFFFFFFFFFFFF0777", "7770FFFFFF999FFFFFFF0777", "7770FFFFFF999FFFFFFF0777",
+    "7770FFFFFF999FFFFFFF0777", "7770FFFFFFFFFFFFFFFF0777", "777000000000000000000777",
+    "7770FFFFFFFFFFFFFFFF0777", "7770FFFFFFFFFFFFFFFF0777", "7770FFFFFFCCCFFFFFFF0777",
+    "7770FFFFFFCCCFFFFFFF0777", "7770FFFFFFCCCFFFFFFF0777", "7770FFFFFFFFFFFFFFFF0777",
+    "777000000000000000000777", "7770FFFFFFFFFFFFFFFF0777", "7770FFFFFFCCCFFFFFFF0777",
+    "7770FFFFFFCCCFFFFFFF0777", "7770FFFFFFCCCFFFFFFF0777", "7770FFFFFFFFFFFFFFFF0777",
+    "777000000000000000000777", "777777777777777777777777", "777777777777777777777777",
+};
+
+} // namespace
+
+const TClassInfo& StoragePrtyClass() {
+  static const TClassInfo Info{
+      .Name = "TStoragePrty",
+      .Create = &Create<TStoragePrty>,
+      .Is = &Is<TStoragePrty>,
+      .Base = &ProQueueClass(),
+      .Report = TReportKind::Storage,
+      .Statistics = Join<TStatisticInfo>({ProQueueStatistics(), PriorityStatistics()}),
+      .Properties = {Tag(),
+                     Property<TQueuePrtyCustom, int32_t>("Capacity", 0, &TQueuePrtyCustom::Capacity,
+                                                         &TQueuePrtyCustom::SetCapacity)},
+      .Events =
+          Join<TEventInfo>({EnterExit<TQueuePrtyCustom>(),
+                            {Event("OnPreempt", &TQueuePrtyCustom::OnPreempt, true), OnRouting()}}),
+      .Summary =
+          "the storage with holding transactions kept by priority and push-out of the oldest "
+          "lowest one",
+      .Image = Image,
+  };
+  return Info;
+}
+
+} // namespace quorin::classes
