@@ -260,7 +260,9 @@ void TCurrentManager::Run() {
   while (FlagPass && FOk) {
     FlagPass = false;
     if (FCount == 0) break;
-    for (TCurrentEvent* E = FFirst; E;) {
+    // A halted chain (a refused record, a run stopped in a loop that takes
+    // no time) ends the scan too: a loop of passes would never reach its end.
+    for (TCurrentEvent* E = FFirst; E && FOk;) {
       TBlock* Block = E->Block;
       if (Block) Block->DoPass();
       // Read after DoPass, so entries appended by it are visited in this scan.
@@ -276,7 +278,7 @@ void TCurrentManager::Run() {
 
 void TCurrentManager::ScanOnChange() {
   // The scan of Run, parking the blocks that RouteOnce finds waiting.
-  for (TCurrentEvent* E = FFirst; E;) {
+  for (TCurrentEvent* E = FFirst; E && FOk;) {
     TBlock* Block = E->Block;
     TTransaction* Offered = nullptr;
     bool Parks = false;
