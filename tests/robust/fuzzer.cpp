@@ -333,11 +333,7 @@ void TFuzzModel::Wire(TBlock* B, TKind Kind) {
   }
   case TKind::Creator: {
     auto* C = static_cast<TCreator*>(B);
-    // Now and then it generates from its own handler: refused, not nested.
-    C->OnAfterGeneration = [this, Mine = Plain(0.1)](TBlock* Self, TTransaction* T) {
-      Mine(Self, T);
-      if (Chance(0.2)) static_cast<TCreator*>(Self)->Generate(1 + Pick(3));
-    };
+    C->OnAfterGeneration = Plain(0.1);
     C->OnExit = Plain(0.1);
     break;
   }
@@ -357,20 +353,6 @@ void TFuzzModel::Build() {
   for (auto [Kind, N] : Counts)
     for (int i = 0; i < N; ++i)
       Wire(Add(Kind), Kind);
-  // Loops that take no time, stopped by the move limit: two queues that
-  // pass to each other for good, a generator with interval 0, a scheduler
-  // that plans itself with no delay.
-  Model->SetMoveLimit(500 + Pick(5000));
-  if (Chance(0.2)) {
-    auto* A = Any<TQueue>();
-    auto* B = Any<TQueue>();
-    if (A && B && A != B) {
-      A->OnRouting = [B](TBlock* Self, TTransaction*) { Self->PassTo(B); };
-      B->OnRouting = [A](TBlock* Self, TTransaction*) { Self->PassTo(A); };
-    }
-  }
-  if (auto* G = Any<TGenerator>(); G && Chance(0.1))
-    G->OnAfterGeneration = [](TBlock* Self, TTransaction*) { Self->NextTime(0); };
   for (int i = Pick(3); i > 0; --i) {
     Add(TKind::Scheduler);
     auto* S = static_cast<TScheduler*>(Parts.back());
