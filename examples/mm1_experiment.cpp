@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
   // the experiment: its own workers are done, so this is the only model.
   if (!O.Histogram.empty() || !O.Content.empty()) {
     TComponent Application(nullptr);
-    TReplicationContext C{0, new TComponent(&Application)};
+    TReplicationContext C{0, new TComponent(&Application), nullptr};
     TModel* Model = Build(C);
     std::string Refused;
     SeedStreams(*C.Form, E.Streams, 0, Refused); // the streams of replication 0

@@ -142,6 +142,7 @@ private:
   // wait links' own pool, the receivers tried by the routing under way, and
   // a count of changes signalled, read around each routing.
   TCurrentEvent* FFirstParked = nullptr;
+  TCurrentEvent* FLastParked = nullptr;
   int32_t FParkedCount = 0;
   std::unique_ptr<TMemoManager> FLinks;
   TBlock* FTried[MaxTried] = {};

@@ -68,7 +68,6 @@ public:
 
   int32_t Count() const { return FCount; }
   int32_t Level() const { return FLevel; }
-  int64_t LastID() const { return FNextID; }
   int64_t Seed() const { return FSeed; }
   int32_t TotalMemoSize() const { return FMemo->TotalMemoSize(); }
   int32_t LiveMemoSize() const { return FMemo->LiveMemoSize(); }

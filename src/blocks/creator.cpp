@@ -1,4 +1,5 @@
 #include "quorin/blocks/creator.h"
+#include "quorin/kernel/list.h"
 #include "quorin/kernel/state.h"
 
 namespace quorin {
@@ -22,14 +23,8 @@ void TCreator::CheckBlock(std::vector<std::string>& Findings) {
 }
 
 void TCreator::AddTrans(TTransaction* Trans) {
-  Trans->FNext = nullptr;
   Trans->FPrev = nullptr;
-  if (FCount == 0)
-    FFirst = Trans;
-  else
-    FLast->FNext = Trans;
-  FLast = Trans;
-  ++FCount;
+  detail::TTransFifo(FFirst, FLast, FCount).PushBack(Trans);
 }
 
 void TCreator::Generate(int32_t N) {
@@ -43,21 +38,19 @@ void TCreator::Generate(int32_t N) {
     return;
   }
   detail::TFlagScope Generating(FGenerating);
-  try {
-    for (int32_t i = 0; i < N; ++i) {
-      TTransaction* T = MakeTransaction();
-      if (!T) break; // the pool has reported it and stopped the run
-      T->FBlock = this;
-      AddTrans(T);
-      if (OnAfterGeneration) OnAfterGeneration(this, T);
-    }
-  } catch (...) {
-    // A handler that throws leaves the transactions made so far on offer,
-    // never stranded in a creator that does not offer them.
-    OfferBatch();
-    throw;
-  }
-  OfferBatch();
+  // A handler that throws leaves the transactions made so far on offer,
+  // never stranded in a creator that does not offer them.
+  detail::TryFinally(
+      [this, N] {
+        for (int32_t i = 0; i < N; ++i) {
+          TTransaction* T = MakeTransaction();
+          if (!T) break; // the pool has reported it and stopped the run
+          T->FBlock = this;
+          AddTrans(T);
+          if (OnAfterGeneration) OnAfterGeneration(this, T);
+        }
+      },
+      [this] { OfferBatch(); });
 }
 
 void TCreator::OfferBatch() {
@@ -82,18 +75,10 @@ void TCreator::ExitFromBlock() {
   TTransaction* T = FFirst;
   FTransaction = T;
   if (OnExit) OnExit(this, T);
-  --FCount;
+  detail::TTransFifo(FFirst, FLast, FCount).PopFront();
   ++FExits;
-  if (FCount == 0) {
-    FFirst = nullptr;
-    FLast = nullptr;
-    FTransaction = nullptr;
-    FHasTransaction = false;
-  } else {
-    FFirst = T->FNext;
-    FTransaction = FFirst;
-  }
-  T->FNext = nullptr;
+  FHasTransaction = FCount > 0;
+  FTransaction = FFirst;
 }
 
 void TCreator::Reset() {

@@ -28,9 +28,7 @@ void TGenerator::Activate(TTransaction*) {
   FHasGenerated = true;
   // Joins the chain (where it stays while it offers, so never twice) even
   // if OnAfterGeneration throws: an offer outside the chain would be stuck.
-  FireThen(OnAfterGeneration, T, [this] {
-    JoinChain();
-  });
+  FireThen(OnAfterGeneration, T, [this] { JoinChain(); });
 }
 
 void TGenerator::ExitFromBlock() {

@@ -1,4 +1,5 @@
 #include "quorin/blocks/storage.h"
+#include "quorin/kernel/list.h"
 #include "quorin/kernel/state.h"
 
 namespace quorin {
@@ -28,15 +29,9 @@ void TStorage::Activate(TTransaction* Trans) {
   if (!Trans || Trans->FBlock != this) return;
   if (!Trans->FPrev && Trans != FFirst) return;
   DelTrans(Trans);
-  if (FFinishedCount == 0) {
-    FFirstFinished = Trans;
+  if (detail::TTransFifo(FFirstFinished, FLastFinished, FFinishedCount).PushBack(Trans))
     JoinChain();
-  } else {
-    FLastFinished->FNext = Trans;
-  }
-  FLastFinished = Trans;
   FTransaction = FFirstFinished;
-  ++FFinishedCount;
   FHasTransaction = true;
 }
 
@@ -47,15 +42,8 @@ void TStorage::ExitFromBlock() {
   // later stay of this transaction here.
   T->CancelEvent();
   ExitStat(T);
-  --FFinishedCount;
-  if (FFinishedCount == 0) {
-    FHasTransaction = false;
-    FFirstFinished = nullptr;
-    FLastFinished = nullptr;
-  } else {
-    FFirstFinished = T->FNext;
-  }
-  T->FNext = nullptr;
+  detail::TTransFifo(FFirstFinished, FLastFinished, FFinishedCount).PopFront();
+  FHasTransaction = FFinishedCount > 0;
   FTransaction = FFirstFinished;
 }
 

@@ -25,7 +25,11 @@ bool TAggregate::FOrderNextTime(double Delay, TTransaction* Trans) {
     ++FRefusedOrders;
     return false;
   }
-  if (Trans) Trans->FActivateTime = FSysTime + Delay;
+  if (Trans) {
+    Trans->FActivateTime = FSysTime + Delay;
+    // The field no longer holds a remainder kept at a push-out.
+    Trans->FMarks &= uint8_t(~TTransaction::MarkRemaining);
+  }
   return true;
 }
 

@@ -85,39 +85,40 @@ void TBlock::ReorderFor(double Delay, TTransaction* Trans) {
 bool TBlock::MoveTo(TBlock* Receiver) {
   TTransaction* T = FTransaction;
   detail::TFlagScope Passing(FPassing);
-  try {
-    {
-      // The receiver is held for T from here: the sender's OnExit may do
-      // anything, and T must still find the place it was promised.
-      detail::TFlagScope Entering(Receiver->FEntering);
-      {
-        detail::TFlagScope Exiting(FExiting);
-        if (FKick) {
-          KickFromBlock();
-        } else {
-          ExitFromBlock();
-        }
-      }
-      // With TRetry::OnChange: the exit may have made room for the blocks
-      // parked on this one, and this block and the receiver may offer
-      // another transaction now.
-      if (CurrentManager && CurrentManager->Retry() == TRetry::OnChange)
-        CurrentManager->Passed(this, Receiver);
-      // The transaction has left: the move counts as made even if a
-      // handler of the receiver throws (the receiver still takes it in).
-      FlagPass = true;
-      FPassed = true;
-      Receiver->EnterToBlock(T);
-    }
-    if (GlobalModel) GlobalModel->RegisterPass(this, Receiver, T);
-  } catch (...) {
-    Receiver->DestroyPassed(T);
-    throw;
-  }
-  Receiver->DestroyPassed(T);
+  // A transaction the receiver destroyed on entry goes back to the pool once
+  // the pass has been reported, also when a handler throws.
+  detail::TryFinally([this, Receiver, T] { Hand(Receiver, T); },
+                     [Receiver, T] { Receiver->DestroyPassed(T); });
   if (++detail::MovesAtOneTime > detail::MoveAlarm) [[unlikely]]
     if (GlobalModel) GlobalModel->MoveAtOneTime(this, Receiver);
   return true;
+}
+
+void TBlock::Hand(TBlock* Receiver, TTransaction* T) {
+  {
+    // The receiver is held for T from here: the sender's OnExit may do
+    // anything, and T must still find the place it was promised.
+    detail::TFlagScope Entering(Receiver->FEntering);
+    {
+      detail::TFlagScope Exiting(FExiting);
+      if (FKick) {
+        KickFromBlock();
+      } else {
+        ExitFromBlock();
+      }
+    }
+    // With TRetry::OnChange: the exit may have made room for the blocks
+    // parked on this one, and this block and the receiver may offer
+    // another transaction now.
+    if (CurrentManager && CurrentManager->Retry() == TRetry::OnChange)
+      CurrentManager->Passed(this, Receiver);
+    // The transaction has left: the move counts as made even if a
+    // handler of the receiver throws (the receiver still takes it in).
+    FlagPass = true;
+    FPassed = true;
+    Receiver->EnterToBlock(T);
+  }
+  if (GlobalModel) GlobalModel->RegisterPass(this, Receiver, T);
 }
 
 void TBlock::NoteRefusal(TBlock* Receiver) {
@@ -127,17 +128,17 @@ void TBlock::NoteRefusal(TBlock* Receiver) {
 bool TBlock::RouteThrough(const TOnRoutingEvent& Handler, TTransaction* Trans, bool Kick) {
   FTransaction = Trans;
   FPassed = false;
-  // Cleared however the handler ends, a throw included.
-  struct TRestore {
-    TBlock& B;
-    ~TRestore() {
-      B.FInRouting = false;
-      B.FKick = false;
-    }
-  } Restore{*this};
   FKick = Kick;
   FInRouting = true;
-  if (Handler) Handler(this, Trans);
+  // Cleared however the handler ends, a throw included.
+  detail::TryFinally(
+      [&] {
+        if (Handler) Handler(this, Trans);
+      },
+      [this] {
+        FInRouting = false;
+        FKick = false;
+      });
   return FPassed;
 }
 
@@ -155,6 +156,7 @@ TTransaction* TBlock::MakeTransaction() {
   if (!T) return nullptr;
   T->FPrty = 0;
   T->FPreempt = false;
+  T->FMarks = 0;
   T->FEvent = nullptr;
   return T;
 }

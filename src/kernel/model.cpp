@@ -233,6 +233,7 @@ bool TModel::MemoInitialize() {
 }
 
 void TModel::MemoDeInitialize() {
+  ForgetFamilies();
   delete FutureManager;
   FutureManager = nullptr;
   delete CurrentManager;
@@ -418,6 +419,11 @@ void TModel::Reset() {
 }
 
 void TModel::ClearStatistics() {
+  // Everything that gathers statistics for the model: its tabulators too,
+  // so that a warm-up leaves no observation behind in a histogram.
+  ScanComponents([](TComponent* X) {
+    if (auto* T = dynamic_cast<TTabulator*>(X); T && !T->KeepOnClear()) T->Reset();
+  });
   if (!FMemoReady) return;
   for (TAggregate* A : FAggregates)
     if (auto* B = dynamic_cast<TBlock*>(A)) B->ClearStatistics();

@@ -147,6 +147,31 @@ TComponent* TModelFile::Resolve(const TComponent* Component, const std::string& 
   return Found.size() == 1 ? Found[0] : nullptr;
 }
 
+const TSchedule* TModelFile::Schedule(const std::string& Name) const {
+  for (const TScheduleSection& S : FSchedules)
+    if (S.Name == Name) return &S.Schedule;
+  return nullptr;
+}
+
+std::vector<std::string> TModelFile::ScheduleNames() const {
+  std::vector<std::string> Names;
+  for (const TScheduleSection& S : FSchedules)
+    Names.push_back(S.Name);
+  return Names;
+}
+
+std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>
+TModelFile::ScheduleSettings() const {
+  std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> Out;
+  for (const TScheduleSection& S : FSchedules)
+    Out.push_back({S.Name, S.Settings});
+  return Out;
+}
+
+std::string TModelFile::DataPath(const std::string& Name) const {
+  return !Name.empty() && Name[0] == '/' ? Name : FDirectory + Name;
+}
+
 int32_t TModelFile::CountNamed(const std::string& Name) const {
   return static_cast<int32_t>(Named(Name).size());
 }
@@ -177,8 +202,11 @@ public:
       Owner = FFile->FOwnedApplication.get();
     }
     FFile->FApplication = Owner;
+    if (const size_t Slash = FFileName.rfind('/'); Slash != std::string::npos)
+      FFile->FDirectory = FFileName.substr(0, Slash + 1);
     const int32_t Before = Owner->ComponentCount();
     ReadRun(Doc);
+    ReadSchedules(Doc);
     {
       // Setters report refused values as messages; here they become errors
       // of the file, each at its line.
@@ -212,6 +240,17 @@ public:
     return std::move(FFile);
   }
 
+  // One property set after loading (SetModelProperty): reported without a
+  // file and line.
+  bool SetAfterLoad(TComponent* X, const std::string& Key, const std::string& Value) {
+    TProperty P{Key, 0, {}};
+    double V = 0;
+    P.Value = {ReadNumber(Value, V) ? TValue::TKind::Number : TValue::TKind::Word, Value};
+    const size_t Before = FErrors.size();
+    SetProperty(X, P);
+    return FErrors.size() == Before;
+  }
+
 private:
   struct TPending {
     TComponent* Component;
@@ -222,7 +261,7 @@ private:
   // without the "Quorin Error: " that the library's own messages carry, and
   // with no word so long that the message drowns in it.
   void Error(int Line, const TComponent* X, std::string Text) {
-    std::string Where = FFileName + ":" + std::to_string(Line) + ": ";
+    std::string Where = Line > 0 ? FFileName + ":" + std::to_string(Line) + ": " : std::string();
     if (X) Where += ClipWords(X->Name()) + " (" + ClassNameOf(*X) + "): ";
     for (const std::string Prefix : {"Quorin Error: ", "Quorin Check: "})
       for (std::size_t At; (At = Text.find(Prefix)) != std::string::npos;)
@@ -290,6 +329,93 @@ private:
       Error(Seen["Warmup"], nullptr, "Warmup lies after Until");
   }
 
+  // The schedule sections: a Period (0, the default: no repetition) and
+  // either Steps ("time value, ...") or File (a CSV of time and value).
+  void ReadSchedules(const TDocument& Doc) {
+    for (const TScheduleNode& Node : Doc.Schedules) {
+      bool Known = false;
+      for (const auto& S : FFile->FSchedules)
+        Known = Known || S.Name == Node.Name;
+      if (Known) {
+        Error(Node.Line, nullptr, "a second schedule named " + Node.Name);
+        continue;
+      }
+      TModelFile::TScheduleSection Section{Node.Name, {}, {}};
+      double Period = 0;
+      const TProperty* Steps = nullptr;
+      const TProperty* File = nullptr;
+      bool Ok = true;
+      for (const TProperty& P : Node.Properties) {
+        const std::string Where = "schedule " + Node.Name + ": ";
+        Section.Settings.push_back(
+            {P.Key, P.Value.Kind == TValue::TKind::String ? Quoted(P.Value.Text) : P.Value.Text});
+        if (P.Key == "Period") {
+          if (P.Value.Kind != TValue::TKind::Number || !ReadNumber(P.Value.Text, Period) ||
+              Period < 0 || Period >= TimeLimit) {
+            Error(P.Line, nullptr, Where + "Period must be a model time (0: no repetition)");
+            Ok = false;
+          }
+        } else if (P.Key == "Steps" || P.Key == "File") {
+          if (P.Value.Kind != TValue::TKind::String) {
+            Error(P.Line, nullptr,
+                  Where + P.Key + " must be a quoted string" +
+                      (P.Key == "Steps" ? ", such as \"0 2, 480 5\"" : ""));
+            Ok = false;
+          }
+          (P.Key == "Steps" ? Steps : File) = &P;
+        } else {
+          Error(P.Line, nullptr, Where + "unknown setting '" + P.Key + "' (Period, Steps, File)");
+          Ok = false;
+        }
+      }
+      if (!Ok) continue;
+      if (!Steps == !File) {
+        Error(Node.Line, nullptr,
+              "schedule " + Node.Name + ": give either Steps or File (a CSV of time,value)");
+        continue;
+      }
+      std::string Problem;
+      auto S = Steps ? TSchedule::Parse(Steps->Value.Text, Period, Problem)
+                     : TSchedule::ReadCsv(FFile->DataPath(File->Value.Text), Period, Problem);
+      if (!S) {
+        Error((Steps ? Steps : File)->Line, nullptr, "schedule " + Node.Name + ": " + Problem);
+        continue;
+      }
+      Section.Schedule = *S;
+      FFile->FSchedules.push_back(std::move(Section));
+    }
+  }
+
+  static std::string Quoted(const std::string& Text) {
+    std::string Q = "\"";
+    for (char C : Text) {
+      if (C == '"' || C == '\\') Q += '\\';
+      Q += C;
+    }
+    return Q + "\"";
+  }
+
+  // Schedule = Name: the block follows the schedule (see TScheduleDriver).
+  void FollowSchedule(TComponent* X, const TProperty& P) {
+    auto* Block = dynamic_cast<TBlock*>(X);
+    const TSchedule* S = P.Value.Kind == TValue::TKind::Word ? FFile->Schedule(P.Value.Text) : nullptr;
+    if (!S) {
+      Error(P.Line, X,
+            P.Value.Kind == TValue::TKind::Word
+                ? "Schedule: no schedule section named '" + P.Value.Text + "'"
+                : std::string("Schedule must name a schedule section"));
+      return;
+    }
+    std::string Problem;
+    if (!Block || !TScheduleDriver::Attach(*Block, *S, Problem)) {
+      Error(P.Line, X,
+            "Schedule = " + P.Value.Text + ": " +
+                (Block ? Problem : "only blocks follow a schedule"));
+      return;
+    }
+    FFile->FFollowing.push_back({X, P.Value.Text});
+  }
+
   void Build(const TNode& Node, TComponent* Owner) {
     // Names are unique among the components of one owner; the names taken
     // are kept by owner, so that a file of many objects loads in linear time.
@@ -328,6 +454,8 @@ private:
       if (!Seen.emplace(P.Key, P.Line).second)
         Error(P.Line, X,
               P.Key + " is given twice (first on line " + std::to_string(Seen[P.Key]) + ")");
+      else if (P.Key == "Schedule")
+        FollowSchedule(X, P);
       else
         SetProperty(X, P);
     }
@@ -540,11 +668,15 @@ bool SaveNode(const TModelFile& File, const TComponent* X, int Depth, TNode& Nod
         P.Type == TPropertyType::Boolean ? TValue::TKind::Word : TValue::TKind::Number;
     Node.Properties.push_back({P.Name, 0, {Kind, P.Format(*X)}});
   }
+  for (const auto& [Block, Schedule] : File.Following())
+    if (Block == X) Node.Properties.push_back({"Schedule", 0, {TValue::TKind::Word, Schedule}});
   for (const TBinding& B : File.Bindings())
     if (B.Component == X) Node.Events.push_back({B.Event, 0, B.Calls});
   bool Ok = true;
   for (int32_t i = 0; i < X->ComponentCount(); ++i) {
     const TComponent* Child = X->Components(i);
+    // A schedule's driver is written as the Schedule of its block.
+    if (dynamic_cast<const TScheduleDriver*>(Child)) continue;
     for (int32_t j = 0; j < i; ++j)
       if (X->Components(j)->Name() == Child->Name() && !Child->Name().empty()) {
         Errors.push_back(Child->Name() + ": a second component of that name in " + X->Name());
@@ -558,6 +690,26 @@ bool SaveNode(const TModelFile& File, const TComponent* X, int Depth, TNode& Nod
 
 } // namespace
 
+bool SetModelProperty(TModelFile& File, const std::string& Component, const std::string& Property,
+                      const std::string& Value, std::string& Error) {
+  std::vector<TComponent*> Found;
+  if (File.Application()) CollectNamed(File.Application(), Component, Found);
+  if (Found.size() != 1) {
+    Error = Found.empty() ? "no component named '" + Component + "'"
+                          : "several components are named '" + Component + "'";
+    return false;
+  }
+  if (Property == "Schedule") {
+    Error = Component + ": Schedule names a schedule section and is set in the file";
+    return false;
+  }
+  std::vector<std::string> Errors;
+  TModelLoader Loader("", THandlerTable{}, Errors);
+  if (Loader.SetAfterLoad(Found[0], Property, Value)) return true;
+  Error = Errors.empty() ? Property + " = " + Value + " is refused" : Errors.front();
+  return false;
+}
+
 bool SaveModelText(const TModelFile& File, std::string& Text, std::vector<std::string>& Errors) {
   Errors.clear();
   Blocks::Register();
@@ -569,6 +721,12 @@ bool SaveModelText(const TModelFile& File, std::string& Text, std::vector<std::s
     Doc.Run.push_back({"Warmup", 0, {TValue::TKind::Number, FormatNumber(*Run.Warmup)}});
   if (Run.Until) Doc.Run.push_back({"Until", 0, {TValue::TKind::Number, FormatNumber(*Run.Until)}});
   Doc.HasRun = !Doc.Run.empty();
+  for (const auto& [Name, Settings] : File.ScheduleSettings()) {
+    Doc.Schedules.push_back({Name, 0, {}});
+    // The values as they were written; a word is written back verbatim.
+    for (const auto& [Key, Value] : Settings)
+      Doc.Schedules.back().Properties.push_back({Key, 0, {TValue::TKind::Word, Value}});
+  }
   bool Ok = true;
   if (const TComponent* App = File.Application()) {
     for (int32_t i = 0; i < App->ComponentCount(); ++i) {

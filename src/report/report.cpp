@@ -62,6 +62,29 @@ void MarkMeansWithoutObservations(TReportRow& R, const TBlock& B) {
   if (R.MeanInterval && dynamic_cast<const TGenerator*>(&B) && B.Exits() <= 1)
     R.MeanInterval = NoMean;
 }
+// The lines of a priority block's classes, with the statistics of its own
+// line that a class keeps too.
+std::vector<TReportRow> ClassRows(TQueuePrtyCustom& Q, const TReportRow& Block) {
+  std::vector<TReportRow> Rows;
+  for (const TPrtyStatistics& S : Q.PrtyStatistics()) {
+    TReportRow C;
+    C.Name = Block.Name;
+    C.Class = Block.Class;
+    C.Kind = Block.Kind;
+    C.Prty = S.Prty;
+    C.Count = S.Count;
+    C.Entries = S.Entries;
+    C.Exits = S.Exits;
+    C.MeanContent = Q.PrtyAverageCount(S.Prty);
+    C.MeanTime = S.Exits ? S.AverageTime() : NoMean;
+    C.SMeanTime = S.NonZeroExits ? S.SAverageTime() : NoMean;
+    C.PreemptExits = S.PreemptExits;
+    if (Block.TimeLimitExits) C.TimeLimitExits = S.TimeLimitExits;
+    Rows.push_back(std::move(C));
+  }
+  return Rows;
+}
+
 } // namespace
 
 std::vector<TReportRow> CollectReport(const TModel& Model) {
@@ -83,6 +106,8 @@ std::vector<TReportRow> CollectReport(const TModel& Model) {
     for (const TStatisticInfo& S : Info->Statistics)
       Put(R, S.Column, S.Get(*B));
     MarkMeansWithoutObservations(R, *B);
+    if (auto* Q = dynamic_cast<TQueuePrtyCustom*>(B); Q && Q->PrtyStatistics().size() > 1)
+      R.Classes = ClassRows(*Q, R);
     Rows.push_back(std::move(R));
   }
   return Rows;
@@ -119,7 +144,9 @@ template <class T> std::string Cell(const std::optional<T>& V, int Decimals) {
   }
 }
 
-std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
+// The cells of a line as the CSV gives them: a class's line is named by its
+// block.
+std::vector<std::string> RawCells(const TReportRow& R, int Decimals) {
   return {R.Name,
           R.Class,
           std::to_string(R.Count),
@@ -136,6 +163,17 @@ std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
           Cell(R.MinPrty, Decimals),
           Cell(R.MaxPrty, Decimals),
           Cell(R.MeanInterval, Decimals)};
+}
+
+// The cells of a line of the text report: a class's line is named by its
+// priority, under its block's line.
+std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
+  std::vector<std::string> Row = RawCells(R, Decimals);
+  if (R.Prty) {
+    Row[0] = "  priority " + std::to_string(*R.Prty);
+    Row[1] = "";
+  }
+  return Row;
 }
 
 // Column indexes into Columns and Cells.
@@ -233,6 +271,10 @@ void PrintStillInside(const std::vector<TReportRow>& Rows, std::ostream& Out) {
   Out << ")\n";
 }
 } // namespace
+std::string ReportColumnTitle(TReportColumn Column) {
+  // The statistics columns stand in the order of TReportColumn, from Mean cont. on.
+  return Columns[CMeanContent + static_cast<std::size_t>(Column)].Title;
+}
 
 void PrintReport(const TModel& Model, std::ostream& Out) {
   const std::vector<TReportRow> Rows = CollectReport(Model);
@@ -240,7 +282,11 @@ void PrintReport(const TModel& Model, std::ostream& Out) {
   for (const TSection& Section : Sections) {
     std::vector<std::vector<std::string>> Table;
     for (const TReportRow& R : Rows)
-      if (R.Kind == Section.Kind) Table.push_back(Cells(R, 4));
+      if (R.Kind == Section.Kind) {
+        Table.push_back(Cells(R, 4));
+        for (const TReportRow& C : R.Classes)
+          Table.push_back(Cells(C, 4));
+      }
     if (Table.empty()) continue;
     std::vector<TCol> Cols;
     for (TCol C : Section.Cols) {
@@ -310,13 +356,18 @@ void PrintReportCsv(const TModel& Model, std::ostream& Out) {
   // such; the model time of the report is a column of every row.
   for (std::size_t c = 0; c < std::size(Columns); ++c)
     Out << (c ? "," : "") << Columns[c].Title;
-  Out << ",Model time\n";
+  Out << ",Priority,Model time\n";
   const std::string Time = Fixed(ModelTime(), 10);
-  for (const TReportRow& R : CollectReport(Model)) {
-    const auto Row = Cells(R, -1);
+  auto Line = [&Out, &Time](const TReportRow& R) {
+    const auto Row = RawCells(R, -1);
     for (std::size_t c = 0; c < Row.size(); ++c)
       Out << (c ? "," : "") << CsvText(Row[c]);
-    Out << ',' << Time << '\n';
+    Out << ',' << (R.Prty ? std::to_string(*R.Prty) : "") << ',' << Time << '\n';
+  };
+  for (const TReportRow& R : CollectReport(Model)) {
+    Line(R);
+    for (const TReportRow& C : R.Classes)
+      Line(C);
   }
 }
 

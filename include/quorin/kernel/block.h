@@ -65,6 +65,14 @@ public:
   void WakeWaiters();
   // Parked: blocked and waiting on the receivers it tried (TRetry::OnChange).
   bool Parked() const { return FParked; }
+  // A closed block refuses every entry; what it holds stays and leaves as
+  // usual. Opening it wakes the blocks waiting on it. Schedules use it for
+  // shifts (TScheduleDriver); a block is open unless closed.
+  void SetClosed(bool Value) {
+    FClosed = Value;
+    if (!Value) WakeWaiters();
+  }
+  bool isClosed() const { return FClosed; }
 
   TOnRoutingEvent OnRouting;
 
@@ -79,6 +87,7 @@ public:
   bool FPassed = false;
   bool FKick = false;
   bool FInRouting = false;
+  bool FClosed = false; // see SetClosed
   int32_t FCount = 0;
   int32_t FEntries = 0;
   int32_t FExits = 0;
@@ -97,15 +106,11 @@ protected:
   // runs when the handler throws, before the exception goes on, so that the
   // block completes the step under way (an entry is never half made).
   template <class H, class F> void FireThen(const H& Handler, TTransaction* Trans, F&& Finish) {
-    if (Handler) {
-      try {
-        Handler(this, Trans);
-      } catch (...) {
-        Finish();
-        throw;
-      }
-    }
-    Finish();
+    detail::TryFinally(
+        [&] {
+          if (Handler) Handler(this, Trans);
+        },
+        Finish);
   }
   // Orders Trans's activation Delay from now in place of the one pending for
   // it. The pending one is cancelled only once the new one is accepted, so
@@ -155,6 +160,12 @@ protected:
   // last holder left it, else a new instance of the model's class; priority,
   // preempt mark and pending event are reset. nullptr when none can be had.
   static TTransaction* MakeTransaction();
+  // Gives Copy the fields of Original that belong to the model's
+  // transaction class (its copy assignment); nothing when either record is
+  // not of that class.
+  static void CopyFields(TTransaction* Copy, const TTransaction& Original);
+  // Makes Trans a part of family Family (see TTransaction::Family).
+  static void SetFamily(TTransaction* Trans, int32_t Family);
 
   // True while a PassTo of this block moves a transaction: a nested PassTo
   // (from OnExit, or from the receiver's handlers) would move the same
@@ -190,6 +201,8 @@ private:
   friend class TCurrentManager;
   // The accepted pass: exit from this block, entry into Receiver, report.
   bool MoveTo(TBlock* Receiver);
+  // MoveTo's steps for T up to the report, with the receiver held for T.
+  void Hand(TBlock* Receiver, TTransaction* T);
   // Tells the chain, which routes this block, that Receiver refused it.
   [[gnu::cold]] void NoteRefusal(TBlock* Receiver);
   // The two halves of JoinChain that reach the chain.
@@ -213,7 +226,8 @@ inline bool TBlock::PassTo(TBlock* Receiver) {
   if (!FInRouting || FPassing || (FEntering && !FKick) || !FTransaction || !Receiver ||
       Receiver == this || Receiver->FEntering || Receiver->FExiting)
     return false;
-  if (!Receiver->IsReadyToReceive(FTransaction)) {
+  // A closed receiver (off duty, see SetClosed) refuses like a full one.
+  if (Receiver->FClosed || !Receiver->IsReadyToReceive(FTransaction)) {
     if (FNoteRefusals) NoteRefusal(Receiver);
     return false;
   }

@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 #include <type_traits>
+#include <typeinfo>
 #include <vector>
 
 #include "quorin/framework/component.h"
@@ -37,9 +38,13 @@ double ModelTime();
 enum class TRunEnd : uint8_t { None, Normal, Exhausted, MoveLimit, HandlerException };
 
 // The class of pooled transactions: its size and how to build one in place.
+// Also how to give one the fields of another (its copy assignment); Type
+// tells which class Assign expects on both sides.
 struct TTransactionClass {
   std::size_t Size;
   TTransaction* (*Construct)(void* Memory);
+  void (*Assign)(TTransaction* To, const TTransaction& From) = nullptr;
+  const std::type_info* Type = nullptr;
 };
 
 // The model runs the aggregates owned by the components of its owner's
@@ -55,6 +60,8 @@ public:
   void Simulate(double EndTime);
   void Stop() { FRunning = false; }
   void Reset();
+  // Clears the statistics of every block and of every tabulator on the
+  // model's forms (except one that keeps them, TTabulator::KeepOnClear).
   void ClearStatistics();
 
   int32_t PageSize() const { return FPageSize; }
@@ -87,15 +94,24 @@ public:
   static constexpr int64_t DefaultMoveLimit = 10000000;
 
   // Makes T the class of the pooled transactions. While a pool exists, a
-  // class larger than its records is refused with a message. Every
-  // transaction the pool holds is destroyed (its destructor runs) when the
-  // pool is dropped, by Reset or the model's destruction, so members that
-  // own memory (a std::string) give it back; a record reused in between
-  // keeps its fields.
+  // class larger than its records is refused with a message. The class must
+  // be copy-assignable: a divider's copies are assigned the fields of their
+  // original. Every transaction the pool holds is destroyed (its destructor
+  // runs) when the pool is dropped, by Reset or the model's destruction, so
+  // members that own memory (a std::string) give it back; a record reused in
+  // between keeps its fields.
   template <class T> void SetTransactionClass() {
     static_assert(std::is_base_of_v<TTransaction, T>, "T must derive from TTransaction");
+    static_assert(std::is_same_v<T, TTransaction> || std::is_copy_assignable_v<T>,
+                  "a transaction class must be copy-assignable: a divider's copies take the "
+                  "original's fields by copy assignment");
     SetTransactionClass(
-        {sizeof(T), [](void* Memory) -> TTransaction* { return ::new (Memory) T; }});
+        {sizeof(T), [](void* Memory) -> TTransaction* { return ::new (Memory) T; },
+         [](TTransaction* To, const TTransaction& From) {
+           if constexpr (!std::is_same_v<T, TTransaction>)
+             *static_cast<T*>(To) = static_cast<const T&>(From);
+         },
+         &typeid(T)});
   }
   void SetTransactionClass(const TTransactionClass& Class);
 

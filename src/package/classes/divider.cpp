@@ -31,7 +31,8 @@ const TClassInfo& DividerClass() {
                                     0, std::numeric_limits<int32_t>::max())},
       .Events = Join<TEventInfo>({EnterExit<TSplitJoin>(), {OnRouting()}}),
       .Summary =
-          "splits each entering transaction into Capacity (copies with its priority and mark)",
+          "splits each entering transaction into Capacity (copies with its priority, mark and "
+          "fields, and its number as their family)",
       .Image = Image,
   };
   return Info;
