@@ -56,6 +56,12 @@ std::unique_ptr<TModelFile> Load(const std::string& Path) {
   return File;
 }
 
+// A word of the command line as a message quotes it: cut short when long.
+std::string ClipWord(const std::string& Word) {
+  return Word.size() <= 64 ? Word : Word.substr(0, 40) + "... (" + std::to_string(Word.size()) +
+                                        " characters)";
+}
+
 bool IsModelTime(double T) {
   return std::isfinite(T) && T >= 0 && T < 10000000000.0;
 }
@@ -99,11 +105,12 @@ int RunTimes(const TRunOptions& Options, const TModelFile& File, std::optional<d
   return 0;
 }
 
+// Writes Path whole or not at all, and says why it could not be written.
 bool WriteFile(const std::string& Path, const std::function<void(std::ostream&)>& Write) {
-  std::ofstream Out(Path);
-  if (Out) Write(Out);
-  if (!Out) std::cerr << Path << ": cannot be written\n";
-  return bool(Out);
+  std::string Error;
+  if (WriteOutputFile(Path, Write, Error)) return true;
+  std::cerr << Error << '\n';
+  return false;
 }
 
 // One run of a loaded file: reseeded by --seed, to the warm-up, statistics
@@ -614,6 +621,9 @@ int Sweep(const TRunOptions& Options, const std::vector<std::string>& Sets,
 int Check(const std::string& Path) {
   auto File = Load(Path);
   if (!File) return 1;
+  // What the wiring shows before any run; the file loads all the same.
+  for (const std::string& F : File->RouteFindings())
+    std::cerr << "Quorin Check: " << F << '\n';
   std::cout << Path << ": ok\n";
   return 0;
 }
@@ -632,18 +642,13 @@ int Palette() {
 int Diagram(const std::string& Path, const std::string& Output) {
   auto File = Load(Path);
   if (!File) return 1;
-  std::ofstream Out(Output);
-  if (Out) WriteDiagramSvg(*File, Out);
-  if (!Out) {
-    std::cerr << Output << ": cannot be written\n";
-    return 1;
-  }
-  return 0;
+  return WriteFile(Output, [&](std::ostream& Out) { WriteDiagramSvg(*File, Out); }) ? 0 : 1;
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
+namespace {
+int Main(int argc, char** argv) {
   CLI::App App{"Runs, checks and lists Quorin models written as model files."};
   App.require_subcommand(1);
 
@@ -730,6 +735,18 @@ int main(int argc, char** argv) {
   DiagramCmd->add_option("MODEL_FILE", DiagramPath, "the model file")->required();
   DiagramCmd->add_option("-o,--output", DiagramOutput, "the SVG file to write")->required();
 
+  // CLI11 would answer an unknown word with "A subcommand is required".
+  std::string Names;
+  bool Known = false;
+  for (const CLI::App* Sub : App.get_subcommands({})) {
+    Names += (Names.empty() ? "" : ", ") + Sub->get_name();
+    Known = Known || (argc >= 2 && Sub->get_name() == argv[1]);
+  }
+  if (argc >= 2 && argv[1][0] != '-' && !Known) {
+    std::cerr << "quorin: unknown subcommand '" << ClipWord(argv[1]) << "' (the subcommands: "
+              << Names << "; quorin --help tells more)\n";
+    return 2;
+  }
   try {
     App.parse(argc, argv);
   } catch (const CLI::ParseError& E) {
@@ -776,4 +793,18 @@ int main(int argc, char** argv) {
     return 1;
   }
   return 2;
+}
+} // namespace
+
+int main(int argc, char** argv) {
+  WatchStandardOutput();
+  int Status = Main(argc, argv);
+  // The report goes to standard output: a full disk or a closed pipe there
+  // loses it as surely as a file that cannot be written.
+  std::string Error;
+  if (!FlushStandardOutput(Error)) {
+    std::cerr << Error << '\n';
+    if (Status == 0) Status = 1;
+  }
+  return Status;
 }

@@ -104,6 +104,8 @@ public:
   TComponent* Resolve(const TComponent* Component, const std::string& Name) const;
   // How many components of the application carry Name.
   int32_t CountNamed(const std::string& Name) const;
+  // The findings of CheckRoutes when the file was loaded.
+  const std::vector<std::string>& RouteFindings() const { return FRouteFindings; }
   // The schedule section of that name, or nullptr.
   const TSchedule* Schedule(const std::string& Name) const;
   // The names of the schedule sections, in file order.
@@ -142,6 +144,13 @@ public:
 
 private:
   friend class TModelLoader;
+  struct TNameIndex;
+  void BuildIndex();
+  void ForgetIndex();
+  // The components of the application that carry Name, in no set order.
+  std::vector<TComponent*> Named(const std::string& Name) const;
+  std::unique_ptr<TNameIndex> FIndex;
+  std::vector<std::string> FRouteFindings;
   std::unique_ptr<TComponent> FOwnedApplication; // empty when loaded into an owner
   TComponent* FApplication = nullptr;
   TModel* FModel = nullptr;
@@ -200,6 +209,13 @@ struct TRoute {
   std::string Label;
 };
 std::vector<TRoute> Routes(const TModelFile& File);
+
+// What the model check sees wrong in the routes of the standard handlers:
+// a loop of routes in which no block holds a transaction for a time, which
+// can go round for ever at one model time (the model's MoveLimit then stops
+// the run). Loading adds these findings to the model check of the file's
+// model; `quorin check` prints them.
+std::vector<std::string> CheckRoutes(const TModelFile& File);
 
 // The model's diagram: its blocks and schedulers with the notes their
 // properties and time limits give, the routes that the standard handlers

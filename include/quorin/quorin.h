@@ -12,5 +12,6 @@
 #include "quorin/memoman.h"
 #include "quorin/modelfile.h"
 #include "quorin/package.h"
+#include "quorin/output.h"
 #include "quorin/report.h"
 #include "quorin/statsim.h"

@@ -14,6 +14,7 @@ namespace quorin {
 
 // One block's line. Statistics a class does not keep are empty; which it
 // keeps, and its Kind, its class's description says (quorin/classinfo.h).
+// A mean of no observations is NaN.
 struct TReportRow {
   std::string Name;
   std::string Class;
@@ -47,13 +48,17 @@ std::vector<TReportRow> CollectReport(const TModel& Model);
 // "Model time T", then one table per kind of block present (generators;
 // queues; servers; storages; gates; dividers, assemblers and creators;
 // terminators; other blocks), each with the columns its kind keeps, aligned.
-// Counts of special exits (Preempt, Time limit) appear only when non-zero.
-// A priority block that saw more than one priority class is followed by one
-// line per class ("  priority P").
+// Counts of special exits (Preempt, Time limit) appear only when non-zero,
+// the priority classes (one column, "2..7") only when a class other than 0
+// is held. A priority block that saw more than one priority class is
+// followed by one line per class ("  priority P"). A mean of no
+// observations (a block that nobody left) shows "-". A closing line counts
+// the transactions still inside, the fullest blocks first.
 void PrintReport(const TModel& Model, std::ostream& Out);
-// The same rows as CSV with a header line; numbers in full precision. The
-// lines of priority classes follow their block's, with the block's name and
-// class and the priority in the last column, Priority (empty for a block).
+// The same rows as CSV under one header line; numbers in full precision, a
+// mean of no observations empty. The lines of priority classes follow their
+// block's, with the block's name and class and the priority in the column
+// Priority (empty for a block); the model time is the last column.
 void PrintReportCsv(const TModel& Model, std::ostream& Out);
 // The statistics columns that the report keeps for Row: those of its kind's
 // table that its class has, by title ("Count", "Mean time", ...), in the

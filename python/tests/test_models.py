@@ -12,11 +12,11 @@ from conftest import EXAMPLES, build_mm1
 def csv_report(text):
     """The block rows of the command's CSV report: its lines per priority
     class (a Priority value) are left out, as the DataFrame has one row per
-    block, and so is the Priority column."""
+    block, and so are the Priority and Model time columns."""
     rows = list(csv.reader(io.StringIO(text)))
-    header = rows[1]
-    blocks = [dict(zip(header, row)) for row in rows[2:]]
-    return {b["Block"]: {k: v for k, v in b.items() if k != "Priority"}
+    header = rows[0]
+    blocks = [dict(zip(header, row)) for row in rows[1:]]
+    return {b["Block"]: {k: v for k, v in b.items() if k not in ("Priority", "Model time")}
             for b in blocks if not b.get("Priority")}
 
 

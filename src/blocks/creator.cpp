@@ -29,6 +29,15 @@ void TCreator::AddTrans(TTransaction* Trans) {
 
 void TCreator::Generate(int32_t N) {
   if (N < 1) return;
+  if (FGenerating) {
+    // Generate from a handler of the batch under way (OnAfterGeneration)
+    // would nest once per transaction, without bound, until the stack runs
+    // out: refused, as nested passes are.
+    MessageDlg("Quorin Error: Generate of " + DisplayName() +
+               " is called while it generates (from its OnAfterGeneration); the call is refused");
+    return;
+  }
+  detail::TFlagScope Generating(FGenerating);
   // A handler that throws leaves the transactions made so far on offer,
   // never stranded in a creator that does not offer them.
   detail::TryFinally(

@@ -74,7 +74,7 @@ void TStoragePrty::CheckBlock(std::vector<std::string>& Findings) {
   if (Endless > 0)
     Findings.push_back(DisplayName() + " holds " +
                        detail::CountOf(Endless, "transaction", "transactions") +
-                       " whose holding never ends: its OnEnter handler orders no NextTime");
+                       " whose holding never ends: " + detail::NoNextTime(*this, "OnEnter"));
 }
 
 void TStoragePrty::Reset() {

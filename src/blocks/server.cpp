@@ -105,8 +105,8 @@ void TServer::CheckBlock(std::vector<std::string>& Findings) {
   TBlock::CheckBlock(Findings);
   if (FTransaction && !FHasTransaction && !FTransaction->FEvent)
     Findings.push_back(DisplayName() +
-                       " serves a transaction whose service never ends: its OnEnter handler "
-                       "orders no NextTime");
+                       " serves a transaction whose service never ends: " +
+                       detail::NoNextTime(*this, "OnEnter"));
   if (FLostPreempted > 0)
     Findings.push_back(
         DisplayName() + " destroyed " +

@@ -67,12 +67,21 @@ TCurrentEvent* TCurrentManager::Add(TBlock* Block) {
 }
 
 TCurrentEvent* TCurrentManager::InsertFirst(TBlock* Block) {
-  if (TCurrentEvent* Existing = Block->FChainEntry) {
+  TCurrentEvent* Existing = Block->FChainEntry;
+  if (Existing) {
     if (Block->FParked) Unpark(Block);
-    return Existing;
+    if (Existing == FFirst) return Existing;
   }
   TCurrentEvent* Entry = NewEntry(Block);
   if (!Entry) return nullptr;
+  if (Existing && FScanning) {
+    // The block moves to the front. Its old entry is blanked, not unlinked:
+    // the scan under way may stand on it, and drops it when it gets there.
+    Existing->Block = nullptr;
+  } else if (Existing) {
+    Unlink(Existing);
+    FMemo->Delete(Existing);
+  }
   LinkAfter(Entry, nullptr);
   Block->FChainEntry = Entry;
   Block->FChainSeq = --FFirstSeq;
@@ -208,6 +217,7 @@ bool TCurrentManager::RouteOnce(TBlock* Block) {
 void TCurrentManager::Run() {
   Bump(LCESum, FCount);
   Bump(LCESumCount, 1);
+  detail::TFlagScope Scanning(FScanning);
   FlagPass = true;
   if (FRetry == TRetry::OnChange) {
     while (FlagPass && FOk) {
@@ -220,7 +230,9 @@ void TCurrentManager::Run() {
   while (FlagPass && FOk) {
     FlagPass = false;
     if (FCount == 0) break;
-    for (TCurrentEvent* E = FFirst; E;) {
+    // A halted chain (a refused record, a run stopped in a loop that takes
+    // no time) ends the scan too: a loop of passes would never reach its end.
+    for (TCurrentEvent* E = FFirst; E && FOk;) {
       TBlock* Block = E->Block;
       if (Block) Block->DoPass();
       // Read after DoPass, so entries appended by it are visited in this scan.
@@ -236,7 +248,7 @@ void TCurrentManager::Run() {
 
 void TCurrentManager::ScanOnChange() {
   // The scan of Run, parking the blocks that RouteOnce finds waiting.
-  for (TCurrentEvent* E = FFirst; E;) {
+  for (TCurrentEvent* E = FFirst; E && FOk;) {
     TBlock* Block = E->Block;
     TTransaction* Offered = nullptr;
     bool Parks = false;

@@ -21,7 +21,10 @@ bool TAggregate::FOrderNextTime(double Delay, TTransaction* Trans) {
     MessageDlg("Quorin Error: Activation is ordered outside a simulation run by " + DisplayName());
     return false;
   }
-  if (!FutureManager->Insert(Delay, this, Trans)) return false;
+  if (!FutureManager->Insert(Delay, this, Trans)) {
+    ++FRefusedOrders;
+    return false;
+  }
   if (Trans) {
     Trans->FActivateTime = FSysTime + Delay;
     // The field no longer holds a remainder kept at a push-out.

@@ -46,6 +46,19 @@ void TBlock::CheckBlock(std::vector<std::string>& Findings) {
     Findings.push_back(DisplayName() + " holds " +
                        detail::CountOf(Count(), "transaction", "transactions") +
                        " that cannot leave: it has no OnRouting handler");
+  else if (FHasTransaction && FEntries > 1 && FExits == 0 && Count() > 1)
+    // Transactions pile up where nothing ever leaves: routed to the block
+    // itself, or to blocks that never take them.
+    Findings.push_back(DisplayName() + " received " +
+                       detail::CountOf(FEntries, "transaction", "transactions") +
+                       " and let none leave (" + std::to_string(Count()) +
+                       " still inside): does its OnRouting pass to a block that can take them?");
+}
+
+std::string detail::NoNextTime(const TAggregate& Block, const std::string& Handler) {
+  if (Block.RefusedOrders() == 0) return "its " + Handler + " handler orders no NextTime";
+  return "its " + Handler + " handler ordered a NextTime that was refused (" +
+         CountOf(Block.RefusedOrders(), "refusal", "refusals") + " in the run, see the error above)";
 }
 
 std::string detail::CountOf(int32_t N, const std::string& Singular, const std::string& Plural) {
@@ -76,6 +89,8 @@ bool TBlock::MoveTo(TBlock* Receiver) {
   // the pass has been reported, also when a handler throws.
   detail::TryFinally([this, Receiver, T] { Hand(Receiver, T); },
                      [Receiver, T] { Receiver->DestroyPassed(T); });
+  if (++detail::MovesAtOneTime > detail::MoveAlarm) [[unlikely]]
+    if (GlobalModel) GlobalModel->MoveAtOneTime(this, Receiver);
   return true;
 }
 

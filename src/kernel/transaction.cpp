@@ -119,6 +119,11 @@ TTransaction* TTransaction::Create() {
   try {
     return TransactionClass.Construct(Memory);
   } catch (...) {
+    // Every record of the pool holds an object (a freed one may be handed
+    // out again without a constructor, and the pool's end destroys them
+    // all): the record goes back as a plain transaction.
+    std::memset(Memory, 0, TransManager->ItemSize());
+    ConstructBase(Memory);
     TransManager->Delete(Memory);
     throw;
   }

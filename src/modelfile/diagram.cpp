@@ -100,3 +100,89 @@ void WriteDiagramSvg(const TModelFile& File, std::ostream& Out) {
 }
 
 } // namespace quorin
+
+namespace quorin {
+
+std::vector<std::string> CheckRoutes(const TModelFile& File) {
+  // The graph of the routes among blocks that hold no transaction for a
+  // time (servers and storages do: their OnEnter orders the end). A strongly
+  // connected part of it with two blocks or more holds a loop that can go
+  // round for ever at one model time. A route of a block to itself is left
+  // out: the pass is refused, and the check of the block tells of the pile-up.
+  auto Timed = [](const TBlock* B) {
+    return dynamic_cast<const TServer*>(B) || dynamic_cast<const TStorage*>(B) ||
+           dynamic_cast<const TStoragePrty*>(B);
+  };
+  std::map<const TBlock*, int> Index;
+  std::vector<const TBlock*> Nodes;
+  std::vector<std::vector<int>> Next;
+  auto NodeOf = [&](const TBlock* B) {
+    auto [It, New] = Index.emplace(B, int(Nodes.size()));
+    if (New) {
+      Nodes.push_back(B);
+      Next.emplace_back();
+    }
+    return It->second;
+  };
+  for (const TRoute& R : Routes(File))
+    if (R.From != R.To && !Timed(R.From) && !Timed(R.To)) {
+      const int From = NodeOf(R.From), To = NodeOf(R.To);
+      Next[std::size_t(From)].push_back(To);
+    }
+  // Tarjan's strongly connected parts, without recursion: a model file may
+  // hold a chain of many thousand blocks.
+  const int N = int(Nodes.size());
+  std::vector<int> Order(std::size_t(N), -1), Low(std::size_t(N), 0), Stack;
+  std::vector<bool> OnStack(std::size_t(N), false);
+  std::vector<std::string> Findings;
+  int Counter = 0;
+  for (int Root = 0; Root < N; ++Root) {
+    if (Order[std::size_t(Root)] >= 0) continue;
+    std::vector<std::pair<int, std::size_t>> Walk{{Root, 0}};
+    Order[std::size_t(Root)] = Low[std::size_t(Root)] = Counter++;
+    Stack.push_back(Root);
+    OnStack[std::size_t(Root)] = true;
+    while (!Walk.empty()) {
+      auto& [V, Edge] = Walk.back();
+      const auto& Out = Next[std::size_t(V)];
+      if (Edge < Out.size()) {
+        const int W = Out[Edge++];
+        if (Order[std::size_t(W)] < 0) {
+          Order[std::size_t(W)] = Low[std::size_t(W)] = Counter++;
+          Stack.push_back(W);
+          OnStack[std::size_t(W)] = true;
+          Walk.push_back({W, 0});
+        } else if (OnStack[std::size_t(W)]) {
+          Low[std::size_t(V)] = std::min(Low[std::size_t(V)], Order[std::size_t(W)]);
+        }
+        continue;
+      }
+      const int Done = V;
+      Walk.pop_back();
+      if (!Walk.empty())
+        Low[std::size_t(Walk.back().first)] =
+            std::min(Low[std::size_t(Walk.back().first)], Low[std::size_t(Done)]);
+      if (Low[std::size_t(Done)] != Order[std::size_t(Done)]) continue;
+      std::vector<int> Part;
+      int W;
+      do {
+        W = Stack.back();
+        Stack.pop_back();
+        OnStack[std::size_t(W)] = false;
+        Part.push_back(W);
+      } while (W != Done);
+      if (Part.size() < 2) continue;
+      std::sort(Part.begin(), Part.end());
+      std::string Names;
+      for (std::size_t i = 0; i < Part.size() && i < 8; ++i)
+        Names += (i ? ", " : "") + Nodes[std::size_t(Part[i])]->DisplayName();
+      if (Part.size() > 8) Names += " and " + std::to_string(Part.size() - 8) + " more";
+      Findings.push_back(Names +
+                         " route transactions round a loop in which no block holds them for a "
+                         "time (no server or storage): it can go round for ever at one model time");
+    }
+  }
+  return Findings;
+}
+
+} // namespace quorin

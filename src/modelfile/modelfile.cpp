@@ -2,9 +2,12 @@
 
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "quorin/package.h"
 #include "quorin/statsim.h"
@@ -74,6 +77,22 @@ private:
   TMessageHandler FPrevious;
 };
 
+// A handler of the file, as messages of its runs name it: "Clerk.OnEnter =
+// Hold(...) at mm1.qm:14, model time 3.2500".
+class TBindingPlace : public TMessagePlace {
+public:
+  TBindingPlace(const std::string& File, int Line, const std::string& Component,
+                const std::string& Event, const std::string& Calls)
+      : FText(ClipWords(Component + "." + Event + " = " + Calls) + " at " + File + ":" +
+              std::to_string(Line)) {}
+  std::string Describe() const override {
+    return FText + ", model time " + FormatFloat("0.0000000", ModelTime());
+  }
+
+private:
+  std::string FText;
+};
+
 // Activation times lie in [0, 10000000000).
 constexpr double TimeLimit = 10000000000.0;
 
@@ -82,12 +101,49 @@ constexpr double TimeLimit = 10000000000.0;
 TModelFile::TModelFile() = default;
 TModelFile::~TModelFile() = default;
 
-TComponent* TModelFile::Resolve(const TComponent* Component, const std::string& Name) const {
-  if (const TComponent* Owner = Component->Owner())
-    for (int32_t i = 0; i < Owner->ComponentCount(); ++i)
-      if (Owner->Components(i)->Name() == Name) return Owner->Components(i);
+// The components of the application by name, for look-ups in constant time
+// while a file is loaded (every handler argument is looked up). It exists
+// only during the load, when no component goes away; afterwards look-ups
+// scan the components, which the application may have changed.
+struct TModelFile::TNameIndex {
+  std::unordered_multimap<std::string, TComponent*> Named;
+};
+
+namespace {
+void IndexNames(TComponent* Root, std::unordered_multimap<std::string, TComponent*>& Named) {
+  for (int32_t i = 0; i < Root->ComponentCount(); ++i) {
+    TComponent* X = Root->Components(i);
+    Named.emplace(X->Name(), X);
+    IndexNames(X, Named);
+  }
+}
+} // namespace
+
+void TModelFile::BuildIndex() {
+  FIndex = std::make_unique<TNameIndex>();
+  if (FApplication) IndexNames(FApplication, FIndex->Named);
+}
+
+void TModelFile::ForgetIndex() {
+  FIndex.reset();
+}
+
+std::vector<TComponent*> TModelFile::Named(const std::string& Name) const {
   std::vector<TComponent*> Found;
-  if (FApplication) CollectNamed(FApplication, Name, Found);
+  if (!FIndex) {
+    if (FApplication) CollectNamed(FApplication, Name, Found);
+    return Found;
+  }
+  const auto [First, Last] = FIndex->Named.equal_range(Name);
+  for (auto It = First; It != Last; ++It)
+    Found.push_back(It->second);
+  return Found;
+}
+
+TComponent* TModelFile::Resolve(const TComponent* Component, const std::string& Name) const {
+  const std::vector<TComponent*> Found = Named(Name);
+  for (TComponent* X : Found)
+    if (X->Owner() == Component->Owner() && Component->Owner()) return X;
   return Found.size() == 1 ? Found[0] : nullptr;
 }
 
@@ -117,9 +173,7 @@ std::string TModelFile::DataPath(const std::string& Name) const {
 }
 
 int32_t TModelFile::CountNamed(const std::string& Name) const {
-  std::vector<TComponent*> Found;
-  if (FApplication) CollectNamed(FApplication, Name, Found);
-  return static_cast<int32_t>(Found.size());
+  return static_cast<int32_t>(Named(Name).size());
 }
 
 // Builds a TModelFile from a parsed document in two passes: first every
@@ -161,8 +215,21 @@ public:
     }
     if (!FFile->FModel && FErrors.empty())
       Error(1, nullptr, "the file has no object of class TModel");
+    if (FFile->FModel) RefuseUnreached(Doc);
+    FFile->BuildIndex();
     for (const TPending& P : FPending)
       Bind(P.Component, *P.Event);
+    if (FErrors.empty() && FFile->FModel) {
+      // Found once, with the names still indexed; the model check reports
+      // them after every run like its own findings.
+      std::vector<std::string> Loops = CheckRoutes(*FFile);
+      if (!Loops.empty())
+        FFile->FModel->AddCheck([Loops](std::vector<std::string>& Findings) {
+          Findings.insert(Findings.end(), Loops.begin(), Loops.end());
+        });
+      FFile->FRouteFindings = std::move(Loops);
+    }
+    FFile->ForgetIndex();
     if (!FErrors.empty()) {
       // A caller's owner gets back what it held before: the objects made
       // here go, the last first (each leaves the owner's list as it goes).
@@ -190,10 +257,45 @@ private:
     const TEvent* Event;
   };
 
-  void Error(int Line, const TComponent* X, const std::string& Text) {
+  // One rule for every message of a load: "file:line: component: text",
+  // without the "Quorin Error: " that the library's own messages carry, and
+  // with no word so long that the message drowns in it.
+  void Error(int Line, const TComponent* X, std::string Text) {
     std::string Where = Line > 0 ? FFileName + ":" + std::to_string(Line) + ": " : std::string();
-    if (X) Where += X->Name() + " (" + ClassNameOf(*X) + "): ";
-    FErrors.push_back(Where + Text);
+    if (X) Where += ClipWords(X->Name()) + " (" + ClassNameOf(*X) + "): ";
+    for (const std::string Prefix : {"Quorin Error: ", "Quorin Check: "})
+      for (std::size_t At; (At = Text.find(Prefix)) != std::string::npos;)
+        Text.erase(At, Prefix.size());
+    FErrors.push_back(Where + ClipWords(Text));
+  }
+
+  // Blocks and schedulers that the model's run would not gather: the model
+  // takes the aggregates of the forms of its application (the objects at
+  // top level), or those beside it when it stands at top level itself. One
+  // anywhere else would be left out of the run and the report without a word.
+  void RefuseUnreached(const TDocument& Doc) {
+    TComponent* Form = FFile->FModel->Owner();
+    std::unordered_set<const TComponent*> Reached;
+    auto TakeOwned = [&Reached](const TComponent* C) {
+      for (int32_t i = 0; i < C->ComponentCount(); ++i)
+        Reached.insert(C->Components(i));
+    };
+    if (!Form->Owner())
+      TakeOwned(Form);
+    else
+      for (int32_t i = 0; i < Form->Owner()->ComponentCount(); ++i)
+        TakeOwned(Form->Owner()->Components(i));
+    for (const auto& [X, Line] : FCreated) {
+      if (!dynamic_cast<const TAggregate*>(X) || Reached.count(X)) continue;
+      std::string Hint;
+      if (Doc.SuspectEnd > 0 && Doc.SuspectEnd < Line)
+        Hint = "; the 'end' on line " + std::to_string(Doc.SuspectEnd) + " closes " +
+               Doc.SuspectName + " but is indented as for another object: an 'end' too many?";
+      Error(Line, X,
+            "stands outside the forms of the model, so no run would reach it: put it in the "
+            "object that holds " +
+                FFile->FModel->Name() + Hint);
+    }
   }
 
   void ReadRun(const TDocument& Doc) {
@@ -315,20 +417,19 @@ private:
   }
 
   void Build(const TNode& Node, TComponent* Owner) {
-    // Names are unique among the components of one owner.
-    for (int32_t i = 0; i < Owner->ComponentCount(); ++i)
-      if (Owner->Components(i)->Name() == Node.Name) {
-        Error(Node.Line, nullptr,
-              "a second component named " + Node.Name +
-                  (Owner->Name().empty() ? std::string(" at top level") : " in " + Owner->Name()));
-        return;
-      }
-    TComponent* (*Create)(TComponent*) = nullptr;
-    std::vector<TComponentClass> Keep;
-    if (Node.Class == "TComponent")
-      Create = &CreatePlainComponent;
-    else if (const TComponentClass* C = FindClass(Node.Class, Keep))
-      Create = C->Create;
+    // Names are unique among the components of one owner; the names taken
+    // are kept by owner, so that a file of many objects loads in linear time.
+    std::unordered_set<std::string>& Taken = FTaken[Owner];
+    if (Taken.empty())
+      for (int32_t i = 0; i < Owner->ComponentCount(); ++i)
+        Taken.insert(Owner->Components(i)->Name());
+    if (!Taken.insert(Node.Name).second) {
+      Error(Node.Line, nullptr,
+            "a second component named " + Node.Name +
+                (Owner->Name().empty() ? std::string(" at top level") : " in " + Owner->Name()));
+      return;
+    }
+    TComponent* (*Create)(TComponent*) = CreatorOf(Node.Class);
     if (!Create) {
       Error(Node.Line, nullptr,
             Node.Name + ": unknown class '" + Node.Class +
@@ -337,6 +438,7 @@ private:
     }
     TComponent* X = Create(Owner);
     X->SetName(Node.Name);
+    FCreated.emplace_back(X, Node.Line);
     if (auto* M = dynamic_cast<TModel*>(X)) {
       if (FFile->FModel)
         Error(Node.Line, X,
@@ -441,10 +543,17 @@ private:
       }
       Actions.push_back(std::move(Action));
     }
+    // Each run of the handler names its place in the messages it causes.
+    auto Place = std::make_shared<const TBindingPlace>(FFileName, E.Line, X->Name(), E.Key,
+                                                       WriteCalls(E.Calls));
     if (Actions.size() == 1) {
-      Info->Assign(*X, std::move(Actions.front()));
+      Info->Assign(*X, [Place, Action = std::move(Actions.front())](const TEventArgs& C) {
+        TMessageScope Scope(*Place);
+        Action(C);
+      });
     } else {
-      Info->Assign(*X, [Actions](const TEventArgs& C) {
+      Info->Assign(*X, [Place, Actions](const TEventArgs& C) {
+        TMessageScope Scope(*Place);
         for (const TEventAction& A : Actions)
           A(C);
       });
@@ -452,6 +561,19 @@ private:
     FFile->FBindings.push_back({X, E.Key, E.Calls, E.Line});
   }
 
+  // The factory of a class named in the file, looked up on the palette once.
+  TComponent* (*CreatorOf(const std::string& Class))(TComponent*) {
+    if (Class == "TComponent") return &CreatePlainComponent;
+    auto It = FClasses.find(Class);
+    if (It != FClasses.end()) return It->second;
+    std::vector<TComponentClass> Keep;
+    const TComponentClass* C = FindClass(Class, Keep);
+    return FClasses[Class] = C ? C->Create : nullptr;
+  }
+
+  std::unordered_map<const TComponent*, std::unordered_set<std::string>> FTaken;
+  std::vector<std::pair<const TComponent*, int>> FCreated; // with their lines
+  std::unordered_map<std::string, TComponent* (*)(TComponent*)> FClasses;
   std::string FFileName;
   const THandlerTable& FHandlers;
   std::vector<std::string>& FErrors;
@@ -472,6 +594,11 @@ std::unique_ptr<TModelFile> LoadText(const std::string& Text, const std::string&
 std::unique_ptr<TModelFile> LoadFile(const std::string& Path, const THandlerTable& Handlers,
                                      std::vector<std::string>& Errors, TComponent* Owner) {
   Errors.clear();
+  std::error_code Ec;
+  if (std::filesystem::is_directory(Path, Ec)) {
+    Errors.push_back(Path + ": is a directory, not a model file");
+    return nullptr;
+  }
   std::ifstream In(Path, std::ios::binary);
   if (!In) {
     Errors.push_back(Path + ": cannot be read");

@@ -340,9 +340,11 @@ bool Parse(const std::string& Text, const std::string& FileName, TDocument& Doc,
   std::size_t Start = 0;
   std::string Problem;
   auto Fail = [&](int Line, const std::string& What) {
-    Error = FileName + ":" + std::to_string(Line) + ": " + What;
+    Error = FileName + ":" + std::to_string(Line) + ": " + ClipWords(What);
     return false;
   };
+  // A byte-order mark, as some editors write at the start of UTF-8 text.
+  if (Text.compare(0, 3, "\xEF\xBB\xBF") == 0) Start = 3;
   while (Start < Text.size()) {
     std::size_t Stop = Text.find('\n', Start);
     if (Stop == std::string::npos) Stop = Text.size();
@@ -396,7 +398,15 @@ bool Parse(const std::string& Text, const std::string& FileName, TDocument& Doc,
         }
         Open.pop_back();
         OpenIndent.pop_back();
-      } else
+      } else if (!SuspectName.empty())
+        // An 'end' too many closed an object early; it is the one to
+        // point at, not this last one that found nothing left to close.
+        return Fail(SuspectEnd, "an 'end' too many? It closes object " + SuspectName +
+                                    " (line " + std::to_string(SuspectLine) +
+                                    ") but is indented as for another object, so the 'end' on "
+                                    "line " +
+                                    std::to_string(LineNo) + " has no object left to close");
+      else
         return Fail(LineNo, "'end' without an open object");
     } else if (First.Text == "run" && In.AtEnd()) {
       if (InRun || !Open.empty()) return Fail(LineNo, "the run section must stand at top level");
@@ -433,7 +443,28 @@ bool Parse(const std::string& Text, const std::string& FileName, TDocument& Doc,
                                  " is indented as for another object)");
   if (!Open.empty())
     return Fail(Open.back()->Line, "object " + Open.back()->Name + " has no 'end'");
+  if (!SuspectName.empty()) {
+    Doc.SuspectEnd = SuspectEnd;
+    Doc.SuspectName = SuspectName;
+  }
   return true;
+}
+
+std::string ClipWords(const std::string& Text) {
+  constexpr std::size_t Longest = 64, Kept = 40;
+  std::string Out;
+  std::size_t i = 0;
+  while (i < Text.size()) {
+    std::size_t j = Text.find(' ', i);
+    if (j == std::string::npos) j = Text.size();
+    if (j - i > Longest)
+      Out.append(Text, i, Kept).append("... (" + std::to_string(j - i) + " characters)");
+    else
+      Out.append(Text, i, j - i);
+    if (j < Text.size()) Out += ' ';
+    i = j + 1;
+  }
+  return Out;
 }
 
 std::string WriteCalls(const std::vector<THandlerCall>& Calls) {

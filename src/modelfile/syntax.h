@@ -50,6 +50,11 @@ struct TDocument {
   std::vector<TProperty> Run;
   std::vector<TScheduleNode> Schedules;
   std::vector<TNode> Objects;
+  // The first 'end' indented unlike the object it closed, and that object:
+  // where an object turns up at the wrong level, an 'end' too many there is
+  // the likely cause. 0 when every 'end' lines up.
+  int SuspectEnd = 0;
+  std::string SuspectName;
 };
 
 // Objects deeper than this are refused, so that a hostile file cannot
@@ -60,6 +65,9 @@ inline constexpr int MaxDepth = 32;
 // "file:line: text" and leaves Doc unspecified.
 bool Parse(const std::string& Text, const std::string& FileName, TDocument& Doc,
            std::string& Error);
+// Text with every word longer than 64 characters cut short, so that a
+// message never echoes a huge token whole.
+std::string ClipWords(const std::string& Text);
 // The canonical text of Doc, which Parse reads back to the same document.
 std::string Write(const TDocument& Doc);
 // Parses one binding's calls as written after "OnX = " (one line).

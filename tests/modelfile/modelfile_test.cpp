@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <sstream>
 
 #include "message_capture.h"
@@ -178,7 +180,7 @@ end
 
 struct TBadCase {
   const char* What;
-  const char* Body; // the objects inside "object Form: TComponent", from line 2
+  std::string Body; // the objects inside "object Form: TComponent", from line 2
   const char* Error;
 };
 
@@ -203,12 +205,14 @@ TEST(ModelFile, ErrorsNameTheFileTheLineAndTheComponent) {
        "test.qm:4: S (TServer): Preemptive must be true or false"},
       {"outside the setter's type", "  object H: TTabulator\n    IntervalCount = 300\n  end\n",
        "test.qm:4: H (TTabulator): IntervalCount = 300 is out of the property's range 0...255"},
-      {"refused with a message", "  object R: TMultiRand\n    Seed = 0\n  end\n",
-       "test.qm:4: R (TMultiRand): Seed = 0 is refused: R: Seed must be in the range"},
+      {"stream seed out of range", "  object R: TMultiRand\n    Seed = 0\n  end\n",
+       "test.qm:4: R (TMultiRand): Seed = 0 is out of the property's range 1...2147483646"},
+      {"stream multiplier out of range", "  object R: TMultiRand\n    Multiplier = 1\n  end\n",
+       "test.qm:4: R (TMultiRand): Multiplier = 1 is out of the property's range 2...2147483646"},
       {"refused by the model",
        "  object M2: TComponent\n  end\n  object H: TTabulator\n"
        "    Interval = -1\n  end\n",
-       "test.qm:6: H (TTabulator): Interval = -1 is refused: Quorin Error: H: Interval can not "
+       "test.qm:6: H (TTabulator): Interval = -1 is refused: H: Interval can not "
        "be negative"},
       {"refused silently", "  object Q: TQueue\n    Capacity = -1\n  end\n",
        "test.qm:4: Q (TQueue): Capacity = -1 is refused by the component"},
@@ -256,7 +260,7 @@ TEST(ModelFile, ErrorsNameTheFileTheLineAndTheComponent) {
       {"distribution parameters the stream refuses",
        "  object R: TMultiRand end\n  object S: TServer\n    OnEnter = Hold(R.Triangular(3, 2, "
        "1))\n  end\n",
-       "test.qm:5: S (TServer): OnEnter: Hold: Quorin Error: Incorrect parameters of "
+       "test.qm:5: S (TServer): OnEnter: Hold: Incorrect parameters of "
        "R.Triangular"},
       {"Erlang order",
        "  object R: TMultiRand end\n  object S: TServer\n"
@@ -318,7 +322,16 @@ TEST(ModelFile, ErrorsNameTheFileTheLineAndTheComponent) {
        "OnEnter: PassInTurn: moves a transaction, so it belongs in a routing event"},
       {"syntax: no end", "  object Q: TQueue\n",
        "test.qm:3: object Q has no 'end' (the 'end' on line 4 is indented as for another object)"},
-      {"syntax: stray end", "  end\n  end\n", "test.qm:4: 'end' without an open object"},
+      {"syntax: stray end", "end\n", "test.qm:4: 'end' without an open object"},
+      {"syntax: an end too many, indented", "  end\n",
+       "test.qm:3: an 'end' too many? It closes object Form (line 1) but is indented as for "
+       "another object, so the 'end' on line 4 has no object left to close"},
+      {"negative capacity of a divider", "  object D: TDivider\n    Capacity = -3\n  end\n",
+       "test.qm:4: D (TDivider): Capacity = -3 is out of the property's range 0...2147483647"},
+      {"a block nested in another block", "  object Q: TQueue\n    object R: TServer end\n  end\n",
+       "test.qm:4: R (TServer): stands outside the forms of the model"},
+      {"a huge word is cut short", "  object Q: T" + std::string(100000, 'x') + " end\n",
+       "xxx... (100003 characters) (TComponent for a form"},
       {"syntax: unclosed string", "  object H: TTabulator\n    Tag = \"x\n  end\n",
        "test.qm:4: a string is not closed on its line"},
       {"syntax: bad character", "  object Q: TQueue\n    Capacity = 3 @\n  end\n",
@@ -363,6 +376,31 @@ TEST(ModelFile, RunSectionAndFileLevelErrors) {
   std::vector<std::string> Errors;
   EXPECT_FALSE(LoadModelFile("/nonexistent/model.qm", {}, Errors));
   EXPECT_EQ(Errors, std::vector<std::string>{"/nonexistent/model.qm: cannot be read"});
+  EXPECT_FALSE(LoadModelFile("/tmp", {}, Errors));
+  EXPECT_EQ(Errors, std::vector<std::string>{"/tmp: is a directory, not a model file"});
+  // A byte-order mark, as some editors write, is no part of the text.
+  EXPECT_TRUE(LoadModelText("\xEF\xBB\xBF" + InForm(""), "test.qm", {}, Errors));
+  EXPECT_TRUE(Errors.empty());
+}
+
+// A file of 150,000 objects, each naming the next, loads in seconds: name
+// look-ups that scanned every component made loading quadratic (about half a
+// minute for this file, more under the sanitizers).
+TEST(ModelFile, ALargeFileLoadsInSeconds) {
+  constexpr int N = 150000;
+  std::string Text = "object Form: TComponent\n  object Model: TModel end\n";
+  for (int i = 0; i < N; ++i)
+    Text += "  object Q" + std::to_string(i) + ": TQueue\n    OnRouting = PassTo(Q" +
+            std::to_string(i + 1) + ")\n  end\n";
+  Text += "  object Q" + std::to_string(N) + ": TTerminator end\nend\n";
+  std::vector<std::string> Errors;
+  const auto Start = std::chrono::steady_clock::now();
+  auto File = LoadModelText(Text, "big.qm", {}, Errors);
+  File.reset();
+  const double Seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+  EXPECT_TRUE(Errors.empty());
+  EXPECT_LT(Seconds, 10.0);
 }
 
 TEST(ModelFile, ReportsEveryErrorOfTheFileAtOnce) {

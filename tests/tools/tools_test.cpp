@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -140,8 +141,10 @@ TEST(QuorinCommand, OptionsOverrideTheRunSectionAndCsvIsWritten) {
   std::ifstream File(Csv);
   std::stringstream Text;
   Text << File.rdbuf();
-  EXPECT_EQ(Text.str().rfind("Model time,50", 0), 0u) << Text.str();
+  EXPECT_EQ(Text.str().rfind("Block,Class,", 0), 0u) << Text.str();
   EXPECT_NE(Text.str().find("\nClerk,TServer,"), std::string::npos);
+  EXPECT_NE(Text.str().find(",Model time\n"), std::string::npos);
+  EXPECT_NE(Text.str().find(",50"), std::string::npos);
 
   // A seed changes every stream, the same way each time.
   const auto A = Quorin("run " + Example("mm1.qm") + " --warmup 0 --until 500 --seed 17");
@@ -471,6 +474,141 @@ TEST(QuorinReplications, ProgressLineOnlyOnATerminalAndClearedAtTheEnd) {
 }
 
 } // namespace
+
+namespace {
+
+// One bad model file or command line: what the command is given, the exit
+// status it must give, and a piece of its message (for a file, with the
+// file's name and the line at fault).
+struct TBadInput {
+  const char* What;
+  std::string File;      // written to a scratch file named bad.qm, unless empty
+  std::string Arguments; // BAD stands for the scratch file
+  int Status;
+  std::string Message;
+};
+
+std::string Form(const std::string& Body) {
+  return "object Form: TComponent\n  object Model: TModel end\n" + Body + "end\n";
+}
+
+// The same with the model check on.
+std::string Checked(const std::string& Body) {
+  return "object Form: TComponent\n  object Model: TModel\n    CheckModel = true\n  end\n" + Body +
+         "end\n";
+}
+
+} // namespace
+
+TEST(QuorinCommand, BadFilesAndCommandLinesAreRefusedWithWhereAndWhy) {
+  const std::string Bad = Temp("bad.qm");
+  const std::string Mm1 = std::string(QUORIN_EXAMPLES_DIR) + "/mm1.qm";
+  const TBadInput Cases[] = {
+      {"unknown class", Form("  object Q: TQeue end\n"), "check BAD", 1,
+       ":3: Q: unknown class 'TQeue'"},
+      {"syntax", Form("  object Q: TQueue\n    Capacity = 3 @\n  end\n"), "check BAD", 1,
+       ":4: unexpected character '@'"},
+      {"an extra end", Form("  object Q: TQueue\n  end\n  end\n  object S: TServer end\n"),
+       "check BAD", 1, ":5: an 'end' too many? It closes object Form (line 1)"},
+      {"an extra end, the last end missing",
+       "object Form: TComponent\n  object Model: TModel end\n  end\n  object S: TServer end\n",
+       "check BAD", 1, ":4: S (TServer): stands outside the forms of the model"},
+      {"a block outside any form", Form("") + "object Q: TQueue end\n", "check BAD", 1,
+       ":4: Q (TQueue): stands outside the forms of the model"},
+      {"a byte-order mark is accepted", "\xEF\xBB\xBF" + Form(""), "check BAD", 0, ""},
+      {"a huge word is cut", Form("  object Q: T" + std::string(1 << 20, 'x') + " end\n"),
+       "check BAD", 1, "... (1048579 characters)"},
+      {"a negative capacity of a divider", Form("  object D: TDivider\n    Capacity = -3\n  end\n"),
+       "check BAD", 1, ":4: D (TDivider): Capacity = -3 is out of the property's range"},
+      {"a misspelt seed setting", Form("  object R: TMultiRand\n    Multiplier = 1\n  end\n"),
+       "check BAD", 1, ":4: R (TMultiRand): Multiplier = 1 is out of the property's range 2..."},
+      {"a prefix from the library is not repeated",
+       Form("  object H: TTabulator\n    Interval = -1\n  end\n"), "check BAD", 1,
+       ":4: H (TTabulator): Interval = -1 is refused: H: Interval can not be negative"},
+      {"a zero-time loop is stopped",
+       Form("  object G: TGenerator\n    OnBeforeTimeGoOn = NextArrival(1)\n"
+            "    OnRouting = PassTo(A)\n  end\n  object A: TQueue\n    OnRouting = PassTo(B)\n"
+            "  end\n  object B: TQueue\n    OnRouting = PassTo(A)\n  end\n"),
+       "run BAD --until 10", 1, "moves at model time 1.0000000 without the time advancing, among "},
+      {"a holding time past the limit names its handler",
+       Form("  object G: TGenerator\n    OnBeforeTimeGoOn = NextArrival(1)\n"
+            "    OnRouting = PassTo(S)\n  end\n  object S: TServer\n    OnEnter = Hold(1e300)\n"
+            "  end\n"),
+       "run BAD --until 10", 1, "(S.OnEnter = Hold(1e300) at BAD:8, model time 1.0000000)"},
+      {"the check names a NextTime that was refused",
+       Checked("  object G: TGenerator\n    OnBeforeTimeGoOn = NextArrival(1)\n"
+               "    OnRouting = PassTo(S)\n  end\n  object S: TServer\n    OnEnter = Hold(1e300)\n"
+               "  end\n"),
+       "run BAD --until 10", 1,
+       "its OnEnter handler ordered a NextTime that was refused (1 refusal in the run"},
+      {"transactions that pile up", Checked("  object G: TGenerator\n"
+                                            "    OnBeforeTimeGoOn = NextArrival(1)\n"
+                                            "    OnAfterGeneration = NextArrival(1)\n"
+                                            "    OnRouting = PassTo(Q)\n  end\n  object Q: TQueue\n"
+                                            "    OnRouting = PassTo(Q)\n  end\n"),
+       "run BAD --until 10", 1, "Q received 11 transactions and let none leave (11 still inside)"},
+      {"a loop of routes that takes no time is flagged",
+       Form("  object A: TQueue\n    OnRouting = PassTo(B)\n  end\n  object B: TQueue\n"
+            "    OnRouting = PassTo(A)\n  end\n"),
+       "check BAD", 0, "Quorin Check: A, B route transactions round a loop"},
+      {"a missing file", "", "check /nonexistent/model.qm", 1,
+       "/nonexistent/model.qm: cannot be read"},
+      {"a directory", "", "check /tmp", 1, "/tmp: is a directory, not a model file"},
+      {"an unknown subcommand", "", "rnu BAD", 2,
+       "quorin: unknown subcommand 'rnu' (the subcommands: run, check, palette,"},
+      {"an option without its value", "", "run BAD --until", 2, "--until"},
+      {"an end time out of range", Form(""), "run BAD --until -5", 2,
+       "times must lie in 0...10000000000"},
+      {"a full disk for the report", "", "run " + Mm1 + " --until 2000 > /dev/full", 1,
+       "standard output: cannot be written (No space left on device)"},
+      {"a full disk for the CSV", "", "run " + Mm1 + " --until 2000 --csv /dev/full", 1,
+       "/dev/full: cannot be written (No space left on device)"},
+      {"a folder that does not exist for the CSV", "",
+       "run " + Mm1 + " --until 2000 --csv /nonexistent/out.csv", 1,
+       "/nonexistent/out.csv: cannot be written (No such file or directory)"},
+  };
+  for (const TBadInput& C : Cases) {
+    if (!C.File.empty()) {
+      std::ofstream Out(Bad, std::ios::binary);
+      Out << C.File;
+    }
+    std::string Arguments = C.Arguments;
+    for (std::size_t At; (At = Arguments.find("BAD")) != std::string::npos;)
+      Arguments.replace(At, 3, "'" + Bad + "'");
+    std::string Message = C.Message;
+    for (std::size_t At; (At = Message.find("BAD")) != std::string::npos;)
+      Message.replace(At, 3, Bad);
+    const TResult R = Quorin(Arguments);
+    EXPECT_EQ(R.Status, C.Status) << C.What << "\n" << R.Err.substr(0, 2000);
+    EXPECT_NE((R.Err + R.Out).find(Message), std::string::npos)
+        << C.What << "\n" << R.Err.substr(0, 2000);
+    EXPECT_LT(R.Err.size(), 4000u) << C.What; // no token echoed whole
+    // A message about the file names the file and the line.
+    if (C.Status == 1 && !C.File.empty() && Message.rfind(":", 0) == 0) {
+      EXPECT_NE(R.Err.find(Bad + Message.substr(0, Message.find(' '))), std::string::npos)
+          << C.What << "\n" << R.Err.substr(0, 2000);
+    }
+  }
+  std::remove(Bad.c_str());
+}
+
+// A file is written whole or not at all: a write that fails half-way (here
+// the size limit of the process) leaves no truncated file behind, and what
+// stood there before is kept.
+TEST(QuorinCommand, AFailedWriteLeavesNoTruncatedFile) {
+  const std::string Csv = Temp("kept.csv");
+  {
+    std::ofstream Old(Csv);
+    Old << "old\n";
+  }
+  const std::string Command = std::string("sh -c \"trap '' XFSZ; ulimit -f 0; '") +
+                              QUORIN_COMMAND + "' run '" + QUORIN_EXAMPLES_DIR +
+                              "/mm1.qm' --until 2000 --csv '" + Csv + "' > /dev/null 2>&1\"";
+  const int Raw = std::system(Command.c_str());
+  EXPECT_EQ(WIFEXITED(Raw) ? WEXITSTATUS(Raw) : -1, 1);
+  EXPECT_EQ(ReadFile(Csv), "old\n");
+  std::remove(Csv.c_str());
+}
 
 // The rows of a CSV as lines, keyed by their first fields up to the
 // statistic (Count fields), holding the rest.

@@ -243,6 +243,10 @@ inline void TBlock::DoPass() {
 namespace detail {
 // "1 transaction", "3 transactions": counts in the check's findings.
 std::string CountOf(int32_t N, const std::string& Singular, const std::string& Plural);
+// Why a holding never ends, for the check: "its OnEnter handler orders no
+// NextTime", or, when the future events list refused what it ordered, that
+// it ordered one that was refused.
+std::string NoNextTime(const TAggregate& Block, const std::string& Handler);
 } // namespace detail
 
 } // namespace quorin

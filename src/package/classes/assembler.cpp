@@ -1,6 +1,8 @@
 // The description of TAssembler.
 #include "describe.h"
 
+#include <limits>
+
 namespace quorin::classes {
 
 namespace {
@@ -27,8 +29,9 @@ const TClassInfo& AssemblerClass() {
       .Base = &BlockClass(),
       .Report = TReportKind::Batch,
       .Properties = {Tag(),
-                     Property<TSplitJoin, int32_t>("Capacity", 1, &TSplitJoin::Capacity,
-                                                   &TSplitJoin::SetCapacity),
+                     Ranged(Property<TSplitJoin, int32_t>("Capacity", 1, &TSplitJoin::Capacity,
+                                                          &TSplitJoin::SetCapacity),
+                            0, std::numeric_limits<int32_t>::max()),
                      Property<TAssembler, bool>("Match", 0, &TAssembler::Match,
                                                 &TAssembler::SetMatch)},
       .Events = Join<TEventInfo>({EnterExit<TSplitJoin>(), {OnRouting()}}),
