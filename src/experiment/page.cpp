@@ -19,13 +19,13 @@ void WriteExperimentPageJson(const TExperiment& E, const TExperimentResult& R, s
   Out << "],\"statistics\":[";
   for (std::size_t f = 0; f < R.Figures.size(); ++f) {
     const TFigureResult& F = R.Figures[f];
-    const TFigureSpec* Spec = f < E.Figures.size() ? &E.Figures[f] : nullptr;
-    const bool Report = Spec && !Spec->Block.empty();
+    const TFigureSpec* Asked = f < E.Figures.size() ? &E.Figures[f] : nullptr;
+    const bool Report = Asked && !Asked->Block.empty();
     const TSummary& S = F.Summary;
     auto Number = [&S](double V) { return S.N ? PageNumber(V) : std::string("null"); };
     Out << (f ? "," : "") << "{\"name\":" << PageString(F.Name)
-        << ",\"block\":" << PageString(Report ? Spec->Block : F.Name)
-        << ",\"column\":" << PageString(Report ? Spec->Column : F.Name)
+        << ",\"block\":" << PageString(Report ? Asked->Block : F.Name)
+        << ",\"column\":" << PageString(Report ? Asked->Column : F.Name)
         << ",\"mean\":" << Number(S.Mean)
         << ",\"half\":" << (S.N > 1 ? PageNumber(S.HalfWidth) : "null")
         << ",\"low\":" << (S.N > 1 ? PageNumber(S.Low) : "null")
