@@ -261,10 +261,7 @@ void TQueuePrty::EnterToBlock(TTransaction* Trans) {
 
 void TQueuePrty::ExitFromBlock() {
   TTransaction* T = FTransaction;
-  if (OnExit) OnExit(this, T);
-  // It no longer waits: its time limit must not fire.
-  T->CancelEvent();
-  ExitStat(T);
+  CountExit(OnExit, T);
   DelTrans(T);
   OfferHead();
 }
@@ -277,25 +274,12 @@ void TQueuePrty::Activate(TTransaction* Trans) {
   // Ignored: an activation ordered while the queue was empty (no
   // transaction), and one whose transaction is no longer in a class here.
   if (!Trans || Trans->FBlock != this || !FindQue(Trans)) return;
-  ++FTimeLimitExits;
   ClassTimeLimit(Trans);
-  bool Passed;
-  try {
-    Passed = RouteThrough(OnTimeFinish, Trans, false);
-  } catch (...) {
-    // Not passed on, it still waits in its class.
-    OfferHead();
-    throw;
-  }
-  if (!Passed) {
-    // Destroyed here, seen by neither OnExit nor ExitStat.
-    DelTrans(Trans);
-    ClassDrop(Trans);
-    DestroyTransaction(Trans);
-  }
-  OfferHead();
-  // The queue has room and may offer another head now.
-  WakeWaiters();
+  auto Drop = [this](TTransaction* T) {
+    DelTrans(T);
+    ClassDrop(T);
+  };
+  TimeOut(OnTimeFinish, Trans, Drop, [this] { OfferHead(); });
 }
 
 void TQueuePrty::OfferHead() {
@@ -303,7 +287,7 @@ void TQueuePrty::OfferHead() {
   FHasTransaction = FCount > 0;
 }
 
-void TQueuePrty::Reset() {
+void TQueuePrtyCustom::Reset() {
   TBlock::Reset();
   // The heads and transactions are not given back: the model discards both
   // pools as a whole right afterwards.

@@ -50,10 +50,7 @@ void TQueue::EnterToBlock(TTransaction* Trans) {
 
 void TQueue::ExitFromBlock() {
   TTransaction* T = FTransaction;
-  if (OnExit) OnExit(this, T);
-  // The transaction no longer waits: its time limit must not fire.
-  T->CancelEvent();
-  ExitStat(T);
+  CountExit(OnExit, T);
   DelTrans(T);
   OfferHead();
 }
@@ -62,19 +59,7 @@ void TQueue::Activate(TTransaction* Trans) {
   // An activation ordered while the queue was empty carries no transaction,
   // and one whose transaction has left concerns this queue no more.
   if (!Trans || Trans->FBlock != this) return;
-  ++FTimeLimitExits;
-  // Not passed on: destroyed here, seen by neither OnExit nor ExitStat; so
-  // also when OnTimeFinish throws without having passed it.
-  // Either way the queue has room and may offer another head now.
-  auto Finish = [this, Trans] {
-    if (!FPassed) {
-      DelTrans(Trans);
-      DestroyTransaction(Trans);
-    }
-    OfferHead();
-    WakeWaiters();
-  };
-  detail::TryFinally([this, Trans] { RouteThrough(OnTimeFinish, Trans, false); }, Finish);
+  TimeOut(OnTimeFinish, Trans, [this](TTransaction* T) { DelTrans(T); }, [this] { OfferHead(); });
 }
 
 void TQueue::OfferHead() {
@@ -82,7 +67,7 @@ void TQueue::OfferHead() {
   FHasTransaction = FCount > 0;
 }
 
-void TQueue::Reset() {
+void TQueueCustom::Reset() {
   TBlock::Reset();
   // The transactions are not destroyed: the model discards the whole pool.
   FFirst = nullptr;

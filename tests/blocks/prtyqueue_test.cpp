@@ -206,6 +206,42 @@ TEST_F(PrtyQueueTest, TimeLimits) {
   EXPECT_EQ(Q->QueCount(), 0);
 }
 
+// An OnTimeFinish that throws: the exception leaves Simulate, and a
+// transaction the handler did not pass on is destroyed as when it returns
+// (counted as a time limit, gone from its class and its class's
+// statistics); one it passed before throwing has left. The plain queue does
+// the same (Throwing/OnTimeFinish in the robustness suite).
+TEST_F(PrtyQueueTest, ThrowingTimeFinishDestroysWhatItDidNotPass) {
+  Arrivals = {{1, 2}, {2.5, 2}, {4, 4}};
+  Q->OnEnter = [](TBlock* Sender, TTransaction*) { Sender->NextTime(1); };
+  int Limits = 0;
+  Q->OnTimeFinish = [this, &Limits](TBlock* Sender, TTransaction*) {
+    if (++Limits == 2) EXPECT_TRUE(Sender->PassTo(Done));
+    throw std::runtime_error("limit");
+  };
+  EXPECT_THROW(Model->Simulate(100), std::runtime_error);
+  EXPECT_EQ(FSysTime, 2);
+  EXPECT_EQ(Q->Count(), 0);
+  EXPECT_EQ(Q->QueCount(), 0);
+  EXPECT_EQ(Q->TimeLimitExits(), 1);
+  EXPECT_EQ(Q->PrtyStatistics(2)->Count, 0);
+  EXPECT_EQ(Q->PrtyStatistics(2)->TimeLimitExits, 1);
+  EXPECT_FALSE(Q->HasTransaction());
+  EXPECT_TRUE(TransManager->isDeadExist());
+
+  EXPECT_THROW(Model->Simulate(100), std::runtime_error);
+  EXPECT_EQ(FSysTime, 3.5);
+  EXPECT_EQ(Done->Count(), 1);
+  EXPECT_EQ(Q->Count(), 0);
+  EXPECT_EQ(Q->PrtyStatistics(2)->TimeLimitExits, 2);
+
+  EXPECT_THROW(Model->Simulate(100), std::runtime_error);
+  EXPECT_EQ(FSysTime, 5);
+  EXPECT_EQ(Q->Count(), 0);
+  EXPECT_EQ(Q->PrtyStatistics(4)->Count, 0);
+  EXPECT_EQ(Q->TimeLimitExits(), 3);
+}
+
 // A (3), B (3) and C (5) wait; at 3 A's priority becomes 9 and B's 1. Both
 // stay in the class they were filed under: C leaves first, then A and B in
 // order of arrival; B's time limit, due at 5 in the middle of the rush,

@@ -44,6 +44,34 @@ public:
 protected:
   // The common first steps of both hooks; answers the content it saw.
   int32_t UpdateContent();
+  // The counted exit of Trans, the transaction leaving: OnExit if assigned,
+  // its pending activation cancelled (a time limit or an end of holding
+  // must not fire for a later stay elsewhere), then ExitStat while Count
+  // still includes it. The block takes it out of its lists afterwards.
+  void CountExit(const TOnExitFromBlock& OnExit, TTransaction* Trans) {
+    if (OnExit) OnExit(this, Trans);
+    Trans->CancelEvent();
+    ExitStat(Trans);
+  }
+  // The time limit of Trans, which waits here, ran out: counted, then
+  // routed through Handler (OnTimeFinish), which may pass it on. One it does
+  // not pass on is destroyed, uncounted by Exits, once Drop(Trans) has taken
+  // it out of the block's lists; so also when the handler throws, which
+  // leaves no transaction waiting whose limit is spent. Then Offer() chooses
+  // what the block offers, and the blocks waiting for room are woken.
+  template <class D, class O>
+  void TimeOut(const TOnTimeFinish& Handler, TTransaction* Trans, D&& Drop, O&& Offer) {
+    ++FTimeLimitExits;
+    detail::TryFinally([&] { RouteThrough(Handler, Trans, false); },
+                       [&] {
+                         if (!FPassed) {
+                           Drop(Trans);
+                           DestroyTransaction(Trans);
+                         }
+                         Offer();
+                         WakeWaiters();
+                       });
+  }
 
   long double FSumTime = 0;
   long double FSumSqrTime = 0;

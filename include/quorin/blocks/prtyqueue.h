@@ -70,6 +70,11 @@ public:
   // Orders an activation that carries the current transaction (during
   // OnEnter the entering one), replacing one still pending for it.
   void NextTime(double Delay) override;
+  // Room under Capacity, or a preempting entry (see HasRoomFor).
+  bool IsReadyToReceive(TTransaction* Trans) override { return HasRoomFor(Trans); }
+  // Drops every class without giving heads or transactions back (the model
+  // discards both pools as a whole) and forgets the classes' statistics.
+  void Reset() override;
 
   // The class of priority Prty, created and linked in when absent; nullptr
   // only when the pool has no head to give (it has reported that).
@@ -202,13 +207,11 @@ public:
   explicit TQueuePrty(TComponent* AOwner);
 
   void Activate(TTransaction* Trans) override;
-  void Reset() override;
   void ExitFromBlock() override;
   // A pushed-out transaction leaves without OnExit; a second PassTo in the
   // same OnPreempt call is refused.
   void KickFromBlock() override;
   void EnterToBlock(TTransaction* Trans) override;
-  bool IsReadyToReceive(TTransaction* Trans) override { return HasRoomFor(Trans); }
   int32_t Count() override { return FCount; }
 
   int32_t TimeLimitExits() const { return FTimeLimitExits; }

@@ -22,6 +22,9 @@ public:
   void NextTime(double Delay) override;
   // True while Capacity is 0 (no limit) or the block has room.
   bool IsReadyToReceive(TTransaction* Trans) override;
+  // Empties the list without destroying its transactions (the model
+  // discards the whole pool).
+  void Reset() override;
 
   // Appends Trans at the end of the list.
   virtual void AddTrans(TTransaction* Trans);
@@ -57,7 +60,6 @@ public:
   explicit TQueue(TComponent* AOwner);
 
   void Activate(TTransaction* Trans) override;
-  void Reset() override;
   void ExitFromBlock() override;
   void EnterToBlock(TTransaction* Trans) override;
   int32_t Count() override { return FCount; }
