@@ -221,7 +221,7 @@ void TQueuePrtyCustom::CheckBlock(std::vector<std::string>& Findings) {
         ": it has no OnPreempt handler");
 }
 
-TQueuePrty::TQueuePrty(TComponent* AOwner) : TQueuePrtyCustom(AOwner) {}
+TQueuePrty::TQueuePrty(TComponent* AOwner) : TWaitingLine(AOwner) {}
 
 bool TQueuePrty::Admit(TTransaction* Trans) {
   if (!FileTrans(Trans)) return false;
@@ -259,32 +259,8 @@ void TQueuePrty::EnterToBlock(TTransaction* Trans) {
       [this] { OfferHead(); });
 }
 
-void TQueuePrty::ExitFromBlock() {
-  TTransaction* T = FTransaction;
-  CountExit(OnExit, T);
-  DelTrans(T);
-  OfferHead();
-}
-
 void TQueuePrty::KickFromBlock() {
   FTransaction = nullptr;
-}
-
-void TQueuePrty::Activate(TTransaction* Trans) {
-  // Ignored: an activation ordered while the queue was empty (no
-  // transaction), and one whose transaction is no longer in a class here.
-  if (!Trans || Trans->FBlock != this || !FindQue(Trans)) return;
-  ClassTimeLimit(Trans);
-  auto Drop = [this](TTransaction* T) {
-    DelTrans(T);
-    ClassDrop(T);
-  };
-  TimeOut(OnTimeFinish, Trans, Drop, [this] { OfferHead(); });
-}
-
-void TQueuePrty::OfferHead() {
-  FTransaction = FCount > 0 ? FLastQue->First : nullptr;
-  FHasTransaction = FCount > 0;
 }
 
 void TQueuePrtyCustom::Reset() {

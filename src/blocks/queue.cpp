@@ -28,7 +28,7 @@ void TQueueCustom::DelTrans(TTransaction* Trans) {
   --FCount;
 }
 
-TQueue::TQueue(TComponent* AOwner) : TQueueCustom(AOwner) {
+TQueue::TQueue(TComponent* AOwner) : TWaitingLine(AOwner) {
   FReadyToReceive = true;
   FHasTransaction = false;
 }
@@ -46,25 +46,6 @@ void TQueue::EnterToBlock(TTransaction* Trans) {
     FTransaction = FFirst;
     FHasTransaction = true;
   });
-}
-
-void TQueue::ExitFromBlock() {
-  TTransaction* T = FTransaction;
-  CountExit(OnExit, T);
-  DelTrans(T);
-  OfferHead();
-}
-
-void TQueue::Activate(TTransaction* Trans) {
-  // An activation ordered while the queue was empty carries no transaction,
-  // and one whose transaction has left concerns this queue no more.
-  if (!Trans || Trans->FBlock != this) return;
-  TimeOut(OnTimeFinish, Trans, [this](TTransaction* T) { DelTrans(T); }, [this] { OfferHead(); });
-}
-
-void TQueue::OfferHead() {
-  FTransaction = FFirst;
-  FHasTransaction = FCount > 0;
 }
 
 void TQueueCustom::Reset() {

@@ -216,7 +216,9 @@ TEST_F(PrtyQueueTest, ThrowingTimeFinishDestroysWhatItDidNotPass) {
   Q->OnEnter = [](TBlock* Sender, TTransaction*) { Sender->NextTime(1); };
   int Limits = 0;
   Q->OnTimeFinish = [this, &Limits](TBlock* Sender, TTransaction*) {
-    if (++Limits == 2) EXPECT_TRUE(Sender->PassTo(Done));
+    if (++Limits == 2) {
+      EXPECT_TRUE(Sender->PassTo(Done));
+    }
     throw std::runtime_error("limit");
   };
   EXPECT_THROW(Model->Simulate(100), std::runtime_error);

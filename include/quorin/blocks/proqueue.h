@@ -53,25 +53,6 @@ protected:
     Trans->CancelEvent();
     ExitStat(Trans);
   }
-  // The time limit of Trans, which waits here, ran out: counted, then
-  // routed through Handler (OnTimeFinish), which may pass it on. One it does
-  // not pass on is destroyed, uncounted by Exits, once Drop(Trans) has taken
-  // it out of the block's lists; so also when the handler throws, which
-  // leaves no transaction waiting whose limit is spent. Then Offer() chooses
-  // what the block offers, and the blocks waiting for room are woken.
-  template <class D, class O>
-  void TimeOut(const TOnTimeFinish& Handler, TTransaction* Trans, D&& Drop, O&& Offer) {
-    ++FTimeLimitExits;
-    detail::TryFinally([&] { RouteThrough(Handler, Trans, false); },
-                       [&] {
-                         if (!FPassed) {
-                           Drop(Trans);
-                           DestroyTransaction(Trans);
-                         }
-                         Offer();
-                         WakeWaiters();
-                       });
-  }
 
   long double FSumTime = 0;
   long double FSumSqrTime = 0;
