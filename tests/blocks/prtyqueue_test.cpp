@@ -23,21 +23,7 @@ struct TArrival {
 class PrtyQueueTest : public BlockTest {
 protected:
   void SetUp() override {
-    Gen->OnBeforeTimeGoOn = [this](TAggregate*) {
-      for (const TArrival& A : Arrivals)
-        Gen->NextTime(A.Time);
-    };
-    Gen->OnAfterGeneration = [this](TBlock*, TTransaction* T) {
-      const TArrival& A = Arrivals[Made++];
-      T->SetPrty(A.Prty);
-      if (A.Preempt) T->SetPreempt();
-    };
-    Gen->OnRouting = [this](TBlock* Sender, TTransaction* T) {
-      if (!Sender->PassTo(Q)) {
-        Note(Q, T, "refused");
-        Sender->PassTo(Term);
-      }
-    };
+    Feed(Gen, Arrivals, Made, Q, Term);
     Q->OnExit = Noting("exit");
     Q->OnRouting = [this](TBlock* Sender, TTransaction*) {
       if (Budget > 0 && Sender->PassTo(Done)) --Budget;
@@ -113,10 +99,6 @@ struct TPushOutCase {
   int32_t Count, PreemptExits, Exits, AsideCount;
   TLog Log;
 };
-
-void PrintTo(const TPushOutCase& Case, std::ostream* Out) {
-  *Out << Case.Name;
-}
 
 class PushOutTest : public PrtyQueueTest, public ::testing::WithParamInterface<TPushOutCase> {};
 
