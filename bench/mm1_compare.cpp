@@ -143,6 +143,12 @@ bool Table(const TModelRuns& M, int64_t N) {
     std::printf("| %-10s | %14.0f | %16.1f | %15.2f | %-9s |\n", M.Rows[i].Name, double(N) / S,
                 S / double(N) * 1e9, S / Hand, Same ? "yes" : "NO");
   }
+  // The M/M/1 rates for compare.sh, which sets them against SimPy.
+  if (std::string(M.Name) == "M/M/1") {
+    const char* Keys[] = {"handloop", "quorin", "quorin-scalable", "quorin-fast"};
+    for (std::size_t i = 0; i < M.Rows.size() && i < 4; ++i)
+      std::printf("RATE %s %.0f\n", Keys[i], double(N) / Median(Seconds[i]));
+  }
   return All;
 }
 

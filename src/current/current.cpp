@@ -153,7 +153,7 @@ void TCurrentManager::Unpark(TBlock* Block) {
 }
 
 void TCurrentManager::Wake(TBlock* Block) {
-  ++FStamp;
+  Block->FChangedAt = Block->FOutAt = ++FStamp;
   if (FRetry != TRetry::OnChange) return;
   ++FChanges;
   Unpark(Block);
@@ -251,25 +251,42 @@ void TCurrentManager::Run() {
   }
 }
 
+bool TCurrentManager::Unchanged(const TBlock* Block) const {
+  // Refused in this run, offering the same transaction, none left since.
+  if (Block->FRefusedStamp < FRunStart || Block->FTransaction != Block->FRefusedTrans ||
+      Block->FOutAt > Block->FRefusedStamp)
+    return false;
+  // A fixed route asks its receiver only: refused again unless the receiver
+  // changed. A handler may look at anything: refused again only if nothing
+  // moved or was signalled since.
+  if (Block->FRoute && !Block->OnRouting) return Block->FRoute->FChangedAt <= Block->FRefusedStamp;
+  return Block->FRefusedStamp == FStamp;
+}
+
 void TCurrentManager::ScanFast() {
-  // The scans of Run, but a block refused with nothing changed since (no
-  // move, no signal) is not routed again: its routing would see what it
-  // saw. An activation ran before this run: everything may have changed.
-  ++FStamp;
+  // The scans of Run, but a block refused in this run is not routed again
+  // while nothing its routing reads has changed (see Unchanged): the
+  // routing would see what it saw. An activation ran before this run, which
+  // may have changed anything: refusals of earlier runs count for nothing.
+  FRunStart = ++FStamp;
   while (FlagPass && FOk) {
     FlagPass = false;
     if (FCount == 0) break;
     for (TCurrentEvent* E = FFirst; E && FOk;) {
       TBlock* Block = E->Block;
-      if (Block && Block->FRefusedStamp != FStamp) {
+      if (Block && Block->FHasTransaction && !Unchanged(Block)) {
         const uint64_t Before = FStamp;
         const bool Moved = FlagPass;
         FlagPass = false;
-        Block->DoPass();
-        if (FlagPass)
-          ++FStamp;
-        else if (FStamp == Before && E->Block)
+        // A fixed route from the top of the scan: nothing is nested here.
+        if (Block->FRoute && !Block->OnRouting)
+          Block->PassOnRoute();
+        else
+          Block->DoPass();
+        if (!FlagPass && FStamp == Before && E->Block) {
           Block->FRefusedStamp = Before;
+          Block->FRefusedTrans = Block->FTransaction;
+        }
         FlagPass = FlagPass || Moved;
       }
       TCurrentEvent* N = E->Next;

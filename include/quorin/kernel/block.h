@@ -197,7 +197,14 @@ protected:
   int64_t FChainSeq = 0;
   bool FParked = false;
   bool FNoteRefusals = false;
-  uint64_t FRefusedStamp = 0; // TEngine::Fast, see TCurrentManager::ScanFast
+  // TEngine::Fast, see TCurrentManager::ScanFast: when the block was last
+  // refused with nothing changed during its routing, and the transaction it
+  // offered then; when it last changed (a move into or out of it, a signal)
+  // and when a transaction last left it.
+  uint64_t FRefusedStamp = 0;
+  TTransaction* FRefusedTrans = nullptr;
+  uint64_t FChangedAt = 0;
+  uint64_t FOutAt = 0;
 
   TWaitLink* FWaits = nullptr;
   TWaitLink* FFirstWaiter = nullptr;
@@ -213,6 +220,10 @@ private:
   bool MoveTo(TBlock* Receiver);
   // MoveTo's steps for T up to the report, with the receiver held for T.
   void Hand(TBlock* Receiver, TTransaction* T);
+  // The fixed route taken by the chain's scan on TEngine::Fast, where no
+  // pass, entry or exit is under way: only the receiver's own answer is
+  // asked. Answers whether it moved.
+  bool PassOnRoute();
   // Tells the chain, which routes this block, that Receiver refused it.
   [[gnu::cold]] void NoteRefusal(TBlock* Receiver);
   // The two halves of JoinChain that reach the chain.
@@ -241,6 +252,15 @@ inline bool TBlock::PassTo(TBlock* Receiver) {
     if (FNoteRefusals) NoteRefusal(Receiver);
     return false;
   }
+  return MoveTo(Receiver);
+}
+
+inline bool TBlock::PassOnRoute() {
+  TBlock* Receiver = FRoute;
+  if (!FTransaction || Receiver == this || Receiver->FClosed ||
+      !Receiver->IsReadyToReceive(FTransaction))
+    return false;
+  detail::TFlagScope Routing(FInRouting);
   return MoveTo(Receiver);
 }
 
