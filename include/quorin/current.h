@@ -105,6 +105,8 @@ private:
   bool RouteOnce(TBlock* Block);
   // One scan of Run with OnChange.
   void ScanOnChange();
+  // The scans of Run on TEngine::Fast with EveryScan.
+  void ScanFast();
   // Unlinks Entry from the scanned list and waits it on the tried receivers;
   // without records for the waits, Entry stays where it is.
   void Park(TCurrentEvent* Entry);
@@ -149,6 +151,10 @@ private:
   int32_t FTriedCount = 0;
   bool FTriedOverflow = false;
   uint32_t FChanges = 0;
+  // TEngine::Fast: bumped by every move, every signal and every run; a
+  // block refused at a value (its FRefusedStamp) is not routed again while
+  // the value holds.
+  uint64_t FStamp = 0;
 };
 
 extern TCurrentManager* CurrentManager;

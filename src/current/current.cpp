@@ -153,6 +153,7 @@ void TCurrentManager::Unpark(TBlock* Block) {
 }
 
 void TCurrentManager::Wake(TBlock* Block) {
+  ++FStamp;
   if (FRetry != TRetry::OnChange) return;
   ++FChanges;
   Unpark(Block);
@@ -227,6 +228,10 @@ void TCurrentManager::Run() {
     }
     return;
   }
+  if (detail::FastRun) {
+    ScanFast();
+    return;
+  }
   while (FlagPass && FOk) {
     FlagPass = false;
     if (FCount == 0) break;
@@ -239,6 +244,35 @@ void TCurrentManager::Run() {
       TCurrentEvent* N = E->Next;
       // A blank entry belonged to a block destroyed since it joined; it may
       // also be blanked by this very DoPass.
+      if (!E->Block || !Block->FHasTransaction) Remove(E);
+      Bump(LCECount, 1);
+      E = N;
+    }
+  }
+}
+
+void TCurrentManager::ScanFast() {
+  // The scans of Run, but a block refused with nothing changed since (no
+  // move, no signal) is not routed again: its routing would see what it
+  // saw. An activation ran before this run: everything may have changed.
+  ++FStamp;
+  while (FlagPass && FOk) {
+    FlagPass = false;
+    if (FCount == 0) break;
+    for (TCurrentEvent* E = FFirst; E && FOk;) {
+      TBlock* Block = E->Block;
+      if (Block && Block->FRefusedStamp != FStamp) {
+        const uint64_t Before = FStamp;
+        const bool Moved = FlagPass;
+        FlagPass = false;
+        Block->DoPass();
+        if (FlagPass)
+          ++FStamp;
+        else if (FStamp == Before && E->Block)
+          Block->FRefusedStamp = Before;
+        FlagPass = FlagPass || Moved;
+      }
+      TCurrentEvent* N = E->Next;
       if (!E->Block || !Block->FHasTransaction) Remove(E);
       Bump(LCECount, 1);
       E = N;

@@ -42,7 +42,7 @@ void TBlock::ClearStatistics() {
 void TBlock::PostPone() {}
 
 void TBlock::CheckBlock(std::vector<std::string>& Findings) {
-  if (FHasTransaction && !OnRouting)
+  if (FHasTransaction && !OnRouting && !FRoute)
     Findings.push_back(DisplayName() + " holds " +
                        detail::CountOf(Count(), "transaction", "transactions") +
                        " that cannot leave: it has no OnRouting handler");

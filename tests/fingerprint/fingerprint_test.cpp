@@ -8,6 +8,7 @@
 // the test with QUORIN_UPDATE_FINGERPRINTS=1 and review the diff.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "quorin/quorin.h"
 
@@ -77,6 +79,9 @@ using TBlockEvent = std::function<void(TBlock*, TTransaction*)>;
 // The event list and the retry mode the next model is built with.
 TEventList ListKind = TEventList::Levels;
 TRetry RetryKind = TRetry::EveryScan;
+// Set to TEngine::Fast (or Scalable) to build the next model on that engine
+// instead of the two switches above.
+TEngine EngineKind = TEngine::Documented;
 
 // A model under fingerprint: the form, the trace, and handler wrappers that
 // fold a call before running the model's own action.
@@ -92,8 +97,12 @@ struct TRig {
     LCESum = 0;
     LCESumCount = 0;
     Model->SetName("Model");
-    Model->SetEventList(ListKind);
-    Model->SetRetry(RetryKind);
+    if (EngineKind == TEngine::Documented) {
+      Model->SetEventList(ListKind);
+      Model->SetRetry(RetryKind);
+    } else {
+      Model->SetEngine(EngineKind);
+    }
     Model->OnNewTime = [this](TAggregate* A, TTransaction* T) {
       Trace.Fold(THandler::NewTime, A, T);
     };
@@ -526,6 +535,81 @@ TEST_P(Fingerprint, OnChangeRetryGivesTheSameFlows) {
     return At == std::string::npos ? -1L : std::stol(Text.substr(At + 13));
   };
   EXPECT_LT(Visits(OnChange), Visits(EveryScan));
+}
+
+// The fast engine keeps fingerprints of its own (in expected/fast): it
+// routes a refused block again only after a change, and keeps statistics
+// in double and pool records on free lists.
+std::string FastModel(const TCase& Case, bool Routing) {
+  struct TRestore {
+    ~TRestore() {
+      EngineKind = TEngine::Documented;
+      FoldRouting = true;
+    }
+  } Restore;
+  EngineKind = TEngine::Fast;
+  FoldRouting = Routing;
+  return Case.Model();
+}
+
+TEST_P(Fingerprint, FastEngineMatchesItsRecordedText) {
+  const TCase& Case = GetParam();
+  const std::string Path = std::string(QUORIN_FINGERPRINTS) + "/fast/" + Case.File + ".txt";
+  const std::string Actual = FastModel(Case, true);
+  const char* Update = std::getenv("QUORIN_UPDATE_FINGERPRINTS");
+  if (Update && std::string(Update) == "1") {
+    std::ofstream(Path) << Actual;
+    GTEST_SKIP() << "recorded " << Path;
+  }
+  std::ifstream In(Path);
+  ASSERT_TRUE(In) << "no recorded fingerprint at " << Path;
+  std::stringstream Expected;
+  Expected << In.rdbuf();
+  EXPECT_EQ(Expected.str(), Actual);
+}
+
+// Fields of the text, split at blanks.
+std::vector<std::string> Fields(const std::string& Text) {
+  std::istringstream In(Text);
+  std::vector<std::string> Out;
+  for (std::string F; In >> F;)
+    Out.push_back(F);
+  return Out;
+}
+
+// The fast engine gives the documented engine's flows on these models:
+// every handler call but the routings in the same order, the same counts,
+// and statistics that differ from the 80-bit ones in the last bits only.
+TEST_P(Fingerprint, FastEngineGivesTheDocumentedFlows) {
+  struct TRestore {
+    ~TRestore() { FoldRouting = true; }
+  } Restore;
+  FoldRouting = false;
+  const std::string Documented = GetParam().Model();
+  const std::string Fast = FastModel(GetParam(), false);
+  const auto Flows = [](const std::string& Text) {
+    return Fields(Without(Text, {"chain ", "current ", "future ", "transactions ", "queue heads ",
+                                 "pages "}));
+  };
+  const std::vector<std::string> A = Flows(Documented), B = Flows(Fast);
+  ASSERT_EQ(A.size(), B.size()) << Documented << "\n" << Fast;
+  for (std::size_t i = 0; i < A.size(); ++i) {
+    if (A[i] == B[i]) continue;
+    // A statistic, printed as a hexadecimal float: equal to 1e-10 relative.
+    const long double X = std::strtold(A[i].c_str(), nullptr);
+    const long double Y = std::strtold(B[i].c_str(), nullptr);
+    const bool Statistic = A[i].find('p') != std::string::npos;
+    EXPECT_TRUE(Statistic && std::fabs(double(X - Y)) <= 1e-10 * std::fabs(double(X)))
+        << "field " << i << ": " << A[i] << " against " << B[i] << "\n"
+        << Documented << "\n"
+        << Fast;
+  }
+  // Refused blocks were routed again less often.
+  const auto Visits = [](const std::string& Text) {
+    const std::size_t At = Text.find("chain visits ");
+    return At == std::string::npos ? -1L : std::stol(Text.substr(At + 13));
+  };
+  EXPECT_LE(Visits(Fast), Visits(Documented));
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, Fingerprint, ::testing::ValuesIn(Cases), [](const auto& Info) {

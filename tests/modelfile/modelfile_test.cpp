@@ -506,6 +506,38 @@ TEST(StandardHandlers, PassFirstTakesTheFirstBlockThatAccepts) {
   EXPECT_EQ(Find<TGenerator>(*File, "Door")->Exits(), 2); // the third waits in the door
 }
 
+// A lone PassTo in OnRouting is loaded as the block's fixed route, passed
+// with no handler call; any other routing stays a handler, and binding one
+// in its place drops the route.
+TEST(StandardHandlers, ALonePassToInOnRoutingIsAFixedRoute) {
+  auto File = Model(R"(  object Door: TGenerator
+    OnBeforeTimeGoOn = NextArrival(1)
+    OnAfterGeneration = NextArrival(1)
+    OnRouting = PassTo(Clerk)
+  end
+  object Clerk: TServer
+    OnEnter = Hold(0.5)
+    OnRouting = PassTo(Exit); Stop
+  end
+  object Exit: TTerminator end
+)");
+  ASSERT_TRUE(File);
+  auto* Door = Find<TGenerator>(*File, "Door");
+  auto* Clerk = Find<TServer>(*File, "Clerk");
+  EXPECT_EQ(Door->Route(), Clerk);
+  EXPECT_FALSE(Door->OnRouting);
+  EXPECT_EQ(Clerk->Route(), nullptr);
+  EXPECT_TRUE(Clerk->OnRouting);
+  File->Model()->Simulate(100);
+  EXPECT_EQ(Find<TTerminator>(*File, "Exit")->Entries(), 1);
+  std::string Error;
+  ASSERT_TRUE(File->Bind(Door, "OnRouting", "PassFirst(Exit)", {}, Error)) << Error;
+  EXPECT_EQ(Door->Route(), nullptr);
+  EXPECT_TRUE(Door->OnRouting);
+  // Saved, it is written as it was read.
+  EXPECT_NE(Save(*File).find("OnRouting = PassFirst(Exit)"), std::string::npos);
+}
+
 TEST(StandardHandlers, TimeLimitThenRouteElsewhere) {
   auto File = Model(R"(  object Door: TGenerator
     OnBeforeTimeGoOn = NextArrival(1)

@@ -398,9 +398,12 @@ void TFuzzModel::Wire(TBlock* B, TKind Kind) {
 
 void TFuzzModel::Build() {
   Model->SetHeapSize(Chance(0.3) ? 1 : 4);
-  // Both retry modes of the chain; taken from the seed, so a seed builds
-  // the same model in either.
-  Model->SetRetry(FSeed % 2 ? TRetry::OnChange : TRetry::EveryScan);
+  // Both retry modes of the chain, and every fourth seed the fast engine;
+  // taken from the seed, so a seed builds the same model in each.
+  if (FSeed % 4 == 3)
+    Model->SetEngine(TEngine::Fast);
+  else
+    Model->SetRetry(FSeed % 2 ? TRetry::OnChange : TRetry::EveryScan);
   const std::pair<TKind, int> Counts[] = {
       {TKind::Generator, 1 + Pick(3)},  {TKind::Queue, Pick(3)},     {TKind::Stack, Pick(2)},
       {TKind::Server, Pick(3)},         {TKind::Storage, Pick(3)},   {TKind::Gate, Pick(3)},

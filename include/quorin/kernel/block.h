@@ -75,6 +75,13 @@ public:
   bool isClosed() const { return FClosed; }
 
   TOnRoutingEvent OnRouting;
+  // A route fixed when the model is built: while OnRouting is not assigned,
+  // the block's routing passes its transaction to Receiver, as a handler
+  // `Sender->PassTo(Receiver)` would, but with no handler call. Null (the
+  // default) routes by OnRouting only. A model file's lone
+  // `OnRouting = PassTo(Block)` is loaded as such a route.
+  void SetRoute(TBlock* Receiver) { FRoute = Receiver; }
+  TBlock* Route() const { return FRoute; }
 
   // The documented fields: the transaction offered (FTransaction, while
   // FHasTransaction), whether the block takes one in when it has no rule of
@@ -88,6 +95,7 @@ public:
   bool FKick = false;
   bool FInRouting = false;
   bool FClosed = false; // see SetClosed
+  TBlock* FRoute = nullptr; // see SetRoute
   int32_t FCount = 0;
   int32_t FEntries = 0;
   int32_t FExits = 0;
@@ -189,6 +197,8 @@ protected:
   int64_t FChainSeq = 0;
   bool FParked = false;
   bool FNoteRefusals = false;
+  uint64_t FRefusedStamp = 0; // TEngine::Fast, see TCurrentManager::ScanFast
+
   TWaitLink* FWaits = nullptr;
   TWaitLink* FFirstWaiter = nullptr;
   TWaitLink* FLastWaiter = nullptr;
@@ -237,7 +247,10 @@ inline bool TBlock::PassTo(TBlock* Receiver) {
 inline void TBlock::DoPass() {
   if (!FHasTransaction) return;
   detail::TFlagScope Routing(FInRouting);
-  if (OnRouting) OnRouting(this, FTransaction);
+  if (OnRouting)
+    OnRouting(this, FTransaction);
+  else if (FRoute)
+    PassTo(FRoute);
 }
 
 namespace detail {
