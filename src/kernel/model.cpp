@@ -1,6 +1,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
+
+#include <unistd.h>
 
 #include "quorin/kernel/model.h"
 
@@ -16,6 +19,17 @@ TModel* GlobalModel = nullptr;
 bool FlagPass = false;
 TTransManager* TransManager = nullptr;
 TMemoManager* QueHeadsManager = nullptr;
+
+namespace {
+// The physical memory of the machine in megabytes: the bound of a large heap.
+int32_t MachineMegabytes() {
+  const long Pages = sysconf(_SC_PHYS_PAGES);
+  const long PageBytes = sysconf(_SC_PAGESIZE);
+  if (Pages <= 0 || PageBytes <= 0) return 128;
+  const int64_t Megabytes = int64_t(Pages) * PageBytes / 1048576;
+  return int32_t(std::clamp<int64_t>(Megabytes, 128, INT32_MAX));
+}
+} // namespace
 
 double ModelTime() {
   return FSysTime;
@@ -47,11 +61,19 @@ void TModel::SetPageSize(int32_t Value) {
 void TModel::SetHeapSize(int32_t Value) {
   if (Value <= 0) {
     MessageDlg("Quorin Error: Heap size can not be less than 1M");
-  } else if (Value > 128) {
+  } else if (Value > 128 && !FLargeHeap) {
     MessageDlg("Quorin Error: Heap size can not be more than 128");
+  } else if (Value > MachineMegabytes()) {
+    MessageDlg("Quorin Error: Heap size can not be more than " + std::to_string(MachineMegabytes()) +
+               ", the memory of this machine in megabytes");
   } else {
     FHeapSize = Value;
   }
+}
+
+void TModel::SetLargeHeap(bool Value) {
+  FLargeHeap = Value;
+  if (!FLargeHeap && FHeapSize > 128) FHeapSize = 128;
 }
 
 void TModel::SetEventList(TEventList Value) {

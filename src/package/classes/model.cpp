@@ -29,6 +29,8 @@ const TClassInfo& ModelClass() {
       .Properties =
           {Tag(),
            Property<TModel, int32_t>("PageSize", 1024, &TModel::PageSize, &TModel::SetPageSize),
+           // Before HeapSize: a saved file sets the opt-in before the size it allows.
+           Property<TModel, bool>("LargeHeap", 0, &TModel::LargeHeap, &TModel::SetLargeHeap),
            Property<TModel, int32_t>("HeapSize", 4, &TModel::HeapSize, &TModel::SetHeapSize),
            Property<TModel, bool>("CheckModel", 0, &TModel::CheckModel, &TModel::SetCheckModel)},
       .Events = {Event("OnBeforeTimeGoOn", &TModel::OnBeforeTimeGoOn),
