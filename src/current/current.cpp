@@ -232,7 +232,38 @@ bool TCurrentManager::RouteOnce(TBlock* Block) {
   }
   const bool Moved = FlagPass;
   FlagPass = Before || Moved;
+  FLastMoved = Moved;
   return !Moved && FChanges == Changes && FTriedCount > 0 && !FTriedOverflow;
+}
+
+void TCurrentManager::RouteNoting(TBlock* Block) {
+  const bool Before = FlagPass;
+  FlagPass = false;
+  FTriedCount = 0;
+  FTriedOverflow = false;
+  try {
+    detail::TFlagScope Noting(Block->FNoteRefusals);
+    Block->DoPass();
+  } catch (...) {
+    FlagPass = FlagPass || Before;
+    throw;
+  }
+  FLastMoved = FlagPass;
+  FlagPass = Before || FLastMoved;
+}
+
+void TCurrentManager::NoteRouting(TBlock* Block) {
+  if (FLastMoved || FTriedOverflow || !Block->FHasTransaction) {
+    Block->FTriedFor = nullptr;
+    return;
+  }
+  uint64_t Hash = uint64_t(FTriedCount);
+  for (int32_t i = 0; i < FTriedCount; ++i)
+    Hash = (Hash ^ reinterpret_cast<uintptr_t>(FTried[i])) * 1099511628211ULL;
+  if (Block->FTriedFor == Block->FTransaction && Block->FTriedHash != Hash)
+    Block->FRoutingVaries = true;
+  Block->FTriedFor = Block->FTransaction;
+  Block->FTriedHash = Hash;
 }
 
 void TCurrentManager::Run() {
@@ -252,7 +283,14 @@ void TCurrentManager::Run() {
     if (FCount == 0) break;
     for (TCurrentEvent* E = FFirst; E;) {
       TBlock* Block = E->Block;
-      if (Block) Block->DoPass();
+      if (Block) {
+        if (FCheck) {
+          RouteNoting(Block);
+          if (E->Block) NoteRouting(Block);
+        } else {
+          Block->DoPass();
+        }
+      }
       // Read after DoPass, so entries appended by it are visited in this scan.
       TCurrentEvent* N = E->Next;
       // A blank entry belonged to a block destroyed since it joined; it may
@@ -262,6 +300,8 @@ void TCurrentManager::Run() {
       E = N;
     }
   }
+  // What is left has been refused by a whole scan: the blocked blocks.
+  if (FCount > FMostBlocked) FMostBlocked = FCount;
 }
 
 void TCurrentManager::ScanOnChange() {
@@ -273,6 +313,7 @@ void TCurrentManager::ScanOnChange() {
     if (Block) {
       Offered = Block->FTransaction;
       Parks = RouteOnce(Block);
+      if (FCheck && E->Block) NoteRouting(Block);
     }
     TCurrentEvent* N = E->Next;
     if (!E->Block || !Block->FHasTransaction)

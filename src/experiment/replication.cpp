@@ -180,6 +180,10 @@ private:
     TReplicationContext Context{FResult.Number, FForm};
     FModel = FE.Build ? FE.Build(Context) : nullptr;
     if (!FModel) throw std::runtime_error("the model builder answered no model");
+    if (FE.ScalableEngine) {
+      FModel->SetEventList(TEventList::Heap);
+      FModel->SetRetry(TRetry::OnChange);
+    }
     std::string Refused;
     FResult.Seeds = SeedStreams(*FForm, FE.Streams, FResult.Number, Refused);
     if (!Refused.empty()) throw std::runtime_error(Refused);

@@ -20,6 +20,8 @@ void TBlock::Reset() {
   FCount = 0;
   FTransaction = nullptr;
   FToDestroy = nullptr;
+  FTriedFor = nullptr;
+  FRoutingVaries = false;
 }
 
 void TBlock::ExitFromBlock() {}
@@ -46,6 +48,12 @@ void TBlock::CheckBlock(std::vector<std::string>& Findings) {
     Findings.push_back(DisplayName() + " holds " +
                        detail::CountOf(Count(), "transaction", "transactions") +
                        " that cannot leave: it has no OnRouting handler");
+  if (FRoutingVaries)
+    Findings.push_back(DisplayName() +
+                       "'s routing tried different receivers for one transaction: it decides by "
+                       "more than whether its receivers take the transaction, so retry on change "
+                       "may route it otherwise than retry at every scan; run it with "
+                       "TRetry::EveryScan (RetryOnChange = false in a model file)");
 }
 
 std::string detail::CountOf(int32_t N, const std::string& Singular, const std::string& Plural) {

@@ -272,6 +272,7 @@ void TModel::Simulate(double EndTime) {
   if (FExhausted) return;
   if (FSysTime > EndTime) return;
   GlobalModel = this;
+  CurrentManager->SetCheck(FCheckModel);
   FRunning = true;
   while (FRunning) {
     TAggregate* A = nullptr;
@@ -304,6 +305,16 @@ std::vector<std::string> TModel::RunCheck() {
                        detail::CountOf(R->Refusals(), "draw", "draws") +
                        " and returned 0.0 instead");
   });
+  // Blocked blocks that the chain routes again at every scan cost time in
+  // proportion to their number; retry on change lets them wait.
+  constexpr int32_t ManyBlocked = 100;
+  if (CurrentManager && GlobalModel == this && FRetry == TRetry::EveryScan &&
+      CurrentManager->MostBlocked() >= ManyBlocked)
+    Findings.push_back("up to " + std::to_string(CurrentManager->MostBlocked()) +
+                       " blocks waited blocked in the current events chain at once, each routed "
+                       "again at every scan; TModel::SetRetry(TRetry::OnChange) (RetryOnChange = "
+                       "true in a model file) lets a blocked block wait for a change of the receivers "
+                       "that refused it");
   for (const std::string& F : Findings)
     MessageDlg("Quorin Check: " + F);
   return Findings;

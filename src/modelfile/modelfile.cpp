@@ -97,6 +97,26 @@ int32_t TModelFile::CountNamed(const std::string& Name) const {
   return static_cast<int32_t>(Found.size());
 }
 
+namespace {
+
+// The retry mode of a model file that does not choose one: retry on change,
+// unless a routing event binds more than the routing handlers (a handler
+// that counts its calls, locks a gate, sets a priority, or an application's
+// own), whose calls retry on change would make fewer.
+TRetry FileRetry(const TModelFile& File) {
+  for (const TBinding& B : File.Bindings()) {
+    const TEventInfo* Info = ClassInfoOf(*B.Component)->FindEvent(B.Event);
+    if (!Info || !Info->Routing) continue;
+    for (const THandlerCall& Call : B.Calls)
+      if (Call.Name != "PassTo" && Call.Name != "PassFirst" && Call.Name != "PassByChance" &&
+          Call.Name != "PostPone")
+        return TRetry::EveryScan;
+  }
+  return TRetry::OnChange;
+}
+
+} // namespace
+
 // Builds a TModelFile from a parsed document in two passes: first every
 // component with its properties, then the handler bindings, so that a
 // handler may name a component (a block, a stream) defined further down.
@@ -135,6 +155,11 @@ public:
       Error(1, nullptr, "the file has no object of class TModel");
     for (const TPending& P : FPending)
       Bind(P.Component, *P.Event);
+    // A routing that does more than route (counts its calls, locks a gate,
+    // sets a priority) or runs code of the application may see its routing
+    // calls counted: without retry on change in the file, such a model keeps
+    // retry at every scan, where every blocked block is routed every scan.
+    if (FFile->FModel && !FRetryGiven) FFile->FModel->SetRetry(FileRetry(*FFile));
     if (!FErrors.empty()) {
       // A caller's owner gets back what it held before: the objects made
       // here go, the last first (each leaves the owner's list as it goes).
@@ -212,6 +237,12 @@ private:
     TComponent* X = Create(Owner);
     X->SetName(Node.Name);
     if (auto* M = dynamic_cast<TModel*>(X)) {
+      // A model file runs on the scalable engine unless it says otherwise
+      // (HeapEventList, RetryOnChange): the heap event list and retry on
+      // change give the same flows as the documented engine for routing
+      // that decides by its receivers, which is what the standard handlers do.
+      M->SetEventList(TEventList::Heap);
+      M->SetRetry(TRetry::OnChange);
       if (FFile->FModel)
         Error(Node.Line, X,
               "a second TModel (the first is " + FFile->FModel->Name() +
@@ -223,6 +254,7 @@ private:
 
     std::map<std::string, int> Seen;
     for (const TProperty& P : Node.Properties) {
+      if (P.Key == "RetryOnChange" && dynamic_cast<TModel*>(X)) FRetryGiven = true;
       if (!Seen.emplace(P.Key, P.Line).second)
         Error(P.Line, X,
               P.Key + " is given twice (first on line " + std::to_string(Seen[P.Key]) + ")");
@@ -329,6 +361,7 @@ private:
   std::vector<std::string>& FErrors;
   std::unique_ptr<TModelFile> FFile;
   std::vector<TPending> FPending;
+  bool FRetryGiven = false; // the file sets RetryOnChange
 };
 
 namespace {
@@ -407,8 +440,17 @@ bool SaveNode(const TModelFile& File, const TComponent* X, int Depth, TNode& Nod
     Errors.push_back(X->Name() + ": nested deeper than " + std::to_string(MaxDepth));
     return false;
   }
+  const auto* M = dynamic_cast<const TModel*>(X);
   for (const TPropertyInfo& P : ClassInfoOf(*X)->Properties) {
-    if (P.Get(*X) == P.Default) continue; // defaults are left out
+    // Defaults are left out. The engine's default in a file is what the
+    // loader picks for a file that names none.
+    if (M && P.Name == "HeapEventList") {
+      if (M->EventList() == TEventList::Heap) continue;
+    } else if (M && P.Name == "RetryOnChange") {
+      if (M->Retry() == FileRetry(File)) continue;
+    } else if (P.Get(*X) == P.Default) {
+      continue;
+    }
     const auto Kind =
         P.Type == TPropertyType::Boolean ? TValue::TKind::Word : TValue::TKind::Number;
     Node.Properties.push_back({P.Name, 0, {Kind, P.Format(*X)}});
