@@ -96,7 +96,13 @@ const std::vector<TReplicatedModel>& ShowcaseModels() {
        "200000",
        [](std::ostream& Out) { RunPriority(Out); }, BuildPriority, 1000, 100000, "time units",
        PriorityFigures},
-      {"forkjoin", "jobs at rate 0.3 split into 3 tasks at rate 1; warm-up 1000, run 200000",
+      {"cobham",
+       "two classes in equal shares at rate 0.6, service rate 1, no preemption; warm-up 1000, "
+       "run 200000",
+       [](std::ostream& Out) { RunCobham(Out); }, BuildCobham, 1000, 100000, "time units",
+       CobhamFigures},
+      {"forkjoin",
+       "jobs at rate 0.5 split into 2 tasks at rate 1, matched join; warm-up 1000, run 200000",
        [](std::ostream& Out) { RunForkJoin(Out); }, BuildForkJoin, 1000, 100000, "time units",
        ForkJoinFigures},
       // The statistics are cleared at the first event after the warm-up;

@@ -1,10 +1,11 @@
-// Fork and join: jobs arrive at rate 0.3 and wait in a line for the
-// workshop, which takes one job at a time. A job is split into three tasks
-// served in parallel by three machines (each exponential with rate 1), and
-// it is done when its last task is: the three are joined into one again.
-// Theory: the workshop is an M/G/1 whose service is the largest of three
-// exponentials, mean 1 + 1/2 + 1/3 = 11/6 and second moment 85/18; with
-// rho = 0.55, Pollaczek-Khinchine gives Wq = lambda E[S^2] / (2 (1 - rho)).
+// Fork and join: jobs arrive at rate 0.5 and are split into two tasks, one
+// for each of two stations (a line and a server with exponential service
+// at rate 1). A job is done when both of its tasks are: the join matches
+// the two tasks of one job (Match), however the tasks of different jobs
+// overtake one another on the two routes. Each station alone is an M/M/1
+// with rho = 0.5, W = 1/(mu - lambda) = 2; the mean response of the
+// two-way homogeneous fork-join is exactly R = (12 - rho)/8 * 1/(mu - lambda)
+// (Nelson and Tantawi), here 2.875.
 #include <cmath>
 #include <ostream>
 
@@ -13,88 +14,85 @@
 namespace quorin::examples {
 
 namespace {
-// Whether a job is in the workshop, and since when.
-struct TWorkshop : TComponent {
-  using TComponent::TComponent;
-  bool Busy = false;
-  double Started = 0;
+// A job that remembers when it arrived; its tasks, the divider's copies,
+// carry the same field.
+struct TJob : TTransaction {
+  double Arrived = 0;
 };
+
+constexpr double Lambda = 0.5, Mu = 1.0;
 } // namespace
 
 TModel* BuildForkJoin(TComponent* Form) {
   auto* Model = new TModel(Form);
   Model->SetCheckModel(true); // report wrongly wired blocks at the end of each run
+  Model->SetTransactionClass<TJob>();
   auto* Arrivals = new TMultiRand(Form);
   auto* Tasks = new TMultiRand(Form);
   Arrivals->SetSeed(314159265);
   Tasks->SetSeed(271828182);
 
   auto* Door = new TGenerator(Form);
-  auto* Line = new TQueue(Form);
   auto* Split = new TDivider(Form);
-  TServer* Machine[3];
-  for (int i = 0; i < 3; ++i)
-    Machine[i] = new TServer(Form);
+  auto* Line1 = new TQueue(Form);
+  auto* Station1 = new TServer(Form);
+  auto* Line2 = new TQueue(Form);
+  auto* Station2 = new TServer(Form);
   auto* Join = new TAssembler(Form);
   auto* Exit = new TTerminator(Form);
   Door->SetName("Door");
-  Line->SetName("Line");
   Split->SetName("Split");
-  Machine[0]->SetName("Machine1");
-  Machine[1]->SetName("Machine2");
-  Machine[2]->SetName("Machine3");
+  Line1->SetName("Line1");
+  Station1->SetName("Station1");
+  Line2->SetName("Line2");
+  Station2->SetName("Station2");
   Join->SetName("Join");
   Exit->SetName("Exit");
-  Split->SetCapacity(3);
-  Join->SetCapacity(3);
+  Split->SetCapacity(2);
+  Join->SetCapacity(2);
+  Join->SetMatch(true);
 
-  Door->OnBeforeTimeGoOn = [=](TAggregate*) { Door->NextTime(Arrivals->Exponential(1 / 0.3)); };
-  Door->OnAfterGeneration = [=](TBlock*, TTransaction*) {
-    Door->NextTime(Arrivals->Exponential(1 / 0.3));
+  Door->OnBeforeTimeGoOn = [=](TAggregate*) { Door->NextTime(Arrivals->Exponential(1 / Lambda)); };
+  Door->OnAfterGeneration = [=](TBlock*, TTransaction* T) {
+    static_cast<TJob*>(T)->Arrived = ModelTime();
+    Door->NextTime(Arrivals->Exponential(1 / Lambda));
   };
-  Door->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Line); };
-
-  // One job in the workshop at a time: the line lets the next one in when
-  // the join has let the last one out. Its span runs from split to join and
-  // is noted as the joined job reaches the exit.
-  auto* Workshop = new TWorkshop(Form);
-  auto* Spans = new TExitTimes(Form, Exit, 1);
-  Spans->SetName("Spans");
-  Line->OnRouting = [=](TBlock* Sender, TTransaction*) {
-    if (!Workshop->Busy && Sender->PassTo(Split)) {
-      Workshop->Busy = true;
-      Workshop->Started = ModelTime();
-    }
-  };
-  // The three tasks leave the divider one after another, one per machine.
+  Door->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Split); };
+  // The two tasks leave the divider one after the other: the first to
+  // station 1, the second to station 2.
   Split->OnRouting = [=](TBlock* Sender, TTransaction*) {
-    Sender->PassTo(Machine[Split->Count() - 1]);
+    Sender->PassTo(Split->Count() == 2 ? Line1 : Line2);
   };
-  for (TServer* M : Machine) {
-    M->OnEnter = [=](TBlock*, TTransaction*) { M->NextTime(Tasks->Exponential(1)); };
-    M->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Join); };
+  for (auto [Line, Station] : {std::pair{Line1, Station1}, std::pair{Line2, Station2}}) {
+    TServer* S = Station;
+    Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(S); };
+    S->OnEnter = [=](TBlock*, TTransaction*) { S->NextTime(Tasks->Exponential(1 / Mu)); };
+    S->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Join); };
   }
-  Join->OnRouting = [=](TBlock* Sender, TTransaction*) {
-    if (Sender->PassTo(Exit)) Workshop->Busy = false;
+  Join->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+
+  // The response of each job, from its arrival to the join.
+  auto* Responses = new TExitTimes(Form, Exit, 1);
+  Responses->SetName("Responses");
+  Exit->OnEnter = [=](TBlock*, TTransaction* T) {
+    Responses->Note(0, ModelTime() - static_cast<TJob*>(T)->Arrived);
   };
-  Exit->OnEnter = [=](TBlock*, TTransaction*) { Spans->Note(0, ModelTime() - Workshop->Started); };
   return Model;
 }
 
 std::vector<TFigure> ForkJoinFigures(TModel* Finished) {
-  double Usage = NAN, Span = NAN, Wq = NAN;
+  double Usage = NAN, W = NAN, R = NAN;
   if (Finished) {
-    Usage = double(FindOnForm<TServer>(*Finished, "Machine1").Usage());
-    Span = FindOnForm<TExitTimes>(*Finished, "Spans").Mean();
-    Wq = double(FindOnForm<TQueue>(*Finished, "Line").AverageTime());
+    Usage = double(FindOnForm<TServer>(*Finished, "Station1").Usage());
+    W = double(FindOnForm<TQueue>(*Finished, "Line1").AverageTime() +
+               FindOnForm<TServer>(*Finished, "Station1").AverageTime());
+    R = FindOnForm<TExitTimes>(*Finished, "Responses").Mean();
   }
-  const double ES = 11.0 / 6, ES2 = 85.0 / 18, Rho = 0.3 * ES;
-  const double WqTheory = 0.3 * ES2 / (2 * (1 - Rho));
+  const double Rho = Lambda / Mu;
   return {
-      {"Machine utilisation", Usage, 0.3},
-      {"Mean span split to join", Span, ES},
-      {"Wq (mean wait in line)", Wq, WqTheory},
-      {"W (mean time in system)", Wq + Span, WqTheory + ES},
+      {"Station utilisation", Usage, Rho},
+      {"W at one station (line + service)", W, 1 / (Mu - Lambda)},
+      {"R (mean response, arrival to join)", R, (12 - Rho) / 8 / (Mu - Lambda)},
   };
 }
 
@@ -105,7 +103,7 @@ std::vector<TFigure> RunForkJoin(std::ostream& Out, double EndTime) {
   Model->ClearStatistics();
   Model->Simulate(1000 + EndTime);
 
-  Out << "Fork and join (jobs at rate 0.3, three tasks in parallel at rate 1 each)\n";
+  Out << "Fork and join (jobs at rate 0.5, two tasks matched at the join, service rate 1)\n";
   PrintRunLength(Out, 1000, EndTime, "time units");
   PrintReport(*Model, Out);
   std::vector<TFigure> Figures = ForkJoinFigures(Model);

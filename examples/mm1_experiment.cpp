@@ -10,11 +10,13 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <fstream>
 #include <iostream>
 #include <string>
 
 #include "quorin/experiment.h"
+#include "quorin/output.h"
 #include "single_line.h"
 
 using namespace quorin;
@@ -70,10 +72,12 @@ bool Parse(int argc, char** argv, TOptions& O) {
   return true;
 }
 
-bool Open(std::ofstream& Out, const std::string& Path) {
-  Out.open(Path);
-  if (!Out) std::cerr << "mm1_experiment: cannot write " << Path << '\n';
-  return bool(Out);
+// Writes Path whole or not at all (see quorin/output.h), or says why not.
+bool Write(const std::string& Path, const std::function<void(std::ostream&)>& Writer) {
+  std::string Error;
+  if (WriteOutputFile(Path, Writer, Error)) return true;
+  std::cerr << "mm1_experiment: " << Error << '\n';
+  return false;
 }
 
 // CPU seconds of the finished worker processes so far.
@@ -108,6 +112,7 @@ int main(int argc, char** argv) {
   }
   const double Cpu = WorkerSeconds();
   const TExperimentResult R = RunExperiment(E);
+  WatchStandardOutput();
   PrintExperiment(R, std::cout);
   // Worker CPU time over wall time: how many workers were busy on average.
   std::cout << "wall time " << R.WallSeconds << " s with " << O.Jobs << " job"
@@ -125,9 +130,7 @@ int main(int argc, char** argv) {
               << S.WallSeconds / R.WallSeconds << '\n';
   }
   if (!O.Csv.empty()) {
-    std::ofstream Out;
-    if (!Open(Out, O.Csv)) return 1;
-    PrintExperimentCsv(R, Out);
+    if (!Write(O.Csv, [&](std::ostream& Out) { PrintExperimentCsv(R, Out); })) return 1;
   }
   if (!O.Welch.empty()) {
     const TWelchResult W = RunWelch(E, TFigureSpec::Report("Line", "Mean time", "Wq"), O.Interval,
@@ -136,15 +139,13 @@ int main(int argc, char** argv) {
       std::cerr << "mm1_experiment: " << W.Error << '\n';
       return 1;
     }
-    std::ofstream Out;
-    if (!Open(Out, O.Welch)) return 1;
-    WriteWelchCsv(W, Out);
+    if (!Write(O.Welch, [&](std::ostream& Out) { WriteWelchCsv(W, Out); })) return 1;
   }
   // The histogram and the content come from one run in this process, after
   // the experiment: its own workers are done, so this is the only model.
   if (!O.Histogram.empty() || !O.Content.empty()) {
     TComponent Application(nullptr);
-    TReplicationContext C{0, new TComponent(&Application)};
+    TReplicationContext C{0, new TComponent(&Application), nullptr};
     TModel* Model = Build(C);
     std::string Refused;
     SeedStreams(*C.Form, E.Streams, 0, Refused); // the streams of replication 0
@@ -156,17 +157,19 @@ int main(int argc, char** argv) {
     }
     TContentRecorder Content(*Model, *Line);
     Model->Simulate(O.Content.empty() ? O.WarmUp + O.RunLength : 500);
-    std::ofstream Out;
-    if (!O.Content.empty()) {
-      if (!Open(Out, O.Content)) return 1;
-      Content.WriteCsv(Out);
-      Out.close();
-    }
+    if (!O.Content.empty() &&
+        !Write(O.Content, [&](std::ostream& Out) { Content.WriteCsv(Out); }))
+      return 1;
     if (!O.Histogram.empty()) {
       if (!O.Content.empty()) Model->Simulate(O.WarmUp + O.RunLength);
-      if (!Open(Out, O.Histogram)) return 1;
-      WriteTabulatorCsv(*Waits, Out);
+      if (!Write(O.Histogram, [&](std::ostream& Out) { WriteTabulatorCsv(*Waits, Out); }))
+        return 1;
     }
+  }
+  std::string Error;
+  if (!FlushStandardOutput(Error)) {
+    std::cerr << "mm1_experiment: " << Error << '\n';
+    return 1;
   }
   return R.Failed ? 1 : 0;
 }

@@ -91,8 +91,13 @@ std::vector<TFigure> RunBarber(std::ostream& Out, int32_t Days = 1000);
 TModel* BuildPriority(TComponent* Form);
 std::vector<TFigure> PriorityFigures(TModel* Finished);
 std::vector<TFigure> RunPriority(std::ostream& Out, double EndTime = 200000);
-// Fork and join: jobs at rate 0.3, each split into three tasks served in
-// parallel (rate 1 each) and joined again; one job in the workshop at a time.
+// Non-preemptive priority M/M/1: two classes in equal shares, arrival rate
+// 0.6 in all, service rate 1; Cobham's formula gives the waits per class.
+TModel* BuildCobham(TComponent* Form);
+std::vector<TFigure> CobhamFigures(TModel* Finished);
+std::vector<TFigure> RunCobham(std::ostream& Out, double EndTime = 200000);
+// Fork and join: jobs at rate 0.5, each split into two tasks served at two
+// stations (rate 1 each) and joined again by job (a matching assembler).
 TModel* BuildForkJoin(TComponent* Form);
 std::vector<TFigure> ForkJoinFigures(TModel* Finished);
 std::vector<TFigure> RunForkJoin(std::ostream& Out, double EndTime = 200000);
@@ -116,7 +121,7 @@ struct TReplicatedModel {
   TFiguresOf Figures;
 };
 
-// The six models in showcase order.
+// The models in showcase order.
 const std::vector<TReplicatedModel>& ShowcaseModels();
 // Nullptr when no model has that name.
 const TReplicatedModel* FindShowcaseModel(const std::string& Name);

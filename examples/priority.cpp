@@ -4,8 +4,11 @@
 // ahead of every regular one in the line and interrupts a regular one in
 // service, who resumes with the service time left once no urgent customer
 // is there. Theory: an urgent customer sees an M/M/1 of its own class, T1 =
-// 1/(mu - lambda1) = 4/3; the two classes together behave as one M/M/1 with
-// rate 0.5, T = 2, so T2 = 2 T - T1 = 8/3.
+// 1/(mu - lambda1) = 4/3, of which Wq1 = 1/3 in the line; the two classes
+// together behave as one M/M/1 with rate 0.5, T = 2, so T2 = 2 T - T1 = 8/3.
+// A regular customer's time at the clerk, interruptions included, is
+// 1/(mu (1 - rho1)) = 4/3, so it waits Wq2 = 8/3 - 4/3 = 4/3 in the line.
+// The waits per class come from the line's per-class report lines.
 #include <cmath>
 #include <ostream>
 
@@ -13,17 +16,9 @@
 
 namespace quorin::examples {
 
-namespace {
-// A customer who remembers when it arrived.
-struct TCustomer : TTransaction {
-  double Arrived;
-};
-} // namespace
-
 TModel* BuildPriority(TComponent* Form) {
   auto* Model = new TModel(Form);
   Model->SetCheckModel(true); // report wrongly wired blocks at the end of each run
-  Model->SetTransactionClass<TCustomer>();
   auto* UrgentArrivals = new TMultiRand(Form);
   auto* RegularArrivals = new TMultiRand(Form);
   auto* Services = new TMultiRand(Form);
@@ -44,7 +39,6 @@ TModel* BuildPriority(TComponent* Form) {
 
   // Class 1 has priority 2 and the preempt mark; class 2 has priority 1.
   auto Arrive = [](TTransaction* T, uint8_t Prty) {
-    static_cast<TCustomer*>(T)->Arrived = ModelTime();
     T->SetPrty(Prty);
     if (Prty == 2) T->SetPreempt();
   };
@@ -70,30 +64,25 @@ TModel* BuildPriority(TComponent* Form) {
   Clerk->OnPreempt = [](TBlock* Sender, TTransaction*) { Sender->PostPone(); };
   Clerk->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
 
-  // Time in system per class (0 urgent, 1 regular), kept on the form so that
-  // the figures can be computed wherever the model ran.
-  auto* Times = new TExitTimes(Form, Exit, 2);
-  Times->SetName("Times");
-  Exit->OnEnter = [=](TBlock*, TTransaction* T) {
-    Times->Note(T->GetPrty() == 2 ? 0 : 1, ModelTime() - static_cast<TCustomer*>(T)->Arrived);
-  };
   return Model;
 }
 
 std::vector<TFigure> PriorityFigures(TModel* Finished) {
-  double Usage = NAN, T1 = NAN, T2 = NAN, T = NAN;
+  double Usage = NAN, Wq1 = NAN, Wq2 = NAN, T = NAN;
   if (Finished) {
-    Usage = double(FindOnForm<TServer>(*Finished, "Clerk").Usage());
-    auto& Times = FindOnForm<TExitTimes>(*Finished, "Times");
-    T1 = Times.Mean({0});
-    T2 = Times.Mean({1});
-    T = Times.Mean();
+    auto& Clerk = FindOnForm<TServer>(*Finished, "Clerk");
+    auto& Line = FindOnForm<TQueuePrty>(*Finished, "Line");
+    Usage = double(Clerk.Usage());
+    if (const TPrtyStatistics* S = Line.PrtyStatistics(2)) Wq1 = double(S->AverageTime());
+    if (const TPrtyStatistics* S = Line.PrtyStatistics(1)) Wq2 = double(S->AverageTime());
+    // Little's law over both blocks: customers in the system per arrival.
+    T = double(Line.AverageCount() + Clerk.AverageCount()) / 0.5;
   }
   return {
       {"Clerk utilisation", Usage, 0.5},
-      {"T1 (urgent, time in system)", T1, 4.0 / 3},
-      {"T2 (regular, time in system)", T2, 8.0 / 3},
-      {"T (both classes)", T, 2.0},
+      {"Wq1 (urgent, wait in line)", Wq1, 1.0 / 3},
+      {"Wq2 (regular, wait in line)", Wq2, 4.0 / 3},
+      {"T (both classes, Little)", T, 2.0},
   };
 }
 

@@ -51,11 +51,37 @@ std::string Duration(double Seconds) {
 // A special exit that no replication counted says nothing, as in the
 // standard report.
 bool Shown(const TStatistic& S, const TFigureResult& F) {
+  // A priority class no replication reported is not there to show.
+  if (S.Prty >= 0 && F.Summary.N == 0) return false;
   if (S.Column != "Preempt" && S.Column != "Time limit") return true;
   return F.Summary.N > 0 && F.Summary.Max != 0;
 }
 
 } // namespace
+
+std::string TableNumber(double V) {
+  return Number(V);
+}
+
+void PrintAligned(const std::vector<std::vector<std::string>>& Table, size_t TextColumns,
+                  std::ostream& Out) {
+  if (Table.empty()) return;
+  std::vector<size_t> Width(Table[0].size(), 0);
+  for (const auto& Row : Table)
+    for (size_t c = 0; c < Row.size() && c < Width.size(); ++c)
+      Width[c] = std::max(Width[c], Row[c].size());
+  for (const auto& Row : Table) {
+    std::string Line;
+    for (size_t c = 0; c < Row.size() && c < Width.size(); ++c) {
+      const std::string Pad(Width[c] - Row[c].size(), ' ');
+      Line += c ? "  " : "";
+      Line += c < TextColumns ? Row[c] + Pad : Pad + Row[c]; // names left, numbers right
+    }
+    while (!Line.empty() && Line.back() == ' ')
+      Line.pop_back();
+    Out << Line << '\n';
+  }
+}
 
 std::vector<TStatistic> ReportStatistics(const std::vector<TReportRow>& Rows, std::string& Error) {
   std::vector<TStatistic> Statistics;
@@ -68,6 +94,18 @@ std::vector<TStatistic> ReportStatistics(const std::vector<TReportRow>& Rows, st
     }
     for (const std::string& Column : ReportColumnsOf(R))
       Statistics.push_back({R.Name, R.Class, R.Kind, Column});
+    if (!R.MinPrty) continue;
+    // A priority block: the columns a class's line keeps.
+    TReportRow Class;
+    Class.Kind = R.Kind;
+    Class.Prty = 0;
+    Class.MeanContent = Class.MeanTime = Class.SMeanTime = 0;
+    Class.PreemptExits = 0;
+    if (R.TimeLimitExits) Class.TimeLimitExits = 0;
+    const std::vector<std::string> Columns = ReportColumnsOf(Class);
+    for (int32_t P = 0; P < 256; ++P)
+      for (const std::string& Column : Columns)
+        Statistics.push_back({R.Name, R.Class, R.Kind, Column, P});
   }
   return Statistics;
 }
@@ -102,9 +140,11 @@ TExperiment ReplicationExperiment(const TReplicationSettings& Settings,
     Length = std::nextafter(Length, 0.0);
   E.RunLength = Length;
   for (const TStatistic& S : Statistics)
-    E.Figures.push_back(TFigureSpec::Report(S.Block, S.Column));
+    E.Figures.push_back(S.Prty < 0 ? TFigureSpec::Report(S.Block, S.Column)
+                                   : TFigureSpec::ReportClass(S.Block, S.Prty, S.Column));
   E.Streams.BaseSeed = Settings.BaseSeed;
-  E.Streams.StreamSlots = std::max(1, Settings.Streams);
+  E.Streams.Seeding = TSeeding::Name;
+  E.Streams.StreamSlots = std::max(1, TStreamPlan::SlotsForNames(Settings.StreamNames));
   const int64_t Period = TMultiRand::Modulus - 1;
   const int64_t Segments = int64_t(Settings.Replications) * E.Streams.StreamSlots;
   int64_t Stride = 1;
@@ -132,7 +172,8 @@ void PrintReplicatedReport(const TReplicatedReport& Report, std::ostream& Out) {
       const TFigureResult& F = R.Figures[f];
       if (S.Kind != Kind || !Shown(S, F)) continue;
       const TSummary& M = F.Summary;
-      Table.push_back({S.Block, S.Class, S.Column, Number(M.Mean), Number(M.HalfWidth),
+      Table.push_back({S.Prty < 0 ? S.Block : "  priority " + std::to_string(S.Prty),
+                       S.Prty < 0 ? S.Class : "", S.Column, Number(M.Mean), Number(M.HalfWidth),
                        Number(M.StdDev), Number(M.Min), Number(M.Max), std::to_string(M.N)});
     }
     if (Table.size() == 1) continue;
@@ -157,14 +198,16 @@ void PrintReplicatedReport(const TReplicatedReport& Report, std::ostream& Out) {
 
 void PrintReplicatedCsv(const TReplicatedReport& Report, std::ostream& Out) {
   const TExperimentResult& R = Report.Result;
-  Out << "block,class,statistic,mean,half_width,std_dev,min,max,n,missing,level\n";
+  Out << "block,class,statistic,mean,half_width,std_dev,min,max,n,missing,level,priority\n";
   for (size_t f = 0; f < Report.Statistics.size() && f < R.Figures.size(); ++f) {
     const TStatistic& S = Report.Statistics[f];
     const TSummary& M = R.Figures[f].Summary;
+    if (S.Prty >= 0 && M.N == 0) continue;
     Out << CsvText(S.Block) << ',' << CsvText(S.Class) << ',' << CsvText(S.Column) << ','
         << ExactText(M.Mean) << ',' << ExactText(M.HalfWidth) << ',' << ExactText(M.StdDev) << ','
         << ExactText(M.Min) << ',' << ExactText(M.Max) << ',' << M.N << ',' << R.Figures[f].Missing
-        << ',' << ExactText(R.Level) << '\n';
+        << ',' << ExactText(R.Level) << ','
+        << (S.Prty < 0 ? "" : std::to_string(S.Prty)) << '\n';
   }
 }
 
@@ -174,11 +217,15 @@ void PrintReplicatedJson(const TReplicatedReport& Report, std::ostream& Out) {
       << ",\"warmup\":" << JsonNumber(R.WarmUp) << ",\"until\":" << JsonNumber(Report.Until)
       << ",\"replications\":" << R.Replications.size() << ",\"failed\":" << R.Failed
       << ",\"statistics\":[";
+  bool First = true;
   for (size_t f = 0; f < Report.Statistics.size() && f < R.Figures.size(); ++f) {
     const TStatistic& S = Report.Statistics[f];
     const TSummary& M = R.Figures[f].Summary;
-    Out << (f ? "," : "") << "{\"block\":" << JsonString(S.Block)
-        << ",\"class\":" << JsonString(S.Class) << ",\"statistic\":" << JsonString(S.Column)
+    if (S.Prty >= 0 && M.N == 0) continue;
+    Out << (First ? "" : ",") << "{\"block\":" << JsonString(S.Block);
+    First = false;
+    if (S.Prty >= 0) Out << ",\"priority\":" << S.Prty;
+    Out << ",\"class\":" << JsonString(S.Class) << ",\"statistic\":" << JsonString(S.Column)
         << ",\"mean\":" << JsonNumber(M.Mean) << ",\"half_width\":" << JsonNumber(M.HalfWidth)
         << ",\"std_dev\":" << JsonNumber(M.StdDev) << ",\"min\":" << JsonNumber(M.Min)
         << ",\"max\":" << JsonNumber(M.Max) << ",\"n\":" << M.N
@@ -191,7 +238,7 @@ void PrintReplicatedJson(const TReplicatedReport& Report, std::ostream& Out) {
 
 void TProgressLine::Show(int32_t Done, int32_t Total, double Seconds) {
   if (!FEnabled) return;
-  std::string Line = "replications " + std::to_string(Done) + "/" + std::to_string(Total) + ", " +
+  std::string Line = FNoun + " " + std::to_string(Done) + "/" + std::to_string(Total) + ", " +
                      Duration(Seconds) + " elapsed";
   if (Done > 0 && Done < Total)
     Line += ", about " + Duration(Seconds / Done * (Total - Done)) + " left";

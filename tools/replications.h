@@ -19,11 +19,14 @@ struct TStatistic {
   std::string Class;
   TReportKind Kind = TReportKind::Other;
   std::string Column;
+  int32_t Prty = -1; // a priority class's line, or -1 for the block's
 };
 
 // Every statistic that the standard report keeps for Rows (every gathered
 // block, every column that its kind keeps and its class has), in report
-// order. Answers the reason in Error when two blocks share a name: the
+// order; for a priority block, also those of every priority class (which
+// classes a run sees is known only after it, so all 256 are asked for, and
+// the tables leave out the classes no replication reported). Answers the reason in Error when two blocks share a name: the
 // runner finds a block's line by its name.
 std::vector<TStatistic> ReportStatistics(const std::vector<TReportRow>& Rows, std::string& Error);
 
@@ -37,13 +40,17 @@ struct TReplicationSettings {
   double Warmup = 0;
   double Until = 0;
   int64_t BaseSeed = TMultiRand::DefaultSeed;
-  int32_t Streams = 0; // random streams of the file
+  // The names of the file's random streams (for a comparison: of both
+  // files). Streams are seeded by name: the slot count is the least that
+  // parts these names (TStreamPlan::SlotsForNames).
+  std::vector<std::string> StreamNames;
 };
 
 // The experiment: a builder that loads the file onto the replication's form,
 // one report figure per statistic, the run ending at Until exactly, and
-// streams given the longest disjoint segments that Replications x Streams
-// segments leave (a power of two, so a longer run can draw more numbers).
+// streams seeded by name, given the longest disjoint segments that
+// Replications x slots segments leave (a power of two, so a longer run can
+// draw more numbers).
 TExperiment ReplicationExperiment(const TReplicationSettings& Settings,
                                   const std::vector<TStatistic>& Statistics);
 
@@ -60,13 +67,24 @@ struct TReplicatedReport {
 // confidence half-width at the level, the standard deviation, the least and
 // the greatest value and the number of values. Counts of special exits
 // (Preempt, Time limit) are left out while every replication counted 0.
+// The statistics of a priority class follow their block's ("  priority P"),
+// for the classes that some replication reported.
 void PrintReplicatedReport(const TReplicatedReport& Report, std::ostream& Out);
-// The same statistics as CSV, all of them, numbers in full precision and a
-// number that does not exist as an empty field.
+// The same statistics as CSV, all of them (of the classes, those reported),
+// numbers in full precision and a number that does not exist as an empty
+// field; a class's rows carry its priority in the last column.
 void PrintReplicatedCsv(const TReplicatedReport& Report, std::ostream& Out);
 // The same as one JSON object, with the failed replications and their seeds;
-// a number that does not exist is null.
+// a number that does not exist is null; a class's rows carry "priority".
 void PrintReplicatedJson(const TReplicatedReport& Report, std::ostream& Out);
+
+// A number for the eye: six significant digits, no exponent unless very
+// small or large, no trailing zeros; "-" for NaN.
+std::string TableNumber(double V);
+// Rows as columns padded to their widest cell: the first TextColumns
+// columns left-aligned, the others right-aligned.
+void PrintAligned(const std::vector<std::vector<std::string>>& Table, size_t TextColumns,
+                  std::ostream& Out);
 
 // The progress of the replications on standard error when that is a
 // terminal: one line, overwritten in place as replications finish, with the
@@ -79,11 +97,14 @@ public:
   TProgressLine(const TProgressLine&) = delete;
   TProgressLine& operator=(const TProgressLine&) = delete;
   void Show(int32_t Done, int32_t Total, double Seconds);
+  // What is counted ("replications", "runs").
+  void SetNoun(const std::string& Noun) { FNoun = Noun; }
   void Clear();
 
 private:
   bool FEnabled;
   bool FShown = false;
+  std::string FNoun = "replications";
 };
 
 } // namespace quorin::tool

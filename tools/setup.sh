@@ -3,13 +3,23 @@
 # also what its tests and benchmarks need. Idempotent: packages already
 # present are left alone, and nothing is fetched from elsewhere.
 #
-#   bash tools/setup.sh          compiler, CMake and CLI11: the showcase and `quorin`
+#   bash tools/setup.sh          compiler, CMake, CLI11 and Boost.Math: the showcase and `quorin`
 #   bash tools/setup.sh --test   and GoogleTest, GoogleMock, Google Benchmark,
-#                                Open MPI and gnuplot (the experiment runner's tests)
+#                                Open MPI and gnuplot (the experiment runner's tests),
+#                                for the Python module (built for Debian's
+#                                /usr/bin/python3) pybind11, numpy, pandas, pytest,
+#                                venv, pip, setuptools, wheel, matplotlib (the README's
+#                                example plots), and SimPy (its benchmark),
+#                                and headless Chromium with Python's WebSocket client
+#                                (the report page's browser test)
 set -euo pipefail
-packages=(cmake g++ make libcli11-dev)
+packages=(cmake g++ make libcli11-dev libboost-math-dev)
 if [ "${1:-}" = "--test" ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev libopenmpi-dev openmpi-bin gnuplot-nox)
+  packages+=(python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pandas python3-pytest
+             python3-venv python3-pip python3-setuptools python3-wheel python3-matplotlib
+             python3-simpy3)
+  packages+=(chromium-headless-shell python3-websocket)
 elif [ -n "${1:-}" ]; then
   echo "usage: bash tools/setup.sh [--test]" >&2
   exit 2

@@ -13,7 +13,7 @@
 //
 //   const TClassInfo& Info = *ClassInfoOf(*Clerk);             // TServer's
 //   Info.FindProperty("Preemptive")->Set(*Clerk, 1);            // SetPreemptive(true)
-//   Info.FindEvent("OnRouting")->Assign(*Clerk, [](const TEventArgs& A) {
+//   Info.FindEvent("OnRouting")->Assign(*Clerk, [Exit](const TEventArgs& A) {
 //     static_cast<TBlock*>(A.Sender)->PassTo(Exit);
 //   });
 //

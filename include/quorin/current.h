@@ -43,11 +43,17 @@ public:
   TCurrentManager(const TCurrentManager&) = delete;
   TCurrentManager& operator=(const TCurrentManager&) = delete;
 
-  // Appends (Add) or prepends (InsertFirst) an entry for Block, or answers
-  // the entry Block already has. Without a record, answers null, leaves the
-  // chain unchanged and clears FOk for good.
+  // Appends an entry for Block, or answers the entry Block already has.
+  // Without a record, answers null, leaves the chain unchanged and clears
+  // FOk for good.
   TCurrentEvent* Add(TBlock* Block);
+  // Puts Block's entry first, so that it is retried before all others in
+  // the next scan: a new entry, or the one it has moved to the front (a
+  // block is in the chain once). Without a record, as Add.
   TCurrentEvent* InsertFirst(TBlock* Block);
+  // Stops the scans for good, as a refused record does: the model calls it
+  // when it stops a run that loops without the time advancing.
+  void Halt() { FOk = false; }
   // Unlinks an entry of this chain and gives its record back.
   void Remove(TCurrentEvent* Event);
   // Retries the blocks of the chain until a scan moves no transaction.
@@ -138,6 +144,8 @@ private:
   TCurrentEvent* FLast = nullptr;
   int32_t FCount = 0;
   bool FOk = true;
+  // True while Run scans: an entry is then blanked rather than unlinked.
+  bool FScanning = false;
   TRetry FRetry = TRetry::EveryScan;
   bool FCheck = false;
   bool FLastMoved = false; // whether the last noted routing moved anything
@@ -149,6 +157,7 @@ private:
   // wait links' own pool, the receivers tried by the routing under way, and
   // a count of changes signalled, read around each routing.
   TCurrentEvent* FFirstParked = nullptr;
+  TCurrentEvent* FLastParked = nullptr;
   int32_t FParkedCount = 0;
   std::unique_ptr<TMemoManager> FLinks;
   TBlock* FTried[MaxTried] = {};

@@ -58,11 +58,29 @@ TSummary Summarise(const std::vector<double>& Values, double Level);
 
 // -------------------------------------------------------------------- seeds
 
+// How the runner gives each stream of a replication its segment.
+// Position: stream k (depth first, in creation order) takes slot k, as C++
+// experiments always have. Name: a stream takes the slot its name hashes to
+// (SlotOf), so a stream keeps its numbers when streams are added to or
+// removed from the model, and same-named streams of two designs draw the
+// same numbers: common random numbers. Every stream must then be named, and
+// the names must fall into different slots (SlotsForNames finds a slot
+// count for which they do).
+enum class TSeeding : uint8_t { Position, Name };
+
 // The disjoint stream segments of the Lehmer sequence used by the runner.
 struct TStreamPlan {
   int64_t BaseSeed = TMultiRand::DefaultSeed; // 1 ... 2^31 - 2
   int64_t StreamStride = int64_t(1) << 20;    // numbers each stream may draw
   int32_t StreamSlots = 8;                    // streams a replication may have
+  TSeeding Seeding = TSeeding::Position;
+
+  // The slot of a stream named Name: the 64-bit FNV-1a hash of the name's
+  // bytes modulo StreamSlots.
+  int32_t SlotOf(const std::string& Name) const;
+  // The least power of two, at least Least, for which Names (distinct) fall
+  // into different slots; 0 when none up to 2^16 does.
+  static int32_t SlotsForNames(const std::vector<std::string>& Names, int32_t Least = 1);
 
   // Replications the period holds: floor((2^31 - 2) / (Stride * Slots)).
   int64_t MaxReplications() const;
@@ -76,8 +94,9 @@ struct TStreamPlan {
 // Seeds every TMultiRand on Form (depth first, in creation order) for
 // replication Replication, as the runner does, and answers the seeds; for a
 // replication run by hand. Answers the reason in Error and seeds nothing
-// when the form has more streams than StreamSlots or a stream has another
-// multiplier than the default (the segments are segments of its sequence).
+// when the form has more streams than StreamSlots, a stream has another
+// multiplier than the default (the segments are segments of its sequence),
+// or, seeding by name, a stream has no name or shares its slot.
 std::vector<int64_t> SeedStreams(TComponent& Form, const TStreamPlan& Plan, int32_t Replication,
                                  std::string& Error);
 
@@ -97,10 +116,16 @@ struct TFigureSpec {
   std::string Name;
   std::string Block;
   std::string Column;
+  // A priority class's line of a priority block (0...255), or -1 for the
+  // block's own line. A class's figure is missing in a replication whose
+  // report has no line for it (the block saw that class alone, or not).
+  int32_t Prty = -1;
   std::function<std::optional<double>(TModel& Model)> Compute;
 
   static TFigureSpec Report(const std::string& Block, const std::string& Column,
                             const std::string& Name = "");
+  static TFigureSpec ReportClass(const std::string& Block, int32_t Prty,
+                                 const std::string& Column, const std::string& Name = "");
   static TFigureSpec User(const std::string& Name,
                           std::function<std::optional<double>(TModel& Model)> Compute);
 };
@@ -115,9 +140,14 @@ const std::vector<std::string>& ReportColumns();
 // and answers the model; the runner owns the form's owner. The builder and
 // the user figures run in the worker process: what they change in memory
 // does not reach the caller (files they write do).
+// A builder that answers a model made before the runner forked (the Python
+// module does, so that the application's own objects keep pointing at it)
+// names in StreamsOn the component whose streams the runner seeds and
+// checks in place of the form; such a builder resets the model itself.
 struct TReplicationContext {
   int32_t Number = 0;
   TComponent* Form = nullptr;
+  TComponent* StreamsOn = nullptr;
 };
 using TBuildModel = std::function<TModel*(TReplicationContext& Context)>;
 
@@ -326,6 +356,19 @@ private:
 // A tabulator's bins as "lower,upper,hits": the underflow bin has an empty
 // lower bound and the overflow bin an empty upper bound.
 void WriteTabulatorCsv(const TTabulator& Tabulator, std::ostream& Out);
+
+// ------------------------------------------------------------ report page
+
+// The replications as the "replications" member of the report page's data
+// (TPageInfo::Extra, quorin/page.h): the settings, one statistic per figure
+// (a report figure by its block and column, a user figure by its name) with
+// its mean, confidence interval, standard deviation, least and greatest
+// value, and the value of every successful replication.
+void WriteExperimentPageJson(const TExperiment& Experiment, const TExperimentResult& Result,
+                             std::ostream& Out);
+// A Welch series as the page's "welch" member.
+void WriteWelchPageJson(const TWelchResult& Welch, const std::string& Figure, double Interval,
+                        int32_t Window, int32_t Replications, std::ostream& Out);
 
 // The clock as the library formats it in its messages ("0.0000000").
 std::string FormatClock(double Time);

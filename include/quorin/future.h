@@ -73,7 +73,6 @@ public:
 
   int32_t Count() const { return FCount; }
   int32_t Level() const { return FLevel; }
-  int64_t LastID() const { return FNextID; }
   int64_t Seed() const { return FSeed; }
   // Bytes and records of the list's memory: the pool's pages for the
   // levels list; for the heap list its chunks (all live) and nodes carved.

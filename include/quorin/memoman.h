@@ -52,6 +52,10 @@ public:
     if (FCount >= FCapacity) return nullptr;
     return static_cast<char*>(FMemory) + std::size_t(FCount++) * FItemSize;
   }
+  // The slot handed out Index-th.
+  void* Item(uint16_t Index) const {
+    return static_cast<char*>(FMemory) + std::size_t(Index) * FItemSize;
+  }
 };
 
 // A stack of record pointers; one slot is one pointer.
@@ -108,6 +112,17 @@ public:
       for (uint16_t i = 0; i < Page.Count(); ++i)
         Visit(Page.Item(i));
     }
+  }
+  // Calls Visit with every record ever carved from the live pages, in
+  // order, whether in use or given back (made accessible again first); for
+  // the owner of the records to end their lives before the pages go.
+  template <class F> void ForEachCarved(F&& Visit) {
+    for (auto& Page : FLivePages)
+      for (uint16_t i = 0; i < Page->Count(); ++i) {
+        void* Item = Page->Item(i);
+        Unpoison(Item);
+        Visit(Item);
+      }
   }
   int32_t TotalMemoSize() const { return Bytes(FLivePages.size() + FDeadPages.size()); }
   // Bytes in 32 bits: a large heap's pool may hold more, so they saturate.

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "quorin/blocks.h"
+#include "quorin/inputs.h"
 #include "quorin/statsim.h"
 
 namespace quorin {
@@ -103,16 +104,68 @@ public:
   TComponent* Resolve(const TComponent* Component, const std::string& Name) const;
   // How many components of the application carry Name.
   int32_t CountNamed(const std::string& Name) const;
+  // The findings of CheckRoutes when the file was loaded.
+  const std::vector<std::string>& RouteFindings() const { return FRouteFindings; }
+  // The schedule section of that name, or nullptr.
+  const TSchedule* Schedule(const std::string& Name) const;
+  // The names of the schedule sections, in file order.
+  std::vector<std::string> ScheduleNames() const;
+  // A data file named in the model file (a schedule's File, an empirical
+  // distribution's CSV): relative names are taken from the model file's
+  // folder.
+  std::string DataPath(const std::string& Name) const;
+  // For saving: the blocks that follow a schedule with its name, and the
+  // schedule sections' settings as written.
+  const std::vector<std::pair<const TComponent*, std::string>>& Following() const {
+    return FFollowing;
+  }
+  std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>
+  ScheduleSettings() const;
 
   TRunSettings Run;
 
+  // Building a model by program rather than from text (the Python module
+  // builds its models this way). Empty answers a file whose application of
+  // its own holds nothing yet. Add creates a component of a palette class,
+  // or a TComponent (a form), on Owner (the application when null), named
+  // as in a file and unique among Owner's components; a second TModel is
+  // refused. Bind compiles Calls, written as after "OnEvent = " in a file
+  // (standard handlers, or names of Handlers), and binds them to Event of
+  // Component in place of what was bound; the TModel must exist by then.
+  // Forget drops the record of Event's binding, for a caller that bound the
+  // event to a handler of its own (such a binding cannot be saved). Each
+  // answers nullptr or false with the reason in Error and changes nothing.
+  static std::unique_ptr<TModelFile> Empty();
+  TComponent* Add(TComponent* Owner, const std::string& Class, const std::string& Name,
+                  std::string& Error);
+  bool Bind(TComponent* Component, const std::string& Event, const std::string& Calls,
+            const THandlerTable& Handlers, std::string& Error);
+  void Forget(const TComponent* Component, const std::string& Event);
+
 private:
   friend class TModelLoader;
+  struct TNameIndex;
+  void BuildIndex();
+  void ForgetIndex();
+  // The components of the application that carry Name, in no set order.
+  std::vector<TComponent*> Named(const std::string& Name) const;
+  std::unique_ptr<TNameIndex> FIndex;
+  std::vector<std::string> FRouteFindings;
   std::unique_ptr<TComponent> FOwnedApplication; // empty when loaded into an owner
   TComponent* FApplication = nullptr;
   TModel* FModel = nullptr;
   std::vector<TMultiRand*> FStreams;
   std::vector<TBinding> FBindings;
+  std::string FDirectory; // the model file's folder, with its final '/'
+  // The schedule sections as written (for saving) and as loaded.
+  struct TScheduleSection {
+    std::string Name;
+    std::vector<std::pair<std::string, std::string>> Settings; // key, value as written
+    TSchedule Schedule;
+  };
+  std::vector<TScheduleSection> FSchedules;
+  // Blocks that follow a schedule: the block and the schedule's name.
+  std::vector<std::pair<const TComponent*, std::string>> FFollowing;
 };
 
 // Loads a model from Text; FileName is used in messages only. On any error
@@ -134,6 +187,13 @@ std::unique_ptr<TModelFile> LoadModelText(const std::string& Text, const std::st
 std::unique_ptr<TModelFile> LoadModelFile(const std::string& Path, const THandlerTable& Handlers,
                                           std::vector<std::string>& Errors, TComponent& Owner);
 
+// Sets the stored property Property of the component named Component (the
+// only one of that name) to Value, written as in a model file ("3",
+// "true"), through its setter as loading does. Answers false with Error
+// when there is no such component or property or the value is refused.
+bool SetModelProperty(TModelFile& File, const std::string& Component, const std::string& Property,
+                      const std::string& Value, std::string& Error);
+
 // Writes the model in the same format: the run section, then every
 // component with the properties that differ from their defaults and its
 // handler bindings. Answers false with Errors filled when a component cannot
@@ -150,9 +210,22 @@ struct TRoute {
 };
 std::vector<TRoute> Routes(const TModelFile& File);
 
-// Draws the model as SVG: every block with its palette image and name, in
-// columns by the number of routes from the sources, the routes as arrows,
-// and the other components (model, streams, ...) in a row below.
+// What the model check sees wrong in the routes of the standard handlers:
+// a loop of routes in which no block holds a transaction for a time, which
+// can go round for ever at one model time (the model's MoveLimit then stops
+// the run). Loading adds these findings to the model check of the file's
+// model; `quorin check` prints them.
+std::vector<std::string> CheckRoutes(const TModelFile& File);
+
+// The model's diagram: its blocks and schedulers with the notes their
+// properties and time limits give, the routes that the standard handlers
+// name (labelled with the event when it is not OnRouting, the probability
+// of PassByChance, the rank of PassFirst), Generate, Lock and Unlock as
+// dashed control links, and the other components (model, streams, ...)
+// listed below. Drawn by WriteDiagramSvg of quorin/diagram.h.
+struct TDiagram;
+TDiagram DiagramOf(const TModelFile& File);
+// DiagramOf(File) as a standalone SVG file.
 void WriteDiagramSvg(const TModelFile& File, std::ostream& Out);
 
 // A standard handler of model files: its name, how a file calls it, the

@@ -14,6 +14,7 @@ namespace quorin {
 
 // One block's line. Statistics a class does not keep are empty; which it
 // keeps, and its Kind, its class's description says (quorin/classinfo.h).
+// A mean of no observations is NaN.
 struct TReportRow {
   std::string Name;
   std::string Class;
@@ -33,6 +34,13 @@ struct TReportRow {
   std::optional<int32_t> MinPrty;
   std::optional<int32_t> MaxPrty;
   std::optional<long double> MeanInterval;
+  // A line of one priority class of a priority block: its priority. The
+  // class's line keeps Count, Entries, Exits, Mean cont., Mean time,
+  // S-mean time, Preempt and Time limit of that class alone.
+  std::optional<int32_t> Prty;
+  // A priority block's classes, in ascending priority, when it saw more
+  // than one since its statistics were last cleared; empty otherwise.
+  std::vector<TReportRow> Classes;
 };
 
 // The rows of the blocks the model gathered, in gathering order.
@@ -40,9 +48,17 @@ std::vector<TReportRow> CollectReport(const TModel& Model);
 // "Model time T", then one table per kind of block present (generators;
 // queues; servers; storages; gates; dividers, assemblers and creators;
 // terminators; other blocks), each with the columns its kind keeps, aligned.
-// Counts of special exits (Preempt, Time limit) appear only when non-zero.
+// Counts of special exits (Preempt, Time limit) appear only when non-zero,
+// the priority classes (one column, "2..7") only when a class other than 0
+// is held. A priority block that saw more than one priority class is
+// followed by one line per class ("  priority P"). A mean of no
+// observations (a block that nobody left) shows "-". A closing line counts
+// the transactions still inside, the fullest blocks first.
 void PrintReport(const TModel& Model, std::ostream& Out);
-// The same rows as CSV with a header line; numbers in full precision.
+// The same rows as CSV under one header line; numbers in full precision, a
+// mean of no observations empty. The lines of priority classes follow their
+// block's, with the block's name and class and the priority in the column
+// Priority (empty for a block); the model time is the last column.
 void PrintReportCsv(const TModel& Model, std::ostream& Out);
 // The statistics columns that the report keeps for Row: those of its kind's
 // table that its class has, by title ("Count", "Mean time", ...), in the
@@ -54,5 +70,7 @@ std::vector<std::string> ReportColumnsOf(const TReportRow& Row);
 std::string CsvText(const std::string& S);
 // The title of the text report's table for Kind ("Servers", ...).
 std::string ReportSectionTitle(TReportKind Kind);
+// The title of Column in the report ("Mean cont.", ...).
+std::string ReportColumnTitle(TReportColumn Column);
 
 } // namespace quorin

@@ -101,6 +101,12 @@ public:
   int32_t Count() const { return FCount; }
   // Clears bins 0...IntervalCount + 1 and the sums; higher bins keep theirs.
   void Reset();
+  // Whether TModel::ClearStatistics leaves this tabulator alone. By default
+  // clearing a run's statistics (a warm-up) resets every tabulator of the
+  // model's form with its blocks; set this for one that must keep every
+  // observation of the run.
+  bool KeepOnClear() const { return FKeepOnClear; }
+  void SetKeepOnClear(bool Value) { FKeepOnClear = Value; }
 
 protected:
   float FLowerBound = 0.0f;
@@ -111,6 +117,7 @@ protected:
   int32_t FCount = 0;
   long double FSum = 0.0L;
   long double FSumSqr = 0.0L;
+  bool FKeepOnClear = false;
 };
 
 } // namespace quorin

@@ -1,4 +1,5 @@
 #include "quorin/blocks/creator.h"
+#include "quorin/kernel/list.h"
 #include "quorin/kernel/state.h"
 
 namespace quorin {
@@ -22,40 +23,41 @@ void TCreator::CheckBlock(std::vector<std::string>& Findings) {
 }
 
 void TCreator::AddTrans(TTransaction* Trans) {
-  Trans->FNext = nullptr;
   Trans->FPrev = nullptr;
-  if (FCount == 0)
-    FFirst = Trans;
-  else
-    FLast->FNext = Trans;
-  FLast = Trans;
-  ++FCount;
+  detail::TTransFifo(FFirst, FLast, FCount).PushBack(Trans);
 }
 
 void TCreator::Generate(int32_t N) {
   if (N < 1) return;
-  try {
-    for (int32_t i = 0; i < N; ++i) {
-      TTransaction* T = MakeTransaction();
-      if (!T) break; // the pool has reported it and stopped the run
-      T->FBlock = this;
-      AddTrans(T);
-      if (OnAfterGeneration) OnAfterGeneration(this, T);
-    }
-  } catch (...) {
-    // A handler that throws leaves the transactions made so far on offer,
-    // never stranded in a creator that does not offer them.
-    OfferBatch();
-    throw;
+  if (FGenerating) {
+    // Generate from a handler of the batch under way (OnAfterGeneration)
+    // would nest once per transaction, without bound, until the stack runs
+    // out: refused, as nested passes are.
+    MessageDlg("Quorin Error: Generate of " + DisplayName() +
+               " is called while it generates (from its OnAfterGeneration); the call is refused");
+    return;
   }
-  OfferBatch();
+  detail::TFlagScope Generating(FGenerating);
+  // A handler that throws leaves the transactions made so far on offer,
+  // never stranded in a creator that does not offer them.
+  detail::TryFinally(
+      [this, N] {
+        for (int32_t i = 0; i < N; ++i) {
+          TTransaction* T = MakeTransaction();
+          if (!T) break; // the pool has reported it and stopped the run
+          T->FBlock = this;
+          AddTrans(T);
+          if (OnAfterGeneration) OnAfterGeneration(this, T);
+        }
+      },
+      [this] { OfferBatch(); });
 }
 
 void TCreator::OfferBatch() {
   if (FCount == 0) return;
   // A creator that offers is in the chain already, and so is one in routing
   // (a batch made from its own OnRouting: the chain keeps it once it offers).
-  if (!FHasTransaction && !FInRouting && CurrentManager) CurrentManager->Add(this);
+  if (!FHasTransaction && !FInRouting) JoinChain();
   FTransaction = FFirst;
   FHasTransaction = true;
   if (!FActivationPending && FutureManager) {
@@ -73,18 +75,10 @@ void TCreator::ExitFromBlock() {
   TTransaction* T = FFirst;
   FTransaction = T;
   if (OnExit) OnExit(this, T);
-  --FCount;
+  detail::TTransFifo(FFirst, FLast, FCount).PopFront();
   ++FExits;
-  if (FCount == 0) {
-    FFirst = nullptr;
-    FLast = nullptr;
-    FTransaction = nullptr;
-    FHasTransaction = false;
-  } else {
-    FFirst = T->FNext;
-    FTransaction = FFirst;
-  }
-  T->FNext = nullptr;
+  FHasTransaction = FCount > 0;
+  FTransaction = FFirst;
 }
 
 void TCreator::Reset() {

@@ -1,4 +1,5 @@
 #include "quorin/blocks/divider.h"
+#include "quorin/kernel/list.h"
 #include "quorin/kernel/state.h"
 
 namespace quorin {
@@ -17,15 +18,7 @@ void TSplitJoin::Reset() {
 }
 
 void TSplitJoin::AddTrans(TTransaction* Trans) {
-  Trans->FPrev = nullptr;
-  if (FCount == 0) {
-    Trans->FNext = nullptr;
-    FLast = Trans;
-  } else {
-    Trans->FNext = FFirst;
-    FFirst->FPrev = Trans;
-  }
-  FFirst = Trans;
+  detail::TTransList(FFirst, FLast).PushFront(Trans);
   ++FCount;
 }
 
@@ -33,7 +26,7 @@ void TSplitJoin::OfferFirst() {
   FReadyToReceive = false;
   // A block that offers is in the chain already, and so is one in routing
   // (its own visit by the chain, which keeps it once it offers again).
-  if (!FHasTransaction && !FInRouting && CurrentManager) CurrentManager->Add(this);
+  if (!FHasTransaction && !FInRouting) JoinChain();
   FTransaction = FFirst;
   FHasTransaction = true;
 }
@@ -49,8 +42,7 @@ void TSplitJoin::TakeFirst() {
     FHasTransaction = false;
     FReadyToReceive = true;
   } else {
-    FFirst = T->FNext;
-    FFirst->FPrev = nullptr;
+    detail::TTransList(FFirst, FLast).Remove(T);
     FTransaction = FFirst;
   }
   T->FNext = nullptr;
@@ -61,37 +53,33 @@ void TDivider::EnterToBlock(TTransaction* Trans) {
   TBlock::EnterToBlock(Trans);
   FTransaction = Trans;
   ++FEntries;
-  if (OnEnter) {
-    try {
-      OnEnter(this, Trans);
-    } catch (...) {
-      // The transaction has left its sender: the entry completes all the
-      // same, so that it is neither lost nor half in the block.
-      Split(Trans);
-      throw;
-    }
-  }
-  Split(Trans);
+  // The transaction has left its sender: the entry completes even if
+  // OnEnter throws, so that it is neither lost nor half in the block.
+  FireThen(OnEnter, Trans, [this, Trans] { Split(Trans); });
 }
 
 void TDivider::Split(TTransaction* Trans) {
   AddTrans(Trans);
-  try {
-    for (int32_t i = 1; i < FCapacity; ++i) {
-      TTransaction* Copy = MakeTransaction();
-      if (!Copy) break; // the pool has reported it and stopped the run
-      Copy->FPrty = Trans->FPrty;
-      Copy->FPreempt = Trans->FPreempt;
-      Copy->FBlock = this;
-      Copy->FEnterTime = FSysTime;
-      AddTrans(Copy);
-    }
-  } catch (...) {
-    // A transaction class whose constructor throws: what was made leaves.
-    OfferFirst();
-    throw;
-  }
-  OfferFirst();
+  const int32_t Family = Trans->FTransID;
+  if (FCapacity > 1) SetFamily(Trans, Family);
+  // What was made leaves, also when a transaction class's constructor throws.
+  detail::TryFinally(
+      [this, Trans, Family] {
+        for (int32_t i = 1; i < FCapacity; ++i) {
+          TTransaction* Copy = MakeTransaction();
+          if (!Copy) break; // the pool has reported it and stopped the run
+          Copy->FPrty = Trans->FPrty;
+          Copy->FPreempt = Trans->FPreempt;
+          Copy->FBlock = this;
+          Copy->FEnterTime = FSysTime;
+          SetFamily(Copy, Family);
+          AddTrans(Copy);
+          // A reused record still holds what its last holder left in the
+          // class's own fields: the copy takes the original's instead.
+          CopyFields(Copy, *Trans);
+        }
+      },
+      [this] { OfferFirst(); });
 }
 
 void TDivider::ExitFromBlock() {
@@ -101,22 +89,31 @@ void TDivider::ExitFromBlock() {
 }
 
 void TAssembler::EnterToBlock(TTransaction* Trans) {
+  // Before the entry Trans->FBlock is still the block it came from.
+  if (Trans->FMarks & TTransaction::MarkFamily) NoteRoute(Trans->FBlock);
   TBlock::EnterToBlock(Trans);
   ++FEntries;
   FTransaction = Trans;
-  if (OnEnter) {
-    try {
-      OnEnter(this, Trans);
-    } catch (...) {
-      // As in the divider: the entry completes before the exception goes on.
-      Gather(Trans);
-      throw;
-    }
+  // As in the divider: the entry completes even if OnEnter throws.
+  FireThen(OnEnter, Trans, [this, Trans] { Gather(Trans); });
+}
+
+void TAssembler::NoteRoute(const TBlock* From) {
+  if (!From || FManyRoutes || From == FRoute) return;
+  if (!FRoute) {
+    FRoute = From;
+    FRouteNames = From->DisplayName();
+    return;
   }
-  Gather(Trans);
+  FManyRoutes = true;
+  FRouteNames += ", " + From->DisplayName();
 }
 
 void TAssembler::Gather(TTransaction* Trans) {
+  if (FMatch) {
+    GatherFamily(Trans);
+    return;
+  }
   AddTrans(Trans);
   if (FCount < FCapacity) {
     // Still gathering: nothing is offered.
@@ -135,12 +132,91 @@ void TAssembler::Gather(TTransaction* Trans) {
   OfferFirst();
 }
 
+void TAssembler::Unlink(TTransaction* Trans) {
+  if (Trans->FPrev)
+    Trans->FPrev->FNext = Trans->FNext;
+  else
+    FFirst = Trans->FNext;
+  if (Trans->FNext)
+    Trans->FNext->FPrev = Trans->FPrev;
+  else
+    FLast = Trans->FPrev;
+  Trans->FNext = nullptr;
+  Trans->FPrev = nullptr;
+  --FCount;
+}
+
+void TAssembler::GatherFamily(TTransaction* Trans) {
+  AddTrans(Trans);
+  const int32_t Family = Trans->Family();
+  int32_t Parts = 0;
+  TTransaction* Kept = Trans;
+  for (TTransaction* T = FFirst; T; T = T->FNext)
+    if (T->Family() == Family) {
+      ++Parts;
+      if (Family != 0 && T->FTransID == Family) Kept = T;
+    }
+  if (Parts < FCapacity) {
+    // Still gathering: nothing is offered.
+    FTransaction = nullptr;
+    return;
+  }
+  // The family is complete: its parts other than the kept one go back to
+  // the pool, oldest first, and the kept one is offered from the front.
+  for (TTransaction* T = FLast; T;) {
+    TTransaction* Newer = T->FPrev;
+    if (T->Family() == Family) {
+      Unlink(T);
+      // The entering one is destroyed once its pass has been reported.
+      if (T == Trans && T != Kept)
+        DestroyEntered(T);
+      else if (T != Kept)
+        DestroyTransaction(T);
+    }
+    T = Newer;
+  }
+  AddTrans(Kept);
+  FSetRest = Parts - 1;
+  FMatchedSet = true;
+  OfferFirst();
+}
+
 void TAssembler::ExitFromBlock() {
   FTransaction = FFirst;
   if (OnExit) OnExit(this, FFirst);
+  if (FMatchedSet) {
+    // Matched: the set leaves, the parts of other families stay.
+    FMatchedSet = false;
+    FSetRest = 0;
+    Unlink(FFirst);
+    ++FExits;
+    FTransaction = nullptr;
+    FHasTransaction = false;
+    FReadyToReceive = true;
+    return;
+  }
   // The kept one stands for the whole set: the block is empty after it.
   FCount = 1;
   TakeFirst();
+}
+
+void TAssembler::Reset() {
+  TSplitJoin::Reset();
+  FSetRest = 0;
+  FMatchedSet = false;
+  FRoute = nullptr;
+  FRouteNames.clear();
+  FManyRoutes = false;
+}
+
+void TAssembler::CheckBlock(std::vector<std::string>& Findings) {
+  TSplitJoin::CheckBlock(Findings);
+  if (FManyRoutes && !FMatch)
+    Findings.push_back(DisplayName() + " joins split transactions that reach it by more than one "
+                                       "route (" +
+                       FRouteNames +
+                       "), so a set can hold parts of different originals: set Match to join "
+                       "only the parts of one original");
 }
 
 } // namespace quorin

@@ -28,9 +28,7 @@ void TGenerator::Activate(TTransaction*) {
   FHasGenerated = true;
   // Joins the chain (where it stays while it offers, so never twice) even
   // if OnAfterGeneration throws: an offer outside the chain would be stuck.
-  FireThen(OnAfterGeneration, T, [this] {
-    if (CurrentManager) CurrentManager->Add(this);
-  });
+  FireThen(OnAfterGeneration, T, [this] { JoinChain(); });
 }
 
 void TGenerator::ExitFromBlock() {
@@ -63,8 +61,7 @@ void TGenerator::CheckBlock(std::vector<std::string>& Findings) {
   TBlock::CheckBlock(Findings);
   if (!FHasGenerated && !FHasTransaction && !(FutureManager && FutureManager->HasPending(this)))
     Findings.push_back(
-        DisplayName() +
-        " never planned an arrival: its OnBeforeTimeGoOn handler orders no NextTime");
+        DisplayName() + " never planned an arrival: " + detail::NoNextTime(*this, "OnBeforeTimeGoOn"));
   if (FRefusedEntries > 0)
     Findings.push_back(DisplayName() + " refused " +
                        detail::CountOf(FRefusedEntries, "pass", "passes") +

@@ -1,7 +1,74 @@
 #include "quorin/blocks/prtyqueue.h"
+#include "quorin/kernel/list.h"
 #include "quorin/kernel/state.h"
 
+#include <algorithm>
+
 namespace quorin {
+
+namespace {
+// The classes of a priority block, lowest priority first.
+using TQueList = detail::TListView<TQueHead, &TQueHead::Next, &TQueHead::Prev>;
+
+template <class V> auto FindPrty(V& Stats, uint8_t Prty) {
+  return std::lower_bound(Stats.begin(), Stats.end(), Prty,
+                          [](const TPrtyStatistics& S, uint8_t P) { return S.Prty < P; });
+}
+
+void UpdateClass(TPrtyStatistics& S) {
+  const long double Now = FSysTime;
+  S.SumCountTime += S.Count * (Now - S.LastTime);
+  S.LastTime = Now;
+}
+} // namespace
+
+TPrtyStatistics* TQueuePrtyCustom::ClassOf(const TTransaction* Trans) {
+  auto It = FindPrty(FPrtyStats, Trans->FClassPrty);
+  if (It == FPrtyStats.end() || It->Prty != Trans->FClassPrty) return nullptr;
+  UpdateClass(*It);
+  return &*It;
+}
+
+const TPrtyStatistics* TQueuePrtyCustom::PrtyStatistics(uint8_t Prty) const {
+  auto It = FindPrty(FPrtyStats, Prty);
+  return It != FPrtyStats.end() && It->Prty == Prty ? &*It : nullptr;
+}
+
+long double TQueuePrtyCustom::PrtyAverageCount(uint8_t Prty) const {
+  const TPrtyStatistics* S = PrtyStatistics(Prty);
+  const long double Now = FSysTime;
+  const long double Elapsed = Now - FStartTime;
+  if (!S || !(Elapsed > 0)) return 0;
+  return (S->SumCountTime + S->Count * (Now - S->LastTime)) / Elapsed;
+}
+
+void TQueuePrtyCustom::ExitStat(TTransaction* Trans) {
+  TProQueue::ExitStat(Trans);
+  TPrtyStatistics* S = ClassOf(Trans);
+  if (!S) return;
+  const long double R = static_cast<long double>(FSysTime) - Trans->FEnterTime;
+  --S->Count;
+  ++S->Exits;
+  S->SumTime += R;
+  S->SumSqrTime += R * R;
+  if (R > 0) ++S->NonZeroExits;
+}
+
+void TQueuePrtyCustom::ClassTimeLimit(const TTransaction* Trans) {
+  if (TPrtyStatistics* S = ClassOf(Trans)) ++S->TimeLimitExits;
+}
+
+void TQueuePrtyCustom::ClassDrop(const TTransaction* Trans) {
+  if (TPrtyStatistics* S = ClassOf(Trans)) --S->Count;
+}
+
+void TQueuePrtyCustom::ClearStatistics() {
+  TProQueue::ClearStatistics();
+  // A class none of whose transactions is held is seen no more.
+  std::erase_if(FPrtyStats, [](const TPrtyStatistics& S) { return S.Count <= 0; });
+  for (TPrtyStatistics& S : FPrtyStats)
+    S = {S.Prty, S.Count, 0, 0, 0, 0, 0, 0, 0, 0, FSysTime};
+}
 
 TQueuePrtyCustom::TQueuePrtyCustom(TComponent* AOwner) : TProQueue(AOwner) {
   FReadyToReceive = true;
@@ -38,30 +105,13 @@ TQueHead* TQueuePrtyCustom::GetQue(uint8_t Prty) {
   if (!Q) return nullptr;
   // Linked in just below Above, the first class of a higher priority, or at
   // the top when there is none.
-  Q->Next = Above;
-  Q->Prev = Above ? Above->Prev : FLastQue;
-  if (Q->Prev)
-    Q->Prev->Next = Q;
-  else
-    FFirstQue = Q;
-  if (Above)
-    Above->Prev = Q;
-  else
-    FLastQue = Q;
+  TQueList(FFirstQue, FLastQue).InsertBefore(Q, Above);
   ++FQueCount;
   return Q;
 }
 
 void TQueuePrtyCustom::AddTrans(TQueHead* Que, TTransaction* Trans) {
-  Trans->FNext = nullptr;
-  if (Que->Count == 0) {
-    Trans->FPrev = nullptr;
-    Que->First = Trans;
-  } else {
-    Trans->FPrev = Que->Last;
-    Que->Last->FNext = Trans;
-  }
-  Que->Last = Trans;
+  detail::TTransList(Que->First, Que->Last).PushBack(Trans);
   ++Que->Count;
   ++FCount;
 }
@@ -85,16 +135,7 @@ void TQueuePrtyCustom::DelTrans(TTransaction* Trans) {
   if (Q->Count <= 1) {
     DelQue(Q);
   } else {
-    if (Trans == Q->First) {
-      Q->First = Trans->FNext;
-      Q->First->FPrev = nullptr;
-    } else if (Trans == Q->Last) {
-      Q->Last = Trans->FPrev;
-      Q->Last->FNext = nullptr;
-    } else {
-      Trans->FPrev->FNext = Trans->FNext;
-      Trans->FNext->FPrev = Trans->FPrev;
-    }
+    detail::TTransList(Q->First, Q->Last).Remove(Trans);
     --Q->Count;
   }
   Trans->FNext = nullptr;
@@ -103,14 +144,7 @@ void TQueuePrtyCustom::DelTrans(TTransaction* Trans) {
 }
 
 void TQueuePrtyCustom::DelQue(TQueHead* Que) {
-  if (Que->Prev)
-    Que->Prev->Next = Que->Next;
-  else
-    FFirstQue = Que->Next;
-  if (Que->Next)
-    Que->Next->Prev = Que->Prev;
-  else
-    FLastQue = Que->Prev;
+  TQueList(FFirstQue, FLastQue).Remove(Que);
   --FQueCount;
   if (QueHeadsManager) QueHeadsManager->Delete(Que);
 }
@@ -131,22 +165,25 @@ bool TQueuePrtyCustom::HasRoomFor(TTransaction* Trans) {
 bool TQueuePrtyCustom::FileTrans(TTransaction* Trans) {
   TQueHead* Q = GetQue(Trans->GetPrty());
   if (!Q) {
-    ExitStat(Trans);
+    // Never filed, so in no class's statistics.
+    TProQueue::ExitStat(Trans);
     DestroyEntered(Trans);
     return false;
   }
   AddTrans(Q, Trans);
-  return true;
-}
-
-bool TQueuePrtyCustom::Route(const TOnRoutingEvent& Handler, TTransaction* Trans, bool Kick) {
-  try {
-    return RouteThrough(Handler, Trans, Kick);
-  } catch (...) {
-    FInRouting = false;
-    FKick = false;
-    throw;
+  Trans->FClassPrty = Q->Prty;
+  auto It = FindPrty(FPrtyStats, Q->Prty);
+  if (It == FPrtyStats.end() || It->Prty != Q->Prty) {
+    // The first entry of the class: the only allocation of its statistics.
+    TPrtyStatistics New;
+    New.Prty = Q->Prty;
+    New.LastTime = FSysTime;
+    It = FPrtyStats.insert(It, New);
   }
+  UpdateClass(*It);
+  ++It->Count;
+  ++It->Entries;
+  return true;
 }
 
 void TQueuePrtyCustom::PushOut(TTransaction* Entering) {
@@ -156,19 +193,23 @@ void TQueuePrtyCustom::PushOut(TTransaction* Entering) {
   ++FPreemptExits;
   DelTrans(V);
   ExitStat(V);
+  if (TPrtyStatistics* S = ClassOf(V)) ++S->PreemptExits;
+  if (FKeepsRemainder && V->FEvent) {
+    // What was left of its holding, for a storage it re-enters to resume
+    // (TTransaction::Remaining); OnPreempt can read it already.
+    const double Left = V->FActivateTime - FSysTime;
+    V->FActivateTime = Left > 0 ? Left : 0.0;
+    V->FMarks |= TTransaction::MarkRemaining;
+  }
   V->CancelEvent();
-  bool Passed = false;
-  try {
-    Passed = Route(OnPreempt, V, true);
-  } catch (...) {
-    // It is in no class any more: not passed on, it would be lost.
-    if (!FPassed) DestroyTransaction(V);
-    throw;
-  }
-  if (!Passed) {
-    if (!OnPreempt) ++FLostPushedOut;
-    DestroyTransaction(V);
-  }
+  // It is in no class any more: not passed on, it would be lost, so it is
+  // destroyed, also when OnPreempt throws before passing it.
+  detail::TryFinally([this, V] { RouteThrough(OnPreempt, V, true); },
+                     [this, V] {
+                       if (FPassed) return;
+                       if (!OnPreempt) ++FLostPushedOut;
+                       DestroyTransaction(V);
+                     });
 }
 
 void TQueuePrtyCustom::CheckBlock(std::vector<std::string>& Findings) {
@@ -186,7 +227,7 @@ bool TQueuePrty::Admit(TTransaction* Trans) {
   if (!FileTrans(Trans)) return false;
   // A queue that offers is in the chain already, and so is one in routing
   // (its own visit by the chain, which keeps it once it offers again).
-  if (!FHasTransaction && !FInRouting && CurrentManager) CurrentManager->Add(this);
+  if (!FHasTransaction && !FInRouting) JoinChain();
   FHasTransaction = true;
   return true;
 }
@@ -211,15 +252,11 @@ void TQueuePrty::EnterToBlock(TTransaction* Trans) {
     OfferHead();
     return;
   }
-  if (Overfilled()) {
-    try {
-      PushOut(Trans);
-    } catch (...) {
-      OfferHead();
-      throw;
-    }
-  }
-  OfferHead();
+  detail::TryFinally(
+      [this, Trans] {
+        if (Overfilled()) PushOut(Trans);
+      },
+      [this] { OfferHead(); });
 }
 
 void TQueuePrty::ExitFromBlock() {
@@ -241,9 +278,10 @@ void TQueuePrty::Activate(TTransaction* Trans) {
   // transaction), and one whose transaction is no longer in a class here.
   if (!Trans || Trans->FBlock != this || !FindQue(Trans)) return;
   ++FTimeLimitExits;
+  ClassTimeLimit(Trans);
   bool Passed;
   try {
-    Passed = Route(OnTimeFinish, Trans, false);
+    Passed = RouteThrough(OnTimeFinish, Trans, false);
   } catch (...) {
     // Not passed on, it still waits in its class.
     OfferHead();
@@ -252,6 +290,7 @@ void TQueuePrty::Activate(TTransaction* Trans) {
   if (!Passed) {
     // Destroyed here, seen by neither OnExit nor ExitStat.
     DelTrans(Trans);
+    ClassDrop(Trans);
     DestroyTransaction(Trans);
   }
   OfferHead();
@@ -272,6 +311,7 @@ void TQueuePrty::Reset() {
   FLastQue = nullptr;
   FQueCount = 0;
   FLostPushedOut = 0;
+  FPrtyStats.clear();
   FHasTransaction = false;
   FReadyToReceive = true;
 }

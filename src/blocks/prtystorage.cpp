@@ -1,9 +1,12 @@
 #include "quorin/blocks/prtystorage.h"
+#include "quorin/kernel/list.h"
 #include "quorin/kernel/state.h"
 
 namespace quorin {
 
-TStoragePrty::TStoragePrty(TComponent* AOwner) : TQueuePrtyCustom(AOwner) {}
+TStoragePrty::TStoragePrty(TComponent* AOwner) : TQueuePrtyCustom(AOwner) {
+  FKeepsRemainder = true;
+}
 
 void TStoragePrty::EnterToBlock(TTransaction* Trans) {
   TBlock::EnterToBlock(Trans);
@@ -22,15 +25,12 @@ void TStoragePrty::EnterToBlock(TTransaction* Trans) {
   }
   EnterStat(Trans);
   // Holding starts: the storage joins the chain only once one has finished.
-  if (FileTrans(Trans) && Overfilled()) {
-    try {
-      PushOut(Trans);
-    } catch (...) {
-      FTransaction = FFirstFinished;
-      throw;
-    }
-  }
-  FTransaction = FFirstFinished;
+  const bool Filed = FileTrans(Trans);
+  detail::TryFinally(
+      [this, Filed, Trans] {
+        if (Filed && Overfilled()) PushOut(Trans);
+      },
+      [this] { FTransaction = FFirstFinished; });
 }
 
 void TStoragePrty::Activate(TTransaction* Trans) {
@@ -40,14 +40,8 @@ void TStoragePrty::Activate(TTransaction* Trans) {
   // of these is in a class here.
   if (!Trans || Trans->FBlock != this || !FindQue(Trans)) return;
   DelTrans(Trans);
-  if (FFinishedCount == 0) {
-    FFirstFinished = Trans;
-    if (!FHasTransaction && CurrentManager) CurrentManager->Add(this);
-  } else {
-    FLastFinished->FNext = Trans;
-  }
-  FLastFinished = Trans;
-  ++FFinishedCount;
+  if (detail::TTransFifo(FFirstFinished, FLastFinished, FFinishedCount).PushBack(Trans))
+    JoinChain();
   FTransaction = FFirstFinished;
   FHasTransaction = true;
 }
@@ -60,15 +54,8 @@ void TStoragePrty::ExitFromBlock() {
   // later stay of this transaction here.
   T->CancelEvent();
   ExitStat(T);
-  --FFinishedCount;
-  if (FFinishedCount == 0) {
-    FHasTransaction = false;
-    FFirstFinished = nullptr;
-    FLastFinished = nullptr;
-  } else {
-    FFirstFinished = T->FNext;
-  }
-  T->FNext = nullptr;
+  detail::TTransFifo(FFirstFinished, FLastFinished, FFinishedCount).PopFront();
+  FHasTransaction = FFinishedCount > 0;
   FTransaction = FFirstFinished;
 }
 
@@ -87,7 +74,7 @@ void TStoragePrty::CheckBlock(std::vector<std::string>& Findings) {
   if (Endless > 0)
     Findings.push_back(DisplayName() + " holds " +
                        detail::CountOf(Endless, "transaction", "transactions") +
-                       " whose holding never ends: its OnEnter handler orders no NextTime");
+                       " whose holding never ends: " + detail::NoNextTime(*this, "OnEnter"));
 }
 
 void TStoragePrty::Reset() {
@@ -97,6 +84,7 @@ void TStoragePrty::Reset() {
   FLastQue = nullptr;
   FQueCount = 0;
   FLostPushedOut = 0;
+  FPrtyStats.clear();
   FFirstFinished = nullptr;
   FLastFinished = nullptr;
   FFinishedCount = 0;

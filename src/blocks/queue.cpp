@@ -1,4 +1,5 @@
 #include "quorin/blocks/queue.h"
+#include "quorin/kernel/list.h"
 #include "quorin/kernel/state.h"
 
 namespace quorin {
@@ -16,32 +17,12 @@ bool TQueueCustom::IsReadyToReceive(TTransaction*) {
 }
 
 void TQueueCustom::AddTrans(TTransaction* Trans) {
-  Trans->FNext = nullptr;
-  if (FCount == 0) {
-    Trans->FPrev = nullptr;
-    FFirst = Trans;
-  } else {
-    Trans->FPrev = FLast;
-    FLast->FNext = Trans;
-  }
-  FLast = Trans;
+  detail::TTransList(FFirst, FLast).PushBack(Trans);
   ++FCount;
 }
 
 void TQueueCustom::DelTrans(TTransaction* Trans) {
-  if (FCount == 1) {
-    FFirst = nullptr;
-    FLast = nullptr;
-  } else if (Trans == FFirst) {
-    FFirst = Trans->FNext;
-    FFirst->FPrev = nullptr;
-  } else if (Trans == FLast) {
-    FLast = Trans->FPrev;
-    FLast->FNext = nullptr;
-  } else {
-    Trans->FPrev->FNext = Trans->FNext;
-    Trans->FNext->FPrev = Trans->FPrev;
-  }
+  detail::TTransList(FFirst, FLast).Remove(Trans);
   Trans->FNext = nullptr;
   Trans->FPrev = nullptr;
   --FCount;
@@ -60,7 +41,7 @@ void TQueue::EnterToBlock(TTransaction* Trans) {
   // chain (it holds transactions, or was emptied since the chain's last
   // visit) keeps that entry and its place.
   FireThen(OnEnter, Trans, [this, Trans] {
-    if (CurrentManager) CurrentManager->Add(this);
+    JoinChain();
     AddTrans(Trans);
     FTransaction = FFirst;
     FHasTransaction = true;
@@ -93,13 +74,7 @@ void TQueue::Activate(TTransaction* Trans) {
     OfferHead();
     WakeWaiters();
   };
-  try {
-    RouteThrough(OnTimeFinish, Trans, false);
-  } catch (...) {
-    Finish();
-    throw;
-  }
-  Finish();
+  detail::TryFinally([this, Trans] { RouteThrough(OnTimeFinish, Trans, false); }, Finish);
 }
 
 void TQueue::OfferHead() {
@@ -117,15 +92,7 @@ void TQueue::Reset() {
 }
 
 void TStack::AddTrans(TTransaction* Trans) {
-  Trans->FPrev = nullptr;
-  if (FCount == 0) {
-    Trans->FNext = nullptr;
-    FLast = Trans;
-  } else {
-    Trans->FNext = FFirst;
-    FFirst->FPrev = Trans;
-  }
-  FFirst = Trans;
+  detail::TTransList(FFirst, FLast).PushFront(Trans);
   ++FCount;
 }
 

@@ -75,32 +75,18 @@ void TServer::Displace() {
     DestroyTransaction(Holder);
     --FCount;
   };
-  {
-    detail::TFlagScope Busy(FBusy);
-    try {
-      RouteThrough(OnPreempt, Holder, true);
-    } catch (...) {
-      Finish();
-      throw;
-    }
-  }
-  Finish();
+  detail::TryFinally(
+      [this, Holder] {
+        detail::TFlagScope Busy(FBusy);
+        RouteThrough(OnPreempt, Holder, true);
+      },
+      Finish);
 }
 
 void TServer::KickFromBlock() {
-  TTransaction* T = FTransaction;
-  if (OnExit) {
-    detail::TFlagScope Busy(FBusy);
-    OnExit(this, T);
-  }
-  // A service end ordered from OnExit must not follow it out: it could cut
-  // short a later stay here.
-  T->CancelEvent();
-  ExitStat(T);
-  --FCount;
-  ++FPreemptExits;
   // Handled: a second PassTo or a PostPone in the same handler is refused.
-  FTransaction = nullptr;
+  LeaveHolder();
+  ++FPreemptExits;
 }
 
 void TServer::PostPone() {
@@ -119,8 +105,8 @@ void TServer::CheckBlock(std::vector<std::string>& Findings) {
   TBlock::CheckBlock(Findings);
   if (FTransaction && !FHasTransaction && !FTransaction->FEvent)
     Findings.push_back(DisplayName() +
-                       " serves a transaction whose service never ends: its OnEnter handler "
-                       "orders no NextTime");
+                       " serves a transaction whose service never ends: " +
+                       detail::NoNextTime(*this, "OnEnter"));
   if (FLostPreempted > 0)
     Findings.push_back(
         DisplayName() + " destroyed " +
@@ -129,20 +115,24 @@ void TServer::CheckBlock(std::vector<std::string>& Findings) {
 }
 
 void TServer::ExitFromBlock() {
+  LeaveHolder();
+  FHasTransaction = false;
+  // During a release the release itself takes the next one.
+  if (FCount > 0 && !FReleasing) PopTrans();
+}
+
+void TServer::LeaveHolder() {
   TTransaction* T = FTransaction;
   if (OnExit) {
     detail::TFlagScope Busy(FBusy);
     OnExit(this, T);
   }
-  // A service end ordered again after it finished must not cut short a
-  // later stay of this transaction here.
+  // A service end ordered from OnExit, or ordered again after the service
+  // finished, must not follow it out: it could cut short a later stay here.
   T->CancelEvent();
   ExitStat(T);
   --FCount;
   FTransaction = nullptr;
-  FHasTransaction = false;
-  // During a release the release itself takes the next one.
-  if (FCount > 0 && !FReleasing) PopTrans();
 }
 
 void TServer::PopTrans() {
@@ -175,16 +165,12 @@ void TServer::ReleaseCurrent() {
     // does the server if it waited to pass the holder on.
     WakeWaiters();
   };
-  {
-    detail::TFlagScope Busy(FBusy);
-    try {
-      RouteThrough(OnRelease, T, false);
-    } catch (...) {
-      Finish();
-      throw;
-    }
-  }
-  Finish();
+  detail::TryFinally(
+      [this, T] {
+        detail::TFlagScope Busy(FBusy);
+        RouteThrough(OnRelease, T, false);
+      },
+      Finish);
 }
 
 bool TServer::RefuseReleaseWhileBusy(const char* Method) const {
@@ -206,13 +192,7 @@ void TServer::ReleaseOne() {
     PopTrans();
   };
   FReleasing = true;
-  try {
-    ReleaseCurrent();
-  } catch (...) {
-    Finish();
-    throw;
-  }
-  Finish();
+  detail::TryFinally([this] { ReleaseCurrent(); }, Finish);
 }
 
 void TServer::Release() {

@@ -1,4 +1,5 @@
 #include "quorin/blocks/storage.h"
+#include "quorin/kernel/list.h"
 #include "quorin/kernel/state.h"
 
 namespace quorin {
@@ -28,15 +29,9 @@ void TStorage::Activate(TTransaction* Trans) {
   if (!Trans || Trans->FBlock != this) return;
   if (!Trans->FPrev && Trans != FFirst) return;
   DelTrans(Trans);
-  if (FFinishedCount == 0) {
-    FFirstFinished = Trans;
-    if (CurrentManager) CurrentManager->Add(this);
-  } else {
-    FLastFinished->FNext = Trans;
-  }
-  FLastFinished = Trans;
+  if (detail::TTransFifo(FFirstFinished, FLastFinished, FFinishedCount).PushBack(Trans))
+    JoinChain();
   FTransaction = FFirstFinished;
-  ++FFinishedCount;
   FHasTransaction = true;
 }
 
@@ -47,15 +42,8 @@ void TStorage::ExitFromBlock() {
   // later stay of this transaction here.
   T->CancelEvent();
   ExitStat(T);
-  --FFinishedCount;
-  if (FFinishedCount == 0) {
-    FHasTransaction = false;
-    FFirstFinished = nullptr;
-    FLastFinished = nullptr;
-  } else {
-    FFirstFinished = T->FNext;
-  }
-  T->FNext = nullptr;
+  detail::TTransFifo(FFirstFinished, FLastFinished, FFinishedCount).PopFront();
+  FHasTransaction = FFinishedCount > 0;
   FTransaction = FFirstFinished;
 }
 
@@ -67,7 +55,7 @@ void TStorage::CheckBlock(std::vector<std::string>& Findings) {
   if (Endless > 0)
     Findings.push_back(DisplayName() + " holds " +
                        detail::CountOf(Endless, "transaction", "transactions") +
-                       " whose holding never ends: its OnEnter handler orders no NextTime");
+                       " whose holding never ends: " + detail::NoNextTime(*this, "OnEnter"));
 }
 
 void TStorage::Reset() {

@@ -2,6 +2,7 @@
 
 #include <cassert>
 
+#include "quorin/kernel/list.h"
 #include "quorin/kernel/state.h"
 
 namespace quorin {
@@ -12,6 +13,11 @@ int32_t LCESum = 0;
 int32_t LCESumCount = 0;
 
 namespace {
+// The entries of the scanned and of the parked list, and the waits on a
+// receiver, in the order they joined.
+using TEntryList = detail::TListView<TCurrentEvent, &TCurrentEvent::Next, &TCurrentEvent::Prev>;
+using TWaitList = detail::TListView<TWaitLink, &TWaitLink::Next, &TWaitLink::Prev>;
+
 // The load counters run for the life of the process; they wrap around
 // instead of overflowing (a signed overflow would be undefined).
 inline void Bump(int32_t& Counter, int32_t By) {
@@ -61,12 +67,21 @@ TCurrentEvent* TCurrentManager::Add(TBlock* Block) {
 }
 
 TCurrentEvent* TCurrentManager::InsertFirst(TBlock* Block) {
-  if (TCurrentEvent* Existing = Block->FChainEntry) {
+  TCurrentEvent* Existing = Block->FChainEntry;
+  if (Existing) {
     if (Block->FParked) Unpark(Block);
-    return Existing;
+    if (Existing == FFirst) return Existing;
   }
   TCurrentEvent* Entry = NewEntry(Block);
   if (!Entry) return nullptr;
+  if (Existing && FScanning) {
+    // The block moves to the front. Its old entry is blanked, not unlinked:
+    // the scan under way may stand on it, and drops it when it gets there.
+    Existing->Block = nullptr;
+  } else if (Existing) {
+    Unlink(Existing);
+    FMemo->Delete(Existing);
+  }
   LinkAfter(Entry, nullptr);
   Block->FChainEntry = Entry;
   Block->FChainSeq = --FFirstSeq;
@@ -74,28 +89,12 @@ TCurrentEvent* TCurrentManager::InsertFirst(TBlock* Block) {
 }
 
 void TCurrentManager::LinkAfter(TCurrentEvent* Entry, TCurrentEvent* P) {
-  Entry->Prev = P;
-  Entry->Next = P ? P->Next : FFirst;
-  if (Entry->Next)
-    Entry->Next->Prev = Entry;
-  else
-    FLast = Entry;
-  if (P)
-    P->Next = Entry;
-  else
-    FFirst = Entry;
+  TEntryList(FFirst, FLast).InsertAfter(Entry, P);
   ++FCount;
 }
 
 void TCurrentManager::Unlink(TCurrentEvent* Event) {
-  if (Event->Prev)
-    Event->Prev->Next = Event->Next;
-  else
-    FFirst = Event->Next;
-  if (Event->Next)
-    Event->Next->Prev = Event->Prev;
-  else
-    FLast = Event->Prev;
+  TEntryList(FFirst, FLast).Remove(Event);
   --FCount;
 }
 
@@ -125,14 +124,7 @@ void TCurrentManager::DropWaits(TBlock* Block) {
   TWaitLink* L = Block->FWaits;
   while (L) {
     TBlock* R = L->Receiver;
-    if (L->Prev)
-      L->Prev->Next = L->Next;
-    else
-      R->FFirstWaiter = L->Next;
-    if (L->Next)
-      L->Next->Prev = L->Prev;
-    else
-      R->FLastWaiter = L->Prev;
+    TWaitList(R->FFirstWaiter, R->FLastWaiter).Remove(L);
     TWaitLink* Next = L->NextOfSender;
     FLinks->Delete(L);
     L = Next;
@@ -155,11 +147,7 @@ void TCurrentManager::Unpark(TBlock* Block) {
   TCurrentEvent* E = Block->FChainEntry;
   DropWaits(Block);
   Block->FParked = false;
-  if (E->Prev)
-    E->Prev->Next = E->Next;
-  else
-    FFirstParked = E->Next;
-  if (E->Next) E->Next->Prev = E->Prev;
+  TEntryList(FFirstParked, FLastParked).Remove(E);
   --FParkedCount;
   LinkInOrder(E);
 }
@@ -197,43 +185,19 @@ void TCurrentManager::Park(TCurrentEvent* Entry) {
     L->NextOfSender = Waits;
     Waits = L;
   }
-  for (TWaitLink* L = Waits; L; L = L->NextOfSender) {
-    TBlock* R = L->Receiver;
-    L->Next = nullptr;
-    L->Prev = R->FLastWaiter;
-    if (R->FLastWaiter)
-      R->FLastWaiter->Next = L;
-    else
-      R->FFirstWaiter = L;
-    R->FLastWaiter = L;
-  }
+  for (TWaitLink* L = Waits; L; L = L->NextOfSender)
+    TWaitList(L->Receiver->FFirstWaiter, L->Receiver->FLastWaiter).PushBack(L);
   Block->FWaits = Waits;
   Block->FParked = true;
   Unlink(Entry);
-  Entry->Prev = nullptr;
-  Entry->Next = FFirstParked;
-  if (FFirstParked) FFirstParked->Prev = Entry;
-  FFirstParked = Entry;
+  TEntryList(FFirstParked, FLastParked).PushFront(Entry);
   ++FParkedCount;
 }
 
 bool TCurrentManager::RouteOnce(TBlock* Block) {
-  const bool Before = FlagPass;
   const uint32_t Changes = FChanges;
-  FlagPass = false;
-  FTriedCount = 0;
-  FTriedOverflow = false;
-  try {
-    detail::TFlagScope Noting(Block->FNoteRefusals);
-    Block->DoPass();
-  } catch (...) {
-    FlagPass = FlagPass || Before;
-    throw;
-  }
-  const bool Moved = FlagPass;
-  FlagPass = Before || Moved;
-  FLastMoved = Moved;
-  return !Moved && FChanges == Changes && FTriedCount > 0 && !FTriedOverflow;
+  RouteNoting(Block);
+  return !FLastMoved && FChanges == Changes && FTriedCount > 0 && !FTriedOverflow;
 }
 
 void TCurrentManager::RouteNoting(TBlock* Block) {
@@ -241,15 +205,15 @@ void TCurrentManager::RouteNoting(TBlock* Block) {
   FlagPass = false;
   FTriedCount = 0;
   FTriedOverflow = false;
-  try {
-    detail::TFlagScope Noting(Block->FNoteRefusals);
-    Block->DoPass();
-  } catch (...) {
-    FlagPass = FlagPass || Before;
-    throw;
-  }
-  FLastMoved = FlagPass;
-  FlagPass = Before || FLastMoved;
+  detail::TryFinally(
+      [Block] {
+        detail::TFlagScope Noting(Block->FNoteRefusals);
+        Block->DoPass();
+      },
+      [this, Before] {
+        FLastMoved = FlagPass;
+        FlagPass = Before || FLastMoved;
+      });
 }
 
 void TCurrentManager::NoteRouting(TBlock* Block) {
@@ -269,6 +233,7 @@ void TCurrentManager::NoteRouting(TBlock* Block) {
 void TCurrentManager::Run() {
   Bump(LCESum, FCount);
   Bump(LCESumCount, 1);
+  detail::TFlagScope Scanning(FScanning);
   FlagPass = true;
   if (FRetry == TRetry::OnChange) {
     while (FlagPass && FOk) {
@@ -281,7 +246,9 @@ void TCurrentManager::Run() {
   while (FlagPass && FOk) {
     FlagPass = false;
     if (FCount == 0) break;
-    for (TCurrentEvent* E = FFirst; E;) {
+    // A halted chain (a refused record, a run stopped in a loop that takes
+    // no time) ends the scan too: a loop of passes would never reach its end.
+    for (TCurrentEvent* E = FFirst; E && FOk;) {
       TBlock* Block = E->Block;
       if (Block) {
         if (FCheck) {
@@ -306,7 +273,7 @@ void TCurrentManager::Run() {
 
 void TCurrentManager::ScanOnChange() {
   // The scan of Run, parking the blocks that RouteOnce finds waiting.
-  for (TCurrentEvent* E = FFirst; E;) {
+  for (TCurrentEvent* E = FFirst; E && FOk;) {
     TBlock* Block = E->Block;
     TTransaction* Offered = nullptr;
     bool Parks = false;

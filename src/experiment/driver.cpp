@@ -34,6 +34,9 @@ std::string Validate(const TExperiment& E, int64_t Replications) {
     const auto& C = ReportColumns();
     if (std::find(C.begin(), C.end(), F.Column) == C.end())
       return "figure \"" + F.Name + "\": the report has no column \"" + F.Column + "\"";
+    if (F.Prty < -1 || F.Prty > 255)
+      return "figure \"" + F.Name + "\": a priority class is 0...255, not " +
+             std::to_string(F.Prty);
   }
   for (const std::string& Name : E.TargetFigures) {
     if (std::none_of(E.Figures.begin(), E.Figures.end(),

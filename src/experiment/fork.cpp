@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,13 +36,61 @@ bool WriteFrame(int Fd, char Kind, const std::string& Bytes) {
   return WriteAll(Fd, Whole.data(), Whole.size());
 }
 
+// The workers alive, for the signal handler: a process ended by SIGTERM,
+// SIGINT or SIGHUP ends them first (a killed one ends them through the
+// parent-death signal each asks for). Slots hold 0 when free.
+constexpr int MaxWatched = 1024;
+volatile sig_atomic_t Watched[MaxWatched];
+struct sigaction Previous[3];
+const int Ended[3] = {SIGTERM, SIGINT, SIGHUP};
+int Executors = 0;
+
+void EndWorkers(int Signal) {
+  for (int i = 0; i < MaxWatched; ++i)
+    if (Watched[i] > 0) ::kill(pid_t(Watched[i]), SIGKILL);
+  // A progress line on a terminal is cleared, so the shell's prompt starts
+  // on a clean line.
+  if (::isatty(STDERR_FILENO)) {
+    const char Clear[] = "\r\033[K";
+    [[maybe_unused]] const ssize_t N = ::write(STDERR_FILENO, Clear, sizeof Clear - 1);
+  }
+  // Then the signal does what it did before: ends the process, as a rule.
+  for (int i = 0; i < 3; ++i)
+    if (Ended[i] == Signal) ::sigaction(Signal, &Previous[i], nullptr);
+  ::raise(Signal);
+}
+
+void Watch(pid_t Pid) {
+  for (int i = 0; i < MaxWatched; ++i)
+    if (Watched[i] == 0) {
+      Watched[i] = Pid;
+      return;
+    }
+}
+
+void Unwatch(pid_t Pid) {
+  for (int i = 0; i < MaxWatched; ++i)
+    if (Watched[i] == Pid) Watched[i] = 0;
+}
+
 } // namespace
 
 TForkExecutor::TForkExecutor(TWork Work, int32_t Slots, double TimeLimit, const TStreamPlan& Plan)
-    : FWork(std::move(Work)), FSlots(std::max(Slots, 1)), FTimeLimit(TimeLimit), FPlan(Plan) {}
+    : FWork(std::move(Work)), FSlots(std::max(Slots, 1)), FTimeLimit(TimeLimit), FPlan(Plan) {
+  if (Executors++ == 0) {
+    struct sigaction Action {};
+    Action.sa_handler = &EndWorkers;
+    sigemptyset(&Action.sa_mask);
+    for (int i = 0; i < 3; ++i)
+      ::sigaction(Ended[i], &Action, &Previous[i]);
+  }
+}
 
 TForkExecutor::~TForkExecutor() {
   Cancel();
+  if (--Executors == 0)
+    for (int i = 0; i < 3; ++i)
+      ::sigaction(Ended[i], &Previous[i], nullptr);
 }
 
 void TForkExecutor::Start(int32_t Number) {
@@ -55,8 +104,15 @@ void TForkExecutor::Start(int32_t Number) {
                                std::string("no pipe: ") + std::strerror(errno)});
     return;
   }
+  const pid_t Parent = ::getpid();
   const pid_t Pid = ::fork();
   if (Pid == 0) {
+    // A worker ends with the process that started it, however that ends
+    // (killed too); one whose parent is gone already ends at once.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != Parent) ::_exit(4);
+    for (int i = 0; i < 3; ++i)
+      ::sigaction(Ended[i], &Previous[i], nullptr);
 #if !defined(__SANITIZE_ADDRESS__)
     // A crash ends the worker with its signal, which the parent reports;
     // handlers inherited from the application (or from an MPI library,
@@ -85,6 +141,7 @@ void TForkExecutor::Start(int32_t Number) {
     FChildren.push_back(TChild{-1, -1, Number, "", Clock::now(), false, Reason});
     return;
   }
+  Watch(Pid);
   FChildren.push_back(TChild{Pid, Pipe[0], Number, "", Clock::now(), false, ""});
 }
 
@@ -98,6 +155,7 @@ TReplicationResult TForkExecutor::Finish(TChild& C) {
   int Status = 0;
   while (::waitpid(C.Pid, &Status, 0) < 0 && errno == EINTR) {
   }
+  Unwatch(C.Pid);
   std::vector<std::pair<char, std::string>> Frames;
   const bool Whole = ReadFrames(C.Bytes, Frames);
   bool HaveResult = false;
@@ -198,6 +256,7 @@ void TForkExecutor::Cancel() {
       ::kill(C.Pid, SIGKILL);
       while (::waitpid(C.Pid, nullptr, 0) < 0 && errno == EINTR) {
       }
+      Unwatch(C.Pid);
     }
     if (C.Fd >= 0) ::close(C.Fd);
   }

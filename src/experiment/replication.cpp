@@ -41,9 +41,32 @@ std::vector<int64_t> SeedStreams(TComponent& Form, const TStreamPlan& Plan, int3
               std::to_string(TMultiRand::DefaultMultiplier);
       return {};
     }
+  std::vector<int32_t> Slots;
+  for (size_t k = 0; k < Streams.size(); ++k) {
+    if (Plan.Seeding == TSeeding::Position) {
+      Slots.push_back(int32_t(k));
+      continue;
+    }
+    // By name: a stream's slot follows from its name alone.
+    const std::string& Name = Streams[k]->Name();
+    if (Name.empty()) {
+      Error = "stream " + Streams[k]->DisplayName() + " has no name; seeding by name needs one";
+      return {};
+    }
+    Slots.push_back(Plan.SlotOf(Name));
+    for (size_t j = 0; j < k; ++j)
+      if (Slots[j] == Slots[k]) {
+        Error = Streams[j]->Name() == Name
+                    ? "two streams are named " + Name + "; seeding by name needs distinct names"
+                    : "streams " + Streams[j]->Name() + " and " + Name + " share slot " +
+                          std::to_string(Slots[k]) + " of " + std::to_string(Plan.StreamSlots) +
+                          " (TStreamPlan::SlotsForNames gives a slot count that parts them)";
+        return {};
+      }
+  }
   std::vector<int64_t> Seeds;
   for (size_t k = 0; k < Streams.size(); ++k) {
-    Seeds.push_back(Plan.Seed(Replication, int32_t(k)));
+    Seeds.push_back(Plan.Seed(Replication, Slots[k]));
     Streams[k]->SetSeed(Seeds.back());
   }
   return Seeds;
@@ -63,6 +86,14 @@ TFigureSpec TFigureSpec::Report(const std::string& Block, const std::string& Col
   F.Name = Name.empty() ? Block + " " + Column : Name;
   F.Block = Block;
   F.Column = Column;
+  return F;
+}
+
+TFigureSpec TFigureSpec::ReportClass(const std::string& Block, int32_t Prty,
+                                     const std::string& Column, const std::string& Name) {
+  TFigureSpec F = Report(Block, Column, Name);
+  if (Name.empty()) F.Name = Block + " priority " + std::to_string(Prty) + " " + Column;
+  F.Prty = Prty;
   return F;
 }
 
@@ -121,8 +152,12 @@ FigureValues(TModel& Model, const std::vector<TFigureSpec>& Figures, std::string
       if (Row == Rows.end()) {
         Error = "figure \"" + F.Name + "\": the model has no block named \"" + F.Block + "\"";
         V = std::nullopt;
-      } else {
+      } else if (F.Prty < 0) {
         V = ReportValue(*Row, F.Column);
+      } else {
+        auto Class = std::find_if(Row->Classes.begin(), Row->Classes.end(),
+                                  [&](const TReportRow& C) { return C.Prty == F.Prty; });
+        if (Class != Row->Classes.end()) V = ReportValue(*Class, F.Column);
       }
     }
     if (V && !std::isfinite(*V)) V = std::nullopt;
@@ -177,17 +212,18 @@ private:
   void Build(const detail::TSeeded& Seeded) {
     FApplication = std::make_unique<TComponent>(nullptr);
     FForm = new TComponent(FApplication.get());
-    TReplicationContext Context{FResult.Number, FForm};
+    TReplicationContext Context{FResult.Number, FForm, nullptr};
     FModel = FE.Build ? FE.Build(Context) : nullptr;
     if (!FModel) throw std::runtime_error("the model builder answered no model");
     if (FE.ScalableEngine) {
       FModel->SetEventList(TEventList::Heap);
       FModel->SetRetry(TRetry::OnChange);
     }
+    TComponent* StreamsOn = Context.StreamsOn ? Context.StreamsOn : FForm;
     std::string Refused;
-    FResult.Seeds = SeedStreams(*FForm, FE.Streams, FResult.Number, Refused);
+    FResult.Seeds = SeedStreams(*StreamsOn, FE.Streams, FResult.Number, Refused);
     if (!Refused.empty()) throw std::runtime_error(Refused);
-    CollectStreams(FForm, FStreams);
+    CollectStreams(StreamsOn, FStreams);
     if (Seeded) Seeded(FResult.Seeds);
   }
 

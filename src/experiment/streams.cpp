@@ -25,6 +25,34 @@ int64_t PowMod(int64_t X, int64_t E) {
   return Result;
 }
 
+int32_t TStreamPlan::SlotOf(const std::string& Name) const {
+  uint64_t H = 14695981039346656037ull; // FNV-1a, 64 bits
+  for (unsigned char C : Name) {
+    H ^= C;
+    H *= 1099511628211ull;
+  }
+  return StreamSlots > 0 ? int32_t(H % uint64_t(StreamSlots)) : 0;
+}
+
+int32_t TStreamPlan::SlotsForNames(const std::vector<std::string>& Names, int32_t Least) {
+  int32_t Slots = 1;
+  while (Slots < Least || Slots < int32_t(Names.size()))
+    Slots *= 2;
+  for (; Slots <= (1 << 16); Slots *= 2) {
+    TStreamPlan Plan;
+    Plan.StreamSlots = Slots;
+    std::vector<bool> Taken(size_t(Slots), false);
+    bool Apart = true;
+    for (const std::string& Name : Names) {
+      const int32_t Slot = Plan.SlotOf(Name);
+      Apart = Apart && !Taken[size_t(Slot)];
+      Taken[size_t(Slot)] = true;
+    }
+    if (Apart) return Slots;
+  }
+  return 0;
+}
+
 int64_t TStreamPlan::MaxReplications() const {
   if (StreamStride < 1 || StreamSlots < 1) return 0;
   return Period / (StreamStride * int64_t(StreamSlots));

@@ -9,14 +9,27 @@ TMessageHandler& CurrentHandler() {
   static TMessageHandler Handler;
   return Handler;
 }
+
+const TMessagePlace* CurrentPlace = nullptr;
 } // namespace
+
+TMessageScope::TMessageScope(const TMessagePlace& Place) : FOuter(CurrentPlace) {
+  CurrentPlace = &Place;
+}
+
+TMessageScope::~TMessageScope() {
+  CurrentPlace = FOuter;
+}
 
 void MessageDlg(const std::string& Text) {
   const TMessageHandler& Handler = CurrentHandler();
+  const std::string Placed =
+      CurrentPlace ? Text + " (" + CurrentPlace->Describe() + ")" : std::string();
+  const std::string& Shown = CurrentPlace ? Placed : Text;
   if (Handler) {
-    Handler(Text);
+    Handler(Shown);
   } else {
-    std::fprintf(stderr, "%s\n", Text.c_str());
+    std::fprintf(stderr, "%s\n", Shown.c_str());
   }
 }
 

@@ -21,8 +21,15 @@ bool TAggregate::FOrderNextTime(double Delay, TTransaction* Trans) {
     MessageDlg("Quorin Error: Activation is ordered outside a simulation run by " + DisplayName());
     return false;
   }
-  if (!FutureManager->Insert(Delay, this, Trans)) return false;
-  if (Trans) Trans->FActivateTime = FSysTime + Delay;
+  if (!FutureManager->Insert(Delay, this, Trans)) {
+    ++FRefusedOrders;
+    return false;
+  }
+  if (Trans) {
+    Trans->FActivateTime = FSysTime + Delay;
+    // The field no longer holds a remainder kept at a push-out.
+    Trans->FMarks &= uint8_t(~TTransaction::MarkRemaining);
+  }
   return true;
 }
 

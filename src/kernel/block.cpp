@@ -48,12 +48,25 @@ void TBlock::CheckBlock(std::vector<std::string>& Findings) {
     Findings.push_back(DisplayName() + " holds " +
                        detail::CountOf(Count(), "transaction", "transactions") +
                        " that cannot leave: it has no OnRouting handler");
+  else if (FHasTransaction && FEntries > 1 && FExits == 0 && Count() > 1)
+    // Transactions pile up where nothing ever leaves: routed to the block
+    // itself, or to blocks that never take them.
+    Findings.push_back(DisplayName() + " received " +
+                       detail::CountOf(FEntries, "transaction", "transactions") +
+                       " and let none leave (" + std::to_string(Count()) +
+                       " still inside): does its OnRouting pass to a block that can take them?");
   if (FRoutingVaries)
     Findings.push_back(DisplayName() +
                        "'s routing tried different receivers for one transaction: it decides by "
                        "more than whether its receivers take the transaction, so retry on change "
                        "may route it otherwise than retry at every scan; run it with "
                        "TRetry::EveryScan (RetryOnChange = false in a model file)");
+}
+
+std::string detail::NoNextTime(const TAggregate& Block, const std::string& Handler) {
+  if (Block.RefusedOrders() == 0) return "its " + Handler + " handler orders no NextTime";
+  return "its " + Handler + " handler ordered a NextTime that was refused (" +
+         CountOf(Block.RefusedOrders(), "refusal", "refusals") + " in the run, see the error above)";
 }
 
 std::string detail::CountOf(int32_t N, const std::string& Singular, const std::string& Plural) {
@@ -64,10 +77,12 @@ void TBlock::WakeWaiters() {
   if (CurrentManager) CurrentManager->Wake(this);
 }
 
-void TBlock::Offer(TTransaction* Trans) {
-  FTransaction = Trans;
-  FHasTransaction = true;
+void TBlock::AppendToChain() {
   if (CurrentManager) CurrentManager->Add(this);
+}
+
+void TBlock::UnparkInChain() {
+  CurrentManager->Unpark(this);
 }
 
 void TBlock::ReorderFor(double Delay, TTransaction* Trans) {
@@ -78,37 +93,40 @@ void TBlock::ReorderFor(double Delay, TTransaction* Trans) {
 bool TBlock::MoveTo(TBlock* Receiver) {
   TTransaction* T = FTransaction;
   detail::TFlagScope Passing(FPassing);
-  try {
-    {
-      // The receiver is held for T from here: the sender's OnExit may do
-      // anything, and T must still find the place it was promised.
-      detail::TFlagScope Entering(Receiver->FEntering);
-      {
-        detail::TFlagScope Exiting(FExiting);
-        if (FKick) {
-          KickFromBlock();
-        } else {
-          ExitFromBlock();
-        }
-      }
-      // With TRetry::OnChange: the exit may have made room for the blocks
-      // parked on this one, and this block and the receiver may offer
-      // another transaction now.
-      if (CurrentManager && CurrentManager->Retry() == TRetry::OnChange)
-        CurrentManager->Passed(this, Receiver);
-      // The transaction has left: the move counts as made even if a
-      // handler of the receiver throws (the receiver still takes it in).
-      FlagPass = true;
-      FPassed = true;
-      Receiver->EnterToBlock(T);
-    }
-    if (GlobalModel) GlobalModel->RegisterPass(this, Receiver, T);
-  } catch (...) {
-    Receiver->DestroyPassed(T);
-    throw;
-  }
-  Receiver->DestroyPassed(T);
+  // A transaction the receiver destroyed on entry goes back to the pool once
+  // the pass has been reported, also when a handler throws.
+  detail::TryFinally([this, Receiver, T] { Hand(Receiver, T); },
+                     [Receiver, T] { Receiver->DestroyPassed(T); });
+  if (++detail::MovesAtOneTime > detail::MoveAlarm) [[unlikely]]
+    if (GlobalModel) GlobalModel->MoveAtOneTime(this, Receiver);
   return true;
+}
+
+void TBlock::Hand(TBlock* Receiver, TTransaction* T) {
+  {
+    // The receiver is held for T from here: the sender's OnExit may do
+    // anything, and T must still find the place it was promised.
+    detail::TFlagScope Entering(Receiver->FEntering);
+    {
+      detail::TFlagScope Exiting(FExiting);
+      if (FKick) {
+        KickFromBlock();
+      } else {
+        ExitFromBlock();
+      }
+    }
+    // With TRetry::OnChange: the exit may have made room for the blocks
+    // parked on this one, and this block and the receiver may offer
+    // another transaction now.
+    if (CurrentManager && CurrentManager->Retry() == TRetry::OnChange)
+      CurrentManager->Passed(this, Receiver);
+    // The transaction has left: the move counts as made even if a
+    // handler of the receiver throws (the receiver still takes it in).
+    FlagPass = true;
+    FPassed = true;
+    Receiver->EnterToBlock(T);
+  }
+  if (GlobalModel) GlobalModel->RegisterPass(this, Receiver, T);
 }
 
 void TBlock::NoteRefusal(TBlock* Receiver) {
@@ -118,17 +136,17 @@ void TBlock::NoteRefusal(TBlock* Receiver) {
 bool TBlock::RouteThrough(const TOnRoutingEvent& Handler, TTransaction* Trans, bool Kick) {
   FTransaction = Trans;
   FPassed = false;
-  // Cleared however the handler ends, a throw included.
-  struct TRestore {
-    TBlock& B;
-    ~TRestore() {
-      B.FInRouting = false;
-      B.FKick = false;
-    }
-  } Restore{*this};
   FKick = Kick;
   FInRouting = true;
-  if (Handler) Handler(this, Trans);
+  // Cleared however the handler ends, a throw included.
+  detail::TryFinally(
+      [&] {
+        if (Handler) Handler(this, Trans);
+      },
+      [this] {
+        FInRouting = false;
+        FKick = false;
+      });
   return FPassed;
 }
 
@@ -146,6 +164,7 @@ TTransaction* TBlock::MakeTransaction() {
   if (!T) return nullptr;
   T->FPrty = 0;
   T->FPreempt = false;
+  T->FMarks = 0;
   T->FEvent = nullptr;
   return T;
 }

@@ -19,8 +19,15 @@ TModel* GlobalModel = nullptr;
 bool FlagPass = false;
 TTransManager* TransManager = nullptr;
 TMemoManager* QueHeadsManager = nullptr;
+int64_t detail::MovesAtOneTime = 0;
+int64_t detail::MoveAlarm = std::numeric_limits<int64_t>::max();
 
 namespace {
+// Moves noted past the limit before the run is stopped: enough to go round
+// any loop of a few blocks and name them.
+constexpr int32_t LoopMovesNoted = 64;
+constexpr std::size_t LoopBlocksNamed = 8;
+
 // The physical memory of the machine in megabytes: the bound of a large heap.
 int32_t MachineMegabytes() {
   const long Pages = sysconf(_SC_PHYS_PAGES);
@@ -76,7 +83,22 @@ void TModel::SetLargeHeap(bool Value) {
   if (!FLargeHeap && FHeapSize > 128) FHeapSize = 128;
 }
 
+void TModel::SetMoveLimit(int64_t Value) {
+  if (Value < 0) {
+    MessageDlg("Quorin Error: The move limit of " + DisplayName() + " can not be negative");
+    return;
+  }
+  FMoveLimit = Value;
+}
+
 void TModel::SetEventList(TEventList Value) {
+  if (Value != TEventList::Levels && Value != TEventList::Heap) {
+    // A value cast from a number outside the enumeration: no list is built
+    // for it, so it is refused like a capacity that means nothing.
+    MessageDlg("Quorin Error: The event list of " + DisplayName() +
+               " must be TEventList::Levels or TEventList::Heap");
+    return;
+  }
   if (FMemoReady && Value != FEventList) {
     // The list holds the run's pending activations; they cannot move.
     MessageDlg("Quorin Error: The event list of " + DisplayName() +
@@ -87,6 +109,11 @@ void TModel::SetEventList(TEventList Value) {
 }
 
 void TModel::SetRetry(TRetry Value) {
+  if (Value != TRetry::EveryScan && Value != TRetry::OnChange) {
+    MessageDlg("Quorin Error: The retry mode of " + DisplayName() +
+               " must be TRetry::EveryScan or TRetry::OnChange");
+    return;
+  }
   if (FMemoReady && Value != FRetry) {
     // Blocked blocks of the run wait in the chain as the mode keeps them.
     MessageDlg("Quorin Error: The retry mode of " + DisplayName() +
@@ -141,8 +168,10 @@ bool TModel::OneMoreModel() {
 }
 
 void TModel::ForgetAggregate(TAggregate* Aggregate) {
-  FAggregates.erase(std::remove(FAggregates.begin(), FAggregates.end(), Aggregate),
-                    FAggregates.end());
+  // Searched from the end: components go last-created first, so the one
+  // leaving is usually the last, and destroying a large model stays linear.
+  const auto It = std::find(FAggregates.rbegin(), FAggregates.rend(), Aggregate);
+  if (It != FAggregates.rend()) FAggregates.erase(std::next(It).base());
 }
 
 void TModel::GatherAggregates() {
@@ -224,10 +253,18 @@ bool TModel::MemoInitialize() {
 }
 
 void TModel::MemoDeInitialize() {
+  ForgetFamilies();
   delete FutureManager;
   FutureManager = nullptr;
   delete CurrentManager;
   CurrentManager = nullptr;
+  if (TransManager) {
+    // Every record the pool carved holds a transaction of the model's class
+    // (records given back are rebuilt, see TTransaction::operator delete):
+    // their destructors run now, so members that own memory give it back.
+    TransManager->ForEachCarved(
+        [](void* Record) { static_cast<TTransaction*>(Record)->~TTransaction(); });
+  }
   delete TransManager;
   TransManager = nullptr;
   delete QueHeadsManager;
@@ -270,33 +307,100 @@ void TModel::Simulate(double EndTime) {
   // A run stopped by the allocator does not go on until Reset: records were
   // refused (the chain is halted for good), so what followed would be wrong.
   if (FExhausted) return;
+  // So does a run stopped in a loop that takes no time: it would loop again.
+  if (FRunEnd == TRunEnd::MoveLimit) return;
   if (FSysTime > EndTime) return;
   GlobalModel = this;
   CurrentManager->SetCheck(FCheckModel);
+  const int64_t Alarm = FMoveLimit > 0 ? FMoveLimit : std::numeric_limits<int64_t>::max();
+  detail::MovesAtOneTime = 0;
+  detail::MoveAlarm = Alarm;
+  FMovesTime = FSysTime;
+  FLoopNames.clear();
+  FLoopMoves = 0;
+  FRunEnd = TRunEnd::None;
   FRunning = true;
-  while (FRunning) {
-    TAggregate* A = nullptr;
-    TTransaction* T = nullptr;
-    FutureManager->TakeNext(A, T);
-    if (A) {
-      if (OnNewTime) OnNewTime(A, T);
-      if (A->FKind == TAggregate::TKind::Block) {
-        A->Activate(T);
-        CurrentManager->Run();
-      } else if (A->FKind == TAggregate::TKind::Scheduler) {
-        A->Activate(T);
+  try {
+    while (FRunning) {
+      TAggregate* A = nullptr;
+      TTransaction* T = nullptr;
+      FutureManager->TakeNext(A, T);
+      // Every activation counts as a move too: a scheduler or a generator
+      // that plans itself with no delay moves nothing but never ends.
+      if (FSysTime != FMovesTime) {
+        FMovesTime = FSysTime;
+        detail::MovesAtOneTime = 0;
+        if (FLoopMoves > 0) { // the time went on after all: no loop
+          FLoopMoves = 0;
+          FLoopNames.clear();
+          detail::MoveAlarm = Alarm;
+        }
+      } else if (++detail::MovesAtOneTime > detail::MoveAlarm) [[unlikely]] {
+        MoveAtOneTime(A, nullptr);
       }
+      if (A) {
+        if (OnNewTime) OnNewTime(A, T);
+        if (A->FKind == TAggregate::TKind::Block) {
+          A->Activate(T);
+          CurrentManager->Run();
+        } else if (A->FKind == TAggregate::TKind::Scheduler) {
+          A->Activate(T);
+        }
+      }
+      if (!(FSysTime <= EndTime)) break;
     }
-    if (!(FSysTime <= EndTime)) break;
+  } catch (...) {
+    // The run is over however it ended: nothing runs any more, and every
+    // block completed the step under way (see TBlock::FireThen).
+    FRunning = false;
+    FRunEnd = TRunEnd::HandlerException;
+    detail::MoveAlarm = std::numeric_limits<int64_t>::max();
+    throw;
   }
   FRunning = false;
+  detail::MoveAlarm = std::numeric_limits<int64_t>::max();
+  if (FRunEnd == TRunEnd::None) FRunEnd = FExhausted ? TRunEnd::Exhausted : TRunEnd::Normal;
   if (FCheckModel) RunCheck();
+}
+
+void TModel::MoveAtOneTime(TAggregate* From, TBlock* To) {
+  if (!FRunning || FRunEnd == TRunEnd::MoveLimit) {
+    // A move outside the loop (a start-up), or after the stop: nothing to do.
+    detail::MoveAlarm = std::numeric_limits<int64_t>::max();
+    return;
+  }
+  // From the limit on, every move comes here (the alarm stays below the
+  // count) until a few have been noted: their blocks name the loop.
+  detail::MoveAlarm = 0;
+  for (const TAggregate* X : {static_cast<const TAggregate*>(From), static_cast<const TAggregate*>(To)})
+    if (X && FLoopNames.size() < LoopBlocksNamed + 1) {
+      const std::string Name = X->DisplayName();
+      if (std::find(FLoopNames.begin(), FLoopNames.end(), Name) == FLoopNames.end())
+        FLoopNames.push_back(Name);
+    }
+  if (++FLoopMoves < LoopMovesNoted) return;
+  std::string Names;
+  for (std::size_t i = 0; i < FLoopNames.size() && i < LoopBlocksNamed; ++i)
+    Names += (i ? ", " : "") + FLoopNames[i];
+  if (FLoopNames.size() > LoopBlocksNamed) Names += " and more";
+  FRunEnd = TRunEnd::MoveLimit;
+  Stop();
+  // The chain stops scanning too: a loop of passes never leaves its scan.
+  if (CurrentManager) CurrentManager->Halt();
+  detail::MoveAlarm = std::numeric_limits<int64_t>::max();
+  MessageDlg("Quorin Error: " + DisplayName() + " made more than " + std::to_string(FMoveLimit) +
+             " moves at model time " + FormatFloat("0.0000000", FSysTime) +
+             " without the time advancing, among " + Names +
+             ": a loop that takes no time? The run is stopped; a model that needs more moves at "
+             "one time raises MoveLimit");
 }
 
 std::vector<std::string> TModel::RunCheck() {
   std::vector<std::string> Findings;
   for (TAggregate* A : FAggregates)
     if (auto* B = dynamic_cast<TBlock*>(A)) B->CheckBlock(Findings);
+  for (const TCheck& Check : FChecks)
+    if (Check) Check(Findings);
   // Streams are no aggregates: look for them among the model's components.
   ScanComponents([&Findings](TComponent* X) {
     auto* R = dynamic_cast<TMultiRand*>(X);
@@ -335,14 +439,22 @@ void TModel::Reset() {
   }
   FSysTime = 0.0;
   FExhausted = false;
+  FRunEnd = TRunEnd::None;
   if (!FMemoReady) return;
-  for (TAggregate* A : FAggregates)
+  for (TAggregate* A : FAggregates) {
+    A->FRefusedOrders = 0;
     if (auto* B = dynamic_cast<TBlock*>(A)) B->Reset();
+  }
   FAggrReady = false;
   MemoDeInitialize();
 }
 
 void TModel::ClearStatistics() {
+  // Everything that gathers statistics for the model: its tabulators too,
+  // so that a warm-up leaves no observation behind in a histogram.
+  ScanComponents([](TComponent* X) {
+    if (auto* T = dynamic_cast<TTabulator*>(X); T && !T->KeepOnClear()) T->Reset();
+  });
   if (!FMemoReady) return;
   for (TAggregate* A : FAggregates)
     if (auto* B = dynamic_cast<TBlock*>(A)) B->ClearStatistics();

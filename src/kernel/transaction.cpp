@@ -1,11 +1,17 @@
 #include "quorin/kernel/transaction.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "quorin/kernel/state.h"
 #include "transaction_class.h"
 
 namespace quorin {
+
+// The marks live in what would otherwise be padding, so records keep the
+// size the pools and their page counts were laid out for.
+static_assert(sizeof(void*) != 8 || sizeof(TTransaction) == 64, "TTransaction grew");
 
 namespace {
 // The number operator new gives the record it hands out; the constructor,
@@ -20,9 +26,48 @@ TTransaction* ConstructBase(void* Memory) {
 }
 } // namespace
 
+// The families of split transactions, by transaction number. A record keeps
+// its number for its whole life in the pool, and the family mark of a
+// transaction (cleared whenever a record gets a new transaction) says
+// whether its entry is its own. The table grows only when a divider marks a
+// record numbered beyond it, so at most once per record the pool carves.
+namespace {
+std::vector<int32_t> Families;
+
+void AssignBase(TTransaction*, const TTransaction&) {}
+} // namespace
+
+// The base keeps no fields a copy could take.
 TTransactionClass DefaultTransactionClass() {
-  return {sizeof(TTransaction), &ConstructBase};
+  return {sizeof(TTransaction), &ConstructBase, &AssignBase, &typeid(TTransaction)};
 }
+
+void ForgetFamilies() {
+  Families.clear();
+  Families.shrink_to_fit();
+}
+
+int32_t TTransaction::Family() const {
+  if (!(FMarks & MarkFamily) || FTransID < 0 || std::size_t(FTransID) >= Families.size()) return 0;
+  return Families[std::size_t(FTransID)];
+}
+
+void TBlock::SetFamily(TTransaction* Trans, int32_t Family) {
+  if (Trans->FTransID < 0) return;
+  const auto Index = std::size_t(Trans->FTransID);
+  if (Index >= Families.size()) Families.resize(std::max(Index + 1, Families.size() * 2));
+  Families[Index] = Family;
+  Trans->FMarks |= TTransaction::MarkFamily;
+}
+
+void TBlock::CopyFields(TTransaction* Copy, const TTransaction& Original) {
+  const TTransactionClass& Class = TransactionClass;
+  if (!Class.Assign || !Class.Type || typeid(*Copy) != *Class.Type ||
+      typeid(Original) != *Class.Type)
+    return;
+  Class.Assign(Copy, Original);
+}
+
 TTransactionClass TransactionClass = DefaultTransactionClass();
 
 TTransaction::TTransaction() : FTransID(NewTransID) {}
@@ -74,6 +119,11 @@ TTransaction* TTransaction::Create() {
   try {
     return TransactionClass.Construct(Memory);
   } catch (...) {
+    // Every record of the pool holds an object (a freed one may be handed
+    // out again without a constructor, and the pool's end destroys them
+    // all): the record goes back as a plain transaction.
+    std::memset(Memory, 0, TransManager->ItemSize());
+    ConstructBase(Memory);
     TransManager->Delete(Memory);
     throw;
   }

@@ -7,5 +7,7 @@ namespace quorin {
 
 extern TTransactionClass TransactionClass;
 TTransactionClass DefaultTransactionClass();
+// Drops the families of the run's transactions (the model's reset).
+void ForgetFamilies();
 
 } // namespace quorin

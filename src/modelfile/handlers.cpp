@@ -15,14 +15,19 @@ namespace quorin::modelfile {
 
 namespace {
 
-// A delay: a constant, or a draw from a stream with fixed parameters.
+// A delay: a constant, a draw from a stream with fixed parameters, or a
+// draw from an empirical distribution.
 struct TDelay {
   double Constant = 0.0;
   TMultiRand* Stream = nullptr;
   double (*Draw)(TMultiRand&, const double* Params) = nullptr;
   std::array<double, 4> Params{};
+  std::shared_ptr<const TEmpirical> Empirical;
 
-  double operator()() const { return Stream ? Draw(*Stream, Params.data()) : Constant; }
+  double operator()() const {
+    if (!Stream) return Constant;
+    return Empirical ? Empirical->Draw(*Stream) : Draw(*Stream, Params.data());
+  }
 };
 
 struct TDistribution {
@@ -46,6 +51,52 @@ const TDistribution Distributions[] = {
     {"Lognormal", 2, [](TMultiRand& R, const double* P) { return R.Lognormal(P[0], P[1]); }, -1},
     {"Triangular", 3, [](TMultiRand& R, const double* P) { return R.Triangular(P[0], P[1], P[2]); },
      -1},
+};
+
+// A whole number: a constant, or a draw of whole numbers from a stream:
+// Poisson(Mean), UniformInt(Low, High) (each of Low...High alike, as
+// Low + floor(Uniform(0, High - Low + 1))), or Discrete(V1, P1, V2, P2, ...)
+// (value Vi with probability Pi, by one Uni01 draw against the running sums).
+struct TCount {
+  enum TKind { Constant, Poisson, UniformInt, Discrete };
+  TKind Kind = Constant;
+  int64_t Value = 0;
+  TMultiRand* Stream = nullptr;
+  double Mean = 0;
+  int64_t Low = 0, High = 0;
+  std::vector<std::pair<int64_t, double>> Table; // value, cumulative probability
+
+  int64_t operator()() const {
+    switch (Kind) {
+    case Constant:
+      return Value;
+    case Poisson: {
+      // Inversion: the least k whose cumulative probability passes a draw.
+      const double U = Stream->Uni01();
+      double P = std::exp(-Mean), F = P;
+      int64_t K = 0;
+      while (U > F && K < 100000) {
+        ++K;
+        P *= Mean / double(K);
+        F += P;
+        if (P == 0.0) break; // the tail is below double precision
+      }
+      return K;
+    }
+    case UniformInt: {
+      const int64_t K =
+          Low + static_cast<int64_t>(std::floor(Stream->Uniform(0.0, double(High - Low + 1))));
+      return std::min(K, High);
+    }
+    case Discrete: {
+      const double U = Stream->Uni01();
+      for (const auto& [V, Upper] : Table)
+        if (U < Upper) return V;
+      return Table.back().first;
+    }
+    }
+    return 0;
+  }
 };
 
 bool ToNumber(const std::string& Text, double& Value) {
@@ -151,6 +202,7 @@ public:
     if (A.Method.empty())
       return Fail("expected a delay: a number or a draw such as " + A.Text + ".Exponential(1)");
     if (!Component(Index, "a random stream (TMultiRand)", D.Stream, true)) return false;
+    if (A.Method == "Empirical" || A.Method == "EmpiricalDiscrete") return Empirical(A, D);
     const TDistribution* Dist = nullptr;
     for (const TDistribution& X : Distributions)
       if (A.Method == X.Name) Dist = &X;
@@ -158,13 +210,15 @@ public:
       std::string Names;
       for (const TDistribution& X : Distributions)
         Names += (Names.empty() ? "" : ", ") + std::string(X.Name);
-      return Fail("unknown distribution '" + A.Method + "' (one of " + Names + ")");
+      return Fail("unknown distribution '" + A.Method + "' (one of " + Names +
+                  ", Empirical, EmpiricalDiscrete)");
     }
     if (static_cast<int>(A.Params.size()) != Dist->Count)
       return Fail(A.Text + "." + A.Method + " takes " + std::to_string(Dist->Count) + " parameter" +
                   (Dist->Count == 1 ? "" : "s") + ", not " + std::to_string(A.Params.size()));
     for (int i = 0; i < Dist->Count; ++i)
-      if (!ToNumber(A.Params[i], D.Params[i])) return Fail("'" + A.Params[i] + "' is not a number");
+      if (!ToNumber(A.Params[i], D.Params[i]))
+        return Fail(A.Text + "." + A.Method + ": '" + A.Params[i] + "' is not a number");
     if (Dist->IntegerParam >= 0) {
       const double K = D.Params[Dist->IntegerParam];
       if (K != std::floor(K) || K < 1 || K > 2147483647.0)
@@ -176,6 +230,91 @@ public:
     if (!TryDraw(A.Text, *Dist, D.Params, Message)) return Fail(Message);
     D.Draw = Dist->Draw;
     return true;
+  }
+
+  // Stream.Empirical("file.csv") or Stream.EmpiricalDiscrete("file.csv"):
+  // the first column of the file (a header line is allowed), read once here.
+  bool Empirical(const THandlerArg& A, TDelay& D) {
+    const std::string Call = A.Text + "." + A.Method;
+    if (A.Params.size() != 1 || A.Params[0].size() < 2 || A.Params[0][0] != '"')
+      return Fail(Call + " takes one quoted file name, such as " + Call + "(\"data.csv\")");
+    std::string Name;
+    for (size_t i = 1; i + 1 < A.Params[0].size(); ++i) {
+      if (A.Params[0][i] == '\\') ++i; // the written form escapes '"' and '\\'
+      Name += A.Params[0][i];
+    }
+    std::string Problem;
+    auto E = TEmpirical::ReadCsv(FContext.File.DataPath(Name), "", A.Method == "EmpiricalDiscrete",
+                                 Problem);
+    if (!E) return Fail(Call + ": " + Problem);
+    if (E->Values().front() < 0)
+      return Fail(Call + ": a delay cannot be negative, and the data hold " +
+                  std::to_string(E->Values().front()));
+    D.Empirical = std::make_shared<const TEmpirical>(std::move(*E));
+    return true;
+  }
+
+  // A whole number in Min...Max, or a draw of whole numbers (TCount). Draws
+  // outside the range are refused where the parameters show it (UniformInt,
+  // Discrete); a Poisson draw is cut to Max at run time.
+  bool Count(std::size_t Index, double Min, double Max, TCount& C) {
+    const THandlerArg& A = FCall.Args[Index];
+    if (A.IsNumber) return Whole(Index, Min, Max, C.Value);
+    if (A.Method.empty())
+      return Fail("expected a whole number or a draw such as " + A.Text + ".Poisson(4)");
+    if (!Component(Index, "a random stream (TMultiRand)", C.Stream, true)) return false;
+    std::vector<double> P(A.Params.size());
+    for (std::size_t i = 0; i < P.size(); ++i)
+      if (!ToNumber(A.Params[i], P[i])) return Fail("'" + A.Params[i] + "' is not a number");
+    const std::string Draw = A.Text + "." + A.Method;
+    auto InRange = [&](double V) { return V == std::floor(V) && V >= Min && V <= Max; };
+    if (A.Method == "Poisson") {
+      if (P.size() != 1) return Fail(Draw + " takes 1 parameter, not " + std::to_string(P.size()));
+      if (!(P[0] > 0 && P[0] <= 700))
+        return Fail(Draw + ": the mean must lie above 0 and at most 700");
+      C.Kind = TCount::Poisson;
+      C.Mean = P[0];
+      return true;
+    }
+    if (A.Method == "UniformInt") {
+      if (P.size() != 2) return Fail(Draw + " takes 2 parameters, not " + std::to_string(P.size()));
+      if (!InRange(P[0]) || !InRange(P[1]) || P[0] > P[1])
+        return Fail(Draw + ": the bounds must be whole numbers in " + FormatRange(Min, Max) +
+                    ", the first not above the second");
+      C.Kind = TCount::UniformInt;
+      C.Low = int64_t(P[0]);
+      C.High = int64_t(P[1]);
+      return true;
+    }
+    if (A.Method == "Discrete") {
+      if (P.empty() || P.size() % 2 != 0)
+        return Fail(Draw + " takes pairs of a value and its probability");
+      double Sum = 0;
+      for (std::size_t i = 0; i < P.size(); i += 2) {
+        if (!InRange(P[i]))
+          return Fail(Draw + ": a value must be a whole number in " + FormatRange(Min, Max));
+        if (!(P[i + 1] >= 0 && P[i + 1] <= 1))
+          return Fail(Draw + ": a probability must lie in 0...1");
+        Sum += P[i + 1];
+        C.Table.emplace_back(int64_t(P[i]), Sum);
+      }
+      if (std::fabs(Sum - 1.0) > 1e-9) return Fail(Draw + ": the probabilities must add up to 1");
+      C.Table.back().second = 1.0;
+      C.Kind = TCount::Discrete;
+      return true;
+    }
+    return Fail("unknown draw of whole numbers '" + A.Method +
+                "' (one of Poisson, UniformInt, Discrete)");
+  }
+
+  // Holding times belong in OnEnter of a holding block.
+  bool HoldingEntry() {
+    TComponent* Self = FContext.Component;
+    if ((Is<TServer>(Self) || Is<TStorage>(Self) || Is<TStoragePrty>(Self)) &&
+        FContext.Event.Name == "OnEnter")
+      return true;
+    return Fail("orders a holding time, so it belongs in OnEnter of a TServer, TStorage or "
+                "TStoragePrty");
   }
 
   // The event must move transactions: the block is in routing.
@@ -196,8 +335,13 @@ public:
   bool PassTo(TEventAction& Action);
   bool PassFirst(TEventAction& Action);
   bool PassByChance(TEventAction& Action);
+  bool PassInTurn(TEventAction& Action);
+  bool PassByPriority(TEventAction& Action);
+  bool HoldByPriority(TEventAction& Action);
+  bool Resume(TEventAction& Action);
   bool NextTime(TEventAction& Action);
   bool PostPone(TEventAction& Action);
+  bool NextArrivalAtRate(TEventAction& Action);
   bool SetPriority(TEventAction& Action);
   bool SetMark(TEventAction& Action);
   bool SetGate(TEventAction& Action);
@@ -286,6 +430,93 @@ bool TCompiler::PassByChance(TEventAction& Action) {
   return true;
 }
 
+bool TCompiler::PassInTurn(TEventAction& Action) {
+  // PassInTurn(Block1, Block2, ...): each transaction goes to the next
+  // block in turn; a refused one waits for its block, which keeps its turn.
+  if (!Routing() || !ArgCount(1, 999)) return false;
+  std::vector<TBlock*> To(FCall.Args.size());
+  for (std::size_t i = 0; i < To.size(); ++i)
+    if (!Component(i, "a block", To[i])) return false;
+  auto Turn = std::make_shared<std::size_t>(0);
+  Action = [To, Turn](const TEventArgs& C) {
+    if (static_cast<TBlock*>(C.Sender)->PassTo(To[*Turn])) *Turn = (*Turn + 1) % To.size();
+  };
+  return true;
+}
+
+bool TCompiler::PassByPriority(TEventAction& Action) {
+  // PassByPriority(P1, Block1, P2, Block2, ..., [Otherwise]): by the
+  // transaction's priority; one of a priority not listed goes to Otherwise,
+  // or stays where it is when there is none.
+  if (!Routing() || !ArgCount(1, 999)) return false;
+  std::array<TBlock*, 256> To{};
+  const std::size_t N = FCall.Args.size();
+  for (std::size_t i = 0; i + 1 < N; i += 2) {
+    int64_t P = 0;
+    TBlock* B = nullptr;
+    if (!Whole(i, 0, 255, P) || !Component(i + 1, "a block", B)) return false;
+    if (To[std::size_t(P)]) return Fail("priority " + std::to_string(P) + " is given twice");
+    To[std::size_t(P)] = B;
+  }
+  if (N % 2 == 1) {
+    TBlock* Otherwise = nullptr;
+    if (!Component(N - 1, "a block", Otherwise)) return false;
+    for (TBlock*& B : To)
+      if (!B) B = Otherwise;
+  }
+  Action = [To](const TEventArgs& C) {
+    if (TBlock* B = C.Trans ? To[C.Trans->GetPrty()] : nullptr)
+      static_cast<TBlock*>(C.Sender)->PassTo(B);
+  };
+  return true;
+}
+
+bool TCompiler::HoldByPriority(TEventAction& Action) {
+  // HoldByPriority(P1, Delay1, P2, Delay2, ..., [Otherwise]): a holding time
+  // by the entering transaction's priority; none for a priority not listed
+  // when there is no Otherwise (the model check then reports the holding).
+  if (!HoldingEntry() || !ArgCount(1, 999)) return false;
+  std::vector<TDelay> Delays;
+  std::array<int16_t, 256> Index;
+  Index.fill(-1);
+  const std::size_t N = FCall.Args.size();
+  for (std::size_t i = 0; i + 1 < N; i += 2) {
+    int64_t P = 0;
+    TDelay D;
+    if (!Whole(i, 0, 255, P) || !Delay(i + 1, D)) return false;
+    if (Index[std::size_t(P)] >= 0) return Fail("priority " + std::to_string(P) + " is given twice");
+    Index[std::size_t(P)] = int16_t(Delays.size());
+    Delays.push_back(D);
+  }
+  if (N % 2 == 1) {
+    TDelay Otherwise;
+    if (!Delay(N - 1, Otherwise)) return false;
+    for (int16_t& I : Index)
+      if (I < 0) I = int16_t(Delays.size());
+    Delays.push_back(Otherwise);
+  }
+  auto* Target = dynamic_cast<TAggregate*>(FContext.Component);
+  Action = [Target, Delays, Index](const TEventArgs& C) {
+    if (!C.Trans) return;
+    if (const int16_t I = Index[C.Trans->GetPrty()]; I >= 0)
+      Target->NextTime(Delays[std::size_t(I)]());
+  };
+  return true;
+}
+
+bool TCompiler::Resume(TEventAction& Action) {
+  // Resume(Delay): a transaction pushed out of a priority storage holds for
+  // exactly what it had left (TTransaction::Remaining); any other for Delay,
+  // drawn only then.
+  TDelay D;
+  if (!HoldingEntry() || !ArgCount(1, 1) || !Delay(0, D)) return false;
+  auto* Target = dynamic_cast<TAggregate*>(FContext.Component);
+  Action = [Target, D](const TEventArgs& C) {
+    Target->NextTime(C.Trans && C.Trans->HasRemaining() ? C.Trans->Remaining() : D());
+  };
+  return true;
+}
+
 bool TCompiler::NextTime(TEventAction& Action) {
   const std::string& Name = FCall.Name;
   TComponent* Self = FContext.Component;
@@ -309,6 +540,27 @@ bool TCompiler::NextTime(TEventAction& Action) {
   return true;
 }
 
+bool TCompiler::NextArrivalAtRate(TEventAction& Action) {
+  // NextArrivalAtRate(Stream, Schedule): the next arrival of a Poisson
+  // process whose rate per time unit follows the schedule; none once the
+  // rate stays 0 for ever.
+  TComponent* Self = FContext.Component;
+  if (!(Is<TGenerator>(Self) || Is<TScheduler>(Self)))
+    return Fail("orders the next activation of a TGenerator or TScheduler, not of a " +
+                ClassNameOf(*Self));
+  TMultiRand* Stream = nullptr;
+  if (!ArgCount(2, 2) || !Component(0, "a random stream (TMultiRand)", Stream)) return false;
+  const THandlerArg& S = FCall.Args[1];
+  const TSchedule* Rate =
+      S.IsNumber || !S.Method.empty() ? nullptr : FContext.File.Schedule(S.Text);
+  if (!Rate) return Fail("argument 2 must name a schedule section (the rate)");
+  auto* Target = dynamic_cast<TAggregate*>(Self);
+  Action = [Target, Stream, Copy = *Rate](const TEventArgs&) {
+    if (const auto D = NextArrivalDelay(Copy, *Stream, ModelTime())) Target->NextTime(*D);
+  };
+  return true;
+}
+
 bool TCompiler::PostPone(TEventAction& Action) {
   TComponent* Self = FContext.Component;
   // The displaced holder of a preemptive server waits on the server's
@@ -321,11 +573,11 @@ bool TCompiler::PostPone(TEventAction& Action) {
 }
 
 bool TCompiler::SetPriority(TEventAction& Action) {
-  int64_t P = 0;
-  if (!WithTransaction() || !ArgCount(1, 1) || !Whole(0, 0, 255, P)) return false;
-  const auto Prty = static_cast<uint8_t>(P);
-  Action = [Prty](const TEventArgs& C) {
-    if (C.Trans) C.Trans->SetPrty(Prty);
+  // A priority, or a draw of one: SetPriority(Stream.Discrete(1, 0.7, 2, 0.3)).
+  TCount P;
+  if (!WithTransaction() || !ArgCount(1, 1) || !Count(0, 0, 255, P)) return false;
+  Action = [P](const TEventArgs& C) {
+    if (C.Trans) C.Trans->SetPrty(static_cast<uint8_t>(std::min<int64_t>(P(), 255)));
   };
   return true;
 }
@@ -357,14 +609,16 @@ bool TCompiler::SetGate(TEventAction& Action) {
 
 bool TCompiler::Generate(TEventAction& Action) {
   // A batch of N transactions from a creator, from any handler (a
-  // scheduler's, as a rule).
+  // scheduler's, as a rule); N may be drawn (Generate(Bus, Loads.Poisson(4))),
+  // and a batch of 0 makes nothing.
   TCreator* Creator = nullptr;
-  int64_t N = 0;
+  TCount N;
   if (!ArgCount(2, 2) || !Component(0, "a creator (TCreator)", Creator) ||
-      !Whole(1, 1, 2147483647.0, N))
+      !Count(1, 1, 2147483647.0, N))
     return false;
-  const auto Batch = static_cast<int32_t>(N);
-  Action = [Creator, Batch](const TEventArgs&) { Creator->Generate(Batch); };
+  Action = [Creator, N](const TEventArgs&) {
+    Creator->Generate(static_cast<int32_t>(std::min<int64_t>(N(), 2147483647)));
+  };
   return true;
 }
 
@@ -409,6 +663,21 @@ std::vector<TCallRoute> ChanceRoutes(const THandlerCall& Call) {
   return Routes;
 }
 
+std::vector<TCallRoute> TurnRoutes(const THandlerCall& Call) {
+  std::vector<TCallRoute> Routes;
+  for (std::size_t i = 0; i < Call.Args.size(); ++i)
+    Routes.push_back({i, std::string("turn ").append(std::to_string(i + 1))});
+  return Routes;
+}
+
+std::vector<TCallRoute> PriorityRoutes(const THandlerCall& Call) {
+  std::vector<TCallRoute> Routes;
+  for (std::size_t i = 0; i + 1 < Call.Args.size(); i += 2)
+    Routes.push_back({i + 1, std::string("prty ").append(Call.Args[i].Text)});
+  if (Call.Args.size() % 2 == 1) Routes.push_back({Call.Args.size() - 1, "other prty"});
+  return Routes;
+}
+
 struct TStandardEntry {
   TStandardHandler Info;
   bool (TCompiler::*Compile)(TEventAction& Action);
@@ -433,6 +702,15 @@ const std::vector<TStandardEntry>& Standard() {
         "transaction that the block refuses waits for that block, and the retries draw nothing"},
        &TCompiler::PassByChance,
        &ChanceRoutes},
+      {{"PassInTurn", "PassInTurn(B1, B2, ...)", RoutingEvents,
+        "passes each transaction to the next block in turn (round robin); one that its block "
+        "refuses waits for that block"},
+       &TCompiler::PassInTurn,
+       &TurnRoutes},
+      {{"PassByPriority", "PassByPriority(P1, B1, P2, B2, ..., [Otherwise])", RoutingEvents,
+        "passes it to the block listed for its priority, else to Otherwise (when given)"},
+       &TCompiler::PassByPriority,
+       &PriorityRoutes},
       {{"PostPone", "PostPone", "OnPreempt of a TServer",
         "keeps the displaced transaction on the server, to resume its remaining service later"},
        &TCompiler::PostPone,
@@ -440,6 +718,16 @@ const std::vector<TStandardEntry>& Standard() {
       {{"Hold", "Hold(Delay)", "OnEnter of a TServer, TStorage or TStoragePrty",
         "orders the end of the entering transaction's holding time"},
        &TCompiler::NextTime,
+       nullptr},
+      {{"HoldByPriority", "HoldByPriority(P1, Delay1, P2, Delay2, ..., [Otherwise])",
+        "OnEnter of a TServer, TStorage or TStoragePrty",
+        "orders the holding time listed for the entering transaction's priority"},
+       &TCompiler::HoldByPriority,
+       nullptr},
+      {{"Resume", "Resume(Delay)", "OnEnter of a TServer, TStorage or TStoragePrty",
+        "holds a transaction pushed out of a priority storage for exactly the holding time it "
+        "had left, any other for Delay"},
+       &TCompiler::Resume,
        nullptr},
       {{"TimeLimit", "TimeLimit(Delay)", "OnEnter of a TQueue, TStack or TQueuePrty",
         "limits its wait; when it runs out, the queue's OnTimeFinish routes it (e.g. "
@@ -450,8 +738,14 @@ const std::vector<TStandardEntry>& Standard() {
         "orders its next activation after Delay"},
        &TCompiler::NextTime,
        nullptr},
+      {{"NextArrivalAtRate", "NextArrivalAtRate(Stream, Schedule)",
+        "any event of a TGenerator or TScheduler",
+        "orders the next arrival of a Poisson process whose rate follows the schedule section "
+        "(docs/inputs.md)"},
+       &TCompiler::NextArrivalAtRate,
+       nullptr},
       {{"SetPriority", "SetPriority(N)", "events with a transaction",
-        "sets its priority (0...255)"},
+        "sets its priority (0...255); N may be drawn, e.g. Stream.Discrete(1, 0.7, 2, 0.3)"},
        &TCompiler::SetPriority,
        nullptr},
       {{"SetPreempt", "SetPreempt", "events with a transaction", "sets its preempt mark"},
@@ -463,7 +757,8 @@ const std::vector<TStandardEntry>& Standard() {
       {{"Lock", "Lock(Gate)", "any event", "locks a TGate"}, &TCompiler::SetGate, nullptr},
       {{"Unlock", "Unlock(Gate)", "any event", "unlocks a TGate"}, &TCompiler::SetGate, nullptr},
       {{"Generate", "Generate(Creator, N)", "any event (a scheduler's OnPlanned, as a rule)",
-        "makes a batch of N transactions on a TCreator"},
+        "makes a batch of N transactions on a TCreator; N may be drawn: Stream.Poisson(Mean), "
+        "Stream.UniformInt(Low, High) or Stream.Discrete(V1, P1, V2, P2, ...)"},
        &TCompiler::Generate,
        nullptr},
       {{"StopAfter", "StopAfter(N)", "any event",

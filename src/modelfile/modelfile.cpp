@@ -2,9 +2,12 @@
 
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "quorin/package.h"
 #include "quorin/statsim.h"
@@ -74,6 +77,22 @@ private:
   TMessageHandler FPrevious;
 };
 
+// A handler of the file, as messages of its runs name it: "Clerk.OnEnter =
+// Hold(...) at mm1.qm:14, model time 3.2500".
+class TBindingPlace : public TMessagePlace {
+public:
+  TBindingPlace(const std::string& File, int Line, const std::string& Component,
+                const std::string& Event, const std::string& Calls)
+      : FText(ClipWords(Component + "." + Event + " = " + Calls) + " at " + File + ":" +
+              std::to_string(Line)) {}
+  std::string Describe() const override {
+    return FText + ", model time " + FormatFloat("0.0000000", ModelTime());
+  }
+
+private:
+  std::string FText;
+};
+
 // Activation times lie in [0, 10000000000).
 constexpr double TimeLimit = 10000000000.0;
 
@@ -82,19 +101,79 @@ constexpr double TimeLimit = 10000000000.0;
 TModelFile::TModelFile() = default;
 TModelFile::~TModelFile() = default;
 
-TComponent* TModelFile::Resolve(const TComponent* Component, const std::string& Name) const {
-  if (const TComponent* Owner = Component->Owner())
-    for (int32_t i = 0; i < Owner->ComponentCount(); ++i)
-      if (Owner->Components(i)->Name() == Name) return Owner->Components(i);
+// The components of the application by name, for look-ups in constant time
+// while a file is loaded (every handler argument is looked up). It exists
+// only during the load, when no component goes away; afterwards look-ups
+// scan the components, which the application may have changed.
+struct TModelFile::TNameIndex {
+  std::unordered_multimap<std::string, TComponent*> Named;
+};
+
+namespace {
+void IndexNames(TComponent* Root, std::unordered_multimap<std::string, TComponent*>& Named) {
+  for (int32_t i = 0; i < Root->ComponentCount(); ++i) {
+    TComponent* X = Root->Components(i);
+    Named.emplace(X->Name(), X);
+    IndexNames(X, Named);
+  }
+}
+} // namespace
+
+void TModelFile::BuildIndex() {
+  FIndex = std::make_unique<TNameIndex>();
+  if (FApplication) IndexNames(FApplication, FIndex->Named);
+}
+
+void TModelFile::ForgetIndex() {
+  FIndex.reset();
+}
+
+std::vector<TComponent*> TModelFile::Named(const std::string& Name) const {
   std::vector<TComponent*> Found;
-  if (FApplication) CollectNamed(FApplication, Name, Found);
+  if (!FIndex) {
+    if (FApplication) CollectNamed(FApplication, Name, Found);
+    return Found;
+  }
+  const auto [First, Last] = FIndex->Named.equal_range(Name);
+  for (auto It = First; It != Last; ++It)
+    Found.push_back(It->second);
+  return Found;
+}
+
+TComponent* TModelFile::Resolve(const TComponent* Component, const std::string& Name) const {
+  const std::vector<TComponent*> Found = Named(Name);
+  for (TComponent* X : Found)
+    if (X->Owner() == Component->Owner() && Component->Owner()) return X;
   return Found.size() == 1 ? Found[0] : nullptr;
 }
 
+const TSchedule* TModelFile::Schedule(const std::string& Name) const {
+  for (const TScheduleSection& S : FSchedules)
+    if (S.Name == Name) return &S.Schedule;
+  return nullptr;
+}
+
+std::vector<std::string> TModelFile::ScheduleNames() const {
+  std::vector<std::string> Names;
+  for (const TScheduleSection& S : FSchedules)
+    Names.push_back(S.Name);
+  return Names;
+}
+
+std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>
+TModelFile::ScheduleSettings() const {
+  std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> Out;
+  for (const TScheduleSection& S : FSchedules)
+    Out.push_back({S.Name, S.Settings});
+  return Out;
+}
+
+std::string TModelFile::DataPath(const std::string& Name) const {
+  return !Name.empty() && Name[0] == '/' ? Name : FDirectory + Name;
+}
+
 int32_t TModelFile::CountNamed(const std::string& Name) const {
-  std::vector<TComponent*> Found;
-  if (FApplication) CollectNamed(FApplication, Name, Found);
-  return static_cast<int32_t>(Found.size());
+  return static_cast<int32_t>(Named(Name).size());
 }
 
 namespace {
@@ -143,8 +222,11 @@ public:
       Owner = FFile->FOwnedApplication.get();
     }
     FFile->FApplication = Owner;
+    if (const size_t Slash = FFileName.rfind('/'); Slash != std::string::npos)
+      FFile->FDirectory = FFileName.substr(0, Slash + 1);
     const int32_t Before = Owner->ComponentCount();
     ReadRun(Doc);
+    ReadSchedules(Doc);
     {
       // Setters report refused values as messages; here they become errors
       // of the file, each at its line.
@@ -153,6 +235,8 @@ public:
     }
     if (!FFile->FModel && FErrors.empty())
       Error(1, nullptr, "the file has no object of class TModel");
+    if (FFile->FModel) RefuseUnreached(Doc);
+    FFile->BuildIndex();
     for (const TPending& P : FPending)
       Bind(P.Component, *P.Event);
     // A routing that does more than route (counts its calls, locks a gate,
@@ -160,6 +244,17 @@ public:
     // calls counted: without retry on change in the file, such a model keeps
     // retry at every scan, where every blocked block is routed every scan.
     if (FFile->FModel && !FRetryGiven) FFile->FModel->SetRetry(FileRetry(*FFile));
+    if (FErrors.empty() && FFile->FModel) {
+      // Found once, with the names still indexed; the model check reports
+      // them after every run like its own findings.
+      std::vector<std::string> Loops = CheckRoutes(*FFile);
+      if (!Loops.empty())
+        FFile->FModel->AddCheck([Loops](std::vector<std::string>& Findings) {
+          Findings.insert(Findings.end(), Loops.begin(), Loops.end());
+        });
+      FFile->FRouteFindings = std::move(Loops);
+    }
+    FFile->ForgetIndex();
     if (!FErrors.empty()) {
       // A caller's owner gets back what it held before: the objects made
       // here go, the last first (each leaves the owner's list as it goes).
@@ -170,16 +265,62 @@ public:
     return std::move(FFile);
   }
 
+  // One property set after loading (SetModelProperty): reported without a
+  // file and line.
+  bool SetAfterLoad(TComponent* X, const std::string& Key, const std::string& Value) {
+    TProperty P{Key, 0, {}};
+    double V = 0;
+    P.Value = {ReadNumber(Value, V) ? TValue::TKind::Number : TValue::TKind::Word, Value};
+    const size_t Before = FErrors.size();
+    SetProperty(X, P);
+    return FErrors.size() == Before;
+  }
+
 private:
   struct TPending {
     TComponent* Component;
     const TEvent* Event;
   };
 
-  void Error(int Line, const TComponent* X, const std::string& Text) {
-    std::string Where = FFileName + ":" + std::to_string(Line) + ": ";
-    if (X) Where += X->Name() + " (" + ClassNameOf(*X) + "): ";
-    FErrors.push_back(Where + Text);
+  // One rule for every message of a load: "file:line: component: text",
+  // without the "Quorin Error: " that the library's own messages carry, and
+  // with no word so long that the message drowns in it.
+  void Error(int Line, const TComponent* X, std::string Text) {
+    std::string Where = Line > 0 ? FFileName + ":" + std::to_string(Line) + ": " : std::string();
+    if (X) Where += ClipWords(X->Name()) + " (" + ClassNameOf(*X) + "): ";
+    for (const std::string Prefix : {"Quorin Error: ", "Quorin Check: "})
+      for (std::size_t At; (At = Text.find(Prefix)) != std::string::npos;)
+        Text.erase(At, Prefix.size());
+    FErrors.push_back(Where + ClipWords(Text));
+  }
+
+  // Blocks and schedulers that the model's run would not gather: the model
+  // takes the aggregates of the forms of its application (the objects at
+  // top level), or those beside it when it stands at top level itself. One
+  // anywhere else would be left out of the run and the report without a word.
+  void RefuseUnreached(const TDocument& Doc) {
+    TComponent* Form = FFile->FModel->Owner();
+    std::unordered_set<const TComponent*> Reached;
+    auto TakeOwned = [&Reached](const TComponent* C) {
+      for (int32_t i = 0; i < C->ComponentCount(); ++i)
+        Reached.insert(C->Components(i));
+    };
+    if (!Form->Owner())
+      TakeOwned(Form);
+    else
+      for (int32_t i = 0; i < Form->Owner()->ComponentCount(); ++i)
+        TakeOwned(Form->Owner()->Components(i));
+    for (const auto& [X, Line] : FCreated) {
+      if (!dynamic_cast<const TAggregate*>(X) || Reached.count(X)) continue;
+      std::string Hint;
+      if (Doc.SuspectEnd > 0 && Doc.SuspectEnd < Line)
+        Hint = "; the 'end' on line " + std::to_string(Doc.SuspectEnd) + " closes " +
+               Doc.SuspectName + " but is indented as for another object: an 'end' too many?";
+      Error(Line, X,
+            "stands outside the forms of the model, so no run would reach it: put it in the "
+            "object that holds " +
+                FFile->FModel->Name() + Hint);
+    }
   }
 
   void ReadRun(const TDocument& Doc) {
@@ -213,21 +354,107 @@ private:
       Error(Seen["Warmup"], nullptr, "Warmup lies after Until");
   }
 
-  void Build(const TNode& Node, TComponent* Owner) {
-    // Names are unique among the components of one owner.
-    for (int32_t i = 0; i < Owner->ComponentCount(); ++i)
-      if (Owner->Components(i)->Name() == Node.Name) {
-        Error(Node.Line, nullptr,
-              "a second component named " + Node.Name +
-                  (Owner->Name().empty() ? std::string(" at top level") : " in " + Owner->Name()));
-        return;
+  // The schedule sections: a Period (0, the default: no repetition) and
+  // either Steps ("time value, ...") or File (a CSV of time and value).
+  void ReadSchedules(const TDocument& Doc) {
+    for (const TScheduleNode& Node : Doc.Schedules) {
+      bool Known = false;
+      for (const auto& S : FFile->FSchedules)
+        Known = Known || S.Name == Node.Name;
+      if (Known) {
+        Error(Node.Line, nullptr, "a second schedule named " + Node.Name);
+        continue;
       }
-    TComponent* (*Create)(TComponent*) = nullptr;
-    std::vector<TComponentClass> Keep;
-    if (Node.Class == "TComponent")
-      Create = &CreatePlainComponent;
-    else if (const TComponentClass* C = FindClass(Node.Class, Keep))
-      Create = C->Create;
+      TModelFile::TScheduleSection Section{Node.Name, {}, {}};
+      double Period = 0;
+      const TProperty* Steps = nullptr;
+      const TProperty* File = nullptr;
+      bool Ok = true;
+      for (const TProperty& P : Node.Properties) {
+        const std::string Where = "schedule " + Node.Name + ": ";
+        Section.Settings.push_back(
+            {P.Key, P.Value.Kind == TValue::TKind::String ? Quoted(P.Value.Text) : P.Value.Text});
+        if (P.Key == "Period") {
+          if (P.Value.Kind != TValue::TKind::Number || !ReadNumber(P.Value.Text, Period) ||
+              Period < 0 || Period >= TimeLimit) {
+            Error(P.Line, nullptr, Where + "Period must be a model time (0: no repetition)");
+            Ok = false;
+          }
+        } else if (P.Key == "Steps" || P.Key == "File") {
+          if (P.Value.Kind != TValue::TKind::String) {
+            Error(P.Line, nullptr,
+                  Where + P.Key + " must be a quoted string" +
+                      (P.Key == "Steps" ? ", such as \"0 2, 480 5\"" : ""));
+            Ok = false;
+          }
+          (P.Key == "Steps" ? Steps : File) = &P;
+        } else {
+          Error(P.Line, nullptr, Where + "unknown setting '" + P.Key + "' (Period, Steps, File)");
+          Ok = false;
+        }
+      }
+      if (!Ok) continue;
+      if (!Steps == !File) {
+        Error(Node.Line, nullptr,
+              "schedule " + Node.Name + ": give either Steps or File (a CSV of time,value)");
+        continue;
+      }
+      std::string Problem;
+      auto S = Steps ? TSchedule::Parse(Steps->Value.Text, Period, Problem)
+                     : TSchedule::ReadCsv(FFile->DataPath(File->Value.Text), Period, Problem);
+      if (!S) {
+        Error((Steps ? Steps : File)->Line, nullptr, "schedule " + Node.Name + ": " + Problem);
+        continue;
+      }
+      Section.Schedule = *S;
+      FFile->FSchedules.push_back(std::move(Section));
+    }
+  }
+
+  static std::string Quoted(const std::string& Text) {
+    std::string Q = "\"";
+    for (char C : Text) {
+      if (C == '"' || C == '\\') Q += '\\';
+      Q += C;
+    }
+    return Q + "\"";
+  }
+
+  // Schedule = Name: the block follows the schedule (see TScheduleDriver).
+  void FollowSchedule(TComponent* X, const TProperty& P) {
+    auto* Block = dynamic_cast<TBlock*>(X);
+    const TSchedule* S = P.Value.Kind == TValue::TKind::Word ? FFile->Schedule(P.Value.Text) : nullptr;
+    if (!S) {
+      Error(P.Line, X,
+            P.Value.Kind == TValue::TKind::Word
+                ? "Schedule: no schedule section named '" + P.Value.Text + "'"
+                : std::string("Schedule must name a schedule section"));
+      return;
+    }
+    std::string Problem;
+    if (!Block || !TScheduleDriver::Attach(*Block, *S, Problem)) {
+      Error(P.Line, X,
+            "Schedule = " + P.Value.Text + ": " +
+                (Block ? Problem : "only blocks follow a schedule"));
+      return;
+    }
+    FFile->FFollowing.push_back({X, P.Value.Text});
+  }
+
+  void Build(const TNode& Node, TComponent* Owner) {
+    // Names are unique among the components of one owner; the names taken
+    // are kept by owner, so that a file of many objects loads in linear time.
+    std::unordered_set<std::string>& Taken = FTaken[Owner];
+    if (Taken.empty())
+      for (int32_t i = 0; i < Owner->ComponentCount(); ++i)
+        Taken.insert(Owner->Components(i)->Name());
+    if (!Taken.insert(Node.Name).second) {
+      Error(Node.Line, nullptr,
+            "a second component named " + Node.Name +
+                (Owner->Name().empty() ? std::string(" at top level") : " in " + Owner->Name()));
+      return;
+    }
+    TComponent* (*Create)(TComponent*) = CreatorOf(Node.Class);
     if (!Create) {
       Error(Node.Line, nullptr,
             Node.Name + ": unknown class '" + Node.Class +
@@ -236,6 +463,7 @@ private:
     }
     TComponent* X = Create(Owner);
     X->SetName(Node.Name);
+    FCreated.emplace_back(X, Node.Line);
     if (auto* M = dynamic_cast<TModel*>(X)) {
       // A model file runs on the scalable engine unless it says otherwise
       // (HeapEventList, RetryOnChange): the heap event list and retry on
@@ -258,6 +486,8 @@ private:
       if (!Seen.emplace(P.Key, P.Line).second)
         Error(P.Line, X,
               P.Key + " is given twice (first on line " + std::to_string(Seen[P.Key]) + ")");
+      else if (P.Key == "Schedule")
+        FollowSchedule(X, P);
       else
         SetProperty(X, P);
     }
@@ -345,10 +575,17 @@ private:
       }
       Actions.push_back(std::move(Action));
     }
+    // Each run of the handler names its place in the messages it causes.
+    auto Place = std::make_shared<const TBindingPlace>(FFileName, E.Line, X->Name(), E.Key,
+                                                       WriteCalls(E.Calls));
     if (Actions.size() == 1) {
-      Info->Assign(*X, std::move(Actions.front()));
+      Info->Assign(*X, [Place, Action = std::move(Actions.front())](const TEventArgs& C) {
+        TMessageScope Scope(*Place);
+        Action(C);
+      });
     } else {
-      Info->Assign(*X, [Actions](const TEventArgs& C) {
+      Info->Assign(*X, [Place, Actions](const TEventArgs& C) {
+        TMessageScope Scope(*Place);
         for (const TEventAction& A : Actions)
           A(C);
       });
@@ -356,6 +593,19 @@ private:
     FFile->FBindings.push_back({X, E.Key, E.Calls, E.Line});
   }
 
+  // The factory of a class named in the file, looked up on the palette once.
+  TComponent* (*CreatorOf(const std::string& Class))(TComponent*) {
+    if (Class == "TComponent") return &CreatePlainComponent;
+    auto It = FClasses.find(Class);
+    if (It != FClasses.end()) return It->second;
+    std::vector<TComponentClass> Keep;
+    const TComponentClass* C = FindClass(Class, Keep);
+    return FClasses[Class] = C ? C->Create : nullptr;
+  }
+
+  std::unordered_map<const TComponent*, std::unordered_set<std::string>> FTaken;
+  std::vector<std::pair<const TComponent*, int>> FCreated; // with their lines
+  std::unordered_map<std::string, TComponent* (*)(TComponent*)> FClasses;
   std::string FFileName;
   const THandlerTable& FHandlers;
   std::vector<std::string>& FErrors;
@@ -377,6 +627,11 @@ std::unique_ptr<TModelFile> LoadText(const std::string& Text, const std::string&
 std::unique_ptr<TModelFile> LoadFile(const std::string& Path, const THandlerTable& Handlers,
                                      std::vector<std::string>& Errors, TComponent* Owner) {
   Errors.clear();
+  std::error_code Ec;
+  if (std::filesystem::is_directory(Path, Ec)) {
+    Errors.push_back(Path + ": is a directory, not a model file");
+    return nullptr;
+  }
   std::ifstream In(Path, std::ios::binary);
   if (!In) {
     Errors.push_back(Path + ": cannot be read");
@@ -455,11 +710,15 @@ bool SaveNode(const TModelFile& File, const TComponent* X, int Depth, TNode& Nod
         P.Type == TPropertyType::Boolean ? TValue::TKind::Word : TValue::TKind::Number;
     Node.Properties.push_back({P.Name, 0, {Kind, P.Format(*X)}});
   }
+  for (const auto& [Block, Schedule] : File.Following())
+    if (Block == X) Node.Properties.push_back({"Schedule", 0, {TValue::TKind::Word, Schedule}});
   for (const TBinding& B : File.Bindings())
     if (B.Component == X) Node.Events.push_back({B.Event, 0, B.Calls});
   bool Ok = true;
   for (int32_t i = 0; i < X->ComponentCount(); ++i) {
     const TComponent* Child = X->Components(i);
+    // A schedule's driver is written as the Schedule of its block.
+    if (dynamic_cast<const TScheduleDriver*>(Child)) continue;
     for (int32_t j = 0; j < i; ++j)
       if (X->Components(j)->Name() == Child->Name() && !Child->Name().empty()) {
         Errors.push_back(Child->Name() + ": a second component of that name in " + X->Name());
@@ -473,6 +732,26 @@ bool SaveNode(const TModelFile& File, const TComponent* X, int Depth, TNode& Nod
 
 } // namespace
 
+bool SetModelProperty(TModelFile& File, const std::string& Component, const std::string& Property,
+                      const std::string& Value, std::string& Error) {
+  std::vector<TComponent*> Found;
+  if (File.Application()) CollectNamed(File.Application(), Component, Found);
+  if (Found.size() != 1) {
+    Error = Found.empty() ? "no component named '" + Component + "'"
+                          : "several components are named '" + Component + "'";
+    return false;
+  }
+  if (Property == "Schedule") {
+    Error = Component + ": Schedule names a schedule section and is set in the file";
+    return false;
+  }
+  std::vector<std::string> Errors;
+  TModelLoader Loader("", THandlerTable{}, Errors);
+  if (Loader.SetAfterLoad(Found[0], Property, Value)) return true;
+  Error = Errors.empty() ? Property + " = " + Value + " is refused" : Errors.front();
+  return false;
+}
+
 bool SaveModelText(const TModelFile& File, std::string& Text, std::vector<std::string>& Errors) {
   Errors.clear();
   Blocks::Register();
@@ -484,6 +763,12 @@ bool SaveModelText(const TModelFile& File, std::string& Text, std::vector<std::s
     Doc.Run.push_back({"Warmup", 0, {TValue::TKind::Number, FormatNumber(*Run.Warmup)}});
   if (Run.Until) Doc.Run.push_back({"Until", 0, {TValue::TKind::Number, FormatNumber(*Run.Until)}});
   Doc.HasRun = !Doc.Run.empty();
+  for (const auto& [Name, Settings] : File.ScheduleSettings()) {
+    Doc.Schedules.push_back({Name, 0, {}});
+    // The values as they were written; a word is written back verbatim.
+    for (const auto& [Key, Value] : Settings)
+      Doc.Schedules.back().Properties.push_back({Key, 0, {TValue::TKind::Word, Value}});
+  }
   bool Ok = true;
   if (const TComponent* App = File.Application()) {
     for (int32_t i = 0; i < App->ComponentCount(); ++i) {

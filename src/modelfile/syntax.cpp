@@ -143,6 +143,8 @@ std::string Describe(const TToken& T) {
   }
 }
 
+std::string Quote(const std::string& S);
+
 bool ParseArg(TCursor& In, THandlerArg& Arg, std::string& Error) {
   const TToken T = In.Take();
   if (T.Kind == TToken::TKind::Number) {
@@ -169,6 +171,12 @@ bool ParseArg(TCursor& In, THandlerArg& Arg, std::string& Error) {
   if (In.TakePunct(')')) return true;
   do {
     const TToken P = In.Take();
+    // A string (a file name, as in Empirical("waits.csv")) is kept with its
+    // quotes, so that it is written back as it was read.
+    if (P.Kind == TToken::TKind::String) {
+      Arg.Params.push_back(Quote(P.Text));
+      continue;
+    }
     if (P.Kind != TToken::TKind::Number) {
       Error = "expected a number as parameter of " + Arg.Method + ", found " + Describe(P);
       return false;
@@ -216,6 +224,25 @@ bool ParseCalls(TCursor& In, std::vector<THandlerCall>& Calls, std::string& Erro
   return true;
 }
 
+} // namespace
+
+bool ParseCalls(const std::string& Text, std::vector<THandlerCall>& Calls, std::string& Error) {
+  if (Text.find_first_of("\r\n") != std::string::npos) {
+    Error = "handlers are written on one line";
+    return false;
+  }
+  std::vector<TToken> Tokens;
+  if (!Tokenize(Text, Tokens, Error)) return false;
+  if (Tokens.empty()) {
+    Error = "no handler is named";
+    return false;
+  }
+  TCursor In(Tokens);
+  return ParseCalls(In, Calls, Error);
+}
+
+namespace {
+
 // "Key = value" inside an object or the run section.
 bool ParseAssignment(TCursor& In, const std::string& Key, int Line, TNode* Node,
                      std::vector<TProperty>& Properties, std::string& Error) {
@@ -228,7 +255,7 @@ bool ParseAssignment(TCursor& In, const std::string& Key, int Line, TNode* Node,
                        std::isupper(static_cast<unsigned char>(Key[2]));
   if (IsEvent) {
     if (!Node) {
-      Error = "a handler cannot be bound in the run section";
+      Error = "a handler cannot be bound in the run section or a schedule";
       return false;
     }
     TEvent Event{Key, Line, {}};
@@ -308,13 +335,16 @@ bool Parse(const std::string& Text, const std::string& FileName, TDocument& Doc,
   int SuspectLine = 0, SuspectEnd = 0;
   bool InRun = false;
   int RunLine = 0;
+  TScheduleNode* InSchedule = nullptr;
   int LineNo = 0;
   std::size_t Start = 0;
   std::string Problem;
   auto Fail = [&](int Line, const std::string& What) {
-    Error = FileName + ":" + std::to_string(Line) + ": " + What;
+    Error = FileName + ":" + std::to_string(Line) + ": " + ClipWords(What);
     return false;
   };
+  // A byte-order mark, as some editors write at the start of UTF-8 text.
+  if (Text.compare(0, 3, "\xEF\xBB\xBF") == 0) Start = 3;
   while (Start < Text.size()) {
     std::size_t Stop = Text.find('\n', Start);
     if (Stop == std::string::npos) Stop = Text.size();
@@ -333,6 +363,7 @@ bool Parse(const std::string& Text, const std::string& FileName, TDocument& Doc,
                   "expected 'object', 'end', 'run' or a property, found " + Describe(First));
     if (First.Text == "object") {
       if (InRun) return Fail(LineNo, "an object inside the run section");
+      if (InSchedule) return Fail(LineNo, "an object inside a schedule section");
       if (static_cast<int>(Open.size()) >= MaxDepth)
         return Fail(LineNo, "objects nested deeper than " + std::to_string(MaxDepth));
       const TToken Name = In.Take();
@@ -357,6 +388,8 @@ bool Parse(const std::string& Text, const std::string& FileName, TDocument& Doc,
       if (!In.AtEnd()) return Fail(LineNo, "expected nothing after 'end'");
       if (InRun)
         InRun = false;
+      else if (InSchedule)
+        InSchedule = nullptr;
       else if (!Open.empty()) {
         if (OpenIndent.back() != Indent && SuspectName.empty()) {
           SuspectName = Open.back()->Name;
@@ -365,7 +398,15 @@ bool Parse(const std::string& Text, const std::string& FileName, TDocument& Doc,
         }
         Open.pop_back();
         OpenIndent.pop_back();
-      } else
+      } else if (!SuspectName.empty())
+        // An 'end' too many closed an object early; it is the one to
+        // point at, not this last one that found nothing left to close.
+        return Fail(SuspectEnd, "an 'end' too many? It closes object " + SuspectName +
+                                    " (line " + std::to_string(SuspectLine) +
+                                    ") but is indented as for another object, so the 'end' on "
+                                    "line " +
+                                    std::to_string(LineNo) + " has no object left to close");
+      else
         return Fail(LineNo, "'end' without an open object");
     } else if (First.Text == "run" && In.AtEnd()) {
       if (InRun || !Open.empty()) return Fail(LineNo, "the run section must stand at top level");
@@ -373,8 +414,19 @@ bool Parse(const std::string& Text, const std::string& FileName, TDocument& Doc,
       Doc.HasRun = true;
       InRun = true;
       RunLine = LineNo;
+    } else if (First.Text == "schedule" && In.Peek().Kind == TToken::TKind::Word && !InRun &&
+               !InSchedule && Open.empty()) {
+      const TToken Name = In.Take();
+      if (!In.AtEnd())
+        return Fail(LineNo, "expected the end of the line after the schedule's name, found " +
+                                Describe(In.Peek()));
+      Doc.Schedules.push_back(TScheduleNode{Name.Text, LineNo, {}});
+      InSchedule = &Doc.Schedules.back();
     } else if (InRun) {
       if (!ParseAssignment(In, First.Text, LineNo, nullptr, Doc.Run, Problem))
+        return Fail(LineNo, Problem);
+    } else if (InSchedule) {
+      if (!ParseAssignment(In, First.Text, LineNo, nullptr, InSchedule->Properties, Problem))
         return Fail(LineNo, Problem);
     } else if (!Open.empty()) {
       if (!ParseAssignment(In, First.Text, LineNo, Open.back(), Open.back()->Properties, Problem))
@@ -384,13 +436,35 @@ bool Parse(const std::string& Text, const std::string& FileName, TDocument& Doc,
     }
   }
   if (InRun) return Fail(RunLine, "the run section has no 'end'");
+  if (InSchedule) return Fail(InSchedule->Line, "schedule " + InSchedule->Name + " has no 'end'");
   if (!Open.empty() && !SuspectName.empty())
     return Fail(SuspectLine, "object " + SuspectName + " has no 'end' (the 'end' on line " +
                                  std::to_string(SuspectEnd) +
                                  " is indented as for another object)");
   if (!Open.empty())
     return Fail(Open.back()->Line, "object " + Open.back()->Name + " has no 'end'");
+  if (!SuspectName.empty()) {
+    Doc.SuspectEnd = SuspectEnd;
+    Doc.SuspectName = SuspectName;
+  }
   return true;
+}
+
+std::string ClipWords(const std::string& Text) {
+  constexpr std::size_t Longest = 64, Kept = 40;
+  std::string Out;
+  std::size_t i = 0;
+  while (i < Text.size()) {
+    std::size_t j = Text.find(' ', i);
+    if (j == std::string::npos) j = Text.size();
+    if (j - i > Longest)
+      Out.append(Text, i, Kept).append("... (" + std::to_string(j - i) + " characters)");
+    else
+      Out.append(Text, i, j - i);
+    if (j < Text.size()) Out += ' ';
+    i = j + 1;
+  }
+  return Out;
 }
 
 std::string WriteCalls(const std::vector<THandlerCall>& Calls) {
@@ -419,6 +493,13 @@ std::string Write(const TDocument& Doc) {
   if (Doc.HasRun) {
     Out += "run\n";
     for (const TProperty& P : Doc.Run)
+      Out += "  " + P.Key + " = " + WriteValue(P.Value) + "\n";
+    Out += "end\n";
+  }
+  for (const TScheduleNode& S : Doc.Schedules) {
+    if (!Out.empty()) Out += "\n";
+    Out += "schedule " + S.Name + "\n";
+    for (const TProperty& P : S.Properties)
       Out += "  " + P.Key + " = " + WriteValue(P.Value) + "\n";
     Out += "end\n";
   }

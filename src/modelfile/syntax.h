@@ -38,10 +38,23 @@ struct TNode {
   std::vector<TNode> Children;
 };
 
+// A schedule section: "schedule Name", its settings, "end".
+struct TScheduleNode {
+  std::string Name;
+  int Line = 0;
+  std::vector<TProperty> Properties;
+};
+
 struct TDocument {
   bool HasRun = false;
   std::vector<TProperty> Run;
+  std::vector<TScheduleNode> Schedules;
   std::vector<TNode> Objects;
+  // The first 'end' indented unlike the object it closed, and that object:
+  // where an object turns up at the wrong level, an 'end' too many there is
+  // the likely cause. 0 when every 'end' lines up.
+  int SuspectEnd = 0;
+  std::string SuspectName;
 };
 
 // Objects deeper than this are refused, so that a hostile file cannot
@@ -52,8 +65,13 @@ inline constexpr int MaxDepth = 32;
 // "file:line: text" and leaves Doc unspecified.
 bool Parse(const std::string& Text, const std::string& FileName, TDocument& Doc,
            std::string& Error);
+// Text with every word longer than 64 characters cut short, so that a
+// message never echoes a huge token whole.
+std::string ClipWords(const std::string& Text);
 // The canonical text of Doc, which Parse reads back to the same document.
 std::string Write(const TDocument& Doc);
+// Parses one binding's calls as written after "OnX = " (one line).
+bool ParseCalls(const std::string& Text, std::vector<THandlerCall>& Calls, std::string& Error);
 // One binding's calls as they are written after "OnX = ".
 std::string WriteCalls(const std::vector<THandlerCall>& Calls);
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cmath>
+#include <limits>
 #include <ostream>
 
 namespace quorin {
@@ -48,6 +50,41 @@ void Put(TReportRow& R, TReportColumn Column, long double V) {
   }
 }
 
+const long double NoMean = std::numeric_limits<long double>::quiet_NaN();
+
+// A mean of no observations is none: NaN, shown as "-" (a 0 would read as
+// "no waiting").
+void MarkMeansWithoutObservations(TReportRow& R, const TBlock& B) {
+  if (auto* Q = dynamic_cast<const TProQueue*>(&B)) {
+    if (R.MeanTime && Q->Exits() == 0) R.MeanTime = NoMean;
+    if (R.SMeanTime && Q->NonZeroExits() == 0) R.SMeanTime = NoMean;
+  }
+  if (R.MeanInterval && dynamic_cast<const TGenerator*>(&B) && B.Exits() <= 1)
+    R.MeanInterval = NoMean;
+}
+// The lines of a priority block's classes, with the statistics of its own
+// line that a class keeps too.
+std::vector<TReportRow> ClassRows(TQueuePrtyCustom& Q, const TReportRow& Block) {
+  std::vector<TReportRow> Rows;
+  for (const TPrtyStatistics& S : Q.PrtyStatistics()) {
+    TReportRow C;
+    C.Name = Block.Name;
+    C.Class = Block.Class;
+    C.Kind = Block.Kind;
+    C.Prty = S.Prty;
+    C.Count = S.Count;
+    C.Entries = S.Entries;
+    C.Exits = S.Exits;
+    C.MeanContent = Q.PrtyAverageCount(S.Prty);
+    C.MeanTime = S.Exits ? S.AverageTime() : NoMean;
+    C.SMeanTime = S.NonZeroExits ? S.SAverageTime() : NoMean;
+    C.PreemptExits = S.PreemptExits;
+    if (Block.TimeLimitExits) C.TimeLimitExits = S.TimeLimitExits;
+    Rows.push_back(std::move(C));
+  }
+  return Rows;
+}
+
 } // namespace
 
 std::vector<TReportRow> CollectReport(const TModel& Model) {
@@ -68,6 +105,9 @@ std::vector<TReportRow> CollectReport(const TModel& Model) {
     R.Kind = Info->Report == TReportKind::None ? TReportKind::Other : Info->Report;
     for (const TStatisticInfo& S : Info->Statistics)
       Put(R, S.Column, S.Get(*B));
+    MarkMeansWithoutObservations(R, *B);
+    if (auto* Q = dynamic_cast<TQueuePrtyCustom*>(B); Q && Q->PrtyStatistics().size() > 1)
+      R.Classes = ClassRows(*Q, R);
     Rows.push_back(std::move(R));
   }
   return Rows;
@@ -93,15 +133,20 @@ std::string Fixed(long double V, int Decimals) {
   return Buffer;
 }
 
+// Decimals < 0: for CSV, full precision and a mean of no observations empty.
 template <class T> std::string Cell(const std::optional<T>& V, int Decimals) {
   if (!V) return "";
-  if constexpr (std::is_integral_v<T>)
+  if constexpr (std::is_integral_v<T>) {
     return std::to_string(*V);
-  else
-    return Fixed(*V, Decimals);
+  } else {
+    if (std::isnan(*V)) return Decimals < 0 ? "" : "-";
+    return Fixed(*V, Decimals < 0 ? 10 : Decimals);
+  }
 }
 
-std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
+// The cells of a line as the CSV gives them: a class's line is named by its
+// block.
+std::vector<std::string> RawCells(const TReportRow& R, int Decimals) {
   return {R.Name,
           R.Class,
           std::to_string(R.Count),
@@ -118,6 +163,17 @@ std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
           Cell(R.MinPrty, Decimals),
           Cell(R.MaxPrty, Decimals),
           Cell(R.MeanInterval, Decimals)};
+}
+
+// The cells of a line of the text report: a class's line is named by its
+// priority, under its block's line.
+std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
+  std::vector<std::string> Row = RawCells(R, Decimals);
+  if (R.Prty) {
+    Row[0] = "  priority " + std::to_string(*R.Prty);
+    Row[1] = "";
+  }
+  return Row;
 }
 
 // Column indexes into Columns and Cells.
@@ -192,34 +248,85 @@ std::string ReportSectionTitle(TReportKind Kind) {
   return "";
 }
 
+namespace {
+// The transactions that the run left inside its blocks, the fullest blocks
+// first: a model where they pile up shows it at a glance.
+void PrintStillInside(const std::vector<TReportRow>& Rows, std::ostream& Out) {
+  std::vector<const TReportRow*> Holding;
+  int64_t Total = 0;
+  for (const TReportRow& R : Rows)
+    if (R.Count > 0) {
+      Holding.push_back(&R);
+      Total += R.Count;
+    }
+  if (Holding.empty()) return;
+  std::stable_sort(Holding.begin(), Holding.end(),
+                   [](const TReportRow* A, const TReportRow* B) { return A->Count > B->Count; });
+  constexpr std::size_t Named = 5;
+  Out << "\nStill inside at the end: " << Total << (Total == 1 ? " transaction (" : " transactions (");
+  for (std::size_t i = 0; i < Holding.size() && i < Named; ++i)
+    Out << (i ? ", " : "") << Holding[i]->Name << ' ' << Holding[i]->Count;
+  if (Holding.size() > Named)
+    Out << ", and " << Holding.size() - Named << " more block" << (Holding.size() - Named == 1 ? "" : "s");
+  Out << ")\n";
+}
+} // namespace
+std::string ReportColumnTitle(TReportColumn Column) {
+  // The statistics columns stand in the order of TReportColumn, from Mean cont. on.
+  return Columns[CMeanContent + static_cast<std::size_t>(Column)].Title;
+}
+
 void PrintReport(const TModel& Model, std::ostream& Out) {
   const std::vector<TReportRow> Rows = CollectReport(Model);
   Out << "Model time " << Fixed(ModelTime(), 4) << '\n';
   for (const TSection& Section : Sections) {
     std::vector<std::vector<std::string>> Table;
     for (const TReportRow& R : Rows)
-      if (R.Kind == Section.Kind) Table.push_back(Cells(R, 4));
+      if (R.Kind == Section.Kind) {
+        Table.push_back(Cells(R, 4));
+        for (const TReportRow& C : R.Classes)
+          Table.push_back(Cells(C, 4));
+      }
     if (Table.empty()) continue;
     std::vector<TCol> Cols;
     for (TCol C : Section.Cols) {
       bool Shown = false;
       for (const auto& Row : Table)
         Shown = Shown || (!Row[C].empty() && (ShownWhenZero(C) || Row[C] != "0"));
-      if (Shown) Cols.push_back(C);
+      // The priority classes only when some block holds a class other than
+      // 0: without them the table of queues stays under 100 columns.
+      if (C == CMinPrty || C == CMaxPrty) {
+        Shown = false;
+        for (const auto& Row : Table)
+          Shown = Shown || (!Row[CMinPrty].empty() && Row[CMinPrty] != "0") ||
+                  (!Row[CMaxPrty].empty() && Row[CMaxPrty] != "0");
+      }
+      // The text puts the classes in one column, "2..7" (or "7").
+      if (Shown && C != CMaxPrty) Cols.push_back(C);
     }
+    for (auto& Row : Table)
+      if (!Row[CMinPrty].empty() && Row[CMinPrty] != Row[CMaxPrty])
+        Row[CMinPrty] += ".." + Row[CMaxPrty];
+    auto Title = [](TCol C) { return std::string(C == CMinPrty ? "Prty" : Columns[C].Title); };
     std::vector<std::size_t> Width;
     for (TCol C : Cols) {
-      std::size_t W = std::char_traits<char>::length(Columns[C].Title);
+      std::size_t W = Title(C).size();
       for (const auto& Row : Table)
         W = std::max(W, Row[C].size());
       Width.push_back(W);
     }
+    // Two spaces between columns, one where that keeps a wide table (a
+    // queue with every statistic) under 100 columns.
+    std::size_t Total = 0;
+    for (std::size_t W : Width)
+      Total += W + 2;
+    const char* Gap = Total - 2 < 100 ? "  " : " ";
     auto Line = [&](auto CellAt) {
       std::string Text;
       for (std::size_t i = 0; i < Cols.size(); ++i) {
         const std::string S = CellAt(Cols[i]);
         const std::string Pad(Width[i] - S.size(), ' ');
-        Text += i ? "  " : "";
+        Text += i ? Gap : "";
         Text += Columns[Cols[i]].Left ? S + Pad : Pad + S;
       }
       while (!Text.empty() && Text.back() == ' ')
@@ -227,10 +334,11 @@ void PrintReport(const TModel& Model, std::ostream& Out) {
       Out << Text << '\n';
     };
     Out << '\n' << Section.Title << '\n';
-    Line([](TCol C) { return std::string(Columns[C].Title); });
+    Line(Title);
     for (const auto& Row : Table)
       Line([&Row](TCol C) { return Row[C]; });
   }
+  PrintStillInside(Rows, Out);
 }
 
 std::string CsvText(const std::string& S) {
@@ -244,15 +352,22 @@ std::string CsvText(const std::string& S) {
 }
 
 void PrintReportCsv(const TModel& Model, std::ostream& Out) {
-  Out << "Model time," << Fixed(ModelTime(), 10) << '\n';
+  // One header line, so that spreadsheets and data-frame readers take it as
+  // such; the model time of the report is a column of every row.
   for (std::size_t c = 0; c < std::size(Columns); ++c)
     Out << (c ? "," : "") << Columns[c].Title;
-  Out << '\n';
-  for (const TReportRow& R : CollectReport(Model)) {
-    const auto Row = Cells(R, 10);
+  Out << ",Priority,Model time\n";
+  const std::string Time = Fixed(ModelTime(), 10);
+  auto Line = [&Out, &Time](const TReportRow& R) {
+    const auto Row = RawCells(R, -1);
     for (std::size_t c = 0; c < Row.size(); ++c)
       Out << (c ? "," : "") << CsvText(Row[c]);
-    Out << '\n';
+    Out << ',' << (R.Prty ? std::to_string(*R.Prty) : "") << ',' << Time << '\n';
+  };
+  for (const TReportRow& R : CollectReport(Model)) {
+    Line(R);
+    for (const TReportRow& C : R.Classes)
+      Line(C);
   }
 }
 

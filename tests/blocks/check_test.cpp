@@ -182,31 +182,40 @@ TEST_F(CheckTest, ManyBlockedBlocksOnRetryAtEveryScanNameTheSwitch) {
 
 // A routing that picks its receiver by other state (here, by turns) tries
 // different receivers for one transaction: the check names it, as retry on
-// change would route it otherwise, on either engine.
+// change would route it otherwise, on either engine. The head of the line
+// waits through A (never open) and B (open from 2.5 on) until a turn of B.
 TEST_F(CheckTest, RoutingThatChoosesByOtherStateIsNamedOnBothEngines) {
   auto* Door = Every("Door", 1.0);
+  auto* Line = Make<TQueue>("Line");
   auto* A = Make<TGate>("A");
   auto* B = Make<TGate>("B");
+  auto* Exit = Make<TTerminator>("Exit");
   A->Lock();
   B->Lock();
+  Door->OnRouting = [=](TBlock* S, TTransaction*) { S->PassTo(Line); };
   auto Turn = std::make_shared<int>(0);
-  Door->OnRouting = [=](TBlock* S, TTransaction*) { S->PassTo(++*Turn % 2 ? A : B); };
+  Line->OnRouting = [=](TBlock* S, TTransaction*) { S->PassTo(++*Turn % 2 ? A : B); };
+  B->OnRouting = [=](TBlock* S, TTransaction*) { S->PassTo(Exit); };
   auto* Clock = Make<TScheduler>("Clock");
   Clock->OnBeforeTimeGoOn = [Clock](TAggregate*) { Clock->NextTime(0.5); };
   Clock->OnPlanned = [=](TAggregate*) {
-    A->Unlock(); // a change that wakes the door's waits, and passes nothing
+    A->Unlock(); // a change that wakes the line's waits, and passes nothing
     A->Lock();
+    if (ModelTime() == 2.5) B->Unlock();
     Clock->NextTime(0.5);
   };
   for (const TRetry Retry : {TRetry::EveryScan, TRetry::OnChange}) {
     Model->Reset();
     Model->SetRetry(Retry);
-    EXPECT_EQ(RunChecked(3.2),
-              TStrings{"Quorin Check: Door's routing tried different receivers for one "
+    *Turn = 0;
+    B->Lock();
+    EXPECT_EQ(RunChecked(4.5),
+              TStrings{"Quorin Check: Line's routing tried different receivers for one "
                        "transaction: it decides by more than whether its receivers take the "
                        "transaction, so retry on change may route it otherwise than retry at "
                        "every scan; run it with TRetry::EveryScan (RetryOnChange = false in a "
                        "model file)"});
+    EXPECT_EQ(Exit->Entries(), 3); // from 4 on, every other routing of the line moves
   }
 }
 

@@ -110,6 +110,67 @@ TEST(StreamPlan, SeedsAreTheSequenceJumpedAheadAndDrawsAreCountedExactly) {
   EXPECT_EQ(Plan.Draws(Start, 0), std::nullopt);
 }
 
+TEST(StreamPlan, SeedingByNameGivesTheSameArrivalsWhenADesignAddsAStream) {
+  // Design B is design A with a stream added before the others (a stream
+  // that draws, e.g., a routing choice): by position its arrivals would
+  // move to another segment; by name they stay.
+  auto Design = [](bool Extra) {
+    TExperiment E = MM1Experiment(4, 2);
+    E.Build = [Extra](TReplicationContext& C) {
+      TMultiRand* Added = nullptr;
+      if (Extra) {
+        Added = new TMultiRand(C.Form);
+        Added->SetName("Router");
+      }
+      TModel* Model = BuildMM1(C);
+      for (int32_t i = 0, k = 0; i < C.Form->ComponentCount(); ++i)
+        if (auto* R = dynamic_cast<TMultiRand*>(C.Form->Components(i)); R && R != Added)
+          R->SetName(k++ ? "Services" : "Arrivals");
+      if (Added) {
+        auto* Clerk = dynamic_cast<TServer*>(C.Form->Components(C.Form->ComponentCount() - 2));
+        Clerk->OnExit = [Added](TBlock*, TTransaction*) { Added->Uni01(); };
+      }
+      return Model;
+    };
+    E.Streams.Seeding = TSeeding::Name;
+    E.Streams.StreamSlots = TStreamPlan::SlotsForNames({"Arrivals", "Services", "Router"});
+    E.Figures.push_back(TFigureSpec::Report("Door", "Exits"));
+    E.Figures.push_back(TFigureSpec::Report("Door", "Mean interval"));
+    return E;
+  };
+  const auto A = RunExperiment(Design(false));
+  const auto B = RunExperiment(Design(true));
+  ASSERT_TRUE(A.Error.empty() && B.Error.empty()) << A.Error << B.Error;
+  ASSERT_EQ(A.Failed + B.Failed, 0) << (A.Replications[0].Error + B.Replications[0].Error);
+  for (size_t r = 0; r < A.Replications.size(); ++r) {
+    const auto &Ra = A.Replications[r], &Rb = B.Replications[r];
+    // Same arrivals and services to the bit: the same figures.
+    EXPECT_EQ(Ra.Values, Rb.Values) << r;
+    EXPECT_EQ(Ra.Seeds[0], Rb.Seeds[1]);
+    EXPECT_EQ(Ra.Seeds[1], Rb.Seeds[2]);
+    EXPECT_GE(double(Rb.Draws[0]), *Rb.Values[2]); // the router drew once per customer served
+  }
+  EXPECT_NE(A.Replications[0].Values, A.Replications[1].Values);
+
+  // Names must be there and apart.
+  TComponent Form(nullptr);
+  TMultiRand X(&Form), Y(&Form);
+  TStreamPlan Plan;
+  Plan.Seeding = TSeeding::Name;
+  std::string Error;
+  EXPECT_TRUE(SeedStreams(Form, Plan, 0, Error).empty());
+  EXPECT_EQ(Error, "stream TMultiRand#1 has no name; seeding by name needs one");
+  X.SetName("Same");
+  Y.SetName("Same");
+  EXPECT_TRUE(SeedStreams(Form, Plan, 0, Error).empty());
+  EXPECT_EQ(Error, "two streams are named Same; seeding by name needs distinct names");
+  Y.SetName("Other");
+  Plan.StreamSlots = TStreamPlan::SlotsForNames({"Same", "Other"});
+  EXPECT_EQ(SeedStreams(Form, Plan, 3, Error),
+            (std::vector<int64_t>{Plan.Seed(3, Plan.SlotOf("Same")),
+                                  Plan.Seed(3, Plan.SlotOf("Other"))}));
+}
+
 TEST(Experiment, ResultsAreIdenticalForAnyNumberOfWorkers) {
   const auto One = RunExperiment(MM1Experiment(6, 1));
   const auto Three = RunExperiment(MM1Experiment(6, 3));
@@ -132,6 +193,24 @@ TEST(Experiment, ResultsAreIdenticalForAnyNumberOfWorkers) {
   // The same replication alone in this process gives the same values.
   const auto Here = RunReplicationHere(MM1Experiment(6, 1), 4);
   EXPECT_EQ(Here.Values, One.Replications[4].Values);
+}
+
+TEST(Experiment, AModelBuiltBeforeTheForkRunsWithTheStreamsItNames) {
+  const auto Fresh = RunExperiment(MM1Experiment(4, 2));
+  // The model lives on a form of the caller's, built once; each worker
+  // resets it and names that form as the place of its streams.
+  TComponent Application(nullptr);
+  TReplicationContext Outside{0, new TComponent(&Application), nullptr};
+  TModel* Model = BuildMM1(Outside);
+  Model->Simulate(50); // what ran before is reset in each replication
+  TExperiment E = MM1Experiment(4, 2);
+  E.Build = [Model, Form = Outside.Form](TReplicationContext& C) {
+    Model->Reset();
+    C.StreamsOn = Form;
+    return Model;
+  };
+  ExpectSameReplications(RunExperiment(E), Fresh);
+  EXPECT_EQ(Fresh.Replications[3].Seeds[1], TStreamPlan{}.Seed(3, 1));
 }
 
 // A handler's exception ends the run and fails the replication; every block

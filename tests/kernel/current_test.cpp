@@ -113,6 +113,40 @@ TEST_F(Chain, InsertFirstIsRetriedFirst) {
   EXPECT_EQ(Log, (std::vector<std::string>{"Early->S+", "Late->S+"}));
 }
 
+// A block already in the chain that the application puts first is moved to
+// the front: retried before the others in the next scan, and still once per
+// scan, also when it moves itself from its own routing in mid-scan.
+TEST_F(Chain, InsertFirstMovesABlockOfTheChainToTheFront) {
+  auto* Full = new TBuffer(&Form, 1);
+  auto* A = new TBuffer(&Form);
+  auto* Mover = new TBuffer(&Form);
+  auto* Sink = new TSink(&Form);
+  Full->SetName("Full");
+  A->SetName("A");
+  Mover->SetName("Mover");
+  Sink->SetName("S");
+  TTransaction T1, T2, T3, T4;
+  Full->EnterToBlock(&T1); // offers, has no routing
+  A->EnterToBlock(&T2);
+  Mover->EnterToBlock(&T3);
+  Mover->EnterToBlock(&T4);
+  Route(Mover, Sink);
+  A->OnRouting = [this, Full](TBlock* Sender, TTransaction*) {
+    const bool Moved = Sender->PassTo(Full);
+    Log.push_back("A->Full" + std::string(Moved ? "+" : "-"));
+    CurrentManager->InsertFirst(Sender);
+  };
+  CurrentManager->InsertFirst(Mover); // from the back to the front
+  EXPECT_EQ(CurrentManager->Count(), 3);
+  EXPECT_EQ(CurrentManager->First(), Mover->ChainEntry());
+  CurrentManager->Run();
+  EXPECT_EQ(Log, (std::vector<std::string>{"Mover->S+", "A->Full-", "A->Full-", "Mover->S+",
+                                           "A->Full-"}));
+  EXPECT_EQ(CurrentManager->Count(), 2); // A first, then Full
+  EXPECT_EQ(CurrentManager->First(), A->ChainEntry());
+  EXPECT_EQ(CurrentManager->First()->Next, Full->ChainEntry());
+}
+
 // A block is in the chain at most once: joining again answers its entry,
 // which keeps its place; leaving and the chain's end forget the entry.
 TEST_F(Chain, ABlockIsInTheChainOnce) {
@@ -121,9 +155,15 @@ TEST_F(Chain, ABlockIsInTheChainOnce) {
   TCurrentEvent* EntryA = CurrentManager->Add(A);
   TCurrentEvent* EntryB = CurrentManager->Add(B);
   EXPECT_EQ(CurrentManager->Add(A), EntryA);
-  EXPECT_EQ(CurrentManager->InsertFirst(B), EntryB);
-  EXPECT_EQ(CurrentManager->Count(), 2);
   EXPECT_EQ(CurrentManager->First(), EntryA);
+  // InsertFirst of a block in the chain moves it to the front, once.
+  EXPECT_NE(CurrentManager->InsertFirst(B), nullptr);
+  EntryB = B->ChainEntry();
+  EXPECT_EQ(CurrentManager->Count(), 2);
+  EXPECT_EQ(CurrentManager->First(), EntryB);
+  EXPECT_EQ(EntryB->Next, EntryA);
+  EXPECT_EQ(CurrentManager->InsertFirst(B), EntryB); // first already
+  EXPECT_EQ(CurrentManager->Count(), 2);
   EXPECT_EQ(A->ChainEntry(), EntryA);
   CurrentManager->Run(); // neither offers anything: both are dropped
   EXPECT_EQ(CurrentManager->Count(), 0);

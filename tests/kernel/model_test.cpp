@@ -275,6 +275,17 @@ TEST(Model, TheEngineIsChosenBeforeTheRunOrAfterReset) {
   M.Model->SetRetry(TRetry::EveryScan);
   EXPECT_EQ(M.Model->Retry(), TRetry::EveryScan);
   EXPECT_EQ(M.Capture.Messages.size(), 2u);
+  // A value outside the enumeration is refused like a capacity that means
+  // nothing: message, value kept.
+  M.Model->SetEventList(static_cast<TEventList>(7));
+  M.Model->SetRetry(static_cast<TRetry>(9));
+  EXPECT_EQ(M.Model->EventList(), TEventList::Heap);
+  EXPECT_EQ(M.Model->Retry(), TRetry::EveryScan);
+  ASSERT_EQ(M.Capture.Messages.size(), 4u);
+  EXPECT_EQ(M.Capture.Messages[2],
+            "Quorin Error: The event list of M must be TEventList::Levels or TEventList::Heap");
+  EXPECT_EQ(M.Capture.Messages[3],
+            "Quorin Error: The retry mode of M must be TRetry::EveryScan or TRetry::OnChange");
 }
 
 TEST(Model, SimulateAndResetAreRefusedDuringARun) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <sstream>
 
 #include "message_capture.h"
@@ -178,7 +180,7 @@ end
 
 struct TBadCase {
   const char* What;
-  const char* Body; // the objects inside "object Form: TComponent", from line 2
+  std::string Body; // the objects inside "object Form: TComponent", from line 2
   const char* Error;
 };
 
@@ -203,12 +205,14 @@ TEST(ModelFile, ErrorsNameTheFileTheLineAndTheComponent) {
        "test.qm:4: S (TServer): Preemptive must be true or false"},
       {"outside the setter's type", "  object H: TTabulator\n    IntervalCount = 300\n  end\n",
        "test.qm:4: H (TTabulator): IntervalCount = 300 is out of the property's range 0...255"},
-      {"refused with a message", "  object R: TMultiRand\n    Seed = 0\n  end\n",
-       "test.qm:4: R (TMultiRand): Seed = 0 is refused: R: Seed must be in the range"},
+      {"stream seed out of range", "  object R: TMultiRand\n    Seed = 0\n  end\n",
+       "test.qm:4: R (TMultiRand): Seed = 0 is out of the property's range 1...2147483646"},
+      {"stream multiplier out of range", "  object R: TMultiRand\n    Multiplier = 1\n  end\n",
+       "test.qm:4: R (TMultiRand): Multiplier = 1 is out of the property's range 2...2147483646"},
       {"refused by the model",
        "  object M2: TComponent\n  end\n  object H: TTabulator\n"
        "    Interval = -1\n  end\n",
-       "test.qm:6: H (TTabulator): Interval = -1 is refused: Quorin Error: H: Interval can not "
+       "test.qm:6: H (TTabulator): Interval = -1 is refused: H: Interval can not "
        "be negative"},
       {"refused silently", "  object Q: TQueue\n    Capacity = -1\n  end\n",
        "test.qm:4: Q (TQueue): Capacity = -1 is refused by the component"},
@@ -248,7 +252,7 @@ TEST(ModelFile, ErrorsNameTheFileTheLineAndTheComponent) {
        "    OnEnter = Hold(R.Poisson(3))\n  end\n",
        "test.qm:5: S (TServer): OnEnter: Hold: unknown distribution 'Poisson' (one of Uni01, "
        "Uniform, Exponential, Erlang, Normal, GammaJonk, Gamma, Beta, Weibull, Lognormal, "
-       "Triangular)"},
+       "Triangular, Empirical, EmpiricalDiscrete)"},
       {"distribution parameter count",
        "  object R: TMultiRand end\n  object S: TServer\n"
        "    OnEnter = Hold(R.Uniform(3))\n  end\n",
@@ -256,7 +260,7 @@ TEST(ModelFile, ErrorsNameTheFileTheLineAndTheComponent) {
       {"distribution parameters the stream refuses",
        "  object R: TMultiRand end\n  object S: TServer\n    OnEnter = Hold(R.Triangular(3, 2, "
        "1))\n  end\n",
-       "test.qm:5: S (TServer): OnEnter: Hold: Quorin Error: Incorrect parameters of "
+       "test.qm:5: S (TServer): OnEnter: Hold: Incorrect parameters of "
        "R.Triangular"},
       {"Erlang order",
        "  object R: TMultiRand end\n  object S: TServer\n"
@@ -285,9 +289,49 @@ TEST(ModelFile, ErrorsNameTheFileTheLineAndTheComponent) {
        "  object C: TScheduler\n    OnPlanned = Mine\n"
        "  end\n",
        "OnPlanned: unknown handler 'Mine'"},
+      {"draw of whole numbers",
+       "  object R: TMultiRand end\n  object C: TScheduler\n"
+       "    OnPlanned = Generate(B, R.Exponential(3))\n  end\n  object B: TCreator end\n",
+       "Generate: unknown draw of whole numbers 'Exponential' (one of Poisson, UniformInt, "
+       "Discrete)"},
+      {"batch bounds",
+       "  object R: TMultiRand end\n  object C: TScheduler\n"
+       "    OnPlanned = Generate(B, R.UniformInt(0, 4))\n  end\n  object B: TCreator end\n",
+       "Generate: R.UniformInt: the bounds must be whole numbers in 1...2147483647"},
+      {"drawn priority",
+       "  object R: TMultiRand end\n  object G: TGenerator\n"
+       "    OnAfterGeneration = SetPriority(R.Discrete(1, 0.5, 300, 0.5))\n  end\n",
+       "SetPriority: R.Discrete: a value must be a whole number in 0...255"},
+      {"drawn shares",
+       "  object R: TMultiRand end\n  object G: TGenerator\n"
+       "    OnAfterGeneration = SetPriority(R.Discrete(1, 0.5, 2, 0.4))\n  end\n",
+       "SetPriority: R.Discrete: the probabilities must add up to 1"},
+      {"Poisson mean",
+       "  object R: TMultiRand end\n  object C: TScheduler\n"
+       "    OnPlanned = Generate(B, R.Poisson(0))\n  end\n  object B: TCreator end\n",
+       "Generate: R.Poisson: the mean must lie above 0 and at most 700"},
+      {"priority given twice",
+       "  object Q: TQueue\n    OnRouting = PassByPriority(1, Q, 1, Q)\n  end\n",
+       "PassByPriority: priority 1 is given twice"},
+      {"holding by priority on a queue",
+       "  object Q: TQueue\n    OnEnter = HoldByPriority(1, 3)\n  end\n",
+       "HoldByPriority: orders a holding time, so it belongs in OnEnter of a TServer"},
+      {"resume outside OnEnter", "  object S: TStoragePrty\n    OnExit = Resume(3)\n  end\n",
+       "Resume: orders a holding time, so it belongs in OnEnter of a TServer"},
+      {"turns outside routing", "  object Q: TQueue\n    OnEnter = PassInTurn(Q)\n  end\n",
+       "OnEnter: PassInTurn: moves a transaction, so it belongs in a routing event"},
       {"syntax: no end", "  object Q: TQueue\n",
        "test.qm:3: object Q has no 'end' (the 'end' on line 4 is indented as for another object)"},
-      {"syntax: stray end", "  end\n  end\n", "test.qm:4: 'end' without an open object"},
+      {"syntax: stray end", "end\n", "test.qm:4: 'end' without an open object"},
+      {"syntax: an end too many, indented", "  end\n",
+       "test.qm:3: an 'end' too many? It closes object Form (line 1) but is indented as for "
+       "another object, so the 'end' on line 4 has no object left to close"},
+      {"negative capacity of a divider", "  object D: TDivider\n    Capacity = -3\n  end\n",
+       "test.qm:4: D (TDivider): Capacity = -3 is out of the property's range 0...2147483647"},
+      {"a block nested in another block", "  object Q: TQueue\n    object R: TServer end\n  end\n",
+       "test.qm:4: R (TServer): stands outside the forms of the model"},
+      {"a huge word is cut short", "  object Q: T" + std::string(100000, 'x') + " end\n",
+       "xxx... (100003 characters) (TComponent for a form"},
       {"syntax: unclosed string", "  object H: TTabulator\n    Tag = \"x\n  end\n",
        "test.qm:4: a string is not closed on its line"},
       {"syntax: bad character", "  object Q: TQueue\n    Capacity = 3 @\n  end\n",
@@ -365,6 +409,31 @@ TEST(ModelFile, RunSectionAndFileLevelErrors) {
   std::vector<std::string> Errors;
   EXPECT_FALSE(LoadModelFile("/nonexistent/model.qm", {}, Errors));
   EXPECT_EQ(Errors, std::vector<std::string>{"/nonexistent/model.qm: cannot be read"});
+  EXPECT_FALSE(LoadModelFile("/tmp", {}, Errors));
+  EXPECT_EQ(Errors, std::vector<std::string>{"/tmp: is a directory, not a model file"});
+  // A byte-order mark, as some editors write, is no part of the text.
+  EXPECT_TRUE(LoadModelText("\xEF\xBB\xBF" + InForm(""), "test.qm", {}, Errors));
+  EXPECT_TRUE(Errors.empty());
+}
+
+// A file of 150,000 objects, each naming the next, loads in seconds: name
+// look-ups that scanned every component made loading quadratic (about half a
+// minute for this file, more under the sanitizers).
+TEST(ModelFile, ALargeFileLoadsInSeconds) {
+  constexpr int N = 150000;
+  std::string Text = "object Form: TComponent\n  object Model: TModel end\n";
+  for (int i = 0; i < N; ++i)
+    Text += "  object Q" + std::to_string(i) + ": TQueue\n    OnRouting = PassTo(Q" +
+            std::to_string(i + 1) + ")\n  end\n";
+  Text += "  object Q" + std::to_string(N) + ": TTerminator end\nend\n";
+  std::vector<std::string> Errors;
+  const auto Start = std::chrono::steady_clock::now();
+  auto File = LoadModelText(Text, "big.qm", {}, Errors);
+  File.reset();
+  const double Seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+  EXPECT_TRUE(Errors.empty());
+  EXPECT_LT(Seconds, 10.0);
 }
 
 TEST(ModelFile, ReportsEveryErrorOfTheFileAtOnce) {
@@ -571,6 +640,96 @@ TEST(StandardHandlers, BatchesFromACreatorThroughDividerAssemblerAndPriorityBloc
   EXPECT_EQ(Save(*Again), Saved);
 }
 
+// Drawn batch sizes and priorities, routing by priority and in turn,
+// holding times by priority, a matching join and a resumed push-out.
+TEST(StandardHandlers, DrawsRoutingByPriorityInTurnHoldingByPriorityAndResume) {
+  const std::string Body = R"(  object R: TMultiRand end
+  object Clock: TScheduler
+    OnBeforeTimeGoOn = NextArrival(1)
+    OnPlanned = Generate(Bus, R.UniformInt(2, 4)); Generate(Van, R.Poisson(3)); NextArrival(1)
+  end
+  object Bus: TCreator
+    OnAfterGeneration = SetPriority(R.Discrete(1, 0.25, 3, 0.75))
+    OnRouting = PassByPriority(1, Low, High)
+  end
+  object Low: TStorage
+    OnEnter = HoldByPriority(1, 2, 0.5)
+    OnRouting = PassTo(Exit)
+  end
+  object High: TStorage
+    OnEnter = HoldByPriority(1, 2, 0.5)
+    OnRouting = PassTo(Exit)
+  end
+  object Van: TCreator
+    OnRouting = PassTo(Split)
+  end
+  object Split: TDivider
+    Capacity = 2
+    OnRouting = PassInTurn(Left, Right)
+  end
+  object Left: TStorage
+    OnEnter = Hold(R.Exponential(1))
+    OnRouting = PassTo(Join)
+  end
+  object Right: TStorage
+    OnEnter = Hold(R.Exponential(3))
+    OnRouting = PassTo(Join)
+  end
+  object Join: TAssembler
+    Capacity = 2
+    Match = true
+    OnRouting = PassTo(Exit)
+  end
+  object Slow: TGenerator
+    OnBeforeTimeGoOn = NextArrival(0)
+    OnRouting = PassTo(Cpu)
+  end
+  object Urgent: TGenerator
+    OnBeforeTimeGoOn = NextArrival(4)
+    OnAfterGeneration = SetPriority(2); SetPreempt
+    OnRouting = PassTo(Cpu)
+  end
+  object Cpu: TStoragePrty
+    Capacity = 1
+    Preemptive = true
+    OnEnter = Resume(10)
+    OnPreempt = PassTo(Wait)
+    OnRouting = PassTo(Exit)
+  end
+  object Wait: TQueuePrty
+    OnRouting = PassTo(Cpu)
+  end
+  object Exit: TTerminator end
+)";
+  auto File = Model(Body);
+  ASSERT_TRUE(File);
+  EXPECT_TRUE(Find<TAssembler>(*File, "Join")->Match());
+  EXPECT_TRUE(Find<TStoragePrty>(*File, "Cpu")->Preemptive());
+  File->Model()->Simulate(3000);
+  const double Made = Find<TCreator>(*File, "Bus")->Exits();
+  EXPECT_NEAR(Made / 3000, 3.0, 0.1);
+  EXPECT_NEAR(Find<TCreator>(*File, "Van")->Exits() / 3000.0, 3.0, 0.15);
+  auto* Low = Find<TStorage>(*File, "Low");
+  auto* High = Find<TStorage>(*File, "High");
+  EXPECT_NEAR(Low->Entries() / Made, 0.25, 0.02);
+  EXPECT_EQ(Low->Entries() + High->Entries(), Made);
+  EXPECT_EQ(double(Low->AverageTime()), 2.0);
+  EXPECT_EQ(double(High->AverageTime()), 0.5);
+  EXPECT_EQ(Find<TStorage>(*File, "Left")->Entries(), Find<TStorage>(*File, "Right")->Entries());
+  // The slow job held 4, was pushed out, and held the 6 it had left.
+  const TPrtyStatistics* Slow = Find<TStoragePrty>(*File, "Cpu")->PrtyStatistics(0);
+  ASSERT_NE(Slow, nullptr);
+  EXPECT_EQ(Slow->Exits, 2);
+  EXPECT_EQ(double(Slow->SumTime), 10.0);
+  // The routes are drawn with their labels.
+  std::vector<std::string> Seen;
+  for (const TRoute& Route : Routes(*File))
+    if (Route.Label.find("prty") != std::string::npos || Route.Label.find("turn") == 0)
+      Seen.push_back(Route.From->Name() + ">" + Route.To->Name() + ":" + Route.Label);
+  EXPECT_EQ(Seen, (std::vector<std::string>{"Bus>Low:prty 1", "Bus>High:other prty",
+                                            "Split>Left:turn 1", "Split>Right:turn 2"}));
+}
+
 TEST(StandardHandlers, ForwardReferencesAndNamesInOtherForms) {
   // The stream and the block of another form are defined after their use;
   // a sibling of the same name is preferred to a component of another form.
@@ -685,8 +844,8 @@ TEST(Diagram, ShowcaseModelAsSvgWithImagesBlocksInRouteOrderAndArrows) {
   // Each block stands one column further right than the block before it.
   int Last = -1;
   for (const char* Symbol : {"TGENERATOR", "TQUEUE", "TSTORAGE", "TTERMINATOR"}) {
-    EXPECT_NE(Svg.find(std::string("<symbol id=\"") + Symbol + "\""), std::string::npos);
-    const std::size_t Use = Svg.find(std::string("<use href=\"#") + Symbol + "\" x=\"");
+    EXPECT_NE(Svg.find(std::string("<symbol id=\"sym-") + Symbol + "\""), std::string::npos);
+    const std::size_t Use = Svg.find(std::string("<use href=\"#sym-") + Symbol + "\" x=\"");
     ASSERT_NE(Use, std::string::npos) << Symbol;
     const int X = std::stoi(Svg.substr(Svg.find("x=\"", Use) + 3));
     EXPECT_GT(X, Last) << Symbol;

@@ -30,6 +30,7 @@ protected:
 
 // One table per kind of block, each with the columns its kind keeps; the
 // time-limit count shows because it is not zero, the preempt count does not.
+// The queues' table, wide, is set with one space between columns.
 TEST_F(Report, TextReportHasOneAlignedSectionPerKindOfBlock) {
   std::ostringstream Out;
   PrintReport(*Model, Out);
@@ -40,10 +41,10 @@ TEST_F(Report, TextReportHasOneAlignedSectionPerKindOfBlock) {
                        "Door   TGenerator      4         2.0000\n"
                        "\n"
                        "Queues, stacks and priority queues\n"
-                       "Block       Class   Count  Entries  Exits  Mean cont.  Max   Usage  "
-                       "Mean time  S-mean time  Zero entr.  Time limit\n"
-                       "Line, main  TQueue      0        4      4      0.8889    2  0.8889     "
-                       "2.0000       2.0000           1           4\n"
+                       "Block      Class  Count Entries Exits Mean cont. Max  Usage Mean time "
+                       "S-mean time Zero entr. Time limit\n"
+                       "Line, main TQueue     0       4     4     0.8889   2 0.8889    2.0000      "
+                       "2.0000          1          4\n"
                        "\n"
                        "Terminators\n"
                        "Block  Class        Entries\n"
@@ -57,23 +58,53 @@ TEST_F(Report, CsvHasEveryStatisticOfTheClassAndQuotesNames) {
   std::vector<std::string> Rows;
   for (std::string L; std::getline(Lines, L);)
     Rows.push_back(L);
-  ASSERT_EQ(Rows.size(), 5u);
-  EXPECT_EQ(Rows[0], "Model time,9.0000000000");
-  EXPECT_EQ(Rows[1], "Block,Class,Count,Entries,Exits,Mean cont.,Max,Usage,Mean time,S-mean time,"
-                     "Zero entr.,Preempt,Time limit,Min prty,Max prty,Mean interval");
-  EXPECT_EQ(Rows[2], "Door,TGenerator,0,0,4,,,,,,,,,,,2.0000000000");
+  // One header line and nothing above it, so that readers of CSV take it as
+  // the header; the model time is a column.
+  ASSERT_EQ(Rows.size(), 4u);
+  EXPECT_EQ(Rows[0], "Block,Class,Count,Entries,Exits,Mean cont.,Max,Usage,Mean time,S-mean time,"
+                     "Zero entr.,Preempt,Time limit,Min prty,Max prty,Mean interval,Priority,Model time");
+  EXPECT_EQ(Rows[1], "Door,TGenerator,0,0,4,,,,,,,,,,,2.0000000000,,9.0000000000");
   // Four stays of 2 over 9 time units, each routed on by its time limit. At
   // 3, 5 and 7 the next arrival comes before the expiry planned after it.
-  EXPECT_EQ(Rows[3], "\"Line, main\",TQueue,0,4,4,0.8888888889,2,0.8888888889,2.0000000000,"
-                     "2.0000000000,1,0,4,,,");
-  EXPECT_EQ(Rows[4], "Exit,TTerminator,0,4,0,,,,,,,,,,,");
+  EXPECT_EQ(Rows[2], "\"Line, main\",TQueue,0,4,4,0.8888888889,2,0.8888888889,2.0000000000,"
+                     "2.0000000000,1,0,4,,,,,9.0000000000");
+  EXPECT_EQ(Rows[3], "Exit,TTerminator,0,4,0,,,,,,,,,,,,,9.0000000000");
+}
+
+// A queue that nobody left has no mean time: "-" in the text, empty in CSV
+// (a 0 would read as "no waiting"); a generator with one arrival has no
+// interval. The closing line counts what is still inside.
+TEST(ReportMeans, ABlockThatNobodyLeftHasNoMean) {
+  TComponent App(nullptr);
+  auto* Form = new TComponent(&App);
+  auto* Model = new TModel(Form);
+  auto* Door = new TGenerator(Form);
+  auto* Pile = new TQueue(Form);
+  Door->SetName("Door");
+  Pile->SetName("Pile");
+  Door->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(1); };
+  Door->OnRouting = [Pile](TBlock* S, TTransaction*) { S->PassTo(Pile); };
+  Model->Simulate(5); // one arrival at 1, then nothing is planned
+  std::ostringstream Text, Csv;
+  PrintReport(*Model, Text);
+  EXPECT_NE(Text.str().find("Door   TGenerator      1              -\n"), std::string::npos)
+      << Text.str();
+  EXPECT_NE(Text.str().find("       -            -           1\n"), std::string::npos) << Text.str();
+  EXPECT_NE(Text.str().find("\nStill inside at the end: 1 transaction (Pile 1)\n"),
+            std::string::npos)
+      << Text.str();
+  PrintReportCsv(*Model, Csv);
+  EXPECT_NE(Csv.str().find("\nDoor,TGenerator,0,0,1,,,,,,,,,,,,,1.0"), std::string::npos) << Csv.str();
+  EXPECT_NE(Csv.str().find("\nPile,TQueue,1,1,0,0.0000000000,1,0.0000000000,,,1,0,0,,,,,1.0"),
+            std::string::npos)
+      << Csv.str();
 }
 
 // The blocks without residence statistics show their counts; the priority
 // queue also shows its classes present. A creator makes 2 at 1, a divider
 // splits each into 3, an assembler joins them by 4 (one set, two left
 // gathering), and the set waits in the queue with its priority 7 beside one
-// of priority 2.
+// of priority 2: the queue's line is followed by one line per class.
 TEST(ReportBlocks, CountsAndPriorityClasses) {
   TComponent App(nullptr);
   auto* Form = new TComponent(&App);
@@ -106,13 +137,52 @@ TEST(ReportBlocks, CountsAndPriorityClasses) {
   std::vector<std::string> Rows;
   for (std::string L; std::getline(Lines, L);)
     Rows.push_back(L);
-  ASSERT_EQ(Rows.size(), 7u);
-  EXPECT_EQ(Rows[2], "C,TCreator,0,0,2,,,,,,,,,,,");
-  EXPECT_EQ(Rows[3], "D,TDivider,0,2,6,,,,,,,,,,,");
-  EXPECT_EQ(Rows[4], "A,TAssembler,2,6,1,,,,,,,,,,,");
-  EXPECT_EQ(Rows[5].substr(0, 17), "Q,TQueuePrty,2,2,");
-  EXPECT_EQ(Rows[5].substr(Rows[5].size() - 7), ",0,2,7,");
-  EXPECT_EQ(Rows[6], "G,TGenerator,0,0,1,,,,,,,,,,,0.0000000000");
+  ASSERT_EQ(Rows.size(), 8u);
+  const std::string Time = "2.0000000000"; // the run ends when nothing is planned
+  EXPECT_EQ(Rows[1], "C,TCreator,0,0,2,,,,,,,,,,,,," + Time);
+  EXPECT_EQ(Rows[2], "D,TDivider,0,2,6,,,,,,,,,,,,," + Time);
+  EXPECT_EQ(Rows[3], "A,TAssembler,2,6,1,,,,,,,,,,,,," + Time);
+  EXPECT_EQ(Rows[4].substr(0, 17), "Q,TQueuePrty,2,2,");
+  const std::string QEnd = ",0,2,7,,," + Time;
+  EXPECT_EQ(Rows[4].substr(Rows[4].size() - QEnd.size()), QEnd);
+  // One line per class: class 2 arrived at 2, when the run ends; class 7
+  // waits since 1. Neither has left, so neither has a mean time.
+  EXPECT_EQ(Rows[5], "Q,TQueuePrty,1,1,0,0.0000000000,,,,,,0,0,,,,2," + Time);
+  EXPECT_EQ(Rows[6], "Q,TQueuePrty,1,1,0,0.5000000000,,,,,,0,0,,,,7," + Time);
+  EXPECT_EQ(Rows[7], "G,TGenerator,0,0,1,,,,,,,,,,,,," + Time);
+  // The text shows the classes in one column, as one other than 0 is held,
+  // and the table stays narrow, its lines of classes included.
+  std::ostringstream Text;
+  PrintReport(*Model, Text);
+  EXPECT_NE(Text.str().find(" Prty\n"), std::string::npos) << Text.str();
+  EXPECT_NE(Text.str().find(" 2..7\n"), std::string::npos) << Text.str();
+  EXPECT_NE(Text.str().find("\n  priority 2 "), std::string::npos) << Text.str();
+  EXPECT_NE(Text.str().find("\n  priority 7 "), std::string::npos) << Text.str();
+  std::istringstream TextLines(Text.str());
+  for (std::string L; std::getline(TextLines, L);)
+    EXPECT_LT(L.size(), 110u) << L;
+}
+
+// Without a class other than 0 the priority queue's table leaves the
+// classes out and stays under 100 columns with its special exits shown.
+TEST(ReportBlocks, PriorityClassesOnlyWhenSomeClassIsNotZero) {
+  TComponent App(nullptr);
+  auto* Form = new TComponent(&App);
+  auto* Model = new TModel(Form);
+  auto* G = new TGenerator(Form);
+  auto* Q = new TQueuePrty(Form);
+  G->SetName("Arrivals");
+  Q->SetName("WaitingLine");
+  G->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(1); };
+  G->OnAfterGeneration = [](TBlock* Self, TTransaction*) { Self->NextTime(1); };
+  G->OnRouting = [Q](TBlock* S, TTransaction*) { S->PassTo(Q); };
+  Model->Simulate(20);
+  std::ostringstream Text;
+  PrintReport(*Model, Text);
+  EXPECT_EQ(Text.str().find(" Prty\n"), std::string::npos) << Text.str();
+  std::istringstream Lines(Text.str());
+  for (std::string L; std::getline(Lines, L);)
+    EXPECT_LT(L.size(), 100u) << L;
 }
 
 } // namespace

@@ -5,9 +5,7 @@
 //
 //   fuzz_models [--seconds S] [--seed N] [--models M] [--verbose]
 //
-// Every model draws on all block kinds. --newer-kinds, which once added the
-// priority queue and storage, divider, assembler and creator, is still
-// accepted and changes nothing, so that older command lines keep working.
+// Every model draws on all block kinds.
 //
 // Prints every fault with the seed that shows it (rerun that seed alone
 // with --seed N --models 1 --verbose) and the figures at the end; the exit
@@ -35,7 +33,7 @@ int main(int argc, char** argv) {
       Models = std::atoll(argv[++i]);
     else if (!std::strcmp(argv[i], "--verbose"))
       Verbose = true;
-    else if (std::strcmp(argv[i], "--newer-kinds") != 0) {
+    else {
       std::cerr << "usage: fuzz_models [--seconds S] [--seed N] [--models M] [--verbose]\n";
       return 2;
     }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -85,11 +86,14 @@ void ExpectSameReport(const std::string& Out, const std::string& Cpp, int Nth,
 
 TEST(QuorinCommand, ShowcaseFilesPrintTheReportOfTheCppModels) {
   using namespace quorin::examples;
-  std::ostringstream MM1, MM3, Barber, Priority;
+  std::ostringstream MM1, MM3, Barber, Priority, Cobham, ForkJoin, Bus;
   RunMM1(MM1);
   RunMM3(MM3);
   RunBarber(Barber);
   RunPriority(Priority);
+  RunCobham(Cobham);
+  RunForkJoin(ForkJoin);
+  RunBus(Bus);
 
   auto R = Quorin("run " + Example("mm1.qm"));
   EXPECT_EQ(R.Status, 0) << R.Err;
@@ -101,6 +105,21 @@ TEST(QuorinCommand, ShowcaseFilesPrintTheReportOfTheCppModels) {
   EXPECT_EQ(R.Status, 0) << R.Err;
   ExpectSameReport(R.Out, Priority.str(), 1,
                    "Priority M/M/1 (two classes at rate 0.25, service rate 1, preemptive resume)");
+  R = Quorin("run " + Example("cobham.qm"));
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  ExpectSameReport(
+      R.Out, Cobham.str(), 1,
+      "Non-preemptive priority M/M/1 (two classes, arrival rate 0.6 in all, service rate 1)");
+  EXPECT_NE(R.Out.find("\n  priority 2 "), std::string::npos) << R.Out;
+  R = Quorin("run " + Example("forkjoin.qm"));
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  ExpectSameReport(
+      R.Out, ForkJoin.str(), 1,
+      "Fork and join (jobs at rate 0.5, two tasks matched at the join, service rate 1)");
+  R = Quorin("run " + Example("bus.qm"));
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  ExpectSameReport(R.Out, Bus.str(), 1,
+                   "Bus passengers (1 to 9 every 15 minutes, one clerk, tickets of 2.4 minutes)");
   // The barber's first day, then the long run: the C++ model continues to
   // 1001 days without clearing, as a run to that time does.
   const std::string Day =
@@ -122,8 +141,10 @@ TEST(QuorinCommand, OptionsOverrideTheRunSectionAndCsvIsWritten) {
   std::ifstream File(Csv);
   std::stringstream Text;
   Text << File.rdbuf();
-  EXPECT_EQ(Text.str().rfind("Model time,50", 0), 0u) << Text.str();
+  EXPECT_EQ(Text.str().rfind("Block,Class,", 0), 0u) << Text.str();
   EXPECT_NE(Text.str().find("\nClerk,TServer,"), std::string::npos);
+  EXPECT_NE(Text.str().find(",Model time\n"), std::string::npos);
+  EXPECT_NE(Text.str().find(",50"), std::string::npos);
 
   // A seed changes every stream, the same way each time.
   const auto A = Quorin("run " + Example("mm1.qm") + " --warmup 0 --until 500 --seed 17");
@@ -132,6 +153,30 @@ TEST(QuorinCommand, OptionsOverrideTheRunSectionAndCsvIsWritten) {
   EXPECT_EQ(A.Out, B.Out);
   EXPECT_NE(A.Out, C.Out);
   EXPECT_NE(A.Out.find("Model time 50"), std::string::npos) << A.Err;
+}
+
+// --json and --html of one run: the report as printed, the same numbers in
+// both files, and the printed report unchanged by recording for the page.
+TEST(QuorinCommand, JsonAndHtmlOfOneRun) {
+  const std::string Json = Temp("mm1.json"), Html = Temp("mm1.html");
+  const auto Plain = Quorin("run " + Example("mm1.qm") + " --until 3000");
+  const auto R = Quorin("run " + Example("mm1.qm") + " --until 3000 --json '" + Json +
+                        "' --html '" + Html + "'");
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Out, Plain.Out);
+  std::stringstream J, H;
+  J << std::ifstream(Json).rdbuf();
+  H << std::ifstream(Html).rdbuf();
+  std::string Report = J.str();
+  ASSERT_EQ(Report.rfind("{\"title\":\"M/M/1", 0), 0u) << Report;
+  Report.pop_back(); // the line break
+  EXPECT_NE(H.str().find("{\"report\":" + Report + ","), std::string::npos);
+  EXPECT_NE(Report.find("\"seeds\":[{\"stream\":\"Arrivals\",\"seed\":1000000000},"),
+            std::string::npos);
+  // A page that cannot be written fails the command, with the path named.
+  const auto W = Quorin("run " + Example("mm1.qm") + " --until 3000 --html /nonexistent/x.html");
+  EXPECT_EQ(W.Status, 1);
+  EXPECT_NE(W.Err.find("/nonexistent/x.html: cannot be written"), std::string::npos) << W.Err;
 }
 
 TEST(QuorinCommand, CheckPaletteAndFailures) {
@@ -214,6 +259,34 @@ TTable ParseTable(const std::string& Out) {
   return Table;
 }
 
+// The classes of a priority block have rows of their own in the table, the
+// CSV and the JSON, with their priority; Cobham's waits lie in the intervals.
+TEST(QuorinReplications, PriorityClassesHaveRowsOfTheirOwn) {
+  const std::string Csv = Temp("classes.csv"), Json = Temp("classes.json");
+  const auto R = Quorin("run " + Example("cobham.qm") +
+                        " --replications 10 --jobs 2 --warmup 1000 --until 41000 --csv '" + Csv +
+                        "' --json '" + Json + "'");
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  EXPECT_NE(R.Out.find("\n  priority 2              Mean time "), std::string::npos) << R.Out;
+  const std::string CsvText = ReadFile(Csv);
+  EXPECT_NE(CsvText.find("\nLine,TQueuePrty,Mean time,"), std::string::npos);
+  for (const auto& [Prty, Theory] : {std::pair{1, 15.0 / 7}, std::pair{2, 6.0 / 7}}) {
+    const std::string Key = "{\"block\":\"Line\",\"priority\":" + std::to_string(Prty) +
+                            ",\"class\":\"TQueuePrty\",\"statistic\":\"Mean time\",\"mean\":";
+    const std::string JsonText = ReadFile(Json);
+    const std::size_t At = JsonText.find(Key);
+    ASSERT_NE(At, std::string::npos) << JsonText;
+    const double Mean = std::stod(JsonText.substr(At + Key.size()));
+    const std::size_t H = JsonText.find("\"half_width\":", At);
+    const double Half = std::stod(JsonText.substr(H + 13));
+    EXPECT_LE(std::fabs(Mean - Theory), Half) << Prty << " " << Mean;
+    EXPECT_NE(CsvText.find(",0.95," + std::to_string(Prty) + "\n"), std::string::npos);
+  }
+  // Classes nobody saw have no rows.
+  EXPECT_EQ(CsvText.find(",0.95,0\n"), std::string::npos);
+  EXPECT_EQ(ReadFile(Json).find("\"priority\":3,"), std::string::npos);
+}
+
 TEST(QuorinReplications, TableOfEveryStatisticWithIntervalsThatHoldTheTheory) {
   const std::string Csv = Temp("reps.csv"), Json = Temp("reps.json");
   const auto R = Quorin("run " + Example("mm1.qm") +
@@ -248,7 +321,12 @@ TEST(QuorinReplications, TableOfEveryStatisticWithIntervalsThatHoldTheTheory) {
   EXPECT_EQ(Columns["Clerk"].size(), 8u);
 
   // M/M/1 at load 0.8: utilisation 0.8, Wq 3.2, Lq 3.2, mean interarrival 1,
-  // each inside its interval; replications differ, so the intervals have width.
+  // each inside its 99 % interval (a seeded check: a 95 % one misses one
+  // figure in twenty); replications differ, so the intervals have width.
+  const TTable Table99 = ParseTable(Quorin("run " + Example("mm1.qm") +
+                                           " --replications 20 --warmup 1000 --until 21000 "
+                                           "--level 0.99")
+                                        .Out);
   for (const auto& [Block, Statistic, Theory] :
        std::vector<std::tuple<std::string, std::string, double>>{{"Clerk", "Usage", 0.8},
                                                                  {"Line", "Mean time", 3.2},
@@ -259,17 +337,18 @@ TEST(QuorinReplications, TableOfEveryStatisticWithIntervalsThatHoldTheTheory) {
     const double Mean = It->second[0], Half = It->second[1];
     EXPECT_GT(Half, 0) << Block << " " << Statistic;
     EXPECT_LT(Half, 0.1 * Theory) << Block << " " << Statistic;
-    EXPECT_LE(std::fabs(Mean - Theory), Half) << Block << " " << Statistic << " " << Mean;
+    EXPECT_LE(std::fabs(Mean - Theory), Table99.at({Block, Statistic})[1])
+        << Block << " " << Statistic << " " << Mean;
   }
 
   // The CSV and the JSON hold the same table, all columns of each kind.
   const std::string CsvText = ReadFile(Csv);
-  EXPECT_EQ(CsvText.rfind("block,class,statistic,mean,half_width,std_dev,min,max,n,missing,level\n"
-                          "Door,TGenerator,Exits,",
+  EXPECT_EQ(CsvText.rfind("block,class,statistic,mean,half_width,std_dev,min,max,n,missing,level,"
+                          "priority\nDoor,TGenerator,Exits,",
                           0),
             0u)
       << CsvText;
-  EXPECT_NE(CsvText.find("\nLine,TQueue,Time limit,0,0,0,0,0,20,0,0.95\n"), std::string::npos);
+  EXPECT_NE(CsvText.find("\nLine,TQueue,Time limit,0,0,0,0,0,20,0,0.95,\n"), std::string::npos);
   const size_t Rows = size_t(std::count(CsvText.begin(), CsvText.end(), '\n')) - 1;
   EXPECT_EQ(Rows, Table.size() + 3); // with the special exits of Line and Clerk, all 0
   const std::string JsonText = ReadFile(Json);
@@ -352,7 +431,7 @@ TEST(QuorinReplications, AFailedReplicationIsNamedWithItsSeedsAndTheOthersReport
             std::string::npos);
 
   // Options of replications need --replications; a single replication has no interval.
-  for (const char* Wrong : {" --jobs 2", " --json x.json", " --replications 1",
+  for (const char* Wrong : {" --jobs 2", " --replications 1",
                             " --replications 4 --level 1.5", " --replications 4 --jobs 0"}) {
     const auto W = Quorin("run " + Example("mm1.qm") + Wrong);
     EXPECT_EQ(W.Status, 2) << Wrong;
@@ -395,3 +474,336 @@ TEST(QuorinReplications, ProgressLineOnlyOnATerminalAndClearedAtTheEnd) {
 }
 
 } // namespace
+
+namespace {
+
+// One bad model file or command line: what the command is given, the exit
+// status it must give, and a piece of its message (for a file, with the
+// file's name and the line at fault).
+struct TBadInput {
+  const char* What;
+  std::string File;      // written to a scratch file named bad.qm, unless empty
+  std::string Arguments; // BAD stands for the scratch file
+  int Status;
+  std::string Message;
+};
+
+std::string Form(const std::string& Body) {
+  return "object Form: TComponent\n  object Model: TModel end\n" + Body + "end\n";
+}
+
+// The same with the model check on.
+std::string Checked(const std::string& Body) {
+  return "object Form: TComponent\n  object Model: TModel\n    CheckModel = true\n  end\n" + Body +
+         "end\n";
+}
+
+} // namespace
+
+TEST(QuorinCommand, BadFilesAndCommandLinesAreRefusedWithWhereAndWhy) {
+  const std::string Bad = Temp("bad.qm");
+  const std::string Mm1 = std::string(QUORIN_EXAMPLES_DIR) + "/mm1.qm";
+  const TBadInput Cases[] = {
+      {"unknown class", Form("  object Q: TQeue end\n"), "check BAD", 1,
+       ":3: Q: unknown class 'TQeue'"},
+      {"syntax", Form("  object Q: TQueue\n    Capacity = 3 @\n  end\n"), "check BAD", 1,
+       ":4: unexpected character '@'"},
+      {"an extra end", Form("  object Q: TQueue\n  end\n  end\n  object S: TServer end\n"),
+       "check BAD", 1, ":5: an 'end' too many? It closes object Form (line 1)"},
+      {"an extra end, the last end missing",
+       "object Form: TComponent\n  object Model: TModel end\n  end\n  object S: TServer end\n",
+       "check BAD", 1, ":4: S (TServer): stands outside the forms of the model"},
+      {"a block outside any form", Form("") + "object Q: TQueue end\n", "check BAD", 1,
+       ":4: Q (TQueue): stands outside the forms of the model"},
+      {"a byte-order mark is accepted", "\xEF\xBB\xBF" + Form(""), "check BAD", 0, ""},
+      {"a huge word is cut", Form("  object Q: T" + std::string(1 << 20, 'x') + " end\n"),
+       "check BAD", 1, "... (1048579 characters)"},
+      {"a negative capacity of a divider", Form("  object D: TDivider\n    Capacity = -3\n  end\n"),
+       "check BAD", 1, ":4: D (TDivider): Capacity = -3 is out of the property's range"},
+      {"a misspelt seed setting", Form("  object R: TMultiRand\n    Multiplier = 1\n  end\n"),
+       "check BAD", 1, ":4: R (TMultiRand): Multiplier = 1 is out of the property's range 2..."},
+      {"a prefix from the library is not repeated",
+       Form("  object H: TTabulator\n    Interval = -1\n  end\n"), "check BAD", 1,
+       ":4: H (TTabulator): Interval = -1 is refused: H: Interval can not be negative"},
+      {"a zero-time loop is stopped",
+       Form("  object G: TGenerator\n    OnBeforeTimeGoOn = NextArrival(1)\n"
+            "    OnRouting = PassTo(A)\n  end\n  object A: TQueue\n    OnRouting = PassTo(B)\n"
+            "  end\n  object B: TQueue\n    OnRouting = PassTo(A)\n  end\n"),
+       "run BAD --until 10", 1, "moves at model time 1.0000000 without the time advancing, among "},
+      {"a holding time past the limit names its handler",
+       Form("  object G: TGenerator\n    OnBeforeTimeGoOn = NextArrival(1)\n"
+            "    OnRouting = PassTo(S)\n  end\n  object S: TServer\n    OnEnter = Hold(1e300)\n"
+            "  end\n"),
+       "run BAD --until 10", 1, "(S.OnEnter = Hold(1e300) at BAD:8, model time 1.0000000)"},
+      {"the check names a NextTime that was refused",
+       Checked("  object G: TGenerator\n    OnBeforeTimeGoOn = NextArrival(1)\n"
+               "    OnRouting = PassTo(S)\n  end\n  object S: TServer\n    OnEnter = Hold(1e300)\n"
+               "  end\n"),
+       "run BAD --until 10", 1,
+       "its OnEnter handler ordered a NextTime that was refused (1 refusal in the run"},
+      {"transactions that pile up", Checked("  object G: TGenerator\n"
+                                            "    OnBeforeTimeGoOn = NextArrival(1)\n"
+                                            "    OnAfterGeneration = NextArrival(1)\n"
+                                            "    OnRouting = PassTo(Q)\n  end\n  object Q: TQueue\n"
+                                            "    OnRouting = PassTo(Q)\n  end\n"),
+       "run BAD --until 10", 1, "Q received 11 transactions and let none leave (11 still inside)"},
+      {"a loop of routes that takes no time is flagged",
+       Form("  object A: TQueue\n    OnRouting = PassTo(B)\n  end\n  object B: TQueue\n"
+            "    OnRouting = PassTo(A)\n  end\n"),
+       "check BAD", 0, "Quorin Check: A, B route transactions round a loop"},
+      {"a missing file", "", "check /nonexistent/model.qm", 1,
+       "/nonexistent/model.qm: cannot be read"},
+      {"a directory", "", "check /tmp", 1, "/tmp: is a directory, not a model file"},
+      {"an unknown subcommand", "", "rnu BAD", 2,
+       "quorin: unknown subcommand 'rnu' (the subcommands: run, check, palette,"},
+      {"an option without its value", "", "run BAD --until", 2, "--until"},
+      {"an end time out of range", Form(""), "run BAD --until -5", 2,
+       "times must lie in 0...10000000000"},
+      {"a full disk for the report", "", "run " + Mm1 + " --until 2000 > /dev/full", 1,
+       "standard output: cannot be written (No space left on device)"},
+      {"a full disk for the CSV", "", "run " + Mm1 + " --until 2000 --csv /dev/full", 1,
+       "/dev/full: cannot be written (No space left on device)"},
+      {"a folder that does not exist for the CSV", "",
+       "run " + Mm1 + " --until 2000 --csv /nonexistent/out.csv", 1,
+       "/nonexistent/out.csv: cannot be written (No such file or directory)"},
+  };
+  for (const TBadInput& C : Cases) {
+    if (!C.File.empty()) {
+      std::ofstream Out(Bad, std::ios::binary);
+      Out << C.File;
+    }
+    std::string Arguments = C.Arguments;
+    for (std::size_t At; (At = Arguments.find("BAD")) != std::string::npos;)
+      Arguments.replace(At, 3, "'" + Bad + "'");
+    std::string Message = C.Message;
+    for (std::size_t At; (At = Message.find("BAD")) != std::string::npos;)
+      Message.replace(At, 3, Bad);
+    const TResult R = Quorin(Arguments);
+    EXPECT_EQ(R.Status, C.Status) << C.What << "\n" << R.Err.substr(0, 2000);
+    EXPECT_NE((R.Err + R.Out).find(Message), std::string::npos)
+        << C.What << "\n" << R.Err.substr(0, 2000);
+    EXPECT_LT(R.Err.size(), 4000u) << C.What; // no token echoed whole
+    // A message about the file names the file and the line.
+    if (C.Status == 1 && !C.File.empty() && Message.rfind(":", 0) == 0) {
+      EXPECT_NE(R.Err.find(Bad + Message.substr(0, Message.find(' '))), std::string::npos)
+          << C.What << "\n" << R.Err.substr(0, 2000);
+    }
+  }
+  std::remove(Bad.c_str());
+}
+
+// A file is written whole or not at all: a write that fails half-way (here
+// the size limit of the process) leaves no truncated file behind, and what
+// stood there before is kept.
+TEST(QuorinCommand, AFailedWriteLeavesNoTruncatedFile) {
+  const std::string Csv = Temp("kept.csv");
+  {
+    std::ofstream Old(Csv);
+    Old << "old\n";
+  }
+  const std::string Command = std::string("sh -c \"trap '' XFSZ; ulimit -f 0; '") +
+                              QUORIN_COMMAND + "' run '" + QUORIN_EXAMPLES_DIR +
+                              "/mm1.qm' --until 2000 --csv '" + Csv + "' > /dev/null 2>&1\"";
+  const int Raw = std::system(Command.c_str());
+  EXPECT_EQ(WIFEXITED(Raw) ? WEXITSTATUS(Raw) : -1, 1);
+  EXPECT_EQ(ReadFile(Csv), "old\n");
+  std::remove(Csv.c_str());
+}
+
+// The rows of a CSV as lines, keyed by their first fields up to the
+// statistic (Count fields), holding the rest.
+std::map<std::string, std::string> CsvRows(const std::string& Text, size_t Count) {
+  std::map<std::string, std::string> Rows;
+  std::stringstream In(Text);
+  std::string Line;
+  std::getline(In, Line); // header
+  while (std::getline(In, Line)) {
+    size_t Cut = 0;
+    for (size_t i = 0; i < Count; ++i)
+      Cut = Line.find(',', Cut) + 1;
+    Rows[Line.substr(0, Cut)] = Line.substr(Cut);
+  }
+  return Rows;
+}
+
+std::vector<std::string> Fields(const std::string& Line) {
+  std::vector<std::string> F;
+  std::stringstream In(Line);
+  std::string X;
+  while (std::getline(In, X, ','))
+    F.push_back(X);
+  return F;
+}
+
+TEST(QuorinFit, RanksTheFitsAndRefusesBadDataWithItsLine) {
+  auto R = Quorin("fit " + Example("callcentre-durations.csv"));
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_NE(R.Out.find("(column minutes): 400 values"), std::string::npos) << R.Out;
+  // The durations were drawn from a gamma of shape 2, an Erlang of order 2.
+  EXPECT_NE(R.Out.find("\n1     Erlang "), std::string::npos) << R.Out;
+  EXPECT_NE(R.Out.find("\n2     Gamma "), std::string::npos) << R.Out;
+  EXPECT_NE(R.Out.find("  Stream.Erlang(3.9259, 2)\n"), std::string::npos) << R.Out;
+  EXPECT_EQ(Quorin("fit " + Example("callcentre-durations.csv") + " --column minutes").Out, R.Out);
+
+  const std::string Bad = Temp("bad.csv"), Few = Temp("few.csv");
+  std::ofstream(Bad) << "id,wait\n1,2.5\n2,3.1\n3,n/a\n";
+  std::ofstream(Few) << "1\n2\n3\n";
+  struct TCase {
+    std::string Arguments, Error;
+  } Cases[] = {
+      {"'" + Bad + "' --column wait", Bad + ":4: 'n/a' is not a number (column 2)\n"},
+      {"'" + Bad + "' --column time", Bad + ": no column named 'time' (the header has: id, wait)\n"},
+      {"'" + Few + "'", Few + ": 3 values: a fit needs at least 10\n"},
+      {"'/nonexistent/data.csv'", "/nonexistent/data.csv: cannot be read\n"},
+  };
+  for (const TCase& C : Cases) {
+    R = Quorin("fit " + C.Arguments);
+    EXPECT_EQ(R.Status, 2) << C.Arguments;
+    EXPECT_EQ(R.Err, C.Error);
+    EXPECT_EQ(R.Out, "");
+  }
+}
+
+TEST(QuorinCompare, IdenticalDesignsDifferByExactlyZero) {
+  const std::string Csv = Temp("same.csv");
+  auto R = Quorin("compare " + Example("mm1.qm") + " " + Example("mm1.qm") +
+                  " --replications 5 --until 3000 --csv '" + Csv + "'");
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  const auto Rows = CsvRows(ReadFile(Csv), 3);
+  EXPECT_EQ(Rows.size(), 23u);
+  for (const auto& [Key, Rest] : Rows) {
+    const auto F = Fields(Rest); // mean_a, mean_b, difference, half_width, ...
+    EXPECT_EQ(F[0], F[1]) << Key;
+    EXPECT_EQ(F[2], "0") << Key;
+    EXPECT_EQ(F[3], "0") << Key;
+    EXPECT_EQ(F[6], "false") << Key;
+  }
+}
+
+TEST(QuorinCompare, MM1AtTwoServiceRatesHoldsTheTheoreticalDifference) {
+  const std::string Json = Temp("mm1.json"), Csv = Temp("mm1.csv");
+  auto R = Quorin("compare " + Example("mm1.qm") + " " + Example("mm1-faster.qm") +
+                  " --replications 30 --jobs 2 --until 51000 --csv '" + Csv + "' --json '" +
+                  Json + "'");
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_NE(R.Out.find("Common random numbers made "), std::string::npos) << R.Out;
+  const auto Rows = CsvRows(ReadFile(Csv), 3);
+  // Theory: Wq = rho / (mu - lambda) and utilisation rho = 1 / mu.
+  const double WqA = 0.8 / 0.25, WqB = (1 / 1.3) / 0.3;
+  for (const auto& [Key, Theory] : std::vector<std::pair<std::string, double>>{
+           {"Line,TQueue,Mean time,", WqB - WqA}, {"Clerk,TServer,Usage,", 1 / 1.3 - 0.8}}) {
+    const auto F = Fields(Rows.at(Key));
+    const double Low = std::stod(F[4]), High = std::stod(F[5]), Half = std::stod(F[3]);
+    EXPECT_LE(Low, Theory) << Key;
+    EXPECT_GE(High, Theory) << Key;
+    EXPECT_EQ(F[6], "true") << Key;
+    // Common random numbers narrow the interval well below independent runs'.
+    EXPECT_LT(Half, 0.5 * std::stod(F[7])) << Key;
+  }
+  const std::string Text = ReadFile(Json);
+  EXPECT_EQ(Text.rfind("{\"a\":", 0), 0u) << Text;
+  EXPECT_NE(Text.find("\"replications\":30,\"failed_a\":0,\"failed_b\":0"), std::string::npos);
+}
+
+TEST(QuorinCompare, ADesignWithAnAddedStreamSeesTheSameArrivals) {
+  // B routes through a stream of its own, declared first: seeded by position
+  // it would take the arrivals' numbers; by name the arrivals stay.
+  std::string Text = ReadFile(std::string(QUORIN_EXAMPLES_DIR) + "/mm1.qm");
+  const std::string Door = "  object Door: TGenerator";
+  Text.replace(Text.find(Door), 0, "  object Router: TMultiRand end\n");
+  const std::string Route = "OnRouting = PassTo(Line)";
+  Text.replace(Text.find(Route), Route.size(), "OnRouting = PassByChance(Router, Line, 1)");
+  const std::string B = Temp("router.qm"), Csv = Temp("router.csv");
+  std::ofstream(B) << Text;
+  auto R = Quorin("compare " + Example("mm1.qm") + " '" + B +
+                  "' --replications 4 --until 3000 --csv '" + Csv + "'");
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  const auto Rows = CsvRows(ReadFile(Csv), 3);
+  for (const char* Key : {"Door,TGenerator,Exits,", "Door,TGenerator,Mean interval,",
+                          "Line,TQueue,Mean time,", "Clerk,TServer,Usage,"}) {
+    const auto F = Fields(Rows.at(Key));
+    EXPECT_EQ(F[2], "0") << Key;
+    EXPECT_EQ(F[3], "0") << Key;
+  }
+}
+
+TEST(QuorinSweep, TheGridsFiguresEqualSeparateRuns) {
+  const std::string Csv = Temp("sweep.csv");
+  auto R = Quorin("sweep " + Example("mm3.qm") +
+                  " --set Tellers.Capacity=3,4 --replications 4 --until 3000 --figure "
+                  "'Line.Mean time' --figure Tellers.Usage --csv '" +
+                  Csv + "'");
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Out.rfind("sweep: 2 combinations x 4 replications = 8 runs\n", 0), 0u) << R.Out;
+  const auto Grid = CsvRows(ReadFile(Csv), 4); // value, block, class, statistic
+  EXPECT_EQ(Grid.size(), 4u);
+  std::string Text = ReadFile(std::string(QUORIN_EXAMPLES_DIR) + "/mm3.qm");
+  for (const char* Capacity : {"3", "4"}) {
+    const size_t At = Text.find("Capacity = ") + 11;
+    Text.replace(At, 1, Capacity);
+    const std::string File = Temp(std::string("mm3_") + Capacity + ".qm");
+    const std::string Single = Temp(std::string("mm3_") + Capacity + ".csv");
+    std::ofstream(File) << Text;
+    EXPECT_EQ(Quorin("run '" + File + "' --replications 4 --until 3000 --csv '" + Single + "'")
+                  .Status,
+              0);
+    const auto Run = CsvRows(ReadFile(Single), 3);
+    for (const char* Key : {"Line,TQueue,Mean time,", "Tellers,TStorage,Usage,"}) {
+      // block,class,statistic,mean,half_width,... against the grid's
+      // value,block,class,statistic,mean,half_width,...
+      const auto Separate = Fields(Run.at(Key)), InGrid = Fields(Grid.at(Capacity + (',' + std::string(Key))));
+      EXPECT_EQ(InGrid[0], Separate[0]) << Capacity << " " << Key;
+      EXPECT_EQ(InGrid[1], Separate[1]) << Capacity << " " << Key;
+    }
+  }
+}
+
+TEST(QuorinScenarios, BadInputsAreRefusedWithTheReason) {
+  const std::string Mm1 = Example("mm1.qm"), Mm3 = Example("mm3.qm");
+  const std::string Other = Temp("other.qm");
+  std::ofstream(Other) << "run\n  Until = 10\nend\nobject Form: TComponent\n"
+                          "  object Model: TModel end\n  object Elsewhere: TTerminator end\nend\n";
+  struct TCase {
+    std::string Arguments, Error;
+  } Cases[] = {
+      {"compare " + Mm1 + " " + Mm1 + " --replications 1",
+       "--replications must be 2 or more"},
+      {"compare " + Mm1 + " " + Mm1, "--replications is required"},
+      {"compare " + Mm1 + " '" + Other + "' --replications 3",
+       "have no figure in common (the same block name and statistic)"},
+      {"sweep " + Mm3 + " --replications 3", "give at least one --set"},
+      {"sweep " + Mm3 + " --replications 3 --set Tellers.Capacity",
+       "--set Tellers.Capacity: expected Block.Property=value,value,..."},
+      {"sweep " + Mm3 + " --replications 3 --set Teller.Capacity=2",
+       "--set Teller.Capacity=2: no component named 'Teller'"},
+      {"sweep " + Mm3 + " --replications 3 --set Tellers.Capacty=2",
+       "no stored property 'Capacty' (its properties: Tag, Capacity)"},
+      {"sweep " + Mm3 + " --replications 3 --set Tellers.Capacity=2,-1",
+       "--set Tellers.Capacity=-1: Tellers (TStorage): Capacity = -1 is refused by the component"},
+      {"sweep " + Mm3 + " --replications 3 --set Tellers.Capacity=2,,3", "an empty value"},
+      {"sweep " + Mm3 + " --replications 3 --set Arrivals.Seed=5,6",
+       "replications seed every stream themselves"},
+      {"sweep " + Mm3 + " --replications 3 --set Tellers.Capacity=2 --figure Line.Waits",
+       "--figure Line.Waits: no such figure"},
+  };
+  for (const TCase& C : Cases) {
+    const auto R = Quorin(C.Arguments);
+    EXPECT_EQ(R.Status, 2) << C.Arguments;
+    EXPECT_NE(R.Err.find(C.Error), std::string::npos) << C.Arguments << "\n" << R.Err;
+    EXPECT_EQ(R.Out, "") << C.Arguments;
+  }
+}
+
+TEST(QuorinInputs, CallCentreAnswersTheDaysExpectedCalls) {
+  // The rate schedule integrates to 564 calls a day; the agents off duty
+  // from 20:00 have finished their last calls by the day's end.
+  const std::string Csv = Temp("callcentre.csv");
+  const auto R = Quorin("run " + Example("callcentre.qm") +
+                        " --replications 20 --jobs 2 --level 0.99 --csv '" + Csv + "'");
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  const auto Rows = CsvRows(ReadFile(Csv), 3);
+  const auto Calls = Fields(Rows.at("Phone,TGenerator,Exits,"));
+  EXPECT_LE(std::fabs(std::stod(Calls[0]) - 564), std::stod(Calls[1])) << Calls[0];
+  EXPECT_EQ(Fields(Rows.at("Agents,TStorage,Max,"))[0], "8"); // both shifts at noon
+  EXPECT_EQ(Fields(Rows.at("Agents,TStorage,Count,"))[0], "0");
+}

@@ -30,7 +30,9 @@ public:
   void CheckBlock(std::vector<std::string>& Findings) override;
 
   // Makes N transactions (nothing for N < 1) behind those still waiting. When
-  // the pool runs out, the ones made so far are offered all the same.
+  // the pool runs out, the ones made so far are offered all the same. A call
+  // made while the creator generates (from its OnAfterGeneration) is refused
+  // with a message.
   void Generate(int32_t N);
   // Appends Trans to the queue, with no further handling.
   void AddTrans(TTransaction* Trans);
@@ -45,6 +47,7 @@ public:
 protected:
   TTransaction* FFirst = nullptr;
   TTransaction* FLast = nullptr;
+  bool FGenerating = false;
 
 private:
   // Offers FFirst, joining the chain and ordering the activation as needed.

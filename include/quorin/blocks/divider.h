@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "quorin/kernel/block.h"
 
@@ -55,6 +57,14 @@ protected:
 // generator makes transactions (a freed record with its own number, else a
 // new one), so no two live transactions share a number; when the pool runs
 // out, the copies made so far leave and the rest are not made.
+//
+// A copy carries the original's own fields: the fields of the model's
+// transaction class are copy-assigned from the original (TTransaction's
+// own fields are not: number, links, times and pending event stay the
+// copy's, priority and preempt mark are the original's). A split of more
+// than one marks the original and its copies with the family of the
+// original's number (TTransaction::Family), which a matching assembler
+// joins by.
 class TDivider : public TSplitJoin {
 public:
   explicit TDivider(TComponent* AOwner) : TSplitJoin(AOwner) {}
@@ -71,15 +81,50 @@ private:
 // offers the kept one; Count stays at the number gathered until it leaves.
 // The assembler refuses entries while it offers. A Capacity lowered below
 // the number gathered completes the set at the next entry.
+//
+// With Match set, it joins only the parts of one original: it gathers by
+// family (TTransaction::Family, given by the divider), and a set is
+// complete when Capacity parts of one family are held; parts of other
+// families wait meanwhile, without blocking one another. The original
+// leaves for its set when it is one of the parts, else the part that
+// completed the set; the others go back to the pool. Transactions without
+// a family gather among themselves as in the default mode. Count is the
+// parts held, the whole set included until its kept part leaves.
+//
+// The model check warns about an assembler without Match that split parts
+// reach from more than one block: parts of different originals overtake one
+// another on different routes, so the sets it joins mix them.
 class TAssembler : public TSplitJoin {
 public:
   explicit TAssembler(TComponent* AOwner) : TSplitJoin(AOwner) {}
 
+  void Reset() override;
   void ExitFromBlock() override;
   void EnterToBlock(TTransaction* Trans) override;
+  int32_t Count() override { return FCount + FSetRest; }
+  void CheckBlock(std::vector<std::string>& Findings) override;
+
+  bool Match() const { return FMatch; }
+  // Read at the next entry; meant to be set before the run.
+  void SetMatch(bool Value) { FMatch = Value; }
 
 private:
   void Gather(TTransaction* Trans);
+  void GatherFamily(TTransaction* Trans);
+  void Unlink(TTransaction* Trans);
+  // Notes the block a split part came from, for the model check.
+  void NoteRoute(const TBlock* From);
+
+  bool FMatch = false;
+  // With Match: the parts of the offered set given back to the pool, still
+  // counted until its kept part leaves.
+  int32_t FSetRest = 0;
+  // A set gathered by family is on offer.
+  bool FMatchedSet = false;
+  // The first two blocks that split parts came from, since the last Reset.
+  const TBlock* FRoute = nullptr;
+  std::string FRouteNames;
+  bool FManyRoutes = false;
 };
 
 } // namespace quorin

@@ -37,6 +37,8 @@ public:
   long double Usage();
   int32_t MaxCount();
   int32_t ZeroEntries() const { return FZeroEntries; }
+  // Exits after a stay longer than zero: the observations of SAverageTime.
+  int32_t NonZeroExits() const { return FNonZeroExits; }
   int32_t PreemptExits() const { return FPreemptExits; }
 
 protected:

@@ -23,6 +23,14 @@ namespace quorin {
 // out) and the storage is not in routing (see Overfilled). OnEnter runs
 // before the statistics take the entry.
 //
+// Preemptive resume: a pushed-out transaction keeps the holding time it had
+// left (TTransaction::Remaining, readable in OnPreempt) until its next
+// activation is ordered. OnPreempt passes it to a waiting line, and OnEnter
+// holds a transaction that comes back with a remainder for exactly that:
+//   Cpu->OnEnter = [=](TBlock*, TTransaction* T) {
+//     Cpu->NextTime(T->HasRemaining() ? T->Remaining() : Work->Exponential(1));
+//   };
+//
 // At rest FTransaction is FFirstFinished and FHasTransaction is true exactly
 // while FFinishedCount > 0; during OnEnter FTransaction is the entering
 // transaction and during OnPreempt the pushed-out one.

@@ -67,6 +67,9 @@ protected:
 private:
   // Hands the displaced holder to OnPreempt; destroys it if not handled.
   void Displace();
+  // The holder leaves, by a pass or a kick: OnExit, then its pending
+  // service end is cancelled and it is counted out.
+  void LeaveHolder();
   // Reports and answers true when a release is asked for from inside one of
   // the server's own handlers, where it would break the change under way.
   bool RefuseReleaseWhileBusy(const char* Method) const;

@@ -53,6 +53,27 @@ using TMessageHandler = std::function<void(const std::string& Text)>;
 void MessageDlg(const std::string& Text);
 TMessageHandler SetMessageHandler(TMessageHandler Handler);
 
+// Where a message comes from, for the code that runs handlers on a user's
+// behalf (a model file's standard handlers): while a TMessageScope of a
+// place lives, MessageDlg ends every text with " (" + Describe() + ")" of
+// the innermost place, so that a message names the handler, its file and
+// line and the model time. Without a scope the texts are as documented.
+class TMessagePlace {
+public:
+  virtual ~TMessagePlace() = default;
+  virtual std::string Describe() const = 0;
+};
+class TMessageScope {
+public:
+  explicit TMessageScope(const TMessagePlace& Place);
+  ~TMessageScope();
+  TMessageScope(const TMessageScope&) = delete;
+  TMessageScope& operator=(const TMessageScope&) = delete;
+
+private:
+  const TMessagePlace* FOuter;
+};
+
 // Formats Value with as many decimals as Pattern has zeros after its point
 // ("0.000" gives three decimals, "0.0000000" seven), rounding half away from zero.
 std::string FormatFloat(const std::string& Pattern, double Value);

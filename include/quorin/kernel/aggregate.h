@@ -31,6 +31,10 @@ public:
   bool FOrderNextTime(double Delay, TTransaction* Trans);
 
   TModel* Model() const { return FModel; }
+  // Activations this aggregate ordered and the future events list refused
+  // (a negative delay, a time past the limit), since the run's start; the
+  // model check names them instead of a missing NextTime.
+  int32_t RefusedOrders() const { return FRefusedOrders; }
 
   // The model that gathered this aggregate, or null.
   TModel* FModel = nullptr;
@@ -42,6 +46,7 @@ protected:
   // not activated at all. Kept as a field so the loop needs no class test.
   enum class TKind : uint8_t { Other, Scheduler, Block };
   TKind FKind = TKind::Other;
+  int32_t FRefusedOrders = 0;
 };
 
 // An aggregate that only fires timed user events: OnBeforeTimeGoOn at the

@@ -65,6 +65,14 @@ public:
   void WakeWaiters();
   // Parked: blocked and waiting on the receivers it tried (TRetry::OnChange).
   bool Parked() const { return FParked; }
+  // A closed block refuses every entry; what it holds stays and leaves as
+  // usual. Opening it wakes the blocks waiting on it. Schedules use it for
+  // shifts (TScheduleDriver); a block is open unless closed.
+  void SetClosed(bool Value) {
+    FClosed = Value;
+    if (!Value) WakeWaiters();
+  }
+  bool isClosed() const { return FClosed; }
 
   TOnRoutingEvent OnRouting;
 
@@ -79,6 +87,7 @@ public:
   bool FPassed = false;
   bool FKick = false;
   bool FInRouting = false;
+  bool FClosed = false; // see SetClosed
   int32_t FCount = 0;
   int32_t FEntries = 0;
   int32_t FExits = 0;
@@ -97,22 +106,31 @@ protected:
   // runs when the handler throws, before the exception goes on, so that the
   // block completes the step under way (an entry is never half made).
   template <class H, class F> void FireThen(const H& Handler, TTransaction* Trans, F&& Finish) {
-    if (Handler) {
-      try {
-        Handler(this, Trans);
-      } catch (...) {
-        Finish();
-        throw;
-      }
-    }
-    Finish();
+    detail::TryFinally(
+        [&] {
+          if (Handler) Handler(this, Trans);
+        },
+        Finish);
   }
   // Orders Trans's activation Delay from now in place of the one pending for
   // it. The pending one is cancelled only once the new one is accepted, so
   // a refused order leaves the run as it was.
   void ReorderFor(double Delay, TTransaction* Trans);
   // Starts offering Trans and joins the current events chain.
-  void Offer(TTransaction* Trans);
+  void Offer(TTransaction* Trans) {
+    FTransaction = Trans;
+    FHasTransaction = true;
+    JoinChain();
+  }
+  // Joins the current events chain at its tail; a block already in it keeps
+  // its place and, if parked, is routed again. Inline up to the chain: most
+  // calls find the block in the chain already.
+  void JoinChain() {
+    if (!FChainEntry)
+      AppendToChain();
+    else if (FParked)
+      UnparkInChain();
+  }
   // Fires Handler for Trans with the block in routing, as for a time-out, a
   // preemption or a release; answers whether the handler passed (or
   // postponed) the transaction. Kick routes a PassTo through KickFromBlock.
@@ -142,6 +160,12 @@ protected:
   // last holder left it, else a new instance of the model's class; priority,
   // preempt mark and pending event are reset. nullptr when none can be had.
   static TTransaction* MakeTransaction();
+  // Gives Copy the fields of Original that belong to the model's
+  // transaction class (its copy assignment); nothing when either record is
+  // not of that class.
+  static void CopyFields(TTransaction* Copy, const TTransaction& Original);
+  // Makes Trans a part of family Family (see TTransaction::Family).
+  static void SetFamily(TTransaction* Trans, int32_t Family);
 
   // True while a PassTo of this block moves a transaction: a nested PassTo
   // (from OnExit, or from the receiver's handlers) would move the same
@@ -183,8 +207,13 @@ private:
   friend class TCurrentManager;
   // The accepted pass: exit from this block, entry into Receiver, report.
   bool MoveTo(TBlock* Receiver);
+  // MoveTo's steps for T up to the report, with the receiver held for T.
+  void Hand(TBlock* Receiver, TTransaction* T);
   // Tells the chain, which routes this block, that Receiver refused it.
   [[gnu::cold]] void NoteRefusal(TBlock* Receiver);
+  // The two halves of JoinChain that reach the chain.
+  void AppendToChain();
+  void UnparkInChain();
 };
 
 // Inline up to the receiver's answer: most calls from a routing handler are
@@ -203,7 +232,8 @@ inline bool TBlock::PassTo(TBlock* Receiver) {
   if (!FInRouting || FPassing || (FEntering && !FKick) || !FTransaction || !Receiver ||
       Receiver == this || Receiver->FEntering || Receiver->FExiting)
     return false;
-  if (!Receiver->IsReadyToReceive(FTransaction)) {
+  // A closed receiver (off duty, see SetClosed) refuses like a full one.
+  if (Receiver->FClosed || !Receiver->IsReadyToReceive(FTransaction)) {
     if (FNoteRefusals) NoteRefusal(Receiver);
     return false;
   }
@@ -219,6 +249,10 @@ inline void TBlock::DoPass() {
 namespace detail {
 // "1 transaction", "3 transactions": counts in the check's findings.
 std::string CountOf(int32_t N, const std::string& Singular, const std::string& Plural);
+// Why a holding never ends, for the check: "its OnEnter handler orders no
+// NextTime", or, when the future events list refused what it ordered, that
+// it ordered one that was refused.
+std::string NoNextTime(const TAggregate& Block, const std::string& Handler);
 } // namespace detail
 
 } // namespace quorin

@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 #include <type_traits>
+#include <typeinfo>
 #include <vector>
 
 #include "quorin/framework/component.h"
@@ -27,10 +28,23 @@ using TDeadlock = std::function<void()>;
 // The present model time.
 double ModelTime();
 
+// How the last Simulate ended: not run yet; normally (the end time was
+// passed, Stop was called or nothing was left to do); the private heap ran
+// out; too many moves without the model time advancing (a loop that takes
+// no time, see TModel::SetMoveLimit); or a handler's exception, which went
+// on out of Simulate. In every case the run is over and every block is
+// consistent. After Exhausted and MoveLimit the model does not run on until
+// Reset; after a handler's exception it may.
+enum class TRunEnd : uint8_t { None, Normal, Exhausted, MoveLimit, HandlerException };
+
 // The class of pooled transactions: its size and how to build one in place.
+// Also how to give one the fields of another (its copy assignment); Type
+// tells which class Assign expects on both sides.
 struct TTransactionClass {
   std::size_t Size;
   TTransaction* (*Construct)(void* Memory);
+  void (*Assign)(TTransaction* To, const TTransaction& From) = nullptr;
+  const std::type_info* Type = nullptr;
 };
 
 // The model runs the aggregates owned by the components of its owner's
@@ -46,6 +60,8 @@ public:
   void Simulate(double EndTime);
   void Stop() { FRunning = false; }
   void Reset();
+  // Clears the statistics of every block and of every tabulator on the
+  // model's forms (except one that keeps them, TTabulator::KeepOnClear).
   void ClearStatistics();
 
   int32_t PageSize() const { return FPageSize; }
@@ -73,12 +89,35 @@ public:
   TRetry Retry() const { return FRetry; }
   void SetRetry(TRetry Value);
 
+  // The most moves (passes, and activations) a run makes at one model time:
+  // a model that goes on moving without the time advancing (two queues that
+  // pass to each other, a generator with interval 0) is stopped with a
+  // message that names the blocks involved and the time, and does not run
+  // on until Reset. 10,000,000 by default; 0 means no limit; a negative
+  // value is refused with a message. Read at the start of each Simulate.
+  int64_t MoveLimit() const { return FMoveLimit; }
+  void SetMoveLimit(int64_t Value);
+  static constexpr int64_t DefaultMoveLimit = 10000000;
+
   // Makes T the class of the pooled transactions. While a pool exists, a
-  // class larger than its records is refused with a message.
+  // class larger than its records is refused with a message. The class must
+  // be copy-assignable: a divider's copies are assigned the fields of their
+  // original. Every transaction the pool holds is destroyed (its destructor
+  // runs) when the pool is dropped, by Reset or the model's destruction, so
+  // members that own memory (a std::string) give it back; a record reused in
+  // between keeps its fields.
   template <class T> void SetTransactionClass() {
     static_assert(std::is_base_of_v<TTransaction, T>, "T must derive from TTransaction");
+    static_assert(std::is_same_v<T, TTransaction> || std::is_copy_assignable_v<T>,
+                  "a transaction class must be copy-assignable: a divider's copies take the "
+                  "original's fields by copy assignment");
     SetTransactionClass(
-        {sizeof(T), [](void* Memory) -> TTransaction* { return ::new (Memory) T; }});
+        {sizeof(T), [](void* Memory) -> TTransaction* { return ::new (Memory) T; },
+         [](TTransaction* To, const TTransaction& From) {
+           if constexpr (!std::is_same_v<T, TTransaction>)
+             *static_cast<T*>(To) = static_cast<const T&>(From);
+         },
+         &typeid(T)});
   }
   void SetTransactionClass(const TTransactionClass& Class);
 
@@ -92,10 +131,17 @@ public:
   // Runs the check now; reports each finding through MessageDlg, prefixed
   // "Quorin Check: ", and answers the findings.
   std::vector<std::string> RunCheck();
+  // Adds a check of the application's own to the model check: it adds its
+  // findings, in plain words, to the list it is given.
+  using TCheck = std::function<void(std::vector<std::string>& Findings)>;
+  void AddCheck(TCheck Check) { FChecks.push_back(std::move(Check)); }
   // Transaction records ever carved from the pool; 0 while no pool exists.
   int32_t TransactionCount() const;
 
+  // True only inside Simulate's event loop; false once Simulate has
+  // returned, by any path, an exception from a handler included.
   bool Running() const { return FRunning; }
+  TRunEnd RunEnd() const { return FRunEnd; }
   bool Exhausted() const { return FExhausted; }
   const std::vector<TAggregate*>& Aggregates() const { return FAggregates; }
 
@@ -125,6 +171,10 @@ public:
   // for the first refusal only, until Reset, and stops the run. A model so
   // stopped does not run on until it is Reset.
   void StopOnExhaustion(const std::string& Text);
+  // Called when the moves at one model time pass the alarm: from the limit
+  // on, notes the blocks of some more moves and then stops the run with a
+  // message that names them.
+  [[gnu::cold]] void MoveAtOneTime(TAggregate* From, TBlock* To);
 
 private:
   friend class TAggregate;
@@ -149,6 +199,14 @@ private:
   TEventList FEventList = TEventList::Levels;
   TRetry FRetry = TRetry::EveryScan;
   bool FCheckModel = false;
+  TRunEnd FRunEnd = TRunEnd::None;
+  std::vector<TCheck> FChecks;
+  int64_t FMoveLimit = DefaultMoveLimit;
+  double FMovesTime = 0.0; // the model time the moves are counted at
+  // The blocks of the moves noted past the limit, distinct, in order, and
+  // the number of those moves.
+  std::vector<std::string> FLoopNames;
+  int32_t FLoopMoves = 0;
 };
 
 } // namespace quorin

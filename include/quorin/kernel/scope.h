@@ -2,10 +2,22 @@
 // a handler called inside it throws.
 #pragma once
 
-#include <exception>
-#include <utility>
-
 namespace quorin::detail {
+
+// Runs Body, then Finish. Finish also runs when Body throws, before the
+// exception goes on, so that a step under way is completed however a
+// handler called from Body ends. Written as a function rather than as a
+// destructor: a Finish that throws (it may report through a message handler
+// of the application's) passes its exception on instead of terminating.
+template <class B, class F> void TryFinally(B&& Body, F&& Finish) {
+  try {
+    Body();
+  } catch (...) {
+    Finish();
+    throw;
+  }
+  Finish();
+}
 
 // Raises a flag for the length of a scope and restores its earlier value
 // afterwards.

@@ -22,4 +22,13 @@ extern bool FlagPass;       // set by every successful PassTo, read by the chain
 extern TTransManager* TransManager;
 extern TMemoManager* QueHeadsManager; // the classes (TQueHead) of the priority blocks
 
+namespace detail {
+// Moves (passes and activations) made since the model time last advanced,
+// and the number at which the running model is told (see
+// TModel::SetMoveLimit). Kept here so that a pass pays an increment and a
+// compare for the limit.
+extern int64_t MovesAtOneTime;
+extern int64_t MoveAlarm;
+} // namespace detail
+
 } // namespace quorin

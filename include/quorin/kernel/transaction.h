@@ -22,7 +22,6 @@ public:
   TTransaction();
   virtual ~TTransaction();
   TTransaction(const TTransaction&) = delete;
-  TTransaction& operator=(const TTransaction&) = delete;
 
   // A new instance of the model's transaction class, or nullptr.
   static TTransaction* Create();
@@ -33,6 +32,15 @@ public:
   void SetNonPreempt() { FPreempt = false; }
   bool IsPreempt() const { return FPreempt; }
   int32_t GetTransID() const { return FTransID; }
+  // The family a divider gave it: the number of the original it was split
+  // from (the original's own number for the original itself), or 0 when it
+  // was never split. A later split gives the parts a new family.
+  int32_t Family() const;
+  // The holding time it had left when a priority storage pushed it out,
+  // kept until its next activation is ordered: a storage it re-enters can
+  // hold it for exactly that remainder. -1 when there is none.
+  bool HasRemaining() const { return (FMarks & MarkRemaining) != 0; }
+  double Remaining() const { return HasRemaining() ? FActivateTime : -1.0; }
 
   static void* operator new(std::size_t Size) noexcept;
   static void operator delete(void* Memory) noexcept;
@@ -44,6 +52,15 @@ public:
   int32_t FTransID;
   uint8_t FPrty = 0;
   bool FPreempt = false;
+  // Two bytes that would otherwise be padding, so that records keep their
+  // size: the priority class a priority block filed it under (its per-class
+  // statistics find the class of a finished transaction by it), and marks.
+  uint8_t FClassPrty = 0;
+  uint8_t FMarks = 0;
+  enum : uint8_t {
+    MarkFamily = 1,    // Family() is kept for it
+    MarkRemaining = 2, // FActivateTime holds its remaining holding time
+  };
   TTransaction* FNext = nullptr;
   TTransaction* FPrev = nullptr;
   TBlock* FBlock = nullptr;
@@ -53,6 +70,13 @@ public:
 
   // Cancels the pending activation, if any, without touching the list order.
   void CancelEvent();
+
+protected:
+  // Copies nothing of the base: the implicit copy assignment of a
+  // transaction class then copies exactly the class's own fields, which is
+  // how a divider's copies take the original's fields. Number, priority,
+  // links, block, times and pending event stay the copy's own.
+  TTransaction& operator=(const TTransaction&) { return *this; }
 };
 
 } // namespace quorin

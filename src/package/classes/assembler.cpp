@@ -1,6 +1,8 @@
 // The description of TAssembler.
 #include "describe.h"
 
+#include <limits>
+
 namespace quorin::classes {
 
 namespace {
@@ -26,10 +28,15 @@ const TClassInfo& AssemblerClass() {
       .Is = &Is<TAssembler>,
       .Base = &BlockClass(),
       .Report = TReportKind::Batch,
-      .Properties = {Tag(), Property<TSplitJoin, int32_t>("Capacity", 1, &TSplitJoin::Capacity,
-                                                          &TSplitJoin::SetCapacity)},
+      .Properties = {Tag(),
+                     Ranged(Property<TSplitJoin, int32_t>("Capacity", 1, &TSplitJoin::Capacity,
+                                                          &TSplitJoin::SetCapacity),
+                            0, std::numeric_limits<int32_t>::max()),
+                     Property<TAssembler, bool>("Match", 0, &TAssembler::Match,
+                                                &TAssembler::SetMatch)},
       .Events = Join<TEventInfo>({EnterExit<TSplitJoin>(), {OnRouting()}}),
-      .Summary = "joins Capacity entering transactions into one (the last to arrive)",
+      .Summary = "joins Capacity entering transactions into one (the last to arrive); with Match, "
+                 "only the parts of one original a divider split",
       .Image = Image,
   };
   return Info;

@@ -71,6 +71,14 @@ TPropertyInfo Property(const char* Name, double Default, V (C::*Getter)() const,
   return P;
 }
 
+// P with a narrower range than its type's: a model file refuses a value
+// outside it with the loader's own message, before the setter sees it.
+inline TPropertyInfo Ranged(TPropertyInfo P, double Min, double Max) {
+  P.Min = Min;
+  P.Max = Max;
+  return P;
+}
+
 inline TPropertyInfo Tag() {
   return Property<TComponent, int32_t>("Tag", 0, &TComponent::Tag, &TComponent::SetTag);
 }

@@ -26,11 +26,13 @@ const TClassInfo& DividerClass() {
       .Is = &Is<TDivider>,
       .Base = &BlockClass(),
       .Report = TReportKind::Batch,
-      .Properties = {Tag(), Property<TSplitJoin, int32_t>("Capacity", 1, &TSplitJoin::Capacity,
-                                                          &TSplitJoin::SetCapacity)},
+      .Properties = {Tag(), Ranged(Property<TSplitJoin, int32_t>("Capacity", 1, &TSplitJoin::Capacity,
+                                                          &TSplitJoin::SetCapacity),
+                                    0, std::numeric_limits<int32_t>::max())},
       .Events = Join<TEventInfo>({EnterExit<TSplitJoin>(), {OnRouting()}}),
       .Summary =
-          "splits each entering transaction into Capacity (copies with its priority and mark)",
+          "splits each entering transaction into Capacity (copies with its priority, mark and "
+          "fields, and its number as their family)",
       .Image = Image,
   };
   return Info;

@@ -61,7 +61,10 @@ const TClassInfo& ModelClass() {
            // The engine: a model file loads with both true (see the loader).
            EngineChoice("HeapEventList", TEventList::Heap, &TModel::EventList,
                         &TModel::SetEventList),
-           EngineChoice("RetryOnChange", TRetry::OnChange, &TModel::Retry, &TModel::SetRetry)},
+           EngineChoice("RetryOnChange", TRetry::OnChange, &TModel::Retry, &TModel::SetRetry),
+           Ranged(Property<TModel, int64_t>("MoveLimit", TModel::DefaultMoveLimit,
+                                            &TModel::MoveLimit, &TModel::SetMoveLimit),
+                  0, 9007199254740992.0)},
       .Events = {Event("OnBeforeTimeGoOn", &TModel::OnBeforeTimeGoOn),
                  Event("OnNewTime", &TModel::OnNewTime), Event("OnAfterPass", &TModel::OnAfterPass),
                  Event("OnDeadlock", &TModel::OnDeadlock)},

@@ -32,7 +32,10 @@ const TClassInfo& QueuePrtyClass() {
            PriorityStatistics()}),
       .Properties = {Tag(),
                      Property<TQueuePrtyCustom, int32_t>("Capacity", 0, &TQueuePrtyCustom::Capacity,
-                                                         &TQueuePrtyCustom::SetCapacity)},
+                                                         &TQueuePrtyCustom::SetCapacity),
+                     Property<TQueuePrtyCustom, bool>("Preemptive", 0,
+                                                      &TQueuePrtyCustom::Preemptive,
+                                                      &TQueuePrtyCustom::SetPreemptive)},
       .Events =
           Join<TEventInfo>({EnterExit<TQueuePrtyCustom>(),
                             {Event("OnPreempt", &TQueuePrtyCustom::OnPreempt, true),

@@ -29,13 +29,16 @@ const TClassInfo& StoragePrtyClass() {
       .Statistics = Join<TStatisticInfo>({ProQueueStatistics(), PriorityStatistics()}),
       .Properties = {Tag(),
                      Property<TQueuePrtyCustom, int32_t>("Capacity", 0, &TQueuePrtyCustom::Capacity,
-                                                         &TQueuePrtyCustom::SetCapacity)},
+                                                         &TQueuePrtyCustom::SetCapacity),
+                     Property<TQueuePrtyCustom, bool>("Preemptive", 0,
+                                                      &TQueuePrtyCustom::Preemptive,
+                                                      &TQueuePrtyCustom::SetPreemptive)},
       .Events =
           Join<TEventInfo>({EnterExit<TQueuePrtyCustom>(),
                             {Event("OnPreempt", &TQueuePrtyCustom::OnPreempt, true), OnRouting()}}),
       .Summary =
           "the storage with holding transactions kept by priority and push-out of the oldest "
-          "lowest one",
+          "lowest one, which keeps the holding time it had left (Remaining)",
       .Image = Image,
   };
   return Info;

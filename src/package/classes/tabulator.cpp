@@ -33,7 +33,9 @@ const TClassInfo& TabulatorClass() {
                      Property<TTabulator, float>("Interval", 0, &TTabulator::Interval,
                                                  &TTabulator::SetInterval),
                      Property<TTabulator, uint8_t>("IntervalCount", 1, &TTabulator::IntervalCount,
-                                                   &TTabulator::SetIntervalCount)},
+                                                   &TTabulator::SetIntervalCount),
+                     Property<TTabulator, bool>("KeepOnClear", 0, &TTabulator::KeepOnClear,
+                                                &TTabulator::SetKeepOnClear)},
       .Summary =
           "a histogram: values put in with PutValue, their mean and deviation, counts per interval",
       .Image = Image,

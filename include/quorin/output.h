@@ -1,0 +1,55 @@
+// Files that the command and the library write: written under a temporary
+// name beside their place and renamed to it once complete, with every write
+// and the close checked, so that a full disk or a failed write is reported
+// and never leaves a truncated file that looks whole.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+namespace quorin {
+
+// One output file. Write to Stream(), then Commit(). A file dropped without
+// a successful Commit leaves nothing behind (what stood at Path before is
+// kept). A Path that exists and is no regular file (a device such as
+// /dev/stdout, a pipe) is written in place, as it cannot be replaced.
+class TOutputFile {
+public:
+  explicit TOutputFile(std::string Path);
+  ~TOutputFile();
+  TOutputFile(const TOutputFile&) = delete;
+  TOutputFile& operator=(const TOutputFile&) = delete;
+
+  // Whether the file could be opened; Commit then reports why not.
+  bool IsOpen() const;
+  std::ostream& Stream();
+  // Flushes and closes the file and puts it in its place. Answers false
+  // with Error as "PATH: cannot be written (reason)" when any write, the
+  // close or the rename failed; nothing is left at Path then.
+  bool Commit(std::string& Error);
+
+private:
+  class TBuffer;
+  std::string FPath;
+  std::string FTemporary; // empty when written in place
+  std::unique_ptr<TBuffer> FBuffer;
+  std::unique_ptr<std::ostream> FStream;
+  bool FCommitted = false;
+  int FOpenErrno = 0;
+};
+
+// Writes a whole file through Write as above.
+bool WriteOutputFile(const std::string& Path, const std::function<void(std::ostream&)>& Write,
+                     std::string& Error);
+
+// Sends std::cout through a buffer that keeps the reason of a failed write,
+// for FlushStandardOutput to give; for programs that print their results.
+void WatchStandardOutput();
+// Flushes standard output (std::cout and C's stdout) and answers whether
+// everything written to it arrived; Error as "standard output: cannot be
+// written (reason)" otherwise.
+bool FlushStandardOutput(std::string& Error);
+
+} // namespace quorin

@@ -1,0 +1,235 @@
+"""Quorin from Python: discrete-event models of transactions and blocks.
+
+Load a model file or build a model, run it, and read its results as pandas
+DataFrames. The blocks, the event loop and the standard handlers run in
+C++; handlers written in Python are called with (block, transaction).
+
+    import quorin
+    m = quorin.load("examples/mm1.qm")
+    m.run()
+    print(m.report())
+
+See docs/python.md for the whole module.
+"""
+
+import math as _math
+import os as _os
+
+from .errors import CheckError, Error, ModelFileError
+
+try:
+    from . import _quorin
+except ImportError as _problem:  # built for another interpreter
+    import sys as _sys
+
+    raise ImportError(
+        "the quorin module was not built for this interpreter "
+        f"({_sys.executable}, Python {_sys.version.split()[0]}): build it for this one, or use "
+        "Debian's /usr/bin/python3 (or a venv made from it with --system-site-packages)"
+    ) from _problem
+
+from ._quorin import Model, Transaction, classes, now, standard_handlers  # noqa: F401
+
+for _name in _quorin.classes() + ["TComponent", "TAggregate", "TBlock", "TProQueue",
+                                  "TQueueCustom", "TQueuePrtyCustom", "TSplitJoin"]:
+    globals()[_name] = getattr(_quorin, _name)
+
+__all__ = ["Model", "load", "replicate", "Error", "CheckError", "ModelFileError",
+           "Transaction", "classes", "standard_handlers", "now"] + _quorin.classes()
+
+REPORT_COLUMNS = ["Class", "Count", "Entries", "Exits", "Mean cont.", "Max", "Usage",
+                  "Mean time", "S-mean time", "Zero entr.", "Preempt", "Time limit",
+                  "Min prty", "Max prty", "Mean interval"]
+
+
+def load(path, handlers=None, fields=()):
+    """Loads a model file. ``handlers`` maps the application handler names
+    that the file binds to Python callables; ``fields`` declares transaction
+    fields for them. Raises ModelFileError with every error of the file."""
+    return _quorin._load(_os.fspath(path), handlers or {}, list(fields))
+
+
+def _pandas():
+    import pandas
+
+    return pandas
+
+
+def _report(self):
+    """The standard report: one row per block (index: block name), the
+    report's columns under their names; a statistic that a block's class
+    does not keep is missing (NaN)."""
+    pd = _pandas()
+    rows = self._report_rows()
+    frame = pd.DataFrame(rows, columns=["Block"] + REPORT_COLUMNS)
+    frame = frame.set_index("Block")
+    for column in ("Count", "Entries", "Exits"):
+        frame[column] = frame[column].astype("int64")
+    for column in ("Max", "Zero entr.", "Preempt", "Time limit", "Min prty", "Max prty"):
+        frame[column] = frame[column].astype("Int64")
+    for column in ("Mean cont.", "Usage", "Mean time", "S-mean time", "Mean interval"):
+        frame[column] = frame[column].astype("float64")
+    frame.attrs["time"] = now()
+    return frame
+
+
+def _run(self):
+    """Runs the model as ``quorin run`` runs its file: to the warm-up,
+    clears the statistics, then to ``until``; answers the report."""
+    if self.until is None:
+        raise Error("no end time: set the model's until (the run section's Until)")
+    if self.warmup is not None:
+        self.simulate(self.warmup)
+        self.clear_statistics()
+    self.simulate(self.until)
+    return self.report()
+
+
+def _save(self, path=None):
+    """The model as model-file text; written to ``path`` when one is given.
+    Only standard handlers can be saved."""
+    text = self._save_text()
+    if path is not None:
+        with open(path, "w", encoding="utf-8") as out:
+            out.write(text)
+    return text
+
+
+class Trace:
+    """Every event and pass of a model while attached, within a window of
+    model time: see Model.trace()."""
+
+    def __init__(self, model, start, end):
+        self._fields = list(model.fields)
+        self._trace = _quorin._trace(model, float(start), float(end))
+
+    def close(self):
+        """Stops recording; what was recorded stays readable."""
+        self._trace.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __len__(self):
+        return len(self._trace)
+
+    def frame(self):
+        """The trace as a DataFrame: time, event ("event": the run loop took
+        an activation of block; "pass": a transaction went from block to
+        to), block, to, transaction (its number, or missing), then one
+        column per declared transaction field."""
+        pd = _pandas()
+        columns = self._trace._columns()
+        frame = pd.DataFrame({
+            "time": columns["time"],
+            "event": columns["event"],
+            "block": columns["block"],
+            "to": columns["to"],
+            "transaction": pd.array(columns["transaction"], dtype="Int64"),
+        })
+        for name, values in zip(self._fields, self._trace._field_columns()):
+            frame[name] = values
+        return frame
+
+
+class Content:
+    """A block's content over time while attached: see Model.record_content()."""
+
+    def __init__(self, model, block):
+        name = block if isinstance(block, str) else block.Name
+        self._content = _quorin._content(model, name)
+
+    def close(self):
+        """Stops recording; what was recorded stays readable."""
+        self._content.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def series(self):
+        """The content as a step series: index model time, value the number
+        of transactions in the block from that time on."""
+        pd = _pandas()
+        steps = self._content._steps()
+        return pd.Series([c for _, c in steps], index=pd.Index([t for t, _ in steps], name="time"),
+                         name=self._content.block)
+
+
+def _trace(self, start=0.0, end=None):
+    """Attaches a Trace that records every event and pass from ``start``
+    to ``end`` (model time); read it with .frame()."""
+    return Trace(self, start, 1e300 if end is None else end)
+
+
+def _record_content(self, block):
+    """Attaches a Content recorder to a block (object or name); read it
+    with .series()."""
+    return Content(self, block)
+
+
+def _histogram(self):
+    """The tabulator's bins as a DataFrame: lower, upper, hits; the first
+    bin is the underflow (lower -inf), the last the overflow (upper inf)."""
+    pd = _pandas()
+    return pd.DataFrame(self._bins(), columns=["lower", "upper", "hits"])
+
+
+def _repr_html_(self):
+    import html
+
+    return "<pre>" + html.escape(repr(self)) + "</pre>"
+
+
+Model.report = _report
+Model.run = _run
+Model.save = _save
+Model.trace = _trace
+Model.record_content = _record_content
+Model._repr_html_ = _repr_html_
+_quorin.TTabulator.histogram = _histogram
+
+
+def replicate(model_or_path, replications=20, jobs=1, seed=None, warmup=None, until=None,
+              level=0.95):
+    """Runs independent replications in forked worker processes through
+    the experiment runner and answers one row per statistic of every block:
+    block, priority (the class of a priority block's line per class, else
+    missing), statistic, mean, half_width (of the Student-t interval at
+    ``level``), sd, min, max, n, missing. A path runs the file as
+    ``quorin run FILE --replications N --jobs J --seed S`` does, with the
+    same numbers; a model runs as it stands, reset, Python handlers
+    included. ``warmup`` and ``until`` default to the run section.
+
+    The frame's attrs hold "values" (one row per replication, a column per
+    (block, statistic); a class's figure is named "statistic [priority P]") and "failures" (replication, seeds, error)."""
+    pd = _pandas()
+    source = model_or_path if isinstance(model_or_path, Model) else _os.fspath(model_or_path)
+    result = _quorin._replicate(source, int(replications), int(jobs), seed,
+                                None if warmup is None else float(warmup),
+                                None if until is None else float(until), float(level))
+    rows = result["summary"]
+    frame = pd.DataFrame(rows, columns=["block", "priority", "class", "statistic", "mean",
+                                        "half_width", "sd", "min", "max", "n", "missing"])
+    frame = frame.drop(columns="class")
+    frame["priority"] = frame["priority"].astype("Int64")
+    keys = pd.MultiIndex.from_tuples(
+        [(r[0], r[3] if r[1] is None else f"{r[3]} [priority {r[1]}]") for r in rows],
+        names=["block", "statistic"])
+    values = pd.DataFrame([v for _, _, v in result["values"]], columns=keys,
+                          index=pd.Index([n for n, _, _ in result["values"]], name="replication"))
+    failures = pd.DataFrame(result["failures"], columns=["replication", "seeds", "error"])
+    frame.attrs.update(values=values, failures=failures, level=result["level"],
+                       warmup=result["warmup"], until=result["until"])
+    if len(failures):
+        import warnings
+
+        warnings.warn(f"{len(failures)} of {len(values)} replications failed: "
+                      + "; ".join(f"{n}: {e}" for n, _, e in result["failures"][:3]),
+                      RuntimeWarning, stacklevel=2)
+    return frame

@@ -1,0 +1,205 @@
+// Replications through the experiment runner, in forked worker processes:
+// of a model file, as `quorin run FILE --replications N` runs them (the
+// same experiment, so the same numbers), or of the live model, which each
+// worker resets and runs as it stands, Python handlers included.
+#include <pybind11/stl.h>
+#include <pthread.h>
+
+#include <cmath>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include "module.h"
+#include "replications.h"
+
+namespace quorin::python {
+
+namespace {
+
+// Set while the runner forks for a model with Python handlers: the
+// interpreter is told about the fork (as os.fork would), so that the worker
+// may run Python code.
+bool ForkingPython = false;
+
+void BeforeFork() {
+  if (ForkingPython) PyOS_BeforeFork();
+}
+void AfterForkParent() {
+  if (ForkingPython) PyOS_AfterFork_Parent();
+}
+void AfterForkChild() {
+  if (ForkingPython) PyOS_AfterFork_Child();
+}
+
+bool IsModelTime(double T) {
+  return std::isfinite(T) && T >= 0 && T < 10000000000.0;
+}
+
+struct TOptions {
+  int32_t Replications;
+  int32_t Jobs;
+  std::optional<int64_t> Seed;
+  std::optional<double> Warmup, Until;
+  double Level;
+};
+
+// The settings and the statistics, checked as the quorin command checks them.
+tool::TReplicationSettings Settings(const TOptions& O, const TModelFile& File, TModel& Model,
+                                    std::vector<tool::TStatistic>& Statistics) {
+  const std::optional<double> Until = O.Until ? O.Until : File.Run.Until;
+  const std::optional<double> Warmup = O.Warmup ? O.Warmup : File.Run.Warmup;
+  if (!Until) Raise("no end time: give until=, or Until in the model's run section");
+  if (!IsModelTime(*Until) || (Warmup && !IsModelTime(*Warmup)))
+    Raise("times must lie in 0...10000000000");
+  if (Warmup && *Warmup > *Until) Raise("the warm-up ends after the run");
+  if (O.Seed && (*O.Seed < 1 || *O.Seed > TMultiRand::Modulus - 1))
+    Raise("seed must lie in 1...2147483646");
+  if (O.Replications < 2) Raise("replications must be 2 or more (a confidence interval needs two values)");
+  if (O.Jobs < 1) Raise("jobs must be 1 or more");
+  if (!(O.Level > 0 && O.Level < 1)) Raise("level must lie between 0 and 1, such as 0.95");
+  // The blocks as a run gathers them; gathering only lists them.
+  Model.GatherAggregates();
+  std::string Problem;
+  Statistics = tool::ReportStatistics(CollectReport(Model), Problem);
+  if (!Problem.empty()) Raise(Problem);
+  tool::TReplicationSettings S;
+  S.Replications = O.Replications;
+  S.Jobs = O.Jobs;
+  S.Level = O.Level;
+  S.Warmup = Warmup.value_or(0);
+  S.Until = *Until;
+  if (O.Seed) S.BaseSeed = *O.Seed;
+  // Streams are seeded by name, as `quorin run --replications` seeds them.
+  for (const TMultiRand* Stream : File.Streams()) {
+    for (const std::string& Name : S.StreamNames)
+      if (Name == Stream->Name())
+        Raise("two random streams are named " + Name + "; replications seed each stream by its name");
+    S.StreamNames.push_back(Stream->Name());
+  }
+  return S;
+}
+
+py::dict Results(const TExperimentResult& R, const std::vector<tool::TStatistic>& Statistics,
+                 double Until) {
+  if (!R.Error.empty()) Raise("the replications cannot run: " + R.Error);
+  // A priority class that no replication reported is left out, as the
+  // command's tables leave it out.
+  std::vector<size_t> Shown;
+  for (size_t f = 0; f < Statistics.size() && f < R.Figures.size(); ++f)
+    if (Statistics[f].Prty < 0 || R.Figures[f].Summary.N > 0) Shown.push_back(f);
+  py::list Summary;
+  for (size_t f : Shown) {
+    const TSummary& M = R.Figures[f].Summary;
+    const py::object Prty = Statistics[f].Prty < 0 ? py::object(py::none()) : py::int_(Statistics[f].Prty);
+    Summary.append(py::make_tuple(Statistics[f].Block, Prty, Statistics[f].Class, Statistics[f].Column,
+                                  M.Mean, M.HalfWidth, M.StdDev, M.Min, M.Max, M.N,
+                                  R.Figures[f].Missing));
+  }
+  py::list Values, Failures;
+  for (const TReplicationResult& Rep : R.Replications) {
+    std::vector<double> Row;
+    for (size_t f : Shown)
+      Row.push_back(f < Rep.Values.size() && Rep.Values[f] ? *Rep.Values[f] : NAN);
+    Values.append(py::make_tuple(Rep.Number, Rep.Ok, Row));
+    if (!Rep.Ok) Failures.append(py::make_tuple(Rep.Number, Rep.Seeds, Rep.Error));
+  }
+  py::dict D;
+  D["summary"] = Summary;
+  D["values"] = Values;
+  D["failures"] = Failures;
+  D["level"] = R.Level;
+  D["warmup"] = R.WarmUp;
+  D["until"] = Until;
+  D["seconds"] = R.WallSeconds;
+  return D;
+}
+
+py::dict ReplicateFile(const std::string& Path, const TOptions& O) {
+  std::ifstream In(Path, std::ios::binary);
+  std::ostringstream Text;
+  Text << In.rdbuf();
+  if (!In || In.bad()) Raise(Path + ": cannot be read");
+  std::vector<std::string> Errors;
+  std::unique_ptr<TModelFile> File;
+  {
+    TCall Call;
+    File = LoadModelText(Text.str(), Path, THandlerTable{}, Errors);
+    Call.Messages.clear();
+  }
+  if (!File) {
+    py::object Class = py::module_::import("quorin.errors").attr("ModelFileError");
+    PyErr_SetObject(Class.ptr(), Class(Errors.front(), py::none(), Errors).ptr());
+    throw py::error_already_set();
+  }
+  std::vector<tool::TStatistic> Statistics;
+  tool::TReplicationSettings S = Settings(O, *File, *File->Model(), Statistics);
+  S.Path = Path;
+  S.Text = Text.str();
+  TExperiment E = tool::ReplicationExperiment(S, Statistics);
+  // A live model that holds run memory would keep the file's model from
+  // running in the workers (one model runs at a time): each worker, a copy
+  // of this process, releases its copy of that memory first.
+  E.Build = [Build = E.Build](TReplicationContext& C) {
+    if (LiveModel && !LiveModel->Closed()) LiveModel->Model().Reset();
+    return Build(C);
+  };
+  TExperimentResult R;
+  {
+    py::gil_scoped_release Release;
+    R = RunExperiment(E);
+  }
+  return Results(R, Statistics, S.Until);
+}
+
+py::dict ReplicateModel(TPyModel& M, const TOptions& O) {
+  if (M.InSimulate) Raise("replicate is refused from a handler of the model's own run");
+  M.Prepare();
+  std::vector<tool::TStatistic> Statistics;
+  tool::TReplicationSettings S = Settings(O, M.File(), M.Model(), Statistics);
+  TExperiment E = tool::ReplicationExperiment(S, Statistics);
+  // Each worker runs the model built here, as it stands after a reset, so
+  // that the objects the handlers hold are the ones that run.
+  TPyModel* Model = &M;
+  E.Build = [Model](TReplicationContext& C) -> TModel* {
+    Model->Model().Reset();
+    C.StreamsOn = Model->File().Application();
+    return &Model->Model();
+  };
+  TExperimentResult R;
+  if (M.HasPythonHandlers()) {
+    // The workers call Python: the interpreter is forked with the GIL held.
+    struct TForking {
+      TForking() { ForkingPython = true; }
+      ~TForking() { ForkingPython = false; }
+    } Forking;
+    R = RunExperiment(E);
+  } else {
+    py::gil_scoped_release Release;
+    R = RunExperiment(E);
+  }
+  return Results(R, Statistics, S.Until);
+}
+
+} // namespace
+
+void BindReplicate(py::module_& M) {
+  static bool Registered = false;
+  if (!Registered) {
+    pthread_atfork(&BeforeFork, &AfterForkParent, &AfterForkChild);
+    Registered = true;
+  }
+  M.def(
+      "_replicate",
+      [](py::object Source, int32_t Replications, int32_t Jobs, std::optional<int64_t> Seed,
+         std::optional<double> Warmup, std::optional<double> Until, double Level) {
+        const TOptions O{Replications, Jobs, Seed, Warmup, Until, Level};
+        if (py::isinstance<TPyModel>(Source)) return ReplicateModel(Source.cast<TPyModel&>(), O);
+        const std::string Path = py::str(py::module_::import("os").attr("fspath")(Source));
+        return ReplicateFile(Path, O);
+      },
+      py::arg("source"), py::arg("replications"), py::arg("jobs"), py::arg("seed"),
+      py::arg("warmup"), py::arg("until"), py::arg("level"));
+}
+
+} // namespace quorin::python

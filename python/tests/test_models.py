@@ -1,0 +1,175 @@
+"""Models loaded from files and built in Python: reports, handlers, saving."""
+import csv
+import io
+import math
+
+import pytest
+
+import quorin
+from conftest import EXAMPLES, build_mm1
+
+
+def csv_report(text):
+    """The block rows of the command's CSV report: its lines per priority
+    class (a Priority value) are left out, as the DataFrame has one row per
+    block, and so are the Priority and Model time columns."""
+    rows = list(csv.reader(io.StringIO(text)))
+    header = rows[0]
+    blocks = [dict(zip(header, row)) for row in rows[1:]]
+    return {b["Block"]: {k: v for k, v in b.items() if k not in ("Priority", "Model time")}
+            for b in blocks if not b.get("Priority")}
+
+
+def cell(value):
+    """A report value as the CSV writes it: integers plain, the rest with 10
+    decimals, missing ones empty."""
+    if value is None or (isinstance(value, float) and math.isnan(value)) or value is quorin_na:
+        return ""
+    if isinstance(value, float):
+        return f"{value:.10f}"
+    return str(int(value))
+
+
+quorin_na = __import__("pandas").NA
+
+
+@pytest.mark.parametrize("name", ["mm1", "mm3", "barber", "priority"])
+def test_report_is_the_commands_csv_to_the_last_digit(name, cli, tmp_path):
+    out = tmp_path / "report.csv"
+    cli("run", EXAMPLES / f"{name}.qm", "--csv", out)
+    expected = csv_report(out.read_text())
+    with quorin.load(EXAMPLES / f"{name}.qm") as model:
+        report = model.run()
+    assert list(report.index) == list(expected)
+    for block, row in report.iterrows():
+        for column, text in expected[block].items():
+            if column == "Block":
+                continue
+            value = row[column]
+            assert (value if column == "Class" else cell(value)) == text, (block, column)
+
+
+def test_a_python_built_mm1_equals_the_model_file():
+    with quorin.load(EXAMPLES / "mm1.qm") as model:
+        from_file = model.run()
+    with build_mm1(quorin.Model()) as model:
+        model.simulate(1000)
+        model.clear_statistics()
+        model.simulate(201000)
+        built = model.report()
+    assert built.equals(from_file)
+
+
+def test_python_routing_gives_the_same_flows_and_each_handler_runs_per_offer():
+    with quorin.load(EXAMPLES / "mm1.qm") as model:
+        model.simulate(20000)
+        standard = model.report()
+    calls = {"Door": 0, "Line": 0, "Clerk": 0}
+
+    def route(to):
+        def handler(block, transaction):
+            calls[block.Name] += 1
+            assert isinstance(transaction, quorin.Transaction)
+            block.PassTo(model[to])
+        return handler
+
+    with build_mm1(quorin.Model()) as model:
+        for name, to in [("Door", "Line"), ("Line", "Clerk"), ("Clerk", "Exit")]:
+            model[name].OnRouting = route(to)
+        model.simulate(20000)
+        python = model.report()
+        exits = {name: model[name].Exits() for name in calls}
+    assert python.equals(standard)
+    # An offer that is not taken at once is routed again at every later scan.
+    assert calls["Door"] == exits["Door"] and calls["Clerk"] == exits["Clerk"]
+    assert calls["Line"] > exits["Line"]
+
+
+def test_every_block_class_is_built_with_its_properties_and_events():
+    with quorin.Model() as model:
+        for cls in quorin.classes():
+            if cls != "TModel":
+                model.add(cls, "A" + cls[1:])
+        made = sorted(type(c).__name__ for c in model.components)
+        assert made == sorted(quorin.classes() + ["TComponent"])  # and the form
+        model["AQueue"].Capacity = 4
+        model["AServer"].Preemptive = True
+        model["ADivider"].Capacity = 3
+        model["ATabulator"].Interval = 0.5
+        model["AMultiRand"].Seed = 42
+        assert (model["AQueue"].Capacity, model["AServer"].Preemptive) == (4, True)
+        assert model["ATabulator"].Interval == 0.5 and model["AMultiRand"].Seed == 42
+        model["AScheduler"].OnPlanned = "Generate(ACreator, 2)"
+        assert model["AScheduler"].OnPlanned == "Generate(ACreator, 2)"
+        for wrong in ("Capacity", "OnTimeFinish"):  # what its class does not have
+            with pytest.raises(AttributeError):
+                setattr(model["ATerminator"], wrong, 3)
+
+
+def test_a_saved_model_loads_as_the_same_model(tmp_path):
+    path = tmp_path / "mm1.qm"
+    with build_mm1(quorin.Model(CheckModel=True)) as model:
+        model.title, model.until = "M/M/1", 5000.0
+        model.save(path)
+        first = model.run()
+    with quorin.load(path) as model:
+        assert model.title == "M/M/1" and model.model.CheckModel
+        assert model.run().equals(first)
+    with build_mm1(quorin.Model(), {"Line": lambda b, t: None}) as model:
+        with pytest.raises(quorin.Error, match="Line.OnRouting is bound to a Python function"):
+            model.save()
+
+
+def test_standard_handler_errors_name_the_component_and_the_event():
+    with quorin.Model() as model:
+        model.add("TGenerator", "Door", OnRouting="PassTo(Nowhere)")
+        with pytest.raises(quorin.ModelFileError, match="Door: OnRouting: PassTo: no component"):
+            model.simulate(10)
+        with pytest.raises(quorin.ModelFileError):
+            model.add("TQueue", "Line", OnRouting="PassTo(")
+
+
+def test_fields_start_at_zero_on_every_new_transaction():
+    seen = []
+
+    def count_visit(block, t):
+        t.visits += 1
+        seen.append(t.visits)
+
+    with build_mm1(quorin.Model(fields=["visits", "arrived"])) as model:
+        model["Line"].OnEnter = count_visit
+        model["Clerk"].OnExit = lambda b, t: seen.append(-1) if t.arrived > quorin.now() else None
+        model["Door"].OnExit = lambda b, t: setattr(t, "arrived", quorin.now())
+        model.simulate(2000)
+        with pytest.raises(AttributeError, match="no field 'colour'"):
+            model["Door"].OnExit = lambda b, t: t.colour
+            model.simulate(2100)
+    # Records are reused many times over, yet each transaction starts at 0.
+    assert len(seen) > 1000 and set(seen) == {1}
+
+
+def test_a_dividers_copies_carry_the_fields_of_the_transaction_they_copy():
+    parts = []
+    with quorin.Model(fields=["order"]) as model:
+        model.add("TGenerator", "Orders", OnBeforeTimeGoOn="NextArrival(1)",
+                  OnAfterGeneration="NextArrival(1)", OnRouting="PassTo(Split)")
+        model["Orders"].OnExit = lambda b, t: setattr(t, "order", b.Exits() + 1)
+        model.add("TDivider", "Split", Capacity=3, OnRouting="PassTo(Done)")
+        model.add("TTerminator", "Done", OnEnter=lambda b, t: parts.append(t.order))
+        model.simulate(50.5)
+    assert len(parts) > 100 and parts == [n for n in range(1, len(parts) // 3 + 1) for _ in range(3)]
+
+
+def test_a_files_application_handlers_are_python_callables(tmp_path):
+    text = (EXAMPLES / "mm1.qm").read_text().replace(
+        "OnEnter = Hold(Services.Exponential(0.8))",
+        "OnEnter = Hold(Services.Exponential(0.8)); CountService")
+    path = tmp_path / "counted.qm"
+    path.write_text(text)
+    served = []
+    with quorin.load(path, handlers={"CountService": lambda b, t: served.append(b.Name)}) as m:
+        m.simulate(1000)
+        assert served == ["Clerk"] * m["Clerk"].Entries() and served
+    with pytest.raises(quorin.ModelFileError, match="CountService") as caught:
+        quorin.load(path)
+    assert all("counted.qm:" in message for message in caught.value.messages)

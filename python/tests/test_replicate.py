@@ -1,0 +1,68 @@
+"""Replications through the experiment runner."""
+import json
+
+import pytest
+
+import quorin
+from conftest import EXAMPLES, build_mm1
+
+SETTINGS = dict(replications=5, jobs=2, seed=12345, warmup=100, until=3000)
+
+
+def command_json(cli, tmp_path, path):
+    out = tmp_path / "reps.json"
+    cli("run", path, "--replications", 5, "--jobs", 2, "--seed", 12345, "--warmup", 100,
+        "--until", 3000, "--json", out)
+    return json.loads(out.read_text())
+
+
+def same_table(frame, expected):
+    assert len(frame) == len(expected["statistics"])
+    for (_, row), stat in zip(frame.iterrows(), expected["statistics"]):
+        assert (row["block"], row["statistic"]) == (stat["block"], stat["statistic"])
+        for column, key in [("mean", "mean"), ("half_width", "half_width"), ("sd", "std_dev"),
+                            ("min", "min"), ("max", "max"), ("n", "n"), ("missing", "missing")]:
+            assert row[column] == stat[key], (stat["block"], stat["statistic"], column)
+
+
+@pytest.mark.parametrize("name", ["mm1", "priority"])
+def test_replications_equal_the_commands_json(name, cli, tmp_path):
+    expected = command_json(cli, tmp_path, EXAMPLES / f"{name}.qm")
+    same_table(quorin.replicate(EXAMPLES / f"{name}.qm", **SETTINGS), expected)
+    with quorin.load(EXAMPLES / f"{name}.qm") as model:
+        model.simulate(500)  # a model that ran already is reset in each worker
+        same_table(quorin.replicate(model, **SETTINGS), expected)
+        # and a live model's run memory does not keep a file from replicating
+        same_table(quorin.replicate(EXAMPLES / f"{name}.qm", **SETTINGS), expected)
+
+
+def test_models_with_python_handlers_replicate_in_workers_of_their_own():
+    routed = []
+
+    def route(block, transaction):
+        routed.append(1)  # lands in the worker's copy of the list
+        block.PassTo(model["Clerk"])
+
+    with build_mm1(quorin.Model(), {"Line": route}) as model:
+        one = quorin.replicate(model, replications=4, jobs=1, until=2000)
+        two = quorin.replicate(model, replications=4, jobs=2, until=2000)
+        assert one.equals(two) and one.attrs["values"].equals(two.attrs["values"])
+        assert routed == [] and model.time == 0
+    values = one.attrs["values"]
+    assert values.shape == (4, len(one))
+    assert values[("Exit", "Entries")].nunique() == 4  # streams of their own
+
+
+def test_failed_replications_are_reported():
+    def explode(block, transaction):
+        if quorin.now() > 500:
+            raise RuntimeError("no more")
+
+    with build_mm1(quorin.Model(), {"Clerk": explode}) as model:
+        with pytest.warns(RuntimeWarning, match="3 of 3 replications failed"):
+            result = quorin.replicate(model, replications=3, until=1000)
+    failures = result.attrs["failures"]
+    assert list(failures["replication"]) == [0, 1, 2]
+    assert failures["error"].str.contains("no more").all()
+    with pytest.raises(quorin.Error, match="replications must be 2 or more"):
+        quorin.replicate(EXAMPLES / "mm1.qm", replications=1)

@@ -1,0 +1,28 @@
+# Writes the page's assets into a C++ source: each file as a function that
+# answers its text, built from raw string pieces of at most 4000 characters
+# (longer literals are beyond what the language requires a compiler to take).
+#   cmake -DOUT=page_assets.cpp -DNAMES="Html;Css;..." -DFILES="a.html;b.css;..." -P embed.cmake
+set(text "// Generated from the page's assets by embed.cmake; do not edit.\n#include \"page_assets.h\"\n\nnamespace quorin::page {\n")
+list(LENGTH NAMES count)
+math(EXPR last "${count} - 1")
+foreach(i RANGE ${last})
+  list(GET NAMES ${i} name)
+  list(GET FILES ${i} file)
+  file(READ "${file}" content)
+  string(FIND "${content}" ")qa\"" clash)
+  if(NOT clash EQUAL -1)
+    message(FATAL_ERROR "${file} holds the raw string delimiter )qa\"")
+  endif()
+  string(LENGTH "${content}" length)
+  string(APPEND text "std::string ${name}() {\n  std::string Text;\n")
+  set(at 0)
+  while(at LESS length)
+    string(SUBSTRING "${content}" ${at} 4000 piece)
+    string(APPEND text "  Text += R\"qa(${piece})qa\";\n")
+    math(EXPR at "${at} + 4000")
+  endwhile()
+  string(APPEND text "  return Text;\n}\n")
+endforeach()
+string(APPEND text "} // namespace quorin::page\n")
+file(WRITE "${OUT}.tmp" "${text}")
+file(RENAME "${OUT}.tmp" "${OUT}")

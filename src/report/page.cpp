@@ -1,0 +1,312 @@
+// The single-run report as JSON and the self-contained HTML page: the page's
+// data is one JSON object in a script element, read by the page's script,
+// which draws with the vendored uPlot; the diagram is inlined as SVG.
+#include "quorin/page.h"
+
+#include <algorithm>
+#include <charconv>
+#include <functional>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <ostream>
+#include <sstream>
+
+#include "page_assets.h"
+#include "quorin/report.h"
+#include "quorin/statsim.h"
+
+namespace quorin {
+
+std::string PageNumber(double V) {
+  if (!std::isfinite(V)) return "null";
+  char Buffer[32];
+  const auto End = std::to_chars(Buffer, Buffer + sizeof Buffer, V).ptr;
+  return std::string(Buffer, End);
+}
+
+std::string PageString(const std::string& S) {
+  std::string Out = "\"";
+  for (unsigned char C : S) {
+    if (C == '"')
+      Out += "\\\"";
+    else if (C == '\\')
+      Out += "\\\\";
+    else if (C == '\n')
+      Out += "\\n";
+    else if (C < 0x20 || C == '<' || C == '>' || C == '&') {
+      // Also '<', '>' and '&', so that the text cannot close the script
+      // element that holds it.
+      char Buffer[8];
+      std::snprintf(Buffer, sizeof Buffer, "\\u%04x", C);
+      Out += Buffer;
+    } else
+      Out += char(C);
+  }
+  return Out + "\"";
+}
+
+namespace {
+
+// Times of the replay, to ten significant digits: enough to order and to
+// show them, and a third of the size of exact numbers.
+std::string Short(double V) {
+  if (!std::isfinite(V)) return "null";
+  char Buffer[32];
+  std::snprintf(Buffer, sizeof Buffer, "%.10g", V);
+  return Buffer;
+}
+
+const char* KindName(TReportKind Kind) {
+  switch (Kind) {
+  case TReportKind::Generator: return "Generator";
+  case TReportKind::Queue: return "Queue";
+  case TReportKind::Server: return "Server";
+  case TReportKind::Storage: return "Storage";
+  case TReportKind::Gate: return "Gate";
+  case TReportKind::Batch: return "Batch";
+  case TReportKind::Terminator: return "Terminator";
+  case TReportKind::Other: return "Other";
+  case TReportKind::None: return "None";
+  }
+  return "Other";
+}
+
+// Every statistic column of the report, in the report's order.
+const char* const ColumnOrder[] = {"Count",     "Entries",     "Exits",      "Mean cont.",
+                                   "Max",       "Usage",       "Mean time",  "S-mean time",
+                                   "Zero entr.", "Preempt",    "Time limit", "Min prty",
+                                   "Max prty",  "Mean interval"};
+
+std::optional<double> ValueOf(const TReportRow& R, const std::string& Column) {
+  auto Opt = [](const auto& V) -> std::optional<double> {
+    if (!V) return std::nullopt;
+    return double(*V);
+  };
+  if (Column == "Count") return R.Count;
+  if (Column == "Entries") return R.Entries;
+  if (Column == "Exits") return R.Exits;
+  if (Column == "Mean cont.") return Opt(R.MeanContent);
+  if (Column == "Max") return Opt(R.MaxContent);
+  if (Column == "Usage") return Opt(R.Usage);
+  if (Column == "Mean time") return Opt(R.MeanTime);
+  if (Column == "S-mean time") return Opt(R.SMeanTime);
+  if (Column == "Zero entr.") return Opt(R.ZeroEntries);
+  if (Column == "Preempt") return Opt(R.PreemptExits);
+  if (Column == "Time limit") return Opt(R.TimeLimitExits);
+  if (Column == "Min prty") return Opt(R.MinPrty);
+  if (Column == "Max prty") return Opt(R.MaxPrty);
+  if (Column == "Mean interval") return Opt(R.MeanInterval);
+  return std::nullopt;
+}
+
+TComponent* ApplicationOf(const TModel& Model) {
+  TComponent* Form = Model.Owner();
+  return Form && Form->Owner() ? Form->Owner() : Form;
+}
+
+void CollectTabulators(TComponent* Root, std::vector<const TTabulator*>& Found) {
+  if (!Root) return;
+  for (int32_t i = 0; i < Root->ComponentCount(); ++i) {
+    TComponent* C = Root->Components(i);
+    if (auto* T = dynamic_cast<const TTabulator*>(C)) Found.push_back(T);
+    CollectTabulators(C, Found);
+  }
+}
+
+template <class T> void List(std::ostream& Out, const std::vector<T>& Items,
+                             const std::function<void(const T&)>& Write) {
+  Out << '[';
+  for (std::size_t i = 0; i < Items.size(); ++i) {
+    if (i) Out << ',';
+    Write(Items[i]);
+  }
+  Out << ']';
+}
+
+void WriteSeeds(std::ostream& Out, const std::vector<std::pair<std::string, int64_t>>& Seeds) {
+  Out << '[';
+  for (std::size_t i = 0; i < Seeds.size(); ++i)
+    Out << (i ? "," : "") << "{\"stream\":" << PageString(Seeds[i].first)
+        << ",\"seed\":" << Seeds[i].second << '}';
+  Out << ']';
+}
+
+void WriteContent(std::ostream& Out, const TRunRecorder& R) {
+  Out << "{\"points\":" << R.Limits().Points << ",\"width\":" << PageNumber(R.Width())
+      << ",\"series\":[";
+  for (std::size_t s = 0; s < R.Series().size(); ++s) {
+    const auto& S = R.Series()[s];
+    std::ostringstream T, Mean, Min, Max;
+    bool First = true;
+    for (std::size_t i = 0; i < S.Buckets.size(); ++i) {
+      const auto& B = S.Buckets[i];
+      if (!(B.Covered > 0)) continue;
+      const char* Sep = First ? "" : ",";
+      First = false;
+      T << Sep << Short(double(i) * R.Width() + B.Covered / 2);
+      Mean << Sep << Short(B.Area / B.Covered);
+      Min << Sep << B.Min;
+      Max << Sep << B.Max;
+    }
+    Out << (s ? "," : "") << "{\"block\":" << PageString(S.Block->DisplayName())
+        << ",\"t\":[" << T.str() << "],\"mean\":[" << Mean.str() << "],\"min\":[" << Min.str()
+        << "],\"max\":[" << Max.str() << "]}";
+  }
+  Out << "]}";
+}
+
+void WriteReplay(std::ostream& Out, const TRunRecorder& R) {
+  Out << "{\"limit\":" << R.Limits().Moves << ",\"passes\":" << R.Passes() << ",\"blocks\":[";
+  for (std::size_t i = 0; i < R.Blocks().size(); ++i)
+    Out << (i ? "," : "") << PageString(R.Blocks()[i]->DisplayName());
+  Out << "],\"moves\":[";
+  for (std::size_t i = 0; i < R.Moves().size(); ++i) {
+    const auto& M = R.Moves()[i];
+    Out << (i ? ",[" : "[") << Short(M.Time) << ',' << M.From << ',' << M.To << ',' << M.Trans
+        << ',' << M.FromCount << ',' << M.ToCount << ']';
+  }
+  Out << "]}";
+}
+
+void WriteHistograms(std::ostream& Out, const TModel& Model) {
+  std::vector<const TTabulator*> Tabs;
+  CollectTabulators(ApplicationOf(Model), Tabs);
+  Out << '[';
+  for (std::size_t t = 0; t < Tabs.size(); ++t) {
+    const TTabulator& T = *Tabs[t];
+    Out << (t ? "," : "") << "{\"name\":" << PageString(T.DisplayName())
+        << ",\"lower\":" << PageNumber(T.LowerBound()) << ",\"interval\":" << PageNumber(T.Interval())
+        << ",\"count\":" << T.Count() << ",\"mean\":" << PageNumber(T.Count() ? T.Mean() : NAN)
+        << ",\"hits\":[";
+    // Bin 0 holds what fell below the lower bound, bin IntervalCount + 1
+    // what fell above the last bin.
+    for (int32_t i = 0; i <= int32_t(T.IntervalCount()) + 1; ++i)
+      Out << (i ? "," : "") << T.Hits(uint8_t(i));
+    Out << "]}";
+  }
+  Out << ']';
+}
+
+} // namespace
+
+void WriteReportJson(const TModel& Model, const TPageInfo& Info, std::ostream& Out) {
+  const std::vector<TReportRow> Rows = CollectReport(Model);
+  Out << "{\"title\":" << PageString(Info.Title) << ",\"model_time\":" << PageNumber(ModelTime())
+      << ",\"warmup\":" << PageNumber(Info.Warmup) << ",\"until\":" << PageNumber(Info.Until)
+      << ",\"seeds\":";
+  WriteSeeds(Out, Info.Seeds);
+  Out << ",\"findings\":[";
+  for (std::size_t i = 0; i < Info.Findings.size(); ++i)
+    Out << (i ? "," : "") << PageString(Info.Findings[i]);
+  Out << "],\"sections\":[";
+  bool FirstSection = true;
+  for (TReportKind Kind : {TReportKind::Generator, TReportKind::Queue, TReportKind::Server,
+                           TReportKind::Storage, TReportKind::Gate, TReportKind::Batch,
+                           TReportKind::Terminator, TReportKind::Other}) {
+    std::vector<std::string> Present;
+    for (const TReportRow& R : Rows)
+      if (R.Kind == Kind)
+        for (const std::string& C : ReportColumnsOf(R))
+          if (std::find(Present.begin(), Present.end(), C) == Present.end()) Present.push_back(C);
+    bool Any = false;
+    for (const TReportRow& R : Rows)
+      Any = Any || R.Kind == Kind;
+    if (!Any) continue;
+    Out << (FirstSection ? "" : ",") << "{\"kind\":\"" << KindName(Kind)
+        << "\",\"title\":" << PageString(ReportSectionTitle(Kind)) << ",\"columns\":[";
+    FirstSection = false;
+    bool FirstColumn = true;
+    for (const char* C : ColumnOrder)
+      if (std::find(Present.begin(), Present.end(), C) != Present.end()) {
+        Out << (FirstColumn ? "" : ",") << PageString(C);
+        FirstColumn = false;
+      }
+    Out << "]}";
+  }
+  Out << "],\"blocks\":[";
+  for (std::size_t i = 0; i < Rows.size(); ++i) {
+    const TReportRow& R = Rows[i];
+    Out << (i ? "," : "") << "{\"block\":" << PageString(R.Name)
+        << ",\"class\":" << PageString(R.Class) << ",\"kind\":\"" << KindName(R.Kind)
+        << "\",\"section\":" << PageString(ReportSectionTitle(R.Kind));
+    auto Values = [&Out](const TReportRow& Row) {
+      for (const std::string& C : ReportColumnsOf(Row)) {
+        const auto V = ValueOf(Row, C);
+        Out << ',' << PageString(C) << ':' << (V ? PageNumber(*V) : "null");
+      }
+    };
+    Values(R);
+    // A priority block's classes, when it saw more than one.
+    if (!R.Classes.empty()) {
+      Out << ",\"classes\":[";
+      for (std::size_t c = 0; c < R.Classes.size(); ++c) {
+        Out << (c ? "," : "") << "{\"priority\":" << R.Classes[c].Prty.value_or(0);
+        Values(R.Classes[c]);
+        Out << '}';
+      }
+      Out << ']';
+    }
+    Out << '}';
+  }
+  Out << "]}";
+}
+
+void WriteReportPage(const TModel& Model, TRunRecorder* Recorder, const TPageInfo& Given,
+                     std::ostream& Out) {
+  TPageInfo Info = Given;
+  if (Recorder) {
+    Recorder->Finish();
+    if (Info.Seeds.empty()) Info.Seeds = Recorder->Seeds();
+  }
+  TDiagram Diagram = Info.Diagram;
+  if (Diagram.Nodes.empty())
+    Diagram = DiagramOfModel(Model, Recorder ? Recorder->Routes()
+                                             : std::vector<std::pair<const TBlock*, const TBlock*>>{});
+  std::ostringstream Svg;
+  WriteDiagramSvg(Diagram, Svg, false);
+
+  std::ostringstream Data;
+  Data << "{\"report\":";
+  WriteReportJson(Model, Info, Data);
+  Data << ",\"content\":";
+  if (Recorder)
+    WriteContent(Data, *Recorder);
+  else
+    Data << "null";
+  Data << ",\"replay\":";
+  if (Recorder)
+    WriteReplay(Data, *Recorder);
+  else
+    Data << "null";
+  Data << ",\"histograms\":";
+  WriteHistograms(Data, Model);
+  for (const auto& [Name, Json] : Info.Extra)
+    Data << ',' << PageString(Name) << ':' << Json;
+  Data << '}';
+
+  std::string Title;
+  for (char C : Info.Title.empty() ? std::string("Quorin report") : Info.Title)
+    Title += C == '<' ? std::string("&lt;") : C == '&' ? std::string("&amp;") : std::string(1, C);
+  // The template's marks in the order they stand in it; each is looked for
+  // in the template only, never in what was put in before it.
+  const std::pair<const char*, std::string> Parts[] = {
+      {"/*QUORIN_STYLE*/", page::UplotCss() + page::Css()},
+      {"<!--QUORIN_TITLE-->", Title},
+      {"<!--QUORIN_DIAGRAM-->", Svg.str()},
+      {"/*QUORIN_DATA*/", Data.str()},
+      {"/*QUORIN_UPLOT*/", page::UplotJs()},
+      {"/*QUORIN_SCRIPT*/", page::Js()},
+  };
+  const std::string Html = page::Html();
+  std::size_t At = 0;
+  for (const auto& [Mark, Text] : Parts) {
+    const std::size_t Found = Html.find(Mark, At);
+    if (Found == std::string::npos) continue;
+    Out << Html.substr(At, Found - At) << Text;
+    At = Found + std::char_traits<char>::length(Mark);
+  }
+  Out << Html.substr(At);
+}
+
+} // namespace quorin
