@@ -1,12 +1,14 @@
 // Memory per transaction at scale: N transactions made one per time unit
 // by a generator and kept, either waiting in a queue (no activation) or held
-// by a storage with a pending activation each (far in the future, on the
-// heap event list). Prints, when the N-th is made, the private heap's bytes
-// per transaction and the growth of the process's resident memory per
-// transaction; then the same 10^7 run without the large-heap opt-in, which
-// stops with the allocator's message at what 128 megabytes hold.
+// by a storage with a pending activation each (far in the future), on every
+// engine of engines.h. Prints, when the N-th is made, the private heap's
+// bytes per transaction and the growth of the process's resident memory per
+// transaction; then the largest run on the scalable engine without the
+// large-heap opt-in, which stops with the allocator's message at what 128
+// megabytes hold.
 //
 //   scale [N ...]       default: 1000000 10000000
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "engines.h"
 #include "quorin/blocks.h"
 
 using namespace quorin;
@@ -37,7 +40,7 @@ struct TResult {
   std::string Message;
 };
 
-TResult Run(int64_t N, bool Pending, bool Large) {
+TResult Run(int64_t N, bool Pending, bool Large, const bench::TBenchEngine& Engine) {
   TResult R;
   const std::size_t Before = ResidentBytes();
   TComponent Form(nullptr);
@@ -52,8 +55,7 @@ TResult Run(int64_t N, bool Pending, bool Large) {
   } else {
     Model->SetHeapSize(128);
   }
-  Model->SetEventList(TEventList::Heap);
-  Model->SetRetry(TRetry::OnChange);
+  Engine.Apply(*Model);
   auto Previous = SetMessageHandler([&R](const std::string& Text) { R.Message = Text; });
   Door->OnBeforeTimeGoOn = [=](TAggregate*) { Door->NextTime(1.0); };
   Door->OnRouting = [=](TBlock* Sender, TTransaction*) {
@@ -83,7 +85,14 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     Sizes.push_back(std::strtoll(argv[i], nullptr, 10));
   if (Sizes.empty()) Sizes = {1000000, 10000000};
-  std::printf("%-30s %10s %14s %18s\n", "transactions", "N", "heap bytes/tr", "resident bytes/tr");
+  const auto& Engines = bench::Engines();
+  std::printf("Bytes per transaction: private heap / resident memory\n\n| transactions | N |");
+  for (const auto& E : Engines)
+    std::printf(" %s |", E.Name);
+  std::printf("\n|---|---|");
+  for (std::size_t i = 0; i < Engines.size(); ++i)
+    std::printf("---|");
+  std::printf("\n");
   std::fflush(stdout);
   // Each case runs in a child of its own, so that the resident memory that
   // one run gave back to the C library does not serve the next.
@@ -97,20 +106,29 @@ int main(int argc, char** argv) {
     int Status = 0;
     if (Child > 0) waitpid(Child, &Status, 0);
   };
-  for (const int64_t N : Sizes) {
+  for (const int64_t N : Sizes)
     for (const bool Pending : {false, true}) {
-      InChild([=] {
-        const TResult R = Run(N, Pending, true);
-        std::printf("%-30s %10lld %14.1f %18.1f\n",
-                    Pending ? "with a pending activation" : "waiting in a queue",
-                    static_cast<long long>(N), R.HeapBytes, R.ResidentBytes);
-        if (!R.Message.empty()) std::printf("  stopped: %s\n", R.Message.c_str());
-      });
+      std::printf("| %s | %lld |", Pending ? "with a pending activation" : "waiting in a queue",
+                  static_cast<long long>(N));
+      std::fflush(stdout);
+      for (const auto& E : Engines) {
+        InChild([&] {
+          const TResult R = Run(N, Pending, true, E);
+          if (R.Message.empty())
+            std::printf(" %.1f / %.1f |", R.HeapBytes, R.ResidentBytes);
+          else
+            std::printf(" stopped at %lld |", static_cast<long long>(R.Made));
+        });
+        std::fflush(stdout);
+      }
+      std::printf("\n");
     }
-  }
   InChild([&] {
-    const TResult Capped = Run(Sizes.back(), false, false);
-    std::printf("without SetLargeHeap (HeapSize 128): %lld of %lld waiting, then: %s\n",
+    const auto Scalable = std::find_if(Engines.begin(), Engines.end(), [](const auto& E) {
+      return std::string(E.Name) == "scalable";
+    });
+    const TResult Capped = Run(Sizes.back(), false, false, *Scalable);
+    std::printf("\nwithout SetLargeHeap (HeapSize 128): %lld of %lld waiting, then: %s\n",
                 static_cast<long long>(Capped.Made), static_cast<long long>(Sizes.back()),
                 Capped.Message.c_str());
   });

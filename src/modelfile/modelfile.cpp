@@ -176,14 +176,8 @@ int32_t TModelFile::CountNamed(const std::string& Name) const {
   return static_cast<int32_t>(Named(Name).size());
 }
 
-namespace {
-
-// The retry mode of a model file that does not choose one: retry on change,
-// unless a routing event binds more than the routing handlers (a handler
-// that counts its calls, locks a gate, sets a priority, or an application's
-// own), whose calls retry on change would make fewer.
-TRetry FileRetry(const TModelFile& File) {
-  for (const TBinding& B : File.Bindings()) {
+TRetry TModelFile::DefaultRetry() const {
+  for (const TBinding& B : FBindings) {
     const TEventInfo* Info = ClassInfoOf(*B.Component)->FindEvent(B.Event);
     if (!Info || !Info->Routing) continue;
     for (const THandlerCall& Call : B.Calls)
@@ -193,8 +187,6 @@ TRetry FileRetry(const TModelFile& File) {
   }
   return TRetry::OnChange;
 }
-
-} // namespace
 
 // Builds a TModelFile from a parsed document in two passes: first every
 // component with its properties, then the handler bindings, so that a
@@ -243,7 +235,7 @@ public:
     // sets a priority) or runs code of the application may see its routing
     // calls counted: without retry on change in the file, such a model keeps
     // retry at every scan, where every blocked block is routed every scan.
-    if (FFile->FModel && !FRetryGiven) FFile->FModel->SetRetry(FileRetry(*FFile));
+    if (FFile->FModel && !FFile->FRetryGiven) FFile->FModel->SetRetry(FFile->DefaultRetry());
     if (FErrors.empty() && FFile->FModel) {
       // Found once, with the names still indexed; the model check reports
       // them after every run like its own findings.
@@ -482,7 +474,7 @@ private:
 
     std::map<std::string, int> Seen;
     for (const TProperty& P : Node.Properties) {
-      if (P.Key == "RetryOnChange" && dynamic_cast<TModel*>(X)) FRetryGiven = true;
+      if (P.Key == "RetryOnChange" && dynamic_cast<TModel*>(X)) FFile->FRetryGiven = true;
       if (!Seen.emplace(P.Key, P.Line).second)
         Error(P.Line, X,
               P.Key + " is given twice (first on line " + std::to_string(Seen[P.Key]) + ")");
@@ -611,7 +603,6 @@ private:
   std::vector<std::string>& FErrors;
   std::unique_ptr<TModelFile> FFile;
   std::vector<TPending> FPending;
-  bool FRetryGiven = false; // the file sets RetryOnChange
 };
 
 namespace {
@@ -702,7 +693,7 @@ bool SaveNode(const TModelFile& File, const TComponent* X, int Depth, TNode& Nod
     if (M && P.Name == "HeapEventList") {
       if (M->EventList() == TEventList::Heap) continue;
     } else if (M && P.Name == "RetryOnChange") {
-      if (M->Retry() == FileRetry(File)) continue;
+      if (M->Retry() == File.DefaultRetry()) continue;
     } else if (P.Get(*X) == P.Default) {
       continue;
     }
