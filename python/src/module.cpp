@@ -144,6 +144,7 @@ TPyModel::TPyModel(std::vector<std::string> Fields)
 
 void TPyModel::Attach(std::unique_ptr<TModelFile> File) {
   FFile = std::move(File);
+  RetryChosen = FFile->RetryGiven();
   if (!FFields.empty()) {
     // Declared fields live in the record after the transaction itself.
     FFile->Model()->SetTransactionClass(
@@ -299,6 +300,18 @@ void TPyModel::Prepare() {
   }
   FPrepared = true;
   if (!FFields.empty()) InstallFieldHooks();
+  if (!RetryChosen && !Model().MemoReady()) {
+    // As for a model file: retry on change, unless a routing does more than
+    // route by its receivers; a routing written in Python may (count its
+    // calls, draw numbers, look at other blocks), so it keeps retry at
+    // every scan.
+    bool PythonRouting = false;
+    for (const auto& [Bound, Binding] : FPython) {
+      const TEventInfo* Info = ClassInfoOf(*Bound.first)->FindEvent(Bound.second);
+      PythonRouting = PythonRouting || (Info && Info->Routing);
+    }
+    Model().SetRetry(PythonRouting ? TRetry::EveryScan : FFile->DefaultRetry());
+  }
 }
 
 // A new transaction starts with its fields at 0: a generator or a creator
