@@ -51,9 +51,11 @@ std::vector<TReportRow> CollectReport(const TModel& Model);
 // Counts of special exits (Preempt, Time limit) appear only when non-zero,
 // the priority classes (one column, "2..7") only when a class other than 0
 // is held. A priority block that saw more than one priority class is
-// followed by one line per class ("  priority P"). A mean of no
-// observations (a block that nobody left) shows "-". A closing line counts
-// the transactions still inside, the fullest blocks first.
+// followed by one line per class ("  priority P"). A table that would be
+// 100 columns wide or more is set with one space between columns, then with
+// its titles in two lines ("Mean" over "cont."). A mean of no observations
+// (a block that nobody left) shows "-". A closing line counts the
+// transactions still inside, the fullest blocks first.
 void PrintReport(const TModel& Model, std::ostream& Out);
 // The same rows as CSV under one header line; numbers in full precision, a
 // mean of no observations empty. The lines of priority classes follow their

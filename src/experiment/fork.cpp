@@ -81,8 +81,11 @@ TForkExecutor::TForkExecutor(TWork Work, int32_t Slots, double TimeLimit, const 
     struct sigaction Action {};
     Action.sa_handler = &EndWorkers;
     sigemptyset(&Action.sa_mask);
+    // A signal the process ignores (SIGHUP under nohup) is left ignored:
+    // it ends neither the process nor, then, its workers.
     for (int i = 0; i < 3; ++i)
-      ::sigaction(Ended[i], &Action, &Previous[i]);
+      if (::sigaction(Ended[i], nullptr, &Previous[i]) == 0 && Previous[i].sa_handler != SIG_IGN)
+        ::sigaction(Ended[i], &Action, nullptr);
   }
 }
 

@@ -2,11 +2,11 @@
 // model built, warmed up and run, its figures read, the draws of every
 // stream counted; and the series runs of Welch's method.
 #include <cmath>
-#include <fstream>
 #include <limits>
 #include <memory>
 
 #include "internal.h"
+#include "quorin/output.h"
 #include "quorin/report.h"
 
 namespace quorin {
@@ -180,7 +180,7 @@ public:
     } catch (...) {
       FError = "an exception of unknown type";
     }
-    FTrace.reset();
+    CloseTrace();
     FApplication.reset();
     SetMessageHandler(Previous);
     Conclude();
@@ -211,12 +211,27 @@ private:
     if (Seeded) Seeded(FResult.Seeds);
   }
 
+  // The trace is written whole or not at all (see TOutputFile): a write
+  // that fails, on a full disk say, fails the replication at its end.
   void OpenTrace() {
     if (FE.Trace.File.empty() || FE.Trace.Replication != FResult.Number) return;
-    FTraceFile.open(FE.Trace.File);
-    if (!FTraceFile) throw std::runtime_error("cannot write the trace file " + FE.Trace.File);
-    FTrace =
-        std::make_unique<TTrace>(*FModel, FTraceFile, FE.Trace.Format, FE.Trace.From, FE.Trace.To);
+    FTraceFile = std::make_unique<TOutputFile>(FE.Trace.File);
+    if (!FTraceFile->IsOpen()) {
+      std::string Error;
+      FTraceFile->Commit(Error);
+      FTraceFile.reset();
+      throw std::runtime_error(Error);
+    }
+    FTrace = std::make_unique<TTrace>(*FModel, FTraceFile->Stream(), FE.Trace.Format,
+                                      FE.Trace.From, FE.Trace.To);
+  }
+
+  void CloseTrace() {
+    FTrace.reset();
+    if (!FTraceFile) return;
+    std::string Error;
+    if (!FTraceFile->Commit(Error) && FError.empty()) FError = Error;
+    FTraceFile.reset();
   }
 
   // Runs to End; false (with the reason) when the model ended earlier.
@@ -286,7 +301,7 @@ private:
   // The trace is declared after the application, so that it goes first:
   // it unhooks itself from the model.
   std::unique_ptr<TComponent> FApplication;
-  std::ofstream FTraceFile;
+  std::unique_ptr<TOutputFile> FTraceFile;
   std::unique_ptr<TTrace> FTrace;
   TComponent* FForm = nullptr;
   TModel* FModel = nullptr;

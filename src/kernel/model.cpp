@@ -343,6 +343,7 @@ void TModel::Simulate(double EndTime) {
   FLoopMoves = 0;
   FRunEnd = TRunEnd::None;
   FRunning = true;
+  FInLoop = true;
   try {
     while (FRunning) {
       TAggregate* A = nullptr;
@@ -376,19 +377,24 @@ void TModel::Simulate(double EndTime) {
     // The run is over however it ended: nothing runs any more, and every
     // block completed the step under way (see TBlock::FireThen).
     FRunning = false;
+    FInLoop = false;
     FRunEnd = TRunEnd::HandlerException;
     detail::MoveAlarm = std::numeric_limits<int64_t>::max();
     throw;
   }
   FRunning = false;
+  FInLoop = false;
   detail::MoveAlarm = std::numeric_limits<int64_t>::max();
   if (FRunEnd == TRunEnd::None) FRunEnd = FExhausted ? TRunEnd::Exhausted : TRunEnd::Normal;
   if (FCheckModel) RunCheck();
 }
 
 void TModel::MoveAtOneTime(TAggregate* From, TBlock* To) {
-  if (!FRunning || FRunEnd == TRunEnd::MoveLimit) {
-    // A move outside the loop (a start-up), or after the stop: nothing to do.
+  // A Stop from a handler does not end the scan of the chain under way, so
+  // a loop of passes goes on after it: the limit holds until the loop ends.
+  if (!FInLoop || FRunEnd == TRunEnd::MoveLimit) {
+    // A move outside the loop (a start-up), or after the limit stopped the
+    // run: nothing to do.
     detail::MoveAlarm = std::numeric_limits<int64_t>::max();
     return;
   }

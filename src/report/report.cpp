@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <ostream>
 
@@ -308,19 +309,38 @@ void PrintReport(const TModel& Model, std::ostream& Out) {
       if (!Row[CMinPrty].empty() && Row[CMinPrty] != Row[CMaxPrty])
         Row[CMinPrty] += ".." + Row[CMaxPrty];
     auto Title = [](TCol C) { return std::string(C == CMinPrty ? "Prty" : Columns[C].Title); };
+    // A title in two lines ("Mean" over "cont."), split at its last space; a
+    // title of one word stands on the second.
+    auto Upper = [&Title](TCol C) {
+      const std::string T = Title(C);
+      const std::size_t At = T.rfind(' ');
+      return At == std::string::npos ? std::string() : T.substr(0, At);
+    };
+    auto Lower = [&Title](TCol C) {
+      const std::string T = Title(C);
+      return T.substr(T.rfind(' ') + 1); // the whole title when it has no space
+    };
+    // Two spaces between columns and the titles in one line; where that
+    // makes a table 100 columns wide or more (a queue with every statistic,
+    // its classes' lines, special exits), one space, then the titles in two
+    // lines with two spaces, then with one.
     std::vector<std::size_t> Width;
-    for (TCol C : Cols) {
-      std::size_t W = Title(C).size();
-      for (const auto& Row : Table)
-        W = std::max(W, Row[C].size());
-      Width.push_back(W);
+    const char* Gap = "  ";
+    bool TwoLines = false;
+    for (int Layout = 0; Layout < 4; ++Layout) {
+      TwoLines = Layout >= 2;
+      Gap = Layout % 2 == 0 ? "  " : " ";
+      Width.clear();
+      std::size_t Total = 0;
+      for (TCol C : Cols) {
+        std::size_t W = TwoLines ? std::max(Upper(C).size(), Lower(C).size()) : Title(C).size();
+        for (const auto& Row : Table)
+          W = std::max(W, Row[C].size());
+        Width.push_back(W);
+        Total += W + std::strlen(Gap);
+      }
+      if (Total - std::strlen(Gap) < 100) break;
     }
-    // Two spaces between columns, one where that keeps a wide table (a
-    // queue with every statistic) under 100 columns.
-    std::size_t Total = 0;
-    for (std::size_t W : Width)
-      Total += W + 2;
-    const char* Gap = Total - 2 < 100 ? "  " : " ";
     auto Line = [&](auto CellAt) {
       std::string Text;
       for (std::size_t i = 0; i < Cols.size(); ++i) {
@@ -334,7 +354,12 @@ void PrintReport(const TModel& Model, std::ostream& Out) {
       Out << Text << '\n';
     };
     Out << '\n' << Section.Title << '\n';
-    Line(Title);
+    if (TwoLines) {
+      Line(Upper);
+      Line(Lower);
+    } else {
+      Line(Title);
+    }
     for (const auto& Row : Table)
       Line([&Row](TCol C) { return Row[C]; });
   }

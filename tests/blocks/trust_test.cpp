@@ -56,6 +56,34 @@ TEST_F(Trust, AZeroTimeLoopOfPassesIsStoppedAndNamed) {
   EXPECT_EQ(Model->RunEnd(), TRunEnd::Normal);
 }
 
+// A Stop from a handler ends the run after the step under way, but a loop of
+// passes never ends its step: the move limit stops it all the same. (The
+// test lets the loop go after many passes rather than hang without it.)
+TEST_F(Trust, AZeroTimeLoopGoesOnAfterStopUntilTheMoveLimit) {
+  auto* Door = Make<TGenerator>("Door");
+  auto* Line = Make<TQueue>("Line");
+  auto* Line2 = Make<TQueue>("Line2");
+  Model->SetMoveLimit(1000);
+  int Passes = 0;
+  Door->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(2.5); };
+  Door->OnRouting = [Line](TBlock* S, TTransaction*) { S->PassTo(Line); };
+  Line->OnRouting = [Line2](TBlock* S, TTransaction*) { S->PassTo(Line2); };
+  Line2->OnRouting = [Line, &Passes](TBlock* S, TTransaction*) {
+    if (Passes < 100000) S->PassTo(Line);
+  };
+  Model->OnAfterPass = [this, &Passes](TBlock*, TBlock*, TTransaction*) {
+    if (++Passes == 10) Model->Stop();
+  };
+  Model->Simulate(100);
+  EXPECT_LE(Passes, 1100);
+  const auto Messages = TakeMessages();
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_NE(Messages[0].find("made more than 1000 moves at model time 2.5000000"),
+            std::string::npos)
+      << Messages[0];
+  EXPECT_EQ(Model->RunEnd(), TRunEnd::MoveLimit);
+}
+
 // A generator with interval 0 and a scheduler that plans itself with no
 // delay make activations, not loops of passes: they count as moves too.
 TEST_F(Trust, ActivationsWithNoDelayAreStoppedToo) {

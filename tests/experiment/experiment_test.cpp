@@ -529,6 +529,29 @@ TEST(Trace, TheExperimentTracesTheChosenReplicationToAFile) {
   EXPECT_EQ(First.rfind("{\"time\":", 0), 0u) << First;
 }
 
+// A trace that cannot be written whole fails its replication with the
+// reason, and leaves no file behind; the other replications are not touched.
+TEST(Trace, ATraceThatCannotBeWrittenFailsItsReplication) {
+  const std::string Missing = testing::TempDir() + "quorin_no_such_folder/trace.csv";
+  const std::pair<std::string, std::string> Cases[] = {
+      {"/dev/full", "/dev/full: cannot be written (No space left on device)"},
+      {Missing, Missing + ": cannot be written (No such file or directory)"}};
+  for (const auto& [File, Reason] : Cases) {
+    TExperiment E = MM1Experiment(2, 2);
+    E.Trace.File = File;
+    E.Trace.Replication = 1;
+    const auto R = RunExperiment(E);
+    EXPECT_EQ(R.Failed, 1) << File;
+    ASSERT_EQ(R.Replications.size(), 2u);
+    for (const auto& Replication : R.Replications) {
+      EXPECT_EQ(Replication.Ok, Replication.Number != 1) << File;
+      if (Replication.Number == 1) {
+        EXPECT_NE(Replication.Error.find(Reason), std::string::npos) << Replication.Error;
+      }
+    }
+  }
+}
+
 TEST(Recording, ContentStepsAndTabulatorBins) {
   TDeterministic M;
   TContentRecorder Content(*M.Model, *M.Clerk);

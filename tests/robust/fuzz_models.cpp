@@ -8,15 +8,35 @@
 // Every model draws on all block kinds.
 //
 // Prints every fault with the seed that shows it (rerun that seed alone
-// with --seed N --models 1 --verbose) and the figures at the end; the exit
-// status is 1 when any model failed.
+// with --seed N --models 1 --verbose), a model that does not end within a
+// minute as a fault of its own (the run ends there), and the figures at the
+// end; the exit status is 1 when any model failed.
+#include <unistd.h>
+
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <string>
 
 #include "engines.h"
 #include "fuzzer.h"
+
+namespace {
+
+// A model that runs for longer than this has hung (the slowest take well
+// under a second): the watchdog names its seed and ends the run with a
+// failure, so that a long run never waits for good.
+constexpr unsigned ModelSeconds = 60;
+char HungText[128] = "";
+
+void Hung(int) {
+  [[maybe_unused]] const ssize_t N = ::write(STDOUT_FILENO, HungText, std::strlen(HungText));
+  ::_exit(1);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
   double Seconds = 60;
@@ -46,8 +66,13 @@ int main(int argc, char** argv) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
   };
   const uint64_t First = Seed;
+  std::signal(SIGALRM, &Hung);
   while ((Models < 0 || Figures.Models < Models) && (Models >= 0 || Elapsed() < Seconds)) {
     if (Verbose) std::cout << "seed " << Seed << std::endl;
+    const std::string Text = "FAULT seed " + std::to_string(Seed) + ": no end after " +
+                             std::to_string(ModelSeconds) + " s\n";
+    std::strncpy(HungText, Text.c_str(), sizeof HungText - 1);
+    if (!Verbose) ::alarm(ModelSeconds);
     for (const std::string& Fault : quorin::test::FuzzModel(Seed, Figures, Verbose))
       std::cout << "FAULT " << Fault << std::endl;
     // The same seed as a model of receiver-decided routing, on both engines.
@@ -55,13 +80,16 @@ int main(int argc, char** argv) {
       std::cout << "FAULT " << Fault << std::endl;
       ++EngineFaults;
     }
+    ::alarm(0);
     ++Seed;
   }
   std::cout << "seeds " << First << ".." << Seed - 1 << " in " << Elapsed()
             << " s: " << Figures.Models << " models, " << Figures.Runs << " runs, "
             << Figures.Events << " events, " << Figures.Exhaustions << " exhaustions ("
             << Figures.InjectedExhaustions << " injected), " << Figures.Throws
-            << " handler exceptions, " << Figures.Failures << " failed models" << std::endl;
+            << " handler exceptions, " << Figures.MoveLimits << " stopped by the move limit, "
+            << Figures.NestedGenerates << " nested Generate refused, " << Figures.Failures
+            << " failed models" << std::endl;
   std::cout << "engines: " << Engines.Models << " models, " << Engines.Passes << " passes, "
             << EngineFaults << " differences; routing calls " << Engines.RoutingsDocumented
             << " at every scan, " << Engines.RoutingsScalable << " on change" << std::endl;

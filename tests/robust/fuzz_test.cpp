@@ -17,6 +17,8 @@ TEST(Fuzz, RandomModelsKeepEveryInvariant) {
   RecordProperty("Runs", int(Figures.Runs));
   EXPECT_GT(Figures.Exhaustions, 0);
   EXPECT_GT(Figures.Throws, 0);
+  EXPECT_GT(Figures.MoveLimits, 0);
+  EXPECT_GT(Figures.NestedGenerates, 0);
 }
 
 // A block class that the fuzzer's table does not name takes part through

@@ -68,6 +68,7 @@ private:
   void WireByDescription(TBlock* B, const TClassInfo& Class);
   template <class T> T* Any();
   TBlock* AnyBlock();
+  std::size_t IndexOf(const TAggregate* A) const;
   TAggregate* AnyAggregate();
   TBlock* AnyTerminator();
 
@@ -119,6 +120,10 @@ template <class T> T* TFuzzModel::Any() {
   for (TAggregate* A : Parts)
     if (auto* X = dynamic_cast<T*>(A)) Found.push_back(X);
   return Found.empty() ? nullptr : Found[std::size_t(Pick(int(Found.size())))];
+}
+
+std::size_t TFuzzModel::IndexOf(const TAggregate* A) const {
+  return std::size_t(std::find(Parts.begin(), Parts.end(), A) - Parts.begin());
 }
 
 TBlock* TFuzzModel::AnyBlock() {
@@ -389,7 +394,11 @@ void TFuzzModel::Wire(TBlock* B, TKind Kind) {
   }
   case TKind::Creator: {
     auto* C = static_cast<TCreator*>(B);
-    C->OnAfterGeneration = Plain(0.1);
+    // Now and then it generates from its own handler: refused, not nested.
+    C->OnAfterGeneration = [this, Mine = Plain(0.1)](TBlock* Self, TTransaction* T) {
+      Mine(Self, T);
+      if (Chance(0.2)) static_cast<TCreator*>(Self)->Generate(1 + Pick(3));
+    };
     C->OnExit = Plain(0.1);
     break;
   }
@@ -413,15 +422,38 @@ void TFuzzModel::Build() {
     for (int i = 0; i < N; ++i)
       Wire(Add(Kind), Kind);
   AddDescribed();
+  // Loops that take no time, stopped by the move limit: two queues that
+  // pass to each other for good, a generator with interval 0, a scheduler
+  // that plans itself with no delay.
+  Model->SetMoveLimit(500 + Pick(5000));
+  if (Chance(0.2)) {
+    auto* A = Any<TQueue>();
+    auto* B = Any<TQueue>();
+    if (A && B && A != B) {
+      // The partner is looked up at each pass: it may have been destroyed.
+      auto PassToPart = [this](std::size_t To) {
+        return [this, To](TBlock* Self, TTransaction*) {
+          if (auto* Receiver = dynamic_cast<TBlock*>(Parts[To])) Self->PassTo(Receiver);
+        };
+      };
+      A->OnRouting = PassToPart(IndexOf(B));
+      B->OnRouting = PassToPart(IndexOf(A));
+    }
+  }
+  if (auto* G = Any<TGenerator>(); G && Chance(0.1))
+    G->OnAfterGeneration = [](TBlock* Self, TTransaction*) { Self->NextTime(0); };
   for (int i = Pick(3); i > 0; --i) {
     Add(TKind::Scheduler);
     auto* S = static_cast<TScheduler*>(Parts.back());
     S->OnBeforeTimeGoOn = [this](TAggregate* Self) { Self->NextTime(Delay()); };
-    S->OnPlanned = [this](TAggregate* Self) {
+    // Now and then one plans itself with no delay for good, whatever the
+    // budget: only the move limit (or the events' limit) ends that.
+    S->OnPlanned = [this, Endless = Chance(0.1)](TAggregate* Self) {
+      if (Endless) Self->NextTime(0);
       if (!Spend()) return;
       Mischief(0.8);
       if (auto* C = Any<TCreator>(); C && Chance(0.5)) C->Generate(Pick(4));
-      if (Chance(0.9)) Self->NextTime(Delay());
+      if (!Endless && Chance(0.9)) Self->NextTime(Delay());
     };
   }
   Model->OnNewTime = [this](TAggregate* A, TTransaction* T) {
@@ -495,6 +527,8 @@ std::vector<std::string> TFuzzModel::Run() {
     }
     Budget = MaxHandlers;
     Events = 0;
+    const bool Looped = Model->RunEnd() == TRunEnd::MoveLimit; // refused until Reset
+    const std::size_t Before = Capture.Messages.size();
     const double End = ModelTime() + (Chance(0.1) ? 1e12 : 1 + 200 * double(R() >> 11) * 0x1p-53);
     try {
       Model->Simulate(End);
@@ -509,6 +543,10 @@ std::vector<std::string> TFuzzModel::Run() {
     HeapInjectFault(0);
     ++Figures.Runs;
     Figures.Events += Events;
+    if (!Looped && Model->RunEnd() == TRunEnd::MoveLimit) ++Figures.MoveLimits;
+    for (std::size_t i = Before; i < Capture.Messages.size(); ++i)
+      if (Capture.Messages[i].find(" is called while it generates ") != std::string::npos)
+        ++Figures.NestedGenerates;
     if (Model->Exhausted()) {
       ++Figures.Exhaustions;
       if (Injected) ++Figures.InjectedExhaustions;

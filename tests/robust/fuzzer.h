@@ -15,6 +15,8 @@ struct TFuzzFigures {
   int64_t Exhaustions = 0;         // runs stopped by a refused page
   int64_t InjectedExhaustions = 0; // of those, by an injected refusal
   int64_t Throws = 0;              // handler exceptions that left Simulate
+  int64_t MoveLimits = 0;          // runs stopped in a loop that takes no time
+  int64_t NestedGenerates = 0;     // Generate calls refused inside their own batch
   int64_t Failures = 0;            // models with at least one fault
   int64_t Described = 0;           // blocks wired through their class's description alone
 };

@@ -1,6 +1,7 @@
 // The quorin command, run as a user runs it.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,8 +9,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -130,6 +134,26 @@ TEST(QuorinCommand, ShowcaseFilesPrintTheReportOfTheCppModels) {
   R = Quorin("run " + Example("barber.qm") + " --until 480480");
   EXPECT_EQ(R.Status, 0) << R.Err;
   ExpectSameReport(R.Out, Barber.str(), 2, Day);
+}
+
+// Every table of every example's report, of one run and of replications,
+// stays under 100 columns: the widest, a priority queue with its classes
+// and every statistic, included.
+TEST(QuorinCommand, EveryTableOfTheExamplesIsUnder100Columns) {
+  int Files = 0;
+  for (const auto& Entry : std::filesystem::directory_iterator(QUORIN_EXAMPLES_DIR)) {
+    if (Entry.path().extension() != ".qm") continue;
+    ++Files;
+    const std::string File = "'" + Entry.path().string() + "'";
+    for (const std::string& Options : {std::string(), std::string(" --replications 2 --jobs 2")}) {
+      const auto R = Quorin("run " + File + Options);
+      EXPECT_EQ(R.Status, 0) << File << Options << "\n" << R.Err;
+      std::istringstream Lines(R.Out);
+      for (std::string L; std::getline(Lines, L);)
+        EXPECT_LT(L.size(), 100u) << File << Options << "\n" << L;
+    }
+  }
+  EXPECT_GE(Files, 10);
 }
 
 TEST(QuorinCommand, OptionsOverrideTheRunSectionAndCsvIsWritten) {
@@ -471,6 +495,169 @@ TEST(QuorinReplications, ProgressLineOnlyOnATerminalAndClearedAtTheEnd) {
   EXPECT_EQ(Terminal.find('\n'), std::string::npos) << Terminal;
   EXPECT_EQ(Terminal.substr(Terminal.size() - 4), "\r\033[K") << Terminal;
   EXPECT_NE(ReadFile(Out).find("4 replications, 0 failed"), std::string::npos);
+}
+
+// The processes whose parent is Parent, from /proc.
+std::vector<pid_t> ChildrenOf(pid_t Parent) {
+  std::vector<pid_t> Found;
+  std::error_code Error;
+  for (const auto& E : std::filesystem::directory_iterator("/proc", Error)) {
+    const pid_t Pid = pid_t(std::atoi(E.path().filename().c_str()));
+    if (Pid <= 0) continue;
+    std::ifstream Stat("/proc/" + std::to_string(Pid) + "/stat");
+    std::string Line;
+    std::getline(Stat, Line);
+    // pid (command) state ppid ...: the command may hold spaces and parentheses.
+    const std::size_t Close = Line.rfind(')');
+    if (Close == std::string::npos) continue;
+    char State = 0;
+    int PPid = 0;
+    if (std::sscanf(Line.c_str() + Close + 1, " %c %d", &State, &PPid) == 2 && PPid == Parent)
+      Found.push_back(Pid);
+  }
+  return Found;
+}
+
+// A process has ended once it is gone or a zombie (its new parent, which
+// may be any process, has not reaped it yet).
+bool Ended(pid_t Pid) {
+  std::ifstream Stat("/proc/" + std::to_string(Pid) + "/stat");
+  std::string Line;
+  if (!std::getline(Stat, Line)) return true;
+  const std::size_t Close = Line.rfind(')');
+  return Close == std::string::npos || Line.find(" Z ", Close) == Close + 1;
+}
+
+// Polls Done every 20 ms, for at most Seconds: answers whether it came true.
+template <class F> bool Within(double Seconds, F&& Done) {
+  for (int i = 0; i < int(Seconds * 50); ++i) {
+    if (Done()) return true;
+    usleep(20000);
+  }
+  return Done();
+}
+
+// A command started by StartOnTerminal: the leader of the terminal's
+// session, and the command itself, which the leader waits for.
+struct TOnTerminal {
+  pid_t Leader = -1;
+  int Master = -1;
+  std::string Terminal; // what the command wrote on it so far
+  void Drain() {
+    char Buffer[4096];
+    ssize_t N;
+    while ((N = read(Master, Buffer, sizeof Buffer)) > 0)
+      Terminal.append(Buffer, size_t(N));
+  }
+  // The leader's exit status: the command's, or 128 + N for signal N.
+  int Wait() {
+    int Status = 0;
+    waitpid(Leader, &Status, 0);
+    close(Master);
+    return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+  }
+};
+
+// Starts the command with Arguments, its standard error on a pseudo terminal
+// and standard output to /dev/null, in a process group of its own: the
+// hangup that the terminal's end sends to its foreground group reaches
+// neither the command nor its workers, only the test's signals do.
+// IgnoreHangup starts it as nohup would.
+TOnTerminal StartOnTerminal(const std::vector<std::string>& Arguments, bool IgnoreHangup) {
+  TOnTerminal T;
+  T.Leader = forkpty(&T.Master, nullptr, nullptr, nullptr);
+  if (T.Leader != 0) {
+    if (T.Master >= 0) fcntl(T.Master, F_SETFL, fcntl(T.Master, F_GETFL) | O_NONBLOCK);
+    return T;
+  }
+  const pid_t Command = fork();
+  if (Command == 0) {
+    setpgid(0, 0);
+    if (IgnoreHangup) signal(SIGHUP, SIG_IGN);
+    const int Null = open("/dev/null", O_WRONLY);
+    dup2(Null, STDOUT_FILENO);
+    std::vector<char*> Argv{const_cast<char*>(QUORIN_COMMAND)};
+    for (const std::string& A : Arguments)
+      Argv.push_back(const_cast<char*>(A.c_str()));
+    Argv.push_back(nullptr);
+    execv(QUORIN_COMMAND, Argv.data());
+    _exit(127);
+  }
+  int Status = 0;
+  while (waitpid(Command, &Status, 0) < 0 && errno == EINTR) {
+  }
+  _exit(WIFSIGNALED(Status) ? 128 + WTERMSIG(Status) : WEXITSTATUS(Status));
+}
+
+// The replications of a model that does not end in any time a test waits,
+// in workers: a signal to the command ends the workers with it, and on a
+// terminal the progress line is cleared first. A killed command cannot
+// clear anything, but its workers end all the same (parent-death signal).
+TEST(QuorinReplications, WorkersEndWithTheCommandWhateverEndsIt) {
+  const std::string Model = std::string(QUORIN_EXAMPLES_DIR) + "/mm1.qm";
+  for (const int Signal : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
+    SCOPED_TRACE(strsignal(Signal));
+    TOnTerminal T = StartOnTerminal(
+        {"run", Model, "--replications", "4", "--jobs", "2", "--until", "9000000000"}, false);
+    ASSERT_GT(T.Leader, 0);
+    pid_t Command = -1;
+    std::vector<pid_t> Workers;
+    const bool Started = Within(30, [&] {
+      T.Drain();
+      const std::vector<pid_t> Children = ChildrenOf(T.Leader);
+      if (Children.size() != 1) return false;
+      Command = Children[0];
+      Workers = ChildrenOf(Command);
+      return Workers.size() == 2 && T.Terminal.find("replications 0/4") != std::string::npos;
+    });
+    EXPECT_TRUE(Started) << Workers.size() << " workers; " << T.Terminal;
+    if (Command > 0) kill(Command, Signal);
+    const bool WorkersEnded = Within(30, [&] {
+      T.Drain();
+      return std::all_of(Workers.begin(), Workers.end(), Ended);
+    });
+    EXPECT_TRUE(WorkersEnded);
+    for (const pid_t W : Workers)
+      if (!Ended(W)) kill(W, SIGKILL); // leave no orphan behind a failure
+    const bool CommandEnded = Within(30, [&] { return Command <= 0 || Ended(Command); });
+    EXPECT_TRUE(CommandEnded);
+    if (!CommandEnded) kill(Command, SIGKILL);
+    T.Drain();
+    // Ended by the signal, as it would have been without workers.
+    EXPECT_EQ(T.Wait(), 128 + Signal);
+    if (Signal != SIGKILL && Started) {
+      ASSERT_GE(T.Terminal.size(), 4u);
+      EXPECT_EQ(T.Terminal.substr(T.Terminal.size() - 4), "\r\033[K") << T.Terminal;
+      EXPECT_EQ(T.Terminal.find('\n'), std::string::npos) << T.Terminal;
+    }
+  }
+}
+
+// Started as nohup starts it, the command and its workers run on after a
+// hangup, and every replication ends as usual.
+TEST(QuorinReplications, AnIgnoredHangupEndsNoWorker) {
+  TOnTerminal T = StartOnTerminal({"run", std::string(QUORIN_EXAMPLES_DIR) + "/mm1.qm",
+                                   "--replications", "4", "--jobs", "2", "--until", "400000"},
+                                  true);
+  ASSERT_GT(T.Leader, 0);
+  pid_t Command = -1;
+  const bool Started = Within(30, [&] {
+    T.Drain();
+    const std::vector<pid_t> Children = ChildrenOf(T.Leader);
+    if (Children.size() == 1) Command = Children[0];
+    return Command > 0 && !ChildrenOf(Command).empty();
+  });
+  EXPECT_TRUE(Started);
+  if (Command > 0) kill(Command, SIGHUP);
+  const bool CommandEnded = Within(120, [&] {
+    T.Drain();
+    return Command <= 0 || Ended(Command);
+  });
+  EXPECT_TRUE(CommandEnded);
+  if (!CommandEnded) kill(Command, SIGKILL);
+  T.Drain();
+  EXPECT_EQ(T.Wait(), 0) << T.Terminal; // no replication failed
+  EXPECT_EQ(T.Terminal.find("failed"), std::string::npos) << T.Terminal;
 }
 
 } // namespace

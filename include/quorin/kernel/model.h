@@ -199,6 +199,9 @@ private:
   // True for the whole of Simulate, start-up included: Simulate and Reset
   // called from a handler inside it are refused.
   bool FInSimulate = false;
+  // True inside Simulate's loop of events, also once Stop has been called
+  // there: the step under way (a scan of the chain) still runs to its end.
+  bool FInLoop = false;
   bool FExhausted = false;
   int32_t FPageSize = 1024;
   int32_t FHeapSize = 4;
