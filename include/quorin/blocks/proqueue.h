@@ -48,6 +48,15 @@ public:
 protected:
   // The common first steps of both hooks; answers the content it saw.
   int32_t UpdateContent();
+  // The counted exit of Trans, the transaction leaving: OnExit if assigned,
+  // its pending activation cancelled (a time limit or an end of holding
+  // must not fire for a later stay elsewhere), then ExitStat while Count
+  // still includes it. The block takes it out of its lists afterwards.
+  void CountExit(const TOnExitFromBlock& OnExit, TTransaction* Trans) {
+    if (OnExit) OnExit(this, Trans);
+    Trans->CancelEvent();
+    ExitStat(Trans);
+  }
 
   long double FSumTime = 0;
   long double FSumSqrTime = 0;

@@ -22,6 +22,7 @@ constexpr const char* Image[24] = {
 const TClassInfo& ModelClass() {
   static const TClassInfo Info{
       .Name = "TModel",
+      .Order = 100,
       .Create = &Create<TModel>,
       .Is = &Is<TModel>,
       .Base = &ComponentClass(),
