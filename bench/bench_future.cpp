@@ -2,20 +2,25 @@
 // activations, then each step take the earliest and insert one new activation
 // an exponential delay after it. The peer is std::priority_queue of
 // (time, insertion number) doing the same work in the same run, with the same
-// stream of delays, so both hold the same times at every step.
+// stream of delays, so both hold the same times at every step. The lists
+// measured are those of the engines of engines.h, each named by the engines
+// that use it.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <queue>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "quorin/blocks.h"
 #include "quorin/framework.h"
 #include "quorin/future.h"
+#include "engines.h"
 #include "ratio_reporter.h"
 
 namespace {
@@ -61,13 +66,6 @@ void Hold(benchmark::State& State, quorin::TEventList Kind) {
   quorin::GlobalHeap = nullptr;
   quorin::FSysTime = 0.0;
   State.SetItemsProcessed(State.iterations());
-}
-
-void BM_FutureHold(benchmark::State& State) {
-  Hold(State, quorin::TEventList::Levels);
-}
-void BM_FutureHeapHold(benchmark::State& State) {
-  Hold(State, quorin::TEventList::Heap);
 }
 
 struct TEvent {
@@ -131,34 +129,71 @@ bool SameTimes(int64_t N, int64_t Steps, quorin::TEventList Kind) {
   return Same;
 }
 
-const std::vector<int64_t> Sizes = {10, 1000, 100000, 1000000};
+const std::vector<int64_t> Sizes = {10, 1000, 10000, 100000, 1000000};
 
-BENCHMARK(BM_FutureHold)->ArgsProduct({Sizes})->ArgNames({"N"});
-BENCHMARK(BM_FutureHeapHold)->ArgsProduct({Sizes})->ArgNames({"N"});
-BENCHMARK(BM_PriorityQueueHold)->ArgsProduct({Sizes})->ArgNames({"N"});
+// The event list of every engine, once each, with the names of the engines
+// that use it ("heap list, scalable").
+std::vector<std::pair<quorin::TEventList, std::string>> EngineLists() {
+  std::vector<std::pair<quorin::TEventList, std::string>> Lists;
+  for (const quorin::bench::TBenchEngine& E : quorin::bench::Engines()) {
+    quorin::TComponent Form(nullptr);
+    auto* Model = new quorin::TModel(&Form);
+    E.Apply(*Model);
+    auto It = std::find_if(Lists.begin(), Lists.end(),
+                           [Model](const auto& L) { return L.first == Model->EventList(); });
+    if (It == Lists.end())
+      Lists.emplace_back(Model->EventList(), E.Name);
+    else
+      It->second += std::string(", ") + E.Name;
+  }
+  return Lists;
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  for (auto Kind : {quorin::TEventList::Levels, quorin::TEventList::Heap})
+  const auto Lists = EngineLists();
+  for (const auto& [Kind, Names] : Lists) {
     for (int64_t N : {int64_t(10), int64_t(1000)})
       if (!SameTimes(N, 200000, Kind)) {
-        std::fprintf(stderr, "future events list and priority_queue disagree at N=%lld\n",
-                     static_cast<long long>(N));
+        std::fprintf(stderr, "the list of %s and priority_queue disagree at N=%lld\n",
+                     Names.c_str(), static_cast<long long>(N));
         return 1;
       }
+    benchmark::RegisterBenchmark(("BM_Hold<" + Names + ">").c_str(),
+                                 [Kind](benchmark::State& State) { Hold(State, Kind); })
+        ->ArgsProduct({Sizes})
+        ->ArgNames({"N"});
+  }
+  benchmark::RegisterBenchmark("BM_PriorityQueueHold", BM_PriorityQueueHold)
+      ->ArgsProduct({Sizes})
+      ->ArgNames({"N"});
   quorin::bench::TRatioReporter Reporter;
   benchmark::RunSpecifiedBenchmarks(&Reporter);
   benchmark::Shutdown();
 
-  std::printf(
-      "\nTime per hold step, ratio future events list / priority_queue (below 1: list faster)\n");
+  std::printf("\nHold model, time per step as a ratio to std::priority_queue (below 1: the "
+              "list is faster)\n\n| pending |");
+  for (const auto& L : Lists)
+    std::printf(" %s |", L.second.c_str());
+  std::printf("\n|---|");
+  for (std::size_t i = 0; i < Lists.size(); ++i)
+    std::printf("---|");
+  std::printf("\n");
   for (int64_t N : Sizes) {
     const std::string Args = "N:" + std::to_string(N);
-    Reporter.PrintRatio("levels " + Args, "BM_FutureHold", "BM_PriorityQueueHold", Args);
-    Reporter.PrintRatio("heap   " + Args, "BM_FutureHeapHold", "BM_PriorityQueueHold", Args);
+    std::printf("| %lld |", static_cast<long long>(N));
+    const double Peer = Reporter.Median("BM_PriorityQueueHold", Args);
+    for (const auto& L : Lists) {
+      const double List = Reporter.Median("BM_Hold<" + L.second + ">", Args);
+      if (List > 0 && Peer > 0)
+        std::printf(" %.2f |", List / Peer);
+      else
+        std::printf(" - |");
+    }
+    std::printf("\n");
   }
   return 0;
 }

@@ -113,6 +113,9 @@ std::vector<TStatistic> ReportStatistics(const std::vector<TReportRow>& Rows, st
 TExperiment ReplicationExperiment(const TReplicationSettings& Settings,
                                   const std::vector<TStatistic>& Statistics) {
   TExperiment E;
+  // A model file chooses its engine itself (the loader's default, or what
+  // the file says).
+  E.ScalableEngine = false;
   // Each replication parses the text again onto its own form: the runner
   // owns the form, so the model and its streams are the replication's, and
   // it seeds the streams after the builder returns.

@@ -64,6 +64,13 @@ public:
   void Forget(TBlock* Block);
 
   TRetry Retry() const { return FRetry; }
+  // The model check's notes: with Check on, every routing notes the
+  // receivers that refuse it, and a block whose refused routings of one
+  // transaction tried different receivers is marked (FRoutingVaries).
+  void SetCheck(bool Value) { FCheck = Value; }
+  // The most blocks left blocked in the chain at the end of a chain run
+  // with TRetry::EveryScan, where each is routed again at every scan.
+  int32_t MostBlocked() const { return FMostBlocked; }
   // Chosen before any block joins; the model sets it when it makes the chain.
   void SetRetry(TRetry Value);
   // Links back in Block, if parked, and every block waiting on Block.
@@ -106,6 +113,11 @@ private:
   // it still offers the same transaction, nothing moved or changed during
   // its routing, and it was refused by receivers that can signal.
   bool RouteOnce(TBlock* Block);
+  // Routes Block once for EveryScan with the check on, noting refusals.
+  void RouteNoting(TBlock* Block);
+  // Compares the receivers that the routing just made tried with those of
+  // the block's last refused routing of the same transaction.
+  void NoteRouting(TBlock* Block);
   // One scan of Run with OnChange.
   void ScanOnChange();
   // The scans of Run on TEngine::Fast with EveryScan.
@@ -140,6 +152,9 @@ private:
   // True while Run scans: an entry is then blanked rather than unlinked.
   bool FScanning = false;
   TRetry FRetry = TRetry::EveryScan;
+  bool FCheck = false;
+  bool FLastMoved = false; // whether the last noted routing moved anything
+  int32_t FMostBlocked = 0;
   // Join order: Add numbers upwards, InsertFirst downwards.
   int64_t FLastSeq = 0;
   int64_t FFirstSeq = 0;

@@ -163,6 +163,14 @@ struct TTraceOptions {
 
 struct TExperiment {
   TBuildModel Build;
+  // The engine of every replication. True (the default): the runner sets
+  // the heap event list and retry on change on the built model, which give
+  // the documented engine's flows and statistics for a model whose routing
+  // decides only by whether its receivers take the transaction, and scale
+  // with the model. False: the engine that the builder chose (the C++
+  // default is the documented one), for a routing that counts its calls,
+  // draws numbers or reads other state.
+  bool ScalableEngine = true;
   double WarmUp = 0;         // statistics are cleared at this model time; a run
                              // that ends before it fails
   double RunLength = 0;      // measured time after the warm-up. A handler that

@@ -10,7 +10,9 @@
 // Nodes and sentinels are records of the list's own TMemoManager.
 #pragma once
 
+#include <algorithm>
 #include <bit>
+#include <climits>
 #include <cstdint>
 #include <memory>
 
@@ -24,14 +26,17 @@ class TTransaction;
 
 // One node: an activation or a sentinel. Head sentinels hold Time -1.0, tail
 // sentinels 1e10. Aggregate is null once the activation has been cancelled.
+// Aggregate and Trans come first: the heap list's nodes hold these two only
+// (16 bytes), and a transaction's FEvent reaches Aggregate the same way in
+// both lists.
 struct TFutureEvent {
+  TAggregate* Aggregate;
+  TTransaction* Trans;
   TFutureEvent* Prev;
   TFutureEvent* Next;
   TFutureEvent* Down;
   double Time;
   int64_t ID;
-  TAggregate* Aggregate;
-  TTransaction* Trans;
 };
 
 inline constexpr double MaxActivationTime = 10000000000.0;
@@ -69,26 +74,50 @@ public:
   int32_t Count() const { return FCount; }
   int32_t Level() const { return FLevel; }
   int64_t Seed() const { return FSeed; }
-  int32_t TotalMemoSize() const { return FMemo->TotalMemoSize(); }
-  int32_t LiveMemoSize() const { return FMemo->LiveMemoSize(); }
-  int32_t DeadMemoSize() const { return FMemo->DeadMemoSize(); }
-  int32_t TotalItemCount() const { return FMemo->TotalItemCount(); }
+  // Bytes and records of the list's memory: the pool's pages for the
+  // levels list; for the heap list its chunks (all live) and nodes carved.
+  int32_t TotalMemoSize() const {
+    return int32_t(std::min<int64_t>(int64_t(LiveMemoSize()) + DeadMemoSize(), INT32_MAX));
+  }
+  int32_t LiveMemoSize() const;
+  int32_t DeadMemoSize() const { return FKind == TEventList::Heap ? 0 : FMemo->DeadMemoSize(); }
+  int32_t TotalItemCount() const {
+    return FKind == TEventList::Heap ? int32_t(FNodesCarved) : FMemo->TotalItemCount();
+  }
+  // For tests: the heap list's next sequence number, to reach its wrap.
+  void SetNextSequence(uint32_t Value) { FSeq = Value; }
 
 private:
   // The list's pool is a plain TMemoManager: call its Add directly.
   TFutureEvent* NewNode() { return static_cast<TFutureEvent*>(FMemo->TMemoManager::Add()); }
 
-  // One entry of the heap: the order key kept beside the node pointer, so
-  // that sifting reads the array only.
+  // The heap list. Its nodes are 16-byte records (Aggregate, Trans) in
+  // chunks, named by a 32-bit index; the heap itself is an array of 16-byte
+  // entries (time, sequence number, node index), also in chunks. Both grow a
+  // chunk at a time and never move, so growing holds no second copy, and an
+  // activation costs 32 bytes plus at most one chunk of slack per run.
   struct THeapEntry {
     double Time;
-    int64_t ID;
-    TFutureEvent* Node;
+    uint32_t Seq;
+    uint32_t Node;
   };
+  struct THeapNode {
+    TAggregate* Aggregate;
+    TTransaction* Trans;
+  };
+  static_assert(sizeof(THeapEntry) == 16 && sizeof(THeapNode) == 16);
+  THeapEntry& EntryAt(uint32_t i) const { return FEntryChunks[i >> FChunkShift][i & FChunkMask]; }
+  THeapNode& NodeAt(uint32_t i) const { return FNodeChunks[i >> FChunkShift][i & FChunkMask]; }
   TFutureEvent* InsertHeap(double Time, TAggregate* Aggregate, TTransaction* Trans);
   void TakeNextHeap(TAggregate*& Aggregate, TTransaction*& Trans);
-  // Doubles the heap array; false when the private heap refuses.
-  bool GrowHeap();
+  // Adds a chunk to one of the two chunk tables; false when the private heap
+  // refuses (reported, and the run stopped).
+  template <class T> bool AddChunk(T**& Chunks, uint32_t& Count, uint32_t& Capacity);
+  void SiftDown(uint32_t i, uint32_t N, THeapEntry Entry);
+  // Sequence numbers are 32 bits; before they wrap, the pending entries are
+  // sorted and numbered afresh from 0, which keeps their order.
+  void Renumber();
+  static void ReportExhaustion();
 
   std::unique_ptr<TMemoManager> FMemo;
   TFutureEvent* FHead = nullptr;
@@ -109,8 +138,15 @@ private:
   uint32_t FNonEmpty = 0;
 
   TEventList FKind = TEventList::Levels;
-  THeapEntry* FHeap = nullptr; // FCount entries in use
-  int32_t FHeapCapacity = 0;
+  THeapEntry** FEntryChunks = nullptr; // FEntryChunkCount chunks in use
+  THeapNode** FNodeChunks = nullptr;
+  uint32_t FEntryChunkCount = 0, FEntryChunkCapacity = 0;
+  uint32_t FNodeChunkCount = 0, FNodeChunkCapacity = 0;
+  uint32_t FChunkShift = 6; // log2 of the entries (and nodes) per chunk
+  uint32_t FChunkMask = 63;
+  uint32_t FNodesCarved = 0;
+  uint32_t FFreeNode = UINT32_MAX; // head of the given-back nodes, linked through Trans
+  uint32_t FSeq = 0;
 };
 
 extern TFutureManager* FutureManager;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <climits>
 #include <memory>
 #include <vector>
 
@@ -143,9 +144,10 @@ public:
         Visit(Item);
       }
   }
-  int32_t TotalMemoSize() const { return LiveMemoSize() + DeadMemoSize(); }
-  int32_t LiveMemoSize() const { return int32_t(FPageSize) * int32_t(FLivePages.size()); }
-  int32_t DeadMemoSize() const { return int32_t(FPageSize) * int32_t(FDeadPages.size()); }
+  int32_t TotalMemoSize() const { return Bytes(FLivePages.size() + FDeadPages.size()); }
+  // Bytes in 32 bits: a large heap's pool may hold more, so they saturate.
+  int32_t LiveMemoSize() const { return Bytes(FLivePages.size()); }
+  int32_t DeadMemoSize() const { return Bytes(FDeadPages.size()); }
   int32_t TotalItemCount() const { return FItemCount; }
   uint16_t ItemSize() const { return FItemSize; }
   uint16_t PageSize() const { return FPageSize; }
@@ -201,6 +203,10 @@ protected:
 private:
   void*& Link(void* Item) const {
     return *reinterpret_cast<void**>(static_cast<char*>(Item) + FLinkOffset);
+  }
+  int32_t Bytes(std::size_t Pages) const {
+    const std::size_t B = std::size_t(FPageSize) * Pages;
+    return B > std::size_t(INT32_MAX) ? INT32_MAX : int32_t(B);
   }
   void* Carve();
   void PushSlow(void* Item);

@@ -104,6 +104,13 @@ public:
   TComponent* Resolve(const TComponent* Component, const std::string& Name) const;
   // How many components of the application carry Name.
   int32_t CountNamed(const std::string& Name) const;
+  // The retry mode of a file that does not choose one: retry on change,
+  // unless a routing event binds more than the routing handlers (a handler
+  // that counts its calls, locks a gate, sets a priority, or an
+  // application's own), whose calls retry on change would make fewer.
+  TRetry DefaultRetry() const;
+  // Whether the file chose the retry mode itself (RetryOnChange).
+  bool RetryGiven() const { return FRetryGiven; }
   // The findings of CheckRoutes when the file was loaded.
   const std::vector<std::string>& RouteFindings() const { return FRouteFindings; }
   // The schedule section of that name, or nullptr.
@@ -129,7 +136,8 @@ public:
   // its own holds nothing yet. Add creates a component of a palette class,
   // or a TComponent (a form), on Owner (the application when null), named
   // as in a file and unique among Owner's components; a second TModel is
-  // refused. Bind compiles Calls, written as after "OnEvent = " in a file
+  // refused; a TModel starts on the engine a file that names none gets (the
+  // heap event list and retry on change: see DefaultRetry). Bind compiles Calls, written as after "OnEvent = " in a file
   // (standard handlers, or names of Handlers), and binds them to Event of
   // Component in place of what was bound; the TModel must exist by then.
   // Forget drops the record of Event's binding, for a caller that bound the
@@ -151,6 +159,7 @@ private:
   std::vector<TComponent*> Named(const std::string& Name) const;
   std::unique_ptr<TNameIndex> FIndex;
   std::vector<std::string> FRouteFindings;
+  bool FRetryGiven = false;
   std::unique_ptr<TComponent> FOwnedApplication; // empty when loaded into an owner
   TComponent* FApplication = nullptr;
   TModel* FModel = nullptr;

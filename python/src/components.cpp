@@ -117,6 +117,8 @@ void SetProperty(const TPropertyInfo& P, const TRef& Self, py::handle Value) {
     Call.Finish();
   }
   if (!Kept) Raise(Shown + " is refused by the component");
+  if (P.Name == "RetryOnChange" && dynamic_cast<TModel*>(X) && LiveModel)
+    LiveModel->RetryChosen = true;
 }
 
 void SetEvent(const std::string& Event, const TRef& Self, py::handle Value) {
@@ -413,6 +415,7 @@ object. Declared fields (Model(fields=...)) are attributes.)")
              if (V != "EveryScan" && V != "OnChange")
                Raise("SetRetry takes \"EveryScan\" or \"OnChange\"");
              X->SetRetry(V == "OnChange" ? TRetry::OnChange : TRetry::EveryScan);
+             if (LiveModel) LiveModel->RetryChosen = true;
            }))
       .def("Retry", Method<TModel, RModel>([](TModel* X) {
              return std::string(X->Retry() == TRetry::OnChange ? "OnChange" : "EveryScan");

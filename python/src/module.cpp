@@ -144,6 +144,7 @@ TPyModel::TPyModel(std::vector<std::string> Fields)
 
 void TPyModel::Attach(std::unique_ptr<TModelFile> File) {
   FFile = std::move(File);
+  RetryChosen = FFile->RetryGiven();
   if (!FFields.empty()) {
     // Declared fields live in the record after the transaction itself.
     FFile->Model()->SetTransactionClass(
@@ -299,6 +300,18 @@ void TPyModel::Prepare() {
   }
   FPrepared = true;
   if (!FFields.empty()) InstallFieldHooks();
+  if (!RetryChosen && !Model().MemoReady()) {
+    // As for a model file: retry on change, unless a routing does more than
+    // route by its receivers; a routing written in Python may (count its
+    // calls, draw numbers, look at other blocks), so it keeps retry at
+    // every scan.
+    bool PythonRouting = false;
+    for (const auto& [Bound, Binding] : FPython) {
+      const TEventInfo* Info = ClassInfoOf(*Bound.first)->FindEvent(Bound.second);
+      PythonRouting = PythonRouting || (Info && Info->Routing);
+    }
+    Model().SetRetry(PythonRouting ? TRetry::EveryScan : FFile->DefaultRetry());
+  }
 }
 
 // A new transaction starts with its fields at 0: a generator or a creator
@@ -320,7 +333,7 @@ void TPyModel::InstallFieldHooks() {
       Clear(G->OnAfterGeneration);
     } else if (auto* C = dynamic_cast<TCreator*>(X)) {
       Clear(C->OnAfterGeneration);
-    } else if (auto* D = dynamic_cast<TDivider*>(X); D && D->OnRouting) {
+    } else if (auto* D = dynamic_cast<TDivider*>(X); D && (D->OnRouting || D->Route())) {
       // (A divider without routing passes nothing on; the model check
       // still sees it so.)
       // The copies are made right after OnEnter and leave through routing:
@@ -333,15 +346,19 @@ void TPyModel::InstallFieldHooks() {
         Split->Original = T;
         if (Old) Old(Sender, T);
       };
-      D->OnRouting = [Split, Bytes, Old = std::move(D->OnRouting)](TBlock* Sender,
-                                                                  TTransaction* T) {
+      // A fixed route (a model file's lone PassTo) is taken by the wrapper.
+      D->OnRouting = [Split, Bytes, Old = std::move(D->OnRouting),
+                      Route = D->Route()](TBlock* Sender, TTransaction* T) {
         if (TTransaction* Original = Split->Original) {
           Split->Original = nullptr;
           for (TTransaction* Copy = static_cast<TDivider*>(Sender)->First(); Copy;
                Copy = Copy->FNext)
             if (Copy != Original) std::memcpy(FieldsOf(Copy), FieldsOf(Original), Bytes);
         }
-        if (Old) Old(Sender, T);
+        if (Old)
+          Old(Sender, T);
+        else if (Route)
+          Sender->PassTo(Route);
       };
     } else {
       continue;

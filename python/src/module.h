@@ -130,6 +130,9 @@ public:
   bool HasPythonHandlers() const { return !FPython.empty() || !Named.empty(); }
   // True during simulate (and while a handler it called runs).
   bool InSimulate = false;
+  // Whether the retry mode was chosen (by the file, SetRetry or the
+  // RetryOnChange property); else Prepare picks it from the bindings.
+  bool RetryChosen = false;
 
   // Recorders attached to the model (trace, content): detached when the
   // model closes, before its components go.

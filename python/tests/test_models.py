@@ -60,6 +60,30 @@ def test_a_python_built_mm1_equals_the_model_file():
     assert built.equals(from_file)
 
 
+def test_engine_defaults_as_in_a_model_file():
+    # Built or loaded: the heap list and retry on change; a routing written
+    # in Python keeps retry at every scan, and a choice made is kept.
+    def engine(model):
+        model.simulate(1)
+        return model.model.EventList(), model.model.Retry()
+
+    with quorin.load(EXAMPLES / "mm1.qm") as model:
+        assert engine(model) == ("Heap", "OnChange")
+    with build_mm1(quorin.Model()) as model:
+        assert engine(model) == ("Heap", "OnChange")
+    with build_mm1(quorin.Model()) as model:
+        model["Line"].OnRouting = lambda block, transaction: block.PassTo(model["Clerk"])
+        assert engine(model) == ("Heap", "EveryScan")
+    with build_mm1(quorin.Model()) as model:
+        model.model.RetryOnChange = False
+        model.model.SetEventList("Levels")
+        assert engine(model) == ("Levels", "EveryScan")
+    with build_mm1(quorin.Model()) as model:
+        model["Line"].OnRouting = lambda block, transaction: block.PassTo(model["Clerk"])
+        model.model.SetRetry("OnChange")
+        assert engine(model) == ("Heap", "OnChange")
+
+
 def test_python_routing_gives_the_same_flows_and_each_handler_runs_per_offer():
     with quorin.load(EXAMPLES / "mm1.qm") as model:
         model.simulate(20000)

@@ -196,23 +196,39 @@ void TCurrentManager::Park(TCurrentEvent* Entry) {
 }
 
 bool TCurrentManager::RouteOnce(TBlock* Block) {
-  const bool Before = FlagPass;
   const uint32_t Changes = FChanges;
+  RouteNoting(Block);
+  return !FLastMoved && FChanges == Changes && FTriedCount > 0 && !FTriedOverflow;
+}
+
+void TCurrentManager::RouteNoting(TBlock* Block) {
+  const bool Before = FlagPass;
   FlagPass = false;
   FTriedCount = 0;
   FTriedOverflow = false;
-  bool Moved = false;
-  // The pass flag keeps what it had before, however the routing ends.
   detail::TryFinally(
       [Block] {
         detail::TFlagScope Noting(Block->FNoteRefusals);
         Block->DoPass();
       },
-      [&Moved, Before] {
-        Moved = FlagPass;
-        FlagPass = Before || Moved;
+      [this, Before] {
+        FLastMoved = FlagPass;
+        FlagPass = Before || FLastMoved;
       });
-  return !Moved && FChanges == Changes && FTriedCount > 0 && !FTriedOverflow;
+}
+
+void TCurrentManager::NoteRouting(TBlock* Block) {
+  if (FLastMoved || FTriedOverflow || !Block->FHasTransaction) {
+    Block->FTriedFor = nullptr;
+    return;
+  }
+  uint64_t Hash = uint64_t(FTriedCount);
+  for (int32_t i = 0; i < FTriedCount; ++i)
+    Hash = (Hash ^ reinterpret_cast<uintptr_t>(FTried[i])) * 1099511628211ULL;
+  if (Block->FTriedFor == Block->FTransaction && Block->FTriedHash != Hash)
+    Block->FRoutingVaries = true;
+  Block->FTriedFor = Block->FTransaction;
+  Block->FTriedHash = Hash;
 }
 
 void TCurrentManager::Run() {
@@ -239,7 +255,14 @@ void TCurrentManager::Run() {
     // no time) ends the scan too: a loop of passes would never reach its end.
     for (TCurrentEvent* E = FFirst; E && FOk;) {
       TBlock* Block = E->Block;
-      if (Block) Block->DoPass();
+      if (Block) {
+        if (FCheck) {
+          RouteNoting(Block);
+          if (E->Block) NoteRouting(Block);
+        } else {
+          Block->DoPass();
+        }
+      }
       // Read after DoPass, so entries appended by it are visited in this scan.
       TCurrentEvent* N = E->Next;
       // A blank entry belonged to a block destroyed since it joined; it may
@@ -249,6 +272,8 @@ void TCurrentManager::Run() {
       E = N;
     }
   }
+  // What is left has been refused by a whole scan: the blocked blocks.
+  if (FCount > FMostBlocked) FMostBlocked = FCount;
 }
 
 bool TCurrentManager::Unchanged(const TBlock* Block) const {
@@ -306,6 +331,7 @@ void TCurrentManager::ScanOnChange() {
     if (Block) {
       Offered = Block->FTransaction;
       Parks = RouteOnce(Block);
+      if (FCheck && E->Block) NoteRouting(Block);
     }
     TCurrentEvent* N = E->Next;
     if (!E->Block || !Block->FHasTransaction)

@@ -1,5 +1,10 @@
 #include "quorin/future.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <utility>
+
 #include "quorin/kernel/state.h"
 
 namespace quorin {
@@ -7,10 +12,28 @@ namespace quorin {
 TFutureManager* FutureManager = nullptr;
 
 TFutureManager::TFutureManager(uint16_t PageSize)
-    : FMemo(std::make_unique<TMemoManager>(PageSize, uint16_t(sizeof(TFutureEvent)))) {}
+    : FMemo(std::make_unique<TMemoManager>(PageSize, uint16_t(sizeof(TFutureEvent)))) {
+  // A heap chunk is the largest power of two of 16-byte records that fits a
+  // page (at least 64), so a chunk costs what a page of the pools costs.
+  const uint32_t PerPage = std::max<uint32_t>(PageSize / 16u, 64u);
+  FChunkShift = uint32_t(std::bit_width(PerPage) - 1);
+  FChunkMask = (1u << FChunkShift) - 1;
+}
 
 TFutureManager::~TFutureManager() {
-  if (FHeap && GlobalHeap) HeapFree(GlobalHeap, 0, FHeap);
+  if (!GlobalHeap) return;
+  for (uint32_t i = 0; i < FEntryChunkCount; ++i)
+    HeapFree(GlobalHeap, 0, FEntryChunks[i]);
+  for (uint32_t i = 0; i < FNodeChunkCount; ++i)
+    HeapFree(GlobalHeap, 0, FNodeChunks[i]);
+  if (FEntryChunks) HeapFree(GlobalHeap, 0, FEntryChunks);
+  if (FNodeChunks) HeapFree(GlobalHeap, 0, FNodeChunks);
+}
+
+int32_t TFutureManager::LiveMemoSize() const {
+  if (FKind != TEventList::Heap) return FMemo->LiveMemoSize();
+  const int64_t Bytes = (int64_t(FEntryChunkCount) + FNodeChunkCount) * 16 * (int64_t(FChunkMask) + 1);
+  return int32_t(std::min<int64_t>(Bytes, INT32_MAX));
 }
 
 bool TFutureManager::SetKind(TEventList Kind) {
@@ -143,8 +166,8 @@ TFutureEvent* TFutureManager::Insert(double Delay, TAggregate* Aggregate, TTrans
 
 bool TFutureManager::HasPending(const TAggregate* Aggregate) const {
   if (FKind == TEventList::Heap) {
-    for (int32_t i = 0; i < FCount; ++i)
-      if (FHeap[i].Node->Aggregate == Aggregate) return true;
+    for (uint32_t i = 0; i < uint32_t(FCount); ++i)
+      if (NodeAt(EntryAt(i).Node).Aggregate == Aggregate) return true;
     return false;
   }
   for (uint32_t Levels = FNonEmpty; Levels; Levels &= Levels - 1)
@@ -156,11 +179,12 @@ bool TFutureManager::HasPending(const TAggregate* Aggregate) const {
 
 void TFutureManager::Forget(TAggregate* Aggregate) {
   if (FKind == TEventList::Heap) {
-    for (int32_t i = 0; i < FCount; ++i) {
-      TFutureEvent* Node = FHeap[i].Node;
-      if (Node->Aggregate != Aggregate) continue;
-      if (Node->Trans && Node->Trans->FEvent == Node) Node->Trans->FEvent = nullptr;
-      Node->Aggregate = nullptr;
+    for (uint32_t i = 0; i < uint32_t(FCount); ++i) {
+      THeapNode& Node = NodeAt(EntryAt(i).Node);
+      if (Node.Aggregate != Aggregate) continue;
+      if (Node.Trans && Node.Trans->FEvent == reinterpret_cast<TFutureEvent*>(&Node))
+        Node.Trans->FEvent = nullptr;
+      Node.Aggregate = nullptr;
     }
     return;
   }
@@ -175,85 +199,141 @@ void TFutureManager::Forget(TAggregate* Aggregate) {
 }
 
 namespace {
-inline bool Before(double TimeA, int64_t IDA, double TimeB, int64_t IDB) {
-  return TimeA < TimeB || (TimeA == TimeB && IDA < IDB);
+inline bool Before(double TimeA, uint32_t SeqA, double TimeB, uint32_t SeqB) {
+  return TimeA < TimeB || (TimeA == TimeB && SeqA < SeqB);
 }
 } // namespace
 
-bool TFutureManager::GrowHeap() {
-  const int32_t Capacity = FHeapCapacity > 0 ? 2 * FHeapCapacity : 64;
-  auto* Grown = static_cast<THeapEntry*>(
-      HeapAlloc(GlobalHeap, HEAP_NO_SERIALIZE, std::size_t(Capacity) * sizeof(THeapEntry)));
-  if (!Grown) {
-    // The same failure as a pool that cannot get a page: reported, and the
-    // run stops; the activation is refused and the list stays as it was.
-    const std::string Message = "Quorin Error: Not enough memory in private heap at model time " +
-                                FormatFloat("0.000", FSysTime);
-    if (GlobalModel)
-      GlobalModel->StopOnExhaustion(Message);
-    else
-      MessageDlg(Message);
+void TFutureManager::ReportExhaustion() {
+  // The same failure as a pool that cannot get a page: reported, and the
+  // run stops; the activation is refused and the list stays as it was.
+  const std::string Message = "Quorin Error: Not enough memory in private heap at model time " +
+                              FormatFloat("0.000", FSysTime);
+  if (GlobalModel)
+    GlobalModel->StopOnExhaustion(Message);
+  else
+    MessageDlg(Message);
+}
+
+template <class T> bool TFutureManager::AddChunk(T**& Chunks, uint32_t& Count, uint32_t& Capacity) {
+  if (Count == Capacity) {
+    // The table of chunk pointers doubles: it holds one pointer per chunk,
+    // a few hundredths of the chunks' own size.
+    const uint32_t Grown = Capacity > 0 ? 2 * Capacity : 16;
+    auto* Table = static_cast<T**>(HeapAlloc(GlobalHeap, HEAP_NO_SERIALIZE, Grown * sizeof(T*)));
+    if (!Table) {
+      ReportExhaustion();
+      return false;
+    }
+    if (Count > 0) std::memcpy(Table, Chunks, Count * sizeof(T*));
+    if (Chunks) HeapFree(GlobalHeap, 0, Chunks);
+    Chunks = Table;
+    Capacity = Grown;
+  }
+  auto* Chunk = static_cast<T*>(
+      HeapAlloc(GlobalHeap, HEAP_NO_SERIALIZE, (std::size_t(FChunkMask) + 1) * sizeof(T)));
+  if (!Chunk) {
+    ReportExhaustion();
     return false;
   }
-  for (int32_t i = 0; i < FCount; ++i)
-    Grown[i] = FHeap[i];
-  if (FHeap) HeapFree(GlobalHeap, 0, FHeap);
-  FHeap = Grown;
-  FHeapCapacity = Capacity;
+  Chunks[Count++] = Chunk;
   return true;
 }
 
+void TFutureManager::SiftDown(uint32_t i, uint32_t N, THeapEntry Entry) {
+  for (;;) {
+    const uint32_t First = 4 * i + 1;
+    if (First >= N) break;
+    uint32_t Min = First;
+    const THeapEntry* MinEntry = &EntryAt(First);
+    const uint32_t End = First + 4 < N ? First + 4 : N;
+    for (uint32_t c = First + 1; c < End; ++c) {
+      const THeapEntry& E = EntryAt(c);
+      if (Before(E.Time, E.Seq, MinEntry->Time, MinEntry->Seq)) {
+        Min = c;
+        MinEntry = &E;
+      }
+    }
+    if (!Before(MinEntry->Time, MinEntry->Seq, Entry.Time, Entry.Seq)) break;
+    EntryAt(i) = *MinEntry;
+    i = Min;
+  }
+  EntryAt(i) = Entry;
+}
+
+void TFutureManager::Renumber() {
+  // Heapsort in place leaves the entries latest first; reversed, they are
+  // in order, which is a heap too, and their ranks are their new numbers.
+  const uint32_t N = uint32_t(FCount);
+  for (uint32_t k = N; k-- > 1;) {
+    const THeapEntry Last = EntryAt(k);
+    EntryAt(k) = EntryAt(0);
+    SiftDown(0, k, Last);
+  }
+  for (uint32_t i = 0, j = N; i + 1 < j; ++i, --j)
+    std::swap(EntryAt(i), EntryAt(j - 1));
+  for (uint32_t i = 0; i < N; ++i)
+    EntryAt(i).Seq = i;
+  FSeq = N;
+}
+
 TFutureEvent* TFutureManager::InsertHeap(double Time, TAggregate* Aggregate, TTransaction* Trans) {
-  if (FCount == FHeapCapacity && !GrowHeap()) return nullptr;
-  TFutureEvent* Node = NewNode();
-  if (!Node) return nullptr;
-  Node->Time = Time;
-  Node->ID = ++FNextID;
-  Node->Aggregate = Aggregate;
-  Node->Trans = Trans;
-  if (Trans) Trans->FEvent = Node;
-  // Sift up: the new entry has the largest insertion number, so among equal
+  const uint32_t PerChunk = FChunkMask + 1;
+  if (uint32_t(FCount) == FEntryChunkCount * PerChunk &&
+      !AddChunk(FEntryChunks, FEntryChunkCount, FEntryChunkCapacity))
+    return nullptr;
+  uint32_t Index = FFreeNode;
+  if (Index != UINT32_MAX) {
+    std::memcpy(&FFreeNode, &NodeAt(Index).Trans, sizeof FFreeNode);
+  } else {
+    if (FNodesCarved == FNodeChunkCount * PerChunk &&
+        !AddChunk(FNodeChunks, FNodeChunkCount, FNodeChunkCapacity))
+      return nullptr;
+    Index = FNodesCarved++;
+  }
+  THeapNode& Node = NodeAt(Index);
+  Node.Aggregate = Aggregate;
+  Node.Trans = Trans;
+  // The node's Aggregate and Trans sit where TFutureEvent keeps them, so a
+  // transaction's FEvent cancels it as it cancels a node of the levels list.
+  auto* Event = reinterpret_cast<TFutureEvent*>(&Node);
+  if (Trans) Trans->FEvent = Event;
+  ++FNextID;
+  if (FSeq == UINT32_MAX) Renumber();
+  const uint32_t Seq = FSeq++;
+  // Sift up: the new entry has the largest sequence number, so among equal
   // times it stays below every entry already there.
-  int32_t i = FCount++;
+  uint32_t i = uint32_t(FCount++);
   while (i > 0) {
-    const int32_t Parent = (i - 1) / 4;
-    if (!Before(Time, Node->ID, FHeap[Parent].Time, FHeap[Parent].ID)) break;
-    FHeap[i] = FHeap[Parent];
+    const uint32_t Parent = (i - 1) / 4;
+    const THeapEntry& P = EntryAt(Parent);
+    if (!Before(Time, Seq, P.Time, P.Seq)) break;
+    EntryAt(i) = P;
     i = Parent;
   }
-  FHeap[i] = {Time, Node->ID, Node};
-  return Node;
+  EntryAt(i) = {Time, Seq, Index};
+  return Event;
 }
 
 void TFutureManager::TakeNextHeap(TAggregate*& Aggregate, TTransaction*& Trans) {
-  TFutureEvent* Best = FHeap[0].Node;
-  FSysTime = Best->Time;
-  Aggregate = Best->Aggregate;
+  const THeapEntry Best = EntryAt(0);
+  THeapNode& Node = NodeAt(Best.Node);
+  FSysTime = Best.Time;
+  Aggregate = Node.Aggregate;
   if (Aggregate) {
-    Trans = Best->Trans;
-    if (Trans && Trans->FEvent == Best) Trans->FEvent = nullptr;
+    Trans = Node.Trans;
+    if (Trans && Trans->FEvent == reinterpret_cast<TFutureEvent*>(&Node)) Trans->FEvent = nullptr;
   }
-  FMemo->Delete(Best);
-  // Sift the last entry down from the root.
-  const THeapEntry Last = FHeap[--FCount];
-  const int32_t N = FCount;
-  int32_t i = 0;
-  for (;;) {
-    const int32_t First = 4 * i + 1;
-    if (First >= N) break;
-    int32_t Min = First;
-    const int32_t End = First + 4 < N ? First + 4 : N;
-    for (int32_t c = First + 1; c < End; ++c)
-      if (Before(FHeap[c].Time, FHeap[c].ID, FHeap[Min].Time, FHeap[Min].ID)) Min = c;
-    if (!Before(FHeap[Min].Time, FHeap[Min].ID, Last.Time, Last.ID)) break;
-    FHeap[i] = FHeap[Min];
-    i = Min;
-  }
+  // The node goes on the free list, linked through its Trans.
+  Node.Aggregate = nullptr;
+  std::memcpy(&Node.Trans, &FFreeNode, sizeof FFreeNode);
+  FFreeNode = Best.Node;
+  const uint32_t N = uint32_t(--FCount);
   if (N > 0) {
-    FHeap[i] = Last;
+    SiftDown(0, N, EntryAt(N));
     // The next take reads the new root's node, which was written long ago
     // in a large list: fetch it while the model handles this activation.
-    __builtin_prefetch(FHeap[0].Node);
+    __builtin_prefetch(&NodeAt(EntryAt(0).Node));
   }
 }
 

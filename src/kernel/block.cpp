@@ -20,6 +20,8 @@ void TBlock::Reset() {
   FCount = 0;
   FTransaction = nullptr;
   FToDestroy = nullptr;
+  FTriedFor = nullptr;
+  FRoutingVaries = false;
 }
 
 void TBlock::ExitFromBlock() {}
@@ -53,6 +55,12 @@ void TBlock::CheckBlock(std::vector<std::string>& Findings) {
                        detail::CountOf(FEntries, "transaction", "transactions") +
                        " and let none leave (" + std::to_string(Count()) +
                        " still inside): does its OnRouting pass to a block that can take them?");
+  if (FRoutingVaries)
+    Findings.push_back(DisplayName() +
+                       "'s routing tried different receivers for one transaction: it decides by "
+                       "more than whether its receivers take the transaction, so retry on change "
+                       "may route it otherwise than retry at every scan; run it with "
+                       "TRetry::EveryScan (RetryOnChange = false in a model file)");
 }
 
 std::string detail::NoNextTime(const TAggregate& Block, const std::string& Handler) {

@@ -1,6 +1,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
+
+#include <unistd.h>
 
 #include "quorin/kernel/model.h"
 
@@ -25,6 +28,15 @@ namespace {
 // any loop of a few blocks and name them.
 constexpr int32_t LoopMovesNoted = 64;
 constexpr std::size_t LoopBlocksNamed = 8;
+
+// The physical memory of the machine in megabytes: the bound of a large heap.
+int32_t MachineMegabytes() {
+  const long Pages = sysconf(_SC_PHYS_PAGES);
+  const long PageBytes = sysconf(_SC_PAGESIZE);
+  if (Pages <= 0 || PageBytes <= 0) return 128;
+  const int64_t Megabytes = int64_t(Pages) * PageBytes / 1048576;
+  return int32_t(std::clamp<int64_t>(Megabytes, 128, INT32_MAX));
+}
 } // namespace
 
 double ModelTime() {
@@ -57,11 +69,19 @@ void TModel::SetPageSize(int32_t Value) {
 void TModel::SetHeapSize(int32_t Value) {
   if (Value <= 0) {
     MessageDlg("Quorin Error: Heap size can not be less than 1M");
-  } else if (Value > 128) {
+  } else if (Value > 128 && !FLargeHeap) {
     MessageDlg("Quorin Error: Heap size can not be more than 128");
+  } else if (Value > MachineMegabytes()) {
+    MessageDlg("Quorin Error: Heap size can not be more than " + std::to_string(MachineMegabytes()) +
+               ", the memory of this machine in megabytes");
   } else {
     FHeapSize = Value;
   }
+}
+
+void TModel::SetLargeHeap(bool Value) {
+  FLargeHeap = Value;
+  if (!FLargeHeap && FHeapSize > 128) FHeapSize = 128;
 }
 
 void TModel::SetMoveLimit(int64_t Value) {
@@ -314,6 +334,7 @@ void TModel::Simulate(double EndTime) {
   if (FRunEnd == TRunEnd::MoveLimit) return;
   if (FSysTime > EndTime) return;
   GlobalModel = this;
+  CurrentManager->SetCheck(FCheckModel);
   const int64_t Alarm = FMoveLimit > 0 ? FMoveLimit : std::numeric_limits<int64_t>::max();
   detail::MovesAtOneTime = 0;
   detail::MoveAlarm = Alarm;
@@ -411,6 +432,16 @@ std::vector<std::string> TModel::RunCheck() {
                        detail::CountOf(R->Refusals(), "draw", "draws") +
                        " and returned 0.0 instead");
   });
+  // Blocked blocks that the chain routes again at every scan cost time in
+  // proportion to their number; retry on change lets them wait.
+  constexpr int32_t ManyBlocked = 100;
+  if (CurrentManager && GlobalModel == this && FRetry == TRetry::EveryScan &&
+      CurrentManager->MostBlocked() >= ManyBlocked)
+    Findings.push_back("up to " + std::to_string(CurrentManager->MostBlocked()) +
+                       " blocks waited blocked in the current events chain at once, each routed "
+                       "again at every scan; TModel::SetRetry(TRetry::OnChange) (RetryOnChange = "
+                       "true in a model file) lets a blocked block wait for a change of the receivers "
+                       "that refused it");
   for (const std::string& F : Findings)
     MessageDlg("Quorin Check: " + F);
   return Findings;

@@ -58,7 +58,14 @@ TComponent* TModelFile::Add(TComponent* Owner, const std::string& Class, const s
   }
   TComponent* X = Create(Owner);
   X->SetName(Name);
-  if (auto* M = dynamic_cast<TModel*>(X)) FModel = M;
+  if (auto* M = dynamic_cast<TModel*>(X)) {
+    // The engine of a model file that names none, as the loader gives it
+    // (the retry mode is settled by the caller once the bindings are known,
+    // see DefaultRetry).
+    M->SetEventList(TEventList::Heap);
+    M->SetRetry(TRetry::OnChange);
+    FModel = M;
+  }
   if (auto* R = dynamic_cast<TMultiRand*>(X)) FStreams.push_back(R);
   return X;
 }

@@ -176,6 +176,18 @@ int32_t TModelFile::CountNamed(const std::string& Name) const {
   return static_cast<int32_t>(Named(Name).size());
 }
 
+TRetry TModelFile::DefaultRetry() const {
+  for (const TBinding& B : FBindings) {
+    const TEventInfo* Info = ClassInfoOf(*B.Component)->FindEvent(B.Event);
+    if (!Info || !Info->Routing) continue;
+    for (const THandlerCall& Call : B.Calls)
+      if (Call.Name != "PassTo" && Call.Name != "PassFirst" && Call.Name != "PassByChance" &&
+          Call.Name != "PostPone")
+        return TRetry::EveryScan;
+  }
+  return TRetry::OnChange;
+}
+
 // Builds a TModelFile from a parsed document in two passes: first every
 // component with its properties, then the handler bindings, so that a
 // handler may name a component (a block, a stream) defined further down.
@@ -219,6 +231,11 @@ public:
     FFile->BuildIndex();
     for (const TPending& P : FPending)
       Bind(P.Component, *P.Event);
+    // A routing that does more than route (counts its calls, locks a gate,
+    // sets a priority) or runs code of the application may see its routing
+    // calls counted: without retry on change in the file, such a model keeps
+    // retry at every scan, where every blocked block is routed every scan.
+    if (FFile->FModel && !FFile->FRetryGiven) FFile->FModel->SetRetry(FFile->DefaultRetry());
     if (FErrors.empty() && FFile->FModel) {
       // Found once, with the names still indexed; the model check reports
       // them after every run like its own findings.
@@ -440,6 +457,12 @@ private:
     X->SetName(Node.Name);
     FCreated.emplace_back(X, Node.Line);
     if (auto* M = dynamic_cast<TModel*>(X)) {
+      // A model file runs on the scalable engine unless it says otherwise
+      // (HeapEventList, RetryOnChange): the heap event list and retry on
+      // change give the same flows as the documented engine for routing
+      // that decides by its receivers, which is what the standard handlers do.
+      M->SetEventList(TEventList::Heap);
+      M->SetRetry(TRetry::OnChange);
       if (FFile->FModel)
         Error(Node.Line, X,
               "a second TModel (the first is " + FFile->FModel->Name() +
@@ -451,6 +474,7 @@ private:
 
     std::map<std::string, int> Seen;
     for (const TProperty& P : Node.Properties) {
+      if (P.Key == "RetryOnChange" && dynamic_cast<TModel*>(X)) FFile->FRetryGiven = true;
       if (!Seen.emplace(P.Key, P.Line).second)
         Error(P.Line, X,
               P.Key + " is given twice (first on line " + std::to_string(Seen[P.Key]) + ")");
@@ -662,8 +686,17 @@ bool SaveNode(const TModelFile& File, const TComponent* X, int Depth, TNode& Nod
     Errors.push_back(X->Name() + ": nested deeper than " + std::to_string(MaxDepth));
     return false;
   }
+  const auto* M = dynamic_cast<const TModel*>(X);
   for (const TPropertyInfo& P : ClassInfoOf(*X)->Properties) {
-    if (P.Get(*X) == P.Default) continue; // defaults are left out
+    // Defaults are left out. The engine's default in a file is what the
+    // loader picks for a file that names none.
+    if (M && P.Name == "HeapEventList") {
+      if (M->EventList() == TEventList::Heap) continue;
+    } else if (M && P.Name == "RetryOnChange") {
+      if (M->Retry() == File.DefaultRetry()) continue;
+    } else if (P.Get(*X) == P.Default) {
+      continue;
+    }
     const auto Kind =
         P.Type == TPropertyType::Boolean ? TValue::TKind::Word : TValue::TKind::Number;
     Node.Properties.push_back({P.Name, 0, {Kind, P.Format(*X)}});

@@ -1,4 +1,6 @@
 // The model check: wrongly wired models and the exact findings they give.
+#include <memory>
+
 #include "fixture.h"
 #include "quorin/statsim.h"
 
@@ -147,6 +149,74 @@ TEST_F(CheckTest, SoundModelGivesNoFindingAndTheCheckIsOffByDefault) {
   EXPECT_TRUE(Guard.Messages.empty());
   EXPECT_EQ(Model->RunCheck().size(), 1u);
   Guard.Messages.clear();
+}
+
+// Many blocked blocks on retry at every scan: the check names the switch;
+// with retry on change they cost nothing and there is nothing to report.
+TEST_F(CheckTest, ManyBlockedBlocksOnRetryAtEveryScanNameTheSwitch) {
+  auto* Shut = Make<TGate>("Shut");
+  Shut->Lock();
+  for (int i = 0; i < 120; ++i) {
+    std::string Name = "G";
+    Name += std::to_string(i);
+    auto* G = Make<TGenerator>(Name);
+    G->OnBeforeTimeGoOn = [G](TAggregate*) { G->NextTime(1.0); };
+    G->OnRouting = [Shut](TBlock* S, TTransaction*) { S->PassTo(Shut); };
+  }
+  for (const TRetry Retry : {TRetry::EveryScan, TRetry::OnChange}) {
+    Model->Reset();
+    Model->SetRetry(Retry);
+    const TStrings Found = RunChecked(5);
+    if (Retry == TRetry::OnChange) {
+      EXPECT_TRUE(Found.empty()) << Found.front();
+      continue;
+    }
+    ASSERT_EQ(Found.size(), 1u);
+    EXPECT_EQ(Found[0],
+              "Quorin Check: up to 120 blocks waited blocked in the current events chain at once, "
+              "each routed again at every scan; TModel::SetRetry(TRetry::OnChange) (RetryOnChange "
+              "= true in a model file) lets a blocked block wait for a change of the receivers "
+              "that refused it");
+  }
+}
+
+// A routing that picks its receiver by other state (here, by turns) tries
+// different receivers for one transaction: the check names it, as retry on
+// change would route it otherwise, on either engine. The head of the line
+// waits through A (never open) and B (open from 2.5 on) until a turn of B.
+TEST_F(CheckTest, RoutingThatChoosesByOtherStateIsNamedOnBothEngines) {
+  auto* Door = Every("Door", 1.0);
+  auto* Line = Make<TQueue>("Line");
+  auto* A = Make<TGate>("A");
+  auto* B = Make<TGate>("B");
+  auto* Exit = Make<TTerminator>("Exit");
+  A->Lock();
+  B->Lock();
+  Door->OnRouting = [=](TBlock* S, TTransaction*) { S->PassTo(Line); };
+  auto Turn = std::make_shared<int>(0);
+  Line->OnRouting = [=](TBlock* S, TTransaction*) { S->PassTo(++*Turn % 2 ? A : B); };
+  B->OnRouting = [=](TBlock* S, TTransaction*) { S->PassTo(Exit); };
+  auto* Clock = Make<TScheduler>("Clock");
+  Clock->OnBeforeTimeGoOn = [Clock](TAggregate*) { Clock->NextTime(0.5); };
+  Clock->OnPlanned = [=](TAggregate*) {
+    A->Unlock(); // a change that wakes the line's waits, and passes nothing
+    A->Lock();
+    if (ModelTime() == 2.5) B->Unlock();
+    Clock->NextTime(0.5);
+  };
+  for (const TRetry Retry : {TRetry::EveryScan, TRetry::OnChange}) {
+    Model->Reset();
+    Model->SetRetry(Retry);
+    *Turn = 0;
+    B->Lock();
+    EXPECT_EQ(RunChecked(4.5),
+              TStrings{"Quorin Check: Line's routing tried different receivers for one "
+                       "transaction: it decides by more than whether its receivers take the "
+                       "transaction, so retry on change may route it otherwise than retry at "
+                       "every scan; run it with TRetry::EveryScan (RetryOnChange = false in a "
+                       "model file)"});
+    EXPECT_EQ(Exit->Entries(), 3); // from 4 on, every other routing of the line moves
+  }
 }
 
 // Release asked for from inside the server's own handlers is refused aloud.

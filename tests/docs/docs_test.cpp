@@ -62,9 +62,37 @@ std::string Number(double V) {
   return Out.str();
 }
 
-std::string DefaultText(const TPropertyInfo& P) {
-  if (P.Type == TPropertyType::Boolean) return P.Default != 0 ? "true" : "false";
-  return Number(P.Default);
+std::string ValueText(const TPropertyInfo& P, double Value) {
+  if (P.Type == TPropertyType::Boolean) return Value != 0 ? "true" : "false";
+  return Number(Value);
+}
+
+// The value a model file that does not set P gives it: the loader may pick
+// another than a component made in C++ has (the engine of a TModel).
+double FileDefault(const TClassInfo& C, const TPropertyInfo& P) {
+  std::string Text = "object F: TComponent\n  object M: TModel end\n";
+  if (C.Name != "TModel") Text += "  object X: " + C.Name + " end\n";
+  Text += "end\n";
+  std::vector<std::string> Errors;
+  const auto File = LoadModelText(Text, "default.qm", THandlerTable{}, Errors);
+  if (!File) {
+    ADD_FAILURE() << C.Name << ": " << (Errors.empty() ? "" : Errors.front());
+    return P.Default;
+  }
+  const TComponent* X = C.Name == "TModel" ? File->Model() : File->Resolve(File->Model(), "X");
+  return X ? P.Get(*X) : P.Default;
+}
+
+// The default in a model file.
+std::string DefaultText(const TClassInfo& C, const TPropertyInfo& P) {
+  return ValueText(P, FileDefault(C, P));
+}
+
+// The same, with the default of a component made in C++ where it differs.
+std::string DefaultTextBoth(const TClassInfo& C, const TPropertyInfo& P) {
+  const double InFile = FileDefault(C, P);
+  if (InFile == P.Default) return ValueText(P, InFile);
+  return ValueText(P, InFile) + " (" + ValueText(P, P.Default) + " when made in C++)";
 }
 
 const char* Parameters(TEventShape S) {
@@ -97,7 +125,7 @@ std::string ReferencePage(const TClassInfo& C) {
          "model leaves out the defaults.\n\n"
       << "| property | type | default |\n|---|---|---|\n";
   for (const TPropertyInfo& P : C.Properties)
-    Out << "| `" << P.Name << "` | " << TypeName(P.Type) << " | " << DefaultText(P) << " |\n";
+    Out << "| `" << P.Name << "` | " << TypeName(P.Type) << " | " << DefaultTextBoth(C, P) << " |\n";
   Out << "\n## Events\n\n";
   if (C.Events.empty()) {
     Out << "None.\n";
@@ -182,7 +210,7 @@ TEST(Docs, TheStoredPropertiesTableIsTheClassDescriptions) {
     std::string Properties;
     for (const TPropertyInfo& P : C->Properties)
       if (P.Name != "Tag")
-        Properties += (Properties.empty() ? "`" : ", `") + P.Name + " = " + DefaultText(P) + "`";
+        Properties += (Properties.empty() ? "`" : ", `") + P.Name + " = " + DefaultText(*C, P) + "`";
     if (Properties.empty()) continue;
     auto Row = std::find_if(Rows.begin(), Rows.end(),
                             [&](const auto& R) { return R.first == Properties; });

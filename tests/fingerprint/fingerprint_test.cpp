@@ -135,6 +135,13 @@ struct TRig {
   TBlockEvent To(TBlock* Receiver) {
     return On(THandler::Routing, [Receiver](TBlock* S, TTransaction*) { S->PassTo(Receiver); });
   }
+  // OnEnter of a block that holds each entering transaction for a time
+  // exponential with the given mean.
+  TBlockEvent Hold(TBlock* B, TMultiRand* R, double Mean) {
+    return On(THandler::Enter, [B, R, Mean](TBlock*, TTransaction*) {
+      B->NextTime(R->Exponential(Mean));
+    });
+  }
   // A generator whose arrivals are exponential with the given mean.
   TGenerator* Source(const std::string& Name, TMultiRand* R, double Mean) {
     auto* G = Make<TGenerator>(Name);
@@ -146,6 +153,17 @@ struct TRig {
       G->NextTime(R->Exponential(Mean));
     });
     G->OnExit = On(THandler::Exit);
+    return G;
+  }
+  // A source whose transactions carry priority Prty and the preempt mark.
+  TGenerator* Urgent(const std::string& Name, TMultiRand* R, double Mean, uint8_t Prty) {
+    TGenerator* G = Source(Name, R, Mean);
+    G->OnAfterGeneration =
+        On(THandler::AfterGeneration, [G, R, Mean, Prty](TBlock*, TTransaction* T) {
+          T->SetPrty(Prty);
+          T->SetPreempt();
+          G->NextTime(R->Exponential(Mean));
+        });
     return G;
   }
   // A scheduler that fires Action every Period time units.
@@ -230,8 +248,7 @@ std::string MM1() {
   Line->OnEnter = Rig.On(THandler::Enter);
   Line->OnExit = Rig.On(THandler::Exit);
   Line->OnRouting = Rig.To(Clerk);
-  Clerk->OnEnter = Rig.On(THandler::Enter,
-                          [=](TBlock*, TTransaction*) { Clerk->NextTime(S->Exponential(0.8)); });
+  Clerk->OnEnter = Rig.Hold(Clerk, S, 0.8);
   Clerk->OnExit = Rig.On(THandler::Exit);
   Clerk->OnRouting = Rig.To(Exit);
   Exit->OnEnter = Rig.On(THandler::Enter);
@@ -249,8 +266,7 @@ std::string MM3Storage() {
   Tellers->SetCapacity(3);
   Door->OnRouting = Rig.To(Line);
   Line->OnRouting = Rig.To(Tellers);
-  Tellers->OnEnter = Rig.On(
-      THandler::Enter, [=](TBlock*, TTransaction*) { Tellers->NextTime(S->Exponential(2.4)); });
+  Tellers->OnEnter = Rig.Hold(Tellers, S, 2.4);
   Tellers->OnExit = Rig.On(THandler::Exit);
   Tellers->OnRouting = Rig.To(Exit);
   Run(Rig, 100, 20000);
@@ -261,8 +277,7 @@ std::string MM3Storage() {
 // mark and a higher priority; a displaced holder is postponed and resumes.
 std::string Priority() {
   TRig Rig;
-  TMultiRand* UrgentArrivals = Rig.Stream(31);
-  auto* Urgent = Rig.Source("Urgent", UrgentArrivals, 4.0);
+  auto* Urgent = Rig.Urgent("Urgent", Rig.Stream(31), 4.0, 2);
   auto* Normal = Rig.Source("Normal", Rig.Stream(32), 4.0);
   auto* UrgentLine = Rig.Make<TQueue>("UrgentLine");
   auto* NormalLine = Rig.Make<TQueue>("NormalLine");
@@ -270,17 +285,11 @@ std::string Priority() {
   auto* Exit = Rig.Make<TTerminator>("Exit");
   TMultiRand* S = Rig.Stream(33);
   Clerk->SetPreemptive(true);
-  Urgent->OnAfterGeneration = Rig.On(THandler::AfterGeneration, [=](TBlock*, TTransaction* T) {
-    T->SetPrty(2);
-    T->SetPreempt();
-    Urgent->NextTime(UrgentArrivals->Exponential(4.0));
-  });
   Urgent->OnRouting = Rig.To(UrgentLine);
   Normal->OnRouting = Rig.To(NormalLine);
   UrgentLine->OnRouting = Rig.To(Clerk);
   NormalLine->OnRouting = Rig.To(Clerk);
-  Clerk->OnEnter = Rig.On(THandler::Enter,
-                          [=](TBlock*, TTransaction*) { Clerk->NextTime(S->Exponential(1.0)); });
+  Clerk->OnEnter = Rig.Hold(Clerk, S, 1.0);
   Clerk->OnPreempt = Rig.On(THandler::Preempt, [=](TBlock*, TTransaction*) { Clerk->PostPone(); });
   Clerk->OnExit = Rig.On(THandler::Exit);
   Clerk->OnRouting = Rig.To(Exit);
@@ -311,8 +320,7 @@ std::string Blocked() {
   Gate->OnEnter = Rig.On(THandler::Enter);
   Gate->OnRouting = Rig.To(Line);
   Line->OnRouting = Rig.To(Clerk);
-  Clerk->OnEnter = Rig.On(THandler::Enter,
-                          [=](TBlock*, TTransaction*) { Clerk->NextTime(S->Exponential(0.9)); });
+  Clerk->OnEnter = Rig.Hold(Clerk, S, 0.9);
   Clerk->OnRouting = Rig.To(Exit);
   Run(Rig, 50, 5000);
   return Rig.Text("blocked");
@@ -330,15 +338,13 @@ std::string Reneging() {
   TMultiRand* S = Rig.Stream(52);
   TMultiRand* P = Rig.Stream(53);
   Door->OnRouting = Rig.To(Line);
-  Line->OnEnter =
-      Rig.On(THandler::Enter, [=](TBlock*, TTransaction*) { Line->NextTime(P->Exponential(3.0)); });
+  Line->OnEnter = Rig.Hold(Line, P, 3.0);
   Line->OnTimeFinish = Rig.On(THandler::TimeFinish, [=](TBlock* B, TTransaction* T) {
     if (T->GetTransID() % 2 == 0) B->PassTo(Second);
   });
   Line->OnRouting = Rig.To(Clerk);
   Second->OnRouting = Rig.To(Exit);
-  Clerk->OnEnter = Rig.On(THandler::Enter,
-                          [=](TBlock*, TTransaction*) { Clerk->NextTime(S->Exponential(1.1)); });
+  Clerk->OnEnter = Rig.Hold(Clerk, S, 1.1);
   Clerk->OnRouting = Rig.To(Exit);
   Run(Rig, 100, 20000);
   return Rig.Text("reneging");
@@ -348,8 +354,7 @@ std::string Reneging() {
 // preemptive server: urgent customers carry the preempt mark.
 std::string PriorityQueue() {
   TRig Rig;
-  TMultiRand* UrgentArrivals = Rig.Stream(61);
-  auto* Urgent = Rig.Source("Urgent", UrgentArrivals, 3.0);
+  auto* Urgent = Rig.Urgent("Urgent", Rig.Stream(61), 3.0, 3);
   auto* Regular = Rig.Source("Regular", Rig.Stream(62), 1.5);
   auto* Line = Rig.Make<TQueuePrty>("Line");
   auto* Clerk = Rig.Make<TServer>("Clerk");
@@ -360,11 +365,6 @@ std::string PriorityQueue() {
   Line->SetCapacity(5);
   Line->SetPreemptive(true);
   Clerk->SetPreemptive(true);
-  Urgent->OnAfterGeneration = Rig.On(THandler::AfterGeneration, [=](TBlock*, TTransaction* T) {
-    T->SetPrty(3);
-    T->SetPreempt();
-    Urgent->NextTime(UrgentArrivals->Exponential(3.0));
-  });
   Urgent->OnRouting = Rig.To(Line);
   Regular->OnRouting = Rig.To(Line);
   Line->OnEnter = Rig.On(THandler::Enter, [=](TBlock*, TTransaction* T) {
@@ -374,8 +374,7 @@ std::string PriorityQueue() {
   Line->OnPreempt = Rig.On(THandler::Preempt, [=](TBlock* B, TTransaction*) { B->PassTo(Lost); });
   Line->OnExit = Rig.On(THandler::Exit);
   Line->OnRouting = Rig.To(Clerk);
-  Clerk->OnEnter = Rig.On(THandler::Enter,
-                          [=](TBlock*, TTransaction*) { Clerk->NextTime(S->Exponential(0.6)); });
+  Clerk->OnEnter = Rig.Hold(Clerk, S, 0.6);
   Clerk->OnPreempt = Rig.On(THandler::Preempt, [=](TBlock*, TTransaction*) { Clerk->PostPone(); });
   Clerk->OnRouting = Rig.To(Exit);
   Run(Rig, 100, 10000);
@@ -401,8 +400,7 @@ std::string ForkJoin() {
   Split->OnExit = Rig.On(THandler::Exit);
   Split->OnRouting = Rig.To(Line);
   Line->OnRouting = Rig.To(Workers);
-  Workers->OnEnter = Rig.On(
-      THandler::Enter, [=](TBlock*, TTransaction*) { Workers->NextTime(S->Exponential(1.0)); });
+  Workers->OnEnter = Rig.Hold(Workers, S, 1.0);
   Workers->OnRouting = Rig.To(Join);
   Join->OnEnter = Rig.On(THandler::Enter);
   Join->OnRouting = Rig.To(Exit);
@@ -431,8 +429,7 @@ std::string Batches() {
   });
   Bus->OnRouting = Rig.To(Line);
   Line->OnRouting = Rig.To(Counter);
-  Counter->OnEnter = Rig.On(
-      THandler::Enter, [=](TBlock*, TTransaction*) { Counter->NextTime(S->Exponential(2.4)); });
+  Counter->OnEnter = Rig.Hold(Counter, S, 2.4);
   Counter->OnPreempt = Rig.To(Lost);
   Counter->OnExit = Rig.On(THandler::Exit);
   Counter->OnRouting = Rig.To(Exit);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <random>
 #include <utility>
 
@@ -215,6 +216,41 @@ TEST_F(FutureList, KindChangesOnlyWhileEmpty) {
   ASSERT_TRUE(Fresh.SetKind(TEventList::Heap));
   Fresh.Insert(1.0, &C, nullptr);
   EXPECT_EQ(Fresh.TotalItemCount(), 1); // a heap needs no sentinels
+}
+
+// The heap list numbers its entries in 32 bits; at the wrap it numbers the
+// pending ones afresh, and equal times still come out first in, first out.
+TEST_F(FutureList, HeapSequenceWrapKeepsTheOrderOfEqualTimes) {
+  ASSERT_TRUE(List->SetKind(TEventList::Heap));
+  List->SetNextSequence(UINT32_MAX - 50);
+  std::vector<std::unique_ptr<TScheduler>> Aggs;
+  for (int i = 0; i < 120; ++i)
+    Aggs.push_back(std::make_unique<TScheduler>(nullptr));
+  for (std::size_t i = 0; i < Aggs.size(); ++i)
+    List->Insert(i % 3 == 0 ? 1.0 : 2.0, Aggs[i].get(), nullptr);
+  std::vector<TAggregate*> Expected;
+  for (double Time : {1.0, 2.0})
+    for (std::size_t i = 0; i < Aggs.size(); ++i)
+      if ((i % 3 == 0) == (Time == 1.0)) Expected.push_back(Aggs[i].get());
+  std::vector<TAggregate*> Got;
+  while (List->Count() > 0)
+    Got.push_back(Take());
+  EXPECT_EQ(Got, Expected);
+}
+
+// A transaction with a pending activation on the heap list costs at most
+// 100 bytes: its 64-byte record and 36 for the activation, chunk slack
+// included.
+TEST_F(FutureList, HeapActivationCostsAtMost36Bytes) {
+  delete List;
+  List = new TFutureManager(32768);
+  ASSERT_TRUE(List->SetKind(TEventList::Heap));
+  const std::size_t Before = HeapUsed(GlobalHeap);
+  constexpr int N = 100000;
+  for (int i = 0; i < N; ++i)
+    List->Insert(double(i % 977), &A, nullptr);
+  EXPECT_LE(double(HeapUsed(GlobalHeap) - Before) / N, 36.0);
+  EXPECT_EQ(sizeof(TTransaction), 64u);
 }
 
 // A heap array that the private heap cannot grow: the activation is refused

@@ -228,6 +228,27 @@ TEST(Model, PropertySettersCheckTheirRanges) {
   }
 }
 
+// HeapSize passes 128 only with the large-heap opt-in, and never passes the
+// machine's memory; dropping the opt-in brings the size back within 128.
+TEST(Model, LargeHeapOptInLetsHeapSizePassTheCap) {
+  TApplication M;
+  const std::string TooLarge = "Quorin Error: Heap size can not be more than 128";
+  M.Model->SetHeapSize(4096);
+  EXPECT_EQ(M.Model->HeapSize(), 4);
+  EXPECT_EQ(M.Capture.Messages, std::vector<std::string>{TooLarge});
+  M.Capture.Messages.clear();
+  M.Model->SetLargeHeap(true);
+  M.Model->SetHeapSize(4096);
+  EXPECT_EQ(M.Model->HeapSize(), 4096);
+  M.Model->SetHeapSize(INT32_MAX); // more than any machine here has
+  EXPECT_EQ(M.Model->HeapSize(), 4096);
+  ASSERT_EQ(M.Capture.Messages.size(), 1u);
+  EXPECT_EQ(M.Capture.Messages[0].rfind("Quorin Error: Heap size can not be more than ", 0), 0u);
+  EXPECT_NE(M.Capture.Messages[0], TooLarge);
+  M.Model->SetLargeHeap(false);
+  EXPECT_EQ(M.Model->HeapSize(), 128);
+}
+
 // The event list and the retry mode hold the run's pending work: they are
 // chosen before the first run or after Reset, and refused in between.
 TEST(Model, TheEngineIsChosenBeforeTheRunOrAfterReset) {

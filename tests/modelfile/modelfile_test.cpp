@@ -383,6 +383,39 @@ TEST(ModelFile, ErrorsNameTheFileTheLineAndTheComponent) {
   }
 }
 
+// A model file runs on the heap list with retry on change unless it says
+// otherwise, or its routing does more than route; a save keeps the choice.
+TEST(ModelFile, EngineIsScalableUnlessTheFileOrItsRoutingSaysOtherwise) {
+  struct TCase {
+    const char* Model;   // the TModel's properties
+    const char* Routing; // the door's OnRouting
+    TEventList List;
+    TRetry Retry;
+  } Cases[] = {
+      {"", "PassFirst(Line, Exit)", TEventList::Heap, TRetry::OnChange},
+      {"    HeapEventList = false\n", "PassTo(Line)", TEventList::Levels, TRetry::OnChange},
+      {"    RetryOnChange = false\n", "PassTo(Line)", TEventList::Heap, TRetry::EveryScan},
+      {"", "PassTo(Line); StopAfter(100)", TEventList::Heap, TRetry::EveryScan},
+      {"    RetryOnChange = true\n", "PassTo(Line); StopAfter(100)", TEventList::Heap,
+       TRetry::OnChange},
+  };
+  for (const TCase& C : Cases) {
+    const std::string Text = std::string("object Form: TComponent\n  object Model: TModel\n") +
+                             C.Model +
+                             "  end\n  object Door: TGenerator\n    OnRouting = " + C.Routing +
+                             "\n  end\n  object Line: TQueue end\n  object Exit: TTerminator "
+                             "end\nend\n";
+    auto File = Load(Text);
+    ASSERT_TRUE(File) << Text;
+    auto Again = Load(Save(*File));
+    ASSERT_TRUE(Again);
+    for (const TModel* M : {File->Model(), Again->Model()}) {
+      EXPECT_EQ(M->EventList(), C.List) << Text;
+      EXPECT_EQ(M->Retry(), C.Retry) << Text;
+    }
+  }
+}
+
 TEST(ModelFile, RunSectionAndFileLevelErrors) {
   const std::pair<const char*, const char*> Cases[] = {
       {"object Form: TComponent\nend\n", "test.qm:1: the file has no object of class TModel"},

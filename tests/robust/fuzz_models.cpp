@@ -1,6 +1,7 @@
 // The long fuzz run: random models from consecutive seeds until the time is
-// up, each checked after every run. Build it in the sanitizer build so that
-// memory faults and leaks are caught as well:
+// up, each checked after every run, and the receiver-routed model of each
+// seed run on both engines, whose flows must agree (engines.h). Build it in
+// the sanitizer build so that memory faults and leaks are caught as well:
 //
 //   fuzz_models [--seconds S] [--seed N] [--models M] [--verbose]
 //
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "engines.h"
 #include "fuzzer.h"
 
 int main(int argc, char** argv) {
@@ -37,6 +39,8 @@ int main(int argc, char** argv) {
     }
   }
   quorin::test::TFuzzFigures Figures;
+  quorin::test::TEngineFigures Engines;
+  int64_t EngineFaults = 0;
   const auto Start = std::chrono::steady_clock::now();
   auto Elapsed = [&] {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
@@ -46,6 +50,11 @@ int main(int argc, char** argv) {
     if (Verbose) std::cout << "seed " << Seed << std::endl;
     for (const std::string& Fault : quorin::test::FuzzModel(Seed, Figures, Verbose))
       std::cout << "FAULT " << Fault << std::endl;
+    // The same seed as a model of receiver-decided routing, on both engines.
+    for (const std::string& Fault : quorin::test::CompareEngines(Seed, Engines)) {
+      std::cout << "FAULT " << Fault << std::endl;
+      ++EngineFaults;
+    }
     ++Seed;
   }
   std::cout << "seeds " << First << ".." << Seed - 1 << " in " << Elapsed()
@@ -53,5 +62,8 @@ int main(int argc, char** argv) {
             << Figures.Events << " events, " << Figures.Exhaustions << " exhaustions ("
             << Figures.InjectedExhaustions << " injected), " << Figures.Throws
             << " handler exceptions, " << Figures.Failures << " failed models" << std::endl;
-  return Figures.Failures > 0 ? 1 : 0;
+  std::cout << "engines: " << Engines.Models << " models, " << Engines.Passes << " passes, "
+            << EngineFaults << " differences; routing calls " << Engines.RoutingsDocumented
+            << " at every scan, " << Engines.RoutingsScalable << " on change" << std::endl;
+  return Figures.Failures > 0 || EngineFaults > 0 ? 1 : 0;
 }

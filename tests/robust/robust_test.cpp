@@ -370,6 +370,68 @@ TEST_F(Line, ExhaustionAtStartUpStopsTheModel) {
   EXPECT_TRUE(Deadlock);
 }
 
+// A large heap runs out as any heap does. With the opt-in and a small size,
+// a generator fills it with transactions that wait in a queue or are held
+// with a pending activation (on either event list); the run stops at the
+// time the heap ran out, with the allocator's message once, every
+// transaction made is where it went, each cost at most its share, and the
+// model does not run on until Reset.
+struct TFill {
+  const char* Name;
+  bool Pending;
+  TEventList List;
+  double MaxBytes; // heap bytes per transaction held, pages and chunks included
+};
+void PrintTo(const TFill& Fill, std::ostream* Out) {
+  *Out << Fill.Name;
+}
+
+class LargeHeapFill : public BlockTest, public testing::WithParamInterface<TFill> {};
+
+TEST_P(LargeHeapFill, RunsOutWithTheMessageAndStopsCleanly) {
+  const TFill& C = GetParam();
+  constexpr int32_t Megabytes = 2;
+  Model->SetLargeHeap(true);
+  Model->SetHeapSize(Megabytes);
+  Model->SetPageSize(32768);
+  Model->SetEventList(C.List);
+  auto* Door = Make<TGenerator>("Door");
+  auto* Line = Make<TQueue>("Line");
+  auto* Hold = Make<TStorage>("Hold");
+  TBlock* To = C.Pending ? static_cast<TBlock*>(Hold) : Line;
+  Door->OnBeforeTimeGoOn = [Door](TAggregate*) { Door->NextTime(1.0); };
+  Door->OnAfterGeneration = [Door](TBlock*, TTransaction*) { Door->NextTime(1.0); };
+  Door->OnRouting = [To](TBlock* Sender, TTransaction*) { Sender->PassTo(To); };
+  Hold->OnEnter = [Hold](TBlock*, TTransaction*) { Hold->NextTime(1e9); };
+  Model->Simulate(1e8);
+  ASSERT_EQ(Guard.Messages.size(), 1u);
+  EXPECT_EQ(Guard.Messages[0], NoMemory + FormatFloat("0.000", ModelTime()));
+  Guard.Messages.clear();
+  EXPECT_TRUE(Model->Exhausted());
+  EXPECT_FALSE(Model->Running());
+  EXPECT_EQ(To->Count(), Door->Exits());
+  EXPECT_LE(Megabytes * 1048576.0 / To->Count(), C.MaxBytes) << To->Count();
+  for (const std::string& Fault : CheckInvariants(*Model, true))
+    ADD_FAILURE() << Fault;
+  const double Stopped = ModelTime();
+  Model->Simulate(2e8);
+  EXPECT_EQ(ModelTime(), Stopped);
+  EXPECT_TRUE(Guard.Messages.empty());
+
+  Model->Reset();
+  Model->Simulate(100.5);
+  EXPECT_FALSE(Model->Exhausted());
+  EXPECT_EQ(To->Count(), 101); // the first at the start, then one per time unit
+  EXPECT_TRUE(Guard.Messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, LargeHeapFill,
+    testing::Values(TFill{"Waiting", false, TEventList::Heap, 70},
+                    TFill{"PendingOnTheHeapList", true, TEventList::Heap, 106},
+                    TFill{"PendingOnTheLevelsList", true, TEventList::Levels, 130}),
+    [](const testing::TestParamInfo<TFill>& Info) { return std::string(Info.param.Name); });
+
 // One exhaustion, many refused page requests in the same step: one report.
 TEST_F(BlockTest, OneExhaustionIsReportedOnce) {
   auto* Sched = At({1}, [] {});

@@ -209,6 +209,12 @@ protected:
   TWaitLink* FWaits = nullptr;
   TWaitLink* FFirstWaiter = nullptr;
   TWaitLink* FLastWaiter = nullptr;
+  // With the model check on: the receivers (as a hash) that refused the last
+  // routing of FTriedFor that moved nothing, and whether two such routings
+  // of one transaction tried different receivers.
+  TTransaction* FTriedFor = nullptr;
+  uint64_t FTriedHash = 0;
+  bool FRoutingVaries = false;
   // Transactions this block destroys once the pass that brought each in has
   // been reported (so OnAfterPass never sees a freed record), linked through
   // FNext, the latest first (passes into the block nest).

@@ -9,12 +9,12 @@ namespace quorin {
 
 // How the pending activations are kept. Levels, the default, is the
 // randomised multi-level list described in quorin/future.h. Heap is an
-// opt-in implicit 4-ary heap of (time, insertion number, node) entries in one
-// array from the private heap: the same order and the same activations, but
-// its cost per operation stays near O(log n) cache lines at millions of
-// pending activations, where the levels walk misses the cache at every step.
-// Nodes stay pool records, so cancelling through a transaction's FEvent works
-// the same in both.
+// opt-in implicit 4-ary heap of 16-byte (time, sequence number, node index)
+// entries over 16-byte nodes, both in chunks of the private heap that never
+// move: the same order and the same activations, but its cost per operation
+// stays near O(log n) cache lines at millions of pending activations, where
+// the levels walk misses the cache at every step, and an activation costs 32
+// bytes. A transaction's FEvent cancels a node of either list the same way.
 enum class TEventList : uint8_t { Levels, Heap };
 
 // How the chain retries a blocked block: at every scan (the default), or

@@ -68,6 +68,12 @@ public:
   void SetPageSize(int32_t Value);
   int32_t HeapSize() const { return FHeapSize; }
   void SetHeapSize(int32_t Value);
+  // The opt-in for large models: with it, HeapSize may pass 128 megabytes
+  // up to the machine's physical memory. Turning it off brings a larger
+  // HeapSize back to 128. Like HeapSize, it takes effect at the next memory
+  // initialisation.
+  bool LargeHeap() const { return FLargeHeap; }
+  void SetLargeHeap(bool Value);
   // How the future events list keeps activations: Levels (the default) or
   // Heap, the opt-in list for models with very many pending activations.
   // Both give the same handler calls in the same order. Chosen before the
@@ -196,6 +202,7 @@ private:
   bool FExhausted = false;
   int32_t FPageSize = 1024;
   int32_t FHeapSize = 4;
+  bool FLargeHeap = false;
   TEventList FEventList = TEventList::Levels;
   TRetry FRetry = TRetry::EveryScan;
   TEngine FEngine = TEngine::Documented;

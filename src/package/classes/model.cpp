@@ -17,6 +17,31 @@ constexpr const char* Image[24] = {
     "777777770000400077777777", "777777777777777777777777", "777777777777777777777777",
 };
 
+// A choice of the engine stored as a Boolean: true for the scalable choice.
+template <class E>
+TPropertyInfo EngineChoice(const char* Name, E Scalable, E (TModel::*Getter)() const,
+                           void (TModel::*Setter)(E)) {
+  TPropertyInfo P;
+  P.Name = Name;
+  P.Type = TPropertyType::Boolean;
+  P.Min = 0;
+  P.Max = 1;
+  P.Default = 0; // the C++ default: the documented engine
+  P.Get = [=](const TComponent& X) {
+    return (dynamic_cast<const TModel&>(X).*Getter)() == Scalable ? 1.0 : 0.0;
+  };
+  P.Set = [=](TComponent& X, double Value) {
+    auto& M = dynamic_cast<TModel&>(X);
+    const E Wanted = Value != 0 ? Scalable : E{};
+    (M.*Setter)(Wanted);
+    return (M.*Getter)() == Wanted;
+  };
+  P.Format = [=](const TComponent& X) {
+    return std::string((dynamic_cast<const TModel&>(X).*Getter)() == Scalable ? "true" : "false");
+  };
+  return P;
+}
+
 } // namespace
 
 const TClassInfo& ModelClass() {
@@ -30,8 +55,14 @@ const TClassInfo& ModelClass() {
       .Properties =
           {Tag(),
            Property<TModel, int32_t>("PageSize", 1024, &TModel::PageSize, &TModel::SetPageSize),
+           // Before HeapSize: a saved file sets the opt-in before the size it allows.
+           Property<TModel, bool>("LargeHeap", 0, &TModel::LargeHeap, &TModel::SetLargeHeap),
            Property<TModel, int32_t>("HeapSize", 4, &TModel::HeapSize, &TModel::SetHeapSize),
            Property<TModel, bool>("CheckModel", 0, &TModel::CheckModel, &TModel::SetCheckModel),
+           // The engine: a model file loads with both true (see the loader).
+           EngineChoice("HeapEventList", TEventList::Heap, &TModel::EventList,
+                        &TModel::SetEventList),
+           EngineChoice("RetryOnChange", TRetry::OnChange, &TModel::Retry, &TModel::SetRetry),
            Ranged(Property<TModel, int64_t>("MoveLimit", TModel::DefaultMoveLimit,
                                             &TModel::MoveLimit, &TModel::SetMoveLimit),
                   0, 9007199254740992.0)},
