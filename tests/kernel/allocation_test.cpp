@@ -13,6 +13,10 @@ namespace {
 long NewCalls = 0;
 } // namespace
 
+// The sanitizer build keeps its own operator new: the count is taken in
+// the normal build only.
+#if !defined(__SANITIZE_ADDRESS__)
+#define QUORIN_COUNT_NEW 1
 // The replacements pair malloc with free; g++ sees operator new inlined
 // against free and warns of a mismatch that is none.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
@@ -28,6 +32,7 @@ void operator delete(void* P) noexcept {
 void operator delete(void* P, std::size_t) noexcept {
   std::free(P);
 }
+#endif
 
 namespace quorin::test {
 namespace {
@@ -43,6 +48,9 @@ class Allocation : public ::testing::TestWithParam<TAllocationCase> {};
 // never needs more records than in its first units; every handler of the
 // blocks is assigned, as a model's would be.
 TEST_P(Allocation, ASteadyRunMakesNoOperatorNewCall) {
+#if !defined(QUORIN_COUNT_NEW)
+  GTEST_SKIP() << "operator new is counted in the build without sanitizers";
+#endif
   TComponent Form(nullptr);
   auto* Model = new TModel(&Form);
   Model->SetEngine(GetParam().Engine);
