@@ -71,4 +71,8 @@ TRunResult RunQuorin(int64_t N, TEventList Kind = TEventList::Levels, int32_t Bl
 // hand loop with Servers.
 TRunResult RunQuorinStorage(int64_t N, int32_t Servers, double Service);
 
+// The M/M/c model (a server for c = 1, else a storage of capacity c) on one
+// of the engines, its blocks routed by fixed routes (TBlock::SetRoute).
+TRunResult RunQuorinEngine(int64_t N, int32_t Servers, double Service, TEngine Engine);
+
 } // namespace quorin::bench

@@ -21,10 +21,24 @@ namespace {
 template <class TService> class TFlow {
 public:
   TFlow(int64_t N, double MeanService, TEventList Kind, TRetry Retry = TRetry::EveryScan)
-      : M(examples::BuildSingleLine<TService>(&Form, MeanInterarrival, MeanService)), FN(N) {
-    M.Model->SetHeapSize(64);
+      : TFlow(N, MeanService) {
     M.Model->SetEventList(Kind);
     M.Model->SetRetry(Retry);
+  }
+  // The model on Engine, routed by fixed routes (TBlock::SetRoute), as a
+  // model file's PassTo routings are.
+  TFlow(int64_t N, double MeanService, TEngine Engine) : TFlow(N, MeanService) {
+    M.Model->SetEngine(Engine);
+    for (TBlock* B : {static_cast<TBlock*>(M.Door), static_cast<TBlock*>(M.Line),
+                      static_cast<TBlock*>(M.Service)})
+      B->OnRouting = nullptr;
+    M.Door->SetRoute(M.Line);
+    M.Line->SetRoute(M.Service);
+    M.Service->SetRoute(M.Exit);
+  }
+  TFlow(int64_t N, double MeanService)
+      : M(examples::BuildSingleLine<TService>(&Form, MeanInterarrival, MeanService)), FN(N) {
+    M.Model->SetHeapSize(64);
     TGenerator* Door = M.Door;
     Door->OnBeforeTimeGoOn = [this, Door](TAggregate*) {
       Door->NextTime(Rand.Exponential(MeanInterarrival));
@@ -83,6 +97,20 @@ TRunResult RunQuorin(int64_t N, TEventList Kind, int32_t Blocked, TRetry Retry) 
 
 TRunResult RunQuorinStorage(int64_t N, int32_t Servers, double Service) {
   TFlow<TStorage> Flow(N, Service, TEventList::Levels);
+  Flow.M.Service->SetCapacity(Servers);
+  TRunResult R = Flow.Run();
+  R.Utilisation = double(Flow.M.Service->AverageCount()) / Servers;
+  return R;
+}
+
+TRunResult RunQuorinEngine(int64_t N, int32_t Servers, double Service, TEngine Engine) {
+  if (Servers == 1) {
+    TFlow<TServer> Flow(N, Service, Engine);
+    TRunResult R = Flow.Run();
+    R.Utilisation = double(Flow.M.Service->Usage());
+    return R;
+  }
+  TFlow<TStorage> Flow(N, Service, Engine);
   Flow.M.Service->SetCapacity(Servers);
   TRunResult R = Flow.Run();
   R.Utilisation = double(Flow.M.Service->AverageCount()) / Servers;

@@ -61,5 +61,8 @@ TPriorityResult RunPriorityHandLoop(int64_t N);
 // preemptive server, a terminator; with the given event list and retry mode.
 TPriorityResult RunPriorityQuorin(int64_t N, TEventList Kind = TEventList::Levels,
                                   TRetry Retry = TRetry::EveryScan);
+// The same on one of the engines, its blocks routed by fixed routes
+// (TBlock::SetRoute).
+TPriorityResult RunPriorityQuorin(int64_t N, TEngine Engine);
 
 } // namespace quorin::bench

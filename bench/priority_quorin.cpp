@@ -39,27 +39,27 @@ public:
     Model->SetEventList(Kind);
     Model->SetRetry(Retry);
     Model->SetTransactionClass<TCustomer>();
-    auto* UrgentSource = new TGenerator(&Form);
-    auto* NormalSource = new TGenerator(&Form);
+    UrgentSource = new TGenerator(&Form);
+    NormalSource = new TGenerator(&Form);
     UrgentLine = new TQueue(&Form);
     NormalLine = new TQueue(&Form);
     Clerk = new TServer(&Form);
-    auto* Exit = new TTerminator(&Form);
+    Exit = new TTerminator(&Form);
     Clerk->SetPreemptive(true);
 
-    UrgentSource->OnBeforeTimeGoOn = [this, UrgentSource](TAggregate*) {
+    UrgentSource->OnBeforeTimeGoOn = [this](TAggregate*) {
       UrgentSource->NextTime(UrgentRand.Exponential(MeanUrgentInterarrival));
     };
-    UrgentSource->OnAfterGeneration = [this, UrgentSource](TBlock*, TTransaction* T) {
+    UrgentSource->OnAfterGeneration = [this](TBlock*, TTransaction* T) {
       static_cast<TCustomer*>(T)->Arrived = ModelTime();
       T->SetPrty(2);
       T->SetPreempt();
       UrgentSource->NextTime(UrgentRand.Exponential(MeanUrgentInterarrival));
     };
-    NormalSource->OnBeforeTimeGoOn = [this, NormalSource](TAggregate*) {
+    NormalSource->OnBeforeTimeGoOn = [this](TAggregate*) {
       NormalSource->NextTime(NormalRand.Exponential(MeanNormalInterarrival));
     };
-    NormalSource->OnAfterGeneration = [this, NormalSource](TBlock*, TTransaction* T) {
+    NormalSource->OnAfterGeneration = [this](TBlock*, TTransaction* T) {
       static_cast<TCustomer*>(T)->Arrived = ModelTime();
       NormalSource->NextTime(NormalRand.Exponential(MeanNormalInterarrival));
     };
@@ -76,7 +76,7 @@ public:
       Clerk->NextTime(Demand);
     };
     Clerk->OnPreempt = [this](TBlock*, TTransaction*) { Clerk->PostPone(); };
-    Clerk->OnRouting = [Exit](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+    Clerk->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
     Exit->OnEnter = [this](TBlock*, TTransaction* T) {
       const auto* C = static_cast<TCustomer*>(T);
       TClassSums& Sums = T->GetPrty() == 2 ? FUrgent : FNormal;
@@ -84,6 +84,19 @@ public:
       ++Sums.Departed;
       if (++FDeparted == FN) Model->Stop();
     };
+  }
+  // The model on Engine, routed by fixed routes (TBlock::SetRoute).
+  TPriorityFlow(int64_t N, TEngine Engine) : TPriorityFlow(N, TEventList::Levels, TRetry::EveryScan) {
+    Model->SetEngine(Engine);
+    for (TBlock* B : {static_cast<TBlock*>(UrgentSource), static_cast<TBlock*>(NormalSource),
+                      static_cast<TBlock*>(UrgentLine), static_cast<TBlock*>(NormalLine),
+                      static_cast<TBlock*>(Clerk)})
+      B->OnRouting = nullptr;
+    UrgentSource->SetRoute(UrgentLine);
+    NormalSource->SetRoute(NormalLine);
+    UrgentLine->SetRoute(Clerk);
+    NormalLine->SetRoute(Clerk);
+    Clerk->SetRoute(Exit);
   }
   TPriorityFlow(const TPriorityFlow&) = delete;
   TPriorityFlow& operator=(const TPriorityFlow&) = delete;
@@ -113,6 +126,9 @@ public:
   TLehmer NormalRand{NormalSeed};
   TLehmer ServiceRand{ServiceSeed};
   TModel* Model = nullptr;
+  TGenerator* UrgentSource = nullptr;
+  TGenerator* NormalSource = nullptr;
+  TTerminator* Exit = nullptr;
   TQueue* UrgentLine = nullptr;
   TQueue* NormalLine = nullptr;
   TServer* Clerk = nullptr;
@@ -128,6 +144,11 @@ private:
 
 TPriorityResult RunPriorityQuorin(int64_t N, TEventList Kind, TRetry Retry) {
   TPriorityFlow Flow(N, Kind, Retry);
+  return Flow.Run();
+}
+
+TPriorityResult RunPriorityQuorin(int64_t N, TEngine Engine) {
+  TPriorityFlow Flow(N, Engine);
   return Flow.Run();
 }
 

@@ -18,9 +18,9 @@
 //   });
 //
 // A new class of the library gets its description in a file of its own under
-// src/package/classes/ (the others show the form) and a line in the list of
-// the library's classes there; a class of the application may describe
-// itself with RegisterClassInfo.
+// src/package/classes/ (the others show the form), which the build finds
+// and lists among the library's classes (docs/adding-a-block-class.md); a
+// class of the application may describe itself with RegisterClassInfo.
 #pragma once
 
 #include <cstdint>
@@ -117,6 +117,11 @@ struct TStatisticInfo {
 
 struct TClassInfo {
   std::string Name = {}; // as the palette and model files know it: "TQueue"
+  // The place of a class of the library among the library's: they stand in
+  // ascending Order, the palette's order (those that only describe what
+  // descendants inherit first). The application's classes follow in
+  // registration order, whatever their Order.
+  int32_t Order = 0;
   // Makes one owned by AOwner; nullptr for a class that describes only
   // what its descendants inherit (TComponent, TBlock, TProQueue).
   TComponent* (*Create)(TComponent* AOwner) = nullptr;

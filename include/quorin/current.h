@@ -91,6 +91,9 @@ public:
       FTriedOverflow = true;
   }
 
+  // TEngine::Fast: the next value of the chain's stamp, for a change.
+  uint64_t NextStamp() { return ++FStamp; }
+
   // Entries in the scanned list; parked entries are counted apart.
   int32_t Count() const { return FCount; }
   int32_t ParkedCount() const { return FParkedCount; }
@@ -117,6 +120,8 @@ private:
   void NoteRouting(TBlock* Block);
   // One scan of Run with OnChange.
   void ScanOnChange();
+  // The scans of Run on TEngine::Fast with EveryScan.
+  void ScanFast();
   // Unlinks Entry from the scanned list and waits it on the tried receivers;
   // without records for the waits, Entry stays where it is.
   void Park(TCurrentEvent* Entry);
@@ -164,6 +169,12 @@ private:
   int32_t FTriedCount = 0;
   bool FTriedOverflow = false;
   uint32_t FChanges = 0;
+  // TEngine::Fast: bumped by every move, every signal and every run of the
+  // chain; FRunStart is its value when the run under way began.
+  uint64_t FStamp = 0;
+  uint64_t FRunStart = 0;
+  // Whether Block, refused earlier in this run, would be refused again.
+  bool Unchanged(const TBlock* Block) const;
 };
 
 extern TCurrentManager* CurrentManager;

@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quorin {
 
@@ -43,6 +44,13 @@ private:
 // Writes a whole file through Write as above.
 bool WriteOutputFile(const std::string& Path, const std::function<void(std::ostream&)>& Write,
                      std::string& Error);
+
+// Writes Rows (the first one the header) as aligned columns two spaces
+// apart, each as wide as its widest cell, with no blanks at the ends of the
+// lines. The cells of a column for which RightAligned answers true (numbers)
+// are padded on the left, the others on the right.
+void WriteColumns(std::ostream& Out, const std::vector<std::vector<std::string>>& Rows,
+                  const std::function<bool(std::size_t Column)>& RightAligned);
 
 // Sends std::cout through a buffer that keeps the reason of a failed write,
 // for FlushStandardOutput to give; for programs that print their results.

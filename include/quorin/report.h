@@ -65,6 +65,9 @@ void PrintReportCsv(const TModel& Model, std::ostream& Out);
 // report's order, without Block and Class. The text report leaves out
 // Preempt and Time limit while they are 0.
 std::vector<std::string> ReportColumnsOf(const TReportRow& Row);
+// The value of Column (a title as above) in Row; empty where Row keeps no
+// such statistic or no column has that title.
+std::optional<double> ReportValue(const TReportRow& Row, const std::string& Column);
 // S as one CSV field, quoted when it holds a comma, a quote or a line
 // break: the report's CSV and every other CSV the library writes.
 std::string CsvText(const std::string& S);

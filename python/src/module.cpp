@@ -333,7 +333,7 @@ void TPyModel::InstallFieldHooks() {
       Clear(G->OnAfterGeneration);
     } else if (auto* C = dynamic_cast<TCreator*>(X)) {
       Clear(C->OnAfterGeneration);
-    } else if (auto* D = dynamic_cast<TDivider*>(X); D && D->OnRouting) {
+    } else if (auto* D = dynamic_cast<TDivider*>(X); D && (D->OnRouting || D->Route())) {
       // (A divider without routing passes nothing on; the model check
       // still sees it so.)
       // The copies are made right after OnEnter and leave through routing:
@@ -346,15 +346,19 @@ void TPyModel::InstallFieldHooks() {
         Split->Original = T;
         if (Old) Old(Sender, T);
       };
-      D->OnRouting = [Split, Bytes, Old = std::move(D->OnRouting)](TBlock* Sender,
-                                                                  TTransaction* T) {
+      // A fixed route (a model file's lone PassTo) is taken by the wrapper.
+      D->OnRouting = [Split, Bytes, Old = std::move(D->OnRouting),
+                      Route = D->Route()](TBlock* Sender, TTransaction* T) {
         if (TTransaction* Original = Split->Original) {
           Split->Original = nullptr;
           for (TTransaction* Copy = static_cast<TDivider*>(Sender)->First(); Copy;
                Copy = Copy->FNext)
             if (Copy != Original) std::memcpy(FieldsOf(Copy), FieldsOf(Original), Bytes);
         }
-        if (Old) Old(Sender, T);
+        if (Old)
+          Old(Sender, T);
+        else if (Route)
+          Sender->PassTo(Route);
       };
     } else {
       continue;

@@ -34,9 +34,13 @@ void TGenerator::Activate(TTransaction*) {
 void TGenerator::ExitFromBlock() {
   if (OnExit) OnExit(this, FTransaction);
   FHasTransaction = false;
-  const long double Dt = static_cast<long double>(FSysTime) - FLastExitTime;
   // The first departure after a clearing opens the first interval only.
-  if (FExits > 0) {
+  if (FExits > 0 && detail::FastRun) {
+    const double Dt = FSysTime - FLastExitTime;
+    FSumIntervalD += Dt;
+    FSumSqrIntervalD += Dt * Dt;
+  } else if (FExits > 0) {
+    const long double Dt = static_cast<long double>(FSysTime) - FLastExitTime;
     FSumInterval += Dt;
     FSumSqrInterval += Dt * Dt;
   }
@@ -49,6 +53,8 @@ void TGenerator::ClearStatistics() {
   TBlock::ClearStatistics();
   FSumInterval = 0;
   FSumSqrInterval = 0;
+  FSumIntervalD = 0;
+  FSumSqrIntervalD = 0;
   FLastExitTime = FSysTime;
 }
 
@@ -77,11 +83,12 @@ void TGenerator::Reset() {
 }
 
 long double TGenerator::AverageTime() const {
-  return FExits > 1 ? FSumInterval / (FExits - 1) : 0;
+  return FExits > 1 ? (FSumInterval + FSumIntervalD) / (FExits - 1) : 0;
 }
 
 long double TGenerator::DeviationTime() const {
-  return PopulationDeviation(FSumInterval, FSumSqrInterval, FExits - 1);
+  return PopulationDeviation(FSumInterval + FSumIntervalD, FSumSqrInterval + FSumSqrIntervalD,
+                             FExits - 1);
 }
 
 } // namespace quorin

@@ -16,12 +16,20 @@ int32_t TProQueue::UpdateContent() {
   // Count() first: a virtual call between the loads of the 80-bit sums
   // and their use would spill them to memory and back.
   const int32_t C = Count();
+  if (detail::FastRun) {
+    const double Dt = FSysTime - FLastTime;
+    FSumCountTimeD += C * Dt;
+    if (C > 0) FBusyTimeD += Dt;
+    if (C > FMaxCount) FMaxCount = C;
+    FLastTime = FSysTime;
+    return C;
+  }
   const long double Now = FSysTime;
   const long double Dt = Now - FLastTime;
   FSumCountTime += C * Dt;
   if (C > 0) FBusyTime += Dt;
   if (C > FMaxCount) FMaxCount = C;
-  FLastTime = Now;
+  FLastTime = FSysTime;
   return C;
 }
 
@@ -33,6 +41,14 @@ void TProQueue::EnterStat(TTransaction* Trans) {
 
 void TProQueue::ExitStat(TTransaction* Trans) {
   UpdateContent();
+  if (detail::FastRun) {
+    const double R = FSysTime - Trans->FEnterTime;
+    FSumTimeD += R;
+    FSumSqrTimeD += R * R;
+    if (R > 0) ++FNonZeroExits;
+    ++FExits;
+    return;
+  }
   const long double R = static_cast<long double>(FSysTime) - Trans->FEnterTime;
   FSumTime += R;
   FSumSqrTime += R * R;
@@ -46,6 +62,10 @@ void TProQueue::ClearStatistics() {
   FSumSqrTime = 0;
   FSumCountTime = 0;
   FBusyTime = 0;
+  FSumTimeD = 0;
+  FSumSqrTimeD = 0;
+  FSumCountTimeD = 0;
+  FBusyTimeD = 0;
   FStartTime = FSysTime;
   FLastTime = FSysTime;
   FMaxCount = 0;
@@ -56,19 +76,19 @@ void TProQueue::ClearStatistics() {
 }
 
 long double TProQueue::AverageTime() {
-  return FExits > 0 ? FSumTime / FExits : 0;
+  return FExits > 0 ? (FSumTime + FSumTimeD) / FExits : 0;
 }
 
 long double TProQueue::DeviationTime() {
-  return PopulationDeviation(FSumTime, FSumSqrTime, FExits);
+  return PopulationDeviation(FSumTime + FSumTimeD, FSumSqrTime + FSumSqrTimeD, FExits);
 }
 
 long double TProQueue::SAverageTime() {
-  return FNonZeroExits > 0 ? FSumTime / FNonZeroExits : 0;
+  return FNonZeroExits > 0 ? (FSumTime + FSumTimeD) / FNonZeroExits : 0;
 }
 
 long double TProQueue::SDeviationTime() {
-  return PopulationDeviation(FSumTime, FSumSqrTime, FNonZeroExits);
+  return PopulationDeviation(FSumTime + FSumTimeD, FSumSqrTime + FSumSqrTimeD, FNonZeroExits);
 }
 
 // The two time-weighted measures count the span since the last update with
@@ -77,7 +97,7 @@ long double TProQueue::AverageCount() {
   const long double Now = FSysTime;
   const long double Elapsed = Now - FStartTime;
   if (!(Elapsed > 0)) return 0;
-  return (FSumCountTime + Count() * (Now - FLastTime)) / Elapsed;
+  return (FSumCountTime + FSumCountTimeD + Count() * (Now - FLastTime)) / Elapsed;
 }
 
 long double TProQueue::Usage() {
@@ -85,7 +105,7 @@ long double TProQueue::Usage() {
   const long double Elapsed = Now - FStartTime;
   if (!(Elapsed > 0)) return 0;
   const long double Open = Count() > 0 ? Now - FLastTime : 0;
-  return (FBusyTime + Open) / Elapsed;
+  return (FBusyTime + FBusyTimeD + Open) / Elapsed;
 }
 
 int32_t TProQueue::MaxCount() {

@@ -221,7 +221,7 @@ void TQueuePrtyCustom::CheckBlock(std::vector<std::string>& Findings) {
         ": it has no OnPreempt handler");
 }
 
-TQueuePrty::TQueuePrty(TComponent* AOwner) : TQueuePrtyCustom(AOwner) {}
+TQueuePrty::TQueuePrty(TComponent* AOwner) : TWaitingLine(AOwner) {}
 
 bool TQueuePrty::Admit(TTransaction* Trans) {
   if (!FileTrans(Trans)) return false;
@@ -259,51 +259,11 @@ void TQueuePrty::EnterToBlock(TTransaction* Trans) {
       [this] { OfferHead(); });
 }
 
-void TQueuePrty::ExitFromBlock() {
-  TTransaction* T = FTransaction;
-  if (OnExit) OnExit(this, T);
-  // It no longer waits: its time limit must not fire.
-  T->CancelEvent();
-  ExitStat(T);
-  DelTrans(T);
-  OfferHead();
-}
-
 void TQueuePrty::KickFromBlock() {
   FTransaction = nullptr;
 }
 
-void TQueuePrty::Activate(TTransaction* Trans) {
-  // Ignored: an activation ordered while the queue was empty (no
-  // transaction), and one whose transaction is no longer in a class here.
-  if (!Trans || Trans->FBlock != this || !FindQue(Trans)) return;
-  ++FTimeLimitExits;
-  ClassTimeLimit(Trans);
-  bool Passed;
-  try {
-    Passed = RouteThrough(OnTimeFinish, Trans, false);
-  } catch (...) {
-    // Not passed on, it still waits in its class.
-    OfferHead();
-    throw;
-  }
-  if (!Passed) {
-    // Destroyed here, seen by neither OnExit nor ExitStat.
-    DelTrans(Trans);
-    ClassDrop(Trans);
-    DestroyTransaction(Trans);
-  }
-  OfferHead();
-  // The queue has room and may offer another head now.
-  WakeWaiters();
-}
-
-void TQueuePrty::OfferHead() {
-  FTransaction = FCount > 0 ? FLastQue->First : nullptr;
-  FHasTransaction = FCount > 0;
-}
-
-void TQueuePrty::Reset() {
+void TQueuePrtyCustom::Reset() {
   TBlock::Reset();
   // The heads and transactions are not given back: the model discards both
   // pools as a whole right afterwards.

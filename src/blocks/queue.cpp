@@ -28,7 +28,7 @@ void TQueueCustom::DelTrans(TTransaction* Trans) {
   --FCount;
 }
 
-TQueue::TQueue(TComponent* AOwner) : TQueueCustom(AOwner) {
+TQueue::TQueue(TComponent* AOwner) : TWaitingLine(AOwner) {
   FReadyToReceive = true;
   FHasTransaction = false;
 }
@@ -48,41 +48,7 @@ void TQueue::EnterToBlock(TTransaction* Trans) {
   });
 }
 
-void TQueue::ExitFromBlock() {
-  TTransaction* T = FTransaction;
-  if (OnExit) OnExit(this, T);
-  // The transaction no longer waits: its time limit must not fire.
-  T->CancelEvent();
-  ExitStat(T);
-  DelTrans(T);
-  OfferHead();
-}
-
-void TQueue::Activate(TTransaction* Trans) {
-  // An activation ordered while the queue was empty carries no transaction,
-  // and one whose transaction has left concerns this queue no more.
-  if (!Trans || Trans->FBlock != this) return;
-  ++FTimeLimitExits;
-  // Not passed on: destroyed here, seen by neither OnExit nor ExitStat; so
-  // also when OnTimeFinish throws without having passed it.
-  // Either way the queue has room and may offer another head now.
-  auto Finish = [this, Trans] {
-    if (!FPassed) {
-      DelTrans(Trans);
-      DestroyTransaction(Trans);
-    }
-    OfferHead();
-    WakeWaiters();
-  };
-  detail::TryFinally([this, Trans] { RouteThrough(OnTimeFinish, Trans, false); }, Finish);
-}
-
-void TQueue::OfferHead() {
-  FTransaction = FFirst;
-  FHasTransaction = FCount > 0;
-}
-
-void TQueue::Reset() {
+void TQueueCustom::Reset() {
   TBlock::Reset();
   // The transactions are not destroyed: the model discards the whole pool.
   FFirst = nullptr;

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "internal.h"
+#include "quorin/output.h"
 
 namespace quorin {
 
@@ -101,20 +102,8 @@ void PrintExperiment(const TExperimentResult& Result, std::ostream& Out) {
                      Number(S.StdDev), Number(S.Min), Number(S.Max), std::to_string(S.N),
                      std::to_string(F.Missing)});
   }
-  std::vector<size_t> Width(Table[0].size(), 0);
-  for (const auto& Row : Table)
-    for (size_t c = 0; c < Row.size(); ++c)
-      Width[c] = std::max(Width[c], Row[c].size());
-  for (const auto& Row : Table) {
-    std::string Line;
-    for (size_t c = 0; c < Row.size(); ++c) {
-      const std::string Pad(Width[c] - Row[c].size(), ' ');
-      Line += (c ? "  " : "") + (c == 0 ? Row[c] + Pad : Pad + Row[c]);
-    }
-    while (!Line.empty() && Line.back() == ' ')
-      Line.pop_back();
-    Out << Line << '\n';
-  }
+  // The figure's name on the left, the numbers on the right.
+  WriteColumns(Out, Table, [](std::size_t Column) { return Column > 0; });
   PrintFailures(Result, Out);
 }
 

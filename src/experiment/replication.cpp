@@ -111,27 +111,11 @@ namespace {
 // than the 0 the blocks answer for them: a mean time needs an exit, the
 // mean over non-zero stays needs one such stay (any gives a positive
 // value), a generator's mean interval needs two departures.
-std::optional<double> ReportValue(const TReportRow& R, const std::string& Column) {
-  auto Opt = [](const auto& V) -> std::optional<double> {
-    if (!V) return std::nullopt;
-    return double(*V);
-  };
-  if (Column == "Count") return R.Count;
-  if (Column == "Entries") return R.Entries;
-  if (Column == "Exits") return R.Exits;
-  if (Column == "Mean cont.") return Opt(R.MeanContent);
-  if (Column == "Max") return Opt(R.MaxContent);
-  if (Column == "Usage") return Opt(R.Usage);
-  if (Column == "Mean time") return R.Exits > 0 ? Opt(R.MeanTime) : std::nullopt;
-  if (Column == "S-mean time")
-    return R.SMeanTime && *R.SMeanTime > 0 ? Opt(R.SMeanTime) : std::nullopt;
-  if (Column == "Zero entr.") return Opt(R.ZeroEntries);
-  if (Column == "Preempt") return Opt(R.PreemptExits);
-  if (Column == "Time limit") return Opt(R.TimeLimitExits);
-  if (Column == "Min prty") return Opt(R.MinPrty);
-  if (Column == "Max prty") return Opt(R.MaxPrty);
-  if (Column == "Mean interval") return R.Exits > 1 ? Opt(R.MeanInterval) : std::nullopt;
-  return std::nullopt;
+std::optional<double> ObservedValue(const TReportRow& R, const std::string& Column) {
+  if (Column == "Mean time" && R.Exits <= 0) return std::nullopt;
+  if (Column == "S-mean time" && !(R.SMeanTime && *R.SMeanTime > 0)) return std::nullopt;
+  if (Column == "Mean interval" && R.Exits <= 1) return std::nullopt;
+  return ReportValue(R, Column);
 }
 
 // Figure values of a model now. A report figure naming no gathered block is
@@ -153,11 +137,11 @@ FigureValues(TModel& Model, const std::vector<TFigureSpec>& Figures, std::string
         Error = "figure \"" + F.Name + "\": the model has no block named \"" + F.Block + "\"";
         V = std::nullopt;
       } else if (F.Prty < 0) {
-        V = ReportValue(*Row, F.Column);
+        V = ObservedValue(*Row, F.Column);
       } else {
         auto Class = std::find_if(Row->Classes.begin(), Row->Classes.end(),
                                   [&](const TReportRow& C) { return C.Prty == F.Prty; });
-        if (Class != Row->Classes.end()) V = ReportValue(*Class, F.Column);
+        if (Class != Row->Classes.end()) V = ObservedValue(*Class, F.Column);
       }
     }
     if (V && !std::isfinite(*V)) V = std::nullopt;

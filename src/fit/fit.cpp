@@ -3,6 +3,7 @@
 // gamma by its mean and shape, a lognormal by its mean and deviation, a
 // Weibull by alpha and beta with P(X > x) = exp(-x^alpha / beta).
 #include "quorin/fit.h"
+#include "quorin/output.h"
 
 #include <algorithm>
 #include <boost/math/distributions/exponential.hpp>
@@ -353,21 +354,8 @@ void PrintFitReport(const TFitReport& R, const std::string& What, std::ostream& 
     std::snprintf(Aic, sizeof Aic, "%.1f", F.Aic);
     Table.push_back({std::to_string(i + 1), F.Family, Params, Ks, P, Ad, Aic, F.Draw()});
   }
-  std::vector<size_t> Width(Table[0].size(), 0);
-  for (const auto& Row : Table)
-    for (size_t c = 0; c < Row.size(); ++c)
-      Width[c] = std::max(Width[c], Row[c].size());
-  for (const auto& Row : Table) {
-    std::string Line;
-    for (size_t c = 0; c < Row.size(); ++c) {
-      const std::string Pad(Width[c] - Row[c].size(), ' ');
-      const bool Number = c >= 3 && c <= 6;
-      Line += (c ? "  " : "") + (Number ? Pad + Row[c] : Row[c] + Pad);
-    }
-    while (!Line.empty() && Line.back() == ' ')
-      Line.pop_back();
-    Out << Line << '\n';
-  }
+  // The figures (KS D to AIC) on the right, the words on the left.
+  WriteColumns(Out, Table, [](std::size_t Column) { return Column >= 3 && Column <= 6; });
   for (const std::string& N : R.NotFitted)
     Out << "Not fitted: " << N << '\n';
   if (!R.Fits.empty())

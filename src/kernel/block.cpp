@@ -44,7 +44,7 @@ void TBlock::ClearStatistics() {
 void TBlock::PostPone() {}
 
 void TBlock::CheckBlock(std::vector<std::string>& Findings) {
-  if (FHasTransaction && !OnRouting)
+  if (FHasTransaction && !OnRouting && !FRoute)
     Findings.push_back(DisplayName() + " holds " +
                        detail::CountOf(Count(), "transaction", "transactions") +
                        " that cannot leave: it has no OnRouting handler");
@@ -120,6 +120,13 @@ void TBlock::Hand(TBlock* Receiver, TTransaction* T) {
     // another transaction now.
     if (CurrentManager && CurrentManager->Retry() == TRetry::OnChange)
       CurrentManager->Passed(this, Receiver);
+    // On the fast engine: both blocks changed, for the chain's scan.
+    if (detail::FastRun && CurrentManager) {
+      const uint64_t Stamp = CurrentManager->NextStamp();
+      FChangedAt = Stamp;
+      FOutAt = Stamp;
+      Receiver->FChangedAt = Stamp;
+    }
     // The transaction has left: the move counts as made even if a
     // handler of the receiver throws (the receiver still takes it in).
     FlagPass = true;

@@ -21,6 +21,7 @@ TTransManager* TransManager = nullptr;
 TMemoManager* QueHeadsManager = nullptr;
 int64_t detail::MovesAtOneTime = 0;
 int64_t detail::MoveAlarm = std::numeric_limits<int64_t>::max();
+bool detail::FastRun = false;
 
 namespace {
 // Moves noted past the limit before the run is stopped: enough to go round
@@ -123,6 +124,25 @@ void TModel::SetRetry(TRetry Value) {
   FRetry = Value;
 }
 
+void TModel::SetEngine(TEngine Value) {
+  if (Value != TEngine::Documented && Value != TEngine::Scalable && Value != TEngine::Fast) {
+    MessageDlg("Quorin Error: The engine of " + DisplayName() +
+               " must be TEngine::Documented, TEngine::Scalable or TEngine::Fast");
+    return;
+  }
+  const TEventList List = Value == TEngine::Documented ? TEventList::Levels : TEventList::Heap;
+  const TRetry Mode = Value == TEngine::Scalable ? TRetry::OnChange : TRetry::EveryScan;
+  if (FMemoReady && (Value != FEngine || List != FEventList || Mode != FRetry)) {
+    // The run's lists, pools and statistics are kept as the engine keeps them.
+    MessageDlg("Quorin Error: The engine of " + DisplayName() +
+               " can be chosen only before the first Simulate or after Reset");
+    return;
+  }
+  FEngine = Value;
+  FEventList = List;
+  FRetry = Mode;
+}
+
 void TModel::SetTransactionClass(const TTransactionClass& Class) {
   if (TransManager && Class.Size > TransManager->ItemSize()) {
     // Records of the existing pool are too small for the class; it could
@@ -192,6 +212,8 @@ bool TModel::ManagersCreate() {
   // page and is refused by the pool, never truncated into a smaller one.
   const auto TransSize = static_cast<uint16_t>(
       std::min<std::size_t>(TransactionClass.Size, std::numeric_limits<uint16_t>::max()));
+  // Read by the pools as they are made, and by the blocks and the chain.
+  detail::FastRun = FEngine == TEngine::Fast;
   try {
     FutureManager = new TFutureManager(Page);
     FutureManager->SetKind(FEventList);
@@ -254,6 +276,7 @@ bool TModel::MemoInitialize() {
 
 void TModel::MemoDeInitialize() {
   ForgetFamilies();
+  detail::FastRun = false;
   delete FutureManager;
   FutureManager = nullptr;
   delete CurrentManager;

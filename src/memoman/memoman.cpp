@@ -1,5 +1,7 @@
 #include "quorin/memoman.h"
 
+#include <cstddef>
+
 #include "quorin/kernel/state.h"
 
 namespace quorin {
@@ -58,7 +60,9 @@ TDeadPage::TDeadPage(uint16_t PageSize) {
 }
 
 TMemoManager::TMemoManager(uint16_t PageSize, uint16_t ItemSize)
-    : FPageSize(PageSize), FItemSize(ItemSize == 0 ? 1 : ItemSize) {}
+    : FPageSize(PageSize), FItemSize(ItemSize == 0 ? 1 : ItemSize),
+      // A record too small for a link keeps to the dead pages.
+      FFreeList(detail::FastRun && FItemSize >= sizeof(void*)) {}
 
 TMemoManager::~TMemoManager() {
   // Live pages first, then dead pages, each in creation order.
@@ -99,7 +103,17 @@ void TMemoManager::PushSlow(void* Item) {
 }
 
 TTransManager::TTransManager(uint16_t PageSize, uint16_t ItemSize)
-    : TMemoManager(PageSize, ItemSize) {}
+    : TMemoManager(PageSize, ItemSize) {
+  // A freed transaction is handed out again as its last holder left it,
+  // its class's fields and its own vtable included: the link goes into its
+  // FNext, which no block keeps set for a destroyed transaction.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+  constexpr std::size_t Offset = offsetof(TTransaction, FNext);
+#pragma GCC diagnostic pop
+  FFreeList = FFreeList && FItemSize >= Offset + sizeof(void*);
+  FLinkOffset = uint16_t(Offset);
+}
 
 void* TTransManager::Add() {
   bool Fresh;

@@ -91,14 +91,13 @@ bool TModelFile::Bind(TComponent* Component, const std::string& Event, const std
     if (!CompileCall(Call, Context, Action, Error)) return false;
     Actions.push_back(std::move(Action));
   }
-  if (Actions.size() == 1) {
-    Info->Assign(*Component, std::move(Actions.front()));
-  } else {
-    Info->Assign(*Component, [Actions](const TEventArgs& Args) {
-      for (const TEventAction& A : Actions)
+  AssignActions(Parsed, Context, std::move(Actions), [](std::vector<TEventAction> All) {
+    if (All.size() == 1) return std::move(All.front());
+    return TEventAction([All](const TEventArgs& Args) {
+      for (const TEventAction& A : All)
         A(Args);
     });
-  }
+  });
   Forget(Component, Event);
   FBindings.push_back({Component, Event, std::move(Parsed), 0});
   return true;

@@ -779,6 +779,23 @@ const TStandardEntry* FindStandard(const std::string& Name) {
 
 } // namespace
 
+void AssignActions(const std::vector<THandlerCall>& Calls, const TCompileContext& Context,
+                   std::vector<TEventAction> Actions,
+                   const std::function<TEventAction(std::vector<TEventAction>)>& Wrap) {
+  auto* Block = dynamic_cast<TBlock*>(Context.Component);
+  if (Block && Context.Event.Name == "OnRouting") {
+    TBlock* Route = nullptr;
+    if (Calls.size() == 1 && Calls[0].Name == "PassTo" && Calls[0].Args.size() == 1)
+      Route = dynamic_cast<TBlock*>(Context.File.Resolve(Block, Calls[0].Args[0].Text));
+    Block->SetRoute(Route);
+    if (Route) {
+      Context.Event.Assign(*Block, TEventAction());
+      return;
+    }
+  }
+  Context.Event.Assign(*Context.Component, Wrap(std::move(Actions)));
+}
+
 std::vector<TCallRoute> RoutesOfCall(const THandlerCall& Call) {
   const TStandardEntry* E = FindStandard(Call.Name);
   return E && E->Routes ? E->Routes(Call) : std::vector<TCallRoute>{};

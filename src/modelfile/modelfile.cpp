@@ -570,18 +570,18 @@ private:
     // Each run of the handler names its place in the messages it causes.
     auto Place = std::make_shared<const TBindingPlace>(FFileName, E.Line, X->Name(), E.Key,
                                                        WriteCalls(E.Calls));
-    if (Actions.size() == 1) {
-      Info->Assign(*X, [Place, Action = std::move(Actions.front())](const TEventArgs& C) {
+    AssignActions(E.Calls, Context, std::move(Actions), [Place](std::vector<TEventAction> All) {
+      if (All.size() == 1)
+        return TEventAction([Place, Action = std::move(All.front())](const TEventArgs& C) {
+          TMessageScope Scope(*Place);
+          Action(C);
+        });
+      return TEventAction([Place, All](const TEventArgs& C) {
         TMessageScope Scope(*Place);
-        Action(C);
-      });
-    } else {
-      Info->Assign(*X, [Place, Actions](const TEventArgs& C) {
-        TMessageScope Scope(*Place);
-        for (const TEventAction& A : Actions)
+        for (const TEventAction& A : All)
           A(C);
       });
-    }
+    });
     FFile->FBindings.push_back({X, E.Key, E.Calls, E.Line});
   }
 

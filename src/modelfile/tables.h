@@ -34,4 +34,13 @@ struct TCallRoute {
 };
 std::vector<TCallRoute> RoutesOfCall(const THandlerCall& Call);
 
+// Binds Actions, compiled from Calls, to the event of Context: an
+// OnRouting that is one PassTo(Block) becomes the block's fixed route
+// (TBlock::SetRoute), which passes with no handler call, and OnRouting is
+// left empty; any other binding clears the route of an OnRouting. Wrap
+// makes the event's handler from the actions.
+void AssignActions(const std::vector<THandlerCall>& Calls, const TCompileContext& Context,
+                   std::vector<TEventAction> Actions,
+                   const std::function<TEventAction(std::vector<TEventAction>)>& Wrap);
+
 } // namespace quorin::modelfile

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -163,6 +164,26 @@ bool FlushStandardOutput(std::string& Error) {
   if (Flushed && std::cout && !std::ferror(stdout) && Errno == 0) return true;
   Error = CannotWrite("standard output", Errno ? Errno : EIO);
   return false;
+}
+
+void WriteColumns(std::ostream& Out, const std::vector<std::vector<std::string>>& Rows,
+                  const std::function<bool(std::size_t Column)>& RightAligned) {
+  std::vector<std::size_t> Width;
+  for (const auto& Row : Rows) {
+    if (Width.size() < Row.size()) Width.resize(Row.size(), 0);
+    for (std::size_t c = 0; c < Row.size(); ++c)
+      Width[c] = std::max(Width[c], Row[c].size());
+  }
+  for (const auto& Row : Rows) {
+    std::string Line;
+    for (std::size_t c = 0; c < Row.size(); ++c) {
+      const std::string Pad(Width[c] - Row[c].size(), ' ');
+      Line += (c ? "  " : "") + (RightAligned(c) ? Pad + Row[c] : Row[c] + Pad);
+    }
+    while (!Line.empty() && Line.back() == ' ')
+      Line.pop_back();
+    Out << Line << '\n';
+  }
 }
 
 } // namespace quorin

@@ -78,28 +78,6 @@ const char* const ColumnOrder[] = {"Count",     "Entries",     "Exits",      "Me
                                    "Zero entr.", "Preempt",    "Time limit", "Min prty",
                                    "Max prty",  "Mean interval"};
 
-std::optional<double> ValueOf(const TReportRow& R, const std::string& Column) {
-  auto Opt = [](const auto& V) -> std::optional<double> {
-    if (!V) return std::nullopt;
-    return double(*V);
-  };
-  if (Column == "Count") return R.Count;
-  if (Column == "Entries") return R.Entries;
-  if (Column == "Exits") return R.Exits;
-  if (Column == "Mean cont.") return Opt(R.MeanContent);
-  if (Column == "Max") return Opt(R.MaxContent);
-  if (Column == "Usage") return Opt(R.Usage);
-  if (Column == "Mean time") return Opt(R.MeanTime);
-  if (Column == "S-mean time") return Opt(R.SMeanTime);
-  if (Column == "Zero entr.") return Opt(R.ZeroEntries);
-  if (Column == "Preempt") return Opt(R.PreemptExits);
-  if (Column == "Time limit") return Opt(R.TimeLimitExits);
-  if (Column == "Min prty") return Opt(R.MinPrty);
-  if (Column == "Max prty") return Opt(R.MaxPrty);
-  if (Column == "Mean interval") return Opt(R.MeanInterval);
-  return std::nullopt;
-}
-
 TComponent* ApplicationOf(const TModel& Model) {
   TComponent* Form = Model.Owner();
   return Form && Form->Owner() ? Form->Owner() : Form;
@@ -190,6 +168,28 @@ void WriteHistograms(std::ostream& Out, const TModel& Model) {
 
 } // namespace
 
+std::optional<double> ReportValue(const TReportRow& R, const std::string& Column) {
+  auto Opt = [](const auto& V) -> std::optional<double> {
+    if (!V) return std::nullopt;
+    return double(*V);
+  };
+  if (Column == "Count") return R.Count;
+  if (Column == "Entries") return R.Entries;
+  if (Column == "Exits") return R.Exits;
+  if (Column == "Mean cont.") return Opt(R.MeanContent);
+  if (Column == "Max") return Opt(R.MaxContent);
+  if (Column == "Usage") return Opt(R.Usage);
+  if (Column == "Mean time") return Opt(R.MeanTime);
+  if (Column == "S-mean time") return Opt(R.SMeanTime);
+  if (Column == "Zero entr.") return Opt(R.ZeroEntries);
+  if (Column == "Preempt") return Opt(R.PreemptExits);
+  if (Column == "Time limit") return Opt(R.TimeLimitExits);
+  if (Column == "Min prty") return Opt(R.MinPrty);
+  if (Column == "Max prty") return Opt(R.MaxPrty);
+  if (Column == "Mean interval") return Opt(R.MeanInterval);
+  return std::nullopt;
+}
+
 void WriteReportJson(const TModel& Model, const TPageInfo& Info, std::ostream& Out) {
   const std::vector<TReportRow> Rows = CollectReport(Model);
   Out << "{\"title\":" << PageString(Info.Title) << ",\"model_time\":" << PageNumber(ModelTime())
@@ -232,7 +232,7 @@ void WriteReportJson(const TModel& Model, const TPageInfo& Info, std::ostream& O
         << "\",\"section\":" << PageString(ReportSectionTitle(R.Kind));
     auto Values = [&Out](const TReportRow& Row) {
       for (const std::string& C : ReportColumnsOf(Row)) {
-        const auto V = ValueOf(Row, C);
+        const auto V = ReportValue(Row, C);
         Out << ',' << PageString(C) << ':' << (V ? PageNumber(*V) : "null");
       }
     };

@@ -13,10 +13,7 @@ namespace {
 template <class TB> class SplitJoinTest : public BlockTest {
 protected:
   void SetUp() override {
-    Gen->OnBeforeTimeGoOn = [this](TAggregate*) {
-      for (double T : Times)
-        Gen->NextTime(T);
-    };
+    ArriveAt(Gen, Times);
     Gen->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(B); };
     B->OnEnter = Noting("enter");
     B->OnExit = Noting("exit");

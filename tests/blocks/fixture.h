@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -19,6 +21,17 @@ using TMessageGuard = TMessageCapture;
 // (model time, block name, transaction number, what happened)
 using TLogEntry = std::tuple<double, std::string, int32_t, std::string>;
 using TLog = std::vector<TLogEntry>;
+
+namespace {
+// Cases of a table are shown in test listings by their Name instead of as
+// raw bytes (found by argument-dependent lookup: the suites' cases live in
+// this same unnamed namespace).
+template <class TCase>
+  requires requires(const TCase& Case) { Case.Name; }
+void PrintTo(const TCase& Case, std::ostream* Out) {
+  *Out << Case.Name;
+}
+} // namespace
 
 class BlockTest : public ::testing::Test {
 protected:
@@ -53,6 +66,40 @@ protected:
     };
     S->OnPlanned = [Action](TAggregate*) { Action(); };
     return S;
+  }
+
+  // Gen makes a transaction at each of Times, as they stand when the run
+  // starts.
+  void ArriveAt(TGenerator* Gen, const std::vector<double>& Times) {
+    Gen->OnBeforeTimeGoOn = [Gen, &Times](TAggregate*) {
+      for (double T : Times)
+        Gen->NextTime(T);
+    };
+  }
+
+  // Gen makes a transaction at each time of Arrivals (sorted by time), gives
+  // it the arrival's Prty and Preempt mark, hands it with its arrival to
+  // Then (if given) and passes it into Into; one that Into refuses is noted
+  // and passed to Term. Made counts the arrivals made so far.
+  template <class TArrival>
+  void Feed(TGenerator* Gen, const std::vector<TArrival>& Arrivals, size_t& Made, TBlock* Into,
+            TBlock* Term, std::function<void(TTransaction*, const TArrival&)> Then = nullptr) {
+    Gen->OnBeforeTimeGoOn = [Gen, &Arrivals](TAggregate*) {
+      for (const TArrival& A : Arrivals)
+        Gen->NextTime(A.Time);
+    };
+    Gen->OnAfterGeneration = [&Arrivals, &Made, Then](TBlock*, TTransaction* T) {
+      const TArrival& A = Arrivals[Made++];
+      T->SetPrty(A.Prty);
+      if (A.Preempt) T->SetPreempt();
+      if (Then) Then(T, A);
+    };
+    Gen->OnRouting = [this, Into, Term](TBlock* Sender, TTransaction* T) {
+      if (!Sender->PassTo(Into)) {
+        Note(Into, T, "refused");
+        Sender->PassTo(Term);
+      }
+    };
   }
 
   TMessageGuard Guard;

@@ -11,7 +11,17 @@ namespace {
 //
 //   arrival   0  2  4  6  8      residence  6 4 2 0 0
 //   content   1 on [0,2), 2 on [2,4), 3 on [4,6), 0 after
-TEST_F(BlockTest, GeneratorQueueGateTerminator) {
+//
+// The same on every engine, routed by handlers or by fixed routes.
+struct TFlowCase {
+  TEngine Engine;
+  bool Routes; // TBlock::SetRoute instead of OnRouting handlers
+};
+
+class FlowTest : public BlockTest, public ::testing::WithParamInterface<TFlowCase> {};
+
+TEST_P(FlowTest, GeneratorQueueGateTerminator) {
+  Model->SetEngine(GetParam().Engine);
   auto* Gen = Make<TGenerator>("Gen");
   auto* Q = Make<TQueue>("Q");
   auto* Gate = Make<TGate>("Gate");
@@ -21,10 +31,16 @@ TEST_F(BlockTest, GeneratorQueueGateTerminator) {
     Note(Sender, T, "gen");
     if (FSysTime < 8) Sender->NextTime(2);
   };
-  Gen->OnRouting = [&](TBlock* Sender, TTransaction*) { Sender->PassTo(Q); };
-  Q->OnRouting = [&](TBlock* Sender, TTransaction*) { Sender->PassTo(Gate); };
+  if (GetParam().Routes) {
+    Gen->SetRoute(Q);
+    Q->SetRoute(Gate);
+    Gate->SetRoute(Term);
+  } else {
+    Gen->OnRouting = [&](TBlock* Sender, TTransaction*) { Sender->PassTo(Q); };
+    Q->OnRouting = [&](TBlock* Sender, TTransaction*) { Sender->PassTo(Gate); };
+    Gate->OnRouting = [&](TBlock* Sender, TTransaction*) { Sender->PassTo(Term); };
+  }
   Q->OnExit = Noting("exit");
-  Gate->OnRouting = [&](TBlock* Sender, TTransaction*) { Sender->PassTo(Term); };
   Term->OnEnter = Noting("end");
   Gate->Lock();
   At({5}, [&] { Gate->Unlock(); });
@@ -71,6 +87,48 @@ TEST_F(BlockTest, GeneratorQueueGateTerminator) {
   EXPECT_EQ(Q->AverageCount(), 0);
   EXPECT_EQ(Gate->Entries(), 0);
   EXPECT_EQ(Term->Entries(), 0);
+}
+
+const TFlowCase FlowCases[] = {{TEngine::Documented, false},
+                               {TEngine::Documented, true},
+                               {TEngine::Scalable, false},
+                               {TEngine::Fast, false},
+                               {TEngine::Fast, true}};
+
+std::string FlowCaseName(const ::testing::TestParamInfo<TFlowCase>& Case) {
+  const char* Engines[] = {"Documented", "Scalable", "Fast"};
+  return std::string(Engines[int(Case.param.Engine)]) + (Case.param.Routes ? "Routes" : "Handlers");
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, FlowTest, ::testing::ValuesIn(FlowCases), FlowCaseName);
+
+// OnRouting, when assigned, routes in place of a fixed route; the model
+// check counts a route as a way out.
+TEST_F(BlockTest, AnAssignedOnRoutingTakesThePlaceOfTheRoute) {
+  auto* Gen = Make<TGenerator>("Gen");
+  auto* A = Make<TTerminator>("A");
+  auto* B = Make<TTerminator>("B");
+  Gen->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(0); };
+  Gen->OnAfterGeneration = [](TBlock* Sender, TTransaction*) {
+    if (FSysTime < 3) Sender->NextTime(1);
+  };
+  Gen->SetRoute(A);
+  EXPECT_EQ(Gen->Route(), A);
+  At({1.5}, [&] { Gen->OnRouting = [&](TBlock* Sender, TTransaction*) { Sender->PassTo(B); }; });
+  Model->Simulate(10);
+  EXPECT_EQ(A->Entries(), 2);
+  EXPECT_EQ(B->Entries(), 2);
+
+  std::vector<std::string> Findings;
+  auto* Held = Make<TQueue>("Held");
+  Held->SetRoute(Make<TGate>("Closed"));
+  Held->FHasTransaction = true;
+  Held->CheckBlock(Findings);
+  EXPECT_TRUE(Findings.empty());
+  Held->SetRoute(nullptr);
+  Held->CheckBlock(Findings);
+  EXPECT_EQ(Findings.size(), 1u);
+  Held->FHasTransaction = false;
 }
 
 } // namespace

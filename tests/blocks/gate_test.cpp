@@ -8,10 +8,7 @@ protected:
   // Gen makes one transaction at each of Times and routes it into Q; Q
   // routes to the gate, the gate to the terminator.
   void SetUp() override {
-    Gen->OnBeforeTimeGoOn = [this](TAggregate*) {
-      for (double T : Times)
-        Gen->NextTime(T);
-    };
+    ArriveAt(Gen, Times);
     Gen->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Q); };
     Q->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Gate); };
     Gate->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Term); };

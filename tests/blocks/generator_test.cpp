@@ -10,10 +10,7 @@ protected:
   // A generator that generates once at each of Times and passes every
   // transaction straight to a terminator.
   void SetUp() override {
-    Gen->OnBeforeTimeGoOn = [this](TAggregate*) {
-      for (double T : Times)
-        Gen->NextTime(T);
-    };
+    ArriveAt(Gen, Times);
     Gen->OnAfterGeneration = Noting("gen");
     Gen->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Term); };
   }

@@ -23,21 +23,7 @@ struct TArrival {
 class PrtyQueueTest : public BlockTest {
 protected:
   void SetUp() override {
-    Gen->OnBeforeTimeGoOn = [this](TAggregate*) {
-      for (const TArrival& A : Arrivals)
-        Gen->NextTime(A.Time);
-    };
-    Gen->OnAfterGeneration = [this](TBlock*, TTransaction* T) {
-      const TArrival& A = Arrivals[Made++];
-      T->SetPrty(A.Prty);
-      if (A.Preempt) T->SetPreempt();
-    };
-    Gen->OnRouting = [this](TBlock* Sender, TTransaction* T) {
-      if (!Sender->PassTo(Q)) {
-        Note(Q, T, "refused");
-        Sender->PassTo(Term);
-      }
-    };
+    Feed(Gen, Arrivals, Made, Q, Term);
     Q->OnExit = Noting("exit");
     Q->OnRouting = [this](TBlock* Sender, TTransaction*) {
       if (Budget > 0 && Sender->PassTo(Done)) --Budget;
@@ -113,10 +99,6 @@ struct TPushOutCase {
   int32_t Count, PreemptExits, Exits, AsideCount;
   TLog Log;
 };
-
-void PrintTo(const TPushOutCase& Case, std::ostream* Out) {
-  *Out << Case.Name;
-}
 
 class PushOutTest : public PrtyQueueTest, public ::testing::WithParamInterface<TPushOutCase> {};
 
@@ -204,6 +186,44 @@ TEST_F(PrtyQueueTest, TimeLimits) {
   EXPECT_EQ(Q->AverageTime(), (6 + 7 + 8) / 3.0L);
   EXPECT_EQ(Q->Count(), 0);
   EXPECT_EQ(Q->QueCount(), 0);
+}
+
+// An OnTimeFinish that throws: the exception leaves Simulate, and a
+// transaction the handler did not pass on is destroyed as when it returns
+// (counted as a time limit, gone from its class and its class's
+// statistics); one it passed before throwing has left. The plain queue does
+// the same (Throwing/OnTimeFinish in the robustness suite).
+TEST_F(PrtyQueueTest, ThrowingTimeFinishDestroysWhatItDidNotPass) {
+  Arrivals = {{1, 2}, {2.5, 2}, {4, 4}};
+  Q->OnEnter = [](TBlock* Sender, TTransaction*) { Sender->NextTime(1); };
+  int Limits = 0;
+  Q->OnTimeFinish = [this, &Limits](TBlock* Sender, TTransaction*) {
+    if (++Limits == 2) {
+      EXPECT_TRUE(Sender->PassTo(Done));
+    }
+    throw std::runtime_error("limit");
+  };
+  EXPECT_THROW(Model->Simulate(100), std::runtime_error);
+  EXPECT_EQ(FSysTime, 2);
+  EXPECT_EQ(Q->Count(), 0);
+  EXPECT_EQ(Q->QueCount(), 0);
+  EXPECT_EQ(Q->TimeLimitExits(), 1);
+  EXPECT_EQ(Q->PrtyStatistics(2)->Count, 0);
+  EXPECT_EQ(Q->PrtyStatistics(2)->TimeLimitExits, 1);
+  EXPECT_FALSE(Q->HasTransaction());
+  EXPECT_TRUE(TransManager->isDeadExist());
+
+  EXPECT_THROW(Model->Simulate(100), std::runtime_error);
+  EXPECT_EQ(FSysTime, 3.5);
+  EXPECT_EQ(Done->Count(), 1);
+  EXPECT_EQ(Q->Count(), 0);
+  EXPECT_EQ(Q->PrtyStatistics(2)->TimeLimitExits, 2);
+
+  EXPECT_THROW(Model->Simulate(100), std::runtime_error);
+  EXPECT_EQ(FSysTime, 5);
+  EXPECT_EQ(Q->Count(), 0);
+  EXPECT_EQ(Q->PrtyStatistics(4)->Count, 0);
+  EXPECT_EQ(Q->TimeLimitExits(), 3);
 }
 
 // A (3), B (3) and C (5) wait; at 3 A's priority becomes 9 and B's 1. Both

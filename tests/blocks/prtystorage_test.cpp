@@ -21,23 +21,8 @@ struct TArrival {
 class PrtyStorageTest : public BlockTest {
 protected:
   void SetUp() override {
-    Gen->OnBeforeTimeGoOn = [this](TAggregate*) {
-      for (const TArrival& A : Arrivals)
-        Gen->NextTime(A.Time);
-    };
-    Gen->OnAfterGeneration = [this](TBlock*, TTransaction* T) {
-      const TArrival& A = Arrivals[Made];
-      T->SetPrty(A.Prty);
-      if (A.Preempt) T->SetPreempt();
-      Hold[T] = A.Hold;
-      ++Made;
-    };
-    Gen->OnRouting = [this](TBlock* Sender, TTransaction* T) {
-      if (!Sender->PassTo(S)) {
-        Note(S, T, "refused");
-        Sender->PassTo(Term);
-      }
-    };
+    Feed<TArrival>(Gen, Arrivals, Made, S, Term,
+                   [this](TTransaction* T, const TArrival& A) { Hold[T] = A.Hold; });
     S->OnEnter = [this](TBlock* Sender, TTransaction* T) {
       Note(Sender, T, "enter");
       // The statistics take the entry after OnEnter.

@@ -9,10 +9,7 @@ namespace {
 template <class TQ> class QueueTest : public BlockTest {
 protected:
   void SetUp() override {
-    Gen->OnBeforeTimeGoOn = [this](TAggregate*) {
-      for (double T : Times)
-        Gen->NextTime(T);
-    };
+    ArriveAt(Gen, Times);
     Gen->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Q); };
     Q->OnRouting = [this](TBlock* Sender, TTransaction*) {
       if (Budget > 0 && Sender->PassTo(Term)) --Budget;

@@ -22,22 +22,9 @@ struct TArrival {
 class ServerTest : public BlockTest {
 protected:
   void SetUp() override {
-    Gen->OnBeforeTimeGoOn = [this](TAggregate*) {
-      for (const TArrival& A : Arrivals)
-        Gen->NextTime(A.Time);
-    };
-    Gen->OnAfterGeneration = [this](TBlock*, TTransaction* T) {
-      const TArrival& A = Arrivals[Made++];
-      T->SetPrty(A.Prty);
-      if (A.Preempt) T->SetPreempt();
+    Feed<TArrival>(Gen, Arrivals, Made, Srv, Term, [this](TTransaction* T, const TArrival& A) {
       Service[T->GetTransID()] = A.Service;
-    };
-    Gen->OnRouting = [this](TBlock* Sender, TTransaction* T) {
-      if (!Sender->PassTo(Srv)) {
-        Note(Srv, T, "refused");
-        Sender->PassTo(Term);
-      }
-    };
+    });
     Srv->OnEnter = [this](TBlock* Sender, TTransaction* T) {
       Note(Sender, T, "enter");
       Sender->NextTime(Service[T->GetTransID()]);
@@ -153,11 +140,6 @@ struct TDisplaceCase {
   int32_t Count, Exits, PreemptExits;
   TLog Log;
 };
-
-// Shown by name in test listings instead of as raw bytes.
-void PrintTo(const TDisplaceCase& Case, std::ostream* Out) {
-  *Out << Case.Name;
-}
 
 class DisplaceTest : public ServerTest, public ::testing::WithParamInterface<TDisplaceCase> {};
 

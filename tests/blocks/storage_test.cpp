@@ -10,10 +10,7 @@ namespace {
 class StorageTest : public BlockTest {
 protected:
   void SetUp() override {
-    Gen->OnBeforeTimeGoOn = [this](TAggregate*) {
-      for (double T : Times)
-        Gen->NextTime(T);
-    };
+    ArriveAt(Gen, Times);
     Gen->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(S); };
     S->OnEnter = [this](TBlock* Sender, TTransaction* T) {
       Note(Sender, T, "enter");

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 
 #include "models.h"
@@ -42,6 +43,38 @@ TEST(Examples, PriorityForkJoinAndBatchModelsAgreeWithTheory) {
   EXPECT_NE(Out.str().find("TCreator"), std::string::npos);
   EXPECT_NE(Out.str().find("no closed form"), std::string::npos);
 }
+
+// The same checks on the other engines: each model as its single run makes
+// it (warm-up, then 200000 time units; the barber's 1001 days), with the
+// tolerances above.
+class ExamplesOnEngine : public ::testing::TestWithParam<TEngine> {};
+
+TEST_P(ExamplesOnEngine, QueueingModelsAgreeWithTheory) {
+  const std::map<std::string, double> Tolerance = {
+      {"mm1", 0.06},   {"mm3", 0.06},      {"barber", 0.01}, {"priority", 0.05},
+      {"cobham", 0.05}, {"forkjoin", 0.05}, {"bus", 0.03}};
+  for (const TReplicatedModel& M : ShowcaseModels()) {
+    SCOPED_TRACE(M.Name);
+    ASSERT_TRUE(Tolerance.count(M.Name));
+    TComponent Application(nullptr);
+    TModel* Model = M.Build(new TComponent(&Application));
+    Model->SetEngine(GetParam());
+    ASSERT_EQ(Model->Engine(), GetParam());
+    if (M.WarmUp > 0) {
+      Model->Simulate(M.WarmUp);
+      Model->ClearStatistics();
+    }
+    Model->Simulate(M.WarmUp + (M.WarmUp > 0 ? 200000 : M.RunLength));
+    ExpectNearTheory(M.Figures(Model), Tolerance.at(M.Name));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, ExamplesOnEngine,
+                         ::testing::Values(TEngine::Scalable, TEngine::Fast),
+                         [](const auto& Info) {
+                           return Info.param == TEngine::Fast ? std::string("Fast")
+                                                              : std::string("Scalable");
+                         });
 
 TEST(Examples, RunsAreReproducible) {
   std::ostringstream A, B;

@@ -288,6 +288,43 @@ TEST(Model, TheEngineIsChosenBeforeTheRunOrAfterReset) {
             "Quorin Error: The retry mode of M must be TRetry::EveryScan or TRetry::OnChange");
 }
 
+// SetEngine sets the switches at once, and is chosen and refused as they are.
+TEST(Model, SetEngineChoosesEverySwitchAtOnce) {
+  TClock M({1});
+  M.Model->SetName("M");
+  EXPECT_EQ(M.Model->Engine(), TEngine::Documented);
+  const struct {
+    TEngine Engine;
+    TEventList List;
+    TRetry Retry;
+  } Cases[] = {{TEngine::Scalable, TEventList::Heap, TRetry::OnChange},
+               {TEngine::Fast, TEventList::Heap, TRetry::EveryScan},
+               {TEngine::Documented, TEventList::Levels, TRetry::EveryScan}};
+  for (const auto& C : Cases) {
+    M.Model->SetEngine(C.Engine);
+    EXPECT_EQ(M.Model->Engine(), C.Engine);
+    EXPECT_EQ(M.Model->EventList(), C.List);
+    EXPECT_EQ(M.Model->Retry(), C.Retry);
+  }
+  M.Model->SetEngine(TEngine::Fast);
+  M.Model->Simulate(10);
+  EXPECT_TRUE(detail::FastRun);
+  M.Model->SetEngine(TEngine::Fast); // no change: accepted
+  M.Model->SetEngine(TEngine::Scalable);
+  M.Model->SetEngine(static_cast<TEngine>(5));
+  EXPECT_EQ(M.Capture.Messages,
+            (std::vector<std::string>{
+                "Quorin Error: The engine of M can be chosen only before the first Simulate or "
+                "after Reset",
+                "Quorin Error: The engine of M must be TEngine::Documented, TEngine::Scalable or "
+                "TEngine::Fast"}));
+  EXPECT_EQ(M.Model->Engine(), TEngine::Fast);
+  M.Model->Reset();
+  EXPECT_FALSE(detail::FastRun);
+  M.Model->SetEngine(TEngine::Documented);
+  EXPECT_EQ(M.Model->EventList(), TEventList::Levels);
+}
+
 TEST(Model, SimulateAndResetAreRefusedDuringARun) {
   TClock M({1, 2});
   M.S->OnPlanned = [&](TAggregate*) {

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <vector>
 
 #include "message_capture.h"
 #include "quorin/blocks.h"
+#include "quorin/kernel/state.h"
 #include "quorin/memoman.h"
 
 using namespace quorin;
@@ -72,6 +74,35 @@ TEST_F(Pool, ReusesLastInFirstOutAndCountsOnlyCarvedRecords) {
   EXPECT_EQ(M.Add(), C);
   EXPECT_EQ(M.Add(), C);
   EXPECT_FALSE(M.isDeadExist());
+}
+
+// Made for the fast engine, a manager keeps given-back records on a list
+// threaded through them: last in, first out, no dead pages, and a record
+// given back twice is handed out twice without the walk of the list hanging.
+TEST_F(Pool, FastEngineKeepsGivenBackRecordsOnAFreeList) {
+  detail::FastRun = true;
+  TMemoManager M(1024, 24);
+  detail::FastRun = false;
+  void* A = M.Add();
+  void* B = M.Add();
+  M.Delete(A);
+  M.Delete(B);
+  EXPECT_TRUE(M.isDeadExist());
+  EXPECT_EQ(M.DeadMemoSize(), 0);
+  std::vector<void*> Dead;
+  M.ForEachDead([&](void* R) { Dead.push_back(R); });
+  EXPECT_EQ(Dead, (std::vector<void*>{B, A}));
+  EXPECT_EQ(M.Add(), B);
+  EXPECT_EQ(M.Add(), A);
+  EXPECT_FALSE(M.isDeadExist());
+  M.Delete(A);
+  M.Delete(A);
+  int32_t Visits = 0;
+  M.ForEachDead([&](void*) { ++Visits; });
+  EXPECT_LE(Visits, M.TotalItemCount());
+  EXPECT_EQ(M.Add(), A);
+  EXPECT_EQ(M.Add(), A);
+  EXPECT_EQ(M.TotalItemCount(), 2);
 }
 
 TEST_F(Pool, DeadPagesFillDrainAndAreKept) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include <sstream>
@@ -159,6 +160,33 @@ TEST(ModelFile, SavedAndLoadedAgainIsTheSameModel) {
   const std::string B = Report(*Second, 300);
   EXPECT_EQ(A, B);
   EXPECT_NE(A.find("Spare"), std::string::npos);
+}
+
+// Every class on the palette stands in a model file and is saved as it was
+// loaded, and every block class has its row in the report, of its
+// description's kind: the loader, the saver and the report keep no list of
+// classes that a new one would have to join.
+TEST(ModelFile, EveryClassOnThePaletteLoadsSavesAndReports) {
+  Blocks::Register();
+  Statsim::Register();
+  std::string Text = "object Form: TComponent\n  object Model: TModel end\n";
+  for (const TComponentClass& C : PaletteClasses("Quorin"))
+    if (C.ClassName != "TModel") Text += "  object A" + C.ClassName + ": " + C.ClassName + " end\n";
+  auto File = Load(Text + "end\n");
+  ASSERT_TRUE(File);
+  EXPECT_EQ(Save(*File), Text + "end\n");
+  File->Model()->Simulate(1);
+  const auto Rows = CollectReport(*File->Model());
+  for (const TComponentClass& C : PaletteClasses("Quorin")) {
+    const TClassInfo* Info = FindClassInfo(C.ClassName);
+    if (Info->Report == TReportKind::None) continue;
+    const auto Row = std::find_if(Rows.begin(), Rows.end(),
+                                  [&C](const TReportRow& R) { return R.Class == C.ClassName; });
+    ASSERT_NE(Row, Rows.end()) << C.ClassName;
+    EXPECT_EQ(Row->Name, "A" + C.ClassName);
+    EXPECT_EQ(Row->Kind, Info->Report) << C.ClassName;
+  }
+  File->Model()->Reset();
 }
 
 TEST(ModelFile, ShowcaseFilesSurviveASaveUnchangedApartFromComments) {
@@ -509,6 +537,38 @@ TEST(StandardHandlers, PassFirstTakesTheFirstBlockThatAccepts) {
   EXPECT_EQ(Find<TServer>(*File, "One")->Entries(), 1);
   EXPECT_EQ(Find<TServer>(*File, "Two")->Entries(), 1);
   EXPECT_EQ(Find<TGenerator>(*File, "Door")->Exits(), 2); // the third waits in the door
+}
+
+// A lone PassTo in OnRouting is loaded as the block's fixed route, passed
+// with no handler call; any other routing stays a handler, and binding one
+// in its place drops the route.
+TEST(StandardHandlers, ALonePassToInOnRoutingIsAFixedRoute) {
+  auto File = Model(R"(  object Door: TGenerator
+    OnBeforeTimeGoOn = NextArrival(1)
+    OnAfterGeneration = NextArrival(1)
+    OnRouting = PassTo(Clerk)
+  end
+  object Clerk: TServer
+    OnEnter = Hold(0.5)
+    OnRouting = PassTo(Exit); Stop
+  end
+  object Exit: TTerminator end
+)");
+  ASSERT_TRUE(File);
+  auto* Door = Find<TGenerator>(*File, "Door");
+  auto* Clerk = Find<TServer>(*File, "Clerk");
+  EXPECT_EQ(Door->Route(), Clerk);
+  EXPECT_FALSE(Door->OnRouting);
+  EXPECT_EQ(Clerk->Route(), nullptr);
+  EXPECT_TRUE(Clerk->OnRouting);
+  File->Model()->Simulate(100);
+  EXPECT_EQ(Find<TTerminator>(*File, "Exit")->Entries(), 1);
+  std::string Error;
+  ASSERT_TRUE(File->Bind(Door, "OnRouting", "PassFirst(Exit)", {}, Error)) << Error;
+  EXPECT_EQ(Door->Route(), nullptr);
+  EXPECT_TRUE(Door->OnRouting);
+  // Saved, it is written as it was read.
+  EXPECT_NE(Save(*File).find("OnRouting = PassFirst(Exit)"), std::string::npos);
 }
 
 TEST(StandardHandlers, TimeLimitThenRouteElsewhere) {

@@ -28,7 +28,8 @@ TEST(ClassInfo, EveryDescriptionKeepsItsWordOnAFreshComponent) {
   Blocks::Register();
   Statsim::Register();
   const auto Palette = PaletteClasses("Quorin");
-  ASSERT_EQ(Palette.size(), 16u);
+  // Which classes, in which order: the palette test (package_test.cpp).
+  ASSERT_FALSE(Palette.empty());
   for (const TComponentClass& Entry : Palette) {
     const TClassInfo* C = FindClassInfo(Entry.ClassName);
     ASSERT_NE(C, nullptr) << Entry.ClassName;

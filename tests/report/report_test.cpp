@@ -9,6 +9,17 @@ using namespace quorin;
 
 namespace {
 
+// The lines of the model's report as CSV.
+std::vector<std::string> CsvRows(const TModel& Model) {
+  std::ostringstream Out;
+  PrintReportCsv(Model, Out);
+  std::istringstream Lines(Out.str());
+  std::vector<std::string> Rows;
+  for (std::string L; std::getline(Lines, L);)
+    Rows.push_back(L);
+  return Rows;
+}
+
 // Door makes a transaction at 1, 3, 5 and 7; Line holds each for 2 time
 // units behind a gate that a scheduler opens in between; Exit destroys them.
 class Report : public test::BlockTest {
@@ -52,12 +63,7 @@ TEST_F(Report, TextReportHasOneAlignedSectionPerKindOfBlock) {
 }
 
 TEST_F(Report, CsvHasEveryStatisticOfTheClassAndQuotesNames) {
-  std::ostringstream Out;
-  PrintReportCsv(*Model, Out);
-  std::istringstream Lines(Out.str());
-  std::vector<std::string> Rows;
-  for (std::string L; std::getline(Lines, L);)
-    Rows.push_back(L);
+  const std::vector<std::string> Rows = CsvRows(*Model);
   // One header line and nothing above it, so that readers of CSV take it as
   // the header; the model time is a column.
   ASSERT_EQ(Rows.size(), 4u);
@@ -131,12 +137,7 @@ TEST(ReportBlocks, CountsAndPriorityClasses) {
   G->OnAfterGeneration = [](TBlock*, TTransaction* T) { T->SetPrty(2); };
   G->OnRouting = [Q](TBlock* Sender, TTransaction*) { Sender->PassTo(Q); };
   Model->Simulate(10);
-  std::ostringstream Out;
-  PrintReportCsv(*Model, Out);
-  std::istringstream Lines(Out.str());
-  std::vector<std::string> Rows;
-  for (std::string L; std::getline(Lines, L);)
-    Rows.push_back(L);
+  const std::vector<std::string> Rows = CsvRows(*Model);
   ASSERT_EQ(Rows.size(), 8u);
   const std::string Time = "2.0000000000"; // the run ends when nothing is planned
   EXPECT_EQ(Rows[1], "C,TCreator,0,0,2,,,,,,,,,,,,," + Time);

@@ -16,13 +16,24 @@ TMultiRand* Stream(TComponent* Form, const char* Name, int64_t Seed) {
   return R;
 }
 
+// Routing that passes the transaction on to Receiver.
+std::function<void(TBlock*, TTransaction*)> To(TBlock* Receiver) {
+  return [Receiver](TBlock* Sender, TTransaction*) { Sender->PassTo(Receiver); };
+}
+
+// OnEnter that holds each transaction in B for a time exponential with the
+// given mean.
+std::function<void(TBlock*, TTransaction*)> Hold(TBlock* B, TMultiRand* R, double Mean) {
+  return [B, R, Mean](TBlock*, TTransaction*) { B->NextTime(R->Exponential(Mean)); };
+}
+
 // Door makes arrivals at rate 1 and passes them into Next.
 TGenerator* Door(TComponent* Form, TBlock* Next, int64_t Seed) {
   auto* Arrivals = Stream(Form, "Arrivals", Seed);
   auto* G = Make<TGenerator>(Form, "Door");
   G->OnBeforeTimeGoOn = [=](TAggregate*) { G->NextTime(Arrivals->Exponential(1.0)); };
   G->OnAfterGeneration = [=](TBlock*, TTransaction*) { G->NextTime(Arrivals->Exponential(1.0)); };
-  G->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Next); };
+  G->OnRouting = To(Next);
   return G;
 }
 
@@ -33,9 +44,9 @@ void MM1(TComponent* Form) {
   auto* Clerk = Make<TServer>(Form, "Clerk");
   auto* Exit = Make<TTerminator>(Form, "Exit");
   Door(Form, Line, 1000000000);
-  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Clerk); };
-  Clerk->OnEnter = [=](TBlock*, TTransaction*) { Clerk->NextTime(Services->Exponential(0.95)); };
-  Clerk->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+  Line->OnRouting = To(Clerk);
+  Clerk->OnEnter = Hold(Clerk, Services, 0.95);
+  Clerk->OnRouting = To(Exit);
 }
 
 void MM3(TComponent* Form) {
@@ -46,9 +57,9 @@ void MM3(TComponent* Form) {
   auto* Exit = Make<TTerminator>(Form, "Exit");
   Tellers->SetCapacity(3);
   Door(Form, Line, 987654321);
-  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Tellers); };
-  Tellers->OnEnter = [=](TBlock*, TTransaction*) { Tellers->NextTime(Services->Exponential(2.9)); };
-  Tellers->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+  Line->OnRouting = To(Tellers);
+  Tellers->OnEnter = Hold(Tellers, Services, 2.9);
+  Tellers->OnRouting = To(Exit);
 }
 
 // Customers wait at most an exponential patience in Line; the impatient go
@@ -63,16 +74,14 @@ void Impatient(TComponent* Form) {
   auto* Slow = Make<TServer>(Form, "Slow");
   auto* Exit = Make<TTerminator>(Form, "Exit");
   Door(Form, Line, 111111111);
-  Line->OnEnter = [=](TBlock* Sender, TTransaction*) {
-    Sender->NextTime(Patience->Exponential(3.0));
-  };
-  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Clerk); };
-  Line->OnTimeFinish = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Overflow); };
-  Clerk->OnEnter = [=](TBlock*, TTransaction*) { Clerk->NextTime(Services->Exponential(1.1)); };
-  Clerk->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
-  Overflow->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Slow); };
-  Slow->OnEnter = [=](TBlock*, TTransaction*) { Slow->NextTime(Services->Exponential(2.0)); };
-  Slow->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+  Line->OnEnter = Hold(Line, Patience, 3.0);
+  Line->OnRouting = To(Clerk);
+  Line->OnTimeFinish = To(Overflow);
+  Clerk->OnEnter = Hold(Clerk, Services, 1.1);
+  Clerk->OnRouting = To(Exit);
+  Overflow->OnRouting = To(Slow);
+  Slow->OnEnter = Hold(Slow, Services, 2.0);
+  Slow->OnRouting = To(Exit);
 }
 
 // Urgent jobs (priority 2, preempt mark) push ordinary ones out of a
@@ -94,14 +103,14 @@ void Preemption(TComponent* Form) {
     if (T->GetPrty() == 2) T->SetPreempt();
     Next(Sender, T);
   };
-  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Cpu); };
-  Cpu->OnEnter = [=](TBlock*, TTransaction*) { Cpu->NextTime(Services->Exponential(0.98)); };
-  Cpu->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+  Line->OnRouting = To(Cpu);
+  Cpu->OnEnter = Hold(Cpu, Services, 0.98);
+  Cpu->OnRouting = To(Exit);
   Cpu->OnPreempt = [=](TBlock* Sender, TTransaction* T) {
     if (T->GetPrty() == 1 || !Sender->PassTo(Side)) Sender->PostPone();
   };
-  Side->OnEnter = [=](TBlock*, TTransaction*) { Side->NextTime(Services->Exponential(0.5)); };
-  Side->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+  Side->OnEnter = Hold(Side, Services, 0.5);
+  Side->OnRouting = To(Exit);
 }
 
 // Transactions of a class of the model's own carry their service time; a
@@ -127,11 +136,11 @@ void DerivedClass(TComponent* Form) {
     Job->Visits = 0;
     Next(Sender, T);
   };
-  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Turnstile); };
+  Line->OnRouting = To(Turnstile);
   Turnstile->OnEnter = [](TBlock*, TTransaction* T) { ++static_cast<TJob*>(T)->Visits; };
-  Turnstile->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Clerk); };
+  Turnstile->OnRouting = To(Clerk);
   Clerk->OnEnter = [=](TBlock*, TTransaction* T) { Clerk->NextTime(static_cast<TJob*>(T)->Work); };
-  Clerk->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+  Clerk->OnRouting = To(Exit);
   // The lock outlives Reset: each run starts with the gate open.
   Keeper->OnBeforeTimeGoOn = [=](TAggregate* Self) {
     Turnstile->Unlock();
@@ -169,20 +178,18 @@ void PriorityLine(TComponent* Form) {
     if (T->GetPrty() == 3) T->SetPreempt();
     Next(Sender, T);
   };
-  Line->OnEnter = [=](TBlock* Sender, TTransaction*) {
-    Sender->NextTime(Patience->Exponential(4.0));
-  };
-  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Cpu); };
-  Line->OnTimeFinish = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Side); };
-  Line->OnPreempt = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Side); };
-  Cpu->OnEnter = [=](TBlock*, TTransaction*) { Cpu->NextTime(Services->Exponential(0.8)); };
-  Cpu->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+  Line->OnEnter = Hold(Line, Patience, 4.0);
+  Line->OnRouting = To(Cpu);
+  Line->OnTimeFinish = To(Side);
+  Line->OnPreempt = To(Side);
+  Cpu->OnEnter = Hold(Cpu, Services, 0.8);
+  Cpu->OnRouting = To(Exit);
   Cpu->OnPreempt = [=](TBlock* Sender, TTransaction*) {
     if (!Sender->PassTo(Line)) Sender->PostPone();
   };
-  Side->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Slow); };
-  Slow->OnEnter = [=](TBlock*, TTransaction*) { Slow->NextTime(Services->Exponential(1.5)); };
-  Slow->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+  Side->OnRouting = To(Slow);
+  Slow->OnEnter = Hold(Slow, Services, 1.5);
+  Slow->OnRouting = To(Exit);
 }
 
 // Fork and join: each order splits into three parts served in parallel by a
@@ -199,11 +206,11 @@ void ForkJoin(TComponent* Form) {
   Join->SetCapacity(3);
   Work->SetCapacity(4);
   Door(Form, Line, 394041424);
-  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Split); };
-  Split->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Work); };
-  Work->OnEnter = [=](TBlock*, TTransaction*) { Work->NextTime(Services->Exponential(1.2)); };
-  Work->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Join); };
-  Join->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+  Line->OnRouting = To(Split);
+  Split->OnRouting = To(Work);
+  Work->OnEnter = Hold(Work, Services, 1.2);
+  Work->OnRouting = To(Join);
+  Join->OnRouting = To(Exit);
 }
 
 // A scheduler orders batches of random size from a creator at random times;
@@ -222,10 +229,10 @@ void Batches(TComponent* Form) {
     Maker->Generate(1 + int32_t(Sizes->Uni01() * 6));
     Self->NextTime(Sizes->Exponential(4.0));
   };
-  Maker->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Line); };
-  Line->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Clerk); };
-  Clerk->OnEnter = [=](TBlock*, TTransaction*) { Clerk->NextTime(Services->Exponential(1.0)); };
-  Clerk->OnRouting = [=](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
+  Maker->OnRouting = To(Line);
+  Line->OnRouting = To(Clerk);
+  Clerk->OnEnter = Hold(Clerk, Services, 1.0);
+  Clerk->OnRouting = To(Exit);
 }
 
 } // namespace

@@ -81,10 +81,7 @@ protected:
       X = Make<TStoragePrty>("X");
       break;
     }
-    Gen->OnBeforeTimeGoOn = [this](TAggregate*) {
-      for (double T : Times)
-        Gen->NextTime(T);
-    };
+    ArriveAt(Gen, Times);
     Gen->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(X); };
     X->OnRouting = [this](TBlock* Sender, TTransaction*) { Sender->PassTo(Term); };
     if (Kind == TKind::Server || Kind == TKind::Storage || Kind == TKind::PrtyStorage)

@@ -10,7 +10,8 @@ namespace quorin {
 // Creates one transaction per activation (ordered with NextTime, the first
 // from OnBeforeTimeGoOn) and offers it until its OnRouting handler passes it
 // on. Never receives a transaction. Measures the intervals between successive
-// departures (not creations) in 80-bit precision.
+// departures (not creations) in 80-bit precision (in double on
+// TEngine::Fast, see TProQueue).
 class TGenerator : public TBlock {
 public:
   explicit TGenerator(TComponent* AOwner);
@@ -37,6 +38,8 @@ public:
 protected:
   long double FSumInterval = 0;
   long double FSumSqrInterval = 0;
+  double FSumIntervalD = 0;
+  double FSumSqrIntervalD = 0;
   double FLastExitTime = 0.0;
   bool FHasGenerated = false;  // since the last Reset
   int32_t FRefusedEntries = 0; // passes into the generator, since the last Reset

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "quorin/blocks/proqueue.h"
+#include "quorin/blocks/waiting.h"
 
 namespace quorin {
 
@@ -70,6 +71,11 @@ public:
   // Orders an activation that carries the current transaction (during
   // OnEnter the entering one), replacing one still pending for it.
   void NextTime(double Delay) override;
+  // Room under Capacity, or a preempting entry (see HasRoomFor).
+  bool IsReadyToReceive(TTransaction* Trans) override { return HasRoomFor(Trans); }
+  // Drops every class without giving heads or transactions back (the model
+  // discards both pools as a whole) and forgets the classes' statistics.
+  void Reset() override;
 
   // The class of priority Prty, created and linked in when absent; nullptr
   // only when the pool has no head to give (it has reported that).
@@ -94,6 +100,9 @@ public:
   // The lowest and the highest class present; nullptr when none.
   TQueHead* FirstQue() const { return FFirstQue; }
   TQueHead* LastQue() const { return FLastQue; }
+  // The oldest of the highest class, which leaves a queue first; nullptr
+  // when no class is present.
+  TTransaction* First() const { return FCount > 0 ? FLastQue->First : nullptr; }
 
   int32_t Capacity() const { return FCapacity; }
   // A negative value is ignored.
@@ -186,38 +195,27 @@ private:
   TQueHead* NewQue(uint8_t Prty);
 };
 
+extern template class TWaitingLine<TQueuePrtyCustom>;
+
 // The priority waiting line: offers the oldest transaction of the highest
-// priority present. An entry that overfills Capacity pushes out the oldest of
-// the lowest priority (see PushOut); with Preemptive set, a full queue still
-// admits a transaction that carries the preempt mark and outranks the lowest
-// priority present, except while the queue is in routing (see Overfilled).
-// A time limit ordered with NextTime from OnEnter that runs
-// out while the transaction waits fires OnTimeFinish, which may pass it on;
-// otherwise it is destroyed uncounted by Exits.
+// priority present (First). An entry that overfills Capacity pushes out the
+// oldest of the lowest priority (see PushOut); with Preemptive set, a full
+// queue still admits a transaction that carries the preempt mark and
+// outranks the lowest priority present, except while the queue is in
+// routing (see Overfilled). Time limits as in TWaitingLine.
 //
-// At rest FTransaction is FLastQue->First (null when empty) and
-// FHasTransaction is true exactly while the queue is not empty.
-class TQueuePrty : public TQueuePrtyCustom {
+// At rest FTransaction is First() (null when empty) and FHasTransaction is
+// true exactly while the queue is not empty.
+class TQueuePrty : public TWaitingLine<TQueuePrtyCustom> {
 public:
   explicit TQueuePrty(TComponent* AOwner);
 
-  void Activate(TTransaction* Trans) override;
-  void Reset() override;
-  void ExitFromBlock() override;
   // A pushed-out transaction leaves without OnExit; a second PassTo in the
   // same OnPreempt call is refused.
   void KickFromBlock() override;
   void EnterToBlock(TTransaction* Trans) override;
-  bool IsReadyToReceive(TTransaction* Trans) override { return HasRoomFor(Trans); }
-  int32_t Count() override { return FCount; }
-
-  int32_t TimeLimitExits() const { return FTimeLimitExits; }
-
-  TOnTimeFinish OnTimeFinish;
 
 private:
-  // Offers the oldest of the highest class, or nothing when empty.
-  void OfferHead();
   // Files an entering transaction and joins the chain if not offering yet.
   bool Admit(TTransaction* Trans);
 };

@@ -3,9 +3,12 @@
 
 #include <cstdint>
 
+#include "quorin/blocks/holding.h"
 #include "quorin/blocks/prtyqueue.h"
 
 namespace quorin {
+
+extern template class TStorageCustom<TQueuePrtyCustom>;
 
 // Holds up to Capacity transactions (0: no limit), each for a holding time
 // that OnEnter orders with NextTime. Holding transactions sit in priority
@@ -31,33 +34,17 @@ namespace quorin {
 //     Cpu->NextTime(T->HasRemaining() ? T->Remaining() : Work->Exponential(1));
 //   };
 //
-// At rest FTransaction is FFirstFinished and FHasTransaction is true exactly
-// while FFinishedCount > 0; during OnEnter FTransaction is the entering
-// transaction and during OnPreempt the pushed-out one.
-class TStoragePrty : public TQueuePrtyCustom {
+// During OnEnter the current transaction is the entering one and during
+// OnPreempt the pushed-out one; at rest it is the first finished one (see
+// TStorageCustom).
+class TStoragePrty : public TStorageCustom<TQueuePrtyCustom> {
 public:
   explicit TStoragePrty(TComponent* AOwner);
 
-  void Activate(TTransaction* Trans) override;
-  void Reset() override;
-  void ExitFromBlock() override;
   // OnExit for a pushed-out transaction that OnPreempt passes on; a second
   // PassTo in the same OnPreempt call is refused.
   void KickFromBlock() override;
   void EnterToBlock(TTransaction* Trans) override;
-  bool IsReadyToReceive(TTransaction* Trans) override { return HasRoomFor(Trans); }
-  int32_t Count() override { return FCount + FFinishedCount; }
-  // Adds held transactions whose holding has no end.
-  void CheckBlock(std::vector<std::string>& Findings) override;
-
-  int32_t FinishedCount() const { return FFinishedCount; }
-  TTransaction* FirstFinished() const { return FFirstFinished; }
-  TTransaction* LastFinished() const { return FLastFinished; }
-
-protected:
-  TTransaction* FFirstFinished = nullptr;
-  TTransaction* FLastFinished = nullptr;
-  int32_t FFinishedCount = 0;
 };
 
 } // namespace quorin

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "quorin/blocks/proqueue.h"
+#include "quorin/blocks/waiting.h"
 
 namespace quorin {
 
@@ -22,6 +23,9 @@ public:
   void NextTime(double Delay) override;
   // True while Capacity is 0 (no limit) or the block has room.
   bool IsReadyToReceive(TTransaction* Trans) override;
+  // Empties the list without destroying its transactions (the model
+  // discards the whole pool).
+  void Reset() override;
 
   // Appends Trans at the end of the list.
   virtual void AddTrans(TTransaction* Trans);
@@ -47,28 +51,15 @@ protected:
   int32_t FCapacity = 0;
 };
 
-// Transactions wait in order of arrival; the first is offered to OnRouting
-// for as long as the queue is not empty (the queue stays in the current
-// events chain meanwhile). A time limit set with NextTime from OnEnter that
-// runs out while the transaction still waits fires OnTimeFinish, which may
-// pass the transaction on; otherwise it is destroyed uncounted by Exits.
-class TQueue : public TQueueCustom {
+extern template class TWaitingLine<TQueueCustom>;
+
+// Transactions wait in order of arrival; the first is offered to OnRouting.
+// Time limits as in TWaitingLine.
+class TQueue : public TWaitingLine<TQueueCustom> {
 public:
   explicit TQueue(TComponent* AOwner);
 
-  void Activate(TTransaction* Trans) override;
-  void Reset() override;
-  void ExitFromBlock() override;
   void EnterToBlock(TTransaction* Trans) override;
-  int32_t Count() override { return FCount; }
-
-  int32_t TimeLimitExits() const { return FTimeLimitExits; }
-
-  TOnTimeFinish OnTimeFinish;
-
-private:
-  // After a transaction left: offer the new head, or nothing when empty.
-  void OfferHead();
 };
 
 // A TQueue that offers the newest transaction first.

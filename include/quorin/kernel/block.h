@@ -75,6 +75,13 @@ public:
   bool isClosed() const { return FClosed; }
 
   TOnRoutingEvent OnRouting;
+  // A route fixed when the model is built: while OnRouting is not assigned,
+  // the block's routing passes its transaction to Receiver, as a handler
+  // `Sender->PassTo(Receiver)` would, but with no handler call. Null (the
+  // default) routes by OnRouting only. A model file's lone
+  // `OnRouting = PassTo(Block)` is loaded as such a route.
+  void SetRoute(TBlock* Receiver) { FRoute = Receiver; }
+  TBlock* Route() const { return FRoute; }
 
   // The documented fields: the transaction offered (FTransaction, while
   // FHasTransaction), whether the block takes one in when it has no rule of
@@ -88,6 +95,7 @@ public:
   bool FKick = false;
   bool FInRouting = false;
   bool FClosed = false; // see SetClosed
+  TBlock* FRoute = nullptr; // see SetRoute
   int32_t FCount = 0;
   int32_t FEntries = 0;
   int32_t FExits = 0;
@@ -189,6 +197,15 @@ protected:
   int64_t FChainSeq = 0;
   bool FParked = false;
   bool FNoteRefusals = false;
+  // TEngine::Fast, see TCurrentManager::ScanFast: when the block was last
+  // refused with nothing changed during its routing, and the transaction it
+  // offered then; when it last changed (a move into or out of it, a signal)
+  // and when a transaction last left it.
+  uint64_t FRefusedStamp = 0;
+  TTransaction* FRefusedTrans = nullptr;
+  uint64_t FChangedAt = 0;
+  uint64_t FOutAt = 0;
+
   TWaitLink* FWaits = nullptr;
   TWaitLink* FFirstWaiter = nullptr;
   TWaitLink* FLastWaiter = nullptr;
@@ -209,6 +226,10 @@ private:
   bool MoveTo(TBlock* Receiver);
   // MoveTo's steps for T up to the report, with the receiver held for T.
   void Hand(TBlock* Receiver, TTransaction* T);
+  // The fixed route taken by the chain's scan on TEngine::Fast, where no
+  // pass, entry or exit is under way: only the receiver's own answer is
+  // asked. Answers whether it moved.
+  bool PassOnRoute();
   // Tells the chain, which routes this block, that Receiver refused it.
   [[gnu::cold]] void NoteRefusal(TBlock* Receiver);
   // The two halves of JoinChain that reach the chain.
@@ -240,10 +261,22 @@ inline bool TBlock::PassTo(TBlock* Receiver) {
   return MoveTo(Receiver);
 }
 
+inline bool TBlock::PassOnRoute() {
+  TBlock* Receiver = FRoute;
+  if (!FTransaction || Receiver == this || Receiver->FClosed ||
+      !Receiver->IsReadyToReceive(FTransaction))
+    return false;
+  detail::TFlagScope Routing(FInRouting);
+  return MoveTo(Receiver);
+}
+
 inline void TBlock::DoPass() {
   if (!FHasTransaction) return;
   detail::TFlagScope Routing(FInRouting);
-  if (OnRouting) OnRouting(this, FTransaction);
+  if (OnRouting)
+    OnRouting(this, FTransaction);
+  else if (FRoute)
+    PassTo(FRoute);
 }
 
 namespace detail {

@@ -88,6 +88,13 @@ public:
   // they wait. Chosen like the event list.
   TRetry Retry() const { return FRetry; }
   void SetRetry(TRetry Value);
+  // All the switches at once (see TEngine): Documented, the default;
+  // Scalable, the heap list with retry on change; Fast, the heap list with
+  // retry at every scan and the fast paths. SetEventList and SetRetry may
+  // change a part afterwards; Engine answers the last engine chosen. Chosen
+  // like the event list, and refused the same way.
+  TEngine Engine() const { return FEngine; }
+  void SetEngine(TEngine Value);
 
   // The most moves (passes, and activations) a run makes at one model time:
   // a model that goes on moving without the time advancing (two queues that
@@ -198,6 +205,7 @@ private:
   bool FLargeHeap = false;
   TEventList FEventList = TEventList::Levels;
   TRetry FRetry = TRetry::EveryScan;
+  TEngine FEngine = TEngine::Documented;
   bool FCheckModel = false;
   TRunEnd FRunEnd = TRunEnd::None;
   std::vector<TCheck> FChecks;

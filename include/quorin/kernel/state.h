@@ -29,6 +29,9 @@ namespace detail {
 // compare for the limit.
 extern int64_t MovesAtOneTime;
 extern int64_t MoveAlarm;
+// True while the run's memory is made for TEngine::Fast: the blocks, the
+// chain and the pools take their fast paths.
+extern bool FastRun;
 } // namespace detail
 
 } // namespace quorin

@@ -24,6 +24,7 @@ constexpr const char* Image[24] = {
 const TClassInfo& AssemblerClass() {
   static const TClassInfo Info{
       .Name = "TAssembler",
+      .Order = 210,
       .Create = &Create<TAssembler>,
       .Is = &Is<TAssembler>,
       .Base = &BlockClass(),

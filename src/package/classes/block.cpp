@@ -6,6 +6,7 @@ namespace quorin::classes {
 const TClassInfo& BlockClass() {
   static const TClassInfo Info{
       .Name = "TBlock",
+      .Order = 20,
       .Is = &Is<TBlock>,
       .Base = &ComponentClass(),
       .Report = TReportKind::Other,

@@ -8,14 +8,20 @@ namespace quorin {
 
 namespace classes {
 
-// The library's classes: those that only describe what descendants inherit
-// first, then the palette's in palette order.
+// The library's classes, found by the build, in ascending Order: those that
+// only describe what descendants inherit first, then the palette's.
 const std::vector<const TClassInfo*>& LibraryClasses() {
-  static const std::vector<const TClassInfo*> All = {
-      &ComponentClass(),   &BlockClass(), &ProQueueClass(),   &ModelClass(),    &SchedulerClass(),
-      &GeneratorClass(),   &QueueClass(), &QueuePrtyClass(),  &ServerClass(),   &StorageClass(),
-      &StoragePrtyClass(), &StackClass(), &TerminatorClass(), &DividerClass(),  &AssemblerClass(),
-      &CreatorClass(),     &GateClass(),  &MultiRandClass(),  &TabulatorClass()};
+  static const std::vector<const TClassInfo*> All = [] {
+    std::vector<const TClassInfo*> Found = {
+#define QUORIN_CLASS(Describe) &Describe(),
+#include "library_classes.inc"
+#undef QUORIN_CLASS
+    };
+    std::stable_sort(Found.begin(), Found.end(), [](const TClassInfo* A, const TClassInfo* B) {
+      return A->Order < B->Order;
+    });
+    return Found;
+  }();
   return All;
 }
 

@@ -6,6 +6,7 @@ namespace quorin::classes {
 const TClassInfo& ComponentClass() {
   static const TClassInfo Info{
       .Name = "TComponent",
+      .Order = 10,
       .Is = &Is<TComponent>,
       .Report = TReportKind::None,
       .Properties = {Tag()},

@@ -22,6 +22,7 @@ constexpr const char* Image[24] = {
 const TClassInfo& CreatorClass() {
   static const TClassInfo Info{
       .Name = "TCreator",
+      .Order = 220,
       .Create = &Create<TCreator>,
       .Is = &Is<TCreator>,
       .Base = &BlockClass(),

@@ -159,6 +159,8 @@ template <class C, class V> TStatisticInfo Statistic(TReportColumn Column, V (C:
 std::vector<TStatisticInfo> ProQueueStatistics();
 // The classes present in a priority queue or storage.
 std::vector<TStatisticInfo> PriorityStatistics();
+// The stored properties of a priority queue or storage.
+std::vector<TPropertyInfo> PriorityProperties();
 
 // Joins lists in order.
 template <class T> std::vector<T> Join(std::initializer_list<std::vector<T>> Parts) {
@@ -168,31 +170,14 @@ template <class T> std::vector<T> Join(std::initializer_list<std::vector<T>> Par
   return All;
 }
 
-// The library's classes: those that only describe what descendants inherit
-// first (TComponent, TBlock, TProQueue), then the palette's in palette order.
-// A new class of the library adds its line here.
+// The library's classes in ascending Order.
 const std::vector<const TClassInfo*>& LibraryClasses();
 
 // The descriptions of the library, one function per class, each in the
-// file of its class's name.
-const TClassInfo& ComponentClass();
-const TClassInfo& BlockClass();
-const TClassInfo& ProQueueClass();
-const TClassInfo& ModelClass();
-const TClassInfo& SchedulerClass();
-const TClassInfo& GeneratorClass();
-const TClassInfo& QueueClass();
-const TClassInfo& QueuePrtyClass();
-const TClassInfo& ServerClass();
-const TClassInfo& StorageClass();
-const TClassInfo& StoragePrtyClass();
-const TClassInfo& StackClass();
-const TClassInfo& TerminatorClass();
-const TClassInfo& DividerClass();
-const TClassInfo& AssemblerClass();
-const TClassInfo& CreatorClass();
-const TClassInfo& GateClass();
-const TClassInfo& MultiRandClass();
-const TClassInfo& TabulatorClass();
+// file of its class's name; the build lists them in library_classes.inc
+// (see src/package/CMakeLists.txt).
+#define QUORIN_CLASS(Describe) const TClassInfo& Describe();
+#include "library_classes.inc"
+#undef QUORIN_CLASS
 
 } // namespace quorin::classes

@@ -22,6 +22,7 @@ constexpr const char* Image[24] = {
 const TClassInfo& DividerClass() {
   static const TClassInfo Info{
       .Name = "TDivider",
+      .Order = 200,
       .Create = &Create<TDivider>,
       .Is = &Is<TDivider>,
       .Base = &BlockClass(),

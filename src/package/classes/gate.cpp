@@ -22,6 +22,7 @@ constexpr const char* Image[24] = {
 const TClassInfo& GateClass() {
   static const TClassInfo Info{
       .Name = "TGate",
+      .Order = 230,
       .Create = &Create<TGate>,
       .Is = &Is<TGate>,
       .Base = &BlockClass(),

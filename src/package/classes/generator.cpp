@@ -22,6 +22,7 @@ constexpr const char* Image[24] = {
 const TClassInfo& GeneratorClass() {
   static const TClassInfo Info{
       .Name = "TGenerator",
+      .Order = 120,
       .Create = &Create<TGenerator>,
       .Is = &Is<TGenerator>,
       .Base = &BlockClass(),

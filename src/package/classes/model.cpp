@@ -47,6 +47,7 @@ TPropertyInfo EngineChoice(const char* Name, E Scalable, E (TModel::*Getter)() c
 const TClassInfo& ModelClass() {
   static const TClassInfo Info{
       .Name = "TModel",
+      .Order = 100,
       .Create = &Create<TModel>,
       .Is = &Is<TModel>,
       .Base = &ComponentClass(),

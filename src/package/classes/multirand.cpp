@@ -23,6 +23,7 @@ constexpr const char* Image[24] = {
 const TClassInfo& MultiRandClass() {
   static const TClassInfo Info{
       .Name = "TMultiRand",
+      .Order = 900,
       .Create = &Create<TMultiRand>,
       .Is = &Is<TMultiRand>,
       .Base = &ComponentClass(),

@@ -6,6 +6,7 @@ namespace quorin::classes {
 const TClassInfo& ProQueueClass() {
   static const TClassInfo Info{
       .Name = "TProQueue",
+      .Order = 30,
       .Is = &Is<TProQueue>,
       .Base = &BlockClass(),
       .Report = TReportKind::Other,

@@ -22,6 +22,7 @@ constexpr const char* Image[24] = {
 const TClassInfo& QueueClass() {
   static const TClassInfo Info{
       .Name = "TQueue",
+      .Order = 130,
       .Create = &Create<TQueue>,
       .Is = &Is<TQueue>,
       .Base = &ProQueueClass(),

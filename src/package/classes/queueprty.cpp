@@ -22,6 +22,7 @@ constexpr const char* Image[24] = {
 const TClassInfo& QueuePrtyClass() {
   static const TClassInfo Info{
       .Name = "TQueuePrty",
+      .Order = 140,
       .Create = &Create<TQueuePrty>,
       .Is = &Is<TQueuePrty>,
       .Base = &ProQueueClass(),
@@ -30,12 +31,7 @@ const TClassInfo& QueuePrtyClass() {
           {ProQueueStatistics(),
            {Statistic(TReportColumn::TimeLimitExits, &TQueuePrty::TimeLimitExits)},
            PriorityStatistics()}),
-      .Properties = {Tag(),
-                     Property<TQueuePrtyCustom, int32_t>("Capacity", 0, &TQueuePrtyCustom::Capacity,
-                                                         &TQueuePrtyCustom::SetCapacity),
-                     Property<TQueuePrtyCustom, bool>("Preemptive", 0,
-                                                      &TQueuePrtyCustom::Preemptive,
-                                                      &TQueuePrtyCustom::SetPreemptive)},
+      .Properties = PriorityProperties(),
       .Events =
           Join<TEventInfo>({EnterExit<TQueuePrtyCustom>(),
                             {Event("OnPreempt", &TQueuePrtyCustom::OnPreempt, true),
@@ -46,6 +42,14 @@ const TClassInfo& QueuePrtyClass() {
       .Image = Image,
   };
   return Info;
+}
+
+std::vector<TPropertyInfo> PriorityProperties() {
+  return {Tag(),
+          Property<TQueuePrtyCustom, int32_t>("Capacity", 0, &TQueuePrtyCustom::Capacity,
+                                              &TQueuePrtyCustom::SetCapacity),
+          Property<TQueuePrtyCustom, bool>("Preemptive", 0, &TQueuePrtyCustom::Preemptive,
+                                           &TQueuePrtyCustom::SetPreemptive)};
 }
 
 std::vector<TStatisticInfo> PriorityStatistics() {

@@ -22,6 +22,7 @@ constexpr const char* Image[24] = {
 const TClassInfo& SchedulerClass() {
   static const TClassInfo Info{
       .Name = "TScheduler",
+      .Order = 110,
       .Create = &Create<TScheduler>,
       .Is = &Is<TScheduler>,
       .Base = &ComponentClass(),

@@ -22,6 +22,7 @@ constexpr const char* Image[24] = {
 const TClassInfo& ServerClass() {
   static const TClassInfo Info{
       .Name = "TServer",
+      .Order = 150,
       .Create = &Create<TServer>,
       .Is = &Is<TServer>,
       .Base = &ProQueueClass(),

@@ -22,6 +22,7 @@ constexpr const char* Image[24] = {
 const TClassInfo& StackClass() {
   static const TClassInfo Info{
       .Name = "TStack",
+      .Order = 180,
       .Create = &Create<TStack>,
       .Is = &Is<TStack>,
       .Base = &QueueClass(),

@@ -22,6 +22,7 @@ constexpr const char* Image[24] = {
 const TClassInfo& StorageClass() {
   static const TClassInfo Info{
       .Name = "TStorage",
+      .Order = 160,
       .Create = &Create<TStorage>,
       .Is = &Is<TStorage>,
       .Base = &ProQueueClass(),

@@ -22,17 +22,13 @@ constexpr const char* Image[24] = {
 const TClassInfo& StoragePrtyClass() {
   static const TClassInfo Info{
       .Name = "TStoragePrty",
+      .Order = 170,
       .Create = &Create<TStoragePrty>,
       .Is = &Is<TStoragePrty>,
       .Base = &ProQueueClass(),
       .Report = TReportKind::Storage,
       .Statistics = Join<TStatisticInfo>({ProQueueStatistics(), PriorityStatistics()}),
-      .Properties = {Tag(),
-                     Property<TQueuePrtyCustom, int32_t>("Capacity", 0, &TQueuePrtyCustom::Capacity,
-                                                         &TQueuePrtyCustom::SetCapacity),
-                     Property<TQueuePrtyCustom, bool>("Preemptive", 0,
-                                                      &TQueuePrtyCustom::Preemptive,
-                                                      &TQueuePrtyCustom::SetPreemptive)},
+      .Properties = PriorityProperties(),
       .Events =
           Join<TEventInfo>({EnterExit<TQueuePrtyCustom>(),
                             {Event("OnPreempt", &TQueuePrtyCustom::OnPreempt, true), OnRouting()}}),

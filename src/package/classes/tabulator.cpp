@@ -23,6 +23,7 @@ constexpr const char* Image[24] = {
 const TClassInfo& TabulatorClass() {
   static const TClassInfo Info{
       .Name = "TTabulator",
+      .Order = 910,
       .Create = &Create<TTabulator>,
       .Is = &Is<TTabulator>,
       .Base = &ComponentClass(),

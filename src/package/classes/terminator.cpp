@@ -22,6 +22,7 @@ constexpr const char* Image[24] = {
 const TClassInfo& TerminatorClass() {
   static const TClassInfo Info{
       .Name = "TTerminator",
+      .Order = 190,
       .Create = &Create<TTerminator>,
       .Is = &Is<TTerminator>,
       .Base = &BlockClass(),
