@@ -18,22 +18,15 @@ struct TBenchEngine {
 inline const std::vector<TBenchEngine>& Engines() {
   static const std::vector<TBenchEngine> All = {
       // The C++ default: the levels list, every blocked block routed at every scan.
-      {"documented",
-       [](TModel& M) {
-         M.SetEventList(TEventList::Levels);
-         M.SetRetry(TRetry::EveryScan);
-       }},
+      {"documented", [](TModel& M) { M.SetEngine(TEngine::Documented); }},
       {"heap list",
        [](TModel& M) {
          M.SetEventList(TEventList::Heap);
          M.SetRetry(TRetry::EveryScan);
        }},
       // The default of model files, the command, Python and the runner.
-      {"scalable",
-       [](TModel& M) {
-         M.SetEventList(TEventList::Heap);
-         M.SetRetry(TRetry::OnChange);
-       }},
+      {"scalable", [](TModel& M) { M.SetEngine(TEngine::Scalable); }},
+      {"fast", [](TModel& M) { M.SetEngine(TEngine::Fast); }},
   };
   return All;
 }

@@ -1,4 +1,4 @@
-// A console reporter that also keeps the time per iteration of every run, so
+// A console reporter that also keeps the CPU time per iteration of every run, so
 // that a benchmark program can print the ratio of two benchmark families
 // measured in the same process. With repetitions, each side's median is used.
 #pragma once
@@ -19,7 +19,9 @@ public:
   void ReportRuns(const std::vector<Run>& Reports) override {
     for (const Run& R : Reports) {
       if (R.run_type != Run::RT_Iteration || R.error_occurred || R.iterations <= 0) continue;
-      const double Seconds = R.real_accumulated_time / double(R.iterations);
+      // CPU time: on a shared machine the wall time also counts the other
+      // processes' turns, which differ from one benchmark to the next.
+      const double Seconds = R.cpu_accumulated_time / double(R.iterations);
       FSeconds[{R.run_name.function_name, R.run_name.args}].push_back(Seconds);
     }
     ConsoleReporter::ReportRuns(Reports);

@@ -51,7 +51,7 @@ TResult Run(int64_t N, bool Pending, bool Large, const bench::TBenchEngine& Engi
   Model->SetPageSize(32768);
   if (Large) {
     Model->SetLargeHeap(true);
-    Model->SetHeapSize(int32_t(N * 100 / 1048576 + 64));
+    Model->SetHeapSize(int32_t(N * 160 / 1048576 + 64));
   } else {
     Model->SetHeapSize(128);
   }
