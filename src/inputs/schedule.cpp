@@ -137,8 +137,13 @@ std::optional<TSchedule> TSchedule::ReadCsv(const std::string& Path, double Peri
 
 std::string TSchedule::Text() const {
   std::string Out;
-  for (const TStep& S : FSteps)
-    Out += (Out.empty() ? "" : ", ") + NumberText(S.Time) + " " + NumberText(S.Value);
+  // Appended piece by piece, as in WriteColumns (a false LTO warning).
+  for (const TStep& S : FSteps) {
+    if (!Out.empty()) Out += ", ";
+    Out += NumberText(S.Time);
+    Out += ' ';
+    Out += NumberText(S.Value);
+  }
   return Out;
 }
 

@@ -177,8 +177,14 @@ void WriteColumns(std::ostream& Out, const std::vector<std::vector<std::string>>
   for (const auto& Row : Rows) {
     std::string Line;
     for (std::size_t c = 0; c < Row.size(); ++c) {
-      const std::string Pad(Width[c] - Row[c].size(), ' ');
-      Line += (c ? "  " : "") + (RightAligned(c) ? Pad + Row[c] : Row[c] + Pad);
+      // Appended piece by piece: g++ 12 under LTO warns falsely about the
+      // temporaries of `"  " + Pad + Cell`.
+      const std::size_t Pad = Width[c] - Row[c].size();
+      const bool Right = RightAligned(c);
+      if (c) Line += "  ";
+      if (Right) Line.append(Pad, ' ');
+      Line += Row[c];
+      if (!Right) Line.append(Pad, ' ');
     }
     while (!Line.empty() && Line.back() == ' ')
       Line.pop_back();
