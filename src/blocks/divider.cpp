@@ -72,6 +72,7 @@ void TDivider::Split(TTransaction* Trans) {
           Copy->FPreempt = Trans->FPreempt;
           Copy->FBlock = this;
           Copy->FEnterTime = FSysTime;
+          Copy->FMadeTime = Trans->FMadeTime;
           SetFamily(Copy, Family);
           AddTrans(Copy);
           // A reused record still holds what its last holder left in the

@@ -28,6 +28,7 @@ void TBlock::ExitFromBlock() {}
 void TBlock::KickFromBlock() {}
 void TBlock::EnterToBlock(TTransaction* Trans) {
   Trans->FBlock = this;
+  Trans->FEnterTime = FSysTime;
 }
 bool TBlock::IsReadyToReceive(TTransaction*) {
   return FReadyToReceive;
@@ -173,6 +174,9 @@ TTransaction* TBlock::MakeTransaction() {
   T->FPreempt = false;
   T->FMarks = 0;
   T->FEvent = nullptr;
+  T->FMadeTime = FSysTime;
+  T->FEnterTime = FSysTime;
+  T->FSerial = ++detail::LastSerial;
   return T;
 }
 

@@ -22,6 +22,7 @@ TMemoManager* QueHeadsManager = nullptr;
 int64_t detail::MovesAtOneTime = 0;
 int64_t detail::MoveAlarm = std::numeric_limits<int64_t>::max();
 bool detail::FastRun = false;
+uint64_t detail::LastSerial = 0;
 
 namespace {
 // Moves noted past the limit before the run is stopped: enough to go round
@@ -255,6 +256,7 @@ bool TModel::MemoInitialize() {
   // The clock is shared by all models: a first run starts at 0 even when
   // another model ran before this one.
   FSysTime = 0.0;
+  detail::LastSerial = 0;
   FExhausted = false;
   GlobalHeap = HeapCreate(0, 2048, std::size_t(FHeapSize) * 1048576u);
   CountPages = 0;

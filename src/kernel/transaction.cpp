@@ -9,9 +9,10 @@
 
 namespace quorin {
 
-// The marks live in what would otherwise be padding, so records keep the
-// size the pools and their page counts were laid out for.
-static_assert(sizeof(void*) != 8 || sizeof(TTransaction) == 64, "TTransaction grew");
+// The marks live in what would otherwise be padding; the time a transaction
+// was made and its serial number take 16 bytes more than the 64 the
+// documented fields need.
+static_assert(sizeof(void*) != 8 || sizeof(TTransaction) == 80, "TTransaction grew");
 
 namespace {
 // The number operator new gives the record it hands out; the constructor,
@@ -74,6 +75,14 @@ TTransaction::TTransaction() : FTransID(NewTransID) {}
 
 TTransaction::~TTransaction() {
   DestroyedTransID = FTransID;
+}
+
+double TTransaction::Age() const {
+  return FSysTime - FMadeTime;
+}
+
+double TTransaction::TimeInBlock() const {
+  return FSysTime - FEnterTime;
 }
 
 void TTransaction::CancelEvent() {

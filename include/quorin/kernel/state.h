@@ -32,6 +32,8 @@ extern int64_t MoveAlarm;
 // True while the run's memory is made for TEngine::Fast: the blocks, the
 // chain and the pools take their fast paths.
 extern bool FastRun;
+// The serial number of the run's latest transaction (TTransaction::Serial).
+extern uint64_t LastSerial;
 } // namespace detail
 
 } // namespace quorin

@@ -1,5 +1,5 @@
 // The moving entity of a model: a transaction, with its priority, preempt
-// mark and number.
+// mark, numbers and times.
 #pragma once
 
 #include <cstddef>
@@ -31,7 +31,21 @@ public:
   void SetPreempt() { FPreempt = true; }
   void SetNonPreempt() { FPreempt = false; }
   bool IsPreempt() const { return FPreempt; }
+  // The number of its record in the transaction pool: a record freed by one
+  // transaction is handed to a later one with the same number.
   int32_t GetTransID() const { return FTransID; }
+  // Its serial number in the run: 1 for the first transaction made, and
+  // never given to another transaction of the same run.
+  uint64_t Serial() const { return FSerial; }
+  // The model time it was made (a divider's copies: their original's), and
+  // the time it entered the block it is in (while a generator or creator
+  // offers it: the time it was made).
+  double MadeTime() const { return FMadeTime; }
+  double EnterTime() const { return FEnterTime; }
+  // Model time now less MadeTime (its time in the system so far), and less
+  // EnterTime (its time in the present block so far).
+  double Age() const;
+  double TimeInBlock() const;
   // The family a divider gave it: the number of the original it was split
   // from (the original's own number for the original itself), or 0 when it
   // was never split. A later split gives the parts a new family.
@@ -67,6 +81,9 @@ public:
   double FEnterTime = 0.0;
   double FActivateTime = 0.0;
   TFutureEvent* FEvent = nullptr;
+  // Stamped when it is made (see MadeTime, Serial).
+  double FMadeTime = 0.0;
+  uint64_t FSerial = 0;
 
   // Cancels the pending activation, if any, without touching the list order.
   void CancelEvent();
