@@ -5,7 +5,8 @@
 // interrupted. Theory (Cobham): with W0 = sum of lambda_i E[S_i^2] / 2 =
 // 0.6, the mean waits in line are W1 = W0 / (1 - rho1) = 6/7 and
 // W2 = W0 / ((1 - rho1)(1 - rho1 - rho2)) = 15/7. They come from the line's
-// per-class report lines.
+// per-class report lines; the times in system, T1 = W1 + 1/mu = 13/7 and
+// T2 = 22/7, from the terminator's.
 #include <cmath>
 #include <ostream>
 
@@ -50,12 +51,15 @@ TModel* BuildCobham(TComponent* Form) {
 }
 
 std::vector<TFigure> CobhamFigures(TModel* Finished) {
-  double Usage = NAN, W1 = NAN, W2 = NAN;
+  double Usage = NAN, W1 = NAN, W2 = NAN, T1 = NAN, T2 = NAN;
   if (Finished) {
     auto& Line = FindOnForm<TQueuePrty>(*Finished, "Line");
-    Usage = double(FindOnForm<TServer>(*Finished, "Clerk").Usage());
+    Usage = double(FindOnForm<TServer>(*Finished, "Clerk").Utilisation());
     if (const TPrtyStatistics* S = Line.PrtyStatistics(2)) W1 = double(S->AverageTime());
     if (const TPrtyStatistics* S = Line.PrtyStatistics(1)) W2 = double(S->AverageTime());
+    for (const TPrtyStatistics& S :
+         FindOnForm<TTerminator>(*Finished, "Exit").TimesInSystem().Classes())
+      (S.Prty == 2 ? T1 : T2) = double(S.AverageTime());
   }
   const double Rho1 = Lambda * Urgent / Mu, Rho = Lambda / Mu;
   const double W0 = Lambda * 2 / (Mu * Mu) / 2; // E[S^2] = 2 / mu^2 for both classes
@@ -63,6 +67,8 @@ std::vector<TFigure> CobhamFigures(TModel* Finished) {
       {"Clerk utilisation", Usage, Rho},
       {"W1 (urgent, wait in line)", W1, W0 / (1 - Rho1)},
       {"W2 (regular, wait in line)", W2, W0 / ((1 - Rho1) * (1 - Rho))},
+      {"T1 (urgent, time in system)", T1, W0 / (1 - Rho1) + 1 / Mu},
+      {"T2 (regular, time in system)", T2, W0 / ((1 - Rho1) * (1 - Rho)) + 1 / Mu},
   };
 }
 

@@ -20,10 +20,12 @@ std::vector<TFigure> MM1Figures(TModel* Finished) {
   if (Finished) {
     auto& Line = FindOnForm<TQueue>(*Finished, "Line");
     auto& Clerk = FindOnForm<TServer>(*Finished, "Clerk");
-    Usage = double(Clerk.Usage());
+    Usage = double(Clerk.Utilisation());
     PWait = double(Line.AverageTime() / Line.SAverageTime());
     Wq = double(Line.AverageTime());
-    W = Wq + double(Clerk.AverageTime());
+    // The time in system as the terminator measures it: from the making of
+    // each customer to its end.
+    W = double(FindOnForm<TTerminator>(*Finished, "Exit").AverageTime());
     L = double(Line.AverageCount() + Clerk.AverageCount());
   }
   return {

@@ -24,10 +24,12 @@ std::vector<TFigure> MM3Figures(TModel* Finished) {
   if (Finished) {
     auto& Line = FindOnForm<TQueue>(*Finished, "Line");
     auto& Tellers = FindOnForm<TStorage>(*Finished, "Tellers");
-    Usage = double(Tellers.AverageCount() / 3);
+    // Mean busy units over the three (Usage is the share of time any
+    // teller is busy).
+    Usage = double(Tellers.Utilisation());
     PWait = double(Line.AverageTime() / Line.SAverageTime());
     Wq = double(Line.AverageTime());
-    W = Wq + double(Tellers.AverageTime());
+    W = double(FindOnForm<TTerminator>(*Finished, "Exit").AverageTime());
   }
   return {
       {"Utilisation per teller", Usage, 0.8},

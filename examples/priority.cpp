@@ -8,7 +8,8 @@
 // together behave as one M/M/1 with rate 0.5, T = 2, so T2 = 2 T - T1 = 8/3.
 // A regular customer's time at the clerk, interruptions included, is
 // 1/(mu (1 - rho1)) = 4/3, so it waits Wq2 = 8/3 - 4/3 = 4/3 in the line.
-// The waits per class come from the line's per-class report lines.
+// The waits per class come from the line's per-class report lines, the
+// times in system per class from the terminator's.
 #include <cmath>
 #include <ostream>
 
@@ -68,11 +69,14 @@ TModel* BuildPriority(TComponent* Form) {
 }
 
 std::vector<TFigure> PriorityFigures(TModel* Finished) {
-  double Usage = NAN, Wq1 = NAN, Wq2 = NAN, T = NAN;
+  double Usage = NAN, Wq1 = NAN, Wq2 = NAN, T = NAN, T1 = NAN, T2 = NAN;
   if (Finished) {
     auto& Clerk = FindOnForm<TServer>(*Finished, "Clerk");
     auto& Line = FindOnForm<TQueuePrty>(*Finished, "Line");
-    Usage = double(Clerk.Usage());
+    Usage = double(Clerk.Utilisation());
+    for (const TPrtyStatistics& S :
+         FindOnForm<TTerminator>(*Finished, "Exit").TimesInSystem().Classes())
+      (S.Prty == 2 ? T1 : T2) = double(S.AverageTime());
     if (const TPrtyStatistics* S = Line.PrtyStatistics(2)) Wq1 = double(S->AverageTime());
     if (const TPrtyStatistics* S = Line.PrtyStatistics(1)) Wq2 = double(S->AverageTime());
     // Little's law over both blocks: customers in the system per arrival.
@@ -83,6 +87,8 @@ std::vector<TFigure> PriorityFigures(TModel* Finished) {
       {"Wq1 (urgent, wait in line)", Wq1, 1.0 / 3},
       {"Wq2 (regular, wait in line)", Wq2, 4.0 / 3},
       {"T (both classes, Little)", T, 2.0},
+      {"T1 (urgent, time in system)", T1, 4.0 / 3},
+      {"T2 (regular, time in system)", T2, 8.0 / 3},
   };
 }
 

@@ -94,12 +94,18 @@ std::vector<TStatistic> ReportStatistics(const std::vector<TReportRow>& Rows, st
     }
     for (const std::string& Column : ReportColumnsOf(R))
       Statistics.push_back({R.Name, R.Class, R.Kind, Column});
-    if (!R.MinPrty) continue;
-    // A priority block: the columns a class's line keeps.
+    // The blocks that keep priority classes: priority blocks, servers,
+    // storages, terminators and assemblers (the batch blocks with times).
+    const bool Classes = R.MinPrty || R.Kind == TReportKind::Server ||
+                         R.Kind == TReportKind::Storage || R.Kind == TReportKind::Terminator ||
+                         (R.Kind == TReportKind::Batch && R.MeanTime);
+    if (!Classes) continue;
+    // The columns a class's line keeps.
     TReportRow Class;
     Class.Kind = R.Kind;
     Class.Prty = 0;
     Class.MeanContent = Class.MeanTime = Class.SMeanTime = 0;
+    if (R.MaxTime) Class.MaxTime = 0;
     Class.PreemptExits = 0;
     if (R.TimeLimitExits) Class.TimeLimitExits = 0;
     const std::vector<std::string> Columns = ReportColumnsOf(Class);

@@ -108,6 +108,8 @@ enum class TReportColumn : uint8_t {
   MinPrty,
   MaxPrty,
   MeanInterval,
+  MaxTime,
+  Utilisation,
 };
 
 struct TStatisticInfo {

@@ -302,7 +302,10 @@ void WriteWelchCsv(const TWelchResult& Welch, std::ostream& Out);
 
 // Writes an event trace of a model: every activation the run loop takes
 // (kind "event", the aggregate and the transaction) and every pass (kind
-// "pass", from and to) whose time lies in [From, To]. It chains itself
+// "pass", from and to) whose time lies in [From, To]. A transaction is
+// given by its number (TTransaction::GetTransID, a record number that later
+// transactions reuse), its serial number (never reused in a run: follow a
+// transaction by it) and its priority. It chains itself
 // before the model's own OnNewTime and OnAfterPass handlers and puts them
 // back when destroyed (several recorders on one model are destroyed in the
 // reverse order of their creation). It also notes, through the OnEnter of
@@ -325,6 +328,8 @@ private:
   double FFrom, FTo;
   int64_t FLines = 0;
   int32_t FLastEnded = -1;              // number of the transaction that last entered a terminator
+  uint64_t FLastEndedSerial = 0;        // its serial number
+  int32_t FLastEndedPrty = 0;           // its priority
   const TBlock* FLastEndedIn = nullptr; // and that terminator
   TNewTimeEvent FOldNewTime;
   TAfterPassEvent FOldAfterPass;

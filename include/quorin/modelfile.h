@@ -47,6 +47,9 @@ struct THandlerTable {
   std::map<std::string, std::function<void()>> Model;
   std::map<std::string, TNewTimeEvent> NewTime;
   std::map<std::string, TAfterPassEvent> AfterPass;
+  // Values of a transaction that the standard handler PutValue may name
+  // (the fields of the application's transaction class), by name.
+  std::map<std::string, std::function<double(const TTransaction* Trans)>> Values;
 };
 
 // The run section of a model file: how `quorin run` runs it by default.

@@ -67,6 +67,8 @@ public:
     int32_t From, To; // indexes into Blocks()
     int32_t Trans;    // its number; -1 when it entered a terminator
     int32_t FromCount, ToCount;
+    uint64_t Serial; // its serial number (TTransaction::Serial)
+    int32_t Prty;    // its priority
   };
 
   explicit TRunRecorder(TModel& Model) : TRunRecorder(Model, TLimits{}) {}

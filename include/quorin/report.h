@@ -34,12 +34,24 @@ struct TReportRow {
   std::optional<int32_t> MinPrty;
   std::optional<int32_t> MaxPrty;
   std::optional<long double> MeanInterval;
-  // A line of one priority class of a priority block: its priority. The
-  // class's line keeps Count, Entries, Exits, Mean cont., Mean time,
-  // S-mean time, Preempt and Time limit of that class alone.
+  // Terminators: the greatest time in system; assemblers: the longest wait
+  // of a part at the join. (Their Mean time and S-mean time are of the
+  // same times.)
+  std::optional<long double> MaxTime;
+  // Servers and storages: busy units over the capacity on duty.
+  std::optional<long double> Utilisation;
+  // Set where the capacity on duty changed during the statistics (a
+  // schedule): its mean, which Utilisation is measured over.
+  std::optional<long double> MeanDutyCapacity;
+  // A line of one priority class: its priority. The class's line keeps
+  // Count, Entries, Exits, Mean cont., Mean time, S-mean time, Preempt and
+  // Time limit of that class alone (a terminator's and an assembler's:
+  // Entries, Exits, Mean time and Max time of the transactions or parts
+  // of that class it finished with; Count 0).
   std::optional<int32_t> Prty;
-  // A priority block's classes, in ascending priority, when it saw more
-  // than one since its statistics were last cleared; empty otherwise.
+  // The block's priority classes, in ascending priority, when it saw more
+  // than one since its statistics were last cleared (priority blocks,
+  // servers, storages, terminators, assemblers); empty otherwise.
   std::vector<TReportRow> Classes;
 };
 

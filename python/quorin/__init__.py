@@ -39,7 +39,8 @@ __all__ = ["Model", "load", "replicate", "Error", "CheckError", "ModelFileError"
 
 REPORT_COLUMNS = ["Class", "Count", "Entries", "Exits", "Mean cont.", "Max", "Usage",
                   "Mean time", "S-mean time", "Zero entr.", "Preempt", "Time limit",
-                  "Min prty", "Max prty", "Mean interval"]
+                  "Min prty", "Max prty", "Mean interval", "Max time", "Utilisation",
+                  "priority"]
 
 
 def load(path, handlers=None, fields=()):
@@ -58,16 +59,20 @@ def _pandas():
 def _report(self):
     """The standard report: one row per block (index: block name), the
     report's columns under their names; a statistic that a block's class
-    does not keep is missing (NaN)."""
+    does not keep is missing (NaN). A block that saw more than one priority
+    class is followed by one row per class, under the same index, with the
+    class in the column ``priority`` (missing in a block's own row)."""
     pd = _pandas()
     rows = self._report_rows()
     frame = pd.DataFrame(rows, columns=["Block"] + REPORT_COLUMNS)
     frame = frame.set_index("Block")
     for column in ("Count", "Entries", "Exits"):
         frame[column] = frame[column].astype("int64")
-    for column in ("Max", "Zero entr.", "Preempt", "Time limit", "Min prty", "Max prty"):
+    for column in ("Max", "Zero entr.", "Preempt", "Time limit", "Min prty", "Max prty",
+                   "priority"):
         frame[column] = frame[column].astype("Int64")
-    for column in ("Mean cont.", "Usage", "Mean time", "S-mean time", "Mean interval"):
+    for column in ("Mean cont.", "Usage", "Mean time", "S-mean time", "Mean interval",
+                   "Max time", "Utilisation"):
         frame[column] = frame[column].astype("float64")
     frame.attrs["time"] = now()
     return frame
@@ -119,8 +124,10 @@ class Trace:
     def frame(self):
         """The trace as a DataFrame: time, event ("event": the run loop took
         an activation of block; "pass": a transaction went from block to
-        to), block, to, transaction (its number, or missing), then one
-        column per declared transaction field."""
+        to), block, to, transaction (its number, a pool record's, which
+        later transactions reuse; missing where none), serial (its serial
+        number, never reused in a run), priority, then one column per
+        declared transaction field."""
         pd = _pandas()
         columns = self._trace._columns()
         frame = pd.DataFrame({
@@ -129,6 +136,8 @@ class Trace:
             "block": columns["block"],
             "to": columns["to"],
             "transaction": pd.array(columns["transaction"], dtype="Int64"),
+            "serial": pd.array(columns["serial"], dtype="Int64"),
+            "priority": pd.array(columns["priority"], dtype="Int64"),
         })
         for name, values in zip(self._fields, self._trace._field_columns()):
             frame[name] = values

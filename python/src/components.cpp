@@ -351,6 +351,11 @@ void FillHandlerTable(TPyModel& Model) {
       AfterPass({S, R, T});
     };
   }
+  // The declared fields, for PutValue(Tabulator, Field).
+  for (size_t i = 0; i < Model.Fields().size(); ++i)
+    Model.Table.Values[Model.Fields()[i]] = [i](const TTransaction* T) {
+      return TPyModel::FieldsOf(const_cast<TTransaction*>(T))[i];
+    };
 }
 
 void BindComponents(py::module_& M) {
@@ -368,6 +373,25 @@ object. Declared fields (Model(fields=...)) are attributes.)")
       .def("SetPreempt", [](const TPyTransaction& S) { S.Get()->SetPreempt(); })
       .def("SetNonPreempt", [](const TPyTransaction& S) { S.Get()->SetNonPreempt(); })
       .def("IsPreempt", [](const TPyTransaction& S) { return S.Get()->IsPreempt(); })
+      .def_property_readonly(
+          "serial", [](const TPyTransaction& S) { return S.Get()->Serial(); },
+          "its serial number in the run, never given to another transaction of the run "
+          "(GetTransID is the number of its record, which later transactions reuse)")
+      .def_property_readonly(
+          "priority", [](const TPyTransaction& S) { return S.Get()->GetPrty(); },
+          "its priority, 0...255")
+      .def_property_readonly(
+          "made", [](const TPyTransaction& S) { return S.Get()->MadeTime(); },
+          "the model time it was made (a divider's copies: their original's)")
+      .def_property_readonly(
+          "entered", [](const TPyTransaction& S) { return S.Get()->EnterTime(); },
+          "the model time it entered the block it is in")
+      .def_property_readonly(
+          "age", [](const TPyTransaction& S) { return S.Get()->Age(); },
+          "model time now less made: its time in the system so far")
+      .def_property_readonly(
+          "time_in_block", [](const TPyTransaction& S) { return S.Get()->TimeInBlock(); },
+          "model time now less entered")
       .def_property_readonly("block",
                              [](const TPyTransaction& S) -> py::object {
                                TTransaction* T = S.Get();
@@ -385,7 +409,9 @@ object. Declared fields (Model(fields=...)) are attributes.)")
            })
       .def("__repr__", [](const TPyTransaction& S) {
         if (!S.T) return std::string("<quorin.Transaction (gone)>");
-        std::string Text = "<quorin.Transaction " + std::to_string(S.T->GetTransID());
+        std::string Text = "<quorin.Transaction " + std::to_string(S.T->GetTransID()) +
+                           " serial " + std::to_string(S.T->Serial()) + " priority " +
+                           std::to_string(int(S.T->GetPrty()));
         if (S.T->FBlock) Text += " in " + S.T->FBlock->DisplayName();
         if (LiveModel)
           for (size_t i = 0; i < LiveModel->Fields().size(); ++i)

@@ -476,7 +476,7 @@ py::list ReportRows(TPyModel& M) {
     else
       return py::float_(static_cast<double>(*V));
   };
-  for (const TReportRow& R : CollectReport(Model)) {
+  auto Add = [&](const TReportRow& R) {
     py::dict Row;
     Row["Block"] = R.Name;
     Row["Class"] = R.Class;
@@ -494,7 +494,15 @@ py::list ReportRows(TPyModel& M) {
     Row["Min prty"] = Value(R.MinPrty);
     Row["Max prty"] = Value(R.MaxPrty);
     Row["Mean interval"] = Value(R.MeanInterval);
+    Row["Max time"] = Value(R.MaxTime);
+    Row["Utilisation"] = Value(R.Utilisation);
+    Row["priority"] = Value(R.Prty);
     Rows.append(Row);
+  };
+  for (const TReportRow& R : CollectReport(Model)) {
+    Add(R);
+    for (const TReportRow& C : R.Classes)
+      Add(C);
   }
   return Rows;
 }

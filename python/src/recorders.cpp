@@ -53,17 +53,21 @@ public:
   py::dict Columns() const {
     py::dict D;
     D["time"] = Time;
-    py::list Kinds, Blocks, To, Trans;
+    py::list Kinds, Blocks, To, Trans, Serials, Prtys;
     for (size_t i = 0; i < Time.size(); ++i) {
       Kinds.append(Kind[i] ? "pass" : "event");
       Blocks.append(Block[i] >= 0 ? py::object(py::str(Names[Block[i]])) : py::object(py::none()));
       To.append(Target[i] >= 0 ? py::object(py::str(Names[Target[i]])) : py::object(py::none()));
       Trans.append(Transaction[i] >= 0 ? py::object(py::int_(Transaction[i])) : py::object(py::none()));
+      Serials.append(Transaction[i] >= 0 ? py::object(py::int_(Serial[i])) : py::object(py::none()));
+      Prtys.append(Transaction[i] >= 0 ? py::object(py::int_(Prty[i])) : py::object(py::none()));
     }
     D["event"] = Kinds;
     D["block"] = Blocks;
     D["to"] = To;
     D["transaction"] = Trans;
+    D["serial"] = Serials;
+    D["priority"] = Prtys;
     return D;
   }
   py::list FieldColumns() const {
@@ -81,6 +85,8 @@ public:
   std::vector<double> Time;
   std::vector<uint8_t> Kind;
   std::vector<int32_t> Block, Target, Transaction;
+  std::vector<uint64_t> Serial;
+  std::vector<uint8_t> Prty;
   std::vector<double> Fields; // FFields per row; NaN where no transaction
 
 private:
@@ -97,6 +103,8 @@ private:
     Block.push_back(IndexOf(At));
     Target.push_back(IndexOf(To));
     Transaction.push_back(Trans ? Trans->GetTransID() : -1);
+    Serial.push_back(Trans ? Trans->Serial() : 0);
+    Prty.push_back(Trans ? Trans->GetPrty() : 0);
     for (size_t f = 0; f < FFields; ++f)
       Fields.push_back(Trans ? TPyModel::FieldsOf(Trans)[f] : NAN);
   }

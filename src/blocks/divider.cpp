@@ -125,9 +125,11 @@ void TAssembler::Gather(TTransaction* Trans) {
   // first; Count keeps the number gathered until the kept one leaves.
   for (TTransaction* T = FLast; T != FFirst;) {
     TTransaction* Newer = T->FPrev;
+    FWaits.Add(FSysTime - T->FEnterTime, T->FPrty);
     DestroyTransaction(T);
     T = Newer;
   }
+  FWaits.Add(0.0, FFirst->FPrty);
   FFirst->FNext = nullptr;
   FLast = FFirst;
   OfferFirst();
@@ -167,6 +169,7 @@ void TAssembler::GatherFamily(TTransaction* Trans) {
   for (TTransaction* T = FLast; T;) {
     TTransaction* Newer = T->FPrev;
     if (T->Family() == Family) {
+      FWaits.Add(FSysTime - T->FEnterTime, T->FPrty);
       Unlink(T);
       // The entering one is destroyed once its pass has been reported.
       if (T == Trans && T != Kept)
@@ -208,6 +211,11 @@ void TAssembler::Reset() {
   FRoute = nullptr;
   FRouteNames.clear();
   FManyRoutes = false;
+}
+
+void TAssembler::ClearStatistics() {
+  TSplitJoin::ClearStatistics();
+  FWaits.Clear();
 }
 
 void TAssembler::CheckBlock(std::vector<std::string>& Findings) {

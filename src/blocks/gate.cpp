@@ -17,8 +17,14 @@ void TTerminator::EnterToBlock(TTransaction* Trans) {
   FireThen(OnEnter, Trans, [this, Trans] {
     FTransaction = nullptr;
     ++FEntries;
+    FTimes.Add(FSysTime - Trans->FMadeTime, Trans->FPrty);
     DestroyEntered(Trans);
   });
+}
+
+void TTerminator::ClearStatistics() {
+  TBlock::ClearStatistics();
+  FTimes.Clear();
 }
 
 TGate::TGate(TComponent* AOwner) : TBlock(AOwner) {

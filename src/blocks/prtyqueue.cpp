@@ -9,49 +9,11 @@ namespace quorin {
 namespace {
 // The classes of a priority block, lowest priority first.
 using TQueList = detail::TListView<TQueHead, &TQueHead::Next, &TQueHead::Prev>;
-
-template <class V> auto FindPrty(V& Stats, uint8_t Prty) {
-  return std::lower_bound(Stats.begin(), Stats.end(), Prty,
-                          [](const TPrtyStatistics& S, uint8_t P) { return S.Prty < P; });
-}
-
-void UpdateClass(TPrtyStatistics& S) {
-  const long double Now = FSysTime;
-  S.SumCountTime += S.Count * (Now - S.LastTime);
-  S.LastTime = Now;
-}
 } // namespace
-
-TPrtyStatistics* TQueuePrtyCustom::ClassOf(const TTransaction* Trans) {
-  auto It = FindPrty(FPrtyStats, Trans->FClassPrty);
-  if (It == FPrtyStats.end() || It->Prty != Trans->FClassPrty) return nullptr;
-  UpdateClass(*It);
-  return &*It;
-}
-
-const TPrtyStatistics* TQueuePrtyCustom::PrtyStatistics(uint8_t Prty) const {
-  auto It = FindPrty(FPrtyStats, Prty);
-  return It != FPrtyStats.end() && It->Prty == Prty ? &*It : nullptr;
-}
-
-long double TQueuePrtyCustom::PrtyAverageCount(uint8_t Prty) const {
-  const TPrtyStatistics* S = PrtyStatistics(Prty);
-  const long double Now = FSysTime;
-  const long double Elapsed = Now - FStartTime;
-  if (!S || !(Elapsed > 0)) return 0;
-  return (S->SumCountTime + S->Count * (Now - S->LastTime)) / Elapsed;
-}
 
 void TQueuePrtyCustom::ExitStat(TTransaction* Trans) {
   TProQueue::ExitStat(Trans);
-  TPrtyStatistics* S = ClassOf(Trans);
-  if (!S) return;
-  const long double R = static_cast<long double>(FSysTime) - Trans->FEnterTime;
-  --S->Count;
-  ++S->Exits;
-  S->SumTime += R;
-  S->SumSqrTime += R * R;
-  if (R > 0) ++S->NonZeroExits;
+  ClassExit(Trans);
 }
 
 void TQueuePrtyCustom::ClassTimeLimit(const TTransaction* Trans) {
@@ -60,14 +22,6 @@ void TQueuePrtyCustom::ClassTimeLimit(const TTransaction* Trans) {
 
 void TQueuePrtyCustom::ClassDrop(const TTransaction* Trans) {
   if (TPrtyStatistics* S = ClassOf(Trans)) --S->Count;
-}
-
-void TQueuePrtyCustom::ClearStatistics() {
-  TProQueue::ClearStatistics();
-  // A class none of whose transactions is held is seen no more.
-  std::erase_if(FPrtyStats, [](const TPrtyStatistics& S) { return S.Count <= 0; });
-  for (TPrtyStatistics& S : FPrtyStats)
-    S = {S.Prty, S.Count, 0, 0, 0, 0, 0, 0, 0, 0, FSysTime};
 }
 
 TQueuePrtyCustom::TQueuePrtyCustom(TComponent* AOwner) : TProQueue(AOwner) {
@@ -172,17 +126,9 @@ bool TQueuePrtyCustom::FileTrans(TTransaction* Trans) {
   }
   AddTrans(Q, Trans);
   Trans->FClassPrty = Q->Prty;
-  auto It = FindPrty(FPrtyStats, Q->Prty);
-  if (It == FPrtyStats.end() || It->Prty != Q->Prty) {
-    // The first entry of the class: the only allocation of its statistics.
-    TPrtyStatistics New;
-    New.Prty = Q->Prty;
-    New.LastTime = FSysTime;
-    It = FPrtyStats.insert(It, New);
-  }
-  UpdateClass(*It);
-  ++It->Count;
-  ++It->Entries;
+  TPrtyStatistics& S = ClassEntry(Q->Prty);
+  ++S.Count;
+  ++S.Entries;
   return true;
 }
 
@@ -210,6 +156,10 @@ void TQueuePrtyCustom::PushOut(TTransaction* Entering) {
                        if (!OnPreempt) ++FLostPushedOut;
                        DestroyTransaction(V);
                      });
+}
+
+int32_t TQueuePrtyCustom::DutyCapacity() {
+  return FClosed ? 0 : FCapacity > 0 ? FCapacity : -1;
 }
 
 void TQueuePrtyCustom::CheckBlock(std::vector<std::string>& Findings) {
@@ -264,7 +214,7 @@ void TQueuePrty::KickFromBlock() {
 }
 
 void TQueuePrtyCustom::Reset() {
-  TBlock::Reset();
+  TProQueue::Reset();
   // The heads and transactions are not given back: the model discards both
   // pools as a whole right afterwards.
   FFirstQue = nullptr;

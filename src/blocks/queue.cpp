@@ -49,7 +49,7 @@ void TQueue::EnterToBlock(TTransaction* Trans) {
 }
 
 void TQueueCustom::Reset() {
-  TBlock::Reset();
+  TProQueue::Reset();
   // The transactions are not destroyed: the model discards the whole pool.
   FFirst = nullptr;
   FLast = nullptr;

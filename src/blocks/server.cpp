@@ -5,6 +5,7 @@ namespace quorin {
 
 TServer::TServer(TComponent* AOwner) : TProQueue(AOwner) {
   FHasTransaction = false;
+  WatchClasses();
 }
 
 bool TServer::IsReadyToReceive(TTransaction* Trans) {
@@ -72,6 +73,7 @@ void TServer::Displace() {
     if (!OnPreempt) ++FLostPreempted;
     ExitStat(Holder);
     ++FPreemptExits;
+    ClassPreempt(Holder);
     DestroyTransaction(Holder);
     --FCount;
   };
@@ -85,8 +87,10 @@ void TServer::Displace() {
 
 void TServer::KickFromBlock() {
   // Handled: a second PassTo or a PostPone in the same handler is refused.
+  const TTransaction* Holder = FTransaction;
   LeaveHolder();
   ++FPreemptExits;
+  ClassPreempt(Holder);
 }
 
 void TServer::PostPone() {
@@ -221,7 +225,7 @@ void TServer::Release() {
 }
 
 void TServer::Reset() {
-  TBlock::Reset();
+  TProQueue::Reset();
   FLostPreempted = 0;
   FInterrupted = nullptr;
   FHasTransaction = false;

@@ -6,6 +6,7 @@ namespace quorin {
 TStorage::TStorage(TComponent* AOwner) : TStorageCustom(AOwner) {
   FReadyToReceive = true;
   FHasTransaction = false;
+  WatchClasses();
 }
 
 void TStorage::EnterToBlock(TTransaction* Trans) {

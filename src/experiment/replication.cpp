@@ -76,7 +76,8 @@ const std::vector<std::string>& ReportColumns() {
   static const std::vector<std::string> Columns{
       "Count",      "Entries",   "Exits",       "Mean cont.",   "Max",
       "Usage",      "Mean time", "S-mean time", "Zero entr.",   "Preempt",
-      "Time limit", "Min prty",  "Max prty",    "Mean interval"};
+      "Time limit", "Min prty",  "Max prty",    "Mean interval", "Max time",
+      "Utilisation"};
   return Columns;
 }
 
@@ -112,7 +113,14 @@ namespace {
 // mean over non-zero stays needs one such stay (any gives a positive
 // value), a generator's mean interval needs two departures.
 std::optional<double> ObservedValue(const TReportRow& R, const std::string& Column) {
-  if (Column == "Mean time" && R.Exits <= 0) return std::nullopt;
+  // A terminator's or an assembler's times are observed at entry or at the
+  // join, not at exit: theirs are NaN when there were none.
+  const bool AtExit = R.Kind != TReportKind::Terminator && R.Kind != TReportKind::Batch;
+  if (Column == "Mean time" && (AtExit ? R.Exits <= 0 : !(R.MeanTime && !std::isnan(*R.MeanTime))))
+    return std::nullopt;
+  if (Column == "Max time" && !(R.MaxTime && !std::isnan(*R.MaxTime))) return std::nullopt;
+  if (Column == "Utilisation" && !(R.Utilisation && !std::isnan(*R.Utilisation)))
+    return std::nullopt;
   if (Column == "S-mean time" && !(R.SMeanTime && *R.SMeanTime > 0)) return std::nullopt;
   if (Column == "Mean interval" && R.Exits <= 1) return std::nullopt;
   return ReportValue(R, Column);

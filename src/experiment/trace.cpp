@@ -28,7 +28,7 @@ void CollectTerminators(TComponent* Owner, std::vector<TTerminator*>& Found) {
 
 TTrace::TTrace(TModel& Model, std::ostream& Out, TTraceFormat Format, double From, double To)
     : FModel(Model), FOut(Out), FFormat(Format), FFrom(From), FTo(To) {
-  if (FFormat == TTraceFormat::Csv) FOut << "time,kind,block,transaction,from,to\n";
+  if (FFormat == TTraceFormat::Csv) FOut << "time,kind,block,transaction,from,to,serial,priority\n";
   FOldNewTime = Model.OnNewTime;
   FOldAfterPass = Model.OnAfterPass;
   Model.OnNewTime = [this](TAggregate* Sender, TTransaction* Trans) {
@@ -53,6 +53,8 @@ TTrace::TTrace(TModel& Model, std::ostream& Out, TTraceFormat Format, double Fro
     FTerminators.emplace_back(T, T->OnEnter);
     T->OnEnter = [this, Old = T->OnEnter](TBlock* Sender, TTransaction* Trans) {
       FLastEnded = Trans ? Trans->GetTransID() : -1;
+      FLastEndedSerial = Trans ? Trans->Serial() : 0;
+      FLastEndedPrty = Trans ? Trans->GetPrty() : 0;
       FLastEndedIn = Sender;
       if (Old) Old(Sender, Trans);
     };
@@ -71,22 +73,30 @@ void TTrace::Write(const char* Kind, const TComponent* At, const TComponent* To,
                    TTransaction* Trans) {
   const double Now = ModelTime();
   if (Now < FFrom || Now > FTo) return;
-  std::string Id;
-  if (Trans)
+  std::string Id, Serial, Prty;
+  if (Trans) {
     Id = std::to_string(Trans->GetTransID());
-  else if (To && To == FLastEndedIn && FLastEnded >= 0)
+    Serial = std::to_string(Trans->Serial());
+    Prty = std::to_string(int(Trans->GetPrty()));
+  } else if (To && To == FLastEndedIn && FLastEnded >= 0) {
     Id = std::to_string(FLastEnded);
+    Serial = std::to_string(FLastEndedSerial);
+    Prty = std::to_string(FLastEndedPrty);
+  }
   FLastEndedIn = nullptr; // a number is used for the pass right after its entry only
   const std::string Block = At ? At->DisplayName() : "";
   const std::string Target = To ? To->DisplayName() : "";
   const bool Pass = To != nullptr;
   if (FFormat == TTraceFormat::Csv) {
     FOut << FormatClock(Now) << ',' << Kind << ',' << CsvText(Block) << ',' << Id << ','
-         << (Pass ? CsvText(Block) : "") << ',' << (Pass ? CsvText(Target) : "") << '\n';
+         << (Pass ? CsvText(Block) : "") << ',' << (Pass ? CsvText(Target) : "") << ',' << Serial
+         << ',' << Prty << '\n';
   } else {
     FOut << "{\"time\":" << FormatClock(Now) << ",\"kind\":\"" << Kind
          << "\",\"block\":" << JsonString(Block)
-         << ",\"transaction\":" << (Id.empty() ? "null" : Id);
+         << ",\"transaction\":" << (Id.empty() ? "null" : Id)
+         << ",\"serial\":" << (Serial.empty() ? "null" : Serial)
+         << ",\"priority\":" << (Prty.empty() ? "null" : Prty);
     if (Pass) FOut << ",\"from\":" << JsonString(Block) << ",\"to\":" << JsonString(Target);
     FOut << "}\n";
   }

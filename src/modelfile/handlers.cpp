@@ -348,6 +348,7 @@ public:
   bool Generate(TEventAction& Action);
   bool StopAfter(TEventAction& Action);
   bool Stop(TEventAction& Action);
+  bool PutValue(TEventAction& Action);
 
 private:
   static std::string FormatRange(double Min, double Max) {
@@ -633,6 +634,46 @@ bool TCompiler::StopAfter(TEventAction& Action) {
   return true;
 }
 
+bool TCompiler::PutValue(TEventAction& Action) {
+  // PutValue(Tabulator, What): What is Age (the transaction's time since it
+  // was made: in a terminator's OnEnter, its time in system), TimeInBlock
+  // (since it entered the block it is in), Priority, a value the
+  // application names (a field of its transaction class), a number, or a
+  // draw from a stream.
+  TTabulator* Tab = nullptr;
+  if (!ArgCount(2, 2) || !Component(0, "a tabulator (TTabulator)", Tab)) return false;
+  const THandlerArg& A = FCall.Args[1];
+  if (!A.IsNumber && A.Method.empty()) {
+    using TGet = std::function<double(const TTransaction*)>;
+    TGet Get;
+    if (A.Text == "Age")
+      Get = [](const TTransaction* T) { return T->Age(); };
+    else if (A.Text == "TimeInBlock")
+      Get = [](const TTransaction* T) { return T->TimeInBlock(); };
+    else if (A.Text == "Priority")
+      Get = [](const TTransaction* T) { return double(T->GetPrty()); };
+    else if (auto It = FContext.Handlers.Values.find(A.Text); It != FContext.Handlers.Values.end())
+      Get = It->second;
+    else
+      return Fail("argument 2 must be Age, TimeInBlock, Priority, a value of the transaction the "
+                  "application names, a number or a draw such as Stream.Exponential(1), not '" +
+                  A.Text + "'");
+    if (!WithTransaction()) return false;
+    Action = [Tab, Get](const TEventArgs& C) {
+      if (C.Trans) Tab->PutValue(Get(C.Trans));
+    };
+    return true;
+  }
+  TDelay D;
+  if (A.IsNumber) {
+    if (!Number(1, D.Constant)) return false;
+  } else if (!Delay(1, D)) {
+    return false;
+  }
+  Action = [Tab, D](const TEventArgs&) { Tab->PutValue(D()); };
+  return true;
+}
+
 bool TCompiler::Stop(TEventAction& Action) {
   if (!ArgCount(0, 0)) return false;
   TModel* Model = FContext.Model;
@@ -767,6 +808,11 @@ const std::vector<TStandardEntry>& Standard() {
        &TCompiler::StopAfter,
        nullptr},
       {{"Stop", "Stop", "any event", "stops the run"}, &TCompiler::Stop, nullptr},
+      {{"PutValue", "PutValue(Tabulator, What)", "any event (Age, TimeInBlock, Priority and "
+                                                  "named values: events with a transaction)",
+        "puts into a TTabulator the transaction's Age (time since it was made), TimeInBlock, "
+        "Priority or a value the application names, a number or a draw"},
+       &TCompiler::PutValue, nullptr},
   };
   return Table;
 }

@@ -74,9 +74,9 @@ const char* KindName(TReportKind Kind) {
 
 // Every statistic column of the report, in the report's order.
 const char* const ColumnOrder[] = {"Count",     "Entries",     "Exits",      "Mean cont.",
-                                   "Max",       "Usage",       "Mean time",  "S-mean time",
+                                   "Max",       "Usage",       "Utilisation", "Mean time",  "S-mean time",
                                    "Zero entr.", "Preempt",    "Time limit", "Min prty",
-                                   "Max prty",  "Mean interval"};
+                                   "Max prty",  "Mean interval", "Max time"};
 
 TComponent* ApplicationOf(const TModel& Model) {
   TComponent* Form = Model.Owner();
@@ -142,7 +142,7 @@ void WriteReplay(std::ostream& Out, const TRunRecorder& R) {
   for (std::size_t i = 0; i < R.Moves().size(); ++i) {
     const auto& M = R.Moves()[i];
     Out << (i ? ",[" : "[") << Short(M.Time) << ',' << M.From << ',' << M.To << ',' << M.Trans
-        << ',' << M.FromCount << ',' << M.ToCount << ']';
+        << ',' << M.FromCount << ',' << M.ToCount << ',' << M.Serial << ',' << M.Prty << ']';
   }
   Out << "]}";
 }
@@ -187,6 +187,8 @@ std::optional<double> ReportValue(const TReportRow& R, const std::string& Column
   if (Column == "Min prty") return Opt(R.MinPrty);
   if (Column == "Max prty") return Opt(R.MaxPrty);
   if (Column == "Mean interval") return Opt(R.MeanInterval);
+  if (Column == "Max time") return Opt(R.MaxTime);
+  if (Column == "Utilisation") return Opt(R.Utilisation);
   return std::nullopt;
 }
 

@@ -55,11 +55,13 @@ TRunRecorder::TRunRecorder(TModel& Model, TLimits Limits) : FModel(Model), FLimi
       if (At == FRouteKeys.end() || At->first != Key)
         FRouteKeys.insert(At, {Key, int32_t(FRouteKeys.size())});
       const int32_t FromCount = Sender->Count(), ToCount = Receiver->Count();
-      // A terminator has given the record back by now: its number is not
-      // read from it.
+      // A transaction that entered a terminator is shown without its
+      // record number, which the pool hands on; the record is still whole
+      // (it goes back after this report), so its serial and priority are
+      // read.
       if (int32_t(FMoves.size()) < FLimits.Moves)
         FMoves.push_back({Now, From, To, FIsTerminator[std::size_t(To)] ? -1 : Trans->GetTransID(),
-                          FromCount, ToCount});
+                          FromCount, ToCount, Trans->Serial(), Trans->GetPrty()});
       if (FSeriesOf[std::size_t(From)] >= 0)
         Touch(FSeries[std::size_t(FSeriesOf[std::size_t(From)])], Now, FromCount);
       if (FSeriesOf[std::size_t(To)] >= 0)

@@ -48,6 +48,12 @@ void Put(TReportRow& R, TReportColumn Column, long double V) {
   case TReportColumn::MeanInterval:
     R.MeanInterval = V;
     break;
+  case TReportColumn::MaxTime:
+    R.MaxTime = V;
+    break;
+  case TReportColumn::Utilisation:
+    R.Utilisation = V;
+    break;
   }
 }
 
@@ -62,10 +68,43 @@ void MarkMeansWithoutObservations(TReportRow& R, const TBlock& B) {
   }
   if (R.MeanInterval && dynamic_cast<const TGenerator*>(&B) && B.Exits() <= 1)
     R.MeanInterval = NoMean;
+  // A greatest time of no observations is none either.
+  const TTimeTally* Tally = nullptr;
+  if (auto* T = dynamic_cast<const TTerminator*>(&B)) Tally = &T->TimesInSystem();
+  if (auto* A = dynamic_cast<const TAssembler*>(&B)) Tally = &A->Waits();
+  if (Tally && Tally->Count() == 0) {
+    if (R.MaxTime) R.MaxTime = NoMean;
+    if (R.SMeanTime) R.SMeanTime = NoMean;
+  }
 }
-// The lines of a priority block's classes, with the statistics of its own
-// line that a class keeps too.
-std::vector<TReportRow> ClassRows(TQueuePrtyCustom& Q, const TReportRow& Block) {
+
+TReportRow ClassRow(const TReportRow& Block, uint8_t Prty) {
+  TReportRow C;
+  C.Name = Block.Name;
+  C.Class = Block.Class;
+  C.Kind = Block.Kind;
+  C.Prty = Prty;
+  return C;
+}
+
+// The lines of a terminator's or an assembler's classes.
+std::vector<TReportRow> ClassRows(const TTimeTally& Tally, const TReportRow& Block) {
+  std::vector<TReportRow> Rows;
+  if (Tally.Classes().size() < 2) return Rows;
+  for (const TPrtyStatistics& S : Tally.Classes()) {
+    TReportRow C = ClassRow(Block, S.Prty);
+    C.Entries = S.Entries;
+    if (Block.MeanTime) C.MeanTime = S.Exits ? S.AverageTime() : NoMean;
+    if (Block.SMeanTime) C.SMeanTime = S.NonZeroExits ? S.SAverageTime() : NoMean;
+    if (Block.MaxTime) C.MaxTime = S.MaxTime;
+    Rows.push_back(std::move(C));
+  }
+  return Rows;
+}
+
+// The lines of a block's classes, with the statistics of its own line that
+// a class keeps too.
+std::vector<TReportRow> ClassRows(TProQueue& Q, const TReportRow& Block) {
   std::vector<TReportRow> Rows;
   for (const TPrtyStatistics& S : Q.PrtyStatistics()) {
     TReportRow C;
@@ -107,8 +146,12 @@ std::vector<TReportRow> CollectReport(const TModel& Model) {
     for (const TStatisticInfo& S : Info->Statistics)
       Put(R, S.Column, S.Get(*B));
     MarkMeansWithoutObservations(R, *B);
-    if (auto* Q = dynamic_cast<TQueuePrtyCustom*>(B); Q && Q->PrtyStatistics().size() > 1)
+    if (auto* Q = dynamic_cast<TProQueue*>(B); Q && Q->PrtyStatistics().size() > 1)
       R.Classes = ClassRows(*Q, R);
+    if (auto* T = dynamic_cast<TTerminator*>(B)) R.Classes = ClassRows(T->TimesInSystem(), R);
+    if (auto* J = dynamic_cast<TAssembler*>(B)) R.Classes = ClassRows(J->Waits(), R);
+    if (auto* Q = dynamic_cast<TProQueue*>(B); Q && R.Utilisation && Q->DutyVaried())
+      R.MeanDutyCapacity = Q->MeanDutyCapacity();
     Rows.push_back(std::move(R));
   }
   return Rows;
@@ -126,6 +169,7 @@ const TColumn Columns[] = {
     {"Exits", false},      {"Mean cont.", false},  {"Max", false},        {"Usage", false},
     {"Mean time", false},  {"S-mean time", false}, {"Zero entr.", false}, {"Preempt", false},
     {"Time limit", false}, {"Min prty", false},    {"Max prty", false},   {"Mean interval", false},
+    {"Max time", false},   {"Utilisation", false},
 };
 
 std::string Fixed(long double V, int Decimals) {
@@ -163,7 +207,9 @@ std::vector<std::string> RawCells(const TReportRow& R, int Decimals) {
           Cell(R.TimeLimitExits, Decimals),
           Cell(R.MinPrty, Decimals),
           Cell(R.MaxPrty, Decimals),
-          Cell(R.MeanInterval, Decimals)};
+          Cell(R.MeanInterval, Decimals),
+          Cell(R.MaxTime, Decimals),
+          Cell(R.Utilisation, Decimals)};
 }
 
 // The cells of a line of the text report: a class's line is named by its
@@ -173,6 +219,8 @@ std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
   if (R.Prty) {
     Row[0] = "  priority " + std::to_string(*R.Prty);
     Row[1] = "";
+    // A terminator's or an assembler's class counts what it finished with.
+    if (R.Kind == TReportKind::Terminator || R.Kind == TReportKind::Batch) Row[2] = Row[4] = "";
   }
   return Row;
 }
@@ -194,7 +242,9 @@ enum TCol : std::size_t {
   CTimeLimit,
   CMinPrty,
   CMaxPrty,
-  CMeanInterval
+  CMeanInterval,
+  CMaxTime,
+  CUtilisation
 };
 
 struct TSection {
@@ -211,17 +261,17 @@ const TSection Sections[] = {
       CZeroEntries, CPreempt, CTimeLimit, CMinPrty, CMaxPrty}},
     {TReportKind::Server,
      "Servers",
-     {CBlock, CClass, CCount, CEntries, CExits, CMeanContent, CMax, CUsage, CMeanTime, CZeroEntries,
-      CPreempt}},
+     {CBlock, CClass, CCount, CEntries, CExits, CMeanContent, CMax, CUsage, CUtilisation, CMeanTime,
+      CZeroEntries, CPreempt}},
     {TReportKind::Storage,
      "Storages and priority storages",
-     {CBlock, CClass, CCount, CEntries, CExits, CMeanContent, CMax, CUsage, CMeanTime, CSMeanTime,
-      CZeroEntries, CPreempt, CMinPrty, CMaxPrty}},
+     {CBlock, CClass, CCount, CEntries, CExits, CMeanContent, CMax, CUsage, CUtilisation, CMeanTime,
+      CSMeanTime, CZeroEntries, CPreempt, CMinPrty, CMaxPrty}},
     {TReportKind::Gate, "Gates", {CBlock, CClass, CCount, CEntries, CExits}},
     {TReportKind::Batch,
      "Dividers, assemblers and creators",
-     {CBlock, CClass, CCount, CEntries, CExits}},
-    {TReportKind::Terminator, "Terminators", {CBlock, CClass, CEntries}},
+     {CBlock, CClass, CCount, CEntries, CExits, CMeanTime, CMaxTime}},
+    {TReportKind::Terminator, "Terminators", {CBlock, CClass, CEntries, CMeanTime, CMaxTime}},
     {TReportKind::Other, "Other blocks", {CBlock, CClass, CCount, CEntries, CExits}},
 };
 
@@ -270,6 +320,15 @@ void PrintStillInside(const std::vector<TReportRow>& Rows, std::ostream& Out) {
   if (Holding.size() > Named)
     Out << ", and " << Holding.size() - Named << " more block" << (Holding.size() - Named == 1 ? "" : "s");
   Out << ")\n";
+}
+// Blocks whose capacity on duty changed (a schedule): their Utilisation is
+// over the capacity on duty at each time, Usage over the whole time.
+void PrintDutyNotes(const std::vector<TReportRow>& Rows, std::ostream& Out) {
+  for (const TReportRow& R : Rows)
+    if (R.MeanDutyCapacity)
+      Out << "\nNote: the capacity of " << R.Name
+          << " changed during the run; its Utilisation is over the capacity on duty ("
+          << Fixed(*R.MeanDutyCapacity, 4) << " on average), its Usage over the whole time.\n";
 }
 } // namespace
 std::string ReportColumnTitle(TReportColumn Column) {
@@ -363,6 +422,7 @@ void PrintReport(const TModel& Model, std::ostream& Out) {
     for (const auto& Row : Table)
       Line([&Row](TCol C) { return Row[C]; });
   }
+  PrintDutyNotes(Rows, Out);
   PrintStillInside(Rows, Out);
 }
 

@@ -493,11 +493,11 @@ TEST(Trace, RecordsEventsAndPassesInsideTheWindowOnly) {
   EXPECT_EQ(UserPasses, 5 + 3);
   EXPECT_FALSE(M.Model->OnNewTime); // and the model's handlers are back
   const std::vector<std::string> Expected{
-      "time,kind,block,transaction,from,to",
-      "2.0000000,event,Door,,,",
-      "2.0000000,pass,Door,1,Door,Clerk",
-      "2.5000000,event,Clerk,1,,",
-      "2.5000000,pass,Clerk,1,Clerk,Exit",
+      "time,kind,block,transaction,from,to,serial,priority",
+      "2.0000000,event,Door,,,,,",
+      "2.0000000,pass,Door,1,Door,Clerk,2,0",
+      "2.5000000,event,Clerk,1,,,2,0",
+      "2.5000000,pass,Clerk,1,Clerk,Exit,2,0",
   };
   EXPECT_EQ(LinesOf(Csv.str()), Expected);
 }
@@ -509,9 +509,10 @@ TEST(Trace, JsonLinesNameTheTransactionThatEntersATerminator) {
   N.Model->Simulate(3);
   EXPECT_EQ(LinesOf(Json.str()),
             (std::vector<std::string>{
-                "{\"time\":1.5000000,\"kind\":\"event\",\"block\":\"Clerk\",\"transaction\":1}",
+                "{\"time\":1.5000000,\"kind\":\"event\",\"block\":\"Clerk\",\"transaction\":1,"
+                "\"serial\":1,\"priority\":0}",
                 "{\"time\":1.5000000,\"kind\":\"pass\",\"block\":\"Clerk\",\"transaction\":1,"
-                "\"from\":\"Clerk\",\"to\":\"Exit\"}"}));
+                "\"serial\":1,\"priority\":0,\"from\":\"Clerk\",\"to\":\"Exit\"}"}));
 }
 
 TEST(Trace, TheExperimentTracesTheChosenReplicationToAFile) {

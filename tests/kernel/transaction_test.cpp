@@ -45,6 +45,8 @@ TEST(Transaction, FirstOfARunIsNumberOneWithDefaults) {
   EXPECT_EQ(dynamic_cast<TCustomer*>(Seen), nullptr);
 }
 
+// A reused record is a new transaction: its own serial number and times,
+// the record's number and the class's fields as the last holder left them.
 TEST(Transaction, ReusedRecordKeepsNumberAndFieldsButNotPriority) {
   TLine M(2);
   M.Model->SetTransactionClass<TCustomer>();
@@ -62,6 +64,8 @@ TEST(Transaction, ReusedRecordKeepsNumberAndFieldsButNotPriority) {
     } else {
       Seen.Budget = C->Budget;
       Seen.FEnterTime = C->FEnterTime;
+      Seen.FMadeTime = C->FMadeTime;
+      Seen.FSerial = C->FSerial;
       Seen.FPrty = C->GetPrty();
       Seen.FPreempt = C->IsPreempt();
     }
@@ -72,7 +76,9 @@ TEST(Transaction, ReusedRecordKeepsNumberAndFieldsButNotPriority) {
   EXPECT_EQ(Made[0], Made[1]);
   EXPECT_EQ(M.Sink->Ids, (std::vector<int32_t>{1, 1}));
   EXPECT_EQ(Seen.Budget, 42);
-  EXPECT_EQ(Seen.FEnterTime, 5);
+  EXPECT_EQ(Seen.FEnterTime, 2); // made at 2, the second arrival
+  EXPECT_EQ(Seen.FMadeTime, 2);
+  EXPECT_EQ(Seen.FSerial, 2u);
   EXPECT_EQ(Seen.FPrty, 0);
   EXPECT_FALSE(Seen.FPreempt);
   EXPECT_EQ(M.Model->TransactionCount(), 1);

@@ -275,6 +275,17 @@ TEST(ModelFile, ErrorsNameTheFileTheLineAndTheComponent) {
        "OnEnter: PostPone: keeps a displaced transaction, so it belongs in OnPreempt of a TServer"},
       {"negative delay", "  object S: TServer\n    OnEnter = Hold(-3)\n  end\n",
        "Hold: a delay cannot be negative"},
+      {"put into a block", "  object S: TTerminator\n    OnEnter = PutValue(S, Age)\n  end\n",
+       "PutValue: S is a TTerminator, not a tabulator (TTabulator)"},
+      {"put an unknown value",
+       "  object H: TTabulator end\n  object S: TTerminator\n    OnEnter = PutValue(H, Agee)\n"
+       "  end\n",
+       "PutValue: argument 2 must be Age, TimeInBlock, Priority, a value of the transaction the "
+       "application names, a number or a draw such as Stream.Exponential(1), not 'Agee'"},
+      {"age without a transaction",
+       "  object H: TTabulator end\n  object G: TGenerator\n    OnBeforeTimeGoOn = PutValue(H, "
+       "Age)\n  end\n",
+       "PutValue: OnBeforeTimeGoOn has no transaction"},
       {"unknown distribution",
        "  object R: TMultiRand end\n  object S: TServer\n"
        "    OnEnter = Hold(R.Poisson(3))\n  end\n",
@@ -517,6 +528,54 @@ TEST(StandardHandlers, PassByChanceDrawsOncePerTransactionEvenWhenRefused) {
   EXPECT_EQ(Quick->Entries(), Line->Exits() - Slows);
   Reference.Uni01();
   EXPECT_EQ(Find<TMultiRand>(*File, "Router")->GetSeed(), Reference.GetSeed());
+}
+
+// A model file feeds tabulators with the transactions' ages, their times
+// in a block, a value the application names and draws.
+TEST(StandardHandlers, PutValueFeedsTabulators) {
+  THandlerTable Handlers;
+  Handlers.Values["Twice"] = [](const TTransaction* T) { return 2.0 * T->GetPrty(); };
+  auto File = Model(R"(  object Door: TGenerator
+    OnBeforeTimeGoOn = NextArrival(R.Exponential(1))
+    OnAfterGeneration = SetPriority(3); NextArrival(R.Exponential(1))
+    OnRouting = PassTo(Line)
+  end
+  object Line: TQueue
+    OnExit = PutValue(Waits, TimeInBlock)
+    OnRouting = PassTo(Clerk)
+  end
+  object Clerk: TServer
+    OnEnter = Hold(R.Exponential(0.7)); PutValue(Draws, R.Uniform(2, 4)); PutValue(Named, Twice)
+    OnRouting = PassTo(Exit)
+  end
+  object Exit: TTerminator
+    OnEnter = PutValue(Ages, Age); PutValue(Prty, Priority)
+  end
+  object R: TMultiRand end
+  object Ages: TTabulator end
+  object Waits: TTabulator end
+  object Draws: TTabulator end
+  object Named: TTabulator end
+  object Prty: TTabulator end
+)",
+                    Handlers);
+  ASSERT_TRUE(File);
+  File->Model()->Simulate(2000);
+  auto* Exit = Find<TTerminator>(*File, "Exit");
+  auto* Line = Find<TQueue>(*File, "Line");
+  auto* Ages = Find<TTabulator>(*File, "Ages");
+  auto* Waits = Find<TTabulator>(*File, "Waits");
+  auto* Draws = Find<TTabulator>(*File, "Draws");
+  ASSERT_GT(Exit->Entries(), 1000);
+  EXPECT_EQ(Ages->Count(), Exit->Entries());
+  EXPECT_NEAR(Ages->Mean(), double(Exit->AverageTime()), 1e-9);
+  EXPECT_EQ(Waits->Count(), Line->Exits());
+  EXPECT_NEAR(Waits->Mean(), double(Line->AverageTime()), 1e-9);
+  EXPECT_NEAR(Draws->Mean(), 3.0, 0.05);
+  EXPECT_EQ(Find<TTabulator>(*File, "Named")->Mean(), 6.0);
+  EXPECT_EQ(Find<TTabulator>(*File, "Prty")->Mean(), 3.0);
+  // The calls are saved as written.
+  EXPECT_NE(Save(*File).find("PutValue(Ages, Age); PutValue(Prty, Priority)"), std::string::npos);
 }
 
 TEST(StandardHandlers, PassFirstTakesTheFirstBlockThatAccepts) {

@@ -61,8 +61,8 @@ TEST_F(Report, TextReportHasOneAlignedSectionPerKindOfBlock) {
                        "2.0000      1      4\n"
                        "\n"
                        "Terminators\n"
-                       "Block  Class        Entries\n"
-                       "Exit   TTerminator        4\n");
+                       "Block  Class        Entries  Mean time  Max time\n"
+                       "Exit   TTerminator        4     2.0000    2.0000\n");
 }
 
 TEST_F(Report, CsvHasEveryStatisticOfTheClassAndQuotesNames) {
@@ -71,13 +71,15 @@ TEST_F(Report, CsvHasEveryStatisticOfTheClassAndQuotesNames) {
   // the header; the model time is a column.
   ASSERT_EQ(Rows.size(), 4u);
   EXPECT_EQ(Rows[0], "Block,Class,Count,Entries,Exits,Mean cont.,Max,Usage,Mean time,S-mean time,"
-                     "Zero entr.,Preempt,Time limit,Min prty,Max prty,Mean interval,Priority,Model time");
-  EXPECT_EQ(Rows[1], "Door,TGenerator,0,0,4,,,,,,,,,,,2.0000000000,,9.0000000000");
+                     "Zero entr.,Preempt,Time limit,Min prty,Max prty,Mean interval,Max time,"
+                     "Utilisation,Priority,Model time");
+  EXPECT_EQ(Rows[1], "Door,TGenerator,0,0,4,,,,,,,,,,,2.0000000000,,,,9.0000000000");
   // Four stays of 2 over 9 time units, each routed on by its time limit. At
   // 3, 5 and 7 the next arrival comes before the expiry planned after it.
   EXPECT_EQ(Rows[2], "\"Line, main\",TQueue,0,4,4,0.8888888889,2,0.8888888889,2.0000000000,"
-                     "2.0000000000,1,0,4,,,,,9.0000000000");
-  EXPECT_EQ(Rows[3], "Exit,TTerminator,0,4,0,,,,,,,,,,,,,9.0000000000");
+                     "2.0000000000,1,0,4,,,,,,,9.0000000000");
+  // The terminator's time in system: made at 1, 3, 5, 7, ended 2 later.
+  EXPECT_EQ(Rows[3], "Exit,TTerminator,0,4,0,,,,2.0000000000,,,,,,,,2.0000000000,,,9.0000000000");
 }
 
 // A queue that nobody left has no mean time: "-" in the text, empty in CSV
@@ -103,8 +105,8 @@ TEST(ReportMeans, ABlockThatNobodyLeftHasNoMean) {
             std::string::npos)
       << Text.str();
   PrintReportCsv(*Model, Csv);
-  EXPECT_NE(Csv.str().find("\nDoor,TGenerator,0,0,1,,,,,,,,,,,,,1.0"), std::string::npos) << Csv.str();
-  EXPECT_NE(Csv.str().find("\nPile,TQueue,1,1,0,0.0000000000,1,0.0000000000,,,1,0,0,,,,,1.0"),
+  EXPECT_NE(Csv.str().find("\nDoor,TGenerator,0,0,1,,,,,,,,,,,,,,,1.0"), std::string::npos) << Csv.str();
+  EXPECT_NE(Csv.str().find("\nPile,TQueue,1,1,0,0.0000000000,1,0.0000000000,,,1,0,0,,,,,,,1.0"),
             std::string::npos)
       << Csv.str();
 }
@@ -143,17 +145,18 @@ TEST(ReportBlocks, CountsAndPriorityClasses) {
   const std::vector<std::string> Rows = CsvRows(*Model);
   ASSERT_EQ(Rows.size(), 8u);
   const std::string Time = "2.0000000000"; // the run ends when nothing is planned
-  EXPECT_EQ(Rows[1], "C,TCreator,0,0,2,,,,,,,,,,,,," + Time);
-  EXPECT_EQ(Rows[2], "D,TDivider,0,2,6,,,,,,,,,,,,," + Time);
-  EXPECT_EQ(Rows[3], "A,TAssembler,2,6,1,,,,,,,,,,,,," + Time);
+  EXPECT_EQ(Rows[1], "C,TCreator,0,0,2,,,,,,,,,,,,,,," + Time);
+  EXPECT_EQ(Rows[2], "D,TDivider,0,2,6,,,,,,,,,,,,,,," + Time);
+  // The assembler joined the 4 parts of its set at once: waits of 0.
+  EXPECT_EQ(Rows[3], "A,TAssembler,2,6,1,,,,0.0000000000,,,,,,,,0.0000000000,,," + Time);
   EXPECT_EQ(Rows[4].substr(0, 17), "Q,TQueuePrty,2,2,");
-  const std::string QEnd = ",0,2,7,,," + Time;
+  const std::string QEnd = ",0,2,7,,,,," + Time;
   EXPECT_EQ(Rows[4].substr(Rows[4].size() - QEnd.size()), QEnd);
   // One line per class: class 2 arrived at 2, when the run ends; class 7
   // waits since 1. Neither has left, so neither has a mean time.
-  EXPECT_EQ(Rows[5], "Q,TQueuePrty,1,1,0,0.0000000000,,,,,,0,0,,,,2," + Time);
-  EXPECT_EQ(Rows[6], "Q,TQueuePrty,1,1,0,0.5000000000,,,,,,0,0,,,,7," + Time);
-  EXPECT_EQ(Rows[7], "G,TGenerator,0,0,1,,,,,,,,,,,,," + Time);
+  EXPECT_EQ(Rows[5], "Q,TQueuePrty,1,1,0,0.0000000000,,,,,,0,0,,,,,,2," + Time);
+  EXPECT_EQ(Rows[6], "Q,TQueuePrty,1,1,0,0.5000000000,,,,,,0,0,,,,,,7," + Time);
+  EXPECT_EQ(Rows[7], "G,TGenerator,0,0,1,,,,,,,,,,,,,,," + Time);
   // The text shows the classes in one column, as one other than 0 is held,
   // and the table stays narrow, its lines of classes included.
   std::ostringstream Text;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "quorin/blocks/proqueue.h"
 #include "quorin/kernel/block.h"
 
 namespace quorin {
@@ -91,6 +92,10 @@ private:
 // a family gather among themselves as in the default mode. Count is the
 // parts held, the whole set included until its kept part leaves.
 //
+// Keeps the time each part waited at the join, from its entry until its
+// set was complete (per priority class as well once more than one class
+// was joined).
+//
 // The model check warns about an assembler without Match that split parts
 // reach from more than one block: parts of different originals overtake one
 // another on different routes, so the sets it joins mix them.
@@ -103,6 +108,16 @@ public:
   void EnterToBlock(TTransaction* Trans) override;
   int32_t Count() override { return FCount + FSetRest; }
   void CheckBlock(std::vector<std::string>& Findings) override;
+  void ClearStatistics() override;
+
+  // Waits of the parts joined since the statistics were cleared: mean (NaN
+  // for none), mean of those above 0, population deviation, greatest, and
+  // the tally with its classes.
+  long double AverageTime() const { return FWaits.Mean(); }
+  long double SAverageTime() const { return FWaits.SMean(); }
+  long double DeviationTime() const { return FWaits.Deviation(); }
+  double MaxTime() const { return FWaits.Max(); }
+  const TTimeTally& Waits() const { return FWaits; }
 
   bool Match() const { return FMatch; }
   // Read at the next entry; meant to be set before the run.
@@ -125,6 +140,7 @@ private:
   const TBlock* FRoute = nullptr;
   std::string FRouteNames;
   bool FManyRoutes = false;
+  TTimeTally FWaits;
 };
 
 } // namespace quorin

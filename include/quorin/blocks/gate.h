@@ -1,19 +1,35 @@
 // The sink of a model, and a one-place passage that can be locked.
 #pragma once
 
+#include "quorin/blocks/proqueue.h"
 #include "quorin/kernel/block.h"
 
 namespace quorin {
 
 // Accepts every transaction and gives its record back to the pool at once,
-// after OnEnter. Counts entries; holds nothing.
+// after OnEnter. Counts entries; holds nothing. Keeps the time in system
+// (TTransaction::Age) of what it destroys, per priority class as well once
+// more than one class entered.
 class TTerminator : public TBlock {
 public:
   explicit TTerminator(TComponent* AOwner);
 
   void EnterToBlock(TTransaction* Trans) override;
+  void ClearStatistics() override;
+
+  // Times in system of the transactions destroyed since the statistics
+  // were cleared: mean (NaN for none), mean of those above 0, population
+  // deviation, greatest, and the tally with its classes.
+  long double AverageTime() const { return FTimes.Mean(); }
+  long double SAverageTime() const { return FTimes.SMean(); }
+  long double DeviationTime() const { return FTimes.Deviation(); }
+  double MaxTime() const { return FTimes.Max(); }
+  const TTimeTally& TimesInSystem() const { return FTimes; }
 
   TOnEnterToBlock OnEnter;
+
+protected:
+  TTimeTally FTimes;
 };
 
 // Holds at most one transaction and offers it at once. While locked it

@@ -38,6 +38,11 @@ public:
   void CheckBlock(std::vector<std::string>& Findings) override;
 
   int32_t FinishedCount() const { return FFinishedCount; }
+  // Mean busy units over the capacity on duty: the share of the units that
+  // were held (Usage is the share of the time any unit was held). Where the
+  // capacity changed (a schedule), over the capacity on duty at each time;
+  // NaN without a limit (Capacity 0).
+  long double Utilisation() { return this->DutyShare(this->ContentTime()); }
   // First and last of the finished list (linked on through FNext), or null.
   TTransaction* FirstFinished() const { return FFirstFinished; }
   TTransaction* LastFinished() const { return FLastFinished; }

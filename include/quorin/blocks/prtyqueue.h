@@ -21,28 +21,6 @@ struct TQueHead {
   int32_t Count;
 };
 
-// The statistics of one priority class of a priority block: the
-// transactions that entered and left it as that class, the time they stayed
-// and how many of them the block held over time. A transaction counts under
-// the class it was filed under, even when its priority changes meanwhile.
-struct TPrtyStatistics {
-  uint8_t Prty = 0;
-  int32_t Count = 0; // held now
-  int32_t Entries = 0;
-  int32_t Exits = 0; // push-outs included, as in the block's Exits
-  int32_t NonZeroExits = 0;
-  int32_t PreemptExits = 0;
-  int32_t TimeLimitExits = 0;
-  long double SumTime = 0;
-  long double SumSqrTime = 0;
-  long double SumCountTime = 0; // content x time up to LastTime
-  long double LastTime = 0;
-
-  long double AverageTime() const { return Exits > 0 ? SumTime / Exits : 0; }
-  long double SAverageTime() const { return NonZeroExits > 0 ? SumTime / NonZeroExits : 0; }
-  long double DeviationTime() const { return PopulationDeviation(SumTime, SumSqrTime, Exits); }
-};
-
 // Keeps one class (a TQueHead of the shared QueHeadsManager pool) for every
 // priority present among the transactions it holds; the classes form a list
 // in ascending priority from FFirstQue to FLastQue, and each class chains its
@@ -109,6 +87,7 @@ public:
   void SetCapacity(int32_t Value) {
     if (Value < 0) return;
     FCapacity = Value;
+    DutyChanged();
     WakeWaiters();
   }
   bool Preemptive() const { return FPreemptive; }
@@ -117,23 +96,15 @@ public:
     WakeWaiters();
   }
 
+  int32_t DutyCapacity() override;
+
   // Adds pushed-out transactions destroyed for want of an OnPreempt handler.
   void CheckBlock(std::vector<std::string>& Findings) override;
 
-  // Statistics per priority class. A class is seen from its first entry
-  // until the statistics are cleared while the block holds none of it; the
-  // memory kept grows with the classes seen (256 at most), and only the
-  // first entry of a class allocates.
-  void ClearStatistics() override;
-  // Also takes the leaving transaction out of its class's statistics.
+  // Statistics per priority class (see TProQueue::PrtyStatistics), kept
+  // from the first entry on. Also takes the leaving transaction out of its
+  // class's statistics.
   void ExitStat(TTransaction* Trans) override;
-  // The classes seen, in ascending priority.
-  const std::vector<TPrtyStatistics>& PrtyStatistics() const { return FPrtyStats; }
-  // The statistics of class Prty, or nullptr when it was not seen.
-  const TPrtyStatistics* PrtyStatistics(uint8_t Prty) const;
-  // The time-weighted mean number of class Prty held since the statistics
-  // were cleared; 0 for a class not seen.
-  long double PrtyAverageCount(uint8_t Prty) const;
 
   TOnExitFromBlock OnExit;
   TOnEnterToBlock OnEnter;
@@ -180,13 +151,10 @@ protected:
   // Pushed out and destroyed with no OnPreempt assigned, since the last Reset.
   int32_t FLostPushedOut = 0;
 
-  // Class statistics: the entry of Trans's class, brought up to now, or
-  // nullptr; counts a time limit run out; takes a transaction destroyed
-  // without an exit out of its class.
-  TPrtyStatistics* ClassOf(const TTransaction* Trans);
+  // Class statistics: counts a time limit run out; takes a transaction
+  // destroyed without an exit out of its class.
   void ClassTimeLimit(const TTransaction* Trans);
   void ClassDrop(const TTransaction* Trans);
-  std::vector<TPrtyStatistics> FPrtyStats;
   // A push-out keeps the remaining time of the activation it cancels (a
   // storage's end of holding; a queue's time limit is not kept).
   bool FKeepsRemainder = false;

@@ -39,8 +39,10 @@ public:
   void SetCapacity(int32_t Value) {
     if (Value < 0) return;
     FCapacity = Value;
+    DutyChanged();
     WakeWaiters();
   }
+  int32_t DutyCapacity() override { return FClosed ? 0 : FCapacity > 0 ? FCapacity : -1; }
 
   TOnExitFromBlock OnExit;
   TOnEnterToBlock OnEnter;

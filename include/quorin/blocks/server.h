@@ -55,6 +55,12 @@ public:
   }
   TTransaction* Interrupted() const { return FInterrupted; }
 
+  // The share of the time on duty that the server was busy (Usage counts
+  // over the whole time, off duty included); NaN before any time on duty.
+  long double Utilisation() { return DutyShare(BusyTime()); }
+  // 1 on duty, 0 while closed (TBlock::SetClosed, a schedule's shifts).
+  int32_t DutyCapacity() override { return FClosed ? 0 : 1; }
+
   TOnExitFromBlock OnExit;
   TOnEnterToBlock OnEnter;
   TOnPreempt OnPreempt;

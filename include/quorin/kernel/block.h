@@ -70,6 +70,7 @@ public:
   // shifts (TScheduleDriver); a block is open unless closed.
   void SetClosed(bool Value) {
     FClosed = Value;
+    DutyChanged();
     if (!Value) WakeWaiters();
   }
   bool isClosed() const { return FClosed; }
@@ -110,6 +111,9 @@ public:
   TTransaction* ToDestroy() const { return FToDestroy; }
 
 protected:
+  // Told after the block's capacity or duty changed: blocks that measure
+  // their utilisation over the capacity on duty bring it up to now.
+  virtual void DutyChanged() {}
   // Fires Handler(this, Trans) if assigned, then runs Finish. Finish also
   // runs when the handler throws, before the exception goes on, so that the
   // block completes the step under way (an entry is never half made).

@@ -29,6 +29,8 @@ const TClassInfo& AssemblerClass() {
       .Is = &Is<TAssembler>,
       .Base = &BlockClass(),
       .Report = TReportKind::Batch,
+      .Statistics = {Statistic(TReportColumn::MeanTime, &TAssembler::AverageTime),
+                     Statistic(TReportColumn::MaxTime, &TAssembler::MaxTime)},
       .Properties = {Tag(),
                      Ranged(Property<TSplitJoin, int32_t>("Capacity", 1, &TSplitJoin::Capacity,
                                                           &TSplitJoin::SetCapacity),

@@ -27,7 +27,8 @@ const TClassInfo& ServerClass() {
       .Is = &Is<TServer>,
       .Base = &ProQueueClass(),
       .Report = TReportKind::Server,
-      .Statistics = ProQueueStatistics(),
+      .Statistics = Join<TStatisticInfo>(
+          {ProQueueStatistics(), {Statistic(TReportColumn::Utilisation, &TServer::Utilisation)}}),
       .Properties = {Tag(), Property<TServer, bool>("Preemptive", 0, &TServer::Preemptive,
                                                     &TServer::SetPreemptive)},
       .Events = Join<TEventInfo>({EnterExit<TServer>(),

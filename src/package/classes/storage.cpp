@@ -27,7 +27,9 @@ const TClassInfo& StorageClass() {
       .Is = &Is<TStorage>,
       .Base = &ProQueueClass(),
       .Report = TReportKind::Storage,
-      .Statistics = ProQueueStatistics(),
+      .Statistics = Join<TStatisticInfo>(
+          {ProQueueStatistics(),
+           {Statistic(TReportColumn::Utilisation, &TStorageCustom<TQueueCustom>::Utilisation)}}),
       .Properties = {Tag(), Property<TQueueCustom, int32_t>("Capacity", 0, &TQueueCustom::Capacity,
                                                             &TQueueCustom::SetCapacity)},
       .Events = Join<TEventInfo>({EnterExit<TQueueCustom>(), {OnRouting()}}),

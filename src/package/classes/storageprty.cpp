@@ -27,7 +27,9 @@ const TClassInfo& StoragePrtyClass() {
       .Is = &Is<TStoragePrty>,
       .Base = &ProQueueClass(),
       .Report = TReportKind::Storage,
-      .Statistics = Join<TStatisticInfo>({ProQueueStatistics(), PriorityStatistics()}),
+      .Statistics = Join<TStatisticInfo>(
+          {ProQueueStatistics(), PriorityStatistics(),
+           {Statistic(TReportColumn::Utilisation, &TStorageCustom<TQueuePrtyCustom>::Utilisation)}}),
       .Properties = PriorityProperties(),
       .Events =
           Join<TEventInfo>({EnterExit<TQueuePrtyCustom>(),

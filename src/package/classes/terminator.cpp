@@ -27,9 +27,11 @@ const TClassInfo& TerminatorClass() {
       .Is = &Is<TTerminator>,
       .Base = &BlockClass(),
       .Report = TReportKind::Terminator,
+      .Statistics = {Statistic(TReportColumn::MeanTime, &TTerminator::AverageTime),
+                     Statistic(TReportColumn::MaxTime, &TTerminator::MaxTime)},
       .Properties = {Tag()},
       .Events = {Event("OnEnter", &TTerminator::OnEnter), OnRouting()},
-      .Summary = "destroys whatever enters and counts it",
+      .Summary = "destroys whatever enters, counts it and keeps its time in system",
       .Image = Image,
   };
   return Info;

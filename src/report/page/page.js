@@ -276,7 +276,8 @@
       svg.setAttribute('height', String(Math.round(h * scale)));
     }
   }
-  const moves = replay.moves; // [time, from, to, transaction, from's count, to's count]
+  // [time, from, to, transaction, from's count, to's count, serial, priority]
+  const moves = replay.moves;
   const end = moves[moves.length - 1][0];
   document.getElementById('q-replay-note').textContent = 'Replay of the first ' + moves.length +
     ' moves of ' + replay.passes + ' (up to time ' + short(end) +
@@ -315,6 +316,7 @@
     d.setAttribute('stroke', '#1d2230');
     d.setAttribute('stroke-width', '0.8');
     d.style.display = 'none';
+    d.appendChild(document.createElementNS(ns, 'title'));
     dotsLayer.appendChild(d);
     dots.push(d);
   }
@@ -377,7 +379,10 @@
       const d = dots[shown++];
       d.setAttribute('cx', q.x.toFixed(1));
       d.setAttribute('cy', q.y.toFixed(1));
-      d.setAttribute('fill', m[3] >= 0 ? 'hsl(' + ((m[3] * 47) % 360) + ',70%,55%)' : '#888');
+      // Coloured by serial number, which no later transaction reuses.
+      d.setAttribute('fill', 'hsl(' + ((m[6] * 47) % 360) + ',70%,55%)');
+      d.firstChild.textContent = 'transaction ' + (m[3] >= 0 ? m[3] + ', ' : '') + 'serial ' +
+        m[6] + ', priority ' + m[7];
       d.style.display = '';
     }
     for (let i = shown; i < maxDots; i++) dots[i].style.display = 'none';
