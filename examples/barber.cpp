@@ -57,12 +57,12 @@ std::vector<TFigure> BarberFigures(TModel* Finished, double Minutes) {
 std::vector<TFigure> RunBarber(std::ostream& Out, int32_t Days) {
   TComponent Application(nullptr);
   TModel* Model = BuildBarber(new TComponent(&Application));
-  Model->Simulate(480);
+  Model->SimulateTo(480);
   Out << "Barber shop (arrivals every 18 +- 6 minutes, haircuts of 16 +- 4), one 480-minute "
          "day\n";
   PrintReport(*Model, Out);
 
-  Model->Simulate(480.0 * (1 + Days));
+  Model->SimulateTo(480.0 * (1 + Days));
   Out << "\nBarber shop, " << Days << " more days (long run)\n";
   PrintRunLength(Out, 0, 480.0 * (1 + Days), "minutes");
   PrintReport(*Model, Out);

@@ -65,10 +65,10 @@ std::vector<TFigure> BusFigures(TModel* Finished, double From) {
 std::vector<TFigure> RunBus(std::ostream& Out, double EndTime) {
   TComponent Application(nullptr);
   TModel* Model = BuildBus(new TComponent(&Application));
-  Model->Simulate(1000);
+  Model->SimulateTo(1000);
   Model->ClearStatistics();
   const double From = ModelTime();
-  Model->Simulate(1000 + EndTime);
+  Model->SimulateTo(1000 + EndTime);
 
   Out << "Bus passengers (1 to 9 every 15 minutes, one clerk, tickets of 2.4 minutes)\n";
   PrintRunLength(Out, 1000, EndTime, "minutes");

@@ -75,9 +75,9 @@ std::vector<TFigure> CobhamFigures(TModel* Finished) {
 std::vector<TFigure> RunCobham(std::ostream& Out, double EndTime) {
   TComponent Application(nullptr);
   TModel* Model = BuildCobham(new TComponent(&Application));
-  Model->Simulate(1000);
+  Model->SimulateTo(1000);
   Model->ClearStatistics();
-  Model->Simulate(1000 + EndTime);
+  Model->SimulateTo(1000 + EndTime);
 
   Out << "Non-preemptive priority M/M/1 (two classes, arrival rate 0.6 in all, service rate 1)\n";
   PrintRunLength(Out, 1000, EndTime, "time units");

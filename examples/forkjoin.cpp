@@ -99,9 +99,9 @@ std::vector<TFigure> ForkJoinFigures(TModel* Finished) {
 std::vector<TFigure> RunForkJoin(std::ostream& Out, double EndTime) {
   TComponent Application(nullptr);
   TModel* Model = BuildForkJoin(new TComponent(&Application));
-  Model->Simulate(1000);
+  Model->SimulateTo(1000);
   Model->ClearStatistics();
-  Model->Simulate(1000 + EndTime);
+  Model->SimulateTo(1000 + EndTime);
 
   Out << "Fork and join (jobs at rate 0.5, two tasks matched at the join, service rate 1)\n";
   PrintRunLength(Out, 1000, EndTime, "time units");

@@ -38,9 +38,9 @@ std::vector<TFigure> MM1Figures(TModel* Finished) {
 std::vector<TFigure> RunMM1(std::ostream& Out, double EndTime) {
   TComponent Application(nullptr);
   TModel* Model = BuildMM1(new TComponent(&Application));
-  Model->Simulate(1000); // warm-up, then measure from an emptyish start
+  Model->SimulateTo(1000); // warm-up, then measure from an emptyish start
   Model->ClearStatistics();
-  Model->Simulate(1000 + EndTime);
+  Model->SimulateTo(1000 + EndTime);
 
   Out << "M/M/1 (arrival rate 1, service rate 1.25)\n";
   PrintRunLength(Out, 1000, EndTime, "time units");

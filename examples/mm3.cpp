@@ -42,9 +42,9 @@ std::vector<TFigure> MM3Figures(TModel* Finished) {
 std::vector<TFigure> RunMM3(std::ostream& Out, double EndTime) {
   TComponent Application(nullptr);
   TModel* Model = BuildMM3(new TComponent(&Application));
-  Model->Simulate(1000);
+  Model->SimulateTo(1000);
   Model->ClearStatistics();
-  Model->Simulate(1000 + EndTime);
+  Model->SimulateTo(1000 + EndTime);
 
   Out << "M/M/3 (arrival rate 1, service mean 2.4, three tellers)\n";
   PrintRunLength(Out, 1000, EndTime, "time units");

@@ -95,9 +95,9 @@ std::vector<TFigure> PriorityFigures(TModel* Finished) {
 std::vector<TFigure> RunPriority(std::ostream& Out, double EndTime) {
   TComponent Application(nullptr);
   TModel* Model = BuildPriority(new TComponent(&Application));
-  Model->Simulate(1000);
+  Model->SimulateTo(1000);
   Model->ClearStatistics();
-  Model->Simulate(1000 + EndTime);
+  Model->SimulateTo(1000 + EndTime);
 
   Out << "Priority M/M/1 (two classes at rate 0.25, service rate 1, preemptive resume)\n";
   PrintRunLength(Out, 1000, EndTime, "time units");

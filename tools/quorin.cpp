@@ -113,11 +113,14 @@ bool WriteFile(const std::string& Path, const std::function<void(std::ostream&)>
   return false;
 }
 
-// One run of a loaded file: reseeded by --seed, to the warm-up, statistics
-// cleared, on to the end. Messages of the run go to standard error and
-// into Findings. With a recorder, what the page needs is recorded.
+// One run of a loaded file: reseeded by --seed, up to the warm-up,
+// statistics cleared, on up to the end. Messages of the run go to standard
+// error and into Findings; Seeds are the streams' seeds at the start (for
+// the JSON report and the page). With a recorder, what the page needs is
+// recorded.
 void RunOnce(const TRunOptions& Options, TModelFile& File, double Until, bool HasWarmup,
-             double Warmup, std::vector<std::string>& Findings, bool Record,
+             double Warmup, std::vector<std::string>& Findings,
+             std::vector<std::pair<std::string, int64_t>>& Seeds, bool Record,
              std::unique_ptr<TRunRecorder>& Recorder) {
   if (Options.Seed) {
     // Each stream gets a seed of its own, drawn in file order from a stream
@@ -129,6 +132,8 @@ void RunOnce(const TRunOptions& Options, TModelFile& File, double Until, bool Ha
       Stream->SetSeed(Seeder.GetSeed());
     }
   }
+  for (const TMultiRand* Stream : File.Streams())
+    Seeds.emplace_back(Stream->DisplayName(), Stream->GetSeed());
   TModel* Model = File.Model();
   if (Record) {
     TRunRecorder::TLimits Limits;
@@ -141,11 +146,13 @@ void RunOnce(const TRunOptions& Options, TModelFile& File, double Until, bool Ha
     Findings.push_back(Text);
     std::cerr << Text << '\n';
   });
-  if (HasWarmup) {
-    Model->Simulate(Warmup);
+  // The measured window is exactly Warmup to Until: a warm-up of 0 clears
+  // nothing (an event at time 0 belongs to the window).
+  if (HasWarmup && Warmup > 0) {
+    Model->SimulateTo(Warmup);
     Model->ClearStatistics();
   }
-  Model->Simulate(Until);
+  Model->SimulateTo(Until);
   SetMessageHandler(Previous);
 }
 
@@ -167,14 +174,16 @@ int Run(const TRunOptions& Options) {
   if (const int Status = RunTimes(Options, *File, Until, Warmup, std::cerr)) return Status;
   std::vector<std::string> Findings;
   std::unique_ptr<TRunRecorder> Recorder;
-  RunOnce(Options, *File, *Until, Warmup.has_value(), Warmup.value_or(0), Findings,
+  std::vector<std::pair<std::string, int64_t>> Seeds;
+  RunOnce(Options, *File, *Until, Warmup.has_value(), Warmup.value_or(0), Findings, Seeds,
           !Options.Html.empty(), Recorder);
   TModel* Model = File->Model();
 
   if (!File->Run.Title.empty()) std::cout << File->Run.Title << '\n';
   PrintReport(*Model, std::cout);
   TPageInfo Info = PageInfo(*File, *Until, Warmup.value_or(0), Findings);
-  if (Recorder) Info.Seeds = Recorder->Seeds();
+  // Taken from the file's streams, with or without a page to record.
+  Info.Seeds = Seeds;
   bool Written = true;
   if (!Options.Csv.empty())
     Written = WriteFile(Options.Csv, [&](std::ostream& Out) { PrintReportCsv(*Model, Out); });
@@ -307,10 +316,11 @@ bool WriteReplicationsPage(const TRunOptions& Options, const tool::TReplicationS
   if (!File) return false; // loaded once already: not expected
   std::vector<std::string> Findings;
   std::unique_ptr<TRunRecorder> Recorder;
-  RunOnce(Options, *File, Settings.Until, Settings.Warmup > 0, Settings.Warmup, Findings, true,
-          Recorder);
+  std::vector<std::pair<std::string, int64_t>> Seeds;
+  RunOnce(Options, *File, Settings.Until, Settings.Warmup > 0, Settings.Warmup, Findings, Seeds,
+          true, Recorder);
   TPageInfo Info = PageInfo(*File, Settings.Until, Settings.Warmup, Findings);
-  Info.Seeds = Recorder->Seeds();
+  Info.Seeds = Seeds;
   Info.Extra.emplace_back("replications", Replications.str());
   if (!Welch.empty()) Info.Extra.emplace_back("welch", Welch);
   return WriteFile(Options.Html, [&](std::ostream& Out) {

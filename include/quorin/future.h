@@ -56,6 +56,9 @@ public:
   // cancelled one yields Aggregate null and leaves Trans as it was; an empty
   // list fires the model's OnDeadlock, stops the run and yields null, null.
   void TakeNext(TAggregate*& Aggregate, TTransaction*& Trans);
+  // The time of the earliest pending activation (cancelled ones included),
+  // or +infinity when none is pending; takes nothing.
+  double EarliestTime() const;
 
   // Cancels every pending activation of Aggregate (which is being destroyed);
   // costs one walk over the list.

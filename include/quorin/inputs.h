@@ -138,6 +138,9 @@ public:
   // value does not suit it (not a whole number for a capacity, above 1 for
   // a server).
   static TScheduleDriver* Attach(TBlock& Block, const TSchedule& Schedule, std::string& Error);
+  // Whether a block of Block's class can follow a schedule (queues, stacks
+  // and storages by capacity, servers by duty, gates by opening).
+  static bool CanFollow(const TBlock& Block);
 
   TBlock* Block() const { return FBlock; }
   const TSchedule& Schedule() const { return FSchedule; }

@@ -114,7 +114,7 @@ public:
   TRetry DefaultRetry() const;
   // Whether the file chose the retry mode itself (RetryOnChange).
   bool RetryGiven() const { return FRetryGiven; }
-  // The findings of CheckRoutes when the file was loaded.
+  // The findings of CheckRoutes and CheckHandlers when the file was loaded.
   const std::vector<std::string>& RouteFindings() const { return FRouteFindings; }
   // The schedule section of that name, or nullptr.
   const TSchedule* Schedule(const std::string& Name) const;
@@ -228,6 +228,15 @@ std::vector<TRoute> Routes(const TModelFile& File);
 // the run). Loading adds these findings to the model check of the file's
 // model; `quorin check` prints them.
 std::vector<std::string> CheckRoutes(const TModelFile& File);
+
+// What the standard handlers show of two traps that a run reports only
+// once it has fallen into them: a generator whose handlers plan its first
+// arrival and never a next one (it makes one transaction and no more), and
+// an assembler without Match that split parts can reach by more than one
+// route (its sets can mix the parts of different originals). Loading keeps
+// these findings for `quorin check`; the model check of a run finds both
+// traps from what happened.
+std::vector<std::string> CheckHandlers(const TModelFile& File);
 
 // The model's diagram: its blocks and schedulers with the notes their
 // properties and time limits give, the routes that the standard handlers

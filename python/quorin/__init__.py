@@ -79,14 +79,15 @@ def _report(self):
 
 
 def _run(self):
-    """Runs the model as ``quorin run`` runs its file: to the warm-up,
-    clears the statistics, then to ``until``; answers the report."""
+    """Runs the model as ``quorin run`` runs its file: up to the warm-up,
+    clears the statistics (a warm-up of 0 clears nothing), then up to
+    ``until``; answers the report, which covers exactly that window."""
     if self.until is None:
         raise Error("no end time: set the model's until (the run section's Until)")
-    if self.warmup is not None:
-        self.simulate(self.warmup)
+    if self.warmup:
+        self.simulate_to(self.warmup)
         self.clear_statistics()
-    self.simulate(self.until)
+    self.simulate_to(self.until)
     return self.report()
 
 
@@ -216,7 +217,10 @@ def replicate(model_or_path, replications=20, jobs=1, seed=None, warmup=None, un
     included. ``warmup`` and ``until`` default to the run section.
 
     The frame's attrs hold "values" (one row per replication, a column per
-    (block, statistic); a class's figure is named "statistic [priority P]") and "failures" (replication, seeds, error)."""
+    (block, statistic); a class's figure is named "statistic [priority P]"), "failures"
+    (replication, seeds, error) and "seeds" (one row per replication, the first state of
+    each stream by name: set them as the streams' Seed, and ``run()`` repeats that
+    replication's counts)."""
     pd = _pandas()
     source = model_or_path if isinstance(model_or_path, Model) else _os.fspath(model_or_path)
     result = _quorin._replicate(source, int(replications), int(jobs), seed,
@@ -233,7 +237,9 @@ def replicate(model_or_path, replications=20, jobs=1, seed=None, warmup=None, un
     values = pd.DataFrame([v for _, _, v in result["values"]], columns=keys,
                           index=pd.Index([n for n, _, _ in result["values"]], name="replication"))
     failures = pd.DataFrame(result["failures"], columns=["replication", "seeds", "error"])
-    frame.attrs.update(values=values, failures=failures, level=result["level"],
+    seeds = pd.DataFrame([s for _, s in result["seeds"]], columns=result["streams"],
+                         index=pd.Index([n for n, _ in result["seeds"]], name="replication"))
+    frame.attrs.update(values=values, failures=failures, seeds=seeds, level=result["level"],
                        warmup=result["warmup"], until=result["until"])
     if len(failures):
         import warnings

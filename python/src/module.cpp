@@ -438,7 +438,8 @@ TModelHolder LoadModel(const std::string& Path, const py::dict& Handlers,
   return Holder;
 }
 
-void Simulate(TPyModel& M, double Until) {
+// Model.Simulate, or SimulateTo with ToHorizon.
+void Simulate(TPyModel& M, double Until, bool ToHorizon) {
   M.Prepare();
   if (!(Until >= 0 && Until < 10000000000.0)) Raise("times must lie in 0...10000000000");
   if (M.InSimulate) Raise("simulate is refused from a handler of the model's own run");
@@ -453,13 +454,13 @@ void Simulate(TPyModel& M, double Until) {
   } Running(M);
   TCall Call;
   if (M.HasPythonHandlers()) {
-    Model.Simulate(Until);
+    ToHorizon ? Model.SimulateTo(Until) : Model.Simulate(Until);
   } else {
     // Nothing in the run calls Python: other Python threads may go on, but
     // not touch the model meanwhile.
     RunningUnlocked = true;
     py::gil_scoped_release Release;
-    Model.Simulate(Until);
+    ToHorizon ? Model.SimulateTo(Until) : Model.Simulate(Until);
   }
   RunningUnlocked = false;
   Call.Finish();
@@ -596,8 +597,15 @@ close() it (or use `with`) before the next.)")
                              })
       .def_property_readonly("model", [](TPyModel& Self) { return Self.Wrap(Self.File().Model()); })
       .def_property_readonly("fields", [](TPyModel& Self) { return Self.Fields(); })
-      .def("simulate", &Simulate, py::arg("until"),
-           "Runs the model until the first event after `until` (or Stop, or nothing left to do)")
+      .def(
+          "simulate", [](TPyModel& Self, double Until) { Simulate(Self, Until, false); },
+          py::arg("until"),
+          "Runs the model until the first event after `until` (or Stop, or nothing left to do)")
+      .def(
+          "simulate_to", [](TPyModel& Self, double Until) { Simulate(Self, Until, true); },
+          py::arg("until"),
+          "Runs the model up to `until` and no further: events after it stay pending; the "
+          "clock ends at `until` unless the model stopped itself")
       .def("clear_statistics",
            [](TPyModel& Self) {
              TCall Call;

@@ -81,7 +81,7 @@ tool::TReplicationSettings Settings(const TOptions& O, const TModelFile& File, T
 }
 
 py::dict Results(const TExperimentResult& R, const std::vector<tool::TStatistic>& Statistics,
-                 double Until) {
+                 const tool::TReplicationSettings& S) {
   if (!R.Error.empty()) Raise("the replications cannot run: " + R.Error);
   // A priority class that no replication reported is left out, as the
   // command's tables leave it out.
@@ -96,8 +96,9 @@ py::dict Results(const TExperimentResult& R, const std::vector<tool::TStatistic>
                                   M.Mean, M.HalfWidth, M.StdDev, M.Min, M.Max, M.N,
                                   R.Figures[f].Missing));
   }
-  py::list Values, Failures;
+  py::list Values, Failures, Seeds;
   for (const TReplicationResult& Rep : R.Replications) {
+    Seeds.append(py::make_tuple(Rep.Number, Rep.Seeds));
     std::vector<double> Row;
     for (size_t f : Shown)
       Row.push_back(f < Rep.Values.size() && Rep.Values[f] ? *Rep.Values[f] : NAN);
@@ -110,7 +111,10 @@ py::dict Results(const TExperimentResult& R, const std::vector<tool::TStatistic>
   D["failures"] = Failures;
   D["level"] = R.Level;
   D["warmup"] = R.WarmUp;
-  D["until"] = Until;
+  D["until"] = S.Until;
+  // The first state of every stream in each replication, to run one again.
+  D["seeds"] = Seeds;
+  D["streams"] = S.StreamNames;
   D["seconds"] = R.WallSeconds;
   return D;
 }
@@ -149,7 +153,7 @@ py::dict ReplicateFile(const std::string& Path, const TOptions& O) {
     py::gil_scoped_release Release;
     R = RunExperiment(E);
   }
-  return Results(R, Statistics, S.Until);
+  return Results(R, Statistics, S);
 }
 
 py::dict ReplicateModel(TPyModel& M, const TOptions& O) {
@@ -178,7 +182,7 @@ py::dict ReplicateModel(TPyModel& M, const TOptions& O) {
     py::gil_scoped_release Release;
     R = RunExperiment(E);
   }
-  return Results(R, Statistics, S.Until);
+  return Results(R, Statistics, S);
 }
 
 } // namespace

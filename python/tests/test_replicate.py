@@ -66,3 +66,26 @@ def test_failed_replications_are_reported():
     assert failures["error"].str.contains("no more").all()
     with pytest.raises(quorin.Error, match="replications must be 2 or more"):
         quorin.replicate(EXAMPLES / "mm1.qm", replications=1)
+
+
+@pytest.mark.parametrize("warmup", [0, 300])
+def test_run_repeats_a_replication_from_its_seeds(warmup):
+    # A day model: shifts and a rate schedule leave events planned past
+    # Until, and the run must end at Until all the same.
+    path = EXAMPLES / "callcentre.qm"
+    table = quorin.replicate(path, replications=2, jobs=1, seed=777, warmup=warmup)
+    values, seeds = table.attrs["values"], table.attrs["seeds"]
+    assert list(seeds.columns) == ["Calls", "Durations"]
+    with quorin.load(path) as model:
+        for stream, seed in seeds.loc[1].items():
+            model[stream].Seed = int(seed)
+        model.warmup = warmup
+        report = model.run()
+        assert model.time == 1440 and report.attrs["time"] == 1440
+    for block in ["Phone", "Waiting", "Agents", "Done"]:
+        for column in ["Entries", "Exits"]:
+            assert report.loc[block, column] == values[(block, column)].loc[1], (block, column)
+    for block in ["Waiting", "Agents"]:
+        for column in ["Mean cont.", "Usage"]:
+            assert report.loc[block, column] == pytest.approx(values[(block, column)].loc[1],
+                                                              rel=1e-12)

@@ -25,7 +25,7 @@ void TGenerator::Activate(TTransaction*) {
   if (FHasTransaction && FTransaction) DestroyTransaction(FTransaction);
   FTransaction = T;
   FHasTransaction = true;
-  FHasGenerated = true;
+  FGenerated += FGenerated < 2;
   // Joins the chain (where it stays while it offers, so never twice) even
   // if OnAfterGeneration throws: an offer outside the chain would be stuck.
   FireThen(OnAfterGeneration, T, [this] { JoinChain(); });
@@ -65,9 +65,15 @@ bool TGenerator::IsReadyToReceive(TTransaction*) {
 
 void TGenerator::CheckBlock(std::vector<std::string>& Findings) {
   TBlock::CheckBlock(Findings);
-  if (!FHasGenerated && !FHasTransaction && !(FutureManager && FutureManager->HasPending(this)))
+  const bool Pending = FutureManager && FutureManager->HasPending(this);
+  if (FGenerated == 0 && !FHasTransaction && !Pending)
     Findings.push_back(
         DisplayName() + " never planned an arrival: " + detail::NoNextTime(*this, "OnBeforeTimeGoOn"));
+  // One transaction and nothing planned after it: the handlers order the
+  // first arrival only, so the model runs on with no arrivals at all.
+  if (FGenerated == 1 && !Pending)
+    Findings.push_back(DisplayName() + " made 1 transaction and planned no next arrival: " +
+                       detail::NoNextTime(*this, "OnAfterGeneration"));
   if (FRefusedEntries > 0)
     Findings.push_back(DisplayName() + " refused " +
                        detail::CountOf(FRefusedEntries, "pass", "passes") +
@@ -76,7 +82,7 @@ void TGenerator::CheckBlock(std::vector<std::string>& Findings) {
 
 void TGenerator::Reset() {
   TBlock::Reset();
-  FHasGenerated = false;
+  FGenerated = 0;
   FRefusedEntries = 0;
   FReadyToReceive = false;
   FHasTransaction = false;

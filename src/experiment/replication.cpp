@@ -242,9 +242,10 @@ private:
     FTraceFile.reset();
   }
 
-  // Runs to End; false (with the reason) when the model ended earlier.
+  // Runs up to End; false (with the reason) when the model stopped itself
+  // earlier.
   bool RunTo(double End, const std::string& What) {
-    FModel->Simulate(End);
+    FModel->SimulateTo(End);
     if (!FMessages.empty()) return false;
     if (ModelTime() < End) {
       FError = "the run ended at time " + FormatClock(ModelTime()) + ", " + What;
@@ -270,7 +271,7 @@ private:
       RunTo(FE.WarmUp, "before the warm-up was over");
       FModel->ClearStatistics();
     }
-    if (Fine()) FModel->Simulate(FE.WarmUp + FE.RunLength);
+    if (Fine()) FModel->SimulateTo(FE.WarmUp + FE.RunLength);
     if (Fine()) FResult.Values = FigureValues(*FModel, FE.Figures, FError);
   }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "quorin/kernel/state.h"
@@ -376,6 +377,15 @@ void TFutureManager::TakeNext(TAggregate*& Aggregate, TTransaction*& Trans) {
   if (Best->Prev == FHeads[BestLevel] && !Best->Next->Next) FNonEmpty &= ~(1u << (BestLevel - 1));
   FMemo->Delete(Best);
   --FCount;
+}
+
+double TFutureManager::EarliestTime() const {
+  if (FCount == 0) return std::numeric_limits<double>::infinity();
+  if (FKind == TEventList::Heap) return EntryAt(0).Time;
+  double Earliest = std::numeric_limits<double>::infinity();
+  for (uint32_t Levels = FNonEmpty; Levels; Levels &= Levels - 1)
+    Earliest = std::min(Earliest, FHeads[std::countr_zero(Levels) + 1]->Next->Time);
+  return Earliest;
 }
 
 } // namespace quorin

@@ -239,6 +239,11 @@ TScheduleDriver::TScheduleDriver(TComponent* AOwner, TBlock& Block, const TSched
                                  TTarget Target)
     : TScheduler(AOwner), FBlock(&Block), FSchedule(Schedule), FTarget(Target) {}
 
+bool TScheduleDriver::CanFollow(const TBlock& Block) {
+  return dynamic_cast<const TQueueCustom*>(&Block) || dynamic_cast<const TServer*>(&Block) ||
+         dynamic_cast<const TGate*>(&Block);
+}
+
 TScheduleDriver* TScheduleDriver::Attach(TBlock& Block, const TSchedule& Schedule,
                                          std::string& Error) {
   TTarget Target;

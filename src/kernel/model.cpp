@@ -315,10 +315,19 @@ bool TModel::AggrInitialize() {
 }
 
 void TModel::Simulate(double EndTime) {
+  Run(EndTime, false);
+}
+
+void TModel::SimulateTo(double Horizon) {
+  Run(Horizon, true);
+}
+
+void TModel::Run(double EndTime, bool ToHorizon) {
   if (FInSimulate) {
     // A nested run would take events out from under the running loop, or
     // start up again inside the start-up under way.
-    MessageDlg("Quorin Error: Simulate is called while the model is running");
+    MessageDlg(std::string("Quorin Error: ") + (ToHorizon ? "SimulateTo" : "Simulate") +
+               " is called while the model is running");
     return;
   }
   if (std::isnan(EndTime)) {
@@ -326,7 +335,19 @@ void TModel::Simulate(double EndTime) {
     MessageDlg("Quorin Error: The end time of Simulate is not a number");
     return;
   }
+  if (ToHorizon && !std::isfinite(EndTime)) {
+    // The clock is moved to the horizon: it must be a time.
+    MessageDlg("Quorin Error: The horizon of SimulateTo is not a finite number");
+    return;
+  }
   detail::TFlagScope InSimulate(FInSimulate);
+  // Draws refused by the start-up belong to the run; the count is taken
+  // at its end however it ends.
+  NoteDrawRefusals(true);
+  detail::TryFinally([&] { RunInside(EndTime, ToHorizon); }, [this] { NoteDrawRefusals(false); });
+}
+
+void TModel::RunInside(double EndTime, bool ToHorizon) {
   if (!FMemoReady && !MemoInitialize()) return;
   if (!FAggrReady && !AggrInitialize()) return;
   // A run stopped by the allocator does not go on until Reset: records were
@@ -337,44 +358,17 @@ void TModel::Simulate(double EndTime) {
   if (FSysTime > EndTime) return;
   GlobalModel = this;
   CurrentManager->SetCheck(FCheckModel);
-  const int64_t Alarm = FMoveLimit > 0 ? FMoveLimit : std::numeric_limits<int64_t>::max();
-  detail::MovesAtOneTime = 0;
-  detail::MoveAlarm = Alarm;
-  FMovesTime = FSysTime;
   FLoopNames.clear();
   FLoopMoves = 0;
   FRunEnd = TRunEnd::None;
   FRunning = true;
   FInLoop = true;
+  bool Reached = false;
   try {
-    while (FRunning) {
-      TAggregate* A = nullptr;
-      TTransaction* T = nullptr;
-      FutureManager->TakeNext(A, T);
-      // Every activation counts as a move too: a scheduler or a generator
-      // that plans itself with no delay moves nothing but never ends.
-      if (FSysTime != FMovesTime) {
-        FMovesTime = FSysTime;
-        detail::MovesAtOneTime = 0;
-        if (FLoopMoves > 0) { // the time went on after all: no loop
-          FLoopMoves = 0;
-          FLoopNames.clear();
-          detail::MoveAlarm = Alarm;
-        }
-      } else if (++detail::MovesAtOneTime > detail::MoveAlarm) [[unlikely]] {
-        MoveAtOneTime(A, nullptr);
-      }
-      if (A) {
-        if (OnNewTime) OnNewTime(A, T);
-        if (A->FKind == TAggregate::TKind::Block) {
-          A->Activate(T);
-          CurrentManager->Run();
-        } else if (A->FKind == TAggregate::TKind::Scheduler) {
-          A->Activate(T);
-        }
-      }
-      if (!(FSysTime <= EndTime)) break;
-    }
+    if (ToHorizon)
+      Reached = Events<true>(EndTime);
+    else
+      Events<false>(EndTime);
   } catch (...) {
     // The run is over however it ended: nothing runs any more, and every
     // block completed the step under way (see TBlock::FireThen).
@@ -388,7 +382,62 @@ void TModel::Simulate(double EndTime) {
   FInLoop = false;
   detail::MoveAlarm = std::numeric_limits<int64_t>::max();
   if (FRunEnd == TRunEnd::None) FRunEnd = FExhausted ? TRunEnd::Exhausted : TRunEnd::Normal;
+  // The horizon was reached, or nothing was left to happen before it: the
+  // clock stands at the horizon, so every time-weighted statistic (read
+  // with the clock as its end) covers the whole window. A run that Stop,
+  // the allocator or the move limit ended keeps its time, and so does one
+  // whose OnDeadlock planned an activation before the horizon.
+  if (Reached && FRunEnd == TRunEnd::Normal && FSysTime < EndTime &&
+      !(FutureManager->EarliestTime() <= EndTime))
+    FSysTime = EndTime;
   if (FCheckModel) RunCheck();
+}
+
+// The loop of events. Up to a horizon (ToHorizon), no activation after
+// EndTime is taken: the loop ends before it, and answers true then, or
+// when the list ran empty; otherwise the first activation past EndTime is
+// the last one taken.
+template <bool ToHorizon> bool TModel::Events(double EndTime) {
+  const int64_t Alarm = FMoveLimit > 0 ? FMoveLimit : std::numeric_limits<int64_t>::max();
+  detail::MovesAtOneTime = 0;
+  detail::MoveAlarm = Alarm;
+  FMovesTime = FSysTime;
+  bool Reached = false;
+  while (FRunning) {
+    if constexpr (ToHorizon) {
+      // An empty list is taken from as ever: it fires OnDeadlock and stops.
+      Reached = FutureManager->Count() == 0;
+      if (!Reached && FutureManager->EarliestTime() > EndTime) return true;
+    }
+    TAggregate* A = nullptr;
+    TTransaction* T = nullptr;
+    FutureManager->TakeNext(A, T);
+    // Every activation counts as a move too: a scheduler or a generator
+    // that plans itself with no delay moves nothing but never ends.
+    if (FSysTime != FMovesTime) {
+      FMovesTime = FSysTime;
+      detail::MovesAtOneTime = 0;
+      if (FLoopMoves > 0) { // the time went on after all: no loop
+        FLoopMoves = 0;
+        FLoopNames.clear();
+        detail::MoveAlarm = Alarm;
+      }
+    } else if (++detail::MovesAtOneTime > detail::MoveAlarm) [[unlikely]] {
+      MoveAtOneTime(A, nullptr);
+    }
+    if (A) {
+      if (OnNewTime) OnNewTime(A, T);
+      if (A->FKind == TAggregate::TKind::Block) {
+        A->Activate(T);
+        CurrentManager->Run();
+      } else if (A->FKind == TAggregate::TKind::Scheduler) {
+        A->Activate(T);
+      }
+    }
+    if constexpr (!ToHorizon)
+      if (!(FSysTime <= EndTime)) break;
+  }
+  return Reached;
 }
 
 void TModel::MoveAtOneTime(TAggregate* From, TBlock* To) {
@@ -426,6 +475,25 @@ void TModel::MoveAtOneTime(TAggregate* From, TBlock* To) {
              "one time raises MoveLimit");
 }
 
+void TModel::NoteDrawRefusals(bool AtStart) {
+  // Built in a second vector that keeps its room: a run allocates nothing
+  // here once the streams are known.
+  std::vector<TDrawRefusals>& Now = FDrawScratch;
+  Now.clear();
+  ScanComponents([&](TComponent* X) {
+    const auto* R = dynamic_cast<const TMultiRand*>(X);
+    if (!R) return;
+    const auto Old = std::find_if(FDrawRefusals.begin(), FDrawRefusals.end(),
+                                  [R](const TDrawRefusals& D) { return D.Stream == R; });
+    TDrawRefusals D = Old != FDrawRefusals.end() ? *Old : TDrawRefusals{R, 0, 0};
+    if (AtStart)
+      D.Outside += R->Refusals() - D.AtEnd;
+    D.AtEnd = R->Refusals();
+    Now.push_back(D);
+  });
+  FDrawRefusals.swap(Now);
+}
+
 std::vector<std::string> TModel::RunCheck() {
   std::vector<std::string> Findings;
   for (TAggregate* A : FAggregates)
@@ -433,12 +501,19 @@ std::vector<std::string> TModel::RunCheck() {
   for (const TCheck& Check : FChecks)
     if (Check) Check(Findings);
   // Streams are no aggregates: look for them among the model's components.
-  ScanComponents([&Findings](TComponent* X) {
+  // Draws refused outside the runs were reported by the call that made them
+  // (a draw at the prompt between runs): only those of the runs count.
+  ScanComponents([this, &Findings](TComponent* X) {
     auto* R = dynamic_cast<TMultiRand*>(X);
-    if (!R || R->Refusals() == 0) return;
+    if (!R) return;
+    // A stream not seen at the last run's end was made since: its refusals
+    // were all made outside a run, unless one is under way.
+    int32_t Refused = FInSimulate ? R->Refusals() : 0;
+    for (const TDrawRefusals& D : FDrawRefusals)
+      if (D.Stream == R) Refused = (FInSimulate ? R->Refusals() : D.AtEnd) - D.Outside;
+    if (Refused <= 0) return;
     Findings.push_back(R->DisplayName() + " refused the parameters of " +
-                       detail::CountOf(R->Refusals(), "draw", "draws") +
-                       " and returned 0.0 instead");
+                       detail::CountOf(Refused, "draw", "draws") + " and returned 0.0 instead");
   });
   // Blocked blocks that the chain routes again at every scan cost time in
   // proportion to their number; retry on change lets them wait.

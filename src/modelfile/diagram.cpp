@@ -185,4 +185,81 @@ std::vector<std::string> CheckRoutes(const TModelFile& File) {
   return Findings;
 }
 
+std::vector<std::string> CheckHandlers(const TModelFile& File) {
+  std::vector<std::string> Findings;
+  auto IsStandard = [](const std::string& Name) {
+    for (const TStandardHandler& H : StandardHandlers())
+      if (H.Name == Name) return true;
+    return false;
+  };
+  // Generators: the arrivals each event of a generator orders with the
+  // standard handlers, and whether an application handler (which may order
+  // any) is bound to one of its events.
+  struct TArrivals {
+    int32_t First = 0, Later = 0;
+    bool Application = false;
+  };
+  std::map<const TGenerator*, TArrivals> Generators;
+  std::vector<const TGenerator*> GeneratorOrder;
+  for (const TBinding& B : File.Bindings()) {
+    const auto* G = dynamic_cast<const TGenerator*>(B.Component);
+    if (!G) continue;
+    auto [It, New] = Generators.try_emplace(G);
+    if (New) GeneratorOrder.push_back(G);
+    for (const THandlerCall& Call : B.Calls) {
+      if (!IsStandard(Call.Name)) It->second.Application = true;
+      if (Call.Name != "NextArrival" && Call.Name != "NextArrivalAtRate") continue;
+      ++(B.Event == "OnBeforeTimeGoOn" ? It->second.First : It->second.Later);
+    }
+  }
+  for (const TGenerator* G : GeneratorOrder) {
+    const TArrivals& A = Generators[G];
+    if (A.First == 1 && A.Later == 0 && !A.Application)
+      Findings.push_back(G->DisplayName() +
+                         " plans its first arrival in OnBeforeTimeGoOn, but none of its handlers "
+                         "plans the next one: it makes 1 transaction and no more (order the next "
+                         "arrival in OnAfterGeneration, e.g. NextArrival(Delay))");
+  }
+  // Assemblers without Match that split parts reach by more than one route:
+  // the routes into each assembler from blocks that a divider's parts can
+  // reach (the divider included).
+  const std::vector<TRoute> All = Routes(File);
+  std::set<const TBlock*> Split;
+  std::vector<const TBlock*> Walk;
+  for (const TRoute& R : All)
+    if (dynamic_cast<const TDivider*>(R.From) && Split.insert(R.From).second) Walk.push_back(R.From);
+  while (!Walk.empty()) {
+    const TBlock* B = Walk.back();
+    Walk.pop_back();
+    for (const TRoute& R : All)
+      if (R.From == B && Split.insert(R.To).second) Walk.push_back(R.To);
+  }
+  std::map<const TAssembler*, std::vector<const TBlock*>> Feeders;
+  std::vector<const TAssembler*> AssemblerOrder;
+  for (const TRoute& R : All) {
+    const auto* A = dynamic_cast<const TAssembler*>(R.To);
+    if (!A || A->Match() || !Split.count(R.From) || R.From == R.To) continue;
+    auto [It, New] = Feeders.try_emplace(A);
+    if (New) AssemblerOrder.push_back(A);
+    if (std::find(It->second.begin(), It->second.end(), R.From) == It->second.end())
+      It->second.push_back(R.From);
+  }
+  for (const TAssembler* A : AssemblerOrder) {
+    const auto& From = Feeders[A];
+    if (From.size() < 2) continue;
+    // Appended piece by piece: g++ 12 warns falsely about the temporaries
+    // of a long concatenation.
+    std::string Text = A->DisplayName();
+    Text.append(" joins split transactions that can reach it by more than one route (");
+    for (std::size_t i = 0; i < From.size(); ++i) {
+      if (i) Text.append(", ");
+      Text.append(From[i]->DisplayName());
+    }
+    Text.append("), so a set can hold parts of different originals: set Match = true to join "
+                "only the parts of one original");
+    Findings.push_back(std::move(Text));
+  }
+  return Findings;
+}
+
 } // namespace quorin

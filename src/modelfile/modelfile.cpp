@@ -245,6 +245,10 @@ public:
           Findings.insert(Findings.end(), Loops.begin(), Loops.end());
         });
       FFile->FRouteFindings = std::move(Loops);
+      // The check of a run finds these traps from what happened: they are
+      // for `quorin check`, before any run.
+      for (std::string& F : CheckHandlers(*FFile))
+        FFile->FRouteFindings.push_back(std::move(F));
     }
     FFile->ForgetIndex();
     if (!FErrors.empty()) {
@@ -501,6 +505,9 @@ private:
     std::string Names;
     for (const TPropertyInfo& I : Class->Properties)
       Names += (Names.empty() ? "" : ", ") + I.Name;
+    // Not a stored property, but set the same way.
+    if (const auto* Block = dynamic_cast<const TBlock*>(X); Block && TScheduleDriver::CanFollow(*Block))
+      Names += ", Schedule (a schedule section's name)";
     if (!Info) {
       Error(P.Line, X,
             P.Key == "Name" ? "the name is given on the object line"

@@ -59,7 +59,9 @@ TEST_F(CheckTest, GeneratorsThatNeverStartOrAreFedInto) {
   Door->OnRouting = [Idle](TBlock* S, TTransaction*) { S->PassTo(Idle); };
   Door->OnAfterGeneration = nullptr; // one arrival only, then deadlock
   EXPECT_EQ(RunChecked(10),
-            (TStrings{"Quorin Check: Idle never planned an arrival: its OnBeforeTimeGoOn handler "
+            (TStrings{"Quorin Check: Door made 1 transaction and planned no next arrival: its "
+                      "OnAfterGeneration handler orders no NextTime",
+                      "Quorin Check: Idle never planned an arrival: its OnBeforeTimeGoOn handler "
                       "orders no NextTime",
                       "Quorin Check: Idle refused 1 pass into it: a generator cannot receive "
                       "transactions"}));
@@ -124,10 +126,21 @@ TEST_F(CheckTest, StreamThatRefusedItsParametersAndUnnamedComponents) {
   auto* Exit = Make<TTerminator>("Exit");
   Door->OnBeforeTimeGoOn = [=](TAggregate*) { Door->NextTime(Arrivals->Exponential(-1.0)); };
   Door->OnRouting = [Exit](TBlock* S, TTransaction*) { S->PassTo(Exit); };
-  EXPECT_EQ(RunChecked(10),
-            (TStrings{"Quorin Error: Incorrect parameter of TMultiRand#2.Exponential",
-                      "Quorin Check: TMultiRand#2 refused the parameters of 1 draw and returned "
-                      "0.0 instead"}));
+  const TStrings Findings{"Quorin Check: Door made 1 transaction and planned no next arrival: its "
+                          "OnAfterGeneration handler orders no NextTime",
+                          "Quorin Check: TMultiRand#2 refused the parameters of 1 draw and "
+                          "returned 0.0 instead"};
+  TStrings Expected{"Quorin Error: Incorrect parameter of TMultiRand#2.Exponential"};
+  Expected.insert(Expected.end(), Findings.begin(), Findings.end());
+  EXPECT_EQ(RunChecked(10), Expected);
+  // A draw refused between runs is reported by the call that made it, and
+  // the check of the next run counts only the draws of the runs.
+  EXPECT_EQ(Arrivals->Exponential(-2.0), 0.0);
+  EXPECT_EQ(Guard.Messages, TStrings{"Quorin Error: Incorrect parameter of TMultiRand#2.Exponential"});
+  Guard.Messages.clear();
+  EXPECT_EQ(RunChecked(20), Findings);
+  EXPECT_EQ(Model->RunCheck(), (TStrings{Findings[0].substr(14), Findings[1].substr(14)}));
+  Guard.Messages.clear();
 }
 
 // A sound model gives no finding, and the check is off unless switched on.
@@ -161,6 +174,7 @@ TEST_F(CheckTest, ManyBlockedBlocksOnRetryAtEveryScanNameTheSwitch) {
     Name += std::to_string(i);
     auto* G = Make<TGenerator>(Name);
     G->OnBeforeTimeGoOn = [G](TAggregate*) { G->NextTime(1.0); };
+    G->OnAfterGeneration = [G](TBlock*, TTransaction*) { G->NextTime(100.0); };
     G->OnRouting = [Shut](TBlock* S, TTransaction*) { S->PassTo(Shut); };
   }
   for (const TRetry Retry : {TRetry::EveryScan, TRetry::OnChange}) {

@@ -38,5 +38,35 @@ TEST_F(BlockTest, WarmupClearsTabulatorsExceptThoseThatKeepTheirs) {
   EXPECT_EQ(All->Count(), 41);
 }
 
+// A window from a warm-up to a horizon whose last event comes long before
+// the horizon: the time-weighted figures cover the whole window.
+TEST_F(BlockTest, AveragesCoverTheWindowUpToTheHorizon) {
+  auto* Door = Make<TGenerator>("Door");
+  auto* Line = Make<TQueue>("Line");
+  auto* Clerk = Make<TServer>("Clerk");
+  auto* Exit = Make<TTerminator>("Exit");
+  const std::vector<double> Arrivals{10, 20, 30};
+  ArriveAt(Door, Arrivals);
+  Door->OnRouting = [Line](TBlock* S, TTransaction*) { S->PassTo(Line); };
+  Line->OnRouting = [Clerk](TBlock* S, TTransaction*) { S->PassTo(Clerk); };
+  Clerk->OnEnter = [Clerk](TBlock*, TTransaction*) { Clerk->NextTime(FSysTime < 25 ? 5 : 1000); };
+  Clerk->OnRouting = [Exit](TBlock* S, TTransaction*) { S->PassTo(Exit); };
+  // Window 12..100: the clerk busy 12..15, 20..25 and 30..100 (the last
+  // service ends at 1030, after the horizon, and stays pending).
+  Model->SimulateTo(12);
+  Model->ClearStatistics();
+  Model->SimulateTo(100);
+  EXPECT_EQ(ModelTime(), 100);
+  EXPECT_DOUBLE_EQ(double(Clerk->Usage()), (3 + 5 + 70) / 88.0);
+  EXPECT_DOUBLE_EQ(double(Clerk->AverageCount()), (3 + 5 + 70) / 88.0);
+  EXPECT_EQ(Exit->Entries(), 2); // the services that ended at 15 and 25
+  EXPECT_EQ(FutureManager->Count(), 1);
+  // Going on past the horizon finishes the pending service.
+  Model->SimulateTo(2000);
+  EXPECT_EQ(Exit->Entries(), 3);
+  EXPECT_EQ(ModelTime(), 2000);
+  EXPECT_DOUBLE_EQ(double(Line->AverageCount()), 0);
+}
+
 } // namespace
 } // namespace quorin::test

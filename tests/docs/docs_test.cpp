@@ -111,6 +111,14 @@ const char* Parameters(TEventShape S) {
   return "";
 }
 
+// Whether a block of class C can follow a schedule.
+bool FollowsSchedules(const TClassInfo& C) {
+  if (!C.Create) return false;
+  TComponent Owner(nullptr);
+  const auto* Block = dynamic_cast<const TBlock*>(C.Create(&Owner));
+  return Block && TScheduleDriver::CanFollow(*Block);
+}
+
 // The reference page of one class, from its description alone.
 std::string ReferencePage(const TClassInfo& C) {
   std::ostringstream Out;
@@ -126,6 +134,10 @@ std::string ReferencePage(const TClassInfo& C) {
       << "| property | type | default |\n|---|---|---|\n";
   for (const TPropertyInfo& P : C.Properties)
     Out << "| `" << P.Name << "` | " << TypeName(P.Type) << " | " << DefaultTextBoth(C, P) << " |\n";
+  if (FollowsSchedules(C))
+    Out << "\nIt can follow a schedule: in a model file `Schedule = Name` names a `schedule` "
+           "section, in C++ `TScheduleDriver::Attach(Block, Schedule, Error)`; see "
+           "[inputs](../inputs.md#shifts-and-opening-hours-a-block-that-follows-a-schedule).\n";
   Out << "\n## Events\n\n";
   if (C.Events.empty()) {
     Out << "None.\n";
@@ -283,6 +295,26 @@ TEST(Docs, EveryModelFileShownLoads) {
     }
   }
   EXPECT_GT(Shown, 0);
+}
+
+// The report page's sample is the M/M/1 part of the showcase's stored
+// output (which tests/examples compares with what the showcase prints):
+// from its start to the end of the table over the replications.
+TEST(Docs, TheReportSampleIsTheShowcasesOutput) {
+  const std::string Stored = Read(Root / "tests" / "examples" / "showcase.expected");
+  const size_t Over = Stored.find("\nOver ");
+  ASSERT_NE(Over, std::string::npos);
+  const size_t PartEnd = Stored.find("\n\n", Stored.find("\n\n", Over + 1) + 2);
+  ASSERT_NE(PartEnd, std::string::npos);
+  const std::string Part = Stored.substr(0, PartEnd + 1);
+  const fs::path Page = Root / "docs" / "report.md";
+  const std::string Text = Read(Page);
+  const std::string Open = "The M/M/1 part:\n\n```\n";
+  const size_t From = Text.find(Open);
+  ASSERT_NE(From, std::string::npos);
+  const size_t Start = From + Open.size(), End = Text.find("```", Start);
+  ASSERT_NE(End, std::string::npos);
+  ExpectFile(Page, Text.substr(0, Start) + Part + Text.substr(End));
 }
 
 // Links between the pages lead to files that exist (addresses with a

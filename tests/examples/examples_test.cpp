@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <cmath>
 #include <fstream>
 #include <functional>
@@ -157,15 +159,21 @@ TEST(Examples, FailedReplicationsAreListedWithoutValues) {
 // The showcase prints exactly what it printed when its output was stored:
 // any change in the order of events, in a statistic or in the report shows,
 // in the single runs and over the replications alike.
-// After an intended change, refresh the file from `build/examples/showcase`.
+// After an intended change, QUORIN_UPDATE_DOCS=1 writes the file anew (as
+// `build/examples/showcase` prints it); review the difference.
 TEST(Examples, ShowcaseOutputIsUnchanged) {
+  std::ostringstream Out;
+  for (const TReplicatedModel& Model : ShowcaseModels())
+    EXPECT_TRUE(RunShowcase(Model, Out)) << Model.Name;
+  const char* Update = std::getenv("QUORIN_UPDATE_DOCS");
+  if (Update && *Update && std::string(Update) != "0") {
+    std::ofstream(QUORIN_SHOWCASE_EXPECTED, std::ios::binary) << Out.str();
+    return;
+  }
   std::ifstream File(QUORIN_SHOWCASE_EXPECTED);
   ASSERT_TRUE(File) << QUORIN_SHOWCASE_EXPECTED;
   std::stringstream Expected;
   Expected << File.rdbuf();
-  std::ostringstream Out;
-  for (const TReplicatedModel& Model : ShowcaseModels())
-    EXPECT_TRUE(RunShowcase(Model, Out)) << Model.Name;
   EXPECT_EQ(Out.str(), Expected.str());
 }
 

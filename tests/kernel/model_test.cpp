@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 #include "test_blocks.h"
@@ -45,6 +46,61 @@ TEST(Model, TheEndTestComesAfterTheEvent) {
   EXPECT_EQ(Deadlocks, 1); // the list ran dry after 160
   EXPECT_EQ(ModelTime(), 160);
   EXPECT_TRUE(M.Capture.Messages.empty());
+}
+
+// Up to a horizon: nothing after it is taken, it stays pending for a later
+// run, and the clock ends at the horizon, on either event list.
+TEST(Model, SimulateToTakesNothingPastTheHorizonAndEndsThere) {
+  for (const TEventList List : {TEventList::Levels, TEventList::Heap}) {
+    TClock M({90, 110}, 50);
+    M.Model->SetEventList(List);
+    int Deadlocks = 0;
+    M.Model->OnDeadlock = [&] { ++Deadlocks; };
+    M.Model->SimulateTo(100);
+    EXPECT_EQ(M.Times, std::vector<double>{90});
+    EXPECT_EQ(ModelTime(), 100);
+    EXPECT_EQ(FutureManager->Count(), 1);
+    M.Model->SimulateTo(110); // an event at the horizon happens
+    EXPECT_EQ(M.Times, (std::vector<double>{90, 110}));
+    EXPECT_EQ(ModelTime(), 110);
+    M.Model->SimulateTo(100); // behind the clock: nothing happens
+    EXPECT_EQ(ModelTime(), 110);
+    // Nothing left before the horizon: the list runs dry (OnDeadlock, as
+    // ever) and the clock still ends at the horizon.
+    M.Model->SimulateTo(500);
+    EXPECT_EQ(M.Times, (std::vector<double>{90, 110, 160}));
+    EXPECT_EQ(Deadlocks, 1);
+    EXPECT_EQ(ModelTime(), 500);
+    EXPECT_EQ(M.Model->RunEnd(), TRunEnd::Normal);
+    EXPECT_TRUE(M.Capture.Messages.empty());
+  }
+}
+
+TEST(Model, SimulateToKeepsTheTimeOfAModelThatStoppedItself) {
+  TClock M({10, 20, 30});
+  M.Model->OnNewTime = [&](TAggregate*, TTransaction*) {
+    if (FSysTime == 20) M.Model->Stop();
+  };
+  M.Model->SimulateTo(100);
+  EXPECT_EQ(M.Times, (std::vector<double>{10, 20}));
+  EXPECT_EQ(ModelTime(), 20);
+  // A continuation goes on with what is pending.
+  M.Model->OnNewTime = nullptr;
+  M.Model->Simulate(25);
+  EXPECT_EQ(M.Times, (std::vector<double>{10, 20, 30}));
+  EXPECT_EQ(ModelTime(), 30);
+}
+
+TEST(Model, SimulateToRefusesAHorizonThatIsNoTime) {
+  TClock M({1});
+  const double Infinity = std::numeric_limits<double>::infinity();
+  for (const double Horizon : {std::nan(""), Infinity, -Infinity})
+    M.Model->SimulateTo(Horizon);
+  EXPECT_EQ(M.Capture.Messages,
+            (std::vector<std::string>{"Quorin Error: The end time of Simulate is not a number",
+                                      "Quorin Error: The horizon of SimulateTo is not a finite number",
+                                      "Quorin Error: The horizon of SimulateTo is not a finite number"}));
+  EXPECT_FALSE(M.Model->MemoReady());
 }
 
 TEST(Model, NegativeFinishTimeInitialisesWithoutTakingAnEvent) {

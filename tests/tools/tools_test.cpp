@@ -197,6 +197,13 @@ TEST(QuorinCommand, JsonAndHtmlOfOneRun) {
   EXPECT_NE(H.str().find("{\"report\":" + Report + ","), std::string::npos);
   EXPECT_NE(Report.find("\"seeds\":[{\"stream\":\"Arrivals\",\"seed\":1000000000},"),
             std::string::npos);
+  // The JSON alone has the same seeds, also after --seed.
+  const auto Alone = Quorin("run " + Example("mm1.qm") + " --until 3000 --json '" + Json + "'");
+  EXPECT_EQ(Alone.Status, 0) << Alone.Err;
+  EXPECT_EQ(ReadFile(Json), J.str());
+  Quorin("run " + Example("mm1.qm") + " --until 3000 --seed 5 --json '" + Json + "'");
+  EXPECT_NE(ReadFile(Json).find("\"seeds\":[{\"stream\":\"Arrivals\",\"seed\":"), std::string::npos);
+  EXPECT_EQ(ReadFile(Json).find("\"seed\":1000000000"), std::string::npos);
   // A page that cannot be written fails the command, with the path named.
   const auto W = Quorin("run " + Example("mm1.qm") + " --until 3000 --html /nonexistent/x.html");
   EXPECT_EQ(W.Status, 1);
@@ -216,6 +223,48 @@ TEST(QuorinCommand, CheckPaletteAndFailures) {
   Drawn << Picture.rdbuf();
   EXPECT_EQ(Drawn.str().rfind("<?xml", 0), 0u);
   EXPECT_NE(Drawn.str().find("<title>Line -&gt; Tellers</title>"), std::string::npos);
+
+  // What the standard handlers show wired wrong: a generator that plans its
+  // first arrival and no next one, and a join without Match reached by
+  // parts on two routes. The file loads all the same.
+  const std::string Traps = Temp("traps.qm");
+  std::ofstream(Traps) << "object Form: TComponent\n  object Model: TModel end\n"
+                          "  object Door: TGenerator\n    OnBeforeTimeGoOn = NextArrival(1)\n"
+                          "    OnRouting = PassTo(Split)\n  end\n"
+                          "  object Split: TDivider\n    Capacity = 2\n"
+                          "    OnRouting = PassFirst(A, B)\n  end\n"
+                          "  object A: TQueue\n    OnRouting = PassTo(Join)\n  end\n"
+                          "  object B: TQueue\n    OnRouting = PassTo(Join)\n  end\n"
+                          "  object Join: TAssembler\n    Capacity = 2\n"
+                          "    OnRouting = PassTo(Exit)\n  end\n"
+                          "  object Exit: TTerminator end\nend\n";
+  R = Quorin("check '" + Traps + "'");
+  EXPECT_EQ(R.Status, 0);
+  EXPECT_EQ(R.Err,
+            "Quorin Check: Door plans its first arrival in OnBeforeTimeGoOn, but none of its "
+            "handlers plans the next one: it makes 1 transaction and no more (order the next "
+            "arrival in OnAfterGeneration, e.g. NextArrival(Delay))\n"
+            "Quorin Check: Join joins split transactions that can reach it by more than one route "
+            "(A, B), so a set can hold parts of different originals: set Match = true to join "
+            "only the parts of one original\n");
+  // The run's check finds the generator from what happened; a generator
+  // that plans its next arrival, and a join with Match, are no finding.
+  R = Quorin("run '" + Traps + "' --until 10");
+  EXPECT_NE(R.Err.find("Quorin Check: Door made 1 transaction and planned no next arrival"),
+            std::string::npos)
+      << R.Err;
+  std::ofstream(Traps) << "object Form: TComponent\n  object Model: TModel end\n"
+                          "  object Door: TGenerator\n    OnBeforeTimeGoOn = NextArrival(1)\n"
+                          "    OnAfterGeneration = NextArrival(1)\n"
+                          "    OnRouting = PassTo(Split)\n  end\n"
+                          "  object Split: TDivider\n    OnRouting = PassFirst(A, B)\n  end\n"
+                          "  object A: TQueue\n    OnRouting = PassTo(Join)\n  end\n"
+                          "  object B: TQueue\n    OnRouting = PassTo(Join)\n  end\n"
+                          "  object Join: TAssembler\n    Match = true\n"
+                          "    OnRouting = PassTo(Exit)\n  end\n"
+                          "  object Exit: TTerminator end\nend\n";
+  R = Quorin("check '" + Traps + "'");
+  EXPECT_EQ(R.Err, "");
 
   R = Quorin("palette");
   EXPECT_EQ(R.Status, 0);
@@ -993,4 +1042,68 @@ TEST(QuorinInputs, CallCentreAnswersTheDaysExpectedCalls) {
   EXPECT_LE(std::fabs(std::stod(Calls[0]) - 564), std::stod(Calls[1])) << Calls[0];
   EXPECT_EQ(Fields(Rows.at("Agents,TStorage,Max,"))[0], "8"); // both shifts at noon
   EXPECT_EQ(Fields(Rows.at("Agents,TStorage,Count,"))[0], "0");
+  // One day ends at the day's end, though the shifts and the rate plan
+  // events past it: the report's model time is Until.
+  const auto Day = Quorin("run " + Example("callcentre.qm"));
+  EXPECT_EQ(Day.Status, 0) << Day.Err;
+  EXPECT_NE(Day.Out.find("Model time 1440.0000\n"), std::string::npos) << Day.Out;
+}
+
+namespace {
+
+// The pages of the manual and the README.
+std::vector<std::filesystem::path> ManualPages() {
+  const std::filesystem::path Root = std::filesystem::path(QUORIN_EXAMPLES_DIR).parent_path();
+  std::vector<std::filesystem::path> Pages{Root / "README.md"};
+  for (const auto& Entry : std::filesystem::directory_iterator(Root / "docs"))
+    if (Entry.path().extension() == ".md") Pages.push_back(Entry.path());
+  std::sort(Pages.begin(), Pages.end());
+  return Pages;
+}
+
+} // namespace
+
+// Every block of the manual that shows a command and what it prints (a
+// plain ``` block whose first line is "$ quorin ...") is what the command
+// prints now, run from the checkout's top folder: standard output, and the
+// lines on standard error that a terminal would show too. After an intended
+// change, QUORIN_UPDATE_DOCS=1 writes the blocks anew.
+TEST(QuorinDocs, TheCommandsShownPrintWhatTheManualShows) {
+  const char* Update = std::getenv("QUORIN_UPDATE_DOCS");
+  const bool Updating = Update && *Update && std::string(Update) != "0";
+  const std::string Root = std::filesystem::path(QUORIN_EXAMPLES_DIR).parent_path().string();
+  int Shown = 0;
+  for (const auto& Page : ManualPages()) {
+    std::string Text = ReadFile(Page.string());
+    const std::string Open = "```\n$ quorin ";
+    bool Changed = false;
+    for (size_t At = Text.find(Open); At != std::string::npos; At = Text.find(Open, At + 1)) {
+      const size_t CommandAt = At + 6, CommandEnd = Text.find('\n', CommandAt);
+      const size_t End = Text.find("```", CommandEnd);
+      ASSERT_NE(End, std::string::npos) << Page;
+      const std::string Command = Text.substr(CommandAt, CommandEnd - CommandAt);
+      const std::string Shell = "cd '" + Root + "' && '" + QUORIN_COMMAND + "' " +
+                                Command.substr(std::string("quorin ").size()) + " 2>&1";
+      std::string Out;
+      FILE* Pipe = popen(Shell.c_str(), "r");
+      ASSERT_NE(Pipe, nullptr);
+      char Buffer[4096];
+      for (std::size_t N; (N = fread(Buffer, 1, sizeof Buffer, Pipe)) > 0;)
+        Out.append(Buffer, N);
+      pclose(Pipe);
+      const std::string Printed = Text.substr(CommandEnd + 1, End - CommandEnd - 1);
+      ++Shown;
+      if (Printed == Out) continue;
+      if (Updating) {
+        Text.replace(CommandEnd + 1, End - CommandEnd - 1, Out);
+        Changed = true;
+      } else {
+        ADD_FAILURE() << Page << ": $ " << Command << "\nshows:\n"
+                      << Printed << "prints:\n"
+                      << Out << "(QUORIN_UPDATE_DOCS=1 writes it anew)";
+      }
+    }
+    if (Changed) std::ofstream(Page, std::ios::binary) << Text;
+  }
+  EXPECT_GT(Shown, 0);
 }

@@ -41,7 +41,9 @@ protected:
   double FSumIntervalD = 0;
   double FSumSqrIntervalD = 0;
   double FLastExitTime = 0.0;
-  bool FHasGenerated = false;  // since the last Reset
+  // Transactions made since the last Reset, counted up to 2: none, one (a
+  // generator that planned no next arrival is a finding), or more.
+  uint8_t FGenerated = 0;
   int32_t FRefusedEntries = 0; // passes into the generator, since the last Reset
 };
 

@@ -19,6 +19,7 @@ namespace quorin {
 
 class TAggregate;
 class TBlock;
+class TMultiRand;
 
 using TBeforeModelGoOnEvent = std::function<void()>;
 using TNewTimeEvent = std::function<void(TAggregate* Sender, TTransaction* Trans)>;
@@ -58,6 +59,14 @@ public:
 
   // Runs until EndTime is passed, Stop is called or nothing is left to do.
   void Simulate(double EndTime);
+  // Runs up to the horizon and no further: every activation due at or
+  // before Horizon is taken, none after it (they stay pending, and a later
+  // Simulate or SimulateTo goes on with them). When the horizon is reached,
+  // or nothing is left to happen before it, the clock is set to Horizon, so
+  // that the blocks' time-weighted statistics cover the time up to it; a run
+  // ended by Stop (or the allocator, or the move limit) keeps its time. A
+  // horizon that is not a finite number is refused with a message.
+  void SimulateTo(double Horizon);
   void Stop() { FRunning = false; }
   void Reset();
   // Clears the statistics of every block and of every tabulator on the
@@ -185,6 +194,11 @@ public:
 
 private:
   friend class TAggregate;
+  // Simulate and SimulateTo: the checks, the start-up, the loop of events
+  // (Events) and what follows it.
+  void Run(double EndTime, bool ToHorizon);
+  void RunInside(double EndTime, bool ToHorizon);
+  template <bool ToHorizon> bool Events(double EndTime);
   // Drops an aggregate being destroyed from the gathered list.
   void ForgetAggregate(TAggregate* Aggregate);
 
@@ -214,6 +228,18 @@ private:
   std::vector<TCheck> FChecks;
   int64_t FMoveLimit = DefaultMoveLimit;
   double FMovesTime = 0.0; // the model time the moves are counted at
+  // The draws each stream refused: Outside the model's runs (reported by
+  // the call that made them, not by the check) and in all at the end of the
+  // last run. Kept for the streams found at the last scan.
+  struct TDrawRefusals {
+    const TMultiRand* Stream;
+    int32_t Outside;
+    int32_t AtEnd;
+  };
+  std::vector<TDrawRefusals> FDrawRefusals, FDrawScratch;
+  // At a run's start: the refusals since the last run's end were made
+  // outside. At its end: the count so far.
+  void NoteDrawRefusals(bool AtStart);
   // The blocks of the moves noted past the limit, distinct, in order, and
   // the number of those moves.
   std::vector<std::string> FLoopNames;
