@@ -87,8 +87,10 @@ def _run(self):
 
 def _save(self, path=None):
     """The model as model-file text; written to ``path`` when one is given.
-    Only standard handlers can be saved."""
-    text = self._save_text()
+    Data files that the model names relative to its own folder are named so
+    that the file at ``path`` finds the same data. Only standard handlers
+    can be saved."""
+    text = self._save_text("" if path is None else _os.fspath(path))
     if path is not None:
         with open(path, "w", encoding="utf-8") as out:
             out.write(text)
