@@ -228,6 +228,14 @@ def replicate(model_or_path, replications=20, jobs=1, seed=None, warmup=None, un
     failures = pd.DataFrame(result["failures"], columns=["replication", "seeds", "error"])
     frame.attrs.update(values=values, failures=failures, level=result["level"],
                        warmup=result["warmup"], until=result["until"])
+    if result["interrupted"]:
+        # Ctrl-C: the runner answered at once with what had finished. The
+        # interpreter raises KeyboardInterrupt by now unless the program's
+        # own handler keeps it from doing so.
+        import warnings
+
+        warnings.warn(f"interrupted: {result['interrupted']} replications did not finish",
+                      RuntimeWarning, stacklevel=2)
     if len(failures):
         import warnings
 

@@ -112,6 +112,7 @@ py::dict Results(const TExperimentResult& R, const std::vector<tool::TStatistic>
   D["warmup"] = R.WarmUp;
   D["until"] = Until;
   D["seconds"] = R.WallSeconds;
+  D["interrupted"] = R.Interrupted;
   return D;
 }
 
