@@ -223,6 +223,10 @@ struct TExperimentResult {
   std::vector<TFigureResult> Figures;
   std::vector<TReplicationResult> Replications; // in number order
   int32_t Failed = 0;
+  // Replications that an interrupt (SIGINT, in a process that lives on
+  // after it) kept from finishing: none starts after it, and those under
+  // way are ended; Replications holds what finished before.
+  int32_t Interrupted = 0;
   bool Sequential = false;
   bool TargetMet = false;
   double WallSeconds = 0;

@@ -25,7 +25,11 @@ struct TFit {
   double Aic = 0;                      // 2 k - 2 log-likelihood: lower is better
   double Ks = 0, KsPValue = 0;         // Kolmogorov-Smirnov D and its p-value
   double AndersonDarling = 0;          // A^2
-  // The draw for a model file, such as "Gamma(2.1, 0.47)" (after "Stream.").
+  // The draw for a model file, such as "Gamma(2.1, 0.47)" (after "Stream."),
+  // with as many digits as it takes for the draw, read back, to have the
+  // fit's mean and deviation to 1 % of the deviation; "" when the family's
+  // parameters cannot be written so (a Weibull beta beyond the doubles, a
+  // gamma shape a stream refuses).
   std::string Draw() const;
 };
 

@@ -209,8 +209,13 @@ bool SetModelProperty(TModelFile& File, const std::string& Component, const std:
 // Writes the model in the same format: the run section, then every
 // component with the properties that differ from their defaults and its
 // handler bindings. Answers false with Errors filled when a component cannot
-// be written (no name, or a class that is not on the palette).
-bool SaveModelText(const TModelFile& File, std::string& Text, std::vector<std::string>& Errors);
+// be written (no name, or a class that is not on the palette). Destination
+// is the path the text is meant for: data files named relative to the
+// model file's folder are renamed to lead there from Destination's folder,
+// so the saved model finds the same data; empty keeps the names as written
+// (the text is for the model file's own folder).
+bool SaveModelText(const TModelFile& File, std::string& Text, std::vector<std::string>& Errors,
+                   const std::string& Destination = "");
 
 // A route that a standard routing handler names: From passes to To. The
 // label tells the event when it is not OnRouting, the probability of

@@ -29,7 +29,12 @@ namespace quorin {
 //
 // - Content over time of every block that holds transactions over time
 //   (queues, stacks, servers, storages, priority queues and storages), as at
-//   most Points buckets per block. Each bucket keeps the time-weighted mean
+//   most Points buckets per block. A block's buckets are brought up to date
+//   when its content changes (a pass from or into it, its own activation)
+//   and at the end, so an event costs the same whatever the number of
+//   blocks; a change made without a pass by another block's handler (a
+//   server's Release) is seen within as many events as there are series,
+//   one series being looked at in turn at every event. Each bucket keeps the time-weighted mean
 //   content over its span and the least and greatest content seen in it.
 //   The buckets start Horizon / Points wide (1 time unit without a horizon);
 //   when the run passes the last bucket, neighbouring pairs are merged into
@@ -61,6 +66,8 @@ public:
   struct TSeries {
     TBlock* Block = nullptr;
     std::vector<TBucket> Buckets; // bucket i spans [i * Width, (i + 1) * Width)
+    double Since = 0;             // the buckets are complete up to this time
+    int32_t Held = 0;             // the content since then
   };
   struct TMove {
     double Time;
@@ -97,7 +104,8 @@ public:
 private:
   void Start();
   int32_t IndexOf(const TBlock* Block) const;
-  void Advance(double Now);
+  // Adds S's content from S.Since to Now and takes its content as of now.
+  void Sync(TSeries& S, double Now);
   void Add(TSeries& S, double From, double To, int32_t Content);
   void Touch(TSeries& S, double Time, int32_t Content);
   void Halve();
@@ -112,6 +120,9 @@ private:
   std::vector<int32_t> FSeriesOf;                        // per block: series or -1
   std::vector<uint8_t> FIsTerminator;
   std::vector<TSeries> FSeries;
+  std::vector<std::pair<const TAggregate*, int32_t>> FSeriesIndex; // sorted: block, series
+  int32_t FActive = -1;  // series of the block activated at the last event, or -1
+  std::size_t FTurn = 0; // the series looked at in turn at the next event
   std::vector<TMove> FMoves;
   // (from << 32 | to, order of its first pass), sorted by the key.
   std::vector<std::pair<uint64_t, int32_t>> FRouteKeys;

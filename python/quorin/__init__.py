@@ -93,8 +93,10 @@ def _run(self):
 
 def _save(self, path=None):
     """The model as model-file text; written to ``path`` when one is given.
-    Only standard handlers can be saved."""
-    text = self._save_text()
+    Data files that the model names relative to its own folder are named so
+    that the file at ``path`` finds the same data. Only standard handlers
+    can be saved."""
+    text = self._save_text("" if path is None else _os.fspath(path))
     if path is not None:
         with open(path, "w", encoding="utf-8") as out:
             out.write(text)
@@ -241,6 +243,14 @@ def replicate(model_or_path, replications=20, jobs=1, seed=None, warmup=None, un
                          index=pd.Index([n for n, _ in result["seeds"]], name="replication"))
     frame.attrs.update(values=values, failures=failures, seeds=seeds, level=result["level"],
                        warmup=result["warmup"], until=result["until"])
+    if result["interrupted"]:
+        # Ctrl-C: the runner answered at once with what had finished. The
+        # interpreter raises KeyboardInterrupt by now unless the program's
+        # own handler keeps it from doing so.
+        import warnings
+
+        warnings.warn(f"interrupted: {result['interrupted']} replications did not finish",
+                      RuntimeWarning, stacklevel=2)
     if len(failures):
         import warnings
 

@@ -508,14 +508,15 @@ py::list ReportRows(TPyModel& M) {
   return Rows;
 }
 
-std::string Save(TPyModel& M) {
+// Destination: the path the text is for ("" the model file's own folder).
+std::string Save(TPyModel& M, const std::string& Destination) {
   M.Prepare();
   for (const auto& [Key, Binding] : M.PythonBindings())
     Raise(Key.first->Name() + "." + Key.second +
           " is bound to a Python function; a model file holds standard handlers only");
   std::string Text;
   std::vector<std::string> Errors;
-  if (!SaveModelText(M.File(), Text, Errors)) RaiseClass("ModelFileError", Errors.front(), Errors);
+  if (!SaveModelText(M.File(), Text, Errors, Destination)) RaiseClass("ModelFileError", Errors.front(), Errors);
   return Text;
 }
 
@@ -653,7 +654,7 @@ close() it (or use `with`) before the next.)")
              PrintReport(Self.Model(), Out);
              return Out.str();
            })
-      .def("_save_text", &Save)
+      .def("_save_text", &Save, py::arg("destination") = "")
       .def("_prepare", &TPyModel::Prepare)
       .def("close", &TPyModel::Close,
            "Ends the model: its run memory and components go, and the next model may be made")

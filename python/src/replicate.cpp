@@ -116,6 +116,7 @@ py::dict Results(const TExperimentResult& R, const std::vector<tool::TStatistic>
   D["seeds"] = Seeds;
   D["streams"] = S.StreamNames;
   D["seconds"] = R.WallSeconds;
+  D["interrupted"] = R.Interrupted;
   return D;
 }
 

@@ -171,6 +171,17 @@ def test_a_saved_model_loads_as_the_same_model(tmp_path):
             model.save()
 
 
+def test_a_model_saved_in_another_folder_finds_its_data(tmp_path, monkeypatch):
+    # The example names its rates and durations relative to its own folder.
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "mine").mkdir()
+    with quorin.load(EXAMPLES / "callcentre.qm") as model:
+        model.save("mine/cc.qm")
+        first = model.run()
+    with quorin.load("mine/cc.qm") as model:
+        assert model.run().equals(first)
+
+
 def test_standard_handler_errors_name_the_component_and_the_event():
     with quorin.Model() as model:
         model.add("TGenerator", "Door", OnRouting="PassTo(Nowhere)")

@@ -64,20 +64,31 @@ bool TargetReached(const TExperiment& E, const std::vector<TReplicationResult>& 
 }
 
 std::vector<TReplicationResult> Drive(const TExperiment& E, TExecutor& Executor, int32_t Limit,
-                                      bool Sequential, bool& TargetMet) {
+                                      bool Sequential, bool& TargetMet, int32_t& Interrupted) {
   std::map<int32_t, TReplicationResult> Done;
   std::vector<TReplicationResult> Prefix; // results 0 ... n-1, in order
   int32_t Next = 0;
   int32_t Finished = 0;
   const auto Start = detail::Clock::now();
   TargetMet = false;
+  Interrupted = 0;
   while (true) {
-    while (!TargetMet && Executor.Busy() < Executor.Slots() && Next < Limit)
+    while (!TargetMet && !Executor.Interrupted() && Executor.Busy() < Executor.Slots() &&
+           Next < Limit)
       Executor.Start(Next++);
     if (Executor.Busy() == 0) break;
     for (auto& R : Executor.Wait(-1)) {
+      // A worker that the interrupt ended has no result of its own.
+      if (!R.Ok && Executor.Interrupted()) continue;
       Done.emplace(R.Number, std::move(R));
       ++Finished;
+    }
+    if (Executor.Interrupted()) {
+      Executor.Cancel();
+      for (auto& [Number, R] : Done)
+        Prefix.push_back(std::move(R));
+      Interrupted = Limit - int32_t(Prefix.size());
+      return Prefix;
     }
     if (E.OnProgress) E.OnProgress(Finished, Limit, SecondsSince(Start));
     // Only the unbroken run of numbers from 0 counts, so the decision is the
@@ -139,8 +150,12 @@ TExperimentResult RunExperiment(const TExperiment& E) {
   }
   detail::TForkExecutor Executor(detail::ReplicationWork(E), E.Jobs, E.TimeLimit, E.Streams);
   bool TargetMet = false;
-  auto Reps = detail::Drive(E, Executor, Limit, Sequential, TargetMet);
-  return detail::Conclude(E, std::move(Reps), Sequential, TargetMet, detail::SecondsSince(Start));
+  int32_t Interrupted = 0;
+  auto Reps = detail::Drive(E, Executor, Limit, Sequential, TargetMet, Interrupted);
+  auto Result =
+      detail::Conclude(E, std::move(Reps), Sequential, TargetMet, detail::SecondsSince(Start));
+  Result.Interrupted = Interrupted;
+  return Result;
 }
 
 } // namespace quorin

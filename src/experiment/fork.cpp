@@ -44,8 +44,12 @@ volatile sig_atomic_t Watched[MaxWatched];
 struct sigaction Previous[3];
 const int Ended[3] = {SIGTERM, SIGINT, SIGHUP};
 int Executors = 0;
+// SIGINT came: a process that lives on after it (Python, a notebook's
+// interrupt) starts no further replication.
+volatile sig_atomic_t Interrupt = 0;
 
 void EndWorkers(int Signal) {
+  if (Signal == SIGINT) Interrupt = 1;
   for (int i = 0; i < MaxWatched; ++i)
     if (Watched[i] > 0) ::kill(pid_t(Watched[i]), SIGKILL);
   // A progress line on a terminal is cleared, so the shell's prompt starts
@@ -78,6 +82,7 @@ void Unwatch(pid_t Pid) {
 TForkExecutor::TForkExecutor(TWork Work, int32_t Slots, double TimeLimit, const TStreamPlan& Plan)
     : FWork(std::move(Work)), FSlots(std::max(Slots, 1)), FTimeLimit(TimeLimit), FPlan(Plan) {
   if (Executors++ == 0) {
+    Interrupt = 0;
     struct sigaction Action {};
     Action.sa_handler = &EndWorkers;
     sigemptyset(&Action.sa_mask);
@@ -95,6 +100,8 @@ TForkExecutor::~TForkExecutor() {
     for (int i = 0; i < 3; ++i)
       ::sigaction(Ended[i], &Previous[i], nullptr);
 }
+
+bool TForkExecutor::Interrupted() const { return Interrupt != 0; }
 
 void TForkExecutor::Start(int32_t Number) {
   // Buffered output would be written twice, once by each process.

@@ -60,6 +60,8 @@ public:
   virtual std::vector<TReplicationResult> Wait(int TimeoutMs) = 0;
   // Kills what still runs; its results are dropped.
   virtual void Cancel() = 0;
+  // Whether an interrupt (SIGINT) came while it ran.
+  virtual bool Interrupted() const { return false; }
 };
 
 // Runs each replication in a process forked for it, with a pipe back.
@@ -72,6 +74,7 @@ public:
   void Start(int32_t Number) override;
   std::vector<TReplicationResult> Wait(int TimeoutMs) override;
   void Cancel() override;
+  bool Interrupted() const override;
 
 private:
   struct TChild {
@@ -93,9 +96,12 @@ private:
 
 // Hands replication numbers to the executor in order and gathers results.
 // In sequential mode it stops at the first n >= Minimum whose first n
-// results meet the target; the answer then holds exactly those n.
+// results meet the target; the answer then holds exactly those n. After an
+// interrupt it starts no more and answers at once what finished before it,
+// in number order; Interrupted counts the replications that did not finish.
 std::vector<TReplicationResult> Drive(const TExperiment& Experiment, TExecutor& Executor,
-                                      int32_t Limit, bool Sequential, bool& TargetMet);
+                                      int32_t Limit, bool Sequential, bool& TargetMet,
+                                      int32_t& Interrupted);
 
 // Summaries per figure from the replication results.
 TExperimentResult Conclude(const TExperiment& Experiment, std::vector<TReplicationResult> Reps,

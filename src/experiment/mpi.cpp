@@ -133,7 +133,8 @@ TExperimentResult RunExperimentMpi(const TExperiment& E) {
     return Refused;
   }
   bool TargetMet = false;
-  auto Reps = detail::Drive(E, Executor, Limit, Sequential, TargetMet);
+  int32_t Interrupted = 0;
+  auto Reps = detail::Drive(E, Executor, Limit, Sequential, TargetMet, Interrupted);
   Executor.StopRanks();
   const double Seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();

@@ -93,6 +93,8 @@ void PrintExperiment(const TExperimentResult& Result, std::ostream& Out) {
       << "; " << Number(Result.Level * 100, 4) << " % confidence intervals";
   if (Result.Sequential)
     Out << "; sequential, target " << (Result.TargetMet ? "met" : "NOT met (cap reached)");
+  if (Result.Interrupted > 0)
+    Out << "; interrupted: " << Result.Interrupted << " did not finish";
   Out << '\n';
   std::vector<std::vector<std::string>> Table{
       {"Figure", "Mean", "+-", "Low", "High", "Std dev", "Min", "Max", "n", "Missing"}};

@@ -33,7 +33,9 @@ TWelchResult RunWelch(const TExperiment& E, const TFigureSpec& Figure, double In
   detail::TForkExecutor Executor(detail::SeriesWork(Series, Series.Figures[0], Interval, Intervals),
                                  Series.Jobs, Series.TimeLimit, Series.Streams);
   bool Unused = false;
-  const auto Reps = detail::Drive(Series, Executor, Series.Replications, false, Unused);
+  int32_t Interrupted = 0;
+  const auto Reps =
+      detail::Drive(Series, Executor, Series.Replications, false, Unused, Interrupted);
 
   std::vector<double> Sum(size_t(Intervals), 0.0);
   W.Count.assign(size_t(Intervals), 0);

@@ -17,6 +17,7 @@
 #include <boost/math/special_functions/trigamma.hpp>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <numeric>
 #include <ostream>
@@ -154,13 +155,64 @@ double WeibullShape(const std::vector<double>& X) {
   return std::sqrt(Lo * Hi);
 }
 
+// The mean and deviation of Family with the stream's parameters P; false
+// when a stream would not take them (a Weibull beta that overflowed, a
+// gamma shape too large).
+bool FamilyMoments(const std::string& Family, const std::vector<double>& P, double& Mean,
+                   double& Sd) {
+  for (double V : P)
+    if (!std::isfinite(V)) return false;
+  if (Family == "Normal" || Family == "Lognormal") {
+    Mean = P[0], Sd = P[1];
+  } else if (Family == "Exponential") {
+    Mean = Sd = P[0];
+  } else if (Family == "Uniform") {
+    Mean = (P[0] + P[1]) / 2, Sd = (P[1] - P[0]) / std::sqrt(12.0);
+  } else if (Family == "Triangular") {
+    const double A = P[0], C = P[1], B = P[2];
+    Mean = (A + B + C) / 3;
+    // In the form of differences, which keeps its digits for data far from 0.
+    Sd = std::sqrt(((B - A) * (B - A) + (C - A) * (C - B)) / 18);
+  } else if (Family == "Gamma" || Family == "Erlang") {
+    // A stream refuses shapes of 2^31 and more (data far from 0 with
+    // little spread).
+    if (!(P[1] > 0 && P[1] < 2147483648.0)) return false;
+    Mean = P[0], Sd = P[0] / std::sqrt(P[1]);
+  } else if (Family == "Weibull") {
+    // P(X > x) = exp(-x^alpha / beta): scale beta^(1 / alpha).
+    const double Scale = std::pow(P[1], 1 / P[0]);
+    const double G1 = std::tgamma(1 + 1 / P[0]), G2 = std::tgamma(1 + 2 / P[0]);
+    Mean = Scale * G1, Sd = Scale * std::sqrt(std::max(0.0, G2 - G1 * G1));
+  } else {
+    return false;
+  }
+  return std::isfinite(Mean) && std::isfinite(Sd);
+}
+
 } // namespace
 
 std::string TFit::Draw() const {
-  std::string Out = Family + "(";
-  for (size_t i = 0; i < Parameters.size(); ++i)
-    Out += (i ? ", " : "") + Short(Parameters[i]);
-  return Out + ")";
+  // The fewest significant digits (five at least) whose numbers, read back,
+  // give the fitted mean and deviation to 1 % of the deviation: data far
+  // from 0 need more than five.
+  double Mean = 0, Sd = 0;
+  if (!FamilyMoments(Family, Parameters, Mean, Sd)) return "";
+  for (int Digits = 5; Digits <= 17; ++Digits) {
+    std::string Out = Family + "(";
+    std::vector<double> Read;
+    for (size_t i = 0; i < Parameters.size(); ++i) {
+      char Buffer[40];
+      std::snprintf(Buffer, sizeof Buffer, "%.*g", Digits, Parameters[i]);
+      Read.push_back(std::strtod(Buffer, nullptr));
+      if (i) Out += ", ";
+      Out += Buffer;
+    }
+    double M = 0, S = 0;
+    if (FamilyMoments(Family, Read, M, S) && std::abs(M - Mean) <= 0.01 * Sd &&
+        std::abs(S - Sd) <= 0.01 * Sd)
+      return Out + ")";
+  }
+  return "";
 }
 
 bool FitDistributions(const std::vector<double>& Values, const std::vector<int32_t>& Lines,
@@ -352,15 +404,27 @@ void PrintFitReport(const TFitReport& R, const std::string& What, std::ostream& 
     std::snprintf(P, sizeof P, "%.3f", F.KsPValue);
     std::snprintf(Ad, sizeof Ad, "%.3f", F.AndersonDarling);
     std::snprintf(Aic, sizeof Aic, "%.1f", F.Aic);
-    Table.push_back({std::to_string(i + 1), F.Family, Params, Ks, P, Ad, Aic, F.Draw()});
+    const std::string Draw = F.Draw();
+    Table.push_back({std::to_string(i + 1), F.Family, Params, Ks, P, Ad, Aic,
+                     Draw.empty() ? "-" : Draw});
   }
   // The figures (KS D to AIC) on the right, the words on the left.
   WriteColumns(Out, Table, [](std::size_t Column) { return Column >= 3 && Column <= 6; });
   for (const std::string& N : R.NotFitted)
     Out << "Not fitted: " << N << '\n';
-  if (!R.Fits.empty())
-    Out << "\nFor a model file (Stream: a TMultiRand of yours):\n  Stream." << R.Fits[0].Draw()
-        << "\n  e.g. OnEnter = Hold(Stream." << R.Fits[0].Draw() << ")\n";
+  const TFit* Best = nullptr;
+  for (const TFit& F : R.Fits) {
+    if (!F.Draw().empty()) {
+      if (!Best) Best = &F;
+      continue;
+    }
+    Out << "No draw: " << F.Family
+        << ": no draw that a stream takes has the fit's mean and deviation (a parameter lies "
+           "beyond what a stream takes)\n";
+  }
+  if (Best)
+    Out << "\nFor a model file (Stream: a TMultiRand of yours):\n  Stream." << Best->Draw()
+        << "\n  e.g. OnEnter = Hold(Stream." << Best->Draw() << ")\n";
 }
 
 } // namespace quorin

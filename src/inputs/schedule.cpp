@@ -17,6 +17,11 @@ namespace {
 constexpr double Infinity = std::numeric_limits<double>::infinity();
 // Activation times lie in [0, 10000000000).
 constexpr double Horizon = 10000000000.0;
+// The least span between two step boundaries of a repeating schedule: near
+// the horizon, boundaries closer than a few units in the last place of the
+// clock fall on one double, and the search for the next change could not
+// move past them.
+const double MinSpan = 4 * (std::nextafter(Horizon, Infinity) - Horizon);
 
 std::string NumberText(double V) {
   char Buffer[32];
@@ -66,6 +71,28 @@ std::optional<TSchedule> TSchedule::Make(std::vector<TStep> Steps, double Period
     }
     if (!std::isfinite(S.Value) || S.Value < 0) {
       Error = "step " + std::to_string(i + 1) + ": the value must be 0 or more";
+      return std::nullopt;
+    }
+  }
+  if (Period > 0) {
+    // Every span of the pattern, the wrap from the last step to the period
+    // included, must stay apart at the horizon.
+    if (Period < MinSpan) {
+      Error = "the period " + NumberText(Period) + " is too short to be told apart from the " +
+              "next at time 10000000000 (at least " + NumberText(MinSpan) + ")";
+      return std::nullopt;
+    }
+    const std::string Apart = " to be told apart at time 10000000000 (at least " +
+                              NumberText(MinSpan) + " between them)";
+    for (size_t i = 1; i < Steps.size(); ++i)
+      if (Steps[i].Time - Steps[i - 1].Time < MinSpan) {
+        Error = "step " + std::to_string(i + 1) + ": the time " + NumberText(Steps[i].Time) +
+                " lies too close to the step before" + Apart;
+        return std::nullopt;
+      }
+    if (Period - Steps.back().Time < MinSpan) {
+      Error = "the period " + NumberText(Period) + " lies too close to the last step's time" +
+              Apart;
       return std::nullopt;
     }
   }
@@ -171,13 +198,20 @@ double TSchedule::NextChange(double T) const {
                                      [](double V, const TStep& S) { return V < S.Time; });
     return It == FSteps.end() ? Infinity : It->Time;
   }
-  const double Base = std::floor(T / FPeriod) * FPeriod;
-  const double X = T - Base;
-  const auto It = std::upper_bound(FSteps.begin(), FSteps.end(), X,
-                                   [](double V, const TStep& S) { return V < S.Time; });
-  const double Next = It == FSteps.end() ? Base + FPeriod : Base + It->Time;
-  // Rounding of Base + X may put Next at T itself; the boundary after it then.
-  return Next > T ? Next : NextChange(std::nextafter(T, Infinity));
+  // Rounding of Base + X may put Next at T itself; the boundary after it
+  // then. Boundaries lie several units in the last place apart (Make sees
+  // to it), so a few steps find one; the last resort still moves on.
+  double From = T;
+  for (int Try = 0; Try < 8; ++Try) {
+    const double Base = std::floor(From / FPeriod) * FPeriod;
+    const double X = From - Base;
+    const auto It = std::upper_bound(FSteps.begin(), FSteps.end(), X,
+                                     [](double V, const TStep& S) { return V < S.Time; });
+    const double Next = It == FSteps.end() ? Base + FPeriod : Base + It->Time;
+    if (Next > T) return Next;
+    From = std::nextafter(std::max(From, Next), Infinity);
+  }
+  return From;
 }
 
 double TSchedule::Integral(double A, double B) const {

@@ -670,8 +670,49 @@ std::unique_ptr<TModelFile> LoadModelFile(const std::string& Path, const THandle
 
 namespace {
 
+// A quoted string as written, without its quotes and escapes.
+std::string Unquoted(const std::string& Q) {
+  std::string S;
+  for (size_t i = 1; i + 1 < Q.size(); ++i) {
+    if (Q[i] == '\\' && i + 2 < Q.size()) {
+      ++i;
+      S += Q[i] == 'n' ? '\n' : Q[i] == 't' ? '\t' : Q[i];
+    } else {
+      S += Q[i];
+    }
+  }
+  return S;
+}
+
+std::string QuoteName(const std::string& S) {
+  std::string Q = "\"";
+  for (char C : S) {
+    if (C == '"' || C == '\\') Q += '\\';
+    Q += C;
+  }
+  return Q + "\"";
+}
+
+// The quoted name of a data file as written in File, rewritten for a text
+// saved at Destination: a relative name is taken from the model file's
+// folder, so that it must lead from Destination's folder to the same file.
+// Absolute names, and every name when Destination is empty (the text is for
+// the model file's own folder), stay as they were.
+std::string Rebased(const TModelFile& File, const std::string& Quoted,
+                    const std::string& Destination) {
+  namespace fs = std::filesystem;
+  const std::string Name = Unquoted(Quoted);
+  if (Destination.empty() || Name.empty() || Name[0] == '/') return Quoted;
+  std::error_code Ec;
+  const fs::path Data = fs::absolute(File.DataPath(Name), Ec).lexically_normal();
+  const fs::path Folder = fs::absolute(Destination, Ec).lexically_normal().parent_path();
+  if (Ec) return QuoteName(Data.generic_string());
+  const fs::path Relative = Data.lexically_relative(Folder);
+  return QuoteName((Relative.empty() ? Data : Relative).generic_string());
+}
+
 bool SaveNode(const TModelFile& File, const TComponent* X, int Depth, TNode& Node,
-              std::vector<std::string>& Errors) {
+              std::vector<std::string>& Errors, const std::string& Destination) {
   const std::string Class = ClassNameOf(*X);
   Node.Name = X->Name();
   Node.Class = Class;
@@ -711,7 +752,14 @@ bool SaveNode(const TModelFile& File, const TComponent* X, int Depth, TNode& Nod
   for (const auto& [Block, Schedule] : File.Following())
     if (Block == X) Node.Properties.push_back({"Schedule", 0, {TValue::TKind::Word, Schedule}});
   for (const TBinding& B : File.Bindings())
-    if (B.Component == X) Node.Events.push_back({B.Event, 0, B.Calls});
+    if (B.Component == X) {
+      Node.Events.push_back({B.Event, 0, B.Calls});
+      for (THandlerCall& Call : Node.Events.back().Calls)
+        for (THandlerArg& A : Call.Args)
+          if ((A.Method == "Empirical" || A.Method == "EmpiricalDiscrete") &&
+              A.Params.size() == 1 && A.Params[0].size() >= 2 && A.Params[0][0] == '"')
+            A.Params[0] = Rebased(File, A.Params[0], Destination);
+    }
   bool Ok = true;
   for (int32_t i = 0; i < X->ComponentCount(); ++i) {
     const TComponent* Child = X->Components(i);
@@ -723,7 +771,7 @@ bool SaveNode(const TModelFile& File, const TComponent* X, int Depth, TNode& Nod
         Ok = false;
       }
     Node.Children.emplace_back();
-    Ok = SaveNode(File, Child, Depth + 1, Node.Children.back(), Errors) && Ok;
+    Ok = SaveNode(File, Child, Depth + 1, Node.Children.back(), Errors, Destination) && Ok;
   }
   return Ok;
 }
@@ -750,7 +798,8 @@ bool SetModelProperty(TModelFile& File, const std::string& Component, const std:
   return false;
 }
 
-bool SaveModelText(const TModelFile& File, std::string& Text, std::vector<std::string>& Errors) {
+bool SaveModelText(const TModelFile& File, std::string& Text, std::vector<std::string>& Errors,
+                   const std::string& Destination) {
   Errors.clear();
   Blocks::Register();
   Statsim::Register();
@@ -765,7 +814,12 @@ bool SaveModelText(const TModelFile& File, std::string& Text, std::vector<std::s
     Doc.Schedules.push_back({Name, 0, {}});
     // The values as they were written; a word is written back verbatim.
     for (const auto& [Key, Value] : Settings)
-      Doc.Schedules.back().Properties.push_back({Key, 0, {TValue::TKind::Word, Value}});
+      Doc.Schedules.back().Properties.push_back(
+          {Key, 0,
+           {TValue::TKind::Word,
+            Key == "File" && Value.size() >= 2 && Value[0] == '"'
+                ? Rebased(File, Value, Destination)
+                : Value}});
   }
   bool Ok = true;
   if (const TComponent* App = File.Application()) {
@@ -777,7 +831,7 @@ bool SaveModelText(const TModelFile& File, std::string& Text, std::vector<std::s
           Ok = false;
         }
       Doc.Objects.emplace_back();
-      Ok = SaveNode(File, X, 0, Doc.Objects.back(), Errors) && Ok;
+      Ok = SaveNode(File, X, 0, Doc.Objects.back(), Errors, Destination) && Ok;
     }
   }
   if (!Ok) return false;

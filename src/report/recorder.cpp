@@ -39,7 +39,17 @@ TRunRecorder::TRunRecorder(TModel& Model, TLimits Limits) : FModel(Model), FLimi
   FOldAfterPass = Model.OnAfterPass;
   Model.OnNewTime = [this](TAggregate* Sender, TTransaction* Trans) {
     if (!FStarted) Start();
-    Advance(ModelTime());
+    // What the last event's activation changed, it changed at that event's
+    // time: a holding time's end, a time limit.
+    if (FActive >= 0) Sync(FSeries[std::size_t(FActive)], FLast);
+    if (!FSeries.empty()) {
+      Sync(FSeries[FTurn], FLast);
+      FTurn = FTurn + 1 < FSeries.size() ? FTurn + 1 : 0;
+    }
+    const auto It = std::lower_bound(FSeriesIndex.begin(), FSeriesIndex.end(),
+                                     std::make_pair(static_cast<const TAggregate*>(Sender), INT32_MIN));
+    FActive = It != FSeriesIndex.end() && It->first == Sender ? It->second : -1;
+    FLast = std::max(FLast, ModelTime());
     if (FOldNewTime) FOldNewTime(Sender, Trans);
   };
   Model.OnAfterPass = [this](TBlock* Sender, TBlock* Receiver, TTransaction* Trans) {
@@ -63,9 +73,9 @@ TRunRecorder::TRunRecorder(TModel& Model, TLimits Limits) : FModel(Model), FLimi
         FMoves.push_back({Now, From, To, FIsTerminator[std::size_t(To)] ? -1 : Trans->GetTransID(),
                           FromCount, ToCount, Trans->Serial(), Trans->GetPrty()});
       if (FSeriesOf[std::size_t(From)] >= 0)
-        Touch(FSeries[std::size_t(FSeriesOf[std::size_t(From)])], Now, FromCount);
+        Sync(FSeries[std::size_t(FSeriesOf[std::size_t(From)])], Now);
       if (FSeriesOf[std::size_t(To)] >= 0)
-        Touch(FSeries[std::size_t(FSeriesOf[std::size_t(To)])], Now, ToCount);
+        Sync(FSeries[std::size_t(FSeriesOf[std::size_t(To)])], Now);
     }
     if (FOldAfterPass) FOldAfterPass(Sender, Receiver, Trans);
   };
@@ -91,11 +101,13 @@ void TRunRecorder::Start() {
     FIsTerminator[i] = dynamic_cast<TTerminator*>(FBlocks[i]) != nullptr;
     if (dynamic_cast<TProQueue*>(FBlocks[i])) {
       FSeriesOf[i] = int32_t(FSeries.size());
-      FSeries.push_back({FBlocks[i], {}});
+      FSeriesIndex.emplace_back(FBlocks[i], FSeriesOf[i]);
+      FSeries.push_back({FBlocks[i], {}, 0, FBlocks[i]->Count()});
       FSeries.back().Buckets.reserve(std::size_t(FLimits.Points));
     }
   }
   std::sort(FIndex.begin(), FIndex.end());
+  std::sort(FSeriesIndex.begin(), FSeriesIndex.end());
   FLast = 0;
 }
 
@@ -104,16 +116,18 @@ int32_t TRunRecorder::IndexOf(const TBlock* Block) const {
   return It != FIndex.end() && It->first == Block ? It->second : -1;
 }
 
-// The content of every block held from the last event to Now.
-void TRunRecorder::Advance(double Now) {
-  if (Now > FLast)
-    for (TSeries& S : FSeries)
-      Add(S, FLast, Now, S.Block->Count());
-  FLast = std::max(FLast, Now);
+void TRunRecorder::Sync(TSeries& S, double Now) {
+  if (Now > S.Since) Add(S, S.Since, Now, S.Held);
+  S.Since = std::max(S.Since, Now);
+  S.Held = S.Block->Count();
+  Touch(S, S.Since, S.Held);
 }
 
 void TRunRecorder::Finish() {
-  if (FStarted) Advance(ModelTime());
+  if (!FStarted) return;
+  FLast = std::max(FLast, ModelTime());
+  for (TSeries& S : FSeries)
+    Sync(S, FLast);
 }
 
 void TRunRecorder::Touch(TSeries& S, double Time, int32_t Content) {

@@ -8,6 +8,9 @@
 #include <sstream>
 #include <thread>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include "experiment/mm1_model.h"
 #include "quorin/report.h"
 
@@ -258,6 +261,48 @@ TEST(Experiment, WorkersRunAtTheSameTime) {
   const auto R = RunExperiment(E);
   EXPECT_EQ(R.Failed, 0);
   EXPECT_LT(R.WallSeconds, 0.9);
+}
+
+// Set by the SIGINT handler of a process that lives on after it, as
+// Python's does.
+volatile std::sig_atomic_t SawInterrupt = 0;
+
+TEST(Experiment, AnInterruptStartsNoMoreReplicationsAndKeepsWhatFinished) {
+  // Six replications of 0.4 s, one at a time; the interrupt comes in the
+  // second. The runner answers the first at once, and the second and the
+  // four not started as interrupted.
+  TExperiment E = MM1Experiment(6, 1);
+  E.Build = [](TReplicationContext& C) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    return BuildMM1(C);
+  };
+  struct sigaction Mine {}, Before {};
+  Mine.sa_handler = [](int) { SawInterrupt = 1; };
+  sigemptyset(&Mine.sa_mask);
+  sigaction(SIGINT, &Mine, &Before);
+  std::thread Interrupter([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    ::kill(::getpid(), SIGINT);
+  });
+  const auto R = RunExperiment(E);
+  Interrupter.join();
+  sigaction(SIGINT, &Before, nullptr);
+  EXPECT_EQ(SawInterrupt, 1); // the process's own handler still ran
+  ASSERT_TRUE(R.Error.empty()) << R.Error;
+  ASSERT_LE(R.Replications.size(), 2u);
+  ASSERT_GE(R.Replications.size(), 1u);
+  EXPECT_TRUE(R.Replications[0].Ok);
+  EXPECT_EQ(R.Failed, 0);
+  EXPECT_EQ(R.Interrupted, 6 - int32_t(R.Replications.size()));
+  std::ostringstream Out;
+  PrintExperiment(R, Out);
+  EXPECT_NE(Out.str().find("interrupted: " + std::to_string(R.Interrupted) + " did not finish"),
+            std::string::npos)
+      << Out.str();
+  // The next experiment runs in full.
+  const auto Again = RunExperiment(MM1Experiment(2, 1));
+  EXPECT_EQ(Again.Replications.size(), 2u);
+  EXPECT_EQ(Again.Interrupted, 0);
 }
 
 TEST(Experiment, FailingReplicationsAreReportedWithNumberAndSeedsAndTheRestKept) {

@@ -2,6 +2,7 @@
 // family are fitted back, and the family they came from ranks first.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <sstream>
@@ -95,6 +96,91 @@ TEST(Fit, DataThatRuleFamiliesOutOrCannotBeFitted) {
   EXPECT_EQ(Error, "3 values: a fit needs at least 10");
   EXPECT_FALSE(FitDistributions(std::vector<double>(12, 4.0), {}, Report, Error));
   EXPECT_EQ(Error, "every value is 4: there is no spread to fit");
+}
+
+// One draw of Family with parameters P from the stream.
+double DrawOf(const std::string& Family, const std::vector<double>& P, TMultiRand& R) {
+  if (Family == "Normal") return R.Normal(P[0], P[1]);
+  if (Family == "Exponential") return R.Exponential(P[0]);
+  if (Family == "Uniform") return R.Uniform(P[0], P[1]);
+  if (Family == "Triangular") return R.Triangular(P[0], P[1], P[2]);
+  if (Family == "Gamma") return R.Gamma(P[0], P[1]);
+  if (Family == "Erlang") return R.Erlang(P[0], int32_t(P[1]));
+  if (Family == "Lognormal") return R.Lognormal(P[0], P[1]);
+  if (Family == "Weibull") return R.Weibull(P[0], P[1]);
+  ADD_FAILURE() << "no family " << Family;
+  return 0;
+}
+
+// Mean and deviation of draws from a stream seeded alike each time, so
+// that two close parameter sets draw close values. A gamma or an Erlang of
+// shape k takes about k uniforms a draw: fewer draws then.
+std::pair<double, double> Sampled(const std::string& Family, const std::vector<double>& P) {
+  TMultiRand R(nullptr);
+  R.SetSeed(987654321);
+  double Sum = 0, Sq = 0;
+  const bool Shaped = Family == "Gamma" || Family == "Erlang";
+  const int N = Shaped ? int(std::clamp(4e6 / P[1], 50.0, 20000.0)) : 20000;
+  std::vector<double> X(N);
+  for (double& V : X) {
+    V = DrawOf(Family, P, R);
+    Sum += V;
+  }
+  const double Mean = Sum / N;
+  for (double V : X)
+    Sq += (V - Mean) * (V - Mean);
+  return {Mean, std::sqrt(Sq / (N - 1))};
+}
+
+TEST(Fit, EveryPrintedDrawReadsBackAsTheFit) {
+  // Data far from 0 with little spread need more than a few digits, and a
+  // concentrated sample makes the Weibull's beta (scale^alpha) overflow.
+  struct TCase {
+    const char* Name;
+    std::function<double(int, TMultiRand&)> Value;
+  } Cases[] = {
+      {"offset uniform", [](int i, TMultiRand&) { return 1000000.0 + 10.0 * (i % 101) / 100; }},
+      {"concentrated", [](int, TMultiRand& R) { return R.Normal(1000000, 10000); }},
+      {"ordinary", [](int, TMultiRand& R) { return R.Gamma(2, 3); }},
+  };
+  std::vector<std::string> Messages; // a draw the stream refuses says so
+  const TMessageHandler Previous =
+      SetMessageHandler([&Messages](const std::string& Text) { Messages.push_back(Text); });
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TMultiRand Stream(nullptr);
+    std::vector<double> X;
+    for (int i = 0; i < 500; ++i)
+      X.push_back(C.Value(i, Stream));
+    TFitReport Report;
+    std::string Error;
+    ASSERT_TRUE(FitDistributions(X, {}, Report, Error)) << Error;
+    std::ostringstream Out;
+    PrintFitReport(Report, "x.csv", Out);
+    for (const TFit& F : Report.Fits) {
+      const std::string Draw = F.Draw();
+      if (Draw.empty()) {
+        EXPECT_NE(Out.str().find("No draw: " + F.Family), std::string::npos) << Out.str();
+        continue;
+      }
+      // Read the draw back as a model file would: its name and numbers.
+      ASSERT_EQ(Draw.rfind(F.Family + "(", 0), 0u) << Draw;
+      std::vector<double> Read;
+      std::istringstream In(Draw.substr(F.Family.size() + 1));
+      for (std::string Number; std::getline(In, Number, ',');)
+        Read.push_back(std::stod(Number));
+      ASSERT_EQ(Read.size(), F.Parameters.size()) << Draw;
+      for (double V : Read)
+        ASSERT_TRUE(std::isfinite(V)) << Draw;
+      const auto [Mean, Sd] = Sampled(F.Family, F.Parameters);
+      const auto [ReadMean, ReadSd] = Sampled(F.Family, Read);
+      EXPECT_NEAR(ReadMean, Mean, 0.01 * Sd) << Draw;
+      EXPECT_NEAR(ReadSd, Sd, 0.01 * Sd) << Draw;
+      EXPECT_TRUE(Messages.empty()) << Draw << ": " << Messages[0];
+      Messages.clear();
+    }
+  }
+  SetMessageHandler(Previous);
 }
 
 } // namespace

@@ -50,6 +50,20 @@ TEST(Schedule, AnswersValuesChangesAndIntegralsAcrossPeriods) {
   EXPECT_EQ(Must(S.Text(), 10).Steps().size(), 3u);
 }
 
+TEST(Schedule, NextChangeMovesOnAtEveryScaleUpToTheHorizon) {
+  // The shortest period accepted and longer ones, asked near 0 and near the
+  // horizon, where a period spans only a few doubles.
+  for (const double Period : {2e-5, 0.1, 7.0, 1e6}) {
+    const TSchedule S = Must("0 1, " + std::to_string(Period / 2) + " 2", Period);
+    for (const double T : {0.0, 1.0, 123456.789, 9.99e9, 9999999999.0}) {
+      const double Next = S.NextChange(T);
+      EXPECT_GT(Next, T) << Period << " at " << T;
+      EXPECT_LE(Next - T, Period + 1e-5) << Period << " at " << T;
+      EXPECT_GT(S.TimeOfIntegral(T, 1.0), T) << Period << " at " << T;
+    }
+  }
+}
+
 TEST(Schedule, RefusesMalformedStepsWithTheReason) {
   struct TCase {
     const char* Steps;
@@ -63,6 +77,10 @@ TEST(Schedule, RefusesMalformedStepsWithTheReason) {
       {"0 2 3", 0, "must be a time and a value"},
       {"0 x", 0, "must be a time and a value"},
       {"0 1", -5, "the period must be"},
+      // Boundaries that one double at the clock's horizon cannot hold apart.
+      {"0 1", 1e-8, "the period 1e-08 is too short"},
+      {"0 1, 1e-7 2", 1, "step 2: the time 1e-07 lies too close to the step before"},
+      {"0 1, 4.9999999 2", 5, "the period 5 lies too close to the last step's time"},
   };
   for (const TCase& C : Cases) {
     std::string Error;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -121,6 +122,33 @@ TEST(ModelFileInputs, LoadSaveAndRunAsTheSameModelInCpp) {
   EXPECT_GT(FileEntries, 50);
 }
 
+TEST(ModelFileInputs, ASavedModelFindsItsDataFromAnotherFolder) {
+  Temp("duty.csv", "time,agents\n0,2\n30,0\n40,3\n");
+  Temp("work.csv", "0.5\n1.5\n2.5\n4\n");
+  std::vector<std::string> Errors;
+  const std::string Model = Temp("shop.qm", Shop);
+  const std::string Folder = Model.substr(0, Model.rfind('/'));
+  auto File = LoadModelFile(Model, THandlerTable{}, Errors);
+  ASSERT_TRUE(File) << (Errors.empty() ? "" : Errors[0]);
+  // Below the model's folder, beside it, and named relative to the current one.
+  const std::string Elsewhere = testing::TempDir() + "quorin_elsewhere_" + std::to_string(getpid());
+  mkdir((Folder + "/sub").c_str(), 0700);
+  mkdir(Elsewhere.c_str(), 0700);
+  const std::string Relative =
+      std::filesystem::relative(Elsewhere + "/rel.qm", std::filesystem::current_path()).string();
+  for (const std::string& Path : {Folder + "/sub/shop.qm", Elsewhere + "/shop.qm", Relative}) {
+    std::string Text;
+    ASSERT_TRUE(SaveModelText(*File, Text, Errors, Path));
+    std::ofstream(Path) << Text;
+    auto Again = LoadModelFile(Path, THandlerTable{}, Errors);
+    ASSERT_TRUE(Again) << Path << ": " << (Errors.empty() ? "" : Errors[0]);
+  }
+  std::string Text;
+  ASSERT_TRUE(SaveModelText(*File, Text, Errors, Folder + "/sub/shop.qm"));
+  EXPECT_NE(Text.find("File = \"../duty.csv\""), std::string::npos) << Text;
+  EXPECT_NE(Text.find("Work.Empirical(\"../work.csv\")"), std::string::npos) << Text;
+}
+
 TEST(ModelFileInputs, RefusesBadSchedulesAndDataAtTheirLines) {
   Temp("bad.csv", "x\n1\n2\nabc\n");
   Temp("neg.csv", "1\n-2\n");
@@ -150,6 +178,8 @@ TEST(ModelFileInputs, RefusesBadSchedulesAndDataAtTheirLines) {
        ":5: schedule A: give either Steps or File"},
       {"end\nschedule A\n  File = \"rates.csv\"\nend\n", "rates.csv:2: 'x' is not a number (column 2)"},
       {"end\nschedule A\n  Repeat = 3\nend\n", ":6: schedule A: unknown setting 'Repeat'"},
+      {"end\nschedule A\n  Period = 1e-8\n  Steps = \"0 1\"\nend\n",
+       ":7: schedule A: the period 1e-08 is too short"},
       {"end\nschedule A\n  Steps = \"0 1\"\n", ":5: schedule A has no 'end'"},
       {"end\nschedule A\n  Steps = \"0 1\"\nend\nschedule A\n  Steps = \"0 1\"\nend\n",
        ":8: a second schedule named A"},

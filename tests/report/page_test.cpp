@@ -20,7 +20,7 @@ namespace {
 class Page : public test::BlockTest {
 protected:
   void Build() {
-    auto* Door = Make<TGenerator>("Door");
+    Door = Make<TGenerator>("Door");
     Line = Make<TQueue>("Line");
     Clerk = Make<TServer>("Clerk");
     auto* Exit = Make<TTerminator>("Exit");
@@ -28,8 +28,8 @@ protected:
     Holds->SetLowerBound(0);
     Holds->SetInterval(0.5);
     Holds->SetIntervalCount(4);
-    Door->OnBeforeTimeGoOn = [Door](TAggregate*) { Door->NextTime(1); };
-    Door->OnAfterGeneration = [Door](TBlock*, TTransaction*) { Door->NextTime(1); };
+    Door->OnBeforeTimeGoOn = [this](TAggregate*) { Door->NextTime(1); };
+    Door->OnAfterGeneration = [this](TBlock*, TTransaction*) { Door->NextTime(1); };
     Door->OnRouting = [this](TBlock* S, TTransaction*) { S->PassTo(Line); };
     Line->OnRouting = [this](TBlock* S, TTransaction*) { S->PassTo(Clerk); };
     Clerk->OnEnter = [this, Holds, N = 0](TBlock*, TTransaction*) mutable {
@@ -39,6 +39,7 @@ protected:
     };
     Clerk->OnRouting = [Exit](TBlock* S, TTransaction*) { S->PassTo(Exit); };
   }
+  TGenerator* Door = nullptr;
   TQueue* Line = nullptr;
   TServer* Clerk = nullptr;
 };
@@ -181,6 +182,70 @@ TEST_F(Page, ContentBucketsMergeWithinTheirBoundAndKeepTheMean) {
   ASSERT_EQ(Routes.size(), 3u);
   EXPECT_EQ(Routes[0].first->Name(), "Door");
   EXPECT_EQ(Routes[2].second->Name(), "Exit");
+}
+
+// A queue that counts how often its content is read.
+class TCountedQueue : public TQueue {
+public:
+  using TQueue::TQueue;
+  int32_t Count() override {
+    ++Reads;
+    return TQueue::Count();
+  }
+  int64_t Reads = 0;
+};
+
+TEST_F(Page, RecorderReadsIdleBlocksInTurnNotAtEveryEvent) {
+  // Many queues that nothing enters beside the busy line: each event may
+  // look at one of them, so the cost of an event does not grow with them,
+  // and their content over time is still complete at the end.
+  Build();
+  std::vector<TCountedQueue*> Idle;
+  for (int i = 0; i < 200; ++i)
+    Idle.push_back(Make<TCountedQueue>("Idle" + std::to_string(i)));
+  TRunRecorder Recorder(*Model);
+  Model->Simulate(2000);
+  Recorder.Finish();
+  int64_t Reads = 0;
+  for (const TCountedQueue* Q : Idle)
+    Reads += Q->Reads;
+  const int64_t Events = Line->Entries() * 3; // an arrival, a service end, a departure
+  EXPECT_LT(Reads, Events) << "idle queues read " << Reads << " times in about " << Events
+                           << " events";
+  for (const auto& S : Recorder.Series()) {
+    double Area = 0, Covered = 0;
+    for (const auto& B : S.Buckets) {
+      Area += B.Area;
+      Covered += B.Covered;
+    }
+    EXPECT_NEAR(Covered, ModelTime(), 1e-9) << S.Block->Name();
+    EXPECT_NEAR(Area / Covered, double(dynamic_cast<TProQueue*>(S.Block)->AverageCount()), 1e-9)
+        << S.Block->Name();
+  }
+}
+
+TEST_F(Page, RecorderSeesAReleaseFromAnotherBlocksHandler) {
+  // The clerk's holder is destroyed by the door's handler, without a pass:
+  // the content over time still matches the server's own mean.
+  Build();
+  auto Routing = Door->OnRouting;
+  int N = 0;
+  Door->OnRouting = [this, Routing, &N](TBlock* S, TTransaction* T) {
+    if (++N % 3 == 0) Clerk->Release();
+    Routing(S, T);
+  };
+  TRunRecorder Recorder(*Model);
+  Model->Simulate(500);
+  Recorder.Finish();
+  for (const auto& S : Recorder.Series()) {
+    double Area = 0, Covered = 0;
+    for (const auto& B : S.Buckets) {
+      Area += B.Area;
+      Covered += B.Covered;
+    }
+    EXPECT_NEAR(Area / Covered, double(dynamic_cast<TProQueue*>(S.Block)->AverageCount()), 0.01)
+        << S.Block->Name();
+  }
 }
 
 TEST_F(Page, RecorderChainsTheModelsHandlersAndPutsThemBack) {
