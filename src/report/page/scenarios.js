@@ -26,6 +26,12 @@
   }
   // A figure's block and class for the eye.
   const who = s => s.block + (s.priority != null ? ' [priority ' + s.priority + ']' : '');
+  // The same, short enough for a tick of a chart's axis.
+  const tick = s => s.block + (s.priority != null ? ' p' + s.priority : '');
+  // Tick values to three significant digits, so that small differences
+  // read apart.
+  const yValues = (u, ticks) => ticks.map(t => t === 0 ? '0' : Math.abs(t) >= 1e5 || Math.abs(t) < 1e-3
+    ? t.toExponential(2) : String(Number(t.toPrecision(3))));
   const isBin = s => s.statistic.startsWith('Fraction ');
   const points = { show: true, size: 7 };
   const noPath = () => null;
@@ -60,7 +66,7 @@
   }
   // A chart of means (points, joined when Joined) with their intervals over
   // x; Labels name the ticks where x is not a number of its own.
-  function intervalChart(parent, title, x, mean, low, high, labels, mark, joined) {
+  function intervalChart(parent, title, x, mean, low, high, labels, mark, joined, columns) {
     const box = el('div', { class: 'plot' });
     parent.appendChild(box);
     const lows = low.filter(v => v !== null), highs = high.filter(v => v !== null);
@@ -69,11 +75,11 @@
     if (lo === hi) { lo -= 1; hi += 1; }
     const pad = (hi - lo) * 0.08;
     const opts = {
-      title, width: plotWidth(3), height: 220,
+      title, width: plotWidth(columns || 3), height: 220,
       scales: { x: { time: false, range: [Math.min(...x) - 0.5 * spacing(x), Math.max(...x) + 0.5 * spacing(x)] },
         y: { range: [lo - pad, hi + pad] } },
       axes: [labels ? { values: (u, ticks) => ticks.map(t => { const i = x.indexOf(t); return i >= 0 ? labels[i] : ''; }),
-        incrs: [1] } : {}, { size: 70 }],
+        incrs: [1] } : {}, { size: 70, values: yValues }],
       legend: { show: false },
       series: [{ label: 'x' },
         { label: 'mean', stroke: '#1f5fbf', width: 1.5, paths: joined ? undefined : noPath, points },
@@ -110,7 +116,8 @@
       '; ' + (c.level * 100) + ' % confidence intervals (paired t)';
     plotsHost.appendChild(el('h2', { text: 'Paired differences B - A' }));
     plotsHost.appendChild(el('p', { class: 'note', text: 'Each point is the mean difference of a figure over the pairs of replications, ' +
-      'the whisker its confidence interval; an interval that misses the dashed zero line says the designs differ.' }));
+      'the whisker its confidence interval; an interval that misses the dashed zero line says the designs differ. ' +
+      '"Line p2" is the line of priority class 2 of block Line.' }));
     plotsHost.appendChild(grid);
     // One chart per statistic across the blocks and classes that keep it;
     // a tabulator's bins share one.
@@ -123,9 +130,9 @@
     });
     for (const [key, idx] of groups) {
       const x = idx.map((_, k) => k + 1);
-      const labels = idx.map(i => isBin(c.figures[i]) ? c.figures[i].statistic.slice(9) : who(c.figures[i]));
+      const labels = idx.map(i => isBin(c.figures[i]) ? c.figures[i].statistic.slice(9) : tick(c.figures[i]));
       intervalChart(grid, key, x, idx.map(i => c.figures[i].difference), idx.map(i => c.figures[i].low),
-        idx.map(i => c.figures[i].high), labels, 0, false);
+        idx.map(i => c.figures[i].high), labels, 0, false, 2);
     }
     tableHost.appendChild(el('h2', { text: 'Figures' }));
     table(tableHost, [['Block', true], ['Priority', true], ['Statistic', true], ['Mean A'], ['Mean B'],
