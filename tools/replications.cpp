@@ -63,7 +63,7 @@ bool Shown(const TStatistic& S, const TFigureResult& F) {
 }
 
 // The rows of one section of the text table, aligned, under its title.
-void PrintSection(const std::string& Title, std::vector<std::vector<std::string>>& Table,
+void PrintSection(const std::string& Title, const std::vector<std::vector<std::string>>& Table,
                   std::ostream& Out) {
   if (Table.size() == 1) return;
   Out << '\n' << Title << '\n';
@@ -71,14 +71,6 @@ void PrintSection(const std::string& Title, std::vector<std::vector<std::string>
 }
 
 } // namespace
-
-bool SameFigure(const TStatistic& A, const TStatistic& B) {
-  return A.Origin == B.Origin && A.Block == B.Block && A.Prty == B.Prty && A.Column == B.Column;
-}
-
-std::string FigureOwner(const TStatistic& S) {
-  return S.Prty < 0 ? S.Block : S.Block + " [priority " + std::to_string(S.Prty) + "]";
-}
 
 bool Reported(const TStatistic& S, const TFigureResult& F) {
   // A priority class no replication reported is not there to show.
@@ -237,15 +229,16 @@ void PrintReplicatedReport(const TReplicatedReport& Report, std::ostream& Out) {
   for (TReportKind Kind :
        {TReportKind::Generator, TReportKind::Queue, TReportKind::Server, TReportKind::Storage,
         TReportKind::Gate, TReportKind::Batch, TReportKind::Terminator, TReportKind::Other}) {
-    auto Table = Section(
-        [Kind](const TStatistic& S) { return S.Origin == TOrigin::Block && S.Kind == Kind; });
-    PrintSection(ReportSectionTitle(Kind), Table, Out);
+    PrintSection(ReportSectionTitle(Kind),
+                 Section([Kind](const TStatistic& S) {
+                   return S.Origin == TOrigin::Block && S.Kind == Kind;
+                 }),
+                 Out);
   }
-  auto Tabulators =
-      Section([](const TStatistic& S) { return S.Origin == TOrigin::Tabulator; });
-  PrintSection("Tabulators", Tabulators, Out);
-  auto Collected = Section([](const TStatistic& S) { return S.Origin == TOrigin::Collected; });
-  PrintSection("Collected values", Collected, Out);
+  PrintSection("Tabulators",
+               Section([](const TStatistic& S) { return S.Origin == TOrigin::Tabulator; }), Out);
+  PrintSection("Collected values",
+               Section([](const TStatistic& S) { return S.Origin == TOrigin::Collected; }), Out);
 }
 
 void PrintReplicatedCsv(const TReplicatedReport& Report, std::ostream& Out) {

@@ -34,11 +34,6 @@ struct TStatistic {
   std::function<std::optional<double>(TModel& Model)> Compute{};
 };
 
-// Whether two statistics are the same figure of two runs: the same origin,
-// block, class (priority) and statistic.
-bool SameFigure(const TStatistic& A, const TStatistic& B);
-// The statistic's block and class for the eye: "Line", or "Line [priority 2]".
-std::string FigureOwner(const TStatistic& S);
 
 // Every statistic that the standard report keeps for Rows (every gathered
 // block, every column that its kind keeps and its class has), in report
