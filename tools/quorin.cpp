@@ -258,6 +258,7 @@ int PrepareReplications(const TRunOptions& Options, tool::TReplicationSettings& 
     Err << Options.Path << ": " << Problem << '\n';
     return 1;
   }
+  tool::AddTabulatorStatistics(*File->Application(), Statistics);
   Title = File->Run.Title;
   Settings.Path = Options.Path;
   Settings.Text = Text.str();
@@ -442,7 +443,7 @@ int Compare(const TRunOptions& Options, const std::string& PathB, const TRanks& 
     EmptyB.Figures.resize(StatsB.size());
     if (tool::PairFigures(StatsA, EmptyA, StatsB, EmptyB, Options.Level).empty()) {
       Problems << Options.Path << " and " << PathB
-               << " have no figure in common (the same block name and statistic)\n";
+               << " have no figure in common (the same block, class and statistic)\n";
       Status = 2;
     }
   }
@@ -488,6 +489,15 @@ int Compare(const TRunOptions& Options, const std::string& PathB, const TRanks& 
   if (!Options.Json.empty())
     Written = WriteFile(Options.Json,
                         [&](std::ostream& Out) { tool::PrintComparisonJson(C, Out); }) &&
+              Written;
+  if (!Options.Html.empty())
+    Written = WriteFile(Options.Html,
+                        [&](std::ostream& Out) {
+                          std::ostringstream Json;
+                          tool::PrintComparisonJson(C, Json);
+                          WriteScenarioPage("Comparison: " + PathB + " - " + Options.Path,
+                                            "{\"comparison\":" + Json.str() + "}", Out);
+                        }) &&
               Written;
   return A.Failed || B.Failed || !Written ? 1 : 0;
 }
@@ -625,6 +635,15 @@ int Sweep(const TRunOptions& Options, const std::vector<std::string>& Sets,
     Written =
         WriteFile(Options.Json, [&](std::ostream& Out) { tool::PrintSweepJson(Sweep, Out); }) &&
         Written;
+  if (!Options.Html.empty())
+    Written = WriteFile(Options.Html,
+                        [&](std::ostream& Out) {
+                          std::ostringstream Json;
+                          tool::PrintSweepJson(Sweep, Json);
+                          WriteScenarioPage("Sweep: " + Options.Path, "{\"sweep\":" + Json.str() + "}",
+                                            Out);
+                        }) &&
+              Written;
   return Failed || !Written ? 1 : 0;
 }
 
@@ -719,6 +738,8 @@ int Main(int argc, char** argv) {
         "--seed", [&O](int64_t S) { O.Seed = S; }, "the base seed of the streams' segments");
     Cmd->add_option("--csv", O.Csv, "also write the table as CSV to this file");
     Cmd->add_option("--json", O.Json, "also write the table as JSON to this file");
+    Cmd->add_option("--html", O.Html,
+                    "also write a self-contained HTML page with the table and its pictures");
   };
 
   TRunOptions CompareOptions;

@@ -48,16 +48,55 @@ std::string Duration(double Seconds) {
   return Buffer;
 }
 
+bool IsBin(const TStatistic& S) {
+  return S.Origin == TOrigin::Tabulator && S.Column.rfind("Fraction ", 0) == 0;
+}
+
 // A special exit that no replication counted says nothing, as in the
-// standard report.
+// standard report; nor does a tabulator's bin that stayed empty.
 bool Shown(const TStatistic& S, const TFigureResult& F) {
-  // A priority class no replication reported is not there to show.
-  if (S.Prty >= 0 && F.Summary.N == 0) return false;
+  if (!Reported(S, F)) return false;
+  if (IsBin(S)) return F.Summary.N > 0 && F.Summary.Max != 0;
+  if (S.Origin != TOrigin::Block) return true;
   if (S.Column != "Preempt" && S.Column != "Time limit") return true;
   return F.Summary.N > 0 && F.Summary.Max != 0;
 }
 
+// The rows of one section of the text table, aligned, under its title.
+void PrintSection(const std::string& Title, const std::vector<std::vector<std::string>>& Table,
+                  std::ostream& Out) {
+  if (Table.size() == 1) return;
+  Out << '\n' << Title << '\n';
+  PrintAligned(Table, 3, Out);
+}
+
 } // namespace
+
+bool Reported(const TStatistic& S, const TFigureResult& F) {
+  // A priority class no replication reported is not there to show.
+  return !(S.Prty >= 0 && F.Summary.N == 0);
+}
+
+void AddTabulatorStatistics(const TComponent& Root, std::vector<TStatistic>& Statistics) {
+  for (TFigureSpec& F : TabulatorFigures(Root)) {
+    TStatistic S;
+    S.Block = F.Block;
+    S.Class = "TTabulator";
+    S.Column = F.Column;
+    S.Origin = TOrigin::Tabulator;
+    S.Compute = std::move(F.Compute);
+    Statistics.push_back(std::move(S));
+  }
+}
+
+void AddCollectedStatistics(const TExperimentResult& Result, std::vector<TStatistic>& Statistics) {
+  for (size_t f = Statistics.size(); f < Result.Figures.size(); ++f) {
+    TStatistic S;
+    S.Column = Result.Figures[f].Name;
+    S.Origin = TOrigin::Collected;
+    Statistics.push_back(std::move(S));
+  }
+}
 
 std::string TableNumber(double V) {
   return Number(V);
@@ -145,9 +184,18 @@ TExperiment ReplicationExperiment(const TReplicationSettings& Settings,
   for (int i = 0; i < 8 && E.WarmUp + Length > Settings.Until && Length > 0; ++i)
     Length = std::nextafter(Length, 0.0);
   E.RunLength = Length;
-  for (const TStatistic& S : Statistics)
-    E.Figures.push_back(S.Prty < 0 ? TFigureSpec::Report(S.Block, S.Column)
-                                   : TFigureSpec::ReportClass(S.Block, S.Prty, S.Column));
+  for (const TStatistic& S : Statistics) {
+    if (S.Origin == TOrigin::Collected) continue; // the runner adds these itself
+    if (S.Origin == TOrigin::Tabulator) {
+      TFigureSpec F = TFigureSpec::User(S.Block + " " + S.Column, S.Compute);
+      F.Block = S.Block;
+      F.Column = S.Column;
+      E.Figures.push_back(std::move(F));
+    } else {
+      E.Figures.push_back(S.Prty < 0 ? TFigureSpec::Report(S.Block, S.Column)
+                                     : TFigureSpec::ReportClass(S.Block, S.Prty, S.Column));
+    }
+  }
   E.Streams.BaseSeed = Settings.BaseSeed;
   E.Streams.Seeding = TSeeding::Name;
   E.Streams.StreamSlots = std::max(1, TStreamPlan::SlotsForNames(Settings.StreamNames));
@@ -168,38 +216,35 @@ void PrintReplicatedReport(const TReplicatedReport& Report, std::ostream& Out) {
   if (R.WarmUp > 0) Out << "warm-up " << Number(R.WarmUp) << ", ";
   Out << "until " << Number(Report.Until) << "; means with " << Number(R.Level * 100)
       << " % confidence intervals\n";
-  for (TReportKind Kind :
-       {TReportKind::Generator, TReportKind::Queue, TReportKind::Server, TReportKind::Storage,
-        TReportKind::Gate, TReportKind::Batch, TReportKind::Terminator, TReportKind::Other}) {
+  // One section per kind of block, then the tabulators, then the
+  // collected values.
+  auto Section = [&](auto Belongs) {
     std::vector<std::vector<std::string>> Table{
         {"Block", "Class", "Statistic", "Mean", "+-", "Std dev", "Min", "Max", "n"}};
     for (size_t f = 0; f < Report.Statistics.size() && f < R.Figures.size(); ++f) {
       const TStatistic& S = Report.Statistics[f];
       const TFigureResult& F = R.Figures[f];
-      if (S.Kind != Kind || !Shown(S, F)) continue;
+      if (!Belongs(S) || !Shown(S, F)) continue;
       const TSummary& M = F.Summary;
       Table.push_back({S.Prty < 0 ? S.Block : "  priority " + std::to_string(S.Prty),
                        S.Prty < 0 ? S.Class : "", S.Column, Number(M.Mean), Number(M.HalfWidth),
                        Number(M.StdDev), Number(M.Min), Number(M.Max), std::to_string(M.N)});
     }
-    if (Table.size() == 1) continue;
-    std::vector<size_t> Width(Table[0].size(), 0);
-    for (const auto& Row : Table)
-      for (size_t c = 0; c < Row.size(); ++c)
-        Width[c] = std::max(Width[c], Row[c].size());
-    Out << '\n' << ReportSectionTitle(Kind) << '\n';
-    for (const auto& Row : Table) {
-      std::string Line;
-      for (size_t c = 0; c < Row.size(); ++c) {
-        const std::string Pad(Width[c] - Row[c].size(), ' ');
-        Line += c ? "  " : "";
-        Line += c < 3 ? Row[c] + Pad : Pad + Row[c]; // names left, numbers right
-      }
-      while (!Line.empty() && Line.back() == ' ')
-        Line.pop_back();
-      Out << Line << '\n';
-    }
+    return Table;
+  };
+  for (TReportKind Kind :
+       {TReportKind::Generator, TReportKind::Queue, TReportKind::Server, TReportKind::Storage,
+        TReportKind::Gate, TReportKind::Batch, TReportKind::Terminator, TReportKind::Other}) {
+    PrintSection(ReportSectionTitle(Kind),
+                 Section([Kind](const TStatistic& S) {
+                   return S.Origin == TOrigin::Block && S.Kind == Kind;
+                 }),
+                 Out);
   }
+  PrintSection("Tabulators",
+               Section([](const TStatistic& S) { return S.Origin == TOrigin::Tabulator; }), Out);
+  PrintSection("Collected values",
+               Section([](const TStatistic& S) { return S.Origin == TOrigin::Collected; }), Out);
 }
 
 void PrintReplicatedCsv(const TReplicatedReport& Report, std::ostream& Out) {
@@ -208,7 +253,7 @@ void PrintReplicatedCsv(const TReplicatedReport& Report, std::ostream& Out) {
   for (size_t f = 0; f < Report.Statistics.size() && f < R.Figures.size(); ++f) {
     const TStatistic& S = Report.Statistics[f];
     const TSummary& M = R.Figures[f].Summary;
-    if (S.Prty >= 0 && M.N == 0) continue;
+    if (!Reported(S, R.Figures[f])) continue;
     Out << CsvText(S.Block) << ',' << CsvText(S.Class) << ',' << CsvText(S.Column) << ','
         << ExactText(M.Mean) << ',' << ExactText(M.HalfWidth) << ',' << ExactText(M.StdDev) << ','
         << ExactText(M.Min) << ',' << ExactText(M.Max) << ',' << M.N << ',' << R.Figures[f].Missing
@@ -227,7 +272,7 @@ void PrintReplicatedJson(const TReplicatedReport& Report, std::ostream& Out) {
   for (size_t f = 0; f < Report.Statistics.size() && f < R.Figures.size(); ++f) {
     const TStatistic& S = Report.Statistics[f];
     const TSummary& M = R.Figures[f].Summary;
-    if (S.Prty >= 0 && M.N == 0) continue;
+    if (!Reported(S, R.Figures[f])) continue;
     Out << (First ? "" : ",") << "{\"block\":" << JsonString(S.Block);
     First = false;
     if (S.Prty >= 0) Out << ",\"priority\":" << S.Prty;

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,14 +15,25 @@
 
 namespace quorin::tool {
 
-// One statistic of the standard report: a column of a block's line.
+// Where a statistic of the replications' table comes from: a column of a
+// block's line of the standard report, a tabulator (TabulatorFigures), or a
+// value that the caller's own function collected (TExperiment::Collect).
+enum class TOrigin : uint8_t { Block, Tabulator, Collected };
+
+// One statistic of the replications' table. A tabulator's: Block is its
+// name, Class "TTabulator", Column the statistic ("Mean", "Fraction [0, 10)").
+// A collected value's: Block and Class empty, Column its name.
 struct TStatistic {
   std::string Block;
   std::string Class;
   TReportKind Kind = TReportKind::Other;
   std::string Column;
   int32_t Prty = -1; // a priority class's line, or -1 for the block's
+  TOrigin Origin = TOrigin::Block;
+  // How a replication computes a tabulator's statistic.
+  std::function<std::optional<double>(TModel& Model)> Compute{};
 };
+
 
 // Every statistic that the standard report keeps for Rows (every gathered
 // block, every column that its kind keeps and its class has), in report
@@ -29,6 +42,15 @@ struct TStatistic {
 // the tables leave out the classes no replication reported). Answers the reason in Error when two blocks share a name: the
 // runner finds a block's line by its name.
 std::vector<TStatistic> ReportStatistics(const std::vector<TReportRow>& Rows, std::string& Error);
+// Appends the statistics of every tabulator among Root's components (the
+// model's application): see TabulatorFigures.
+void AddTabulatorStatistics(const TComponent& Root, std::vector<TStatistic>& Statistics);
+// Appends a statistic for every figure of Result beyond Statistics: the
+// collected values, which are known only once the replications ran.
+void AddCollectedStatistics(const TExperimentResult& Result, std::vector<TStatistic>& Statistics);
+// Whether the tables show a statistic: a priority class or a tabulator's bin
+// is left out when no replication gave it a value.
+bool Reported(const TStatistic& S, const TFigureResult& F);
 
 // What `run --replications` asks for.
 struct TReplicationSettings {
@@ -68,7 +90,9 @@ struct TReplicatedReport {
 // the greatest value and the number of values. Counts of special exits
 // (Preempt, Time limit) are left out while every replication counted 0.
 // The statistics of a priority class follow their block's ("  priority P"),
-// for the classes that some replication reported.
+// for the classes that some replication reported. Then the tabulators (a
+// bin's fraction left out while it was 0 in every replication) and the
+// collected values.
 void PrintReplicatedReport(const TReplicatedReport& Report, std::ostream& Out);
 // The same statistics as CSV, all of them (of the classes, those reported),
 // numbers in full precision and a number that does not exist as an empty

@@ -5,12 +5,29 @@
 #include <map>
 #include <ostream>
 #include <sstream>
+#include <tuple>
 
 namespace quorin::tool {
 
 namespace {
 
 const double NaN = std::nan("");
+
+// A class's priority as a table cell; empty for a block's own line.
+std::string PriorityText(const TStatistic& S) {
+  return S.Prty < 0 ? std::string() : std::to_string(S.Prty);
+}
+
+// Whether a sweep's tables show statistic f: a priority class that no
+// combination's replications reported is left out (every combination keeps
+// the same rows, so that they line up).
+bool SweepShows(const TSweep& S, size_t f) {
+  for (const TSweepRow& Row : S.Rows)
+    if (f < Row.Statistics.size() && f < Row.Result.Figures.size() &&
+        Reported(Row.Statistics[f], Row.Result.Figures[f]))
+      return true;
+  return false;
+}
 
 } // namespace
 
@@ -23,12 +40,18 @@ std::vector<TPairedFigure> PairFigures(const std::vector<TStatistic>& StatsA,
                                        const TExperimentResult& A,
                                        const std::vector<TStatistic>& StatsB,
                                        const TExperimentResult& B, double Level) {
-  std::map<std::pair<std::string, std::string>, size_t> InB;
+  // A figure is the same in both designs when its origin, block, class
+  // (priority) and statistic are.
+  using TKey = std::tuple<int, std::string, int32_t, std::string>;
+  auto Key = [](const TStatistic& S) {
+    return TKey{int(S.Origin), S.Block, S.Prty, S.Column};
+  };
+  std::map<TKey, size_t> InB;
   for (size_t f = 0; f < StatsB.size(); ++f)
-    InB[{StatsB[f].Block, StatsB[f].Column}] = f;
+    InB.emplace(Key(StatsB[f]), f);
   std::vector<TPairedFigure> Out;
   for (size_t fa = 0; fa < StatsA.size() && fa < A.Figures.size(); ++fa) {
-    const auto It = InB.find({StatsA[fa].Block, StatsA[fa].Column});
+    const auto It = InB.find(Key(StatsA[fa]));
     if (It == InB.end() || It->second >= B.Figures.size()) continue;
     const size_t fb = It->second;
     // Pairs: the replications of the same number that both have a value.
@@ -41,6 +64,8 @@ std::vector<TPairedFigure> PairFigures(const std::vector<TStatistic>& StatsA,
           Xb.push_back(*Rb.Values[fb]);
           D.push_back(*Rb.Values[fb] - *Ra.Values[fa]);
         }
+    // A priority class that no pair of replications reported is not there.
+    if (StatsA[fa].Prty >= 0 && D.empty()) continue;
     TPairedFigure P;
     P.Statistic = StatsA[fa];
     P.N = int32_t(D.size());
@@ -74,12 +99,14 @@ void PrintComparison(const TComparison& C, std::ostream& Out) {
   if (C.Warmup > 0) Out << "warm-up " << TableNumber(C.Warmup) << ", ";
   Out << "until " << TableNumber(C.Until) << "; " << TableNumber(C.Level * 100)
       << " % confidence intervals (paired t)\n\n";
-  std::vector<std::vector<std::string>> Table{{"Block", "Statistic", "Mean A", "Mean B", "B - A",
-                                               "+-", "Differs", "Independent +-", "n"}};
+  std::vector<std::vector<std::string>> Table{{"Block", "Priority", "Statistic", "Mean A",
+                                               "Mean B", "B - A", "+-", "Differs",
+                                               "Independent +-", "n"}};
   int32_t Narrower = 0, Compared = 0;
   double SumRatio = 0;
   for (const TPairedFigure& P : C.Figures) {
-    Table.push_back({P.Statistic.Block, P.Statistic.Column, TableNumber(P.MeanA),
+    Table.push_back({P.Statistic.Block, PriorityText(P.Statistic), P.Statistic.Column,
+                     TableNumber(P.MeanA),
                      TableNumber(P.MeanB), TableNumber(P.Difference), TableNumber(P.HalfWidth),
                      P.N < 2 ? "-" : P.ExcludesZero() ? "yes" : "no",
                      TableNumber(P.IndependentHalfWidth), std::to_string(P.N)});
@@ -89,7 +116,7 @@ void PrintComparison(const TComparison& C, std::ostream& Out) {
       SumRatio += P.HalfWidth / P.IndependentHalfWidth;
     }
   }
-  PrintAligned(Table, 2, Out);
+  PrintAligned(Table, 3, Out);
   Out << "\n\"Differs\": the interval of B - A excludes 0. \"Independent +-\": the half-width "
          "that independent\nruns of the two designs would give.";
   if (Compared > 0) {
@@ -106,14 +133,15 @@ void PrintComparison(const TComparison& C, std::ostream& Out) {
 
 void PrintComparisonCsv(const TComparison& C, std::ostream& Out) {
   Out << "block,class,statistic,mean_a,mean_b,difference,half_width,low,high,excludes_zero,"
-         "independent_half_width,n,level\n";
+         "independent_half_width,n,level,priority\n";
   for (const TPairedFigure& P : C.Figures)
     Out << CsvText(P.Statistic.Block) << ',' << CsvText(P.Statistic.Class) << ','
         << CsvText(P.Statistic.Column) << ',' << ExactText(P.MeanA) << ',' << ExactText(P.MeanB)
         << ',' << ExactText(P.Difference) << ',' << ExactText(P.HalfWidth) << ','
         << ExactText(P.Difference - P.HalfWidth) << ',' << ExactText(P.Difference + P.HalfWidth)
         << ',' << (P.ExcludesZero() ? "true" : "false") << ','
-        << ExactText(P.IndependentHalfWidth) << ',' << P.N << ',' << ExactText(C.Level) << '\n';
+        << ExactText(P.IndependentHalfWidth) << ',' << P.N << ',' << ExactText(C.Level) << ','
+        << PriorityText(P.Statistic) << '\n';
 }
 
 void PrintComparisonJson(const TComparison& C, std::ostream& Out) {
@@ -124,12 +152,15 @@ void PrintComparisonJson(const TComparison& C, std::ostream& Out) {
       << ",\"figures\":[";
   for (size_t i = 0; i < C.Figures.size(); ++i) {
     const TPairedFigure& P = C.Figures[i];
-    Out << (i ? "," : "") << "{\"block\":" << JsonString(P.Statistic.Block)
-        << ",\"class\":" << JsonString(P.Statistic.Class)
+    Out << (i ? "," : "") << "{\"block\":" << JsonString(P.Statistic.Block);
+    if (P.Statistic.Prty >= 0) Out << ",\"priority\":" << P.Statistic.Prty;
+    Out << ",\"class\":" << JsonString(P.Statistic.Class)
         << ",\"statistic\":" << JsonString(P.Statistic.Column)
         << ",\"mean_a\":" << JsonNumber(P.MeanA) << ",\"mean_b\":" << JsonNumber(P.MeanB)
         << ",\"difference\":" << JsonNumber(P.Difference)
         << ",\"half_width\":" << JsonNumber(P.HalfWidth)
+        << ",\"low\":" << JsonNumber(P.Difference - P.HalfWidth)
+        << ",\"high\":" << JsonNumber(P.Difference + P.HalfWidth)
         << ",\"excludes_zero\":" << (P.ExcludesZero() ? "true" : "false")
         << ",\"independent_half_width\":" << JsonNumber(P.IndependentHalfWidth)
         << ",\"n\":" << P.N << "}";
@@ -185,28 +216,33 @@ void PrintSweep(const TSweep& S, std::ostream& Out) {
   std::vector<std::vector<std::string>> Table{{}};
   for (const TSetting& Setting : S.Settings)
     Table[0].push_back(Setting.Component + "." + Setting.Property);
-  for (const char* Title : {"Block", "Statistic", "Mean", "+-", "Std dev", "n", "Failed"})
+  for (const char* Title :
+       {"Block", "Priority", "Statistic", "Mean", "+-", "Std dev", "n", "Failed"})
     Table[0].push_back(Title);
   for (const TSweepRow& Row : S.Rows)
     for (size_t f = 0; f < Row.Statistics.size() && f < Row.Result.Figures.size(); ++f) {
+      if (!SweepShows(S, f)) continue;
       std::vector<std::string> Cells = Row.Values;
       const TSummary& M = Row.Result.Figures[f].Summary;
       for (const std::string& C :
-           {Row.Statistics[f].Block, Row.Statistics[f].Column, TableNumber(M.Mean),
+           {Row.Statistics[f].Block, PriorityText(Row.Statistics[f]), Row.Statistics[f].Column,
+            TableNumber(M.Mean),
             TableNumber(M.HalfWidth), TableNumber(M.StdDev), std::to_string(M.N),
             std::to_string(Row.Result.Failed)})
         Cells.push_back(C);
       Table.push_back(Cells);
     }
-  PrintAligned(Table, S.Settings.size() + 2, Out);
+  PrintAligned(Table, S.Settings.size() + 3, Out);
 }
 
 void PrintSweepCsv(const TSweep& S, std::ostream& Out) {
   for (const TSetting& Setting : S.Settings)
     Out << CsvText(Setting.Component + "." + Setting.Property) << ',';
-  Out << "block,class,statistic,mean,half_width,low,high,std_dev,n,missing,failed,level\n";
+  Out << "block,class,statistic,mean,half_width,low,high,std_dev,n,missing,failed,level,"
+         "priority\n";
   for (const TSweepRow& Row : S.Rows)
     for (size_t f = 0; f < Row.Statistics.size() && f < Row.Result.Figures.size(); ++f) {
+      if (!SweepShows(S, f)) continue;
       for (const std::string& V : Row.Values)
         Out << CsvText(V) << ',';
       const TStatistic& St = Row.Statistics[f];
@@ -215,7 +251,7 @@ void PrintSweepCsv(const TSweep& S, std::ostream& Out) {
           << ExactText(M.Mean) << ',' << ExactText(M.HalfWidth) << ',' << ExactText(M.Low) << ','
           << ExactText(M.High) << ',' << ExactText(M.StdDev) << ',' << M.N << ','
           << Row.Result.Figures[f].Missing << ',' << Row.Result.Failed << ','
-          << ExactText(S.Level) << '\n';
+          << ExactText(S.Level) << ',' << PriorityText(St) << '\n';
     }
 }
 
@@ -232,11 +268,17 @@ void PrintSweepJson(const TSweep& S, std::ostream& Out) {
     for (size_t i = 0; i < Row.Values.size(); ++i)
       Out << (i ? "," : "") << JsonString(Row.Values[i]);
     Out << "],\"failed\":" << Row.Result.Failed << ",\"statistics\":[";
+    bool First = true;
     for (size_t f = 0; f < Row.Statistics.size() && f < Row.Result.Figures.size(); ++f) {
+      if (!SweepShows(S, f)) continue;
+      const TStatistic& St = Row.Statistics[f];
       const TSummary& M = Row.Result.Figures[f].Summary;
-      Out << (f ? "," : "") << "{\"block\":" << JsonString(Row.Statistics[f].Block)
-          << ",\"statistic\":" << JsonString(Row.Statistics[f].Column)
+      Out << (First ? "" : ",") << "{\"block\":" << JsonString(St.Block);
+      First = false;
+      if (St.Prty >= 0) Out << ",\"priority\":" << St.Prty;
+      Out << ",\"class\":" << JsonString(St.Class) << ",\"statistic\":" << JsonString(St.Column)
           << ",\"mean\":" << JsonNumber(M.Mean) << ",\"half_width\":" << JsonNumber(M.HalfWidth)
+          << ",\"low\":" << JsonNumber(M.Low) << ",\"high\":" << JsonNumber(M.High)
           << ",\"std_dev\":" << JsonNumber(M.StdDev) << ",\"n\":" << M.N
           << ",\"missing\":" << Row.Result.Figures[f].Missing << "}";
     }

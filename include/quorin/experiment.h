@@ -31,6 +31,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "quorin/blocks.h"
@@ -133,6 +134,19 @@ struct TFigureSpec {
 // The report columns a figure may name.
 const std::vector<std::string>& ReportColumns();
 
+// The figures of every tabulator among Root's components (depth first, in
+// creation order), four kinds per tabulator: "Mean", "Deviation" (the
+// tabulator's own, over the values fed in one replication), "Count", and
+// for each bin the fraction of the values that fell into it ("Fraction < 0"
+// for the bin below the lower bound, "Fraction [0, 10)" for a regular one,
+// "Fraction >= 50" for the one above the last). Block is the tabulator's
+// name, Column the statistic. A replication finds the tabulator at the same
+// place among the tabulators of its model's application (the topmost owner
+// of the model), so Root is that application or a model built like it.
+// Where a replication fed no value, the mean, the deviation and the
+// fractions are missing; the count is 0.
+std::vector<TFigureSpec> TabulatorFigures(const TComponent& Root);
+
 // --------------------------------------------------------------- experiment
 
 // What the model builder receives: the replication's number (from 0) and a
@@ -192,6 +206,13 @@ struct TExperiment {
   double TimeLimit = 0;
   TStreamPlan Streams;
   TTraceOptions Trace;
+  // Values of the caller's own, measured at the end of each successful
+  // replication in its worker: name and value. Each name becomes a figure
+  // of its own after Figures (in the order the names first appear, by
+  // replication number), with an interval like any other; a replication
+  // that did not answer a name, or answered a value that is not finite,
+  // misses it. An exception fails the replication, as a handler's does.
+  std::function<std::vector<std::pair<std::string, double>>(TModel& Model)> Collect;
   // Called in the calling process whenever replications finish: how many
   // have finished, how many at most will run, and the seconds elapsed. For
   // a progress line; the runner itself prints nothing while it runs.
@@ -206,6 +227,9 @@ struct TReplicationResult {
   std::vector<int64_t> Seeds;                // first state of each stream
   std::vector<int64_t> Draws;                // numbers each stream drew
   std::vector<std::optional<double>> Values; // one per figure
+  // What Collect answered. The experiment's result also holds these values
+  // in Values, after those of the experiment's figures, in its figures' order.
+  std::vector<std::pair<std::string, double>> Collected;
   std::vector<double> Series;                // Welch intervals (series runs)
   double ModelTime = 0;                      // clock at the end
   double Seconds = 0;                        // wall time in the worker
@@ -220,6 +244,7 @@ struct TFigureResult {
 struct TExperimentResult {
   double Level = 0.95;
   double WarmUp = 0, RunLength = 0;
+  // The experiment's figures, then one per name that Collect answered.
   std::vector<TFigureResult> Figures;
   std::vector<TReplicationResult> Replications; // in number order
   int32_t Failed = 0;

@@ -164,6 +164,14 @@ void WriteReportJson(const TModel& Model, const TPageInfo& Info, std::ostream& O
 void WriteReportPage(const TModel& Model, TRunRecorder* Recorder, const TPageInfo& Info,
                      std::ostream& Out);
 
+// A page of pictures and tables over several experiments: a comparison of
+// two designs (the paired differences of every figure with their intervals)
+// or a sweep (each figure against the swept values, with its intervals).
+// Data is one JSON object with a "comparison" or a "sweep" member, as the
+// quorin command writes them with --json; the page draws what it holds.
+// Self-contained like the report page: everything is inlined.
+void WriteScenarioPage(const std::string& Title, const std::string& Data, std::ostream& Out);
+
 // Pieces for writers of JSON of their own (the experiment layer's part of
 // the page): V in the shortest form that reads back as the same double, or
 // null when not finite; S as a JSON string literal that is also safe inside

@@ -208,7 +208,7 @@ _quorin.TTabulator.histogram = _histogram
 
 
 def replicate(model_or_path, replications=20, jobs=1, seed=None, warmup=None, until=None,
-              level=0.95):
+              level=0.95, collect=None):
     """Runs independent replications in forked worker processes through
     the experiment runner and answers one row per statistic of every block:
     block, priority (the class of a priority block's line per class, else
@@ -217,6 +217,13 @@ def replicate(model_or_path, replications=20, jobs=1, seed=None, warmup=None, un
     ``quorin run FILE --replications N --jobs J --seed S`` does, with the
     same numbers; a model runs as it stands, reset, Python handlers
     included. ``warmup`` and ``until`` default to the run section.
+
+    Every tabulator adds rows of its own (block: its name; statistic: Mean,
+    Deviation, Count, and "Fraction [a, b)" for each bin). ``collect``, a
+    function of the model, is called in the worker at the end of every
+    replication; the dict of names and numbers it answers comes back as rows
+    with an empty block and the name as the statistic, with intervals like
+    every other row (a model only, not a path).
 
     The frame's attrs hold "values" (one row per replication, a column per
     (block, statistic); a class's figure is named "statistic [priority P]"), "failures"
@@ -227,7 +234,8 @@ def replicate(model_or_path, replications=20, jobs=1, seed=None, warmup=None, un
     source = model_or_path if isinstance(model_or_path, Model) else _os.fspath(model_or_path)
     result = _quorin._replicate(source, int(replications), int(jobs), seed,
                                 None if warmup is None else float(warmup),
-                                None if until is None else float(until), float(level))
+                                None if until is None else float(until), float(level),
+                                collect)
     rows = result["summary"]
     frame = pd.DataFrame(rows, columns=["block", "priority", "class", "statistic", "mean",
                                         "half_width", "sd", "min", "max", "n", "missing"])

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 
@@ -42,6 +43,7 @@ struct TOptions {
   std::optional<int64_t> Seed;
   std::optional<double> Warmup, Until;
   double Level;
+  py::object Collect; // None, or the function called on the model after each replication
 };
 
 // The settings and the statistics, checked as the quorin command checks them.
@@ -63,6 +65,7 @@ tool::TReplicationSettings Settings(const TOptions& O, const TModelFile& File, T
   std::string Problem;
   Statistics = tool::ReportStatistics(CollectReport(Model), Problem);
   if (!Problem.empty()) Raise(Problem);
+  tool::AddTabulatorStatistics(*File.Application(), Statistics);
   tool::TReplicationSettings S;
   S.Replications = O.Replications;
   S.Jobs = O.Jobs;
@@ -80,14 +83,15 @@ tool::TReplicationSettings Settings(const TOptions& O, const TModelFile& File, T
   return S;
 }
 
-py::dict Results(const TExperimentResult& R, const std::vector<tool::TStatistic>& Statistics,
+py::dict Results(const TExperimentResult& R, std::vector<tool::TStatistic> Statistics,
                  const tool::TReplicationSettings& S) {
   if (!R.Error.empty()) Raise("the replications cannot run: " + R.Error);
+  tool::AddCollectedStatistics(R, Statistics);
   // A priority class that no replication reported is left out, as the
   // command's tables leave it out.
   std::vector<size_t> Shown;
   for (size_t f = 0; f < Statistics.size() && f < R.Figures.size(); ++f)
-    if (Statistics[f].Prty < 0 || R.Figures[f].Summary.N > 0) Shown.push_back(f);
+    if (tool::Reported(Statistics[f], R.Figures[f])) Shown.push_back(f);
   py::list Summary;
   for (size_t f : Shown) {
     const TSummary& M = R.Figures[f].Summary;
@@ -157,7 +161,37 @@ py::dict ReplicateFile(const std::string& Path, const TOptions& O) {
   return Results(R, Statistics, S);
 }
 
-py::dict ReplicateModel(TPyModel& M, const TOptions& O) {
+// The collect function as the runner calls it in a worker: the model's
+// Python object in, a dict of names and numbers out. What is not such a dict
+// fails the replication with the reason, as an exception of the function does.
+std::function<std::vector<std::pair<std::string, double>>(TModel&)>
+CollectFunction(py::object Collect, py::object Model) {
+  return [Collect, Model](TModel&) {
+    py::object Answer = Collect(Model);
+    if (!py::isinstance<py::dict>(Answer))
+      throw std::runtime_error("collect must answer a dict of names and numbers, not " +
+                               std::string(py::str(py::type::of(Answer).attr("__name__"))));
+    std::vector<std::pair<std::string, double>> Values;
+    for (auto [Key, Value] : Answer.cast<py::dict>()) {
+      if (!py::isinstance<py::str>(Key))
+        throw std::runtime_error("collect: a name must be a string, not " +
+                                 std::string(py::str(py::repr(Key))));
+      const std::string Name = Key.cast<std::string>();
+      double Number = 0;
+      try {
+        if (py::isinstance<py::str>(Value)) throw py::cast_error();
+        Number = Value.cast<double>();
+      } catch (const py::cast_error&) {
+        throw std::runtime_error("collect: the value of " + Name + " must be a number, not " +
+                                 std::string(py::str(py::repr(Value))));
+      }
+      Values.emplace_back(Name, Number);
+    }
+    return Values;
+  };
+}
+
+py::dict ReplicateModel(TPyModel& M, py::object Self, const TOptions& O) {
   if (M.InSimulate) Raise("replicate is refused from a handler of the model's own run");
   M.Prepare();
   std::vector<tool::TStatistic> Statistics;
@@ -171,8 +205,10 @@ py::dict ReplicateModel(TPyModel& M, const TOptions& O) {
     C.StreamsOn = Model->File().Application();
     return &Model->Model();
   };
+  const bool Collecting = !O.Collect.is_none();
+  if (Collecting) E.Collect = CollectFunction(O.Collect, Self);
   TExperimentResult R;
-  if (M.HasPythonHandlers()) {
+  if (M.HasPythonHandlers() || Collecting) {
     // The workers call Python: the interpreter is forked with the GIL held.
     struct TForking {
       TForking() { ForkingPython = true; }
@@ -197,14 +233,21 @@ void BindReplicate(py::module_& M) {
   M.def(
       "_replicate",
       [](py::object Source, int32_t Replications, int32_t Jobs, std::optional<int64_t> Seed,
-         std::optional<double> Warmup, std::optional<double> Until, double Level) {
-        const TOptions O{Replications, Jobs, Seed, Warmup, Until, Level};
-        if (py::isinstance<TPyModel>(Source)) return ReplicateModel(Source.cast<TPyModel&>(), O);
+         std::optional<double> Warmup, std::optional<double> Until, double Level,
+         py::object Collect) {
+        const TOptions O{Replications, Jobs, Seed, Warmup, Until, Level, Collect};
+        if (!Collect.is_none() && !PyCallable_Check(Collect.ptr()))
+          Raise("collect must be a function of the model that answers a dict of names and numbers");
+        if (py::isinstance<TPyModel>(Source))
+          return ReplicateModel(Source.cast<TPyModel&>(), Source, O);
+        if (!Collect.is_none())
+          Raise("collect= needs a model: load the file with quorin.load(path) and replicate "
+                "that model");
         const std::string Path = py::str(py::module_::import("os").attr("fspath")(Source));
         return ReplicateFile(Path, O);
       },
       py::arg("source"), py::arg("replications"), py::arg("jobs"), py::arg("seed"),
-      py::arg("warmup"), py::arg("until"), py::arg("level"));
+      py::arg("warmup"), py::arg("until"), py::arg("level"), py::arg("collect") = py::none());
 }
 
 } // namespace quorin::python

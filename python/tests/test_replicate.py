@@ -89,3 +89,49 @@ def test_run_repeats_a_replication_from_its_seeds(warmup):
         for column in ["Mean cont.", "Usage"]:
             assert report.loc[block, column] == pytest.approx(values[(block, column)].loc[1],
                                                               rel=1e-12)
+
+
+def test_tabulators_and_collected_values_come_back_with_intervals():
+    # The waits in line of an M/M/1 (arrival rate 1, service mean 0.8) feed
+    # a tabulator: Wq = rho * S / (1 - rho) = 3.2.
+    with build_mm1(quorin.Model(fields=["arrived"])) as model:
+        waits = model.add("TTabulator", "Waits", LowerBound=0, Interval=2, IntervalCount=5)
+        model["Door"].OnExit = lambda b, t: setattr(t, "arrived", quorin.now())
+        model["Clerk"].OnEnter = lambda b, t: (waits.PutValue(quorin.now() - t.arrived),
+                                               b.NextTime(model["Services"].Exponential(0.8)))
+
+        def collect(m):
+            return {"wait": m["Waits"].Mean(), "served": m["Exit"].Entries(), "none": float("nan")}
+
+        frame = quorin.replicate(model, replications=8, jobs=2, warmup=500, until=8500,
+                                 collect=collect)
+    rows = frame.set_index(["block", "statistic"])
+    mean = rows.loc[("Waits", "Mean")]
+    assert mean["n"] == 8 and abs(mean["mean"] - 3.2) < max(3 * mean["half_width"], 0.1 * 3.2)
+    fractions = [s for s in rows.loc["Waits"].index if s.startswith("Fraction ")]
+    assert fractions == ["Fraction < 0", "Fraction [0, 2)", "Fraction [2, 4)", "Fraction [4, 6)",
+                         "Fraction [6, 8)", "Fraction [8, 10)", "Fraction >= 10"]
+    values = frame.attrs["values"]
+    # Each replication's fractions add up to 1; the collected wait is the
+    # tabulator's mean of the same replication, with the same interval.
+    assert (values[[("Waits", f) for f in fractions]].sum(axis=1) - 1).abs().max() < 1e-12
+    assert values[("", "wait")].equals(values[("Waits", "Mean")])
+    wait = rows.loc[("", "wait")]
+    assert wait["half_width"] == mean["half_width"] > 0
+    served = rows.loc[("", "served")]
+    assert served["n"] == 8 and abs(served["mean"] - 8000) < 400
+    assert rows.loc[("", "none")]["n"] == 0 and rows.loc[("", "none")]["missing"] == 8
+
+
+def test_collect_must_answer_names_and_numbers():
+    with build_mm1(quorin.Model()) as model:
+        for collect, reason in [(lambda m: 3, "a dict of names and numbers, not int"),
+                                (lambda m: {1: 2.0}, "a name must be a string"),
+                                (lambda m: {"x": "y"}, "the value of x must be a number"),
+                                (lambda m: 1 / 0, "division by zero")]:
+            with pytest.warns(RuntimeWarning, match="2 of 2 replications failed"):
+                result = quorin.replicate(model, replications=2, jobs=2, until=100,
+                                          collect=collect)
+            assert result.attrs["failures"]["error"].str.contains(reason).all(), reason
+    with pytest.raises(quorin.Error, match="collect= needs a model"):
+        quorin.replicate(EXAMPLES / "mm1.qm", replications=2, collect=lambda m: {})

@@ -117,9 +117,32 @@ TExperimentResult Conclude(const TExperiment& E, std::vector<TReplicationResult>
   Result.Sequential = Sequential;
   Result.TargetMet = TargetMet;
   Result.WallSeconds = WallSeconds;
-  for (size_t f = 0; f < E.Figures.size(); ++f) {
+  // The collected values become figures after the experiment's own, one
+  // per name in the order the names first appear; each replication's
+  // values are laid out in that order behind its figures' values.
+  std::vector<std::string> Names;
+  for (size_t f = 0; f < E.Figures.size(); ++f)
+    Names.push_back(E.Figures[f].Name);
+  const size_t Own = Names.size();
+  std::map<std::string, size_t> Place;
+  for (TReplicationResult& R : Reps) {
+    if (!R.Ok) continue;
+    R.Values.resize(std::max(R.Values.size(), Own));
+    for (const auto& [Name, Value] : R.Collected) {
+      auto It = Place.find(Name);
+      if (It == Place.end()) {
+        It = Place.emplace(Name, Names.size()).first;
+        Names.push_back(Name);
+      }
+      if (R.Values.size() <= It->second) R.Values.resize(It->second + 1);
+      if (std::isfinite(Value)) R.Values[It->second] = Value;
+    }
+  }
+  for (TReplicationResult& R : Reps)
+    R.Values.resize(Names.size());
+  for (size_t f = 0; f < Names.size(); ++f) {
     TFigureResult F;
-    F.Name = E.Figures[f].Name;
+    F.Name = Names[f];
     std::vector<double> Values;
     for (const auto& R : Reps) {
       if (!R.Ok) continue;

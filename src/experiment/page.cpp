@@ -16,17 +16,24 @@ void WriteExperimentPageJson(const TExperiment& E, const TExperimentResult& R, s
       << ",\"run_length\":" << PageNumber(R.RunLength) << ",\"numbers\":[";
   for (std::size_t i = 0; i < Ok.size(); ++i)
     Out << (i ? "," : "") << Ok[i]->Number;
+  // A priority class that no replication reported is left out.
+  std::vector<std::size_t> Shown;
+  for (std::size_t f = 0; f < R.Figures.size(); ++f)
+    if (!(f < E.Figures.size() && E.Figures[f].Prty >= 0 && R.Figures[f].Summary.N == 0))
+      Shown.push_back(f);
   Out << "],\"statistics\":[";
-  for (std::size_t f = 0; f < R.Figures.size(); ++f) {
+  for (std::size_t k = 0; k < Shown.size(); ++k) {
+    const std::size_t f = Shown[k];
     const TFigureResult& F = R.Figures[f];
     const TFigureSpec* Asked = f < E.Figures.size() ? &E.Figures[f] : nullptr;
     const bool Report = Asked && !Asked->Block.empty();
     const TSummary& S = F.Summary;
     auto Number = [&S](double V) { return S.N ? PageNumber(V) : std::string("null"); };
-    Out << (f ? "," : "") << "{\"name\":" << PageString(F.Name)
+    Out << (k ? "," : "") << "{\"name\":" << PageString(F.Name)
         << ",\"block\":" << PageString(Report ? Asked->Block : F.Name)
-        << ",\"column\":" << PageString(Report ? Asked->Column : F.Name)
-        << ",\"mean\":" << Number(S.Mean)
+        << ",\"column\":" << PageString(Report ? Asked->Column : F.Name);
+    if (Asked && Asked->Prty >= 0) Out << ",\"priority\":" << Asked->Prty;
+    Out << ",\"mean\":" << Number(S.Mean)
         << ",\"half\":" << (S.N > 1 ? PageNumber(S.HalfWidth) : "null")
         << ",\"low\":" << (S.N > 1 ? PageNumber(S.Low) : "null")
         << ",\"high\":" << (S.N > 1 ? PageNumber(S.High) : "null")
@@ -34,8 +41,9 @@ void WriteExperimentPageJson(const TExperiment& E, const TExperimentResult& R, s
         << ",\"max\":" << Number(S.Max) << ",\"n\":" << S.N << ",\"missing\":" << F.Missing << '}';
   }
   Out << "],\"values\":[";
-  for (std::size_t f = 0; f < R.Figures.size(); ++f) {
-    Out << (f ? ",[" : "[");
+  for (std::size_t k = 0; k < Shown.size(); ++k) {
+    const std::size_t f = Shown[k];
+    Out << (k ? ",[" : "[");
     for (std::size_t i = 0; i < Ok.size(); ++i) {
       const auto& V = Ok[i]->Values;
       Out << (i ? "," : "") << (f < V.size() && V[f] ? PageNumber(*V[f]) : "null");

@@ -2,6 +2,7 @@
 // model built, warmed up and run, its figures read, the draws of every
 // stream counted; and the series runs of Welch's method.
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <memory>
 
@@ -104,6 +105,87 @@ TFigureSpec TFigureSpec::User(const std::string& Name,
   F.Name = Name;
   F.Compute = std::move(Compute);
   return F;
+}
+
+namespace {
+
+// Every tabulator among Root's components, depth first in creation order.
+void CollectTabulators(const TComponent* Root, std::vector<const TTabulator*>& Found) {
+  for (int32_t i = 0; i < Root->ComponentCount(); ++i) {
+    const TComponent* C = Root->Components(i);
+    if (auto* T = dynamic_cast<const TTabulator*>(C)) Found.push_back(T);
+    CollectTabulators(C, Found);
+  }
+}
+
+// The topmost owner of a model: the application its tabulators sit on.
+const TComponent* ApplicationOf(const TModel& Model) {
+  const TComponent* Top = &Model;
+  while (Top->Owner())
+    Top = Top->Owner();
+  return Top;
+}
+
+std::string BoundText(double V) {
+  char Buffer[32];
+  std::snprintf(Buffer, sizeof Buffer, "%g", V);
+  return Buffer;
+}
+
+} // namespace
+
+std::vector<TFigureSpec> TabulatorFigures(const TComponent& Root) {
+  std::vector<const TTabulator*> Tabs;
+  CollectTabulators(&Root, Tabs);
+  std::vector<TFigureSpec> Figures;
+  for (size_t t = 0; t < Tabs.size(); ++t) {
+    const TTabulator& Tab = *Tabs[t];
+    const std::string Name = Tab.Name().empty() ? Tab.DisplayName() : Tab.Name();
+    // The tabulator at place t of the replication's model, if it has one.
+    auto Find = [t](TModel& Model) -> const TTabulator* {
+      std::vector<const TTabulator*> Found;
+      CollectTabulators(ApplicationOf(Model), Found);
+      return t < Found.size() ? Found[t] : nullptr;
+    };
+    auto Add = [&](const std::string& Column, std::function<std::optional<double>(const TTabulator&)> Read) {
+      TFigureSpec F = TFigureSpec::User(Name + " " + Column, [Find, Read](TModel& Model) {
+        const TTabulator* T = Find(Model);
+        return T ? Read(*T) : std::nullopt;
+      });
+      F.Block = Name;
+      F.Column = Column;
+      Figures.push_back(std::move(F));
+    };
+    Add("Mean", [](const TTabulator& T) -> std::optional<double> {
+      if (T.Count() <= 0) return std::nullopt;
+      return T.Mean();
+    });
+    Add("Deviation", [](const TTabulator& T) -> std::optional<double> {
+      if (T.Count() <= 0) return std::nullopt;
+      return T.Deviation();
+    });
+    Add("Count", [](const TTabulator& T) -> std::optional<double> { return T.Count(); });
+    // The bounds as the tabulator builds them: by repeated addition of the
+    // width, in double.
+    const int32_t Bins = int32_t(Tab.IntervalCount());
+    double Lower = Tab.LowerBound();
+    for (int32_t i = 0; i <= Bins + 1; ++i) {
+      std::string Column;
+      const double Upper = double(Lower + Tab.Interval());
+      if (i == 0)
+        Column = "Fraction < " + BoundText(Tab.LowerBound());
+      else if (i <= Bins)
+        Column = "Fraction [" + BoundText(Lower) + ", " + BoundText(Upper) + ")";
+      else
+        Column = "Fraction >= " + BoundText(Lower);
+      if (i >= 1 && i <= Bins) Lower = Upper;
+      Add(Column, [i](const TTabulator& T) -> std::optional<double> {
+        if (T.Count() <= 0 || i > int32_t(T.IntervalCount()) + 1) return std::nullopt;
+        return double(T.Hits(uint8_t(i))) / T.Count();
+      });
+    }
+  }
+  return Figures;
 }
 
 namespace {
@@ -273,6 +355,7 @@ private:
     }
     if (Fine()) FModel->SimulateTo(FE.WarmUp + FE.RunLength);
     if (Fine()) FResult.Values = FigureValues(*FModel, FE.Figures, FError);
+    if (Fine() && FE.Collect) FResult.Collected = FE.Collect(*FModel);
   }
 
   // How many numbers each stream drew; a stream that left its segment
@@ -300,6 +383,7 @@ private:
     if (!FResult.Ok) {
       FResult.Error = FError;
       FResult.Values.assign(FE.Figures.size(), std::nullopt);
+      FResult.Collected.clear();
     }
   }
 

@@ -66,6 +66,11 @@ std::string Serialise(const TReplicationResult& R) {
   W.Put(uint64_t(R.Series.size()));
   for (double S : R.Series)
     W.Put(S);
+  W.Put(uint64_t(R.Collected.size()));
+  for (const auto& [Name, Value] : R.Collected) {
+    W.Put(Name);
+    W.Put(Value);
+  }
   W.Put(R.ModelTime);
   W.Put(R.Seconds);
   return W.FBytes;
@@ -98,6 +103,10 @@ bool Deserialise(const std::string& Bytes, TReplicationResult& R) {
   R.Series.resize(N);
   for (auto& S : R.Series)
     if (!In.Get(S)) return false;
+  if (!In.Get(N) || N > Sane) return false;
+  R.Collected.resize(N);
+  for (auto& [Name, Value] : R.Collected)
+    if (!In.Get(Name) || !In.Get(Value)) return false;
   return In.Get(R.ModelTime) && In.Get(R.Seconds) && In.Done();
 }
 

@@ -254,6 +254,56 @@ void WriteReportJson(const TModel& Model, const TPageInfo& Info, std::ostream& O
   Out << "]}";
 }
 
+namespace {
+
+// Text for the page's title element.
+std::string TitleText(const std::string& Title) {
+  std::string Text;
+  for (char C : Title)
+    Text += C == '<' ? std::string("&lt;") : C == '&' ? std::string("&amp;") : std::string(1, C);
+  return Text;
+}
+
+// Fills the marks of a template in the order they stand in it; each is
+// looked for in the template only, never in what was put in before it.
+void FillTemplate(const std::string& Html,
+                  const std::vector<std::pair<const char*, std::string>>& Parts,
+                  std::ostream& Out) {
+  std::size_t At = 0;
+  for (const auto& [Mark, Text] : Parts) {
+    const std::size_t Found = Html.find(Mark, At);
+    if (Found == std::string::npos) continue;
+    Out << Html.substr(At, Found - At) << Text;
+    At = Found + std::char_traits<char>::length(Mark);
+  }
+  Out << Html.substr(At);
+}
+
+} // namespace
+
+void WriteScenarioPage(const std::string& Title, const std::string& Data, std::ostream& Out) {
+  // JSON holds '<', '>' and '&' only inside strings, where their escapes
+  // mean the same: so the data cannot close the script element.
+  std::string Safe;
+  for (char C : Data) {
+    if (C == '<')
+      Safe += "\\u003c";
+    else if (C == '>')
+      Safe += "\\u003e";
+    else if (C == '&')
+      Safe += "\\u0026";
+    else
+      Safe += C;
+  }
+  FillTemplate(page::ScenariosHtml(),
+               {{"/*QUORIN_STYLE*/", page::UplotCss() + page::Css()},
+                {"<!--QUORIN_TITLE-->", TitleText(Title)},
+                {"/*QUORIN_DATA*/", Safe},
+                {"/*QUORIN_UPLOT*/", page::UplotJs()},
+                {"/*QUORIN_SCRIPT*/", page::ScenariosJs()}},
+               Out);
+}
+
 void WriteReportPage(const TModel& Model, TRunRecorder* Recorder, const TPageInfo& Given,
                      std::ostream& Out) {
   TPageInfo Info = Given;
@@ -287,28 +337,15 @@ void WriteReportPage(const TModel& Model, TRunRecorder* Recorder, const TPageInf
     Data << ',' << PageString(Name) << ':' << Json;
   Data << '}';
 
-  std::string Title;
-  for (char C : Info.Title.empty() ? std::string("Quorin report") : Info.Title)
-    Title += C == '<' ? std::string("&lt;") : C == '&' ? std::string("&amp;") : std::string(1, C);
-  // The template's marks in the order they stand in it; each is looked for
-  // in the template only, never in what was put in before it.
-  const std::pair<const char*, std::string> Parts[] = {
-      {"/*QUORIN_STYLE*/", page::UplotCss() + page::Css()},
-      {"<!--QUORIN_TITLE-->", Title},
-      {"<!--QUORIN_DIAGRAM-->", Svg.str()},
-      {"/*QUORIN_DATA*/", Data.str()},
-      {"/*QUORIN_UPLOT*/", page::UplotJs()},
-      {"/*QUORIN_SCRIPT*/", page::Js()},
-  };
-  const std::string Html = page::Html();
-  std::size_t At = 0;
-  for (const auto& [Mark, Text] : Parts) {
-    const std::size_t Found = Html.find(Mark, At);
-    if (Found == std::string::npos) continue;
-    Out << Html.substr(At, Found - At) << Text;
-    At = Found + std::char_traits<char>::length(Mark);
-  }
-  Out << Html.substr(At);
+  // The template's marks in the order they stand in it.
+  FillTemplate(page::Html(),
+               {{"/*QUORIN_STYLE*/", page::UplotCss() + page::Css()},
+                {"<!--QUORIN_TITLE-->", TitleText(Info.Title.empty() ? "Quorin report" : Info.Title)},
+                {"<!--QUORIN_DIAGRAM-->", Svg.str()},
+                {"/*QUORIN_DATA*/", Data.str()},
+                {"/*QUORIN_UPLOT*/", page::UplotJs()},
+                {"/*QUORIN_SCRIPT*/", page::Js()}},
+               Out);
 }
 
 } // namespace quorin

@@ -10,4 +10,6 @@ std::string Css();
 std::string Js();
 std::string UplotJs();
 std::string UplotCss();
+std::string ScenariosHtml();
+std::string ScenariosJs();
 } // namespace quorin::page

@@ -646,3 +646,109 @@ TEST(Experiment, StreamsTheRunnerCannotKeepDisjointFailTheReplication) {
         << R.Replications[0].Error;
   }
 }
+
+// The M/M/1 whose service times (exponential, mean 0.8) also feed a
+// tabulator "Services" with bins [0, 0.8) and [0.8, 1.6).
+TModel* BuildMM1WithTabulator(TReplicationContext& C) {
+  auto M = examples::BuildSingleLine<TServer>(C.Form, 1.0, 0.8);
+  auto* Tab = new TTabulator(C.Form);
+  Tab->SetName("Services");
+  Tab->SetInterval(0.8f);
+  Tab->SetIntervalCount(2);
+  auto* Service = M.Service;
+  auto* Draws = M.Services;
+  Service->OnEnter = [=](TBlock*, TTransaction*) {
+    const double Hold = Draws->Exponential(0.8);
+    Tab->PutValue(Hold);
+    Service->NextTime(Hold);
+  };
+  return M.Model;
+}
+
+TEST(Experiment, TabulatorsAndCollectedValuesComeBackWithIntervals) {
+  // The figures are made from a tabulator laid out as the model's.
+  TComponent Root(nullptr);
+  auto* Form = new TComponent(&Root);
+  auto* Tab = new TTabulator(Form);
+  Tab->SetName("Services");
+  Tab->SetInterval(0.8f);
+  Tab->SetIntervalCount(2);
+  const std::vector<TFigureSpec> Tabs = TabulatorFigures(Root);
+  std::vector<std::string> Columns;
+  for (const TFigureSpec& F : Tabs) {
+    EXPECT_EQ(F.Block, "Services");
+    Columns.push_back(F.Column);
+  }
+  EXPECT_EQ(Columns, (std::vector<std::string>{"Mean", "Deviation", "Count", "Fraction < 0",
+                                               "Fraction [0, 0.8)", "Fraction [0.8, 1.6)",
+                                               "Fraction >= 1.6"}));
+
+  auto Experiment = [&](int32_t Jobs) {
+    TExperiment E = MM1Experiment(6, Jobs);
+    E.Build = BuildMM1WithTabulator;
+    E.Figures.insert(E.Figures.end(), Tabs.begin(), Tabs.end());
+    E.Collect = [](TModel& M) {
+      std::vector<std::pair<std::string, double>> Values;
+      for (TAggregate* A : M.Aggregates())
+        if (A->Name() == "Exit") Values.emplace_back("exits", static_cast<TBlock*>(A)->Entries());
+      Values.emplace_back("nothing", std::nan(""));
+      return Values;
+    };
+    return RunExperiment(E);
+  };
+  const auto One = Experiment(1), Two = Experiment(2);
+  ExpectSameReplications(One, Two);
+  ASSERT_EQ(Two.Failed, 0);
+  // The report's figures, the tabulator's seven, then the collected two.
+  ASSERT_EQ(Two.Figures.size(), 3u + 7 + 2);
+  auto Figure = [&](const std::string& Name) -> const TFigureResult& {
+    for (const TFigureResult& F : Two.Figures)
+      if (F.Name == Name) return F;
+    ADD_FAILURE() << "no figure " << Name;
+    return Two.Figures.front();
+  };
+  // Exponential service times of mean 0.8: the mean and the deviation 0.8,
+  // the bins 1 - 1/e, 1/e - 1/e^2 and 1/e^2 of the values (about 12000 of
+  // them: a fraction's standard error is below 0.005).
+  const struct {
+    const char* Name;
+    double Expected, Tolerance;
+  } Theory[] = {{"Services Mean", 0.8, 0.04},
+                {"Services Deviation", 0.8, 0.04},
+                {"Services Fraction < 0", 0, 0},
+                {"Services Fraction [0, 0.8)", 1 - std::exp(-1.0), 0.015},
+                {"Services Fraction [0.8, 1.6)", std::exp(-1.0) - std::exp(-2.0), 0.015},
+                {"Services Fraction >= 1.6", std::exp(-2.0), 0.015}};
+  for (const auto& T : Theory) {
+    const TSummary& S = Figure(T.Name).Summary;
+    EXPECT_EQ(S.N, 6) << T.Name;
+    EXPECT_NEAR(S.Mean, T.Expected, T.Tolerance) << T.Name;
+    EXPECT_TRUE(S.HalfWidth >= 0 && S.HalfWidth < 0.05) << T.Name << " " << S.HalfWidth;
+  }
+  // About 2000 services a replication; the collected count of exits is the
+  // user figure's, replication by replication; a value that is not finite
+  // is missing.
+  EXPECT_NEAR(Figure("Services Count").Summary.Mean, 2000, 200);
+  EXPECT_EQ(Figure("exits").Summary.N, 6);
+  EXPECT_EQ(Figure("nothing").Summary.N, 0);
+  EXPECT_EQ(Figure("nothing").Missing, 6);
+  for (const TReplicationResult& R : Two.Replications) {
+    ASSERT_EQ(R.Values.size(), Two.Figures.size());
+    EXPECT_EQ(R.Values[2], R.Values[10]) << "replication " << R.Number;
+  }
+  std::ostringstream Csv;
+  PrintExperimentCsv(Two, Csv);
+  EXPECT_NE(Csv.str().find("\nexits,"), std::string::npos) << Csv.str();
+}
+
+TEST(Experiment, ACollectThatThrowsFailsItsReplication) {
+  TExperiment E = MM1Experiment(2, 2);
+  E.Collect = [](TModel&) -> std::vector<std::pair<std::string, double>> {
+    throw std::runtime_error("no figures today");
+  };
+  const auto R = RunExperiment(E);
+  EXPECT_EQ(R.Failed, 2);
+  EXPECT_NE(R.Replications[0].Error.find("no figures today"), std::string::npos)
+      << R.Replications[0].Error;
+  EXPECT_EQ(R.Figures.size(), 3u);
+}

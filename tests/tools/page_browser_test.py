@@ -12,6 +12,10 @@ opened from its file and checked through the DevTools protocol:
   as its id;
 - the replay moves dots when the time advances, and #t=T opens it at T.
 
+The pages of `quorin compare --html` and `quorin sweep --html` of the
+priority model are checked too: no error, every plot drawn, one plot for
+the block and each class, the whole table.
+
   page_browser_test.py QUORIN EXAMPLES_DIR WORK_DIR [--screenshots DIR]
 
 With --screenshots it also saves the M/M/1 page, the feedback network's page
@@ -198,6 +202,72 @@ def check_page(browser, path, label, screenshot=None):
     return ["%s: %s" % (label, f) for f in failures]
 
 
+SCENARIO_CHECKS = r"""
+(() => {
+  const data = JSON.parse(document.getElementById('q-data').textContent);
+  const near = (r, g, b) => Math.abs(r - %d) < 40 && Math.abs(g - %d) < 40 && Math.abs(b - %d) < 40;
+  const plots = (window.quorinPlots || []).map(p => {
+    const c = p.ctx.canvas;
+    const px = p.ctx.getImageData(0, 0, c.width, c.height).data;
+    let drawn = 0;
+    for (let i = 0; i < px.length; i += 4) if (px[i + 3] > 0 && near(px[i], px[i + 1], px[i + 2])) drawn++;
+    const values = p.data.slice(1).flat().filter(v => v !== null && isFinite(v)).length;
+    return { title: p.root.querySelector('.u-title').textContent, points: p.data[0].length, values, drawn };
+  });
+  const figures = data.comparison ? data.comparison.figures.length
+                                  : data.sweep.combinations[0].statistics.length;
+  return { plots, figures, rows: document.querySelectorAll('#q-table tbody tr').length };
+})()
+""" % SERIES_COLOUR
+
+
+def check_scenario_page(browser, path, label, titles):
+    """A comparison's or a sweep's page: no error, every plot drawn, the
+    table complete, and a plot for each of Titles."""
+    failures = []
+    browser.events.clear()
+    browser.call("Page.navigate", url="file://" + path)
+    browser.wait_for("Page.loadEventFired")
+    state = browser.evaluate(SCENARIO_CHECKS)
+    for plot in state["plots"]:
+        if plot["points"] == 0 or plot["values"] == 0 or plot["drawn"] == 0:
+            failures.append("plot '%s' drew no points: %s" % (plot["title"], plot))
+    shown = [p["title"] for p in state["plots"]]
+    for title in titles:
+        if title not in shown:
+            failures.append("no plot '%s' among %s" % (title, shown))
+    if state["rows"] < state["figures"]:
+        failures.append("%d table rows for %d figures" % (state["rows"], state["figures"]))
+    failures += browser.problems()
+    print("%-28s %s (%d plots)" % (label, "ok" if not failures else "FAILED", len(state["plots"])))
+    return ["%s: %s" % (label, f) for f in failures]
+
+
+def scenario_pages(quorin, examples, work):
+    """A comparison and a sweep of the priority model, as pages: (page,
+    label, plot titles that must be there); and the failures to make them."""
+    cobham = os.path.join(examples, "cobham.qm")
+    faster = os.path.join(work, "cobham-faster.qm")
+    with open(cobham) as source, open(faster, "w") as out:
+        out.write(source.read().replace("Hold(Services.Exponential(1))",
+                                        "Hold(Services.Exponential(0.9))"))
+    common = ["--replications", "4", "--jobs", "2", "--until", "11000"]
+    runs = [("compare", ["compare", cobham, faster], ["Mean time"]),
+            ("sweep", ["sweep", cobham, "--set", "Line.Capacity=50,100,200", "--figure",
+                       "Line.Mean time"],
+             ["Line: Mean time", "Line [priority 1]: Mean time", "Line [priority 2]: Mean time"])]
+    pages, failures = [], []
+    for label, arguments, titles in runs:
+        page = os.path.abspath(os.path.join(work, "cobham-" + label + ".html"))
+        done = subprocess.run([quorin] + arguments + common + ["--html", page],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        if done.returncode != 0 or not os.path.exists(page):
+            failures.append("cobham-%s: quorin %s failed: %s" % (label, label, done.stderr))
+            continue
+        pages.append((page, "cobham-" + label, titles))
+    return pages, failures
+
+
 def diagram_screenshot(browser, quorin, model, png):
     svg = png[:-4] + ".svg"
     subprocess.run([quorin, "diagram", model, "-o", svg], check=True)
@@ -238,6 +308,8 @@ def main():
             if size > 2 * 1024 * 1024:
                 failures.append("%s: the page has %d bytes" % (name + suffix, size))
             pages.append((page, name + suffix))
+    scenarios, failed = scenario_pages(quorin, examples, work)
+    failures += failed
     browser = Browser()
     try:
         for page, label in pages:
@@ -247,6 +319,8 @@ def main():
             if shots and label == "network":
                 screenshot = (os.path.join(shots, "page-network.png"), 25, 720)
             failures += check_page(browser, page, label, screenshot)
+        for page, label, titles in scenarios:
+            failures += check_scenario_page(browser, page, label, titles)
         if shots:
             for name in ("network", "workshop"):
                 diagram_screenshot(browser, quorin, os.path.join(examples, name + ".qm"),
@@ -255,7 +329,7 @@ def main():
         browser.close()
     for f in failures:
         print(f)
-    print("%d passed, %d failed" % (len(pages) - len({f.split(":")[0] for f in failures}),
+    print("%d passed, %d failed" % (len(pages) + len(scenarios) - len({f.split(":")[0] for f in failures}),
                                     len({f.split(":")[0] for f in failures})))
     return 1 if failures else 0
 

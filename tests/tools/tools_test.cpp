@@ -994,6 +994,121 @@ TEST(QuorinSweep, TheGridsFiguresEqualSeparateRuns) {
   }
 }
 
+// The CSV rows whose first field is Block and whose statistic and last
+// field (the priority) are as given: the fields between them.
+std::vector<std::vector<std::string>> RowsOf(const std::string& Csv, const std::string& Block,
+                                             const std::string& Statistic, size_t StatisticAt,
+                                             const std::string& Priority) {
+  std::vector<std::vector<std::string>> Found;
+  std::stringstream In(Csv);
+  std::string Line;
+  while (std::getline(In, Line)) {
+    auto F = Fields(Line);
+    if (Line.back() == ',') F.push_back("");
+    if (F.size() > StatisticAt && F[StatisticAt - 2] == Block && F[StatisticAt] == Statistic &&
+        F.back() == Priority)
+      Found.push_back(F);
+  }
+  return Found;
+}
+
+// Cobham's waits in line of the two classes of examples/cobham.qm: 6/7 for
+// the urgent (priority 2), 15/7 for the regular (priority 1).
+const std::pair<const char*, double> CobhamWaits[] = {{"2", 6.0 / 7}, {"1", 15.0 / 7}};
+
+TEST(QuorinScenarios, ComparisonsMatchFiguresByBlockClassAndStatistic) {
+  std::string Text = ReadFile(std::string(QUORIN_EXAMPLES_DIR) + "/cobham.qm");
+  const std::string Service = "Hold(Services.Exponential(1))";
+  Text.replace(Text.find(Service), Service.size(), "Hold(Services.Exponential(0.9))");
+  const std::string B = Temp("cobham_faster.qm"), Csv = Temp("cobham.csv"),
+                    Json = Temp("cobham.json"), Html = Temp("cobham.html");
+  std::ofstream(B) << Text;
+  const auto R = Quorin("compare " + Example("cobham.qm") + " '" + B +
+                        "' --replications 8 --jobs 2 --until 21000 --csv '" + Csv + "' --json '" +
+                        Json + "' --html '" + Html + "'");
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  // No unlabelled rows of classes nobody saw: the block's lines and one
+  // line per class seen, under a Priority column.
+  EXPECT_LT(std::count(R.Out.begin(), R.Out.end(), '\n'), 60) << R.Out;
+  EXPECT_NE(R.Out.find("Block  Priority  Statistic"), std::string::npos) << R.Out;
+  const std::string Table = ReadFile(Csv);
+  EXPECT_EQ(Table.substr(0, Table.find('\n')),
+            "block,class,statistic,mean_a,mean_b,difference,half_width,low,high,excludes_zero,"
+            "independent_half_width,n,level,priority");
+  // block,class,statistic,mean_a,mean_b,difference,half_width,low,high,
+  // excludes_zero,independent_half_width,n,level,priority
+  const auto Own = RowsOf(Table, "Line", "Mean time", 2, "");
+  ASSERT_EQ(Own.size(), 1u) << Table;
+  EXPECT_EQ(Own[0][11], "8");
+  for (const auto& [Prty, Wait] : CobhamWaits) {
+    const auto Class = RowsOf(Table, "Line", "Mean time", 2, Prty);
+    ASSERT_EQ(Class.size(), 1u) << Prty << "\n" << Table;
+    EXPECT_EQ(Class[0][11], "8");
+    EXPECT_NEAR(std::stod(Class[0][3]), Wait, 0.1 * Wait) << Prty;
+    // A faster clerk shortens every class's wait, and the pairs show it.
+    EXPECT_LT(std::stod(Class[0][8]), 0) << Prty;
+  }
+  const std::string J = ReadFile(Json);
+  EXPECT_NE(J.find("{\"block\":\"Line\",\"priority\":2,\"class\":\"TQueuePrty\","
+                   "\"statistic\":\"Mean time\""),
+            std::string::npos)
+      << J;
+  // The page holds the comparison's data, the plots' library and no
+  // request for anything beyond itself.
+  const std::string Page = ReadFile(Html);
+  EXPECT_NE(Page.find("{\"comparison\":{\"a\":"), std::string::npos);
+  EXPECT_NE(Page.find("\"priority\":1,"), std::string::npos);
+  EXPECT_NE(Page.find("uPlot"), std::string::npos);
+  EXPECT_EQ(Page.find("src=\"http"), std::string::npos);
+}
+
+TEST(QuorinScenarios, SweepsShowTheClassesOfAPriorityModel) {
+  const std::string Csv = Temp("cobham_sweep.csv"), Json = Temp("cobham_sweep.json"),
+                    Html = Temp("cobham_sweep.html");
+  const auto R = Quorin("sweep " + Example("cobham.qm") +
+                        " --set Line.Capacity=50,100 --figure 'Line.Mean time' --replications 6"
+                        " --jobs 2 --until 21000 --csv '" + Csv + "' --json '" + Json +
+                        "' --html '" + Html + "'");
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  // Per combination: the block's line and the two classes'.
+  EXPECT_EQ(std::count(R.Out.begin(), R.Out.end(), '\n'), 4 + 2 * 3) << R.Out;
+  const std::string Table = ReadFile(Csv);
+  // Line.Capacity,block,class,statistic,mean,half_width,low,high,std_dev,n,
+  // missing,failed,level,priority
+  for (const auto& [Prty, Wait] : CobhamWaits) {
+    const auto Rows = RowsOf(Table, "Line", "Mean time", 3, Prty);
+    ASSERT_EQ(Rows.size(), 2u) << Table;
+    for (const auto& Row : Rows) {
+      EXPECT_EQ(Row[9], "6");
+      EXPECT_NEAR(std::stod(Row[4]), Wait, 0.1 * Wait) << Row[0] << " " << Prty;
+    }
+  }
+  EXPECT_NE(ReadFile(Json).find("\"priority\":2,\"class\":\"TQueuePrty\""), std::string::npos);
+  const std::string Page = ReadFile(Html);
+  EXPECT_NE(Page.find("{\"sweep\":{\"file\":"), std::string::npos);
+  EXPECT_NE(Page.find("\"values\":[\"100\"]"), std::string::npos);
+  EXPECT_NE(Page.find("\"priority\":1,"), std::string::npos);
+}
+
+TEST(QuorinReplications, TabulatorsHaveRowsOfTheirOwn) {
+  std::string Text = ReadFile(std::string(QUORIN_EXAMPLES_DIR) + "/mm1.qm");
+  const std::string Exit = "  object Exit: TTerminator";
+  Text.replace(Text.find(Exit), 0,
+               "  object Waits: TTabulator\n    Interval = 2\n    IntervalCount = 3\n  end\n");
+  const std::string File = Temp("mm1_tabulator.qm"), Csv = Temp("mm1_tabulator.csv");
+  std::ofstream(File) << Text;
+  const auto R =
+      Quorin("run '" + File + "' --replications 3 --until 1000 --csv '" + Csv + "'");
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  EXPECT_NE(R.Out.find("\nTabulators\n"), std::string::npos) << R.Out;
+  const std::string Table = ReadFile(Csv);
+  // Nothing feeds this one: a count of 0 and no mean, in every replication.
+  for (const char* Row :
+       {"Waits,TTabulator,Count,0,0,0,0,0,3,0,", "Waits,TTabulator,Mean,,,,,,0,3,",
+        "Waits,TTabulator,\"Fraction [2, 4)\",,,,,,0,3,", "Waits,TTabulator,Fraction >= 6,,,,,,0,3,"})
+    EXPECT_NE(Table.find(Row), std::string::npos) << Row << "\n" << Table;
+}
+
 TEST(QuorinScenarios, BadInputsAreRefusedWithTheReason) {
   const std::string Mm1 = Example("mm1.qm"), Mm3 = Example("mm3.qm");
   const std::string Other = Temp("other.qm");
@@ -1006,7 +1121,7 @@ TEST(QuorinScenarios, BadInputsAreRefusedWithTheReason) {
        "--replications must be 2 or more"},
       {"compare " + Mm1 + " " + Mm1, "--replications is required"},
       {"compare " + Mm1 + " '" + Other + "' --replications 3",
-       "have no figure in common (the same block name and statistic)"},
+       "have no figure in common (the same block, class and statistic)"},
       {"sweep " + Mm3 + " --replications 3", "give at least one --set"},
       {"sweep " + Mm3 + " --replications 3 --set Tellers.Capacity",
        "--set Tellers.Capacity: expected Block.Property=value,value,..."},

@@ -155,17 +155,22 @@
       ' failed); means with their ' + (r.level * 100) + ' % confidence intervals (Student t).' }));
     // One chart per statistic across the blocks that keep it: the mean as a
     // point, the interval as a whisker.
+    // A priority class's statistic is named with its block and class; a
+    // tabulator's bin fractions share one chart, the bins along it.
+    const who = s => s.block + (s.priority != null ? ' [priority ' + s.priority + ']' : '');
+    const isBin = s => s.column.startsWith('Fraction ');
     const byColumn = new Map();
     r.statistics.forEach((s, i) => {
       if (s.mean === null) return;
-      if (!byColumn.has(s.column)) byColumn.set(s.column, []);
-      byColumn.get(s.column).push(i);
+      const key = isBin(s) ? s.block + ': fractions by bin' : s.column;
+      if (!byColumn.has(key)) byColumn.set(key, []);
+      byColumn.get(key).push(i);
     });
     const grid = el('div', { class: 'plots' });
     host.appendChild(el('h3', { text: 'Confidence intervals across blocks' }));
     host.appendChild(grid);
     for (const [column, idx] of byColumn) {
-      const names = idx.map(i => r.statistics[i].block);
+      const names = idx.map(i => isBin(r.statistics[i]) ? r.statistics[i].column.slice(9) : who(r.statistics[i]));
       const x = idx.map((_, k) => k + 1);
       const mean = idx.map(i => r.statistics[i].mean);
       const low = idx.map(i => r.statistics[i].low);
@@ -201,7 +206,7 @@
     host.appendChild(el('h3', { text: 'Values of every replication' }));
     const select = el('select', { id: 'q-statistic' });
     r.statistics.forEach((s, i) => select.appendChild(el('option', { value: String(i),
-      text: s.block + ': ' + s.column })));
+      text: who(s) + ': ' + s.column })));
     host.appendChild(el('p', {}, [select]));
     const valuesBox = el('div', { class: 'plots' });
     host.appendChild(valuesBox);
@@ -217,7 +222,7 @@
         valuesPlot.destroy();
         valuesBox.textContent = '';
       }
-      valuesPlot = chart(valuesBox, s.block + ': ' + s.column + ' by replication', {
+      valuesPlot = chart(valuesBox, who(s) + ': ' + s.column + ' by replication', {
         width: plotWidth(1), height: 240,
         scales: { x: { time: false } },
         series: [{ label: 'replication' },
@@ -234,7 +239,7 @@
     // And the table.
     const head = el('tr', {}, ['Block', 'Statistic'].map(t => el('th', { class: 'text', text: t }))
       .concat(['Mean', '+-', 'Std dev', 'Min', 'Max', 'n'].map(t => el('th', { text: t }))));
-    const body = r.statistics.map(s => el('tr', {}, [el('td', { class: 'text', text: s.block }),
+    const body = r.statistics.map(s => el('tr', {}, [el('td', { class: 'text', text: who(s) }),
       el('td', { class: 'text', text: s.column })].concat([s.mean, s.half, s.sd, s.min, s.max, s.n]
       .map(v => el('td', { text: short(v) })))));
     host.appendChild(el('table', {}, [el('thead', {}, [head]), el('tbody', {}, body)]));
