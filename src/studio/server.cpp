@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -88,6 +89,7 @@ struct TStudioServer::TImpl {
   std::unique_ptr<TRuns> Runs;
   std::mutex SaveMutex;
   int RunCount = 0;
+  std::atomic<int> Copies{0};
 
   explicit TImpl(TStudioOptions O) : Options(std::move(O)) {
     if (Options.Token.empty()) Options.Token = RandomToken();
@@ -285,7 +287,10 @@ struct TStudioServer::TImpl {
         if (!Folder.Resolve(Path, true, Full, Error)) throw TRefusal(403, Error);
         Dir = Full.substr(0, Full.rfind('/'));
       }
-      R.ModelPath = Dir + "/.studio-run-" + std::to_string(::getpid()) + ".qm";
+      // A name of its own for every run: a refused run must not remove the
+      // copy that the run under way reads.
+      R.ModelPath = Dir + "/.studio-run-" + std::to_string(::getpid()) + "-" +
+                    std::to_string(++Copies) + ".qm";
       const int Fd = ::open(R.ModelPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
                             0600);
       const bool Written = Fd >= 0 && ::write(Fd, T.data(), T.size()) == ssize_t(T.size());
