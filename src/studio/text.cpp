@@ -1,5 +1,6 @@
 #include "text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <regex>
 
@@ -185,6 +186,10 @@ bool SetEntry(std::string& Text, const std::string& Name, const std::string& Key
   if (Name.empty()) {
     if (!Shape.HasRun) {
       if (Value.empty()) return true;
+      if (Text.empty()) {
+        Text = "run\n  " + Key + " = " + Value + "\nend\n";
+        return true;
+      }
       // A run section goes first, before the objects (after leading comments).
       std::size_t At = 0;
       while (At < Lines.size() && Code(Lines[At]).empty() && !Lines[At].empty())
@@ -276,7 +281,8 @@ bool AddObject(std::string& Text, const std::string& Class, const std::string& N
   if (!Form) {
     // No form yet: one with its model, after what the text holds.
     if (!Text.empty() && Text.back() != '\n') Text += '\n';
-    if (!Text.empty()) Text += '\n';
+    if (!Text.empty() && Text.compare(Text.size() - std::min<std::size_t>(Text.size(), 2), 2, "\n\n") != 0)
+      Text += '\n';
     Text += "object Form: TComponent\n  object Model: TModel\n    CheckModel = true\n  end\nend\n";
     Shape = ScanText(Text);
     Form = Shape.Find("Form");
