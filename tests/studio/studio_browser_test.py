@@ -201,6 +201,8 @@ def cobham(browser, quorin, examples, work, shots):
         type_into(browser, "Line.OnRouting", "")
         wait(browser, "document.getElementById('block-Line').classList.contains('finding')")
         assert "Line" in browser.evaluate("document.getElementById('check-list').textContent")
+        if shots:
+            screenshot(browser, os.path.join(shots, "studio-check.png"))
         click(browser, "#undo")
         wait(browser, "!document.getElementById('block-Line').classList.contains('finding')")
         # Saved without a change: the same bytes.

@@ -21,6 +21,7 @@
     selected: "",         // a component name, or "" for the run settings
     refused: {},          // field key -> message
     run: null,            // the run under way: {id}
+    placed: {},           // where components without Left and Top were put
   };
 
   // --- the server ------------------------------------------------------
@@ -165,6 +166,7 @@
     state.text = r.text;
     state.undo = []; state.redo = []; state.refused = {}; state.selected = "";
     state.routes = [];
+    state.placed = {};
     history.replaceState(null, "", "?token=" + encodeURIComponent(token) + "&file=" + encodeURIComponent(path));
     setModel(r.model);
     status(r.exists ? "opened " + path : path + " is new: it is written when saved", true);
@@ -235,6 +237,12 @@
       at[o.name] = { x: 24 + k * 170, y: 110 + (rows[k] - 1) * 90 };
     }
     others.forEach((o, i) => { at[o.name] = { x: 24 + i * 150, y: 16 }; });
+    // A place once given stays, so that blocks do not jump while the
+    // routes change.
+    for (const o of list) {
+      if (state.placed[o.name]) at[o.name] = state.placed[o.name];
+      else state.placed[o.name] = at[o.name];
+    }
     for (const o of list) {
       const left = parseInt(entry(o, "Left"), 10), top = parseInt(entry(o, "Top"), 10);
       if (!isNaN(left) && !isNaN(top)) at[o.name] = { x: left, y: top };
@@ -576,6 +584,7 @@
     }
     const key = (k) => o.name + "." + k;
     field(sheet, key("Name"), "Name", "handler text follows a rename", textInput(o.name), async (v) => {
+      if (v && v !== o.name) state.placed[v] = state.placed[o.name];
       if (v && v !== o.name && await edit({ op: "rename", name: o.name, to: v }, key("Name"))) {
         state.selected = v;
         render();
