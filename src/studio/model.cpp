@@ -225,6 +225,13 @@ json DescribeModel(const std::string& Text, const std::string& Name) {
   json Run = json::object();
   for (const TTextEntry& E : Shape.Run)
     Run[E.Key] = {{"value", E.Value}, {"line", E.Line}};
+  json Schedules = json::array();
+  for (const TTextObject& S : Shape.Schedules) {
+    json Entries = json::object();
+    for (const TTextEntry& E : S.Entries)
+      Entries[E.Key] = {{"value", E.Value}, {"line", E.Line}};
+    Schedules.push_back({{"name", S.Name}, {"line", S.Begin}, {"entries", Entries}, {"steps", nullptr}});
+  }
 
   json Errors = json::array(), Findings = json::array(), RouteList = json::array();
   bool Loaded = false;
@@ -247,10 +254,20 @@ json DescribeModel(const std::string& Text, const std::string& Name) {
         Findings.push_back({{"component", Who}, {"message", Message}});
       for (const TRoute& R : Routes(*File))
         RouteList.push_back({{"from", R.From->Name()}, {"to", R.To->Name()}, {"label", R.Label}});
+      // The steps as loaded (from Steps or from a data file), for the plot.
+      for (json& S : Schedules)
+        if (const TSchedule* Section = File->Schedule(S["name"].get<std::string>())) {
+          json Steps = json::array();
+          for (const TSchedule::TStep& Step : Section->Steps())
+            Steps.push_back({Step.Time, Step.Value});
+          S["steps"] = Steps;
+          S["period"] = Section->Period();
+        }
     }
   }
-  return {{"objects", Objects}, {"run", Run},          {"errors", Errors},
-          {"findings", Findings}, {"routes", RouteList}, {"loaded", Loaded}};
+  return {{"objects", Objects}, {"run", Run},           {"schedules", Schedules},
+          {"errors", Errors},   {"findings", Findings}, {"routes", RouteList},
+          {"loaded", Loaded}};
 }
 
 namespace {
@@ -323,6 +340,20 @@ bool ApplyEdit(std::string& Text, const std::string& Name, const json& Edit, std
       const TTextObject* O = ScanText(After).Find(Who);
       Error = NewError(Text, After, Name, O ? O->Begin : 0, O ? O->End : 0, Who);
       if (!Error.empty()) return false;
+    } else if (Op == "schedule-set") {
+      const std::string Who = Str(Edit, "schedule"), Key = Str(Edit, "key"),
+                        Value = Str(Edit, "value");
+      if (!SetScheduleEntry(After, Who, Key, Value, Error)) return false;
+      int First = 0, Last = 0;
+      if (const TTextObject* S = ScanText(After).FindSchedule(Who)) {
+        First = S->Begin;
+        Last = S->End;
+      }
+      Error = NewError(Text, After, Name, First, Last, "");
+      if (!Error.empty()) return false;
+    } else if (Op == "schedule-add") {
+      const std::string Who = Str(Edit, "name");
+      if (!AddSchedule(After, Who, "\"0 1\"", Error)) return false;
     } else if (Op == "remove") {
       if (!RemoveObject(After, Str(Edit, "name"), Error)) return false;
     } else if (Op == "rename") {
@@ -334,7 +365,7 @@ bool ApplyEdit(std::string& Text, const std::string& Name, const json& Edit, std
           !SetEntry(After, Who, "Top", std::to_string(Int(Edit, "top")), Error))
         return false;
     } else {
-      Error = "unknown edit '" + Op + "' (set, add, remove, rename, move)";
+      Error = "unknown edit '" + Op + "' (set, add, remove, rename, move, schedule-set, schedule-add)";
       return false;
     }
     Text = After;

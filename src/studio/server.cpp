@@ -2,6 +2,7 @@
 #include <httplib.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -88,6 +89,13 @@ struct TStudioServer::TImpl {
   std::string Scratch;
   std::unique_ptr<TRuns> Runs;
   std::mutex SaveMutex;
+  // Loading a model touches the library's global state (the model being
+  // built, the message handler): one load at a time.
+  std::mutex ModelMutex;
+  json Describe(const std::string& Text, const std::string& Name) {
+    std::lock_guard<std::mutex> Lock(ModelMutex);
+    return DescribeModel(Text, Name);
+  }
   int RunCount = 0;
   std::atomic<int> Copies{0};
 
@@ -228,12 +236,12 @@ struct TStudioServer::TImpl {
              {"text", Text},
              {"exists", Exists},
              {"version", VersionOf(Text, Exists)},
-             {"model", DescribeModel(Text, Path)}});
+             {"model", Describe(Text, Path)}});
     });
 
     Handle("POST", "/api/check", [this](const httplib::Request& Req, httplib::Response& Res) {
       const json J = Body(Req);
-      Reply(Res, 200, {{"model", DescribeModel(Text(J), Shown(Str(J, "path", false)))}});
+      Reply(Res, 200, {{"model", Describe(Text(J), Shown(Str(J, "path", false)))}});
     });
 
     Handle("POST", "/api/edit", [this](const httplib::Request& Req, httplib::Response& Res) {
@@ -242,12 +250,17 @@ struct TStudioServer::TImpl {
       const std::string Name = Shown(Str(J, "path", false));
       const auto Edit = J.find("edit");
       if (Edit == J.end()) throw TRefusal(400, "the request has no edit");
-      if (!ApplyEdit(T, Name, *Edit, Error)) {
+      bool Applied = false;
+      {
+        std::lock_guard<std::mutex> Lock(ModelMutex);
+        Applied = ApplyEdit(T, Name, *Edit, Error);
+      }
+      if (!Applied) {
         Reply(Res, 200, {{"ok", false}, {"error", Error}});
         return;
       }
       if (T.size() > Options.MaxModel) throw TRefusal(413, "the model would grow too large");
-      Reply(Res, 200, {{"ok", true}, {"text", T}, {"model", DescribeModel(T, Name)}});
+      Reply(Res, 200, {{"ok", true}, {"text", T}, {"model", Describe(T, Name)}});
     });
 
     // A save names the version it started from: when the file changed since
@@ -272,7 +285,7 @@ struct TStudioServer::TImpl {
     Handle("POST", "/api/run", [this](const httplib::Request& Req, httplib::Response& Res) {
       const json J = Body(Req);
       const std::string T = Text(J), Path = Str(J, "path", false);
-      const json Model = DescribeModel(T, Shown(Path));
+      const json Model = Describe(T, Shown(Path));
       if (!Model["loaded"].get<bool>())
         throw TRefusal(409, "the model has errors: see the check");
       TRunRequest R;
@@ -452,11 +465,16 @@ int StudioMain(const TStudioOptions& Options, bool Open) {
             << std::flush;
   if (Open) {
     const std::string Address = Server.Address();
+    // Through a grandchild, so that no process is left unwaited for.
     const pid_t Child = ::fork();
     if (Child == 0) {
-      ::execlp("xdg-open", "xdg-open", Address.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
+      if (::fork() == 0) {
+        ::execlp("xdg-open", "xdg-open", Address.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+      }
+      ::_exit(0);
     }
+    if (Child > 0) ::waitpid(Child, nullptr, 0);
   }
   std::thread Waiter([&Server, Signals] {
     int Signal = 0;

@@ -95,6 +95,12 @@ bool UsesCrLf(const std::vector<std::string>& Lines) {
 
 } // namespace
 
+const TTextObject* TTextShape::FindSchedule(const std::string& Name) const {
+  for (const TTextObject& O : Schedules)
+    if (O.Name == Name) return &O;
+  return nullptr;
+}
+
 const TTextObject* TTextShape::Find(const std::string& Name) const {
   for (const TTextObject& O : Objects)
     if (O.Name == Name) return &O;
@@ -122,11 +128,13 @@ TTextShape ScanText(const std::string& Text) {
     if (In == TIn::Run || In == TIn::Schedule) {
       if (W[0] == "end") {
         if (In == TIn::Run) Shape.RunEnd = Line;
+        else Shape.Schedules.back().End = Line;
         In = TIn::Top;
-      } else if (In == TIn::Run) {
+      } else {
         const std::size_t Eq = C.find('=');
         if (Eq != std::string::npos)
-          Shape.Run.push_back({Trim(C.substr(0, Eq)), Trim(C.substr(Eq + 1)), Line});
+          (In == TIn::Run ? Shape.Run : Shape.Schedules.back().Entries)
+              .push_back({Trim(C.substr(0, Eq)), Trim(C.substr(Eq + 1)), Line});
       }
       continue;
     }
@@ -136,6 +144,12 @@ TTextShape ScanText(const std::string& Text) {
       Shape.RunBegin = Line;
     } else if (W[0] == "schedule" && Open.empty()) {
       In = TIn::Schedule;
+      TTextObject S;
+      S.Name = W.size() > 1 ? W[1] : "";
+      S.Class = "schedule";
+      S.Begin = S.End = Line;
+      S.Indent = IndentOf(Lines[i]);
+      Shape.Schedules.push_back(S);
     } else if (W[0] == "object" && W.size() >= 4 && W[2] == ":") {
       TTextObject O;
       O.Name = W[1];
@@ -158,6 +172,7 @@ TTextShape ScanText(const std::string& Text) {
             {Trim(C.substr(0, Eq)), Trim(C.substr(Eq + 1)), Line});
     }
   }
+  if (In == TIn::Schedule) Shape.Schedules.back().End = int(Lines.size());
   // An object whose end is missing runs to the end of the text.
   for (std::size_t K : Open)
     Shape.Objects[K].End = int(Lines.size());
@@ -169,8 +184,10 @@ std::string NewModelText() {
          "    CheckModel = true\n  end\nend\n";
 }
 
-bool SetEntry(std::string& Text, const std::string& Name, const std::string& Key,
-              const std::string& Value, std::string& Error) {
+namespace {
+
+bool SetEntryIn(std::string& Text, const std::string& Name, bool Schedule, const std::string& Key,
+                const std::string& Value, std::string& Error) {
   if (!IsName(Key)) {
     Error = "'" + Key + "' is no property or event name";
     return false;
@@ -204,9 +221,9 @@ bool SetEntry(std::string& Text, const std::string& Name, const std::string& Key
     Begin = Shape.RunBegin;
     End = Shape.RunEnd ? Shape.RunEnd : int(Lines.size());
   } else {
-    const TTextObject* O = Shape.Find(Name);
+    const TTextObject* O = Schedule ? Shape.FindSchedule(Name) : Shape.Find(Name);
     if (!O) {
-      Error = "no component named " + Name;
+      Error = (Schedule ? "no schedule named " : "no component named ") + Name;
       return false;
     }
     Entries = &O->Entries;
@@ -257,6 +274,48 @@ bool SetEntry(std::string& Text, const std::string& Name, const std::string& Key
   } else {
     Lines.insert(Lines.begin() + End - 1, NewLine);
   }
+  Text = Join(Lines);
+  return true;
+}
+
+} // namespace
+
+bool SetEntry(std::string& Text, const std::string& Name, const std::string& Key,
+              const std::string& Value, std::string& Error) {
+  return SetEntryIn(Text, Name, false, Key, Value, Error);
+}
+
+bool SetScheduleEntry(std::string& Text, const std::string& Name, const std::string& Key,
+                      const std::string& Value, std::string& Error) {
+  if (Name.empty()) {
+    Error = "no schedule named";
+    return false;
+  }
+  return SetEntryIn(Text, Name, true, Key, Value, Error);
+}
+
+bool AddSchedule(std::string& Text, const std::string& Name, const std::string& Steps,
+                 std::string& Error) {
+  if (!IsName(Name)) {
+    Error = "'" + Name + "' is no name: letters, digits and '_', not starting with a digit";
+    return false;
+  }
+  const TTextShape Shape = ScanText(Text);
+  if (Shape.FindSchedule(Name)) {
+    Error = "a second schedule named " + Name;
+    return false;
+  }
+  std::vector<std::string> Lines = Split(Text);
+  const std::string Eol = UsesCrLf(Lines) ? "\r" : "";
+  // After the run section and the schedules, else before the first object.
+  int At = Shape.RunEnd;
+  for (const TTextObject& S : Shape.Schedules)
+    At = std::max(At, S.End);
+  if (At == 0 && !Shape.Objects.empty()) At = Shape.Objects.front().Begin - 1;
+  if (At == 0 && Shape.Objects.empty()) At = int(Lines.size()) - (Lines.back().empty() ? 1 : 0);
+  Lines.insert(Lines.begin() + At, {Eol, "schedule " + Name + Eol,
+                                    "  Steps = " + Steps + Eol, "end" + Eol});
+  if (At == 0) Lines.erase(Lines.begin()); // no blank line at the top
   Text = Join(Lines);
   return true;
 }

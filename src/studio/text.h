@@ -36,7 +36,10 @@ struct TTextShape {
   bool HasRun = false;
   int RunBegin = 0, RunEnd = 0;
   std::vector<TTextEntry> Run;
+  // The schedule sections, as objects of class "schedule" at top level.
+  std::vector<TTextObject> Schedules;
   const TTextObject* Find(const std::string& Name) const;
+  const TTextObject* FindSchedule(const std::string& Name) const;
 };
 
 TTextShape ScanText(const std::string& Text);
@@ -49,6 +52,13 @@ TTextShape ScanText(const std::string& Text);
 // existing line keeps its indentation and its comment.
 bool SetEntry(std::string& Text, const std::string& Name, const std::string& Key,
               const std::string& Value, std::string& Error);
+// The same for a setting of schedule section Name.
+bool SetScheduleEntry(std::string& Text, const std::string& Name, const std::string& Key,
+                      const std::string& Value, std::string& Error);
+// Adds "schedule Name" with Steps before the first object (after the run
+// section).
+bool AddSchedule(std::string& Text, const std::string& Name, const std::string& Steps,
+                 std::string& Error);
 // Adds "object Name: Class" with Left and Top at the end of the first form
 // (the first top-level object that holds others, else the first top-level
 // TComponent); a text without one gets a form with a model first.

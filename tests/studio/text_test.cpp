@@ -192,3 +192,36 @@ TEST(StudioText, TheModelAsThePageSeesIt) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(StudioText, SchedulesAreEditedInTheirSection) {
+  std::string Text = Hand, Error;
+  ASSERT_TRUE(ApplyEdit(Text, "m.qm", {{"op", "schedule-add"}, {"name", "Staff"}}, Error)) << Error;
+  ASSERT_TRUE(ApplyEdit(Text, "m.qm",
+                        {{"op", "schedule-set"}, {"schedule", "Staff"}, {"key", "Steps"},
+                         {"value", "\"0 1, 480 3\""}},
+                        Error))
+      << Error;
+  ASSERT_TRUE(ApplyEdit(Text, "m.qm",
+                        {{"op", "schedule-set"}, {"schedule", "Staff"}, {"key", "Period"},
+                         {"value", "1440"}},
+                        Error))
+      << Error;
+  EXPECT_NE(Text.find("end\n\nschedule Staff\n  Steps = \"0 1, 480 3\"\n  Period = 1440\nend\n"),
+            std::string::npos)
+      << Text;
+  const nlohmann::json M = DescribeModel(Text, "m.qm");
+  ASSERT_TRUE(M["loaded"].get<bool>()) << M["errors"].dump();
+  EXPECT_EQ(M["schedules"][0]["steps"], nlohmann::json::parse("[[0, 1], [480, 3]]"));
+  // Steps the loader refuses (the first not at 0) never reach the text.
+  const std::string Before = Text;
+  EXPECT_FALSE(ApplyEdit(Text, "m.qm",
+                         {{"op", "schedule-set"}, {"schedule", "Staff"}, {"key", "Steps"},
+                          {"value", "\"5 1\""}},
+                         Error));
+  EXPECT_NE(Error.find("m.qm:"), std::string::npos) << Error;
+  EXPECT_EQ(Text, Before);
+}
+
+} // namespace

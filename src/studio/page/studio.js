@@ -569,6 +569,112 @@
     note.className = "summary";
     note.textContent = "Replications, jobs and the seed are chosen in the bar above; Run uses the same code as `quorin run`.";
     sheet.appendChild(note);
+    renderSchedules(sheet);
+  }
+
+  // Schedule sections: the period, the steps as a table (or the data file
+  // they come from) and a plot of the steps as loaded.
+  function renderSchedules(sheet) {
+    heading(sheet, "Schedules");
+    const schedules = state.model ? state.model.schedules : [];
+    for (const sc of schedules) {
+      const h = document.createElement("h2");
+      h.textContent = "schedule " + sc.name;
+      h.style.fontSize = "13px";
+      sheet.appendChild(h);
+      const value = (k) => (sc.entries[k] ? sc.entries[k].value : "");
+      const key = (k) => "schedule:" + sc.name + "." + k;
+      const set = (k, v) => edit({ op: "schedule-set", schedule: sc.name, key: k, value: v }, key(k));
+      field(sheet, key("Period"), "Period", "the steps repeat; 0: no repetition", textInput(value("Period")), (v) => set("Period", v));
+      if (value("File")) {
+        field(sheet, key("File"), "File", "time,value lines", textInput(value("File")), (v) => set("File", v));
+      } else {
+        stepsTable(sheet, sc, value("Steps").replace(/^"|"$/g, ""), (text) => set("Steps", '"' + text + '"'));
+      }
+      if (state.refused[key("Steps")] !== undefined) {
+        const m = document.createElement("div");
+        m.className = "field message";
+        m.textContent = state.refused[key("Steps")];
+        sheet.appendChild(m);
+      }
+      if (sc.steps) sheet.appendChild(stepsPlot(sc.steps, sc.period));
+    }
+    const add = document.createElement("button");
+    add.textContent = "Add schedule";
+    add.addEventListener("click", () => {
+      const taken = new Set(schedules.map((x) => x.name));
+      let i = 1;
+      while (taken.has("Schedule" + i)) i++;
+      edit({ op: "schedule-add", name: "Schedule" + i });
+    });
+    sheet.appendChild(add);
+  }
+
+  function stepsTable(sheet, sc, text, commit) {
+    const rows = text.split(",").map((p) => p.trim().split(/\s+/)).filter((r) => r[0] !== "");
+    const table = document.createElement("table");
+    table.className = "steps";
+    table.innerHTML = "<tr><th>time</th><th>value</th><th></th></tr>";
+    const write = () => {
+      const parts = [];
+      for (const tr of Array.from(table.querySelectorAll("tr.step"))) {
+        const [t, v] = Array.from(tr.querySelectorAll("input")).map((i) => i.value.trim());
+        if (t !== "" || v !== "") parts.push(t + " " + v);
+      }
+      commit(parts.join(", "));
+    };
+    const addRow = (t, v) => {
+      const tr = document.createElement("tr");
+      tr.className = "step";
+      for (const x of [t, v]) {
+        const td = document.createElement("td");
+        const i = textInput(x);
+        i.addEventListener("change", write);
+        td.appendChild(i);
+        tr.appendChild(td);
+      }
+      const td = document.createElement("td");
+      const del = document.createElement("button");
+      del.textContent = "×";
+      del.title = "remove the step";
+      del.addEventListener("click", () => { tr.remove(); write(); });
+      td.appendChild(del);
+      tr.appendChild(td);
+      table.appendChild(tr);
+    };
+    for (const r of rows) addRow(r[0] || "", r[1] || "");
+    sheet.appendChild(table);
+    const more = document.createElement("button");
+    more.textContent = "Add a step";
+    more.addEventListener("click", () => addRow("", ""));
+    sheet.appendChild(more);
+  }
+
+  function stepsPlot(steps, period) {
+    const W = 300, H = 90, pad = 4;
+    const last = steps[steps.length - 1][0];
+    const end = period > 0 ? period : (last > 0 ? last * 1.25 : 1);
+    const top = Math.max(...steps.map((s) => s[1]), 1e-9);
+    const x = (t) => pad + (W - 2 * pad) * t / end;
+    const y = (v) => H - pad - (H - 2 * pad) * v / top;
+    let d = "";
+    steps.forEach((s, i) => {
+      const next = i + 1 < steps.length ? steps[i + 1][0] : end;
+      d += (i ? " L" : "M") + x(s[0]) + "," + y(s[1]) + " L" + x(next) + "," + y(s[1]);
+    });
+    const svg = document.createElementNS("http://www.w3.org/2000/svg", "svg");
+    svg.setAttribute("class", "steps-plot");
+    svg.setAttribute("width", W);
+    svg.setAttribute("height", H);
+    const path = document.createElementNS("http://www.w3.org/2000/svg", "path");
+    path.setAttribute("d", d);
+    svg.appendChild(path);
+    const label = document.createElementNS("http://www.w3.org/2000/svg", "text");
+    label.setAttribute("x", pad + 2);
+    label.setAttribute("y", 12);
+    label.textContent = "max " + top + (period > 0 ? ", period " + period : "");
+    svg.appendChild(label);
+    return svg;
   }
 
   function renderComponentSheet(sheet, o) {
