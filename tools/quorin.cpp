@@ -12,6 +12,7 @@
 //              [--warmup T] [--seed S] [--csv FILE] [--json FILE]
 //   quorin sweep MODEL_FILE --set Block.Property=v1,v2,... [--set ...]
 //              [--figure Block.Statistic ...] --replications N [as compare]
+//   quorin studio [MODEL_FILE] [--port P] [--open]
 //
 // With --replications the runs go through the experiment runner; started by
 // mpirun in an MPI build, over the ranks, and rank 0 alone prints.
@@ -43,6 +44,9 @@
 #include "quorin/report.h"
 #include "replications.h"
 #include "scenarios.h"
+#if defined(QUORIN_WITH_STUDIO)
+#include "studio.h"
+#endif
 
 using namespace quorin;
 
@@ -766,6 +770,16 @@ int Main(int argc, char** argv) {
   DiagramCmd->add_option("MODEL_FILE", DiagramPath, "the model file")->required();
   DiagramCmd->add_option("-o,--output", DiagramOutput, "the SVG file to write")->required();
 
+  std::string StudioPath;
+  int StudioPort = 0;
+  bool StudioOpen = false;
+  CLI::App* StudioCmd = App.add_subcommand(
+      "studio", "Edit, check and run a model in the browser (a server on 127.0.0.1)");
+  StudioCmd->add_option("MODEL_FILE", StudioPath,
+                        "the model file (may not exist yet); its folder is the studio's");
+  StudioCmd->add_option("--port", StudioPort, "the port (default: a free one)");
+  StudioCmd->add_flag("--open", StudioOpen, "ask the desktop to open the page");
+
   // CLI11 would answer an unknown word with "A subcommand is required".
   std::string Names;
   bool Known = false;
@@ -818,6 +832,18 @@ int Main(int argc, char** argv) {
     if (*PaletteCmd) return Palette();
     if (*FitCmd) return Fit(FitPath, FitColumn);
     if (*DiagramCmd) return Diagram(DiagramPath, DiagramOutput);
+    if (*StudioCmd) {
+#if defined(QUORIN_WITH_STUDIO)
+      studio::TStudioOptions Options;
+      Options.File = StudioPath;
+      Options.Port = StudioPort;
+      return studio::StudioMain(Options, StudioOpen);
+#else
+      std::cerr << "quorin studio: this quorin was built without the studio (it needs "
+                   "libcpp-httplib-dev and nlohmann-json3-dev: bash tools/setup.sh)\n";
+      return 1;
+#endif
+    }
   } catch (const std::exception& E) {
     // An application handler may throw; the run is then over.
     std::cerr << "quorin: " << E.what() << '\n';

@@ -3,7 +3,8 @@
 # also what its tests and benchmarks need. Idempotent: packages already
 # present are left alone, and nothing is fetched from elsewhere.
 #
-#   bash tools/setup.sh          compiler, CMake, CLI11 and Boost.Math: the showcase and `quorin`
+#   bash tools/setup.sh          compiler, CMake, CLI11, Boost.Math, cpp-httplib and nlohmann-json:
+#                                the showcase and `quorin` (with its studio)
 #   bash tools/setup.sh --test   and GoogleTest, GoogleMock, Google Benchmark,
 #                                Open MPI and gnuplot (the experiment runner's tests),
 #                                for the Python module (built for Debian's
@@ -13,7 +14,7 @@
 #                                and headless Chromium with Python's WebSocket client
 #                                (the report page's browser test)
 set -euo pipefail
-packages=(cmake g++ make libcli11-dev libboost-math-dev)
+packages=(cmake g++ make pkg-config libcli11-dev libboost-math-dev libcpp-httplib-dev nlohmann-json3-dev)
 if [ "${1:-}" = "--test" ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev libopenmpi-dev openmpi-bin gnuplot-nox)
   packages+=(python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pandas python3-pytest

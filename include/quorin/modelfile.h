@@ -132,6 +132,18 @@ public:
   std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>
   ScheduleSettings() const;
 
+  // Where a component stands on the editor's form (Left and Top in the
+  // file, in pixels from the form's top left corner), when the file says.
+  // A run ignores them; the diagram and the studio use them.
+  struct TPosition {
+    int32_t Left = 0, Top = 0;
+  };
+  static constexpr int32_t MaxPosition = 100000;
+  std::optional<TPosition> Position(const TComponent* Component) const {
+    const auto At = FPositions.find(Component);
+    return At == FPositions.end() ? std::nullopt : std::optional<TPosition>(At->second);
+  }
+
   TRunSettings Run;
 
   // Building a model by program rather than from text (the Python module
@@ -178,6 +190,7 @@ private:
   std::vector<TScheduleSection> FSchedules;
   // Blocks that follow a schedule: the block and the schedule's name.
   std::vector<std::pair<const TComponent*, std::string>> FFollowing;
+  std::map<const TComponent*, TPosition> FPositions;
 };
 
 // Loads a model from Text; FileName is used in messages only. On any error

@@ -437,6 +437,20 @@ private:
     FFile->FFollowing.push_back({X, P.Value.Text});
   }
 
+  // Left and Top: where the component stands on the editor's form, in
+  // pixels. Kept for saving and drawing; a run never reads them.
+  void SetPosition(TComponent* X, const TProperty& P) {
+    int64_t V = 0;
+    if (P.Value.Kind != TValue::TKind::Number || !ReadInteger(P.Value.Text, V) || V < 0 ||
+        V > TModelFile::MaxPosition) {
+      Error(P.Line, X,
+            P.Key + " must be a whole number in 0..." + std::to_string(TModelFile::MaxPosition));
+      return;
+    }
+    auto& At = FFile->FPositions[X];
+    (P.Key == "Left" ? At.Left : At.Top) = static_cast<int32_t>(V);
+  }
+
   void Build(const TNode& Node, TComponent* Owner) {
     // Names are unique among the components of one owner; the names taken
     // are kept by owner, so that a file of many objects loads in linear time.
@@ -484,6 +498,8 @@ private:
               P.Key + " is given twice (first on line " + std::to_string(Seen[P.Key]) + ")");
       else if (P.Key == "Schedule")
         FollowSchedule(X, P);
+      else if (P.Key == "Left" || P.Key == "Top")
+        SetPosition(X, P);
       else
         SetProperty(X, P);
     }
@@ -751,6 +767,10 @@ bool SaveNode(const TModelFile& File, const TComponent* X, int Depth, TNode& Nod
   }
   for (const auto& [Block, Schedule] : File.Following())
     if (Block == X) Node.Properties.push_back({"Schedule", 0, {TValue::TKind::Word, Schedule}});
+  if (const auto At = File.Position(X)) {
+    Node.Properties.push_back({"Left", 0, {TValue::TKind::Number, std::to_string(At->Left)}});
+    Node.Properties.push_back({"Top", 0, {TValue::TKind::Number, std::to_string(At->Top)}});
+  }
   for (const TBinding& B : File.Bindings())
     if (B.Component == X) {
       Node.Events.push_back({B.Event, 0, B.Calls});

@@ -2,7 +2,15 @@
 # answers its text, built from raw string pieces of at most 4000 characters
 # (longer literals are beyond what the language requires a compiler to take).
 #   cmake -DOUT=page_assets.cpp -DNAMES="Html;Css;..." -DFILES="a.html;b.css;..." -P embed.cmake
-set(text "// Generated from the page's assets by embed.cmake; do not edit.\n#include \"page_assets.h\"\n\nnamespace quorin::page {\n")
+# NAMESPACE and HEADER choose the namespace and the header included
+# (quorin::page and page_assets.h when not given).
+if(NOT NAMESPACE)
+  set(NAMESPACE quorin::page)
+endif()
+if(NOT HEADER)
+  set(HEADER page_assets.h)
+endif()
+set(text "// Generated from the page's assets by embed.cmake; do not edit.\n#include \"${HEADER}\"\n\nnamespace ${NAMESPACE} {\n")
 list(LENGTH NAMES count)
 math(EXPR last "${count} - 1")
 foreach(i RANGE ${last})
@@ -23,6 +31,6 @@ foreach(i RANGE ${last})
   endwhile()
   string(APPEND text "  return Text;\n}\n")
 endforeach()
-string(APPEND text "} // namespace quorin::page\n")
+string(APPEND text "} // namespace ${NAMESPACE}\n")
 file(WRITE "${OUT}.tmp" "${text}")
 file(RENAME "${OUT}.tmp" "${OUT}")
