@@ -12,25 +12,20 @@ long double PopulationDeviation(long double Sum, long double SumSqr, int32_t N) 
   return Variance > 0 ? std::sqrt(Variance) : 0;
 }
 
-int32_t TProQueue::UpdateContent() {
+template <class TReal> int32_t TProQueue::UpdateContentIn() {
   // Count() first: a virtual call between the loads of the 80-bit sums
   // and their use would spill them to memory and back.
   const int32_t C = Count();
-  if (detail::FastRun) {
-    const double Dt = FSysTime - FLastTime;
-    FSumCountTimeD += C * Dt;
-    if (C > 0) FBusyTimeD += Dt;
-    if (C > FMaxCount) FMaxCount = C;
-    FLastTime = FSysTime;
-    return C;
-  }
-  const long double Now = FSysTime;
-  const long double Dt = Now - FLastTime;
-  FSumCountTime += C * Dt;
-  if (C > 0) FBusyTime += Dt;
+  const TReal Dt = static_cast<TReal>(FSysTime) - FLastTime;
+  FSumCountTime.Add<TReal>(C * Dt);
+  if (C > 0) FBusyTime.Add<TReal>(Dt);
   if (C > FMaxCount) FMaxCount = C;
   FLastTime = FSysTime;
   return C;
+}
+
+int32_t TProQueue::UpdateContent() {
+  return detail::StatsInDouble ? UpdateContentIn<double>() : UpdateContentIn<long double>();
 }
 
 void TProQueue::EnterStat(TTransaction* Trans) {
@@ -39,33 +34,30 @@ void TProQueue::EnterStat(TTransaction* Trans) {
   ++FEntries;
 }
 
-void TProQueue::ExitStat(TTransaction* Trans) {
-  UpdateContent();
-  if (detail::FastRun) {
-    const double R = FSysTime - Trans->FEnterTime;
-    FSumTimeD += R;
-    FSumSqrTimeD += R * R;
-    if (R > 0) ++FNonZeroExits;
-    ++FExits;
-    return;
-  }
-  const long double R = static_cast<long double>(FSysTime) - Trans->FEnterTime;
-  FSumTime += R;
-  FSumSqrTime += R * R;
+template <class TReal> void TProQueue::AddResidence(TTransaction* Trans) {
+  const TReal R = static_cast<TReal>(FSysTime) - Trans->FEnterTime;
+  FSumTime.Add<TReal>(R);
+  FSumSqrTime.Add<TReal>(R * R);
   if (R > 0) ++FNonZeroExits;
+}
+
+void TProQueue::ExitStat(TTransaction* Trans) {
+  if (detail::StatsInDouble) {
+    UpdateContentIn<double>();
+    AddResidence<double>(Trans);
+  } else {
+    UpdateContentIn<long double>();
+    AddResidence<long double>(Trans);
+  }
   ++FExits;
 }
 
 void TProQueue::ClearStatistics() {
   TBlock::ClearStatistics();
-  FSumTime = 0;
-  FSumSqrTime = 0;
-  FSumCountTime = 0;
-  FBusyTime = 0;
-  FSumTimeD = 0;
-  FSumSqrTimeD = 0;
-  FSumCountTimeD = 0;
-  FBusyTimeD = 0;
+  FSumTime.Clear();
+  FSumSqrTime.Clear();
+  FSumCountTime.Clear();
+  FBusyTime.Clear();
   FStartTime = FSysTime;
   FLastTime = FSysTime;
   FMaxCount = 0;
@@ -76,19 +68,19 @@ void TProQueue::ClearStatistics() {
 }
 
 long double TProQueue::AverageTime() {
-  return FExits > 0 ? (FSumTime + FSumTimeD) / FExits : 0;
+  return FExits > 0 ? FSumTime.Value() / FExits : 0;
 }
 
 long double TProQueue::DeviationTime() {
-  return PopulationDeviation(FSumTime + FSumTimeD, FSumSqrTime + FSumSqrTimeD, FExits);
+  return PopulationDeviation(FSumTime.Value(), FSumSqrTime.Value(), FExits);
 }
 
 long double TProQueue::SAverageTime() {
-  return FNonZeroExits > 0 ? (FSumTime + FSumTimeD) / FNonZeroExits : 0;
+  return FNonZeroExits > 0 ? FSumTime.Value() / FNonZeroExits : 0;
 }
 
 long double TProQueue::SDeviationTime() {
-  return PopulationDeviation(FSumTime + FSumTimeD, FSumSqrTime + FSumSqrTimeD, FNonZeroExits);
+  return PopulationDeviation(FSumTime.Value(), FSumSqrTime.Value(), FNonZeroExits);
 }
 
 // The two time-weighted measures count the span since the last update with
@@ -97,7 +89,7 @@ long double TProQueue::AverageCount() {
   const long double Now = FSysTime;
   const long double Elapsed = Now - FStartTime;
   if (!(Elapsed > 0)) return 0;
-  return (FSumCountTime + FSumCountTimeD + Count() * (Now - FLastTime)) / Elapsed;
+  return (FSumCountTime.Value() + Count() * (Now - FLastTime)) / Elapsed;
 }
 
 long double TProQueue::Usage() {
@@ -105,7 +97,7 @@ long double TProQueue::Usage() {
   const long double Elapsed = Now - FStartTime;
   if (!(Elapsed > 0)) return 0;
   const long double Open = Count() > 0 ? Now - FLastTime : 0;
-  return (FBusyTime + FBusyTimeD + Open) / Elapsed;
+  return (FBusyTime.Value() + Open) / Elapsed;
 }
 
 int32_t TProQueue::MaxCount() {

@@ -21,7 +21,7 @@ TTransManager* TransManager = nullptr;
 TMemoManager* QueHeadsManager = nullptr;
 int64_t detail::MovesAtOneTime = 0;
 int64_t detail::MoveAlarm = std::numeric_limits<int64_t>::max();
-bool detail::FastRun = false;
+bool detail::StatsInDouble = false;
 
 namespace {
 // Moves noted past the limit before the run is stopped: enough to go round
@@ -212,10 +212,11 @@ bool TModel::ManagersCreate() {
   // page and is refused by the pool, never truncated into a smaller one.
   const auto TransSize = static_cast<uint16_t>(
       std::min<std::size_t>(TransactionClass.Size, std::numeric_limits<uint16_t>::max()));
-  // The fast engine's pools keep given-back records on a free list, and
-  // its chain skips the blocks that nothing has changed for.
+  // The fast engine's pools keep given-back records on a free list, its
+  // chain skips the blocks that nothing has changed for, and its
+  // statistics accumulate in double.
   const bool Fast = FEngine == TEngine::Fast;
-  detail::FastRun = Fast;
+  detail::StatsInDouble = Fast;
   try {
     FutureManager = new TFutureManager(Page, FEventList, Fast);
   } catch (...) {
@@ -279,7 +280,7 @@ bool TModel::MemoInitialize() {
 
 void TModel::MemoDeInitialize() {
   ForgetFamilies();
-  detail::FastRun = false;
+  detail::StatsInDouble = false;
   delete FutureManager;
   FutureManager = nullptr;
   delete CurrentManager;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "quorin/kernel/block.h"
 
@@ -12,17 +13,35 @@ namespace quorin {
 // slightly negative (equal values), instead of the square root of it.
 long double PopulationDeviation(long double Sum, long double SumSqr, int32_t N);
 
+// A sum of a statistic, kept in 80 bits. Add<long double> adds in 80-bit
+// arithmetic; Add<double> (the fast engine, see detail::StatsInDouble) adds
+// in double and keeps a double, which the 80-bit value holds exactly: a run
+// accumulates in one precision, chosen per engine, and the readers need not
+// know which.
+class TStatSum {
+public:
+  template <class TReal> void Add(TReal X) {
+    if constexpr (std::is_same_v<TReal, double>)
+      FValue = static_cast<double>(FValue) + X;
+    else
+      FValue += X;
+  }
+  long double Value() const { return FValue; }
+  void Clear() { FValue = 0; }
+
+private:
+  long double FValue = 0;
+};
+
 // The statistics base of every holding block: residence times of the
 // transactions that left, the time-weighted content, the busy share, the
 // greatest content and counts of special entries and exits. Descendants call
 // EnterStat once per entry (before Count includes the transaction) and
 // ExitStat once per counted exit (while Count still includes it); every
 // statistic reads the content through the virtual Count, so a descendant's
-// own notion of content is what is measured. The accumulators are 80-bit;
-// on TEngine::Fast the sums are kept in double instead (the D fields, the
-// 80-bit ones then stay 0), which leaves the report's printed digits as
-// they are and saves the x87 arithmetic. Every statistic reads the sum of
-// both.
+// own notion of content is what is measured. The sums are TStatSum: 80-bit
+// arithmetic, or double on TEngine::Fast, which leaves the report's printed
+// digits as they are and saves the x87 arithmetic.
 class TProQueue : public TBlock {
 public:
   using TBlock::TBlock;
@@ -48,6 +67,9 @@ public:
 protected:
   // The common first steps of both hooks; answers the content it saw.
   int32_t UpdateContent();
+  // The hooks' arithmetic in the run's precision TReal.
+  template <class TReal> int32_t UpdateContentIn();
+  template <class TReal> void AddResidence(TTransaction* Trans);
   // The counted exit of Trans, the transaction leaving: OnExit if assigned,
   // its pending activation cancelled (a time limit or an end of holding
   // must not fire for a later stay elsewhere), then ExitStat while Count
@@ -58,14 +80,10 @@ protected:
     ExitStat(Trans);
   }
 
-  long double FSumTime = 0;
-  long double FSumSqrTime = 0;
-  long double FSumCountTime = 0;
-  long double FBusyTime = 0;
-  double FSumTimeD = 0;
-  double FSumSqrTimeD = 0;
-  double FSumCountTimeD = 0;
-  double FBusyTimeD = 0;
+  TStatSum FSumTime;
+  TStatSum FSumSqrTime;
+  TStatSum FSumCountTime;
+  TStatSum FBusyTime;
   // Model times, which are doubles: kept as such, exactly.
   double FStartTime = 0;
   double FLastTime = 0;
