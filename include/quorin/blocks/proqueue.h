@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <type_traits>
+#include <variant>
 
 #include "quorin/kernel/block.h"
 
@@ -13,24 +13,27 @@ namespace quorin {
 // slightly negative (equal values), instead of the square root of it.
 long double PopulationDeviation(long double Sum, long double SumSqr, int32_t N);
 
-// A sum of a statistic, kept in 80 bits. Add<long double> adds in 80-bit
-// arithmetic; Add<double> (the fast engine, see detail::StatsInDouble) adds
-// in double and keeps a double, which the 80-bit value holds exactly: a run
-// accumulates in one precision, chosen per engine, and the readers need not
-// know which.
+// A sum of a statistic in the precision of the run's engine: 80-bit, or
+// double on the fast engine (see detail::StatsInDouble), which saves the x87
+// arithmetic and leaves the report's printed digits as they are. The sum
+// holds a value of the one type its run adds in: Add<TReal> adds in TReal,
+// and the first Add after Clear takes that type on (0 is 0 in either).
+// Readers get the value as long double, whichever type holds it.
 class TStatSum {
 public:
   template <class TReal> void Add(TReal X) {
-    if constexpr (std::is_same_v<TReal, double>)
-      FValue = static_cast<double>(FValue) + X;
+    if (TReal* Sum = std::get_if<TReal>(&FValue)) [[likely]]
+      *Sum += X;
     else
-      FValue += X;
+      FValue.template emplace<TReal>(static_cast<TReal>(Value()) + X);
   }
-  long double Value() const { return FValue; }
-  void Clear() { FValue = 0; }
+  long double Value() const {
+    return std::visit([](auto V) { return static_cast<long double>(V); }, FValue);
+  }
+  void Clear() { FValue = 0.0L; }
 
 private:
-  long double FValue = 0;
+  std::variant<long double, double> FValue = 0.0L;
 };
 
 // The statistics base of every holding block: residence times of the
