@@ -36,9 +36,20 @@ struct TWaitLink {
   TBlock* Receiver;
 };
 
+// How a run of the chain routes a blocked block again: its retry policy,
+// which the model derives from its engine.
+//  - EveryScan: at every scan.
+//  - SkipUnchanged (the fast engine): at every scan, unless the block was
+//    refused earlier in the same run and nothing its routing reads has
+//    changed since (see Unchanged).
+//  - OnChange: only once a receiver it tried, or the block itself, has
+//    changed; it is parked meanwhile.
+enum class TRetryPolicy : uint8_t { EveryScan, SkipUnchanged, OnChange };
+
 class TCurrentManager {
 public:
-  explicit TCurrentManager(uint16_t PageSize);
+  // FreeList: the chain's pools keep given-back records on a free list.
+  explicit TCurrentManager(uint16_t PageSize, bool FreeList = false);
   ~TCurrentManager();
   TCurrentManager(const TCurrentManager&) = delete;
   TCurrentManager& operator=(const TCurrentManager&) = delete;
@@ -63,23 +74,32 @@ public:
   // linked back in.
   void Forget(TBlock* Block);
 
-  TRetry Retry() const { return FRetry; }
+  TRetryPolicy Policy() const { return FPolicy; }
+  TRetry Retry() const {
+    return FPolicy == TRetryPolicy::OnChange ? TRetry::OnChange : TRetry::EveryScan;
+  }
   // The model check's notes: with Check on, every routing notes the
   // receivers that refuse it, and a block whose refused routings of one
   // transaction tried different receivers is marked (FRoutingVaries).
   void SetCheck(bool Value) { FCheck = Value; }
   // The most blocks left blocked in the chain at the end of a chain run
-  // with TRetry::EveryScan, where each is routed again at every scan.
+  // retrying at every scan (EveryScan, SkipUnchanged), where each is routed
+  // again at every scan.
   int32_t MostBlocked() const { return FMostBlocked; }
   // Chosen before any block joins; the model sets it when it makes the chain.
-  void SetRetry(TRetry Value);
+  void SetPolicy(TRetryPolicy Value);
+  // SetPolicy with EveryScan or OnChange.
+  void SetRetry(TRetry Value) {
+    SetPolicy(Value == TRetry::OnChange ? TRetryPolicy::OnChange : TRetryPolicy::EveryScan);
+  }
   // Links back in Block, if parked, and every block waiting on Block.
   // Counts as a change for the routing under way, which then parks nothing.
   void Wake(TBlock* Block);
   // Links Block back in if it is parked.
   void Unpark(TBlock* Block);
-  // A transaction left Sender for Receiver: wakes Sender's waiters, and
-  // both blocks if parked (each may offer another transaction now).
+  // OnChange: a transaction left Sender for Receiver: wakes Sender's
+  // waiters, and both blocks if parked (each may offer another transaction
+  // now).
   void Passed(TBlock* Sender, TBlock* Receiver);
   // Notes a receiver that refused the block being routed by the chain.
   void NoteRefusal(TBlock* Receiver) {
@@ -91,7 +111,7 @@ public:
       FTriedOverflow = true;
   }
 
-  // TEngine::Fast: the next value of the chain's stamp, for a change.
+  // SkipUnchanged: the next value of the chain's stamp, for a change.
   uint64_t NextStamp() { return ++FStamp; }
 
   // Entries in the scanned list; parked entries are counted apart.
@@ -109,19 +129,17 @@ private:
   // More receivers than this tried by one routing: the block is not parked.
   static constexpr int32_t MaxTried = 16;
 
-  // Routes Block once for OnChange and answers whether it may be parked:
-  // it still offers the same transaction, nothing moved or changed during
-  // its routing, and it was refused by receivers that can signal.
-  bool RouteOnce(TBlock* Block);
-  // Routes Block once for EveryScan with the check on, noting refusals.
+  // The scans of Run under policy P, until one moves nothing.
+  template <TRetryPolicy P> void Scans();
+  // Routes the block of entry E once as policy P does, and answers whether
+  // E is to be parked (OnChange only).
+  template <TRetryPolicy P> bool Route(TCurrentEvent* E, TBlock* Block);
+  // Routes Block once, noting the receivers that refuse it (for OnChange,
+  // and for the model check).
   void RouteNoting(TBlock* Block);
   // Compares the receivers that the routing just made tried with those of
   // the block's last refused routing of the same transaction.
   void NoteRouting(TBlock* Block);
-  // One scan of Run with OnChange.
-  void ScanOnChange();
-  // The scans of Run on TEngine::Fast with EveryScan.
-  void ScanFast();
   // Unlinks Entry from the scanned list and waits it on the tried receivers;
   // without records for the waits, Entry stays where it is.
   void Park(TCurrentEvent* Entry);
@@ -145,13 +163,14 @@ private:
   }
 
   std::unique_ptr<TMemoManager> FMemo;
+  bool FFreeList = false; // for the wait links' pool, made with OnChange
   TCurrentEvent* FFirst = nullptr;
   TCurrentEvent* FLast = nullptr;
   int32_t FCount = 0;
   bool FOk = true;
   // True while Run scans: an entry is then blanked rather than unlinked.
   bool FScanning = false;
-  TRetry FRetry = TRetry::EveryScan;
+  TRetryPolicy FPolicy = TRetryPolicy::EveryScan;
   bool FCheck = false;
   bool FLastMoved = false; // whether the last noted routing moved anything
   int32_t FMostBlocked = 0;
@@ -169,7 +188,7 @@ private:
   int32_t FTriedCount = 0;
   bool FTriedOverflow = false;
   uint32_t FChanges = 0;
-  // TEngine::Fast: bumped by every move, every signal and every run of the
+  // SkipUnchanged: bumped by every move, every signal and every run of the
   // chain; FRunStart is its value when the run under way began.
   uint64_t FStamp = 0;
   uint64_t FRunStart = 0;

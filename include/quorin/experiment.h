@@ -178,10 +178,10 @@ struct TTraceOptions {
 struct TExperiment {
   TBuildModel Build;
   // The engine of every replication. True (the default): the runner sets
-  // the heap event list and retry on change on the built model, which give
-  // the documented engine's flows and statistics for a model whose routing
-  // decides only by whether its receivers take the transaction, and scale
-  // with the model. False: the engine that the builder chose (the C++
+  // the scalable engine (TEngine::Scalable: the heap event list and retry on
+  // change) on the built model, which gives the documented engine's flows
+  // and statistics for a model whose routing decides only by whether its
+  // receivers take the transaction, and scales with the model. False: the engine that the builder chose (the C++
   // default is the documented one), for a routing that counts its calls,
   // draws numbers or reads other state.
   bool ScalableEngine = true;

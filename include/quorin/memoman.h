@@ -5,10 +5,10 @@
 // given back on a stack of pointers (dead pages) for last-in-first-out reuse.
 // Add and Delete are constant time: they touch only the newest live page and
 // the top dead page. Pages go back to the heap only when the manager dies.
-// A manager made for TEngine::Fast keeps the records given back on a free
-// list threaded through the records themselves instead (a pointer at
-// FLinkOffset of each), which costs a load and a store per Add and Delete
-// and no dead pages.
+// A manager made with a free list (the fast engine's pools) keeps the
+// records given back on a list threaded through the records themselves
+// instead (a pointer at FLinkOffset of each), which costs a load and a store
+// per Add and Delete and no dead pages.
 #pragma once
 
 #include <cstdint>
@@ -81,8 +81,10 @@ public:
 
 class TMemoManager {
 public:
-  // A record size of 0 is taken as 1, so every record still has its own address.
-  TMemoManager(uint16_t PageSize, uint16_t ItemSize);
+  // A record size of 0 is taken as 1, so every record still has its own
+  // address. FreeList chooses the free list for the records given back; a
+  // record too small for a link keeps to the dead pages all the same.
+  TMemoManager(uint16_t PageSize, uint16_t ItemSize, bool FreeList = false);
   virtual ~TMemoManager();
   TMemoManager(const TMemoManager&) = delete;
   TMemoManager& operator=(const TMemoManager&) = delete;
@@ -194,7 +196,7 @@ protected:
   uint16_t FItemSize;
   int32_t FItemCount = 0;
   int32_t FDeadTop = 0;
-  // The free list of TEngine::Fast: whether it is used, its first record,
+  // The free list: whether it is used, its first record,
   // and where in a record the link to the next one is kept.
   bool FFreeList = false;
   void* FFree = nullptr;
@@ -216,7 +218,7 @@ private:
 // whether the record it handed out was carved fresh or reused.
 class TTransManager : public TMemoManager {
 public:
-  TTransManager(uint16_t PageSize, uint16_t ItemSize);
+  TTransManager(uint16_t PageSize, uint16_t ItemSize, bool FreeList = false);
   void* Add() override;
   bool NewItem() const { return FNewItem; }
 

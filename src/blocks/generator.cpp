@@ -35,26 +35,27 @@ void TGenerator::ExitFromBlock() {
   if (OnExit) OnExit(this, FTransaction);
   FHasTransaction = false;
   // The first departure after a clearing opens the first interval only.
-  if (FExits > 0 && detail::FastRun) {
-    const double Dt = FSysTime - FLastExitTime;
-    FSumIntervalD += Dt;
-    FSumSqrIntervalD += Dt * Dt;
-  } else if (FExits > 0) {
-    const long double Dt = static_cast<long double>(FSysTime) - FLastExitTime;
-    FSumInterval += Dt;
-    FSumSqrInterval += Dt * Dt;
+  if (FExits > 0) {
+    if (detail::StatsInDouble)
+      AddInterval<double>();
+    else
+      AddInterval<long double>();
   }
   ++FExits;
   FLastExitTime = FSysTime;
   FTransaction = nullptr;
 }
 
+template <class TReal> void TGenerator::AddInterval() {
+  const TReal Dt = static_cast<TReal>(FSysTime) - FLastExitTime;
+  FSumInterval.Add<TReal>(Dt);
+  FSumSqrInterval.Add<TReal>(Dt * Dt);
+}
+
 void TGenerator::ClearStatistics() {
   TBlock::ClearStatistics();
-  FSumInterval = 0;
-  FSumSqrInterval = 0;
-  FSumIntervalD = 0;
-  FSumSqrIntervalD = 0;
+  FSumInterval.Clear();
+  FSumSqrInterval.Clear();
   FLastExitTime = FSysTime;
 }
 
@@ -89,11 +90,11 @@ void TGenerator::Reset() {
 }
 
 long double TGenerator::AverageTime() const {
-  return FExits > 1 ? (FSumInterval + FSumIntervalD) / (FExits - 1) : 0;
+  return FExits > 1 ? FSumInterval.Value() / (FExits - 1) : 0;
 }
 
 long double TGenerator::DeviationTime() const {
-  return PopulationDeviation(FSumInterval + FSumIntervalD, FSumSqrInterval + FSumSqrIntervalD,
+  return PopulationDeviation(FSumInterval.Value(), FSumSqrInterval.Value(),
                              FExits - 1);
 }
 

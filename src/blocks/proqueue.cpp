@@ -42,25 +42,20 @@ long double PopulationDeviation(long double Sum, long double SumSqr, int32_t N) 
   return Variance > 0 ? std::sqrt(Variance) : 0;
 }
 
-int32_t TProQueue::UpdateContent() {
+template <class TReal> int32_t TProQueue::UpdateContentIn() {
   // Count() first: a virtual call between the loads of the 80-bit sums
   // and their use would spill them to memory and back.
   const int32_t C = Count();
-  if (detail::FastRun) {
-    const double Dt = FSysTime - FLastTime;
-    FSumCountTimeD += C * Dt;
-    if (C > 0) FBusyTimeD += Dt;
-    if (C > FMaxCount) FMaxCount = C;
-    FLastTime = FSysTime;
-    return C;
-  }
-  const long double Now = FSysTime;
-  const long double Dt = Now - FLastTime;
-  FSumCountTime += C * Dt;
-  if (C > 0) FBusyTime += Dt;
+  const TReal Dt = static_cast<TReal>(FSysTime) - FLastTime;
+  FSumCountTime.Add<TReal>(C * Dt);
+  if (C > 0) FBusyTime.Add<TReal>(Dt);
   if (C > FMaxCount) FMaxCount = C;
   FLastTime = FSysTime;
   return C;
+}
+
+int32_t TProQueue::UpdateContent() {
+  return detail::StatsInDouble ? UpdateContentIn<double>() : UpdateContentIn<long double>();
 }
 
 void TProQueue::EnterStat(TTransaction* Trans) {
@@ -72,21 +67,21 @@ void TProQueue::EnterStat(TTransaction* Trans) {
   ++FEntries;
 }
 
-void TProQueue::ExitStat(TTransaction* Trans) {
-  UpdateContent();
-  if (detail::FastRun) {
-    const double R = FSysTime - Trans->FEnterTime;
-    FSumTimeD += R;
-    FSumSqrTimeD += R * R;
-    if (R > 0) ++FNonZeroExits;
-    ++FExits;
-    if (FWatchClasses && !FPrtyStats.empty()) ClassExit(Trans);
-    return;
-  }
-  const long double R = static_cast<long double>(FSysTime) - Trans->FEnterTime;
-  FSumTime += R;
-  FSumSqrTime += R * R;
+template <class TReal> void TProQueue::AddResidence(TTransaction* Trans) {
+  const TReal R = static_cast<TReal>(FSysTime) - Trans->FEnterTime;
+  FSumTime.Add<TReal>(R);
+  FSumSqrTime.Add<TReal>(R * R);
   if (R > 0) ++FNonZeroExits;
+}
+
+void TProQueue::ExitStat(TTransaction* Trans) {
+  if (detail::StatsInDouble) {
+    UpdateContentIn<double>();
+    AddResidence<double>(Trans);
+  } else {
+    UpdateContentIn<long double>();
+    AddResidence<long double>(Trans);
+  }
   ++FExits;
   if (FWatchClasses && !FPrtyStats.empty()) ClassExit(Trans);
 }
@@ -117,9 +112,9 @@ void TProQueue::SplitClasses() {
   S.NonZeroExits = FNonZeroExits;
   S.PreemptExits = FPreemptExits;
   S.TimeLimitExits = FTimeLimitExits;
-  S.SumTime = FSumTime + FSumTimeD;
-  S.SumSqrTime = FSumSqrTime + FSumSqrTimeD;
-  S.SumCountTime = FSumCountTime + FSumCountTimeD;
+  S.SumTime = FSumTime.Value();
+  S.SumSqrTime = FSumSqrTime.Value();
+  S.SumCountTime = FSumCountTime.Value();
   S.LastTime = FLastTime;
   FPrtyStats.push_back(S);
 }
@@ -201,12 +196,12 @@ long double TProQueue::DutyShare(long double BusyUnitTime) {
 }
 
 long double TProQueue::ContentTime() {
-  return FSumCountTime + FSumCountTimeD + Count() * (static_cast<long double>(FSysTime) - FLastTime);
+  return FSumCountTime.Value() + Count() * (static_cast<long double>(FSysTime) - FLastTime);
 }
 
 long double TProQueue::BusyTime() {
   const long double Open = Count() > 0 ? static_cast<long double>(FSysTime) - FLastTime : 0;
-  return FBusyTime + FBusyTimeD + Open;
+  return FBusyTime.Value() + Open;
 }
 
 void TProQueue::Reset() {
@@ -217,14 +212,10 @@ void TProQueue::Reset() {
 
 void TProQueue::ClearStatistics() {
   TBlock::ClearStatistics();
-  FSumTime = 0;
-  FSumSqrTime = 0;
-  FSumCountTime = 0;
-  FBusyTime = 0;
-  FSumTimeD = 0;
-  FSumSqrTimeD = 0;
-  FSumCountTimeD = 0;
-  FBusyTimeD = 0;
+  FSumTime.Clear();
+  FSumSqrTime.Clear();
+  FSumCountTime.Clear();
+  FBusyTime.Clear();
   FStartTime = FSysTime;
   FLastTime = FSysTime;
   FMaxCount = 0;
@@ -251,19 +242,19 @@ void TProQueue::FirstInit() {
 }
 
 long double TProQueue::AverageTime() {
-  return FExits > 0 ? (FSumTime + FSumTimeD) / FExits : 0;
+  return FExits > 0 ? (FSumTime.Value()) / FExits : 0;
 }
 
 long double TProQueue::DeviationTime() {
-  return PopulationDeviation(FSumTime + FSumTimeD, FSumSqrTime + FSumSqrTimeD, FExits);
+  return PopulationDeviation(FSumTime.Value(), FSumSqrTime.Value(), FExits);
 }
 
 long double TProQueue::SAverageTime() {
-  return FNonZeroExits > 0 ? (FSumTime + FSumTimeD) / FNonZeroExits : 0;
+  return FNonZeroExits > 0 ? (FSumTime.Value()) / FNonZeroExits : 0;
 }
 
 long double TProQueue::SDeviationTime() {
-  return PopulationDeviation(FSumTime + FSumTimeD, FSumSqrTime + FSumSqrTimeD, FNonZeroExits);
+  return PopulationDeviation(FSumTime.Value(), FSumSqrTime.Value(), FNonZeroExits);
 }
 
 // The two time-weighted measures count the span since the last update with
@@ -272,7 +263,7 @@ long double TProQueue::AverageCount() {
   const long double Now = FSysTime;
   const long double Elapsed = Now - FStartTime;
   if (!(Elapsed > 0)) return 0;
-  return (FSumCountTime + FSumCountTimeD + Count() * (Now - FLastTime)) / Elapsed;
+  return (FSumCountTime.Value() + Count() * (Now - FLastTime)) / Elapsed;
 }
 
 long double TProQueue::Usage() {
@@ -280,7 +271,7 @@ long double TProQueue::Usage() {
   const long double Elapsed = Now - FStartTime;
   if (!(Elapsed > 0)) return 0;
   const long double Open = Count() > 0 ? Now - FLastTime : 0;
-  return (FBusyTime + FBusyTimeD + Open) / Elapsed;
+  return (FBusyTime.Value() + Open) / Elapsed;
 }
 
 int32_t TProQueue::MaxCount() {
@@ -313,13 +304,12 @@ void TTimeTally::Add(double Time, uint8_t Prty) {
     if (Time > 0) ++It->NonZeroExits;
     if (Time > It->MaxTime) It->MaxTime = Time;
   }
-  if (detail::FastRun) {
-    FSumD += Time;
-    FSumSqrD += Time * Time;
+  if (detail::StatsInDouble) {
+    FSum.Add<double>(Time);
+    FSumSqr.Add<double>(Time * Time);
   } else {
-    const long double T = Time;
-    FSum += T;
-    FSumSqr += T * T;
+    FSum.Add<long double>(Time);
+    FSumSqr.Add<long double>(static_cast<long double>(Time) * Time);
   }
   if (Time > 0) ++FNonZero;
   if (FCount == 0 || Time > FMax) FMax = Time;
@@ -333,8 +323,8 @@ void TTimeTally::SplitClasses() {
   S.Entries = FCount;
   S.Exits = FCount;
   S.NonZeroExits = FNonZero;
-  S.SumTime = FSum + FSumD;
-  S.SumSqrTime = FSumSqr + FSumSqrD;
+  S.SumTime = FSum.Value();
+  S.SumSqrTime = FSumSqr.Value();
   S.MaxTime = FMax;
   FClasses.push_back(S);
 }
@@ -344,15 +334,15 @@ void TTimeTally::Clear() {
 }
 
 long double TTimeTally::Mean() const {
-  return FCount > 0 ? (FSum + FSumD) / FCount : NoValue;
+  return FCount > 0 ? (FSum.Value()) / FCount : NoValue;
 }
 
 long double TTimeTally::SMean() const {
-  return FNonZero > 0 ? (FSum + FSumD) / FNonZero : NoValue;
+  return FNonZero > 0 ? (FSum.Value()) / FNonZero : NoValue;
 }
 
 long double TTimeTally::Deviation() const {
-  return PopulationDeviation(FSum + FSumD, FSumSqr + FSumSqrD, FCount);
+  return PopulationDeviation(FSum.Value(), FSumSqr.Value(), FCount);
 }
 
 } // namespace quorin

@@ -25,8 +25,9 @@ inline void Bump(int32_t& Counter, int32_t By) {
 }
 } // namespace
 
-TCurrentManager::TCurrentManager(uint16_t PageSize)
-    : FMemo(std::make_unique<TMemoManager>(PageSize, uint16_t(sizeof(TCurrentEvent)))) {}
+TCurrentManager::TCurrentManager(uint16_t PageSize, bool FreeList)
+    : FMemo(std::make_unique<TMemoManager>(PageSize, uint16_t(sizeof(TCurrentEvent)), FreeList)),
+      FFreeList(FreeList) {}
 
 TCurrentManager::~TCurrentManager() {
   // The entries and links go with the pools: no block may keep pointing at
@@ -45,10 +46,11 @@ TCurrentManager::~TCurrentManager() {
   }
 }
 
-void TCurrentManager::SetRetry(TRetry Value) {
-  FRetry = Value;
-  if (FRetry == TRetry::OnChange && !FLinks)
-    FLinks = std::make_unique<TMemoManager>(FMemo->PageSize(), uint16_t(sizeof(TWaitLink)));
+void TCurrentManager::SetPolicy(TRetryPolicy Value) {
+  FPolicy = Value;
+  if (FPolicy == TRetryPolicy::OnChange && !FLinks)
+    FLinks = std::make_unique<TMemoManager>(FMemo->PageSize(), uint16_t(sizeof(TWaitLink)),
+                                            FFreeList);
 }
 
 TCurrentEvent* TCurrentManager::Add(TBlock* Block) {
@@ -154,7 +156,7 @@ void TCurrentManager::Unpark(TBlock* Block) {
 
 void TCurrentManager::Wake(TBlock* Block) {
   Block->FChangedAt = Block->FOutAt = ++FStamp;
-  if (FRetry != TRetry::OnChange) return;
+  if (FPolicy != TRetryPolicy::OnChange) return;
   ++FChanges;
   Unpark(Block);
   // Unpark takes the first link off this list each time.
@@ -195,12 +197,6 @@ void TCurrentManager::Park(TCurrentEvent* Entry) {
   ++FParkedCount;
 }
 
-bool TCurrentManager::RouteOnce(TBlock* Block) {
-  const uint32_t Changes = FChanges;
-  RouteNoting(Block);
-  return !FLastMoved && FChanges == Changes && FTriedCount > 0 && !FTriedOverflow;
-}
-
 void TCurrentManager::RouteNoting(TBlock* Block) {
   const bool Before = FlagPass;
   FlagPass = false;
@@ -236,18 +232,24 @@ void TCurrentManager::Run() {
   Bump(LCESumCount, 1);
   detail::TFlagScope Scanning(FScanning);
   FlagPass = true;
-  if (FRetry == TRetry::OnChange) {
-    while (FlagPass && FOk) {
-      FlagPass = false;
-      if (FCount == 0) break;
-      ScanOnChange();
-    }
-    return;
+  // The policy is chosen once per run: each has its own copy of the loop.
+  switch (FPolicy) {
+  case TRetryPolicy::EveryScan:
+    Scans<TRetryPolicy::EveryScan>();
+    break;
+  case TRetryPolicy::SkipUnchanged:
+    Scans<TRetryPolicy::SkipUnchanged>();
+    break;
+  case TRetryPolicy::OnChange:
+    Scans<TRetryPolicy::OnChange>();
+    break;
   }
-  if (detail::FastRun) {
-    ScanFast();
-    return;
-  }
+}
+
+template <TRetryPolicy P> void TCurrentManager::Scans() {
+  // An activation ran before this run, which may have changed anything:
+  // refusals of earlier runs count for nothing.
+  if constexpr (P == TRetryPolicy::SkipUnchanged) FRunStart = ++FStamp;
   while (FlagPass && FOk) {
     FlagPass = false;
     if (FCount == 0) break;
@@ -255,25 +257,72 @@ void TCurrentManager::Run() {
     // no time) ends the scan too: a loop of passes would never reach its end.
     for (TCurrentEvent* E = FFirst; E && FOk;) {
       TBlock* Block = E->Block;
-      if (Block) {
-        if (FCheck) {
-          RouteNoting(Block);
-          if (E->Block) NoteRouting(Block);
-        } else {
-          Block->DoPass();
-        }
-      }
-      // Read after DoPass, so entries appended by it are visited in this scan.
+      const bool Parks = Block && Route<P>(E, Block);
+      // Read after the routing, so entries appended by it are visited in
+      // this scan.
       TCurrentEvent* N = E->Next;
       // A blank entry belonged to a block destroyed since it joined; it may
-      // also be blanked by this very DoPass.
-      if (!E->Block || !Block->FHasTransaction) Remove(E);
+      // also be blanked by this very routing.
+      if (!E->Block || !Block->FHasTransaction)
+        Remove(E);
+      else if (Parks)
+        Park(E);
       Bump(LCECount, 1);
       E = N;
     }
   }
-  // What is left has been refused by a whole scan: the blocked blocks.
-  if (FCount > FMostBlocked) FMostBlocked = FCount;
+  // What is left has been refused by a whole scan: the blocked blocks, each
+  // routed again at every scan (parked blocks are not in the count).
+  if constexpr (P != TRetryPolicy::OnChange)
+    if (FCount > FMostBlocked) FMostBlocked = FCount;
+}
+
+template <TRetryPolicy P> bool TCurrentManager::Route(TCurrentEvent* E, TBlock* Block) {
+  if constexpr (P == TRetryPolicy::EveryScan) {
+    if (!FCheck) {
+      Block->DoPass();
+      return false;
+    }
+    RouteNoting(Block);
+    if (E->Block) NoteRouting(Block);
+    return false;
+  } else if constexpr (P == TRetryPolicy::OnChange) {
+    // Parked when it still offers the same transaction, nothing moved or
+    // changed during its routing, and it was refused by receivers that can
+    // signal.
+    TTransaction* Offered = Block->FTransaction;
+    const uint32_t Changes = FChanges;
+    RouteNoting(Block);
+    if (!E->Block) return false;
+    if (FCheck) NoteRouting(Block);
+    return !FLastMoved && FChanges == Changes && FTriedCount > 0 && !FTriedOverflow &&
+           Block->FTransaction == Offered;
+  } else {
+    // A block refused in this run is not routed again while nothing its
+    // routing reads has changed (see Unchanged): the routing would see what
+    // it saw.
+    if (!Block->FHasTransaction || Unchanged(Block)) return false;
+    const uint64_t Before = FStamp;
+    const bool Moved = FlagPass;
+    FlagPass = false;
+    // A fixed route from the top of the scan: nothing is nested here.
+    const bool Fixed = Block->FRoute && !Block->OnRouting;
+    if (Fixed)
+      Block->PassOnRoute();
+    else if (FCheck)
+      RouteNoting(Block);
+    else
+      Block->DoPass();
+    if (E->Block) {
+      if (!FlagPass && FStamp == Before) {
+        Block->FRefusedStamp = Before;
+        Block->FRefusedTrans = Block->FTransaction;
+      }
+      if (FCheck && !Fixed) NoteRouting(Block);
+    }
+    FlagPass = FlagPass || Moved;
+    return false;
+  }
 }
 
 bool TCurrentManager::Unchanged(const TBlock* Block) const {
@@ -286,61 +335,6 @@ bool TCurrentManager::Unchanged(const TBlock* Block) const {
   // moved or was signalled since.
   if (Block->FRoute && !Block->OnRouting) return Block->FRoute->FChangedAt <= Block->FRefusedStamp;
   return Block->FRefusedStamp == FStamp;
-}
-
-void TCurrentManager::ScanFast() {
-  // The scans of Run, but a block refused in this run is not routed again
-  // while nothing its routing reads has changed (see Unchanged): the
-  // routing would see what it saw. An activation ran before this run, which
-  // may have changed anything: refusals of earlier runs count for nothing.
-  FRunStart = ++FStamp;
-  while (FlagPass && FOk) {
-    FlagPass = false;
-    if (FCount == 0) break;
-    for (TCurrentEvent* E = FFirst; E && FOk;) {
-      TBlock* Block = E->Block;
-      if (Block && Block->FHasTransaction && !Unchanged(Block)) {
-        const uint64_t Before = FStamp;
-        const bool Moved = FlagPass;
-        FlagPass = false;
-        // A fixed route from the top of the scan: nothing is nested here.
-        if (Block->FRoute && !Block->OnRouting)
-          Block->PassOnRoute();
-        else
-          Block->DoPass();
-        if (!FlagPass && FStamp == Before && E->Block) {
-          Block->FRefusedStamp = Before;
-          Block->FRefusedTrans = Block->FTransaction;
-        }
-        FlagPass = FlagPass || Moved;
-      }
-      TCurrentEvent* N = E->Next;
-      if (!E->Block || !Block->FHasTransaction) Remove(E);
-      Bump(LCECount, 1);
-      E = N;
-    }
-  }
-}
-
-void TCurrentManager::ScanOnChange() {
-  // The scan of Run, parking the blocks that RouteOnce finds waiting.
-  for (TCurrentEvent* E = FFirst; E && FOk;) {
-    TBlock* Block = E->Block;
-    TTransaction* Offered = nullptr;
-    bool Parks = false;
-    if (Block) {
-      Offered = Block->FTransaction;
-      Parks = RouteOnce(Block);
-      if (FCheck && E->Block) NoteRouting(Block);
-    }
-    TCurrentEvent* N = E->Next;
-    if (!E->Block || !Block->FHasTransaction)
-      Remove(E);
-    else if (Parks && Block->FTransaction == Offered)
-      Park(E);
-    Bump(LCECount, 1);
-    E = N;
-  }
 }
 
 } // namespace quorin

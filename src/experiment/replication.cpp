@@ -289,10 +289,7 @@ private:
     TReplicationContext Context{FResult.Number, FForm, nullptr};
     FModel = FE.Build ? FE.Build(Context) : nullptr;
     if (!FModel) throw std::runtime_error("the model builder answered no model");
-    if (FE.ScalableEngine) {
-      FModel->SetEventList(TEventList::Heap);
-      FModel->SetRetry(TRetry::OnChange);
-    }
+    if (FE.ScalableEngine) FModel->SetEngine(TEngine::Scalable);
     TComponent* StreamsOn = Context.StreamsOn ? Context.StreamsOn : FForm;
     std::string Refused;
     FResult.Seeds = SeedStreams(*StreamsOn, FE.Streams, FResult.Number, Refused);

@@ -116,17 +116,25 @@ void TBlock::Hand(TBlock* Receiver, TTransaction* T) {
         ExitFromBlock();
       }
     }
-    // With TRetry::OnChange: the exit may have made room for the blocks
-    // parked on this one, and this block and the receiver may offer
-    // another transaction now.
-    if (CurrentManager && CurrentManager->Retry() == TRetry::OnChange)
-      CurrentManager->Passed(this, Receiver);
-    // On the fast engine: both blocks changed, for the chain's scan.
-    if (detail::FastRun && CurrentManager) {
-      const uint64_t Stamp = CurrentManager->NextStamp();
-      FChangedAt = Stamp;
-      FOutAt = Stamp;
-      Receiver->FChangedAt = Stamp;
+    // The chain learns of the move as its retry policy needs: with retry on
+    // change, the exit may have made room for the blocks parked on this
+    // one, and this block and the receiver may offer another transaction
+    // now; on the fast engine's policy, both blocks changed.
+    if (CurrentManager) {
+      switch (CurrentManager->Policy()) {
+      case TRetryPolicy::OnChange:
+        CurrentManager->Passed(this, Receiver);
+        break;
+      case TRetryPolicy::SkipUnchanged: {
+        const uint64_t Stamp = CurrentManager->NextStamp();
+        FChangedAt = Stamp;
+        FOutAt = Stamp;
+        Receiver->FChangedAt = Stamp;
+        break;
+      }
+      case TRetryPolicy::EveryScan:
+        break;
+      }
     }
     // The transaction has left: the move counts as made even if a
     // handler of the receiver throws (the receiver still takes it in).

@@ -21,8 +21,8 @@ TTransManager* TransManager = nullptr;
 TMemoManager* QueHeadsManager = nullptr;
 int64_t detail::MovesAtOneTime = 0;
 int64_t detail::MoveAlarm = std::numeric_limits<int64_t>::max();
-bool detail::FastRun = false;
 uint64_t detail::LastSerial = 0;
+bool detail::StatsInDouble = false;
 
 namespace {
 // Moves noted past the limit before the run is stopped: enough to go round
@@ -213,30 +213,34 @@ bool TModel::ManagersCreate() {
   // page and is refused by the pool, never truncated into a smaller one.
   const auto TransSize = static_cast<uint16_t>(
       std::min<std::size_t>(TransactionClass.Size, std::numeric_limits<uint16_t>::max()));
-  // Read by the pools as they are made, and by the blocks and the chain.
-  detail::FastRun = FEngine == TEngine::Fast;
+  // The fast engine's pools keep given-back records on a free list, its
+  // chain skips the blocks that nothing has changed for, and its
+  // statistics accumulate in double.
+  const bool Fast = FEngine == TEngine::Fast;
+  detail::StatsInDouble = Fast;
   try {
-    FutureManager = new TFutureManager(Page);
-    FutureManager->SetKind(FEventList);
+    FutureManager = new TFutureManager(Page, FEventList, Fast);
   } catch (...) {
     MessageDlg("Quorin Error: Can not create Manager of future events");
     return false;
   }
   try {
-    CurrentManager = new TCurrentManager(Page);
-    CurrentManager->SetRetry(FRetry);
+    CurrentManager = new TCurrentManager(Page, Fast);
+    CurrentManager->SetPolicy(FRetry == TRetry::OnChange ? TRetryPolicy::OnChange
+                              : Fast                     ? TRetryPolicy::SkipUnchanged
+                                                         : TRetryPolicy::EveryScan);
   } catch (...) {
     MessageDlg("Quorin Error: Can not create Manager of current events");
     return false;
   }
   try {
-    TransManager = new TTransManager(Page, TransSize);
+    TransManager = new TTransManager(Page, TransSize, Fast);
   } catch (...) {
     MessageDlg("Quorin Error: Can not create Manager of transactions");
     return false;
   }
   try {
-    QueHeadsManager = new TMemoManager(Page, sizeof(TQueHead));
+    QueHeadsManager = new TMemoManager(Page, sizeof(TQueHead), Fast);
   } catch (...) {
     MessageDlg("Quorin Error: Can not create Manager of queue heads");
     return false;
@@ -278,7 +282,7 @@ bool TModel::MemoInitialize() {
 
 void TModel::MemoDeInitialize() {
   ForgetFamilies();
-  detail::FastRun = false;
+  detail::StatsInDouble = false;
   delete FutureManager;
   FutureManager = nullptr;
   delete CurrentManager;

@@ -59,10 +59,10 @@ TDeadPage::TDeadPage(uint16_t PageSize) {
   FItemSize = uint16_t(sizeof(void*));
 }
 
-TMemoManager::TMemoManager(uint16_t PageSize, uint16_t ItemSize)
+TMemoManager::TMemoManager(uint16_t PageSize, uint16_t ItemSize, bool FreeList)
     : FPageSize(PageSize), FItemSize(ItemSize == 0 ? 1 : ItemSize),
       // A record too small for a link keeps to the dead pages.
-      FFreeList(detail::FastRun && FItemSize >= sizeof(void*)) {}
+      FFreeList(FreeList && FItemSize >= sizeof(void*)) {}
 
 TMemoManager::~TMemoManager() {
   // Live pages first, then dead pages, each in creation order.
@@ -102,8 +102,8 @@ void TMemoManager::PushSlow(void* Item) {
   FDeadTop = int32_t(FDeadPages.size());
 }
 
-TTransManager::TTransManager(uint16_t PageSize, uint16_t ItemSize)
-    : TMemoManager(PageSize, ItemSize) {
+TTransManager::TTransManager(uint16_t PageSize, uint16_t ItemSize, bool FreeList)
+    : TMemoManager(PageSize, ItemSize, FreeList) {
   // A freed transaction is handed out again as its last holder left it,
   // its class's fields and its own vtable included: the link goes into its
   // FNext, which no block keeps set for a destroyed transaction.

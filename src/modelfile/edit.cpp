@@ -62,8 +62,7 @@ TComponent* TModelFile::Add(TComponent* Owner, const std::string& Class, const s
     // The engine of a model file that names none, as the loader gives it
     // (the retry mode is settled by the caller once the bindings are known,
     // see DefaultRetry).
-    M->SetEventList(TEventList::Heap);
-    M->SetRetry(TRetry::OnChange);
+    M->SetEngine(TEngine::Scalable);
     FModel = M;
   }
   if (auto* R = dynamic_cast<TMultiRand*>(X)) FStreams.push_back(R);

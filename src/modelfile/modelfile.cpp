@@ -479,8 +479,7 @@ private:
       // (HeapEventList, RetryOnChange): the heap event list and retry on
       // change give the same flows as the documented engine for routing
       // that decides by its receivers, which is what the standard handlers do.
-      M->SetEventList(TEventList::Heap);
-      M->SetRetry(TRetry::OnChange);
+      M->SetEngine(TEngine::Scalable);
       if (FFile->FModel)
         Error(Node.Line, X,
               "a second TModel (the first is " + FFile->FModel->Name() +

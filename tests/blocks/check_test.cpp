@@ -164,8 +164,9 @@ TEST_F(CheckTest, SoundModelGivesNoFindingAndTheCheckIsOffByDefault) {
   Guard.Messages.clear();
 }
 
-// Many blocked blocks on retry at every scan: the check names the switch;
-// with retry on change they cost nothing and there is nothing to report.
+// Many blocked blocks on retry at every scan (the documented and the fast
+// engine): the check names the switch; with retry on change (the scalable
+// engine) they cost nothing and there is nothing to report.
 TEST_F(CheckTest, ManyBlockedBlocksOnRetryAtEveryScanNameTheSwitch) {
   auto* Shut = Make<TGate>("Shut");
   Shut->Lock();
@@ -177,11 +178,12 @@ TEST_F(CheckTest, ManyBlockedBlocksOnRetryAtEveryScanNameTheSwitch) {
     G->OnAfterGeneration = [G](TBlock*, TTransaction*) { G->NextTime(100.0); };
     G->OnRouting = [Shut](TBlock* S, TTransaction*) { S->PassTo(Shut); };
   }
-  for (const TRetry Retry : {TRetry::EveryScan, TRetry::OnChange}) {
+  for (const TEngine Engine : {TEngine::Documented, TEngine::Scalable, TEngine::Fast}) {
+    SCOPED_TRACE(int(Engine));
     Model->Reset();
-    Model->SetRetry(Retry);
+    Model->SetEngine(Engine);
     const TStrings Found = RunChecked(5);
-    if (Retry == TRetry::OnChange) {
+    if (Engine == TEngine::Scalable) {
       EXPECT_TRUE(Found.empty()) << Found.front();
       continue;
     }
@@ -196,9 +198,9 @@ TEST_F(CheckTest, ManyBlockedBlocksOnRetryAtEveryScanNameTheSwitch) {
 
 // A routing that picks its receiver by other state (here, by turns) tries
 // different receivers for one transaction: the check names it, as retry on
-// change would route it otherwise, on either engine. The head of the line
+// change would route it otherwise, on every engine. The head of the line
 // waits through A (never open) and B (open from 2.5 on) until a turn of B.
-TEST_F(CheckTest, RoutingThatChoosesByOtherStateIsNamedOnBothEngines) {
+TEST_F(CheckTest, RoutingThatChoosesByOtherStateIsNamedOnEveryEngine) {
   auto* Door = Every("Door", 1.0);
   auto* Line = Make<TQueue>("Line");
   auto* A = Make<TGate>("A");
@@ -218,9 +220,10 @@ TEST_F(CheckTest, RoutingThatChoosesByOtherStateIsNamedOnBothEngines) {
     if (ModelTime() == 2.5) B->Unlock();
     Clock->NextTime(0.5);
   };
-  for (const TRetry Retry : {TRetry::EveryScan, TRetry::OnChange}) {
+  for (const TEngine Engine : {TEngine::Documented, TEngine::Scalable, TEngine::Fast}) {
+    SCOPED_TRACE(int(Engine));
     Model->Reset();
-    Model->SetRetry(Retry);
+    Model->SetEngine(Engine);
     *Turn = 0;
     B->Lock();
     EXPECT_EQ(RunChecked(4.5),

@@ -3,6 +3,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <type_traits>
 #include <utility>
 
 #include "test_blocks.h"
@@ -203,6 +204,88 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FutureListKinds,
                          [](const auto& Info) {
                            return Info.param == TEventList::Levels ? "Levels" : "Heap";
                          });
+
+// The contract of both implementations, shadowed by a std::multimap keyed
+// by time (which keeps equal keys in insertion order): random inserts at
+// coarse times (many ties), cancellations through a transaction, Forget of
+// an aggregate, HasPending, and takes, compared after every step.
+template <class TList> class FutureListContract : public FutureList {};
+using TListImplementations = testing::Types<TLevelsList, THeapList>;
+TYPED_TEST_SUITE(FutureListContract, TListImplementations);
+
+TYPED_TEST(FutureListContract, MatchesAMultimapUnderRandomOperations) {
+  std::unique_ptr<TypeParam> Impl;
+  if constexpr (std::is_same_v<TypeParam, TLevelsList>)
+    Impl = std::make_unique<TLevelsList>(1024, false);
+  else
+    Impl = std::make_unique<THeapList>(1024);
+  std::mt19937_64 Rng(2024);
+  std::vector<std::unique_ptr<TScheduler>> Aggs;
+  for (int i = 0; i < 16; ++i)
+    Aggs.push_back(std::make_unique<TScheduler>(nullptr));
+  std::vector<TTransaction> Trans(24);
+  struct TPending {
+    TAggregate* Aggregate; // null once cancelled
+    TTransaction* Trans;
+  };
+  std::multimap<double, TPending> Reference;
+  double Now = 0.0;
+  for (int Step = 0; Step < 30000; ++Step) {
+    const auto Choice = Rng() % 20;
+    const unsigned InsertShare = (Step / 3000) % 2 == 0 ? 12 : 6; // grow, then drain
+    if (Choice < InsertShare || Reference.empty()) {
+      const double Time = Now + double(Rng() % 40) * 0.25;
+      TAggregate* Agg = Aggs[Rng() % Aggs.size()].get();
+      TTransaction* T = nullptr;
+      if (Rng() % 3 == 0) {
+        T = &Trans[Rng() % Trans.size()];
+        if (T->FEvent) T = nullptr; // one pending activation per transaction
+      }
+      TFutureEvent* Event = Impl->Insert(Time, Agg, T);
+      ASSERT_NE(Event, nullptr);
+      ASSERT_EQ(Event->Aggregate, Agg);
+      if (T) {
+        ASSERT_EQ(T->FEvent, Event);
+      }
+      Reference.emplace(Time, TPending{Agg, T});
+    } else if (Choice == 18) {
+      TTransaction& T = Trans[Rng() % Trans.size()];
+      for (auto& [Time, P] : Reference)
+        if (T.FEvent && P.Trans == &T && P.Aggregate) P.Aggregate = nullptr;
+      T.CancelEvent();
+    } else if (Choice == 19) {
+      TAggregate* Agg = Aggs[Rng() % Aggs.size()].get();
+      bool Pending = false;
+      for (auto& [Time, P] : Reference)
+        if (P.Aggregate == Agg) {
+          Pending = true;
+          P.Aggregate = nullptr;
+        }
+      ASSERT_EQ(Impl->HasPending(Agg), Pending) << "step " << Step;
+      Impl->Forget(Agg);
+      ASSERT_FALSE(Impl->HasPending(Agg));
+      for (TTransaction& T : Trans)
+        if (T.FEvent) {
+          ASSERT_NE(T.FEvent->Aggregate, Agg) << "step " << Step;
+        }
+    } else {
+      TAggregate* Agg = nullptr;
+      TTransaction* T = nullptr;
+      Now = Impl->TakeNext(Agg, T);
+      const auto First = Reference.begin();
+      ASSERT_EQ(Now, First->first) << "step " << Step;
+      ASSERT_EQ(Agg, First->second.Aggregate) << "step " << Step;
+      if (Agg) {
+        ASSERT_EQ(T, First->second.Trans) << "step " << Step;
+        if (T) {
+          ASSERT_EQ(T->FEvent, nullptr);
+        }
+      }
+      Reference.erase(First);
+    }
+    ASSERT_EQ(Impl->Count(), int32_t(Reference.size()));
+  }
+}
 
 TEST_F(FutureList, KindChangesOnlyWhileEmpty) {
   List->Insert(1.0, &A, nullptr);

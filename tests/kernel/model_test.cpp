@@ -364,7 +364,8 @@ TEST(Model, SetEngineChoosesEverySwitchAtOnce) {
   }
   M.Model->SetEngine(TEngine::Fast);
   M.Model->Simulate(10);
-  EXPECT_TRUE(detail::FastRun);
+  EXPECT_TRUE(detail::StatsInDouble);
+  EXPECT_EQ(CurrentManager->Policy(), TRetryPolicy::SkipUnchanged);
   M.Model->SetEngine(TEngine::Fast); // no change: accepted
   M.Model->SetEngine(TEngine::Scalable);
   M.Model->SetEngine(static_cast<TEngine>(5));
@@ -376,7 +377,7 @@ TEST(Model, SetEngineChoosesEverySwitchAtOnce) {
                 "TEngine::Fast"}));
   EXPECT_EQ(M.Model->Engine(), TEngine::Fast);
   M.Model->Reset();
-  EXPECT_FALSE(detail::FastRun);
+  EXPECT_FALSE(detail::StatsInDouble);
   M.Model->SetEngine(TEngine::Documented);
   EXPECT_EQ(M.Model->EventList(), TEventList::Levels);
 }

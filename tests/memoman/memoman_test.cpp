@@ -76,12 +76,11 @@ TEST_F(Pool, ReusesLastInFirstOutAndCountsOnlyCarvedRecords) {
   EXPECT_FALSE(M.isDeadExist());
 }
 
-// Made for the fast engine, a manager keeps given-back records on a list
-// threaded through them: last in, first out, and no dead pages.
-TEST_F(Pool, FastEngineKeepsGivenBackRecordsOnAFreeList) {
-  detail::FastRun = true;
-  TMemoManager M(1024, 24);
-  detail::FastRun = false;
+// Made with a free list (the fast engine's pools), a manager keeps
+// given-back records on a list threaded through them: last in, first out,
+// and no dead pages.
+TEST_F(Pool, FreeListKeepsGivenBackRecordsThreadedThroughThem) {
+  TMemoManager M(1024, 24, true);
   void* A = M.Add();
   void* B = M.Add();
   M.Delete(A);

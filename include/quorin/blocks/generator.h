@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "quorin/kernel/block.h"
+#include "quorin/blocks/proqueue.h"
 
 namespace quorin {
 
@@ -11,7 +11,7 @@ namespace quorin {
 // from OnBeforeTimeGoOn) and offers it until its OnRouting handler passes it
 // on. Never receives a transaction. Measures the intervals between successive
 // departures (not creations) in 80-bit precision (in double on
-// TEngine::Fast, see TProQueue).
+// TEngine::Fast, see TStatSum).
 class TGenerator : public TBlock {
 public:
   explicit TGenerator(TComponent* AOwner);
@@ -36,10 +36,11 @@ public:
   TOnExitFromBlock OnExit;
 
 protected:
-  long double FSumInterval = 0;
-  long double FSumSqrInterval = 0;
-  double FSumIntervalD = 0;
-  double FSumSqrIntervalD = 0;
+  // Adds the interval since the last departure in the run's precision.
+  template <class TReal> void AddInterval();
+
+  TStatSum FSumInterval;
+  TStatSum FSumSqrInterval;
   double FLastExitTime = 0.0;
   // Transactions made since the last Reset, counted up to 2: none, one (a
   // generator that planned no next arrival is a finding), or more.

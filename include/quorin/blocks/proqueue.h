@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <variant>
 #include <vector>
 
 #include "quorin/kernel/block.h"
@@ -12,6 +13,29 @@ namespace quorin {
 // count of 1 or less, and 0 when rounding makes the variance come out
 // slightly negative (equal values), instead of the square root of it.
 long double PopulationDeviation(long double Sum, long double SumSqr, int32_t N);
+
+// A sum of a statistic in the precision of the run's engine: 80-bit, or
+// double on the fast engine (see detail::StatsInDouble), which saves the x87
+// arithmetic and leaves the report's printed digits as they are. The sum
+// holds a value of the one type its run adds in: Add<TReal> adds in TReal,
+// and the first Add after Clear takes that type on (0 is 0 in either).
+// Readers get the value as long double, whichever type holds it.
+class TStatSum {
+public:
+  template <class TReal> void Add(TReal X) {
+    if (TReal* Sum = std::get_if<TReal>(&FValue)) [[likely]]
+      *Sum += X;
+    else
+      FValue.template emplace<TReal>(static_cast<TReal>(Value()) + X);
+  }
+  long double Value() const {
+    return std::visit([](auto V) { return static_cast<long double>(V); }, FValue);
+  }
+  void Clear() { FValue = 0.0L; }
+
+private:
+  std::variant<long double, double> FValue = 0.0L;
+};
 
 // The statistics of one priority class of a block: the transactions that
 // entered and left it as that class, the time they stayed and how many of
@@ -44,7 +68,7 @@ struct TPrtyStatistics {
 // block and per priority class. The classes are kept only once a second
 // class shows up, so a block that sees one class pays a compare per
 // observation; the figures gathered up to then become the first class's.
-// Sums are 80-bit, or double on TEngine::Fast (as in TProQueue).
+// Sums are TStatSum, as in TProQueue.
 class TTimeTally {
 public:
   void Add(double Time, uint8_t Prty);
@@ -61,10 +85,8 @@ public:
 
 private:
   [[gnu::cold]] void SplitClasses();
-  long double FSum = 0;
-  long double FSumSqr = 0;
-  double FSumD = 0;
-  double FSumSqrD = 0;
+  TStatSum FSum;
+  TStatSum FSumSqr;
   double FMax = 0;
   int32_t FCount = 0;
   int32_t FNonZero = 0;
@@ -78,11 +100,9 @@ private:
 // EnterStat once per entry (before Count includes the transaction) and
 // ExitStat once per counted exit (while Count still includes it); every
 // statistic reads the content through the virtual Count, so a descendant's
-// own notion of content is what is measured. The accumulators are 80-bit;
-// on TEngine::Fast the sums are kept in double instead (the D fields, the
-// 80-bit ones then stay 0), which leaves the report's printed digits as
-// they are and saves the x87 arithmetic. Every statistic reads the sum of
-// both.
+// own notion of content is what is measured. The sums are TStatSum: 80-bit
+// arithmetic, or double on TEngine::Fast, which leaves the report's printed
+// digits as they are and saves the x87 arithmetic.
 class TProQueue : public TBlock {
 public:
   using TBlock::TBlock;
@@ -162,6 +182,9 @@ protected:
 
   // The common first steps of both hooks; answers the content it saw.
   int32_t UpdateContent();
+  // The hooks' arithmetic in the run's precision TReal.
+  template <class TReal> int32_t UpdateContentIn();
+  template <class TReal> void AddResidence(TTransaction* Trans);
   // The counted exit of Trans, the transaction leaving: OnExit if assigned,
   // its pending activation cancelled (a time limit or an end of holding
   // must not fire for a later stay elsewhere), then ExitStat while Count
@@ -172,14 +195,10 @@ protected:
     ExitStat(Trans);
   }
 
-  long double FSumTime = 0;
-  long double FSumSqrTime = 0;
-  long double FSumCountTime = 0;
-  long double FBusyTime = 0;
-  double FSumTimeD = 0;
-  double FSumSqrTimeD = 0;
-  double FSumCountTimeD = 0;
-  double FBusyTimeD = 0;
+  TStatSum FSumTime;
+  TStatSum FSumSqrTime;
+  TStatSum FSumCountTime;
+  TStatSum FBusyTime;
   // Model times, which are doubles: kept as such, exactly.
   double FStartTime = 0;
   double FLastTime = 0;

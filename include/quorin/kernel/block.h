@@ -201,10 +201,11 @@ protected:
   int64_t FChainSeq = 0;
   bool FParked = false;
   bool FNoteRefusals = false;
-  // TEngine::Fast, see TCurrentManager::ScanFast: when the block was last
-  // refused with nothing changed during its routing, and the transaction it
-  // offered then; when it last changed (a move into or out of it, a signal)
-  // and when a transaction last left it.
+  // The fast engine's retry policy (TRetryPolicy::SkipUnchanged, see
+  // TCurrentManager::Unchanged): when the block was last refused with
+  // nothing changed during its routing, and the transaction it offered
+  // then; when it last changed (a move into or out of it, a signal) and
+  // when a transaction last left it.
   uint64_t FRefusedStamp = 0;
   TTransaction* FRefusedTrans = nullptr;
   uint64_t FChangedAt = 0;

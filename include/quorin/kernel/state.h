@@ -29,9 +29,10 @@ namespace detail {
 // compare for the limit.
 extern int64_t MovesAtOneTime;
 extern int64_t MoveAlarm;
-// True while the run's memory is made for TEngine::Fast: the blocks, the
-// chain and the pools take their fast paths.
-extern bool FastRun;
+// The precision in which the blocks' statistics accumulate during the run
+// (TStatSum): double on TEngine::Fast, set by the model with the run's
+// memory, else 80-bit.
+extern bool StatsInDouble;
 // The serial number of the run's latest transaction (TTransaction::Serial).
 extern uint64_t LastSerial;
 } // namespace detail
