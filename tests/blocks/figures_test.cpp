@@ -196,11 +196,15 @@ TEST_F(FiguresTest, UtilisationIsOverTheCapacityOnDuty) {
   At({300}, [=] { Units->SetCapacity(4); });
   At({400}, [=] { Clerk->SetClosed(true); });
   At({700}, [=] { Clerk->SetClosed(false); });
-  Run(100, 1100);
+  // Each Simulate ends at the first event at or past its time.
+  Model->Simulate(100);
+  const double Start = ModelTime();
+  Model->ClearStatistics();
+  Model->Simulate(1100);
 
-  // Capacity 2 over [100, 300), 4 over [300, End): the run ends at the
-  // first event at or past 1100.
-  const double End = ModelTime(), Span = End - 100, Duty = 2 * 200 + 4 * (End - 300);
+  // Capacity 2 over [Start, 300), 4 over [300, End).
+  const double End = ModelTime(), Span = End - Start;
+  const double Duty = 2 * (300 - Start) + 4 * (End - 300);
   EXPECT_TRUE(Units->DutyVaried());
   EXPECT_NEAR(double(Units->MeanDutyCapacity()), Duty / Span, 1e-12);
   EXPECT_NEAR(double(Units->Utilisation()), double(Units->AverageCount()) * Span / Duty, 1e-12);
