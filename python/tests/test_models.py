@@ -80,9 +80,9 @@ def test_a_python_built_mm1_equals_the_model_file():
     with quorin.load(EXAMPLES / "mm1.qm") as model:
         from_file = model.run()
     with build_mm1(quorin.Model()) as model:
-        model.simulate(1000)
+        model.simulate_to(1000)
         model.clear_statistics()
-        model.simulate(201000)
+        model.simulate_to(201000)
         built = model.report()
     assert built.equals(from_file)
 

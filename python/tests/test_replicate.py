@@ -82,9 +82,9 @@ def test_run_repeats_a_replication_from_its_seeds(warmup):
         model.warmup = warmup
         report = model.run()
         assert model.time == 1440 and report.attrs["time"] == 1440
-    for block in ["Phone", "Waiting", "Agents", "Done"]:
-        for column in ["Entries", "Exits"]:
-            assert report.loc[block, column] == values[(block, column)].loc[1], (block, column)
+    for block, column in [("Phone", "Exits"), ("Waiting", "Entries"), ("Waiting", "Exits"),
+                          ("Agents", "Entries"), ("Agents", "Exits"), ("Done", "Entries")]:
+        assert report.loc[block, column] == values[(block, column)].loc[1], (block, column)
     for block in ["Waiting", "Agents"]:
         for column in ["Mean cont.", "Usage"]:
             assert report.loc[block, column] == pytest.approx(values[(block, column)].loc[1],

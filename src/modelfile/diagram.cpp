@@ -224,15 +224,18 @@ std::vector<std::string> CheckHandlers(const TModelFile& File) {
   // the routes into each assembler from blocks that a divider's parts can
   // reach (the divider included).
   const std::vector<TRoute> All = Routes(File);
+  std::multimap<const TBlock*, const TBlock*> Next;
   std::set<const TBlock*> Split;
   std::vector<const TBlock*> Walk;
-  for (const TRoute& R : All)
+  for (const TRoute& R : All) {
+    Next.emplace(R.From, R.To);
     if (dynamic_cast<const TDivider*>(R.From) && Split.insert(R.From).second) Walk.push_back(R.From);
+  }
   while (!Walk.empty()) {
     const TBlock* B = Walk.back();
     Walk.pop_back();
-    for (const TRoute& R : All)
-      if (R.From == B && Split.insert(R.To).second) Walk.push_back(R.To);
+    for (auto [It, End] = Next.equal_range(B); It != End; ++It)
+      if (Split.insert(It->second).second) Walk.push_back(It->second);
   }
   std::map<const TAssembler*, std::vector<const TBlock*>> Feeders;
   std::vector<const TAssembler*> AssemblerOrder;

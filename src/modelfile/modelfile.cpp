@@ -521,12 +521,14 @@ private:
     for (const TPropertyInfo& I : Class->Properties)
       Names += (Names.empty() ? "" : ", ") + I.Name;
     // Not a stored property, but set the same way.
+    std::string Also;
     if (const auto* Block = dynamic_cast<const TBlock*>(X); Block && TScheduleDriver::CanFollow(*Block))
-      Names += ", Schedule (a schedule section's name)";
+      Also = "; it may also follow a schedule section: Schedule = Name";
     if (!Info) {
       Error(P.Line, X,
             P.Key == "Name" ? "the name is given on the object line"
-                            : "no stored property '" + P.Key + "' (its properties: " + Names + ")");
+                            : "no stored property '" + P.Key + "' (its properties: " + Names + ")" +
+                                  Also);
       return;
     }
     const std::string Shown = P.Key + " = " + P.Value.Text;

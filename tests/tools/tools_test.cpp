@@ -228,7 +228,8 @@ TEST(QuorinCommand, CheckPaletteAndFailures) {
   // first arrival and no next one, and a join without Match reached by
   // parts on two routes. The file loads all the same.
   const std::string Traps = Temp("traps.qm");
-  std::ofstream(Traps) << "object Form: TComponent\n  object Model: TModel end\n"
+  std::ofstream(Traps) << "object Form: TComponent\n"
+                          "  object Model: TModel\n    CheckModel = true\n  end\n"
                           "  object Door: TGenerator\n    OnBeforeTimeGoOn = NextArrival(1)\n"
                           "    OnRouting = PassTo(Split)\n  end\n"
                           "  object Split: TDivider\n    Capacity = 2\n"
@@ -782,7 +783,8 @@ TEST(QuorinCommand, BadFilesAndCommandLinesAreRefusedWithWhereAndWhy) {
                                             "    OnAfterGeneration = NextArrival(1)\n"
                                             "    OnRouting = PassTo(Q)\n  end\n  object Q: TQueue\n"
                                             "    OnRouting = PassTo(Q)\n  end\n"),
-       "run BAD --until 10", 1, "Q received 11 transactions and let none leave (11 still inside)"},
+       // Up to time 10 and no further: arrivals 1 to 10.
+       "run BAD --until 10", 1, "Q received 10 transactions and let none leave (10 still inside)"},
       {"a loop of routes that takes no time is flagged",
        Form("  object A: TQueue\n    OnRouting = PassTo(B)\n  end\n  object B: TQueue\n"
             "    OnRouting = PassTo(A)\n  end\n"),
