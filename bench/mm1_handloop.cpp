@@ -1,7 +1,6 @@
 // M/M/1 and M/M/c as a hand-written event loop, the baseline of the
 // whole-model comparisons: the binary heap of pending events and the ring
 // buffer of waiting customers of handloop.h.
-#include <chrono>
 #include <cstdint>
 
 #include "handloop.h"
@@ -21,7 +20,7 @@ struct TEvent {
 } // namespace
 
 TRunResult RunHandLoop(int64_t N, int32_t Servers, double Service) {
-  const auto Start = std::chrono::steady_clock::now();
+  const double Start = CpuSeconds();
   TLehmer Rand;
   TEventHeap<TEvent> Events;
   TWaitLine Waiting;
@@ -65,7 +64,7 @@ TRunResult RunHandLoop(int64_t N, int32_t Servers, double Service) {
   BusyArea += Busy * (Clock - LastChange);
 
   TRunResult R;
-  R.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+  R.Seconds = CpuSeconds() - Start;
   R.Customers = Departed;
   R.MeanWait = Served > 0 ? SumWait / double(Served) : 0.0;
   R.Utilisation = Clock > 0.0 ? BusyArea / Clock / Servers : 0.0;

@@ -46,7 +46,7 @@ struct TClassResult {
 
 struct TPriorityResult {
   int64_t Customers = 0; // customers that left the system
-  double Seconds = 0.0;  // wall time of the run
+  double Seconds = 0.0;  // CPU time of the run
   TClassResult Urgent;
   TClassResult Normal;
   double Utilisation = 0.0; // share of model time the server was busy

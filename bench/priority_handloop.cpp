@@ -4,7 +4,6 @@
 // with a single slot for the displaced normal customer (only a normal
 // customer can be displaced, and only by an urgent one, so there is never
 // more than one).
-#include <chrono>
 #include <cstdint>
 
 #include "handloop.h"
@@ -47,7 +46,7 @@ struct TClassSums {
 } // namespace
 
 TPriorityResult RunPriorityHandLoop(int64_t N) {
-  const auto Start = std::chrono::steady_clock::now();
+  const double Start = CpuSeconds();
   TLehmer UrgentRand(UrgentSeed);
   TLehmer NormalRand(NormalSeed);
   TLehmer ServiceRand(ServiceSeed);
@@ -165,7 +164,7 @@ TPriorityResult RunPriorityHandLoop(int64_t N) {
   if (Holder.Class != TClass::None) BusyTime += Clock - BusySince;
 
   TPriorityResult R;
-  R.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+  R.Seconds = CpuSeconds() - Start;
   R.Customers = Departed;
   auto Figures = [](const TClassSums& Sums, const TLine& Line) {
     TClassResult C;
