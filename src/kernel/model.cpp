@@ -21,6 +21,12 @@ TTransManager* TransManager = nullptr;
 TMemoManager* QueHeadsManager = nullptr;
 int64_t detail::MovesAtOneTime = 0;
 int64_t detail::MoveAlarm = std::numeric_limits<int64_t>::max();
+volatile std::sig_atomic_t detail::InterruptRequested = 0;
+
+void TModel::Interrupt() {
+  detail::InterruptRequested = 1;
+  detail::MoveAlarm = -1;
+}
 bool detail::FastRun = false;
 
 namespace {
@@ -337,6 +343,7 @@ void TModel::Simulate(double EndTime) {
   CurrentManager->SetCheck(FCheckModel);
   const int64_t Alarm = FMoveLimit > 0 ? FMoveLimit : std::numeric_limits<int64_t>::max();
   detail::MovesAtOneTime = 0;
+  detail::InterruptRequested = 0;
   detail::MoveAlarm = Alarm;
   FMovesTime = FSysTime;
   FLoopNames.clear();
@@ -390,6 +397,17 @@ void TModel::Simulate(double EndTime) {
 }
 
 void TModel::MoveAtOneTime(TAggregate* From, TBlock* To) {
+  if (detail::InterruptRequested) {
+    // The event under way completes; the loop ends after it.
+    // The move limit holds on: a loop of passes does not end with the stop.
+    detail::InterruptRequested = 0;
+    detail::MoveAlarm = FInLoop && FMoveLimit > 0 ? FMoveLimit : std::numeric_limits<int64_t>::max();
+    if (FInLoop && FRunEnd == TRunEnd::None) {
+      FRunEnd = TRunEnd::Interrupted;
+      Stop();
+    }
+    return;
+  }
   // A Stop from a handler does not end the scan of the chain under way, so
   // a loop of passes goes on after it: the limit holds until the loop ends.
   if (!FInLoop || FRunEnd == TRunEnd::MoveLimit) {

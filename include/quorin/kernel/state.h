@@ -5,6 +5,7 @@
 // the blocks it uses.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 
 #include "quorin/current.h"
@@ -29,6 +30,9 @@ namespace detail {
 // compare for the limit.
 extern int64_t MovesAtOneTime;
 extern int64_t MoveAlarm;
+// Set by TModel::Interrupt, which also brings the alarm down to 0 so that
+// the next move reaches TModel::MoveAtOneTime.
+extern volatile std::sig_atomic_t InterruptRequested;
 // True while the run's memory is made for TEngine::Fast: the blocks, the
 // chain and the pools take their fast paths.
 extern bool FastRun;
