@@ -26,8 +26,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iomanip>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -227,11 +229,17 @@ bool StartedByMpirun() {
 int PrepareReplications(const TRunOptions& Options, tool::TReplicationSettings& Settings,
                         std::vector<tool::TStatistic>& Statistics, std::string& Title,
                         std::ostream& Err) {
+  std::error_code Ec;
+  if (std::filesystem::is_directory(Options.Path, Ec)) {
+    Err << Options.Path << ": is a directory, not a model file\n";
+    return 1;
+  }
   std::ifstream In(Options.Path, std::ios::binary);
   std::ostringstream Text;
   Text << In.rdbuf();
   if (!In || In.bad()) {
-    Err << Options.Path << ": cannot be read\n";
+    Err << Options.Path << ": cannot be read"
+        << (std::filesystem::exists(Options.Path, Ec) ? "" : " (no such file)") << '\n';
     return 1;
   }
   std::vector<std::string> Errors;
@@ -528,7 +536,22 @@ int PrepareSweep(const TRunOptions& Options, const std::vector<std::string>& Set
           << "from the base seed that --seed gives)\n";
       return 2;
     }
+    for (const tool::TSetting& Before : Sweep.Settings)
+      if (Before.Component == S.Component && Before.Property == S.Property) {
+        Err << "--set " << Text << ": " << S.Component << "." << S.Property
+            << " is set twice; give all its values in one --set\n";
+        return 2;
+      }
     Sweep.Settings.push_back(S);
+  }
+  // The grid is refused before it is made when it is beyond any study.
+  double Combinations = 1;
+  for (const tool::TSetting& S : Sweep.Settings)
+    Combinations *= double(S.Values.size());
+  if (Combinations > 100000) {
+    Err << "the --set values make " << std::fixed << std::setprecision(0) << Combinations
+        << " combinations; a sweep runs at most 100000\n";
+    return 2;
   }
   std::string Title;
   if (const int Status = PrepareReplications(Options, Settings, Statistics, Title, Err))
@@ -798,6 +821,36 @@ int Main(int argc, char** argv) {
     const int Code = App.exit(E);
     return Code == 0 ? 0 : 2;
   }
+  // An output that names an input, or another output, would destroy it.
+  auto Clash = [](const std::vector<std::string>& Inputs, const TRunOptions& O) {
+    auto Same = [](const std::string& A, const std::string& B) {
+      std::error_code Ec;
+      return std::filesystem::weakly_canonical(A, Ec) == std::filesystem::weakly_canonical(B, Ec);
+    };
+    std::vector<std::pair<std::string, std::string>> Outputs;
+    for (const auto& [Option, Path] : {std::pair<std::string, std::string>{"--csv", O.Csv},
+                                       {"--json", O.Json}, {"--html", O.Html}})
+      if (!Path.empty()) Outputs.emplace_back(Option, Path);
+    for (std::size_t i = 0; i < Outputs.size(); ++i) {
+      for (const std::string& In : Inputs)
+        if (!In.empty() && Same(Outputs[i].second, In)) {
+          std::cerr << "quorin: " << Outputs[i].first << " " << Outputs[i].second
+                    << " names the model file " << In << ", which it would overwrite\n";
+          return true;
+        }
+      for (std::size_t j = 0; j < i; ++j)
+        if (Same(Outputs[i].second, Outputs[j].second)) {
+          std::cerr << "quorin: " << Outputs[j].first << " and " << Outputs[i].first
+                    << " name the same file " << Outputs[i].second << '\n';
+          return true;
+        }
+    }
+    return false;
+  };
+  if ((*RunCmd && Clash({RunOptions.Path}, RunOptions)) ||
+      (*CompareCmd && Clash({CompareOptions.Path, CompareB}, CompareOptions)) ||
+      (*SweepCmd && Clash({SweepOptions.Path}, SweepOptions)))
+    return 2;
   try {
     // The commands that run replications, locally or over MPI ranks.
     std::function<int(const TRanks&)> Replicated;

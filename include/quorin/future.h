@@ -55,6 +55,8 @@ public:
   double TakeNext(TAggregate*& Aggregate, TTransaction*& Trans);
   void Forget(TAggregate* Aggregate);
   bool HasPending(const TAggregate* Aggregate) const;
+  // The time of the earliest pending activation, or +infinity.
+  double EarliestTime() const;
 
   int32_t Count() const { return FCount; }
   int32_t LiveMemoSize() const { return FMemo->LiveMemoSize(); }
@@ -122,6 +124,8 @@ public:
   double TakeNext(TAggregate*& Aggregate, TTransaction*& Trans);
   void Forget(TAggregate* Aggregate);
   bool HasPending(const TAggregate* Aggregate) const;
+  // The time of the earliest pending activation, or +infinity.
+  double EarliestTime() const;
 
   int32_t Count() const { return FCount; }
   // Its chunks, all live, and the nodes carved.
@@ -186,7 +190,9 @@ public:
   void TakeNext(TAggregate*& Aggregate, TTransaction*& Trans);
   // The time of the earliest pending activation (cancelled ones included),
   // or +infinity when none is pending; takes nothing.
-  double EarliestTime() const;
+  double EarliestTime() const {
+    return Heap() ? FHeap.EarliestTime() : FLevels.EarliestTime();
+  }
 
   // Cancels every pending activation of Aggregate (which is being destroyed);
   // costs one walk over the list.

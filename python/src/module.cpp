@@ -9,6 +9,8 @@
 #include <optional>
 #include <sstream>
 
+#include <signal.h>
+
 #include "module.h"
 #include "syntax.h"
 
@@ -193,6 +195,7 @@ std::vector<TComponent*> TPyModel::Components() const {
 }
 
 TComponent* TPyModel::Find(const std::string& Name) const {
+  if (!FFile) Raise("the model was closed");
   TComponent* Found = nullptr;
   int Count = 0;
   for (TComponent* X : Components())
@@ -438,6 +441,38 @@ TModelHolder LoadModel(const std::string& Path, const py::dict& Handlers,
   return Holder;
 }
 
+// While a run goes on, SIGINT also asks the model to stop after the event
+// under way; the interpreter's own handler still runs, and raises
+// KeyboardInterrupt once the run has returned. In the main thread only,
+// where the interpreter takes its signals.
+struct TInterruptible {
+  static inline struct sigaction Previous {};
+  bool Installed = false;
+  TInterruptible() {
+    if (!PyGILState_Check() || !py::module_::import("threading")
+                                    .attr("current_thread")()
+                                    .is(py::module_::import("threading").attr("main_thread")()))
+      return;
+    struct sigaction Action {};
+    Action.sa_handler = [](int Signal) {
+      TModel::Interrupt();
+      if (Previous.sa_handler != SIG_DFL && Previous.sa_handler != SIG_IGN &&
+          !(Previous.sa_flags & SA_SIGINFO))
+        Previous.sa_handler(Signal);
+    };
+    sigemptyset(&Action.sa_mask);
+    Installed = ::sigaction(SIGINT, &Action, &Previous) == 0;
+    // A process that ignores SIGINT goes on ignoring it.
+    if (Installed && Previous.sa_handler == SIG_IGN) {
+      ::sigaction(SIGINT, &Previous, nullptr);
+      Installed = false;
+    }
+  }
+  ~TInterruptible() {
+    if (Installed) ::sigaction(SIGINT, &Previous, nullptr);
+  }
+};
+
 // Model.Simulate, or SimulateTo with ToHorizon.
 void Simulate(TPyModel& M, double Until, bool ToHorizon) {
   M.Prepare();
@@ -453,17 +488,22 @@ void Simulate(TPyModel& M, double Until, bool ToHorizon) {
     }
   } Running(M);
   TCall Call;
-  if (M.HasPythonHandlers()) {
-    ToHorizon ? Model.SimulateTo(Until) : Model.Simulate(Until);
-  } else {
-    // Nothing in the run calls Python: other Python threads may go on, but
-    // not touch the model meanwhile.
-    RunningUnlocked = true;
-    py::gil_scoped_release Release;
-    ToHorizon ? Model.SimulateTo(Until) : Model.Simulate(Until);
+  {
+    TInterruptible Interruptible;
+    if (M.HasPythonHandlers()) {
+      ToHorizon ? Model.SimulateTo(Until) : Model.Simulate(Until);
+    } else {
+      // Nothing in the run calls Python: other Python threads may go on, but
+      // not touch the model meanwhile.
+      RunningUnlocked = true;
+      py::gil_scoped_release Release;
+      ToHorizon ? Model.SimulateTo(Until) : Model.Simulate(Until);
+    }
   }
   RunningUnlocked = false;
   Call.Finish();
+  if (Model.RunEnd() == TRunEnd::Interrupted && PyErr_CheckSignals() != 0)
+    throw py::error_already_set();
 }
 
 py::list ReportRows(TPyModel& M) {

@@ -65,6 +65,8 @@ def test_one_model_is_live_at_a_time():
     first.close()
     with pytest.raises(quorin.Error, match="closed"):
         line.Count()
+    with pytest.raises(quorin.Error, match="the model was closed"):
+        first["Line"]  # a name, as a kept block object does
     with quorin.Model() as second:
         assert "0 blocks" in repr(second)
     assert second.closed

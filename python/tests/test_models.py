@@ -235,3 +235,22 @@ def test_a_files_application_handlers_are_python_callables(tmp_path):
     with pytest.raises(quorin.ModelFileError, match="CountService") as caught:
         quorin.load(path)
     assert all("counted.qm:" in message for message in caught.value.messages)
+
+
+def test_ctrl_c_stops_a_long_simulate_after_the_event_under_way():
+    import os
+    import signal
+    import threading
+
+    with build_mm1(quorin.Model()) as model:
+        timer = threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT))
+        timer.start()
+        try:
+            with pytest.raises(KeyboardInterrupt):
+                model.simulate(9e9)  # hours of events
+        finally:
+            timer.cancel()
+        stopped = quorin.now()
+        assert 0 < stopped < 9e9
+        model.simulate(stopped + 10)  # the model goes on from there
+        assert quorin.now() >= stopped + 10

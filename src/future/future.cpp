@@ -376,9 +376,11 @@ double THeapList::TakeNext(TAggregate*& Aggregate, TTransaction*& Trans) {
   return Best.Time;
 }
 
-double TFutureManager::EarliestTime() const {
-  if (FCount == 0) return std::numeric_limits<double>::infinity();
-  if (FKind == TEventList::Heap) return EntryAt(0).Time;
+double THeapList::EarliestTime() const {
+  return FCount == 0 ? std::numeric_limits<double>::infinity() : EntryAt(0).Time;
+}
+
+double TLevelsList::EarliestTime() const {
   double Earliest = std::numeric_limits<double>::infinity();
   for (uint32_t Levels = FNonEmpty; Levels; Levels &= Levels - 1)
     Earliest = std::min(Earliest, FHeads[std::countr_zero(Levels) + 1]->Next->Time);

@@ -3,8 +3,11 @@
 #include "csv.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -46,11 +49,25 @@ bool Blank(const std::string& Line) {
 } // namespace
 
 bool ReadText(const std::string& Path, std::string& Text, std::string& Error) {
+  // A folder opens as a file on some systems and reads as nothing.
+  std::error_code Ec;
+  if (std::filesystem::is_directory(Path, Ec)) {
+    Error = Path + ": cannot be read (a folder, not a file)";
+    return false;
+  }
+  errno = 0;
   std::ifstream In(Path, std::ios::binary);
+  const int Why = errno;
   std::ostringstream Out;
   if (In) Out << In.rdbuf();
   if (!In || In.bad()) {
     Error = Path + ": cannot be read";
+    if (!std::filesystem::exists(Path, Ec))
+      Error += " (no such file)";
+    else if (Why == EACCES)
+      Error += " (no permission)";
+    else if (Why != 0)
+      Error += std::string(" (") + std::strerror(Why) + ")";
     return false;
   }
   Text = Out.str();

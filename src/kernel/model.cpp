@@ -23,6 +23,12 @@ int64_t detail::MovesAtOneTime = 0;
 int64_t detail::MoveAlarm = std::numeric_limits<int64_t>::max();
 uint64_t detail::LastSerial = 0;
 bool detail::StatsInDouble = false;
+volatile std::sig_atomic_t detail::InterruptRequested = 0;
+
+void TModel::Interrupt() {
+  detail::InterruptRequested = 1;
+  detail::MoveAlarm = -1;
+}
 
 namespace {
 // Moves noted past the limit before the run is stopped: enough to go round
@@ -362,6 +368,7 @@ void TModel::RunInside(double EndTime, bool ToHorizon) {
   if (FSysTime > EndTime) return;
   GlobalModel = this;
   CurrentManager->SetCheck(FCheckModel);
+  detail::InterruptRequested = 0;
   FLoopNames.clear();
   FLoopMoves = 0;
   FRunEnd = TRunEnd::None;
@@ -445,6 +452,17 @@ template <bool ToHorizon> bool TModel::Events(double EndTime) {
 }
 
 void TModel::MoveAtOneTime(TAggregate* From, TBlock* To) {
+  if (detail::InterruptRequested) {
+    // The event under way completes; the loop ends after it.
+    // The move limit holds on: a loop of passes does not end with the stop.
+    detail::InterruptRequested = 0;
+    detail::MoveAlarm = FInLoop && FMoveLimit > 0 ? FMoveLimit : std::numeric_limits<int64_t>::max();
+    if (FInLoop && FRunEnd == TRunEnd::None) {
+      FRunEnd = TRunEnd::Interrupted;
+      Stop();
+    }
+    return;
+  }
   // A Stop from a handler does not end the scan of the chain under way, so
   // a loop of passes goes on after it: the limit holds until the loop ends.
   if (!FInLoop || FRunEnd == TRunEnd::MoveLimit) {

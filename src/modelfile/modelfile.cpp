@@ -1,7 +1,9 @@
 #include "quorin/modelfile.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -389,10 +391,14 @@ private:
           Ok = false;
         }
       }
-      if (!Ok) continue;
+      if (!Ok) {
+        FBadSchedules.push_back(Node.Name);
+        continue;
+      }
       if (!Steps == !File) {
         Error(Node.Line, nullptr,
               "schedule " + Node.Name + ": give either Steps or File (a CSV of time,value)");
+        FBadSchedules.push_back(Node.Name);
         continue;
       }
       std::string Problem;
@@ -400,6 +406,7 @@ private:
                      : TSchedule::ReadCsv(FFile->DataPath(File->Value.Text), Period, Problem);
       if (!S) {
         Error((Steps ? Steps : File)->Line, nullptr, "schedule " + Node.Name + ": " + Problem);
+        FBadSchedules.push_back(Node.Name);
         continue;
       }
       Section.Schedule = *S;
@@ -416,10 +423,20 @@ private:
     return Q + "\"";
   }
 
+  bool NamesBadSchedule(const THandlerCall& Call) const {
+    for (const THandlerArg& A : Call.Args)
+      if (std::find(FBadSchedules.begin(), FBadSchedules.end(), A.Text) != FBadSchedules.end())
+        return true;
+    return false;
+  }
+
   // Schedule = Name: the block follows the schedule (see TScheduleDriver).
   void FollowSchedule(TComponent* X, const TProperty& P) {
     auto* Block = dynamic_cast<TBlock*>(X);
     const TSchedule* S = P.Value.Kind == TValue::TKind::Word ? FFile->Schedule(P.Value.Text) : nullptr;
+    if (!S && std::find(FBadSchedules.begin(), FBadSchedules.end(), P.Value.Text) !=
+                  FBadSchedules.end())
+      return; // its section's own error is reported once
     if (!S) {
       Error(P.Line, X,
             P.Value.Kind == TValue::TKind::Word
@@ -586,7 +603,9 @@ private:
       TEventAction Action;
       std::string Problem;
       if (!CompileCall(Call, Context, Action, Problem)) {
-        Error(E.Line, X, E.Key + ": " + Problem);
+        // A call that names a schedule section refused for its own error
+        // adds nothing to that error.
+        if (!NamesBadSchedule(Call)) Error(E.Line, X, E.Key + ": " + Problem);
         return;
       }
       Actions.push_back(std::move(Action));
@@ -619,6 +638,8 @@ private:
     return FClasses[Class] = C ? C->Create : nullptr;
   }
 
+  // Schedule sections refused for an error of their own.
+  std::vector<std::string> FBadSchedules;
   std::unordered_map<const TComponent*, std::unordered_set<std::string>> FTaken;
   std::vector<std::pair<const TComponent*, int>> FCreated; // with their lines
   std::unordered_map<std::string, TComponent* (*)(TComponent*)> FClasses;
@@ -647,9 +668,18 @@ std::unique_ptr<TModelFile> LoadFile(const std::string& Path, const THandlerTabl
     Errors.push_back(Path + ": is a directory, not a model file");
     return nullptr;
   }
+  errno = 0;
   std::ifstream In(Path, std::ios::binary);
   if (!In) {
-    Errors.push_back(Path + ": cannot be read");
+    const int Why = errno;
+    std::string Reason;
+    if (!std::filesystem::exists(Path, Ec))
+      Reason = " (no such file)";
+    else if (Why == EACCES)
+      Reason = " (no permission)";
+    else if (Why != 0)
+      Reason = std::string(" (") + std::strerror(Why) + ")";
+    Errors.push_back(Path + ": cannot be read" + Reason);
     return nullptr;
   }
   std::ostringstream Text;

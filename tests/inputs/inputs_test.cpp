@@ -303,8 +303,13 @@ TEST(CsvColumn, RefusesBadDataAtItsLine) {
   }
   std::string Error;
   EXPECT_FALSE(TEmpirical::Make({1}, false, Error));
+  // Files that cannot be read say why; a folder is not read as an empty file.
   EXPECT_FALSE(ReadCsvColumn("/nonexistent/x.csv", "", Error));
-  EXPECT_EQ(Error, "/nonexistent/x.csv: cannot be read");
+  EXPECT_EQ(Error, "/nonexistent/x.csv: cannot be read (no such file)");
+  EXPECT_FALSE(ReadCsvColumn(testing::TempDir(), "", Error));
+  EXPECT_EQ(Error, testing::TempDir() + ": cannot be read (a folder, not a file)");
+  EXPECT_FALSE(TSchedule::ReadCsv(testing::TempDir(), 0, Error));
+  EXPECT_NE(Error.find("a folder, not a file"), std::string::npos) << Error;
   auto Col = ParseCsvColumn("id,v\nA,1\nB,2.5\n", "d.csv", "v", Error);
   ASSERT_TRUE(Col) << Error;
   EXPECT_EQ(Col->Values, (std::vector<double>{1, 2.5}));

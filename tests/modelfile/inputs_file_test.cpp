@@ -149,6 +149,31 @@ TEST(ModelFileInputs, ASavedModelFindsItsDataFromAnotherFolder) {
   EXPECT_NE(Text.find("Work.Empirical(\"../work.csv\")"), std::string::npos) << Text;
 }
 
+TEST(ModelFileInputs, ABadScheduleIsReportedOnceNotByEveryUser) {
+  const std::string Text = R"(schedule Shifts
+  Steps = "0 1, 0 2"
+end
+object Form: TComponent
+  object Model: TModel end
+  object R: TMultiRand end
+  object Door: TGenerator
+    OnBeforeTimeGoOn = NextArrivalAtRate(R, Shifts)
+  end
+  object A: TServer
+    Schedule = Shifts
+  end
+  object B: TServer
+    Schedule = Shifts
+  end
+end
+)";
+  std::vector<std::string> Errors;
+  EXPECT_FALSE(LoadAt("once.qm", Text, Errors));
+  ASSERT_EQ(Errors.size(), 1u) << Errors[0] << " / " << Errors.back();
+  EXPECT_NE(Errors[0].find(":2: schedule Shifts: step 2: times must increase"), std::string::npos)
+      << Errors[0];
+}
+
 TEST(ModelFileInputs, RefusesBadSchedulesAndDataAtTheirLines) {
   Temp("bad.csv", "x\n1\n2\nabc\n");
   Temp("neg.csv", "1\n-2\n");

@@ -447,7 +447,7 @@ TEST(ModelFile, RunSectionAndFileLevelErrors) {
   }
   std::vector<std::string> Errors;
   EXPECT_FALSE(LoadModelFile("/nonexistent/model.qm", {}, Errors));
-  EXPECT_EQ(Errors, std::vector<std::string>{"/nonexistent/model.qm: cannot be read"});
+  EXPECT_EQ(Errors, std::vector<std::string>{"/nonexistent/model.qm: cannot be read (no such file)"});
   EXPECT_FALSE(LoadModelFile("/tmp", {}, Errors));
   EXPECT_EQ(Errors, std::vector<std::string>{"/tmp: is a directory, not a model file"});
   // A byte-order mark, as some editors write, is no part of the text.

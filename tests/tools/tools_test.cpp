@@ -790,7 +790,24 @@ TEST(QuorinCommand, BadFilesAndCommandLinesAreRefusedWithWhereAndWhy) {
             "    OnRouting = PassTo(A)\n  end\n"),
        "check BAD", 0, "Quorin Check: A, B route transactions round a loop"},
       {"a missing file", "", "check /nonexistent/model.qm", 1,
-       "/nonexistent/model.qm: cannot be read"},
+       "/nonexistent/model.qm: cannot be read (no such file)"},
+      {"a missing file to draw", "", "diagram /nonexistent/model.qm -o /tmp/never.svg", 1,
+       "/nonexistent/model.qm: cannot be read (no such file)"},
+      {"a directory to replicate", "", "run /tmp --replications 2", 1,
+       "/tmp: is a directory, not a model file"},
+      {"a directory to fit", "", "fit /tmp", 2, "/tmp: cannot be read (a folder, not a file)"},
+      {"an output onto the model file", Form(""), "run BAD --until 10 --csv BAD", 2,
+       "--csv BAD names the model file BAD, which it would overwrite"},
+      {"a property swept twice", "", "sweep " + Mm1 + " --replications 2 --set Clerk.Preemptive=true "
+       "--set Clerk.Preemptive=false", 2, "Clerk.Preemptive is set twice"},
+      {"a grid beyond any study", "",
+       "sweep " + Mm1 + " --replications 2 --set A.B=1,2,3,4,5,6,7,8,9,10 --set C.D=1,2,3,4,5,6,7,8,9,10 "
+       "--set E.F=1,2,3,4,5,6,7,8,9,10 --set G.H=1,2,3,4,5,6,7,8,9,10 "
+       "--set I.J=1,2,3,4,5,6,7,8,9,10 --set K.L=1,2,3,4,5,6,7,8,9,10", 2,
+       "make 1000000 combinations; a sweep runs at most 100000"},
+      {"two outputs onto one file", Form(""),
+       "run BAD --until 10 --html /tmp/quorin_same.out --json /tmp/quorin_same.out", 2,
+       "--json and --html name the same file /tmp/quorin_same.out"},
       {"a directory", "", "check /tmp", 1, "/tmp: is a directory, not a model file"},
       {"an unknown subcommand", "", "rnu BAD", 2,
        "quorin: unknown subcommand 'rnu' (the subcommands: run, check, palette,"},
@@ -892,7 +909,7 @@ TEST(QuorinFit, RanksTheFitsAndRefusesBadDataWithItsLine) {
       {"'" + Bad + "' --column wait", Bad + ":4: 'n/a' is not a number (column 2)\n"},
       {"'" + Bad + "' --column time", Bad + ": no column named 'time' (the header has: id, wait)\n"},
       {"'" + Few + "'", Few + ": 3 values: a fit needs at least 10\n"},
-      {"'/nonexistent/data.csv'", "/nonexistent/data.csv: cannot be read\n"},
+      {"'/nonexistent/data.csv'", "/nonexistent/data.csv: cannot be read (no such file)\n"},
   };
   for (const TCase& C : Cases) {
     R = Quorin("fit " + C.Arguments);

@@ -35,8 +35,9 @@ double ModelTime();
 // no time, see TModel::SetMoveLimit); or a handler's exception, which went
 // on out of Simulate. In every case the run is over and every block is
 // consistent. After Exhausted and MoveLimit the model does not run on until
-// Reset; after a handler's exception it may.
-enum class TRunEnd : uint8_t { None, Normal, Exhausted, MoveLimit, HandlerException };
+// Reset; after a handler's exception it may, and after Interrupted (see
+// TModel::Interrupt) too.
+enum class TRunEnd : uint8_t { None, Normal, Exhausted, MoveLimit, HandlerException, Interrupted };
 
 // The class of pooled transactions: its size and how to build one in place.
 // Also how to give one the fields of another (its copy assignment); Type
@@ -68,6 +69,12 @@ public:
   // horizon that is not a finite number is refused with a message.
   void SimulateTo(double Horizon);
   void Stop() { FRunning = false; }
+  // Asks the running model to stop after the event under way, as Stop does,
+  // with RunEnd Interrupted; safe to call from a signal handler (SIGINT in
+  // an interpreter). It is seen at the next move, where the move limit is
+  // checked, so the run pays nothing for it; a call while no model runs is
+  // forgotten when the next run starts.
+  static void Interrupt();
   void Reset();
   // Clears the statistics of every block and of every tabulator on the
   // model's forms (except one that keeps them, TTabulator::KeepOnClear).

@@ -5,6 +5,7 @@
 // the blocks it uses.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 
 #include "quorin/current.h"
@@ -35,6 +36,9 @@ extern int64_t MoveAlarm;
 extern bool StatsInDouble;
 // The serial number of the run's latest transaction (TTransaction::Serial).
 extern uint64_t LastSerial;
+// Set by TModel::Interrupt, which also brings the alarm down to 0 so that
+// the next move reaches TModel::MoveAtOneTime.
+extern volatile std::sig_atomic_t InterruptRequested;
 } // namespace detail
 
 } // namespace quorin
