@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <regex>
 #include <set>
 
 #include "quorin/classinfo.h"
@@ -96,11 +95,13 @@ TMessage Parse(const std::string& Message, const std::string& Name) {
       Rest = Rest.substr(Digits + 2);
     }
   }
-  static const std::regex Who("^(\\w+) \\((\\w+)\\): ");
-  std::smatch W;
-  if (std::regex_search(Rest, W, Who)) {
-    M.Component = W[1];
-    Rest = W.suffix();
+  // "Name (Class): " at the start.
+  const std::size_t Open = Rest.find(" (");
+  const std::size_t Close = Rest.find("): ");
+  if (Open != std::string::npos && Close != std::string::npos && Open < Close &&
+      IsName(Rest.substr(0, Open)) && IsName(Rest.substr(Open + 2, Close - Open - 2))) {
+    M.Component = Rest.substr(0, Open);
+    Rest = Rest.substr(Close + 3);
   }
   M.Text = Rest;
   return M;

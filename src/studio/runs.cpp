@@ -8,9 +8,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 namespace quorin::studio {
@@ -114,7 +114,6 @@ int32_t TRuns::Start(const TRunRequest& R, std::string& Error) {
 void TRuns::Watch(int32_t Id, pid_t Child, int Pty, std::string Names, double Started) {
   const std::string ModelPath = Names.substr(0, Names.find('\n'));
   const std::string Shown = Names.substr(Names.find('\n') + 1);
-  const std::regex Progress("(\\d+)/(\\d+), ");
   std::string Messages, Line;
   char Buffer[4096];
   for (;;) {
@@ -126,11 +125,12 @@ void TRuns::Watch(int32_t Id, pid_t Child, int Pty, std::string Names, double St
       for (ssize_t i = 0; i < N; ++i) {
         const char C = Buffer[i];
         if (C == '\r' || C == '\n') {
-          std::smatch M;
-          if (std::regex_search(Line, M, Progress)) {
+          // The progress line: "replications DONE/TOTAL, ...".
+          int Done = 0, Total = 0;
+          if (std::sscanf(Line.c_str(), "replications %d/%d,", &Done, &Total) == 2) {
             std::lock_guard<std::mutex> Lock(FMutex);
-            FLast.Done = std::stoi(M[1]);
-            FLast.Total = std::stoi(M[2]);
+            FLast.Done = Done;
+            FLast.Total = Total;
           } else if (!Line.empty() && Line.find("\033[") == std::string::npos &&
                      Messages.size() < 65536) {
             Messages += Line + "\n";

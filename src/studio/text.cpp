@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <regex>
 
 namespace quorin::studio {
 
@@ -401,7 +400,19 @@ bool RenameObject(std::string& Text, const std::string& From, const std::string&
   const std::size_t At = Head.find(From, Head.find("object") + 6);
   Head.replace(At, From.size(), To);
   // The name as a whole word, outside strings, in the code of handler lines.
-  const std::regex Word("\\b" + From + "\\b");
+  // From as a whole word replaced by To.
+  const auto Replace = [&From, &To](const std::string& Code) {
+    const auto IsWord = [](char C) { return std::isalnum(static_cast<unsigned char>(C)) || C == '_'; };
+    std::string Out;
+    std::size_t From0 = 0;
+    for (std::size_t Hit; (Hit = Code.find(From, From0)) != std::string::npos;) {
+      const std::size_t End = Hit + From.size();
+      const bool Whole = (Hit == 0 || !IsWord(Code[Hit - 1])) && (End >= Code.size() || !IsWord(Code[End]));
+      Out += Code.substr(From0, Hit - From0) + (Whole ? To : From);
+      From0 = End;
+    }
+    return Out + Code.substr(From0);
+  };
   for (const TTextObject& X : Shape.Objects)
     for (const TTextEntry& E : X.Entries) {
       if (E.Key.rfind("On", 0) != 0) continue;
@@ -410,7 +421,7 @@ bool RenameObject(std::string& Text, const std::string& From, const std::string&
       const std::size_t Comment = CommentAt(L);
       const std::size_t CodeEnd = Comment == std::string::npos ? L.size() : Comment;
       L = L.substr(0, Eq + 1) +
-          std::regex_replace(L.substr(Eq + 1, CodeEnd - Eq - 1), Word, To) + L.substr(CodeEnd);
+          Replace(L.substr(Eq + 1, CodeEnd - Eq - 1)) + L.substr(CodeEnd);
     }
   Text = Join(Lines);
   return true;
