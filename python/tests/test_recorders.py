@@ -17,7 +17,8 @@ def test_trace_content_and_histogram_shapes():
         assert len(trace.frame()) == len(frame)
         histogram, counted = waits.histogram(), waits.Count()
 
-    assert list(frame.columns) == ["time", "event", "block", "to", "transaction", "arrived"]
+    assert list(frame.columns) == ["time", "event", "block", "to", "transaction", "serial", "priority",
+                                     "arrived"]
     assert frame["time"].between(10, 20).all() and set(frame["event"]) == {"event", "pass"}
     passes = frame[frame["event"] == "pass"]
     assert passes["transaction"].notna().all() and (passes["arrived"] <= passes["time"]).all()

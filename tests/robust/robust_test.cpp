@@ -427,9 +427,9 @@ TEST_P(LargeHeapFill, RunsOutWithTheMessageAndStopsCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lists, LargeHeapFill,
-    testing::Values(TFill{"Waiting", false, TEventList::Heap, 70},
-                    TFill{"PendingOnTheHeapList", true, TEventList::Heap, 106},
-                    TFill{"PendingOnTheLevelsList", true, TEventList::Levels, 130}),
+    testing::Values(TFill{"Waiting", false, TEventList::Heap, 88},
+                    TFill{"PendingOnTheHeapList", true, TEventList::Heap, 122},
+                    TFill{"PendingOnTheLevelsList", true, TEventList::Levels, 146}),
     [](const testing::TestParamInfo<TFill>& Info) { return std::string(Info.param.Name); });
 
 // One exhaustion, many refused page requests in the same step: one report.
