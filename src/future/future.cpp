@@ -197,6 +197,9 @@ double TLevelsList::TakeNext(TAggregate*& Aggregate, TTransaction*& Trans) {
   Best->Prev->Next = Best->Next;
   Best->Next->Prev = Best->Prev;
   if (Best->Prev == FHeads[BestLevel] && !Best->Next->Next) FNonEmpty &= ~(1u << (BestLevel - 1));
+  // The clock moves before the node goes back to its pool: a heap that
+  // refuses the pool a page then reports the activation's own time.
+  FSysTime = Time;
   FMemo->Delete(Best);
   --FCount;
   return Time;
