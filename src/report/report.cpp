@@ -327,8 +327,8 @@ void PrintDutyNotes(const std::vector<TReportRow>& Rows, std::ostream& Out) {
   for (const TReportRow& R : Rows)
     if (R.MeanDutyCapacity)
       Out << "\nNote: the capacity of " << R.Name
-          << " changed during the run;\n      its Utilisation is over the capacity on duty ("
-          << Fixed(*R.MeanDutyCapacity, 4) << " on average), its Usage over the whole time.\n";
+          << " changed during the run;\n      Utilisation is over the capacity on duty ("
+          << Fixed(*R.MeanDutyCapacity, 4) << " on average), Usage over the whole time.\n";
 }
 } // namespace
 std::string ReportColumnTitle(TReportColumn Column) {

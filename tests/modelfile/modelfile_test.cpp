@@ -470,7 +470,7 @@ std::string Chain(int N) {
 // other processes of a shared machine disturbed least).
 double LoadSeconds(const std::string& Text) {
   double Least = 1e300;
-  for (int Round = 0; Round < 3; ++Round) {
+  for (int Round = 0; Round < 5; ++Round) {
     std::vector<std::string> Errors;
     timespec A{}, B{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &A);
