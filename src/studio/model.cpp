@@ -338,7 +338,8 @@ bool ApplyEdit(std::string& Text, const std::string& Name, const json& Edit, std
     } else if (Op == "add") {
       const std::string Class = Str(Edit, "class"), Who = Str(Edit, "name");
       if (!AddObject(After, Class, Who, Int(Edit, "left"), Int(Edit, "top"), Error)) return false;
-      const TTextObject* O = ScanText(After).Find(Who);
+      const TTextShape Shape = ScanText(After); // O points into it
+      const TTextObject* O = Shape.Find(Who);
       Error = NewError(Text, After, Name, O ? O->Begin : 0, O ? O->End : 0, Who);
       if (!Error.empty()) return false;
     } else if (Op == "schedule-set") {
@@ -346,7 +347,8 @@ bool ApplyEdit(std::string& Text, const std::string& Name, const json& Edit, std
                         Value = Str(Edit, "value");
       if (!SetScheduleEntry(After, Who, Key, Value, Error)) return false;
       int First = 0, Last = 0;
-      if (const TTextObject* S = ScanText(After).FindSchedule(Who)) {
+      const TTextShape Shape = ScanText(After); // S points into it
+      if (const TTextObject* S = Shape.FindSchedule(Who)) {
         First = S->Begin;
         Last = S->End;
       }
