@@ -274,7 +274,7 @@ TEST(Experiment, AnInterruptStartsNoMoreReplicationsAndKeepsWhatFinished) {
   // second and the four not started as interrupted.
   TExperiment E = MM1Experiment(6, 1);
   E.Build = [](TReplicationContext& C) {
-    if (C.Number == 2) {
+    if (C.Number == 1) { // numbered from 0: the second
       ::kill(::getppid(), SIGINT);
       std::this_thread::sleep_for(std::chrono::milliseconds(400));
     }
