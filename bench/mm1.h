@@ -20,6 +20,7 @@
 #include <ctime>
 
 #include "quorin/current.h"
+#include "timing.h"
 #include "quorin/future.h"
 
 namespace quorin::bench {
@@ -41,14 +42,6 @@ public:
 private:
   int64_t FState = 1000000000;
 };
-
-// The CPU time of this thread: on a shared machine the wall time also
-// counts the other processes' turns.
-inline double CpuSeconds() {
-  timespec T{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &T);
-  return double(T.tv_sec) + 1e-9 * double(T.tv_nsec);
-}
 
 struct TRunResult {
   int64_t Customers = 0;    // customers that left the system

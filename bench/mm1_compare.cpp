@@ -36,6 +36,7 @@ namespace {
 
 using quorin::TEngine;
 using quorin::bench::TPriorityResult;
+using quorin::bench::Median;
 using quorin::bench::TRunResult;
 
 constexpr int Rounds = 5;
@@ -112,11 +113,6 @@ bool SamePath(const TOutcome& R, const TOutcome& Hand) {
   for (std::size_t i = 0; i < R.Figures.size(); ++i)
     if (!Close(R.Figures[i], Hand.Figures[i])) return false;
   return true;
-}
-
-double Median(std::vector<double> V) {
-  std::sort(V.begin(), V.end());
-  return V[V.size() / 2];
 }
 
 // Runs every implementation of M Rounds times in turn and prints the table;

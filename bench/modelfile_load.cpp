@@ -9,21 +9,13 @@
 #include <string>
 #include <vector>
 
-#include <time.h>
 
 #include "quorin/modelfile.h"
+#include "timing.h"
 
 using namespace quorin;
 
-namespace {
-
-double CpuSeconds() {
-  timespec T{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &T);
-  return double(T.tv_sec) + 1e-9 * double(T.tv_nsec);
-}
-
-} // namespace
+using bench::CpuSeconds;
 
 int main(int argc, char** argv) {
   const int N = argc > 1 ? std::atoi(argv[1]) : 150000;

@@ -1,8 +1,4 @@
-// Model size: one generator feeds P queue+server pairs in turn, and every
-// server passes to one terminator (2P + 2 blocks). Arrivals come at rate 1
-// and a service takes an exponential time of mean 0.8 P, so every server is
-// busy 80 % of the time whatever P; at large P thousands of queues wait
-// blocked on their busy servers and thousands of service ends are pending.
+// Model size, on the model of pairs.h (P queue+server pairs, 2P + 2 blocks).
 //
 // For every engine of engines.h, the time per customer with P pairs as a
 // ratio to one pair, both measured in the same run: the sizes and engines
@@ -22,23 +18,18 @@
 #include <string>
 #include <vector>
 
-#include <time.h>
 
 #include "engines.h"
+#include "pairs.h"
+#include "timing.h"
 #include "quorin/blocks.h"
 #include "quorin/statsim.h"
 
 using namespace quorin;
+using bench::CpuSeconds;
+using bench::Median;
 
 namespace {
-
-// The CPU time of this thread: on a shared machine the wall time also
-// counts the other processes' turns.
-double CpuSeconds() {
-  timespec T{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &T);
-  return double(T.tv_sec) + 1e-9 * double(T.tv_nsec);
-}
 
 struct TRun {
   double Seconds = 0;   // CPU time of the measured window
@@ -56,36 +47,10 @@ TRun Run(int32_t Pairs, const bench::TBenchEngine& Engine) {
   {
     TComponent Application(nullptr);
     auto* Form = new TComponent(&Application);
-    auto* Model = new TModel(Form);
+    const bench::TPairsModel P = bench::BuildPairs(Form, Pairs);
+    TModel* Model = P.Model;
     Model->SetHeapSize(64);
     Engine.Apply(*Model);
-    auto* Arrivals = new TMultiRand(Form);
-    auto* Services = new TMultiRand(Form);
-    Services->SetSeed(1234567891);
-    auto* Door = new TGenerator(Form);
-    auto* Exit = new TTerminator(Form);
-    std::vector<TQueue*> Queues;
-    const double MeanService = 0.8 * Pairs;
-    for (int32_t i = 0; i < Pairs; ++i) {
-      auto* Line = new TQueue(Form);
-      auto* Clerk = new TServer(Form);
-      Line->OnRouting = [Clerk](TBlock* Sender, TTransaction*) { Sender->PassTo(Clerk); };
-      Clerk->OnEnter = [Clerk, Services, MeanService](TBlock*, TTransaction*) {
-        Clerk->NextTime(Services->Exponential(MeanService));
-      };
-      Clerk->OnRouting = [Exit](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
-      Queues.push_back(Line);
-    }
-    Door->OnBeforeTimeGoOn = [=](TAggregate*) { Door->NextTime(Arrivals->Exponential(1.0)); };
-    Door->OnAfterGeneration = [=](TBlock*, TTransaction*) {
-      Door->NextTime(Arrivals->Exponential(1.0));
-    };
-    // In turn: the turn moves on when the pass succeeds (a queue without a
-    // capacity always takes it).
-    auto Turn = std::make_shared<int32_t>(0);
-    Door->OnRouting = [=, &Queues](TBlock* Sender, TTransaction*) {
-      if (Sender->PassTo(Queues[std::size_t(*Turn)])) *Turn = (*Turn + 1) % Pairs;
-    };
     const double Warmup = Pairs == 1 ? 1000.0 : 8.0 * Pairs;
     const double Window = Pairs == 1 ? 200000.0 : 4.0 * Pairs;
     Model->Simulate(Warmup);
@@ -93,19 +58,13 @@ TRun Run(int32_t Pairs, const bench::TBenchEngine& Engine) {
     const double Start = CpuSeconds();
     Model->Simulate(Warmup + Window);
     R.Seconds = CpuSeconds() - Start;
-    R.Customers = Exit->Entries();
-    for (TQueue* Q : Queues)
+    R.Customers = P.Exit->Entries();
+    for (TQueue* Q : P.Queues)
       R.Flow += double(Q->AverageCount());
     Model->Reset();
   }
   SetMessageHandler(Previous);
   return R;
-}
-
-double Median(std::vector<double> V) {
-  std::sort(V.begin(), V.end());
-  const std::size_t N = V.size();
-  return N % 2 ? V[N / 2] : 0.5 * (V[N / 2 - 1] + V[N / 2]);
 }
 
 } // namespace

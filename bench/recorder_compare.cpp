@@ -23,55 +23,26 @@
 #include <memory>
 #include <vector>
 
-#include <time.h>
 
-#include "quorin/blocks.h"
+#include "pairs.h"
 #include "quorin/page.h"
-#include "quorin/statsim.h"
+#include "timing.h"
 
 using namespace quorin;
+using bench::CpuSeconds;
+using bench::Median;
 
 namespace {
-
-double CpuSeconds() {
-  timespec T{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &T);
-  return double(T.tv_sec) + 1e-9 * double(T.tv_nsec);
-}
 
 // CPU seconds per customer of a run of 100000 arrivals with Pairs pairs,
 // on the engine whose cost per event does not grow with the blocks.
 double Run(int32_t Pairs, bool Record) {
   TComponent Application(nullptr);
   auto* Form = new TComponent(&Application);
-  auto* Model = new TModel(Form);
+  const bench::TPairsModel P = bench::BuildPairs(Form, Pairs);
+  TModel* Model = P.Model;
   Model->SetHeapSize(64);
   Model->SetEngine(TEngine::Scalable);
-  auto* Arrivals = new TMultiRand(Form);
-  auto* Services = new TMultiRand(Form);
-  Services->SetSeed(1234567891);
-  auto* Door = new TGenerator(Form);
-  auto* Exit = new TTerminator(Form);
-  std::vector<TQueue*> Queues;
-  const double MeanService = 0.8 * Pairs;
-  for (int32_t i = 0; i < Pairs; ++i) {
-    auto* Line = new TQueue(Form);
-    auto* Clerk = new TServer(Form);
-    Line->OnRouting = [Clerk](TBlock* Sender, TTransaction*) { Sender->PassTo(Clerk); };
-    Clerk->OnEnter = [Clerk, Services, MeanService](TBlock*, TTransaction*) {
-      Clerk->NextTime(Services->Exponential(MeanService));
-    };
-    Clerk->OnRouting = [Exit](TBlock* Sender, TTransaction*) { Sender->PassTo(Exit); };
-    Queues.push_back(Line);
-  }
-  Door->OnBeforeTimeGoOn = [=](TAggregate*) { Door->NextTime(Arrivals->Exponential(1.0)); };
-  Door->OnAfterGeneration = [=](TBlock*, TTransaction*) {
-    Door->NextTime(Arrivals->Exponential(1.0));
-  };
-  auto Turn = std::make_shared<int32_t>(0);
-  Door->OnRouting = [=, &Queues](TBlock* Sender, TTransaction*) {
-    if (Sender->PassTo(Queues[std::size_t(*Turn)])) *Turn = (*Turn + 1) % Pairs;
-  };
   const double Until = 100000.0;
   std::unique_ptr<TRunRecorder> Recorder;
   if (Record) Recorder = std::make_unique<TRunRecorder>(*Model, TRunRecorder::TLimits{1000, 10000, Until});
@@ -79,16 +50,10 @@ double Run(int32_t Pairs, bool Record) {
   Model->Simulate(Until);
   if (Recorder) Recorder->Finish();
   const double Seconds = CpuSeconds() - Start;
-  const double Customers = std::max<double>(1, Exit->Entries());
+  const double Customers = std::max<double>(1, P.Exit->Entries());
   Recorder.reset();
   Model->Reset();
   return Seconds / Customers;
-}
-
-double Median(std::vector<double> V) {
-  std::sort(V.begin(), V.end());
-  const std::size_t N = V.size();
-  return N % 2 ? V[N / 2] : 0.5 * (V[N / 2 - 1] + V[N / 2]);
 }
 
 } // namespace
