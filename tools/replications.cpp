@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "quorin/modelfile.h"
+#include "quorin/output.h"
 
 namespace quorin::tool {
 
@@ -104,22 +105,8 @@ std::string TableNumber(double V) {
 
 void PrintAligned(const std::vector<std::vector<std::string>>& Table, size_t TextColumns,
                   std::ostream& Out) {
-  if (Table.empty()) return;
-  std::vector<size_t> Width(Table[0].size(), 0);
-  for (const auto& Row : Table)
-    for (size_t c = 0; c < Row.size() && c < Width.size(); ++c)
-      Width[c] = std::max(Width[c], Row[c].size());
-  for (const auto& Row : Table) {
-    std::string Line;
-    for (size_t c = 0; c < Row.size() && c < Width.size(); ++c) {
-      const std::string Pad(Width[c] - Row[c].size(), ' ');
-      Line += c ? "  " : "";
-      Line += c < TextColumns ? Row[c] + Pad : Pad + Row[c]; // names left, numbers right
-    }
-    while (!Line.empty() && Line.back() == ' ')
-      Line.pop_back();
-    Out << Line << '\n';
-  }
+  // Names left, numbers right; long names are cut to keep the table narrow.
+  WriteColumns(Out, Table, [TextColumns](std::size_t Column) { return Column >= TextColumns; });
 }
 
 std::vector<TStatistic> ReportStatistics(const std::vector<TReportRow>& Rows, std::string& Error) {

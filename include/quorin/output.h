@@ -49,8 +49,26 @@ bool WriteOutputFile(const std::string& Path, const std::function<void(std::ostr
 // apart, each as wide as its widest cell, with no blanks at the ends of the
 // lines. The cells of a column for which RightAligned answers true (numbers)
 // are padded on the left, the others on the right.
+// A table that would be 100 columns wide or more has its text columns
+// (names) narrowed, the widest first, and their cells cut as CutText does.
 void WriteColumns(std::ostream& Out, const std::vector<std::vector<std::string>>& Rows,
                   const std::function<bool(std::size_t Column)>& RightAligned);
+
+// The text tables stay narrower than this many columns.
+constexpr std::size_t TableWidthLimit = 100;
+// Text columns are narrowed to no fewer characters than this.
+constexpr std::size_t NarrowestNameColumn = 12;
+
+// Text in at most Width characters: a longer one keeps its start and its
+// end around "..." (names in a model often differ only at one of them).
+std::string CutText(const std::string& Text, std::size_t Width);
+
+// Narrows the columns for which Cuttable answers true, the widest first and
+// to no fewer than NarrowestNameColumn characters, until Width, with Gap
+// characters between columns, adds up to less than TableWidthLimit (or
+// nothing is left to narrow).
+void NarrowToFit(std::vector<std::size_t>& Width, std::size_t Gap,
+                 const std::function<bool(std::size_t Column)>& Cuttable);
 
 // Sends std::cout through a buffer that keeps the reason of a failed write,
 // for FlushStandardOutput to give; for programs that print their results.

@@ -14,11 +14,35 @@ void TGenerator::FirstInit() {
   if (OnBeforeTimeGoOn) OnBeforeTimeGoOn(this);
 }
 
+namespace {
+
+// Moves at one time past which a generator that the heap refuses is taken
+// to make its transactions with no delay: far more than a model makes at
+// one time on purpose, far fewer than fill the smallest heap.
+constexpr int64_t ZeroDelayMoves = 1000;
+
+} // namespace
+
+void TGenerator::NoteRefusedRecord() {
+  // The heap has just said it is exhausted; a generator that made them all
+  // at this very time is the likely cause, and is named.
+  if (!GlobalModel || !GlobalModel->Exhausted() || FExits == 0 || FLastExitTime != FSysTime ||
+      detail::MovesAtOneTime < ZeroDelayMoves)
+    return;
+  MessageDlg("Quorin Error: the private heap ran out while " + DisplayName() +
+             " made transactions at model time " + FormatFloat("0.0000000", FSysTime) +
+             " without the time advancing (" + std::to_string(detail::MovesAtOneTime) +
+             " moves): does its OnAfterGeneration plan the next arrival with no delay?");
+}
+
 void TGenerator::Activate(TTransaction*) {
   TTransaction* T = MakeTransaction();
   // Without a new record the transaction on offer, if any, stays on offer:
   // dropping it would lose it and leave the block offering nothing.
-  if (!T) return;
+  if (!T) {
+    NoteRefusedRecord();
+    return;
+  }
   // A generation that falls due while an earlier transaction still waits
   // replaces it; the replaced one goes back to the pool rather than being
   // lost. It is freed only now, so the new transaction never reuses it.

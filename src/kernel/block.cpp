@@ -10,6 +10,16 @@ TBlock::TBlock(TComponent* AOwner) : TAggregate(AOwner) {
 
 TBlock::~TBlock() {
   if (CurrentManager) CurrentManager->Forget(this);
+  SetRoute(nullptr);
+  for (TBlock* Sender : FRoutedFrom)
+    Sender->FRoute = nullptr;
+}
+
+void TBlock::SetRoute(TBlock* Receiver) {
+  if (FRoute == Receiver) return;
+  if (FRoute) std::erase(FRoute->FRoutedFrom, this);
+  FRoute = Receiver;
+  if (Receiver) Receiver->FRoutedFrom.push_back(this);
 }
 
 void TBlock::Reset() {

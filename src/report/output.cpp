@@ -166,6 +166,33 @@ bool FlushStandardOutput(std::string& Error) {
   return false;
 }
 
+std::string CutText(const std::string& Text, std::size_t Width) {
+  if (Text.size() <= Width) return Text;
+  if (Width < 5) return Text.substr(0, Width);
+  const std::size_t Kept = Width - 3, Head = (Kept + 1) / 2;
+  std::string Cut = Text.substr(0, Head);
+  Cut.append("...").append(Text, Text.size() - (Kept - Head));
+  return Cut;
+}
+
+void NarrowToFit(std::vector<std::size_t>& Width, std::size_t Gap,
+                 const std::function<bool(std::size_t Column)>& Cuttable) {
+  if (Width.empty()) return;
+  std::size_t Total = Gap * (Width.size() - 1);
+  for (std::size_t W : Width)
+    Total += W;
+  while (Total >= TableWidthLimit) {
+    std::size_t Widest = Width.size();
+    for (std::size_t c = 0; c < Width.size(); ++c)
+      if (Cuttable(c) && Width[c] > NarrowestNameColumn &&
+          (Widest == Width.size() || Width[c] > Width[Widest]))
+        Widest = c;
+    if (Widest == Width.size()) return;
+    --Width[Widest];
+    --Total;
+  }
+}
+
 void WriteColumns(std::ostream& Out, const std::vector<std::vector<std::string>>& Rows,
                   const std::function<bool(std::size_t Column)>& RightAligned) {
   std::vector<std::size_t> Width;
@@ -174,16 +201,18 @@ void WriteColumns(std::ostream& Out, const std::vector<std::vector<std::string>>
     for (std::size_t c = 0; c < Row.size(); ++c)
       Width[c] = std::max(Width[c], Row[c].size());
   }
+  NarrowToFit(Width, 2, [&RightAligned](std::size_t Column) { return !RightAligned(Column); });
   for (const auto& Row : Rows) {
     std::string Line;
     for (std::size_t c = 0; c < Row.size(); ++c) {
       // Appended piece by piece: g++ 12 under LTO warns falsely about the
       // temporaries of `"  " + Pad + Cell`.
-      const std::size_t Pad = Width[c] - Row[c].size();
+      const std::string Cell = CutText(Row[c], Width[c]);
+      const std::size_t Pad = Width[c] - Cell.size();
       const bool Right = RightAligned(c);
       if (c) Line += "  ";
       if (Right) Line.append(Pad, ' ');
-      Line += Row[c];
+      Line += Cell;
       if (!Right) Line.append(Pad, ' ');
     }
     while (!Line.empty() && Line.back() == ' ')

@@ -1,4 +1,5 @@
 #include "quorin/report.h"
+#include "quorin/output.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -398,12 +399,14 @@ void PrintReport(const TModel& Model, std::ostream& Out) {
         Width.push_back(W);
         Total += W + std::strlen(Gap);
       }
-      if (Total - std::strlen(Gap) < 100) break;
+      if (Total - std::strlen(Gap) < TableWidthLimit) break;
     }
+    // Still too wide: long block names are cut.
+    NarrowToFit(Width, std::strlen(Gap), [&Cols](std::size_t i) { return Columns[Cols[i]].Left; });
     auto Line = [&](auto CellAt) {
       std::string Text;
       for (std::size_t i = 0; i < Cols.size(); ++i) {
-        const std::string S = CellAt(Cols[i]);
+        const std::string S = CutText(CellAt(Cols[i]), Width[i]);
         const std::string Pad(Width[i] - S.size(), ' ');
         Text += i ? Gap : "";
         Text += Columns[Cols[i]].Left ? S + Pad : Pad + S;

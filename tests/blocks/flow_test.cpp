@@ -131,5 +131,38 @@ TEST_F(BlockTest, AnAssignedOnRoutingTakesThePlaceOfTheRoute) {
   Held->FHasTransaction = false;
 }
 
+// A receiver destroyed before its senders clears their routes, also after a
+// route was moved from it to another: the senders then hold their
+// transactions (a finding of the check) instead of passing into freed memory.
+TEST_F(BlockTest, DestroyingARouteReceiverClearsTheRoutesToIt) {
+  auto* Gen = Make<TGenerator>("Gen");
+  auto* Other = Make<TGenerator>("Other");
+  auto* Line = Make<TQueue>("Line");
+  auto* Spare = Make<TTerminator>("Spare");
+  Gen->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(1); };
+  Gen->OnAfterGeneration = [](TBlock* Self, TTransaction*) { Self->NextTime(1); };
+  Other->SetRoute(Spare);
+  Other->SetRoute(Line);
+  Gen->SetRoute(Line);
+  Line->SetRoute(Spare);
+  delete Spare;
+  EXPECT_EQ(Line->Route(), nullptr);
+  EXPECT_EQ(Other->Route(), Line);
+  delete Line;
+  EXPECT_EQ(Gen->Route(), nullptr);
+  EXPECT_EQ(Other->Route(), nullptr);
+  Model->Simulate(5);
+  EXPECT_EQ(Gen->Exits(), 0);
+  std::vector<std::string> Findings;
+  Gen->CheckBlock(Findings);
+  ASSERT_EQ(Findings.size(), 1u);
+  EXPECT_NE(Findings[0].find("no OnRouting handler"), std::string::npos) << Findings[0];
+  // A sender destroyed first leaves nothing behind in its receiver.
+  auto* Last = Make<TTerminator>("Last");
+  Other->SetRoute(Last);
+  delete Other;
+  delete Last;
+}
+
 } // namespace
 } // namespace quorin::test

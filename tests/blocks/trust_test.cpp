@@ -114,6 +114,37 @@ TEST_F(Trust, ActivationsWithNoDelayAreStoppedToo) {
       << Messages[0];
 }
 
+// A generator that plans its next arrival with no delay into a queue fills
+// the heap before the move limit: the exhaustion is followed by a message
+// that names the generator; one refused while the time advances is not named.
+TEST_F(Trust, AGeneratorThatFillsTheHeapAtOneTimeIsNamed) {
+  auto* Door = Make<TGenerator>("Door");
+  auto* Line = Make<TQueue>("Line");
+  Model->SetHeapSize(1);
+  Door->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(1); };
+  Door->OnAfterGeneration = [](TBlock* Self, TTransaction*) { Self->NextTime(0); };
+  Door->SetRoute(Line);
+  Model->Simulate(10);
+  auto Messages = TakeMessages();
+  ASSERT_EQ(Messages.size(), 2u);
+  EXPECT_NE(Messages[0].find("Not enough memory in private heap at model time 1.000"),
+            std::string::npos)
+      << Messages[0];
+  EXPECT_NE(Messages[1].find("the private heap ran out while Door made transactions at model "
+                             "time 1.0000000 without the time advancing"),
+            std::string::npos)
+      << Messages[1];
+  EXPECT_TRUE(Model->Exhausted());
+
+  Model->Reset();
+  Door->OnAfterGeneration = [](TBlock* Self, TTransaction*) { Self->NextTime(0.001); };
+  Model->Simulate(1e9);
+  Messages = TakeMessages();
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_NE(Messages[0].find("Not enough memory in private heap"), std::string::npos)
+      << Messages[0];
+}
+
 // Many moves at one time, each at its own time, are no loop: the count
 // starts again whenever the time advances.
 TEST_F(Trust, TheMoveCountStartsAgainWhenTheTimeAdvances) {

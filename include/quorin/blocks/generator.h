@@ -36,6 +36,9 @@ public:
   TOnExitFromBlock OnExit;
 
 protected:
+  // Names this generator when the heap ran out while it made transactions
+  // with no delay (see Activate).
+  [[gnu::cold]] void NoteRefusedRecord();
   // Adds the interval since the last departure in the run's precision.
   template <class TReal> void AddInterval();
 

@@ -80,8 +80,10 @@ public:
   // the block's routing passes its transaction to Receiver, as a handler
   // `Sender->PassTo(Receiver)` would, but with no handler call. Null (the
   // default) routes by OnRouting only. A model file's lone
-  // `OnRouting = PassTo(Block)` is loaded as such a route.
-  void SetRoute(TBlock* Receiver) { FRoute = Receiver; }
+  // `OnRouting = PassTo(Block)` is loaded as such a route. A receiver
+  // destroyed before its senders clears their routes: they route by
+  // OnRouting only from then on.
+  void SetRoute(TBlock* Receiver);
   TBlock* Route() const { return FRoute; }
 
   // The documented fields: the transaction offered (FTransaction, while
@@ -226,6 +228,9 @@ protected:
   TTransaction* FToDestroy = nullptr;
 
 private:
+  // The blocks whose fixed route is this block, so that destroying it
+  // clears their routes instead of leaving them pointing at freed memory.
+  std::vector<TBlock*> FRoutedFrom;
   friend class TCurrentManager;
   // The accepted pass: exit from this block, entry into Receiver, report.
   bool MoveTo(TBlock* Receiver);
