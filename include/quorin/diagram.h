@@ -17,6 +17,10 @@ struct TDiagramNode {
   std::string Class;              // its class, as the palette names it
   std::vector<std::string> Notes; // short lines under it: capacity, modes, time limits
   bool Block = true;              // false for a scheduler
+  // Where the component stands on the form (its saved Left and Top), if
+  // the model file gives it.
+  bool Placed = false;
+  double Left = 0, Top = 0;
 };
 
 // An arrow From -> To (indexes into Nodes). Dashed arrows are control links
@@ -51,7 +55,10 @@ TDiagram DiagramOfModel(const TModel& Model,
 // by longest path from the sources; routes back to an earlier column or to
 // the block itself go around the blocks through lanes of their own below
 // them (long forward routes that a block would be in the way of, above
-// them); arrowheads end at the blocks' borders; each label sits on its own
+// them). When most nodes have their places on the form, the drawing keeps
+// the form's layout instead: the nodes stand where the form has them (the
+// distances widened where nodes would overlap), those without a place in a
+// row below, and the arrows run as curves. Arrowheads end at the blocks' borders; each label sits on its own
 // arrow where it touches no block, no other label and as few other arrows
 // as the candidates allow. Every node is a <g> whose id is its name (class
 // "block" or "scheduler"); every arrow a <path class="edge"> with

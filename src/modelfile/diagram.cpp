@@ -72,6 +72,11 @@ TDiagram DiagramOf(const TModelFile& File) {
   for (TComponent* X : Nodes) {
     Index[X] = int32_t(D.Nodes.size());
     D.Nodes.push_back({X->Name(), ClassNameOf(*X), BlockNotes(*X), dynamic_cast<TBlock*>(X) != nullptr});
+    if (const auto At = File.Position(X)) {
+      D.Nodes.back().Placed = true;
+      D.Nodes.back().Left = At->Left;
+      D.Nodes.back().Top = At->Top;
+    }
   }
   for (TComponent* X : Others)
     D.Others.push_back({X->Name(), ClassNameOf(*X), {}, false});

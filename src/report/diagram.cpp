@@ -190,6 +190,16 @@ public:
   explicit TLayout(const TDiagram& D) : FD(D), N(int32_t(D.Nodes.size())) {}
 
   void Run() {
+    if (UseSavedPlaces()) {
+      Saved = true;
+      Back.assign(FD.Edges.size(), false);
+      Column.assign(std::size_t(N), 0);
+      Columns.assign(1, {});
+      Measure();
+      PlaceAsSaved();
+      RouteEdges();
+      return;
+    }
     FindBackEdges();
     AssignColumns();
     OrderRows();
@@ -212,6 +222,79 @@ private:
   std::vector<TEdgeGeometry> Geo;
   double NodesTop = 0, NodesBottom = 0, TotalW = 0, TotalH = 0;
   int32_t LanesAbove = 0, LanesBelow = 0;
+  bool Saved = false; // the nodes stand where the form has them
+
+  // The form's layout is kept when it places at least three nodes in four.
+  bool UseSavedPlaces() const {
+    int32_t Placed = 0;
+    for (const auto& Node : FD.Nodes)
+      Placed += Node.Placed;
+    return N > 0 && 4 * Placed >= 3 * N;
+  }
+
+  // The form's places, scaled up until no two nodes overlap (the diagram's
+  // nodes, with their text under the image, are taller than the form's);
+  // the nodes without a place in a row below. The drawing starts with room
+  // for the curves that leave a block rightwards and enter one from the left.
+  void PlaceAsSaved() {
+    std::vector<int32_t> Placed, Unplaced;
+    for (int32_t v = 0; v < N; ++v)
+      (FD.Nodes[std::size_t(v)].Placed ? Placed : Unplaced).push_back(v);
+    double MinLeft = 1e300, MinTop = 1e300;
+    for (int32_t v : Placed) {
+      MinLeft = std::min(MinLeft, FD.Nodes[std::size_t(v)].Left);
+      MinTop = std::min(MinTop, FD.Nodes[std::size_t(v)].Top);
+    }
+    CX.assign(std::size_t(N), 0);
+    Top.assign(std::size_t(N), 0);
+    const double Margin = 60, Gap = 8;
+    // The image stands at the form's place (as on the form, where it is
+    // the block's left end); the text centred under it may reach further
+    // left, so the whole drawing moves right to make room for it.
+    auto Place = [&](double Scale) {
+      double Shift = 0;
+      for (int32_t v : Placed) {
+        const auto& Node = FD.Nodes[std::size_t(v)];
+        CX[std::size_t(v)] = (Node.Left - MinLeft) * Scale + Icon / 2;
+        Top[std::size_t(v)] = Margin + (Node.Top - MinTop) * Scale;
+        Shift = std::max(Shift, Width[std::size_t(v)] / 2 - CX[std::size_t(v)]);
+      }
+      for (int32_t v : Placed)
+        CX[std::size_t(v)] += Margin + Shift;
+    };
+    auto Overlap = [&] {
+      for (std::size_t i = 0; i < Placed.size(); ++i)
+        for (std::size_t j = i + 1; j < Placed.size(); ++j) {
+          TBox A = NodeBox(Placed[i]);
+          A.L -= Gap, A.T -= Gap, A.R += Gap, A.B += Gap;
+          if (A.Overlaps(NodeBox(Placed[j]))) return true;
+        }
+      return false;
+    };
+    // Pairs are compared for models of a size that a form shows; a larger
+    // one is drawn at the widest scale.
+    double Scale = 1;
+    if (Placed.size() > 400) Scale = 3;
+    for (Place(Scale); Scale < 3 && Overlap(); Place(Scale)) Scale += 0.25;
+    double Right = 0, Bottom = 0;
+    for (int32_t v : Placed) {
+      Right = std::max(Right, NodeBox(v).R);
+      Bottom = std::max(Bottom, NodeBox(v).B);
+    }
+    double X = Margin;
+    for (int32_t v : Unplaced) {
+      CX[std::size_t(v)] = X + Width[std::size_t(v)] / 2;
+      Top[std::size_t(v)] = Bottom + 40;
+      X += Width[std::size_t(v)] + 30;
+    }
+    for (int32_t v : Unplaced) {
+      Right = std::max(Right, NodeBox(v).R);
+      Bottom = std::max(Bottom, NodeBox(v).B);
+    }
+    NodesTop = Margin;
+    NodesBottom = Bottom;
+    TotalW = Right + Margin;
+  }
 
   TBox IconBox(int32_t v) const { return {CX[v] - Icon / 2, Top[v], CX[v] + Icon / 2, Top[v] + Icon}; }
   TBox NodeBox(int32_t v) const {
@@ -411,6 +494,8 @@ private:
       const auto& E = FD.Edges[e];
       if (E.From == E.To)
         Geo[e].Kind = TRouteKind::Loop;
+      else if (Saved)
+        continue; // the form's layout is the modeller's: arrows follow it as curves
       else if (Back[e])
         Geo[e].Kind = TRouteKind::Below;
       else if (CurveHits(E.From, E.To))
@@ -478,7 +563,24 @@ private:
       const auto& E = FD.Edges[e];
       const std::size_t CF = std::size_t(Column[std::size_t(E.From)]);
       const std::size_t CT = std::size_t(Column[std::size_t(E.To)]);
-      if (G.Kind == TRouteKind::Curve) {
+      if (Saved && G.Kind == TRouteKind::Curve && G.End.X < G.Start.X + 60) {
+        // On the form's layout, an arrow to a block that is not well to the
+        // right goes round: out to the right of its block, along a lane
+        // between the two blocks (or past both), in from the left.
+        const TBox F = NodeBox(E.From), T = NodeBox(E.To);
+        const double LegOut = F.R + 12, LegIn = T.L - 12;
+        double LaneY;
+        if (T.T - F.B >= 24)
+          LaneY = (F.B + T.T) / 2;
+        else if (F.T - T.B >= 24)
+          LaneY = (T.B + F.T) / 2;
+        else
+          LaneY = std::max(F.B, T.B) + 14;
+        G.Points = {G.Start, {LegOut, G.Start.Y}, {LegOut, LaneY}, {LegIn, LaneY}, {LegIn, G.End.Y},
+                    G.End};
+        G.Path = Polyline(G.Points);
+        NodesBottom = std::max(NodesBottom, LaneY);
+      } else if (G.Kind == TRouteKind::Curve) {
         const double Dx = std::max(30.0, (G.End.X - G.Start.X) * 0.45);
         // Built by appending: the prefix forms of operator+ trip a false
         // -Wrestrict warning of g++ 12.

@@ -247,6 +247,78 @@ TEST(DiagramLayout, LoopsLongArrowsAndManyBackArrows) {
     EXPECT_LT(Drawn.Blocks[i].Frame.L, Drawn.Blocks[i + 1].Frame.L);
 }
 
+// M/M/1 with the places a form gave its blocks: a diamond, Door on the left,
+// Line above, Clerk on the right, Exit below.
+std::string PlacedMm1(bool AllPlaced) {
+  const std::string Door = AllPlaced ? "    Left = 0\n    Top = 200\n" : "";
+  const std::string Text = "object Form: TComponent\n"
+                           "  object Model: TModel end\n"
+                           "  object Arrivals: TMultiRand end\n"
+                           "  object Door: TGenerator\n" + Door +
+                           "    OnBeforeTimeGoOn = NextArrival(Arrivals.Exponential(1.0))\n"
+                           "    OnAfterGeneration = NextArrival(Arrivals.Exponential(1.0))\n"
+                           "    OnRouting = PassTo(Line)\n"
+                           "  end\n"
+                           "  object Line: TQueue\n"
+                           "    Left = 200\n    Top = 0\n"
+                           "    OnRouting = PassTo(Clerk)\n"
+                           "  end\n"
+                           "  object Clerk: TServer\n"
+                           "    Left = 400\n    Top = 200\n"
+                           "    OnEnter = Hold(Arrivals.Exponential(0.8))\n"
+                           "    OnRouting = PassTo(Exit)\n"
+                           "  end\n"
+                           "  object Exit: TTerminator\n"
+                           "    Left = 200\n    Top = 400\n"
+                           "  end\n"
+                           "end\n";
+  std::vector<std::string> Errors;
+  auto File = LoadModelText(Text, "placed.qm", {}, Errors);
+  EXPECT_TRUE(File) << (Errors.empty() ? "" : Errors.front());
+  if (!File) return "";
+  std::ostringstream Out;
+  WriteDiagramSvg(*File, Out);
+  return Out.str();
+}
+
+// Blocks that have their places on the form are drawn where the form has
+// them; with three in four placed the form still holds, the unplaced block
+// in a row below; with fewer, the automatic layout.
+TEST(DiagramLayout, TheFormsPlacesAreKept) {
+  const std::string Svg = PlacedMm1(true);
+  ExpectReadable(Svg, 4, 3, 0);
+  const TDrawing D = Read(Svg);
+  const TBlockShape *Door = D.Find("Door"), *Line = D.Find("Line"), *Clerk = D.Find("Clerk"),
+                    *Exit = D.Find("Exit");
+  ASSERT_TRUE(Door && Line && Clerk && Exit);
+  EXPECT_LT(Door->Frame.R, Line->Frame.L);
+  EXPECT_LT(Line->Frame.R, Clerk->Frame.L);
+  EXPECT_LT(Line->Frame.B, Door->Frame.T);
+  EXPECT_GT(Exit->Frame.T, Clerk->Frame.B);
+  EXPECT_DOUBLE_EQ(Door->Frame.T, Clerk->Frame.T);
+  EXPECT_DOUBLE_EQ(Line->Frame.L, Exit->Frame.L);
+
+  // Door without a place: three in four still follow the form, Door in a
+  // row below them.
+  const TDrawing Partly = Read(PlacedMm1(false));
+  ASSERT_EQ(Partly.Blocks.size(), 4u);
+  EXPECT_GT(Partly.Find("Door")->Frame.T, Partly.Find("Exit")->Frame.B);
+  EXPECT_LT(Partly.Find("Line")->Frame.B, Partly.Find("Clerk")->Frame.T);
+
+  // Fewer than three in four: the automatic layout, a chain on one line.
+  TDiagram Few;
+  for (const char* Id : {"A", "B", "C", "D"})
+    Few.Nodes.push_back({Id, "TQueue", {}, true});
+  Few.Nodes[2].Placed = Few.Nodes[3].Placed = true;
+  Few.Nodes[2].Top = 500;
+  Few.Edges = {{0, 1, "", false}, {1, 2, "", false}, {2, 3, "", false}};
+  std::ostringstream Out;
+  WriteDiagramSvg(Few, Out);
+  const TDrawing Chain = Read(Out.str());
+  for (std::size_t i = 1; i < Chain.Blocks.size(); ++i)
+    EXPECT_EQ(Chain.Blocks[i].Frame.T, Chain.Blocks[0].Frame.T);
+}
+
 TEST(DiagramLayout, ChainsWithoutCyclesRunLeftToRightOnOneLine) {
   const TDrawing D = Read(DiagramOfFile("mm1.qm"));
   ASSERT_EQ(D.Blocks.size(), 4u);

@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "blocks/fixture.h"
+#include "quorin/output.h"
 #include "quorin/report.h"
 
 using namespace quorin;
@@ -190,6 +191,54 @@ TEST(ReportBlocks, PriorityClassesOnlyWhenSomeClassIsNotZero) {
   std::istringstream Lines(Text.str());
   for (std::string L; std::getline(Lines, L);)
     EXPECT_LT(L.size(), 100u) << L;
+}
+
+} // namespace
+
+namespace {
+
+// Long block names are cut (start and end kept) so that the text tables stay
+// under 100 columns; CSV keeps them whole.
+TEST(ReportBlocks, LongNamesAreCutInTheTextTablesOnly) {
+  TComponent App(nullptr);
+  auto* Form = new TComponent(&App);
+  auto* Model = new TModel(Form);
+  auto* G = new TGenerator(Form);
+  auto* Q = new TQueue(Form);
+  const std::string Long = "Assembly_line_" + std::string(60, 'x') + "_waiting_area_7";
+  G->SetName("Arrivals");
+  Q->SetName(Long);
+  G->OnBeforeTimeGoOn = [](TAggregate* Self) { Self->NextTime(1); };
+  G->OnAfterGeneration = [](TBlock* Self, TTransaction*) { Self->NextTime(1); };
+  G->OnRouting = [Q](TBlock* S, TTransaction*) { S->PassTo(Q); };
+  Q->OnEnter = [Q](TBlock*, TTransaction*) { Q->NextTime(0.5); };
+  Model->Simulate(20);
+  std::ostringstream Text;
+  PrintReport(*Model, Text);
+  std::istringstream Lines(Text.str());
+  bool Cut = false;
+  for (std::string L; std::getline(Lines, L);) {
+    EXPECT_LT(L.size(), 100u) << L;
+    Cut = Cut || (L.rfind("Assembly_line", 0) == 0 && L.find("...") != std::string::npos &&
+                  L.find("waiting_area_7 ") != std::string::npos);
+  }
+  EXPECT_TRUE(Cut) << Text.str();
+  EXPECT_EQ(Text.str().find(Long), std::string::npos);
+  EXPECT_EQ(CsvRows(*Model)[2].rfind(Long + ",TQueue,", 0), 0u);
+
+  // The runner's tables: the name column gives way, the numbers stay whole.
+  std::ostringstream Table;
+  WriteColumns(Table,
+               {{"Figure", "Mean", "+-", "Low", "High", "Std dev", "Min", "Max", "n"},
+                {Long + ".Mean time", "123456", "1234.56", "123456", "123456", "1234.56", "123456",
+                 "123456", "100"}},
+               [](std::size_t Column) { return Column > 0; });
+  std::istringstream Rows(Table.str());
+  for (std::string L; std::getline(Rows, L);)
+    EXPECT_LT(L.size(), 100u) << L;
+  EXPECT_NE(Table.str().find(".Mean time  123456  1234.56"), std::string::npos) << Table.str();
+  EXPECT_EQ(CutText("Short", 12), "Short");
+  EXPECT_EQ(CutText("abcdefghijklmnop", 12), "abcde...mnop");
 }
 
 } // namespace
