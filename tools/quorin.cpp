@@ -832,6 +832,14 @@ int Main(int argc, char** argv) {
                                        {"--json", O.Json}, {"--html", O.Html}})
       if (!Path.empty()) Outputs.emplace_back(Option, Path);
     for (std::size_t i = 0; i < Outputs.size(); ++i) {
+      // Refused before anything runs: found only at the end, a folder would
+      // throw away every replication.
+      std::error_code Ec;
+      if (std::filesystem::is_directory(Outputs[i].second, Ec)) {
+        std::cerr << "quorin: " << Outputs[i].first << " " << Outputs[i].second
+                  << " is a folder, not a file to write\n";
+        return true;
+      }
       for (const std::string& In : Inputs)
         if (!In.empty() && Same(Outputs[i].second, In)) {
           std::cerr << "quorin: " << Outputs[i].first << " " << Outputs[i].second

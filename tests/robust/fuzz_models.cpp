@@ -1,6 +1,7 @@
 // The long fuzz run: random models from consecutive seeds until the time is
 // up, each checked after every run, and the receiver-routed model of each
-// seed run on both engines, whose flows must agree (engines.h). Build it in
+// seed run on both engines, whose flows must agree (engines.h), and the
+// seed's model file saved and loaded again, which must flow alike. Build it in
 // the sanitizer build so that memory faults and leaks are caught as well:
 //
 //   fuzz_models [--seconds S] [--seed N] [--models M] [--verbose]
@@ -80,6 +81,9 @@ int main(int argc, char** argv) {
       std::cout << "FAULT " << Fault << std::endl;
       ++EngineFaults;
     }
+    // The seed's model file, saved and loaded again.
+    for (const std::string& Fault : quorin::test::FuzzModelFile(Seed, Figures))
+      std::cout << "FAULT " << Fault << std::endl;
     ::alarm(0);
     ++Seed;
   }
@@ -88,8 +92,11 @@ int main(int argc, char** argv) {
             << Figures.Events << " events, " << Figures.Exhaustions << " exhaustions ("
             << Figures.InjectedExhaustions << " injected), " << Figures.Throws
             << " handler exceptions, " << Figures.MoveLimits << " stopped by the move limit, "
-            << Figures.NestedGenerates << " nested Generate refused, " << Figures.Failures
-            << " failed models" << std::endl;
+            << Figures.NestedGenerates << " nested Generate refused, " << Figures.Schedules
+            << " schedules, " << Figures.Failures << " failed models" << std::endl;
+  std::cout << "model files: " << Figures.FileModels << " drawn, " << Figures.FilesRefused
+            << " refused by the loader, " << Figures.FilesReloaded
+            << " saved, reloaded and run alike" << std::endl;
   std::cout << "engines: " << Engines.Models << " models, " << Engines.Passes << " passes, "
             << EngineFaults << " differences; routing calls " << Engines.RoutingsDocumented
             << " at every scan, " << Engines.RoutingsScalable << " on change" << std::endl;

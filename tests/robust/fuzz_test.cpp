@@ -21,6 +21,22 @@ TEST(Fuzz, RandomModelsKeepEveryInvariant) {
   EXPECT_GT(Figures.NestedGenerates, 0);
 }
 
+// Random model files, saved and loaded again, flow as they did; schedules
+// take part in both kinds of model.
+TEST(Fuzz, SavedAndReloadedModelFilesFlowAlike) {
+  TFuzzFigures Figures;
+  for (uint64_t Seed = 1; Seed <= 150; ++Seed)
+    for (const std::string& Fault : FuzzModelFile(Seed, Figures))
+      ADD_FAILURE() << Fault;
+  EXPECT_GT(Figures.FilesReloaded, 100);
+  EXPECT_GT(Figures.Events, 10000);
+  TFuzzFigures Models;
+  for (uint64_t Seed = 1; Seed <= 200; ++Seed)
+    for (const std::string& Fault : FuzzModel(Seed, Models))
+      ADD_FAILURE() << Fault;
+  EXPECT_GT(Models.Schedules, 20);
+}
+
 // A block class that the fuzzer's table does not name takes part through
 // its description alone, as a new class of the library would: here one of
 // the application's.

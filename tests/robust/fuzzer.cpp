@@ -11,6 +11,8 @@
 #include "message_capture.h"
 #include "quorin/blocks.h"
 #include "quorin/classinfo.h"
+#include "quorin/inputs.h"
+#include "quorin/statsim.h"
 
 namespace quorin::test {
 
@@ -422,6 +424,26 @@ void TFuzzModel::Build() {
     for (int i = 0; i < N; ++i)
       Wire(Add(Kind), Kind);
   AddDescribed();
+  // Schedules across time scales: capacities of holding blocks, servers'
+  // duty and gates' opening, generators' arrival rates.
+  TMultiRand* Stream = nullptr;
+  for (TAggregate* A : Parts) {
+    auto* B = dynamic_cast<TBlock*>(A);
+    if (!B || !Chance(0.12)) continue;
+    double Period = 0;
+    std::string Error;
+    if (auto* G = dynamic_cast<TGenerator*>(B)) {
+      if (auto Rate = TSchedule::Parse(DrawScheduleSteps(R, false, 0, Period), Period, Error)) {
+        if (!Stream) Stream = new TMultiRand(Form);
+        SetArrivalRate(*G, *Rate, *Stream);
+        ++Figures.Schedules;
+      }
+    } else if (TScheduleDriver::CanFollow(*B)) {
+      const int Most = dynamic_cast<TServer*>(B) ? 1 : 4;
+      auto Steps = TSchedule::Parse(DrawScheduleSteps(R, true, Most, Period), Period, Error);
+      if (Steps && TScheduleDriver::Attach(*B, *Steps, Error)) ++Figures.Schedules;
+    }
+  }
   // Loops that take no time, stopped by the move limit: two queues that
   // pass to each other for good, a generator with interval 0, a scheduler
   // that plans itself with no delay.

@@ -796,6 +796,11 @@ TEST(QuorinCommand, BadFilesAndCommandLinesAreRefusedWithWhereAndWhy) {
       {"a directory to replicate", "", "run /tmp --replications 2", 1,
        "/tmp: is a directory, not a model file"},
       {"a directory to fit", "", "fit /tmp", 2, "/tmp: cannot be read (a folder, not a file)"},
+      {"a directory for the comparison's CSV", "",
+       "compare " + Mm1 + " " + Mm1 + " --replications 2 --csv /tmp", 2,
+       "quorin: --csv /tmp is a folder, not a file to write"},
+      {"a directory to compare", "", "compare " + Mm1 + " /tmp --replications 2", 1,
+       "/tmp: is a directory, not a model file"},
       {"an output onto the model file", Form(""), "run BAD --until 10 --csv BAD", 2,
        "--csv BAD names the model file BAD, which it would overwrite"},
       {"a property swept twice", "", "sweep " + Mm1 + " --replications 2 --set Clerk.Preemptive=true "
