@@ -558,6 +558,8 @@ private:
       Order[e] = e;
     std::stable_sort(Order.begin(), Order.end(),
                      [&](std::size_t A, std::size_t B) { return Geo[A].Lane < Geo[B].Lane; });
+    std::vector<int32_t> RoundOut(std::size_t(N), 0), RoundIn(std::size_t(N), 0);
+    std::map<long, int32_t> LanesAt;
     for (std::size_t e : Order) {
       auto& G = Geo[e];
       const auto& E = FD.Edges[e];
@@ -567,8 +569,11 @@ private:
         // On the form's layout, an arrow to a block that is not well to the
         // right goes round: out to the right of its block, along a lane
         // between the two blocks (or past both), in from the left.
+        // Legs of one block and lanes at one height are set apart, so that
+        // no two arrows share a stretch.
         const TBox F = NodeBox(E.From), T = NodeBox(E.To);
-        const double LegOut = F.R + 12, LegIn = T.L - 12;
+        const double LegOut = F.R + 12 + ExitGap * RoundOut[std::size_t(E.From)]++;
+        const double LegIn = T.L - 12 - ExitGap * RoundIn[std::size_t(E.To)]++;
         double LaneY;
         if (T.T - F.B >= 24)
           LaneY = (F.B + T.T) / 2;
@@ -576,6 +581,7 @@ private:
           LaneY = (T.B + F.T) / 2;
         else
           LaneY = std::max(F.B, T.B) + 14;
+        LaneY += ExitGap * LanesAt[std::lround(LaneY)]++;
         G.Points = {G.Start, {LegOut, G.Start.Y}, {LegOut, LaneY}, {LegIn, LaneY}, {LegIn, G.End.Y},
                     G.End};
         G.Path = Polyline(G.Points);
