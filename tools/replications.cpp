@@ -219,15 +219,12 @@ void PrintReplicatedReport(const TReplicatedReport& Report, std::ostream& Out) {
     }
     return Table;
   };
-  for (TReportKind Kind :
-       {TReportKind::Generator, TReportKind::Queue, TReportKind::Server, TReportKind::Storage,
-        TReportKind::Gate, TReportKind::Batch, TReportKind::Terminator, TReportKind::Other}) {
-    PrintSection(ReportSectionTitle(Kind),
-                 Section([Kind](const TStatistic& S) {
-                   return S.Origin == TOrigin::Block && S.Kind == Kind;
+  for (const TReportSectionInfo& Kind : ReportSections())
+    PrintSection(Kind.Title,
+                 Section([&Kind](const TStatistic& S) {
+                   return S.Origin == TOrigin::Block && S.Kind == Kind.Kind;
                  }),
                  Out);
-  }
   PrintSection("Tabulators",
                Section([](const TStatistic& S) { return S.Origin == TOrigin::Tabulator; }), Out);
   PrintSection("Collected values",

@@ -25,6 +25,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,40 @@ struct TStatisticInfo {
   std::function<long double(const TComponent& X)> Get;
 };
 
+// How a block follows a schedule (a model file's Schedule = Name): what the
+// schedule's value drives.
+enum class TScheduleUse : uint8_t {
+  None,     // it cannot follow one
+  Capacity, // a whole number, its Capacity; 0 closes it
+  Duty,     // 1 on duty, 0 off duty (closed)
+  Opening,  // above 0 open, 0 locked
+};
+
+// What a class does that model files, the model check, the diagram and the
+// schedules ask about, so that none of them names a class: a new class says
+// here what it shares with the library's.
+struct TClassTraits {
+  // OnEnter orders how long the entering transaction stays (Hold, Resume):
+  // a route through the block moves model time on.
+  bool HoldsForTime = false;
+  // OnEnter may limit the entering transaction's wait (TimeLimit), and
+  // OnTimeFinish routes it when the limit runs out.
+  bool LimitsWait = false;
+  // Orders its own next activation (NextArrival, NextArrivalAtRate).
+  bool PlansArrivals = false;
+  // OnPreempt may keep the displaced transaction to resume it later (PostPone).
+  bool KeepsDisplaced = false;
+  // Keeps its transactions by priority.
+  bool ByPriority = false;
+  // What its Capacity counts, as the diagram notes it ("copies"); nullptr:
+  // a limit on its content ("capacity"), 0 meaning none.
+  const char* CapacityNote = nullptr;
+  TScheduleUse Schedule = TScheduleUse::None;
+  // Hands one value of the schedule, already checked to suit Schedule, to a
+  // block of the class.
+  void (*FollowSchedule)(TBlock& Block, double Value) = nullptr;
+};
+
 struct TClassInfo {
   std::string Name = {}; // as the palette and model files know it: "TQueue"
   // The place of a class of the library among the library's: they stand in
@@ -138,6 +173,8 @@ struct TClassInfo {
   std::vector<TPropertyInfo> Properties = {};
   // Every event, inherited ones included.
   std::vector<TEventInfo> Events = {};
+  // Unset: as the Base's (at worst no trait at all).
+  std::optional<TClassTraits> Traits = std::nullopt;
   std::string Summary = {}; // what the class does, in one line
   // The palette image: 24 rows of 24 hexadecimal digits, each an index into
   // the package's 16 colours (see PaletteBitmap); nullptr for none.
@@ -157,6 +194,13 @@ const TClassInfo* FindClassInfo(const std::string& Name);
 // The description of X's class, else of its nearest described ancestor
 // (at worst TComponent's): never nullptr.
 const TClassInfo* ClassInfoOf(const TComponent& X);
+// The traits of the class, else of its nearest ancestor that states them.
+const TClassTraits& TraitsOf(const TClassInfo& Info);
+// The traits of X's class (ClassInfoOf).
+const TClassTraits& TraitsOf(const TComponent& X);
+// The library's palette classes whose traits answer true, for messages: "a
+// TServer, TStorage or TStoragePrty".
+std::string ClassesThat(bool (*Test)(const TClassTraits& Traits));
 // Describes a class of the application and puts it on the palette Page
 // (when it has a Create). Info must live as long as the program; a second
 // description of a known name is ignored.

@@ -281,7 +281,8 @@ void PrintFailures(const TExperimentResult& Result, std::ostream& Out);
 std::string ExactText(double V);
 // V for JSON: ExactText, or null when not finite.
 std::string JsonNumber(double V);
-// S as a JSON string literal, quotes and escapes included.
+// S as a JSON string literal, quotes and escapes included: PageString
+// (quorin/page.h), the one escaper of JSON.
 std::string JsonString(const std::string& S);
 // CsvText, S as one CSV field, is the standard report's (quorin/report.h).
 // The seeds separated by spaces, or "none".

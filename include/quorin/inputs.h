@@ -120,7 +120,7 @@ void SetArrivalRate(TGenerator& Generator, const TSchedule& Rate, TMultiRand& St
 // step boundary.
 //
 // What a value means:
-// - TQueue, TStack, TStorage (any TQueueCustom): the value, a whole number,
+// - TQueue, TStack, TStorage (Capacity in their traits): the value, a whole number,
 //   is the Capacity; 0 closes the block (its Capacity 0 would mean no
 //   limit). A drop takes nobody out: the transactions inside stay and leave
 //   as usual, and no new one enters until fewer than the new capacity are
@@ -133,13 +133,13 @@ void SetArrivalRate(TGenerator& Generator, const TSchedule& Rate, TMultiRand& St
 // Closing uses TBlock::SetClosed, which refuses every entry.
 class TScheduleDriver : public TScheduler {
 public:
-  enum class TTarget : uint8_t { Capacity, Server, Gate };
   // Answers nullptr with Error when the block is of another class or a
   // value does not suit it (not a whole number for a capacity, above 1 for
   // a server).
   static TScheduleDriver* Attach(TBlock& Block, const TSchedule& Schedule, std::string& Error);
-  // Whether a block of Block's class can follow a schedule (queues, stacks
-  // and storages by capacity, servers by duty, gates by opening).
+  // Whether a block of Block's class can follow a schedule (its class's
+  // traits say so: queues, stacks and storages by capacity, servers by
+  // duty, gates by opening).
   static bool CanFollow(const TBlock& Block);
 
   TBlock* Block() const { return FBlock; }
@@ -149,12 +149,13 @@ public:
   void Activate(TTransaction* Trans) override;
 
 private:
-  TScheduleDriver(TComponent* AOwner, TBlock& Block, const TSchedule& Schedule, TTarget Target);
+  TScheduleDriver(TComponent* AOwner, TBlock& Block, const TSchedule& Schedule,
+                  void (*Follow)(TBlock& Block, double Value));
   void Apply();
   bool BlockAlive() const;
   TBlock* FBlock;
   TSchedule FSchedule;
-  TTarget FTarget;
+  void (*FFollow)(TBlock& Block, double Value);
 };
 
 // ------------------------------------------------------ empirical distribution

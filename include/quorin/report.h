@@ -55,6 +55,39 @@ struct TReportRow {
   std::vector<TReportRow> Classes;
 };
 
+// One column of the standard report. The report, its CSV, the page, the
+// experiment runner's tables and the Python module read their columns from
+// ReportColumnTable(): a new statistic is a value of TReportColumn, a member
+// of TReportRow, one line of the table and its place in the sections.
+struct TReportColumnInfo {
+  std::string Title;         // "Mean cont."
+  bool Text = false;         // Block and Class: words, left-aligned, no value
+  bool ShownWhenZero = true; // false: counts of special exits, left out while 0
+  // The statistic of the class descriptions that fills it, if any.
+  std::optional<TReportColumn> Statistic = std::nullopt;
+  // Where a row keeps it: exactly one of these for a column that is not Text.
+  int32_t TReportRow::*Counter = nullptr; // Count, Entries, Exits: every block
+  std::optional<int32_t> TReportRow::*Whole = nullptr;
+  std::optional<long double> TReportRow::*Real = nullptr;
+
+  // Whether its values are whole numbers.
+  bool IsWhole() const { return Counter || Whole; }
+  // The value in Row; empty where Row keeps none.
+  std::optional<long double> Value(const TReportRow& Row) const;
+};
+// Every column, in the order of the CSV: Block, Class, Count, ..., Utilisation.
+const std::vector<TReportColumnInfo>& ReportColumnTable();
+
+// One table of the text report: which blocks, its title, its columns.
+struct TReportSectionInfo {
+  TReportKind Kind;
+  std::string Name;                 // the kind as the page names it: "Server"
+  std::string Title;                // "Servers"
+  std::vector<std::size_t> Columns; // into ReportColumnTable(), in the table's order
+};
+// The sections in the report's order (generators first, other blocks last).
+const std::vector<TReportSectionInfo>& ReportSections();
+
 // The rows of the blocks the model gathered, in gathering order.
 std::vector<TReportRow> CollectReport(const TModel& Model);
 // "Model time T", then one table per kind of block present (generators;

@@ -37,10 +37,9 @@ for _name in _quorin.classes() + ["TComponent", "TAggregate", "TBlock", "TProQue
 __all__ = ["Model", "load", "replicate", "Error", "CheckError", "ModelFileError",
            "Transaction", "classes", "standard_handlers", "now"] + _quorin.classes()
 
-REPORT_COLUMNS = ["Class", "Count", "Entries", "Exits", "Mean cont.", "Max", "Usage",
-                  "Mean time", "S-mean time", "Zero entr.", "Preempt", "Time limit",
-                  "Min prty", "Max prty", "Mean interval", "Max time", "Utilisation",
-                  "priority"]
+# The report's columns and the types of their values, from the library's table.
+_REPORT_TYPES = dict(_quorin._report_columns())
+REPORT_COLUMNS = [c for c in _REPORT_TYPES if c != "Block"] + ["priority"]
 
 
 def load(path, handlers=None, fields=()):
@@ -66,14 +65,11 @@ def _report(self):
     rows = self._report_rows()
     frame = pd.DataFrame(rows, columns=["Block"] + REPORT_COLUMNS)
     frame = frame.set_index("Block")
-    for column in ("Count", "Entries", "Exits"):
-        frame[column] = frame[column].astype("int64")
-    for column in ("Max", "Zero entr.", "Preempt", "Time limit", "Min prty", "Max prty",
-                   "priority"):
-        frame[column] = frame[column].astype("Int64")
-    for column in ("Mean cont.", "Usage", "Mean time", "S-mean time", "Mean interval",
-                   "Max time", "Utilisation"):
-        frame[column] = frame[column].astype("float64")
+    types = {"count": "int64", "whole": "Int64", "real": "float64"}
+    for column, kind in _REPORT_TYPES.items():
+        if kind in types:
+            frame[column] = frame[column].astype(types[kind])
+    frame["priority"] = frame["priority"].astype("Int64")
     frame.attrs["time"] = now()
     return frame
 

@@ -6,6 +6,7 @@
 #include <pybind11/stl.h>
 
 #include <cmath>
+#include <map>
 #include <cstring>
 
 #include "module.h"
@@ -307,24 +308,27 @@ void AddFastPassTo(py::handle Type) {
 } // namespace
 
 py::object WrapAs(TComponent* X, uint64_t Serial) {
-  if (dynamic_cast<TStack*>(X)) return Make<RStack>(X, Serial);
-  if (dynamic_cast<TQueue*>(X)) return Make<RQueue>(X, Serial);
-  if (dynamic_cast<TStorage*>(X)) return Make<RStorage>(X, Serial);
-  if (dynamic_cast<TQueuePrty*>(X)) return Make<RQueuePrty>(X, Serial);
-  if (dynamic_cast<TStoragePrty*>(X)) return Make<RStoragePrty>(X, Serial);
-  if (dynamic_cast<TServer*>(X)) return Make<RServer>(X, Serial);
-  if (dynamic_cast<TGenerator*>(X)) return Make<RGenerator>(X, Serial);
-  if (dynamic_cast<TTerminator*>(X)) return Make<RTerminator>(X, Serial);
-  if (dynamic_cast<TGate*>(X)) return Make<RGate>(X, Serial);
-  if (dynamic_cast<TCreator*>(X)) return Make<RCreator>(X, Serial);
-  if (dynamic_cast<TDivider*>(X)) return Make<RDivider>(X, Serial);
-  if (dynamic_cast<TAssembler*>(X)) return Make<RAssembler>(X, Serial);
-  if (dynamic_cast<TBlock*>(X)) return Make<RBlock>(X, Serial);
-  if (dynamic_cast<TScheduler*>(X)) return Make<RScheduler>(X, Serial);
-  if (dynamic_cast<TAggregate*>(X)) return Make<RAggregate>(X, Serial);
-  if (dynamic_cast<TModel*>(X)) return Make<RModel>(X, Serial);
-  if (dynamic_cast<TMultiRand*>(X)) return Make<RMultiRand>(X, Serial);
-  if (dynamic_cast<TTabulator*>(X)) return Make<RTabulator>(X, Serial);
+  // The Python class of X's described class, else of its nearest described
+  // ancestor with a Python class of its own: a new class of the library or
+  // of the application comes out as that ancestor's (a TProQueue, a TBlock).
+  using TMake = py::object (*)(TComponent* X, uint64_t Serial);
+  static const std::map<std::string, TMake> Makers = {
+      {"TComponent", &Make<RComponent>},     {"TModel", &Make<RModel>},
+      {"TMultiRand", &Make<RMultiRand>},     {"TTabulator", &Make<RTabulator>},
+      {"TScheduler", &Make<RScheduler>},     {"TBlock", &Make<RBlock>},
+      {"TGenerator", &Make<RGenerator>},     {"TTerminator", &Make<RTerminator>},
+      {"TGate", &Make<RGate>},               {"TCreator", &Make<RCreator>},
+      {"TDivider", &Make<RDivider>},         {"TAssembler", &Make<RAssembler>},
+      {"TProQueue", &Make<RProQueue>},       {"TServer", &Make<RServer>},
+      {"TQueue", &Make<RQueue>},             {"TStack", &Make<RStack>},
+      {"TStorage", &Make<RStorage>},         {"TQueuePrty", &Make<RQueuePrty>},
+      {"TStoragePrty", &Make<RStoragePrty>},
+  };
+  for (const TClassInfo* C = ClassInfoOf(*X); C; C = C->Base) {
+    // An aggregate of the application's that is neither block nor scheduler.
+    if (!C->Base && dynamic_cast<TAggregate*>(X)) return Make<RAggregate>(X, Serial);
+    if (auto It = Makers.find(C->Name); It != Makers.end()) return It->second(X, Serial);
+  }
   return Make<RComponent>(X, Serial);
 }
 

@@ -519,24 +519,19 @@ py::list ReportRows(TPyModel& M) {
   };
   auto Add = [&](const TReportRow& R) {
     py::dict Row;
-    Row["Block"] = R.Name;
-    Row["Class"] = R.Class;
-    Row["Count"] = R.Count;
-    Row["Entries"] = R.Entries;
-    Row["Exits"] = R.Exits;
-    Row["Mean cont."] = Value(R.MeanContent);
-    Row["Max"] = Value(R.MaxContent);
-    Row["Usage"] = Value(R.Usage);
-    Row["Mean time"] = Value(R.MeanTime);
-    Row["S-mean time"] = Value(R.SMeanTime);
-    Row["Zero entr."] = Value(R.ZeroEntries);
-    Row["Preempt"] = Value(R.PreemptExits);
-    Row["Time limit"] = Value(R.TimeLimitExits);
-    Row["Min prty"] = Value(R.MinPrty);
-    Row["Max prty"] = Value(R.MaxPrty);
-    Row["Mean interval"] = Value(R.MeanInterval);
-    Row["Max time"] = Value(R.MaxTime);
-    Row["Utilisation"] = Value(R.Utilisation);
+    // The report's columns, from its table: whole numbers as int, the
+    // others as float, None where the block keeps no such statistic.
+    for (const TReportColumnInfo& C : ReportColumnTable()) {
+      const char* Title = C.Title.c_str();
+      if (C.Text)
+        Row[Title] = &C == &ReportColumnTable().front() ? R.Name : R.Class;
+      else if (C.Counter)
+        Row[Title] = R.*C.Counter;
+      else if (C.Whole)
+        Row[Title] = Value(R.*C.Whole);
+      else
+        Row[Title] = Value(R.*C.Real);
+    }
     Row["priority"] = Value(R.Prty);
     Rows.append(Row);
   };
@@ -716,6 +711,17 @@ close() it (or use `with`) before the next.)")
     return Names;
   });
   M.def("standard_handlers", &StandardHandlerNames);
+  // The report's columns in its order, each with the type of its values:
+  // "text" (Block, Class), "count" (every block has it), "whole", "real".
+  M.def("_report_columns", [] {
+    std::vector<std::pair<std::string, std::string>> Columns;
+    for (const TReportColumnInfo& C : ReportColumnTable())
+      Columns.emplace_back(C.Title, C.Text      ? "text"
+                                    : C.Counter ? "count"
+                                    : C.Whole   ? "whole"
+                                                : "real");
+    return Columns;
+  });
 
   BindComponents(M);
   BindRecorders(M);

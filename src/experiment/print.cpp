@@ -8,6 +8,7 @@
 
 #include "internal.h"
 #include "quorin/output.h"
+#include "quorin/page.h"
 
 namespace quorin {
 
@@ -36,20 +37,9 @@ std::string JsonNumber(double V) {
 }
 
 std::string JsonString(const std::string& S) {
-  std::string Q = "\"";
-  for (char C : S) {
-    if (C == '"' || C == '\\') {
-      Q += '\\';
-      Q += C;
-    } else if (static_cast<unsigned char>(C) < 0x20) {
-      char Buffer[8];
-      std::snprintf(Buffer, sizeof Buffer, "\\u%04x", unsigned(static_cast<unsigned char>(C)));
-      Q += Buffer;
-    } else {
-      Q += C;
-    }
-  }
-  return Q + "\"";
+  // The page's escaper, so that every JSON the library writes escapes alike
+  // (< > & too, which keeps a text from closing a script element).
+  return PageString(S);
 }
 
 std::string SeedList(const std::vector<int64_t>& Seeds) {

@@ -74,11 +74,13 @@ std::vector<int64_t> SeedStreams(TComponent& Form, const TStreamPlan& Plan, int3
 }
 
 const std::vector<std::string>& ReportColumns() {
-  static const std::vector<std::string> Columns{
-      "Count",      "Entries",   "Exits",       "Mean cont.",   "Max",
-      "Usage",      "Mean time", "S-mean time", "Zero entr.",   "Preempt",
-      "Time limit", "Min prty",  "Max prty",    "Mean interval", "Max time",
-      "Utilisation"};
+  // Those of the report that hold values, in its order.
+  static const std::vector<std::string> Columns = [] {
+    std::vector<std::string> Titles;
+    for (const TReportColumnInfo& C : ReportColumnTable())
+      if (!C.Text) Titles.push_back(C.Title);
+    return Titles;
+  }();
   return Columns;
 }
 

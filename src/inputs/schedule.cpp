@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "csv.h"
+#include "quorin/classinfo.h"
 #include "quorin/inputs.h"
 
 namespace quorin {
@@ -270,39 +271,34 @@ void SetArrivalRate(TGenerator& Generator, const TSchedule& Rate, TMultiRand& St
 // ------------------------------------------------------------------ drivers
 
 TScheduleDriver::TScheduleDriver(TComponent* AOwner, TBlock& Block, const TSchedule& Schedule,
-                                 TTarget Target)
-    : TScheduler(AOwner), FBlock(&Block), FSchedule(Schedule), FTarget(Target) {}
+                                 void (*Follow)(TBlock& Block, double Value))
+    : TScheduler(AOwner), FBlock(&Block), FSchedule(Schedule), FFollow(Follow) {}
 
 bool TScheduleDriver::CanFollow(const TBlock& Block) {
-  return dynamic_cast<const TQueueCustom*>(&Block) || dynamic_cast<const TServer*>(&Block) ||
-         dynamic_cast<const TGate*>(&Block);
+  const TClassTraits& Traits = TraitsOf(Block);
+  return Traits.Schedule != TScheduleUse::None && Traits.FollowSchedule;
 }
 
 TScheduleDriver* TScheduleDriver::Attach(TBlock& Block, const TSchedule& Schedule,
                                          std::string& Error) {
-  TTarget Target;
-  if (dynamic_cast<TQueueCustom*>(&Block))
-    Target = TTarget::Capacity;
-  else if (dynamic_cast<TServer*>(&Block))
-    Target = TTarget::Server;
-  else if (dynamic_cast<TGate*>(&Block))
-    Target = TTarget::Gate;
-  else {
+  if (!CanFollow(Block)) {
     Error = "a schedule drives the capacity of a TQueue, TStack or TStorage, the duty of a "
             "TServer or the opening of a TGate";
     return nullptr;
   }
+  const TClassTraits& Traits = TraitsOf(Block);
+  const TScheduleUse Target = Traits.Schedule;
   for (const TSchedule::TStep& S : Schedule.Steps()) {
-    if (Target == TTarget::Capacity && (S.Value != std::floor(S.Value) || S.Value > 2147483647.0)) {
+    if (Target == TScheduleUse::Capacity && (S.Value != std::floor(S.Value) || S.Value > 2147483647.0)) {
       Error = "a capacity must be a whole number, not " + NumberText(S.Value);
       return nullptr;
     }
-    if (Target == TTarget::Server && S.Value != 0 && S.Value != 1) {
+    if (Target == TScheduleUse::Duty && S.Value != 0 && S.Value != 1) {
       Error = "a server is on duty (1) or off (0), not " + NumberText(S.Value);
       return nullptr;
     }
   }
-  return new TScheduleDriver(Block.Owner(), Block, Schedule, Target);
+  return new TScheduleDriver(Block.Owner(), Block, Schedule, Traits.FollowSchedule);
 }
 
 bool TScheduleDriver::BlockAlive() const {
@@ -316,22 +312,7 @@ bool TScheduleDriver::BlockAlive() const {
 
 void TScheduleDriver::Apply() {
   if (!BlockAlive()) return;
-  const double V = FSchedule.ValueAt(ModelTime());
-  switch (FTarget) {
-  case TTarget::Capacity:
-    if (V > 0) static_cast<TQueueCustom*>(FBlock)->SetCapacity(static_cast<int32_t>(V));
-    FBlock->SetClosed(V == 0);
-    break;
-  case TTarget::Server:
-    FBlock->SetClosed(V == 0);
-    break;
-  case TTarget::Gate:
-    if (V > 0)
-      static_cast<TGate*>(FBlock)->Unlock();
-    else
-      static_cast<TGate*>(FBlock)->Lock();
-    break;
-  }
+  FFollow(*FBlock, FSchedule.ValueAt(ModelTime()));
   const double Next = FSchedule.NextChange(ModelTime());
   if (Next < Horizon) NextTime(Next - ModelTime());
 }

@@ -110,14 +110,12 @@ namespace quorin {
 
 std::vector<std::string> CheckRoutes(const TModelFile& File) {
   // The graph of the routes among blocks that hold no transaction for a
-  // time (servers and storages do: their OnEnter orders the end). A strongly
+  // time (those whose class HoldsForTime do: their OnEnter orders the end,
+  // as in servers and storages). A strongly
   // connected part of it with two blocks or more holds a loop that can go
   // round for ever at one model time. A route of a block to itself is left
   // out: the pass is refused, and the check of the block tells of the pile-up.
-  auto Timed = [](const TBlock* B) {
-    return dynamic_cast<const TServer*>(B) || dynamic_cast<const TStorage*>(B) ||
-           dynamic_cast<const TStoragePrty*>(B);
-  };
+  auto Timed = [](const TBlock* B) { return TraitsOf(*B).HoldsForTime; };
   std::map<const TBlock*, int> Index;
   std::vector<const TBlock*> Nodes;
   std::vector<std::vector<int>> Next;

@@ -133,9 +133,10 @@ bool TryDraw(const std::string& StreamName, const TDistribution& D, std::array<d
   return false;
 }
 
-// The kinds of component a standard handler may stand on.
-template <class C> bool Is(const TComponent* X) {
-  return dynamic_cast<const C*>(X) != nullptr;
+// The classes whose OnEnter orders a holding time: "a TServer, TStorage or
+// TStoragePrty".
+std::string Holders() {
+  return ClassesThat([](const TClassTraits& T) { return T.HoldsForTime; });
 }
 
 class TCompiler {
@@ -310,11 +311,8 @@ public:
   // Holding times belong in OnEnter of a holding block.
   bool HoldingEntry() {
     TComponent* Self = FContext.Component;
-    if ((Is<TServer>(Self) || Is<TStorage>(Self) || Is<TStoragePrty>(Self)) &&
-        FContext.Event.Name == "OnEnter")
-      return true;
-    return Fail("orders a holding time, so it belongs in OnEnter of a TServer, TStorage or "
-                "TStoragePrty");
+    if (TraitsOf(*Self).HoldsForTime && FContext.Event.Name == "OnEnter") return true;
+    return Fail("orders a holding time, so it belongs in OnEnter of " + Holders());
   }
 
   // The event must move transactions: the block is in routing.
@@ -524,14 +522,13 @@ bool TCompiler::NextTime(TEventAction& Action) {
   // All three order the component's next activation; the names say what
   // it means on each kind of component, and only that use is accepted.
   const bool OnEnter = FContext.Event.Name == "OnEnter";
-  if (Name == "Hold" &&
-      !((Is<TServer>(Self) || Is<TStorage>(Self) || Is<TStoragePrty>(Self)) && OnEnter))
-    return Fail("orders a holding time, so it belongs in OnEnter of a TServer, TStorage or "
-                "TStoragePrty");
-  if (Name == "TimeLimit" && !((Is<TQueue>(Self) || Is<TQueuePrty>(Self)) && OnEnter))
+  const TClassTraits& Traits = TraitsOf(*Self);
+  if (Name == "Hold" && !(Traits.HoldsForTime && OnEnter))
+    return Fail("orders a holding time, so it belongs in OnEnter of " + Holders());
+  if (Name == "TimeLimit" && !(Traits.LimitsWait && OnEnter))
     return Fail("orders a waiting-time limit, so it belongs in OnEnter of a TQueue, TStack or "
                 "TQueuePrty (whose OnTimeFinish then routes the transaction)");
-  if (Name == "NextArrival" && !(Is<TGenerator>(Self) || Is<TScheduler>(Self)))
+  if (Name == "NextArrival" && !Traits.PlansArrivals)
     return Fail("orders the next activation of a TGenerator or TScheduler, not of a " +
                 ClassNameOf(*Self));
   TDelay D;
@@ -546,7 +543,7 @@ bool TCompiler::NextArrivalAtRate(TEventAction& Action) {
   // process whose rate per time unit follows the schedule; none once the
   // rate stays 0 for ever.
   TComponent* Self = FContext.Component;
-  if (!(Is<TGenerator>(Self) || Is<TScheduler>(Self)))
+  if (!TraitsOf(*Self).PlansArrivals)
     return Fail("orders the next activation of a TGenerator or TScheduler, not of a " +
                 ClassNameOf(*Self));
   TMultiRand* Stream = nullptr;
@@ -566,7 +563,7 @@ bool TCompiler::PostPone(TEventAction& Action) {
   TComponent* Self = FContext.Component;
   // The displaced holder of a preemptive server waits on the server's
   // stack and resumes its remaining service later.
-  if (!(Is<TServer>(Self) && FContext.Event.Name == "OnPreempt"))
+  if (!(TraitsOf(*Self).KeepsDisplaced && FContext.Event.Name == "OnPreempt"))
     return Fail("keeps a displaced transaction, so it belongs in OnPreempt of a TServer");
   if (!ArgCount(0, 0)) return false;
   Action = [](const TEventArgs& C) { static_cast<TBlock*>(C.Sender)->PostPone(); };
@@ -756,16 +753,16 @@ const std::vector<TStandardEntry>& Standard() {
         "keeps the displaced transaction on the server, to resume its remaining service later"},
        &TCompiler::PostPone,
        nullptr},
-      {{"Hold", "Hold(Delay)", "OnEnter of a TServer, TStorage or TStoragePrty",
+      {{"Hold", "Hold(Delay)", "OnEnter of " + Holders(),
         "orders the end of the entering transaction's holding time"},
        &TCompiler::NextTime,
        nullptr},
       {{"HoldByPriority", "HoldByPriority(P1, Delay1, P2, Delay2, ..., [Otherwise])",
-        "OnEnter of a TServer, TStorage or TStoragePrty",
+        "OnEnter of " + Holders(),
         "orders the holding time listed for the entering transaction's priority"},
        &TCompiler::HoldByPriority,
        nullptr},
-      {{"Resume", "Resume(Delay)", "OnEnter of a TServer, TStorage or TStoragePrty",
+      {{"Resume", "Resume(Delay)", "OnEnter of " + Holders(),
         "holds a transaction pushed out of a priority storage for exactly the holding time it "
         "had left, any other for Delay"},
        &TCompiler::Resume,

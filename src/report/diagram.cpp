@@ -26,23 +26,23 @@ int32_t TDiagram::Find(const std::string& Id) const {
 }
 
 // Read from the class's description: a new class with a Capacity or a
-// Preemptive property gets its notes with no change here.
+// Preemptive property, or that keeps transactions by priority, gets its
+// notes with no change here.
 std::vector<std::string> BlockNotes(const TComponent& C) {
   std::vector<std::string> Notes;
   const TClassInfo& Info = *ClassInfoOf(C);
-  const std::string& Class = Info.Name;
+  const TClassTraits& Traits = TraitsOf(Info);
   if (const TPropertyInfo* P = Info.FindProperty("Capacity")) {
     const auto N = static_cast<int64_t>(P->Get(C));
     // A divider's capacity is its number of copies, an assembler's the
-    // number it joins; a holding block's 0 means no limit.
-    if (Class == "TDivider")
-      Notes.push_back("copies " + std::to_string(N));
-    else if (Class == "TAssembler")
-      Notes.push_back("joins " + std::to_string(N));
+    // number it joins (their CapacityNote); a holding block's 0 means no
+    // limit.
+    if (Traits.CapacityNote)
+      Notes.push_back(std::string(Traits.CapacityNote).append(" ").append(std::to_string(N)));
     else if (N > 0)
       Notes.push_back("capacity " + std::to_string(N));
   }
-  if (Class == "TQueuePrty" || Class == "TStoragePrty") Notes.push_back("by priority");
+  if (Traits.ByPriority) Notes.push_back("by priority");
   if (const TPropertyInfo* P = Info.FindProperty("Preemptive"); P && P->Get(C) != 0)
     Notes.push_back("preemptive");
   return Notes;

@@ -57,26 +57,13 @@ std::string Short(double V) {
   return Buffer;
 }
 
-const char* KindName(TReportKind Kind) {
-  switch (Kind) {
-  case TReportKind::Generator: return "Generator";
-  case TReportKind::Queue: return "Queue";
-  case TReportKind::Server: return "Server";
-  case TReportKind::Storage: return "Storage";
-  case TReportKind::Gate: return "Gate";
-  case TReportKind::Batch: return "Batch";
-  case TReportKind::Terminator: return "Terminator";
-  case TReportKind::Other: return "Other";
-  case TReportKind::None: return "None";
-  }
+// The page's name of a block's kind ("Server"); a block's row is never of
+// the kind None.
+std::string KindName(TReportKind Kind) {
+  for (const TReportSectionInfo& Section : ReportSections())
+    if (Section.Kind == Kind) return Section.Name;
   return "Other";
 }
-
-// Every statistic column of the report, in the report's order.
-const char* const ColumnOrder[] = {"Count",     "Entries",     "Exits",      "Mean cont.",
-                                   "Max",       "Usage",       "Utilisation", "Mean time",  "S-mean time",
-                                   "Zero entr.", "Preempt",    "Time limit", "Min prty",
-                                   "Max prty",  "Mean interval", "Max time"};
 
 TComponent* ApplicationOf(const TModel& Model) {
   TComponent* Form = Model.Owner();
@@ -169,26 +156,12 @@ void WriteHistograms(std::ostream& Out, const TModel& Model) {
 } // namespace
 
 std::optional<double> ReportValue(const TReportRow& R, const std::string& Column) {
-  auto Opt = [](const auto& V) -> std::optional<double> {
-    if (!V) return std::nullopt;
-    return double(*V);
-  };
-  if (Column == "Count") return R.Count;
-  if (Column == "Entries") return R.Entries;
-  if (Column == "Exits") return R.Exits;
-  if (Column == "Mean cont.") return Opt(R.MeanContent);
-  if (Column == "Max") return Opt(R.MaxContent);
-  if (Column == "Usage") return Opt(R.Usage);
-  if (Column == "Mean time") return Opt(R.MeanTime);
-  if (Column == "S-mean time") return Opt(R.SMeanTime);
-  if (Column == "Zero entr.") return Opt(R.ZeroEntries);
-  if (Column == "Preempt") return Opt(R.PreemptExits);
-  if (Column == "Time limit") return Opt(R.TimeLimitExits);
-  if (Column == "Min prty") return Opt(R.MinPrty);
-  if (Column == "Max prty") return Opt(R.MaxPrty);
-  if (Column == "Mean interval") return Opt(R.MeanInterval);
-  if (Column == "Max time") return Opt(R.MaxTime);
-  if (Column == "Utilisation") return Opt(R.Utilisation);
+  for (const TReportColumnInfo& C : ReportColumnTable())
+    if (C.Title == Column && !C.Text) {
+      const auto V = C.Value(R);
+      if (!V) return std::nullopt;
+      return double(*V);
+    }
   return std::nullopt;
 }
 
@@ -203,27 +176,27 @@ void WriteReportJson(const TModel& Model, const TPageInfo& Info, std::ostream& O
     Out << (i ? "," : "") << PageString(Info.Findings[i]);
   Out << "],\"sections\":[";
   bool FirstSection = true;
-  for (TReportKind Kind : {TReportKind::Generator, TReportKind::Queue, TReportKind::Server,
-                           TReportKind::Storage, TReportKind::Gate, TReportKind::Batch,
-                           TReportKind::Terminator, TReportKind::Other}) {
+  for (const TReportSectionInfo& Section : ReportSections()) {
     std::vector<std::string> Present;
     for (const TReportRow& R : Rows)
-      if (R.Kind == Kind)
+      if (R.Kind == Section.Kind)
         for (const std::string& C : ReportColumnsOf(R))
           if (std::find(Present.begin(), Present.end(), C) == Present.end()) Present.push_back(C);
     bool Any = false;
     for (const TReportRow& R : Rows)
-      Any = Any || R.Kind == Kind;
+      Any = Any || R.Kind == Section.Kind;
     if (!Any) continue;
-    Out << (FirstSection ? "" : ",") << "{\"kind\":\"" << KindName(Kind)
-        << "\",\"title\":" << PageString(ReportSectionTitle(Kind)) << ",\"columns\":[";
+    Out << (FirstSection ? "" : ",") << "{\"kind\":\"" << Section.Name
+        << "\",\"title\":" << PageString(Section.Title) << ",\"columns\":[";
     FirstSection = false;
     bool FirstColumn = true;
-    for (const char* C : ColumnOrder)
+    for (std::size_t c : Section.Columns) {
+      const std::string& C = ReportColumnTable()[c].Title;
       if (std::find(Present.begin(), Present.end(), C) != Present.end()) {
         Out << (FirstColumn ? "" : ",") << PageString(C);
         FirstColumn = false;
       }
+    }
     Out << "]}";
   }
   Out << "],\"blocks\":[";

@@ -14,48 +14,11 @@ namespace {
 
 // Puts a statistic the block's class keeps into its column of the row.
 void Put(TReportRow& R, TReportColumn Column, long double V) {
-  const auto Whole = static_cast<int32_t>(V);
-  switch (Column) {
-  case TReportColumn::MeanContent:
-    R.MeanContent = V;
-    break;
-  case TReportColumn::MaxContent:
-    R.MaxContent = Whole;
-    break;
-  case TReportColumn::Usage:
-    R.Usage = V;
-    break;
-  case TReportColumn::MeanTime:
-    R.MeanTime = V;
-    break;
-  case TReportColumn::SMeanTime:
-    R.SMeanTime = V;
-    break;
-  case TReportColumn::ZeroEntries:
-    R.ZeroEntries = Whole;
-    break;
-  case TReportColumn::PreemptExits:
-    R.PreemptExits = Whole;
-    break;
-  case TReportColumn::TimeLimitExits:
-    R.TimeLimitExits = Whole;
-    break;
-  case TReportColumn::MinPrty:
-    R.MinPrty = Whole;
-    break;
-  case TReportColumn::MaxPrty:
-    R.MaxPrty = Whole;
-    break;
-  case TReportColumn::MeanInterval:
-    R.MeanInterval = V;
-    break;
-  case TReportColumn::MaxTime:
-    R.MaxTime = V;
-    break;
-  case TReportColumn::Utilisation:
-    R.Utilisation = V;
-    break;
-  }
+  for (const TReportColumnInfo& C : ReportColumnTable())
+    if (C.Statistic == Column) {
+      if (C.Whole) R.*C.Whole = static_cast<int32_t>(V);
+      if (C.Real) R.*C.Real = V;
+    }
 }
 
 const long double NoMean = std::numeric_limits<long double>::quiet_NaN();
@@ -160,19 +123,6 @@ std::vector<TReportRow> CollectReport(const TModel& Model) {
 
 namespace {
 
-struct TColumn {
-  const char* Title;
-  bool Left; // text columns are left-aligned, numbers right-aligned
-};
-
-const TColumn Columns[] = {
-    {"Block", true},       {"Class", true},        {"Count", false},      {"Entries", false},
-    {"Exits", false},      {"Mean cont.", false},  {"Max", false},        {"Usage", false},
-    {"Mean time", false},  {"S-mean time", false}, {"Zero entr.", false}, {"Preempt", false},
-    {"Time limit", false}, {"Min prty", false},    {"Max prty", false},   {"Mean interval", false},
-    {"Max time", false},   {"Utilisation", false},
-};
-
 std::string Fixed(long double V, int Decimals) {
   char Buffer[64];
   std::snprintf(Buffer, sizeof Buffer, "%.*Lf", Decimals, V);
@@ -190,27 +140,31 @@ template <class T> std::string Cell(const std::optional<T>& V, int Decimals) {
   }
 }
 
+// The index of the column of that title in ReportColumnTable() and in Cells.
+std::size_t ColumnAt(const std::string& Title) {
+  const auto& Table = ReportColumnTable();
+  for (std::size_t c = 0; c < Table.size(); ++c)
+    if (Table[c].Title == Title) return c;
+  return Table.size(); // never: the titles below are the table's
+}
+
+using TCol = std::size_t;
+const TCol CBlock = 0, CClass = 1, CCount = 2, CExits = 4;
+
 // The cells of a line as the CSV gives them: a class's line is named by its
 // block.
 std::vector<std::string> RawCells(const TReportRow& R, int Decimals) {
-  return {R.Name,
-          R.Class,
-          std::to_string(R.Count),
-          std::to_string(R.Entries),
-          std::to_string(R.Exits),
-          Cell(R.MeanContent, Decimals),
-          Cell(R.MaxContent, Decimals),
-          Cell(R.Usage, Decimals),
-          Cell(R.MeanTime, Decimals),
-          Cell(R.SMeanTime, Decimals),
-          Cell(R.ZeroEntries, Decimals),
-          Cell(R.PreemptExits, Decimals),
-          Cell(R.TimeLimitExits, Decimals),
-          Cell(R.MinPrty, Decimals),
-          Cell(R.MaxPrty, Decimals),
-          Cell(R.MeanInterval, Decimals),
-          Cell(R.MaxTime, Decimals),
-          Cell(R.Utilisation, Decimals)};
+  std::vector<std::string> Row;
+  for (const TReportColumnInfo& C : ReportColumnTable())
+    if (C.Text)
+      Row.push_back(&C == &ReportColumnTable()[CBlock] ? R.Name : R.Class);
+    else if (C.Counter)
+      Row.push_back(std::to_string(R.*C.Counter));
+    else if (C.Whole)
+      Row.push_back(Cell(R.*C.Whole, Decimals));
+    else
+      Row.push_back(Cell(R.*C.Real, Decimals));
+  return Row;
 }
 
 // The cells of a line of the text report: a class's line is named by its
@@ -218,84 +172,131 @@ std::vector<std::string> RawCells(const TReportRow& R, int Decimals) {
 std::vector<std::string> Cells(const TReportRow& R, int Decimals) {
   std::vector<std::string> Row = RawCells(R, Decimals);
   if (R.Prty) {
-    Row[0] = "  priority " + std::to_string(*R.Prty);
-    Row[1] = "";
+    Row[CBlock] = "  priority " + std::to_string(*R.Prty);
+    Row[CClass] = "";
     // A terminator's or an assembler's class counts what it finished with.
-    if (R.Kind == TReportKind::Terminator || R.Kind == TReportKind::Batch) Row[2] = Row[4] = "";
+    if (R.Kind == TReportKind::Terminator || R.Kind == TReportKind::Batch)
+      Row[CCount] = Row[CExits] = "";
   }
   return Row;
 }
 
-// Column indexes into Columns and Cells.
-enum TCol : std::size_t {
-  CBlock,
-  CClass,
-  CCount,
-  CEntries,
-  CExits,
-  CMeanContent,
-  CMax,
-  CUsage,
-  CMeanTime,
-  CSMeanTime,
-  CZeroEntries,
-  CPreempt,
-  CTimeLimit,
-  CMinPrty,
-  CMaxPrty,
-  CMeanInterval,
-  CMaxTime,
-  CUtilisation
-};
-
-struct TSection {
-  TReportKind Kind;
-  const char* Title;
-  std::vector<TCol> Cols;
-};
-
-const TSection Sections[] = {
-    {TReportKind::Generator, "Generators", {CBlock, CClass, CExits, CMeanInterval}},
-    {TReportKind::Queue,
-     "Queues, stacks and priority queues",
-     {CBlock, CClass, CCount, CEntries, CExits, CMeanContent, CMax, CUsage, CMeanTime, CSMeanTime,
-      CZeroEntries, CPreempt, CTimeLimit, CMinPrty, CMaxPrty}},
-    {TReportKind::Server,
-     "Servers",
-     {CBlock, CClass, CCount, CEntries, CExits, CMeanContent, CMax, CUsage, CUtilisation, CMeanTime,
-      CZeroEntries, CPreempt}},
-    {TReportKind::Storage,
-     "Storages and priority storages",
-     {CBlock, CClass, CCount, CEntries, CExits, CMeanContent, CMax, CUsage, CUtilisation, CMeanTime,
-      CSMeanTime, CZeroEntries, CPreempt, CMinPrty, CMaxPrty}},
-    {TReportKind::Gate, "Gates", {CBlock, CClass, CCount, CEntries, CExits}},
-    {TReportKind::Batch,
-     "Dividers, assemblers and creators",
-     {CBlock, CClass, CCount, CEntries, CExits, CMeanTime, CMaxTime}},
-    {TReportKind::Terminator, "Terminators", {CBlock, CClass, CEntries, CMeanTime, CMaxTime}},
-    {TReportKind::Other, "Other blocks", {CBlock, CClass, CCount, CEntries, CExits}},
-};
-
 // Counts of special exits are shown only when some block of the section had
 // one; a column of zeros would say nothing.
 bool ShownWhenZero(TCol C) {
-  return C != CPreempt && C != CTimeLimit;
+  return ReportColumnTable()[C].ShownWhenZero;
 }
 
 } // namespace
 
+std::optional<long double> TReportColumnInfo::Value(const TReportRow& Row) const {
+  if (Counter) return Row.*Counter;
+  if (Whole) {
+    if (!(Row.*Whole)) return std::nullopt;
+    return *(Row.*Whole);
+  }
+  if (Real) return Row.*Real;
+  return std::nullopt;
+}
+
+const std::vector<TReportColumnInfo>& ReportColumnTable() {
+  using R = TReportRow;
+  using S = TReportColumn;
+  static const std::vector<TReportColumnInfo> Table = {
+      {.Title = "Block", .Text = true},
+      {.Title = "Class", .Text = true},
+      {.Title = "Count", .Counter = &R::Count},
+      {.Title = "Entries", .Counter = &R::Entries},
+      {.Title = "Exits", .Counter = &R::Exits},
+      {.Title = "Mean cont.", .Statistic = S::MeanContent, .Real = &R::MeanContent},
+      {.Title = "Max", .Statistic = S::MaxContent, .Whole = &R::MaxContent},
+      {.Title = "Usage", .Statistic = S::Usage, .Real = &R::Usage},
+      {.Title = "Mean time", .Statistic = S::MeanTime, .Real = &R::MeanTime},
+      {.Title = "S-mean time", .Statistic = S::SMeanTime, .Real = &R::SMeanTime},
+      {.Title = "Zero entr.", .Statistic = S::ZeroEntries, .Whole = &R::ZeroEntries},
+      {.Title = "Preempt",
+       .ShownWhenZero = false,
+       .Statistic = S::PreemptExits,
+       .Whole = &R::PreemptExits},
+      {.Title = "Time limit",
+       .ShownWhenZero = false,
+       .Statistic = S::TimeLimitExits,
+       .Whole = &R::TimeLimitExits},
+      {.Title = "Min prty", .Statistic = S::MinPrty, .Whole = &R::MinPrty},
+      {.Title = "Max prty", .Statistic = S::MaxPrty, .Whole = &R::MaxPrty},
+      {.Title = "Mean interval", .Statistic = S::MeanInterval, .Real = &R::MeanInterval},
+      {.Title = "Max time", .Statistic = S::MaxTime, .Real = &R::MaxTime},
+      {.Title = "Utilisation", .Statistic = S::Utilisation, .Real = &R::Utilisation},
+  };
+  return Table;
+}
+
+const std::vector<TReportSectionInfo>& ReportSections() {
+  struct TWritten {
+    TReportKind Kind;
+    const char* Name;
+    const char* Title;
+    std::vector<const char*> Columns;
+  };
+  static const std::vector<TReportSectionInfo> Sections = [] {
+    const TWritten Written[] = {
+        {TReportKind::Generator, "Generator", "Generators",
+         {"Block", "Class", "Exits", "Mean interval"}},
+        {TReportKind::Queue,
+         "Queue",
+         "Queues, stacks and priority queues",
+         {"Block", "Class", "Count", "Entries", "Exits", "Mean cont.", "Max", "Usage", "Mean time",
+          "S-mean time", "Zero entr.", "Preempt", "Time limit", "Min prty", "Max prty"}},
+        {TReportKind::Server,
+         "Server",
+         "Servers",
+         {"Block", "Class", "Count", "Entries", "Exits", "Mean cont.", "Max", "Usage",
+          "Utilisation", "Mean time", "Zero entr.", "Preempt"}},
+        {TReportKind::Storage,
+         "Storage",
+         "Storages and priority storages",
+         {"Block", "Class", "Count", "Entries", "Exits", "Mean cont.", "Max", "Usage",
+          "Utilisation", "Mean time", "S-mean time", "Zero entr.", "Preempt", "Min prty",
+          "Max prty"}},
+        {TReportKind::Gate, "Gate", "Gates", {"Block", "Class", "Count", "Entries", "Exits"}},
+        {TReportKind::Batch,
+         "Batch",
+         "Dividers, assemblers and creators",
+         {"Block", "Class", "Count", "Entries", "Exits", "Mean time", "Max time"}},
+        {TReportKind::Terminator,
+         "Terminator",
+         "Terminators",
+         {"Block", "Class", "Entries", "Mean time", "Max time"}},
+        {TReportKind::Other,
+         "Other",
+         "Other blocks",
+         {"Block", "Class", "Count", "Entries", "Exits"}},
+    };
+    std::vector<TReportSectionInfo> All;
+    for (const TWritten& W : Written) {
+      TReportSectionInfo Section{W.Kind, W.Name, W.Title, {}};
+      for (const char* Title : W.Columns)
+        Section.Columns.push_back(ColumnAt(Title));
+      All.push_back(std::move(Section));
+    }
+    return All;
+  }();
+  return Sections;
+}
+
 std::vector<std::string> ReportColumnsOf(const TReportRow& Row) {
   std::vector<std::string> Titles;
   const std::vector<std::string> Text = Cells(Row, 4);
-  for (const TSection& Section : Sections)
+  for (const TReportSectionInfo& Section : ReportSections())
     if (Section.Kind == Row.Kind)
-      for (TCol C : Section.Cols)
-        if (C != CBlock && C != CClass && !Text[C].empty()) Titles.push_back(Columns[C].Title);
+      for (TCol C : Section.Columns)
+        if (!ReportColumnTable()[C].Text && !Text[C].empty())
+          Titles.push_back(ReportColumnTable()[C].Title);
   return Titles;
 }
 
 std::string ReportSectionTitle(TReportKind Kind) {
-  for (const TSection& Section : Sections)
+  for (const TReportSectionInfo& Section : ReportSections())
     if (Section.Kind == Kind) return Section.Title;
   return "";
 }
@@ -333,14 +334,17 @@ void PrintDutyNotes(const std::vector<TReportRow>& Rows, std::ostream& Out) {
 }
 } // namespace
 std::string ReportColumnTitle(TReportColumn Column) {
-  // The statistics columns stand in the order of TReportColumn, from Mean cont. on.
-  return Columns[CMeanContent + static_cast<std::size_t>(Column)].Title;
+  for (const TReportColumnInfo& C : ReportColumnTable())
+    if (C.Statistic == Column) return C.Title;
+  return "";
 }
 
 void PrintReport(const TModel& Model, std::ostream& Out) {
   const std::vector<TReportRow> Rows = CollectReport(Model);
   Out << "Model time " << Fixed(ModelTime(), 4) << '\n';
-  for (const TSection& Section : Sections) {
+  const auto& Columns = ReportColumnTable();
+  const TCol CMinPrty = ColumnAt("Min prty"), CMaxPrty = ColumnAt("Max prty");
+  for (const TReportSectionInfo& Section : ReportSections()) {
     std::vector<std::vector<std::string>> Table;
     for (const TReportRow& R : Rows)
       if (R.Kind == Section.Kind) {
@@ -350,7 +354,7 @@ void PrintReport(const TModel& Model, std::ostream& Out) {
       }
     if (Table.empty()) continue;
     std::vector<TCol> Cols;
-    for (TCol C : Section.Cols) {
+    for (TCol C : Section.Columns) {
       bool Shown = false;
       for (const auto& Row : Table)
         Shown = Shown || (!Row[C].empty() && (ShownWhenZero(C) || Row[C] != "0"));
@@ -368,7 +372,7 @@ void PrintReport(const TModel& Model, std::ostream& Out) {
     for (auto& Row : Table)
       if (!Row[CMinPrty].empty() && Row[CMinPrty] != Row[CMaxPrty])
         Row[CMinPrty] += ".." + Row[CMaxPrty];
-    auto Title = [](TCol C) { return std::string(C == CMinPrty ? "Prty" : Columns[C].Title); };
+    auto Title = [&](TCol C) { return C == CMinPrty ? std::string("Prty") : Columns[C].Title; };
     // A title in two lines ("Mean" over "cont."), split at its last space; a
     // title of one word stands on the second.
     auto Upper = [&Title](TCol C) {
@@ -409,7 +413,7 @@ void PrintReport(const TModel& Model, std::ostream& Out) {
         const std::string S = CutText(CellAt(Cols[i]), Width[i]);
         const std::string Pad(Width[i] - S.size(), ' ');
         Text += i ? Gap : "";
-        Text += Columns[Cols[i]].Left ? S + Pad : Pad + S;
+        Text += Columns[Cols[i]].Text ? S + Pad : Pad + S;
       }
       while (!Text.empty() && Text.back() == ' ')
         Text.pop_back();
@@ -442,7 +446,8 @@ std::string CsvText(const std::string& S) {
 void PrintReportCsv(const TModel& Model, std::ostream& Out) {
   // One header line, so that spreadsheets and data-frame readers take it as
   // such; the model time of the report is a column of every row.
-  for (std::size_t c = 0; c < std::size(Columns); ++c)
+  const auto& Columns = ReportColumnTable();
+  for (std::size_t c = 0; c < Columns.size(); ++c)
     Out << (c ? "," : "") << Columns[c].Title;
   Out << ",Priority,Model time\n";
   const std::string Time = Fixed(ModelTime(), 10);

@@ -1,6 +1,7 @@
 // A short fixed-seed fuzz run; fuzz_models runs the long one.
 #include <gtest/gtest.h>
 
+#include "bench_block.h"
 #include "engines.h"
 #include "fuzzer.h"
 #include "quorin/blocks.h"
@@ -55,6 +56,18 @@ TEST(Fuzz, ADescribedClassOfItsOwnTakesPart) {
     return C;
   }();
   RegisterClassInfo("Tests", Probe);
+  TFuzzFigures Figures;
+  for (uint64_t Seed = 1; Seed <= 300; ++Seed)
+    for (const std::string& Fault : FuzzModel(Seed, Figures))
+      ADD_FAILURE() << Fault;
+  EXPECT_GT(Figures.Described, 100);
+}
+
+// A holding class derived from TProQueue, none of the library's (TBench):
+// random models hold its blocks, and the inspection knows its lists by the
+// storage's that it keeps.
+TEST(Fuzz, ANewHoldingClassTakesPart) {
+  RegisterBenchClass();
   TFuzzFigures Figures;
   for (uint64_t Seed = 1; Seed <= 300; ++Seed)
     for (const std::string& Fault : FuzzModel(Seed, Figures))

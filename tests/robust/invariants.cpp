@@ -29,7 +29,7 @@ void Expect(bool Holds, TBlock* Block, const char* What, TInspection& Out) {
 }
 
 bool InspectQueue(TBlock* B, TInspection& Out) {
-  auto* Q = dynamic_cast<TQueue*>(B);
+  auto* Q = dynamic_cast<TWaitingLine<TQueueCustom>*>(B);
   if (!Q) return false;
   const int32_t N = Walk(Q, Q->First(), true, Out);
   Expect(N == Q->Count(), Q, "Count differs from the list length", Out);
@@ -39,7 +39,7 @@ bool InspectQueue(TBlock* B, TInspection& Out) {
 }
 
 bool InspectStorage(TBlock* B, TInspection& Out) {
-  auto* S = dynamic_cast<TStorage*>(B);
+  auto* S = dynamic_cast<TStorageCustom<TQueueCustom>*>(B);
   if (!S) return false;
   const int32_t Holding = Walk(S, S->First(), true, Out);
   const int32_t Finished = Walk(S, S->FirstFinished(), false, Out);
@@ -130,7 +130,7 @@ int32_t WalkClasses(TQueuePrtyCustom* Q, TInspection& Out) {
 }
 
 bool InspectStoragePrty(TBlock* B, TInspection& Out) {
-  auto* S = dynamic_cast<TStoragePrty*>(B);
+  auto* S = dynamic_cast<TStorageCustom<TQueuePrtyCustom>*>(B);
   if (!S) return false;
   const int32_t Holding = WalkClasses(S, Out);
   const int32_t Finished = Walk(S, S->FirstFinished(), false, Out);
@@ -146,7 +146,7 @@ bool InspectStoragePrty(TBlock* B, TInspection& Out) {
 }
 
 bool InspectQueuePrty(TBlock* B, TInspection& Out) {
-  auto* Q = dynamic_cast<TQueuePrty*>(B);
+  auto* Q = dynamic_cast<TWaitingLine<TQueuePrtyCustom>*>(B);
   if (!Q) return false;
   const int32_t N = WalkClasses(Q, Out);
   Expect(N == Q->Count(), Q, "Count differs from its classes", Out);
@@ -208,7 +208,9 @@ bool InspectCreator(TBlock* B, TInspection& Out) {
 } // namespace
 
 std::vector<TBlockInspector>& BlockInspectors() {
-  // Derived kinds come before their bases (a stack is a queue).
+  // Each inspector takes a kind by the class that keeps its lists (a
+  // storage's, a waiting line's, ...), so a new class derived from one of
+  // them is inspected as that kind. Derived kinds come first.
   static std::vector<TBlockInspector> Inspectors = {
       InspectStorage,   InspectQueue,      InspectServer,      InspectGate,
       InspectGenerator, InspectTerminator, InspectStoragePrty, InspectQueuePrty,

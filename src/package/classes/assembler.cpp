@@ -38,6 +38,7 @@ const TClassInfo& AssemblerClass() {
                      Property<TAssembler, bool>("Match", 0, &TAssembler::Match,
                                                 &TAssembler::SetMatch)},
       .Events = Join<TEventInfo>({EnterExit<TSplitJoin>(), {OnRouting()}}),
+      .Traits = TClassTraits{.CapacityNote = "joins"},
       .Summary = "joins Capacity entering transactions into one (the last to arrive); with Match, "
                  "only the parts of one original a divider split",
       .Image = Image,

@@ -88,6 +88,27 @@ const TClassInfo* ClassInfoOf(const TComponent& X) {
   return Best;
 }
 
+const TClassTraits& TraitsOf(const TClassInfo& Info) {
+  static const TClassTraits None;
+  for (const TClassInfo* C = &Info; C; C = C->Base)
+    if (C->Traits) return *C->Traits;
+  return None;
+}
+
+const TClassTraits& TraitsOf(const TComponent& X) {
+  return TraitsOf(*ClassInfoOf(X));
+}
+
+std::string ClassesThat(bool (*Test)(const TClassTraits& Traits)) {
+  std::vector<std::string> Names;
+  for (const TClassInfo* C : classes::LibraryClasses())
+    if (C->Create && Test(TraitsOf(*C))) Names.push_back(C->Name);
+  std::string Text;
+  for (std::size_t i = 0; i < Names.size(); ++i)
+    Text += (i == 0 ? "a " : i + 1 == Names.size() ? " or " : ", ") + Names[i];
+  return Text;
+}
+
 void RegisterClassInfo(const std::string& Page, const TClassInfo& Info) {
   if (FindClassInfo(Info.Name)) return;
   classes::ApplicationClasses().push_back(&Info);

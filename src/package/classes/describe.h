@@ -155,6 +155,22 @@ template <class C, class V> TStatisticInfo Statistic(TReportColumn Column, V (C:
           }};
 }
 
+// How the blocks of a class follow a schedule (TClassTraits::FollowSchedule).
+// Closing refuses every entry; those inside stay and leave as usual.
+template <class C> void FollowCapacity(TBlock& Block, double Value) {
+  if (Value > 0) static_cast<C&>(Block).SetCapacity(static_cast<int32_t>(Value));
+  Block.SetClosed(Value == 0);
+}
+inline void FollowDuty(TBlock& Block, double Value) {
+  Block.SetClosed(Value == 0);
+}
+inline void FollowOpening(TBlock& Block, double Value) {
+  if (Value > 0)
+    static_cast<TGate&>(Block).Unlock();
+  else
+    static_cast<TGate&>(Block).Lock();
+}
+
 // What every queue, server and storage keeps (TProQueue).
 std::vector<TStatisticInfo> ProQueueStatistics();
 // The classes present in a priority queue or storage.

@@ -31,6 +31,7 @@ const TClassInfo& DividerClass() {
                                                           &TSplitJoin::SetCapacity),
                                     0, std::numeric_limits<int32_t>::max())},
       .Events = Join<TEventInfo>({EnterExit<TSplitJoin>(), {OnRouting()}}),
+      .Traits = TClassTraits{.CapacityNote = "copies"},
       .Summary =
           "splits each entering transaction into Capacity (copies with its priority, mark and "
           "fields, and its number as their family)",

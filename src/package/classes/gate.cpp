@@ -29,6 +29,7 @@ const TClassInfo& GateClass() {
       .Report = TReportKind::Gate,
       .Properties = {Tag()},
       .Events = Join<TEventInfo>({EnterExit<TGate>(), {OnRouting()}}),
+      .Traits = TClassTraits{.Schedule = TScheduleUse::Opening, .FollowSchedule = &FollowOpening},
       .Summary = "a one-place passage that can be locked and unlocked",
       .Image = Image,
   };

@@ -32,6 +32,7 @@ const TClassInfo& GeneratorClass() {
       .Events = {Event("OnBeforeTimeGoOn", &TGenerator::OnBeforeTimeGoOn),
                  Event("OnAfterGeneration", &TGenerator::OnAfterGeneration),
                  Event("OnExit", &TGenerator::OnExit), OnRouting()},
+      .Traits = TClassTraits{.PlansArrivals = true},
       .Summary = "makes one transaction per activation it orders with NextTime, and offers it",
       .Image = Image,
   };

@@ -35,6 +35,7 @@ const TClassInfo& QueueClass() {
       .Events =
           Join<TEventInfo>({EnterExit<TQueueCustom>(),
                             {Event("OnTimeFinish", &TQueue::OnTimeFinish, true), OnRouting()}}),
+      .Traits = TClassTraits{.LimitsWait = true, .Schedule = TScheduleUse::Capacity, .FollowSchedule = &FollowCapacity<TQueueCustom>},
       .Summary =
           "waiting line, first in first out, optional Capacity and time limits (OnTimeFinish)",
       .Image = Image,

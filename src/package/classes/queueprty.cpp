@@ -36,6 +36,7 @@ const TClassInfo& QueuePrtyClass() {
           Join<TEventInfo>({EnterExit<TQueuePrtyCustom>(),
                             {Event("OnPreempt", &TQueuePrtyCustom::OnPreempt, true),
                              Event("OnTimeFinish", &TQueuePrty::OnTimeFinish, true), OnRouting()}}),
+      .Traits = TClassTraits{.LimitsWait = true, .ByPriority = true},
       .Summary = "waiting line by priority (highest first, oldest first within), push-out of the "
                  "oldest lowest on overflow, Preemptive admission of marked higher-priority "
                  "transactions, time limits",

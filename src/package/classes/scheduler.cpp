@@ -30,6 +30,7 @@ const TClassInfo& SchedulerClass() {
       .Properties = {Tag()},
       .Events = {Event("OnBeforeTimeGoOn", &TScheduler::OnBeforeTimeGoOn),
                  Event("OnPlanned", &TScheduler::OnPlanned)},
+      .Traits = TClassTraits{.PlansArrivals = true},
       .Summary =
           "not a block: fires OnPlanned at the times it orders with NextTime, for timetables "
           "and timed actions",

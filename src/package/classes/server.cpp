@@ -34,6 +34,7 @@ const TClassInfo& ServerClass() {
       .Events = Join<TEventInfo>({EnterExit<TServer>(),
                                   {Event("OnPreempt", &TServer::OnPreempt, true),
                                    Event("OnRelease", &TServer::OnRelease, true), OnRouting()}}),
+      .Traits = TClassTraits{.HoldsForTime = true, .KeepsDisplaced = true, .Schedule = TScheduleUse::Duty, .FollowSchedule = &FollowDuty},
       .Summary = "one transaction at a time for a service time from NextTime; Preemptive "
                  "interruption with OnPreempt, PostPone and resume, Release",
       .Image = Image,

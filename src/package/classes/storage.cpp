@@ -33,6 +33,7 @@ const TClassInfo& StorageClass() {
       .Properties = {Tag(), Property<TQueueCustom, int32_t>("Capacity", 0, &TQueueCustom::Capacity,
                                                             &TQueueCustom::SetCapacity)},
       .Events = Join<TEventInfo>({EnterExit<TQueueCustom>(), {OnRouting()}}),
+      .Traits = TClassTraits{.HoldsForTime = true, .Schedule = TScheduleUse::Capacity, .FollowSchedule = &FollowCapacity<TQueueCustom>},
       .Summary =
           "up to Capacity transactions at once, each for its own holding time; finished ones "
           "leave in order of finishing",

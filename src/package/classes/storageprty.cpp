@@ -34,6 +34,7 @@ const TClassInfo& StoragePrtyClass() {
       .Events =
           Join<TEventInfo>({EnterExit<TQueuePrtyCustom>(),
                             {Event("OnPreempt", &TQueuePrtyCustom::OnPreempt, true), OnRouting()}}),
+      .Traits = TClassTraits{.HoldsForTime = true, .ByPriority = true},
       .Summary =
           "the storage with holding transactions kept by priority and push-out of the oldest "
           "lowest one, which keeps the holding time it had left (Remaining)",
