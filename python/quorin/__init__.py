@@ -103,6 +103,83 @@ def _save(self, path=None):
     return text
 
 
+def _number_text(value):
+    """A number as a model file writes it: the shortest text that reads back
+    as the same double ("480", not "480.0")."""
+    text = repr(float(value))
+    return text[:-2] if text.endswith(".0") else text
+
+
+class Schedule:
+    """A piecewise-constant function of model time, named in its model: blocks
+    follow it (``Schedule=`` on a queue, stack, storage, server or gate) and
+    ``NextArrivalAtRate(Stream, Name)`` draws arrivals at its rate. Made by
+    Model.add_schedule(); ``steps`` are (time, value) pairs, ``period`` is 0
+    for no repetition."""
+
+    def __init__(self, name, period, steps):
+        self.name, self.period, self.steps = name, period, steps
+
+    def value_at(self, time):
+        """The value at model time ``time``."""
+        if self.period:
+            time = _math.fmod(time, self.period)
+        value = self.steps[0][1]
+        for start, step_value in self.steps:
+            if start > time:
+                break
+            value = step_value
+        return value
+
+    def __repr__(self):
+        shown = ", ".join(f"{_number_text(t)} {_number_text(v)}" for t, v in self.steps[:6])
+        more = ", ..." if len(self.steps) > 6 else ""
+        period = f" period {_number_text(self.period)}" if self.period else ""
+        return f"<quorin.Schedule {self.name}{period}: {shown}{more}>"
+
+
+def _add_schedule(self, name, steps=None, period=0, file=None):
+    """Adds a schedule named ``name``, as a model file's ``schedule`` section
+    does, and answers it. ``steps`` is text as in a file ("0 2, 480 5.5"), a
+    list of (time, value) pairs, a dict of time: value, or a DataFrame whose
+    first two columns are time and value; ``file`` instead names a CSV of
+    time,value lines. The first step starts at 0; with a ``period`` above 0
+    the pattern repeats. ``save()`` writes it as a schedule section."""
+    if (steps is None) == (file is None):
+        raise Error(f"schedule {name}: give either steps or file (a CSV of time,value)")
+    text = ""
+    if isinstance(steps, str):
+        text = steps
+    elif steps is not None:
+        if hasattr(steps, "iloc"):
+            pairs = steps.iloc[:, :2].itertuples(index=False, name=None)
+        elif isinstance(steps, dict):
+            pairs = steps.items()
+        else:
+            pairs = steps
+        try:
+            text = ", ".join(f"{_number_text(t)} {_number_text(v)}" for t, v in pairs)
+        except (TypeError, ValueError):
+            raise Error(f"schedule {name}: steps are (time, value) pairs of numbers") from None
+        if not text:
+            raise Error(f"schedule {name}: no steps")
+    self._add_schedule(name, float(period), text, "" if file is None else _os.fspath(file))
+    return self.schedule(name)
+
+
+def _schedule(self, name):
+    """The schedule named ``name`` (KeyError when there is none)."""
+    found = self._schedule_steps(name)
+    if found is None:
+        raise KeyError(f"no schedule named '{name}'")
+    return Schedule(name, found[0], found[1])
+
+
+def _schedules(self):
+    """The model's schedules by name, in the order they were made."""
+    return {name: _schedule(self, name) for name in self._schedule_names()}
+
+
 class Trace:
     """Every event and pass of a model while attached, within a window of
     model time: see Model.trace()."""
@@ -198,6 +275,9 @@ def _repr_html_(self):
     return "<pre>" + html.escape(repr(self)) + "</pre>"
 
 
+Model.add_schedule = _add_schedule
+Model.schedule = _schedule
+Model.schedules = property(_schedules)
 Model.report = _report
 Model.run = _run
 Model.save = _save

@@ -130,9 +130,15 @@ void SetEvent(const std::string& Event, const TRef& Self, py::handle Value) {
     Model.BindText(X, Event, Value.cast<std::string>());
   else if (PyCallable_Check(Value.ptr()))
     Model.BindCallable(X, Event, py::reinterpret_borrow<py::object>(Value));
+  else if ((py::isinstance<py::tuple>(Value) || py::isinstance<py::list>(Value)) &&
+           py::len(Value) == 2 && py::isinstance<py::str>(Value[py::int_(0)]) &&
+           PyCallable_Check(py::object(Value[py::int_(1)]).ptr()))
+    Model.BindBoth(X, Event, py::cast<std::string>(Value[py::int_(0)]),
+                   py::object(Value[py::int_(1)]));
   else
     Raise(X->Name() + ": " + Event +
-          " takes standard handlers as text (\"PassTo(Exit)\"), a Python callable, or None");
+          " takes standard handlers as text (\"PassTo(Exit)\"), a Python callable, both as "
+          "(text, callable), or None");
 }
 
 void AddSurfaces(py::module_& M) {
@@ -334,6 +340,27 @@ TEventAction PythonAction(TPyModel& Model, TComponent* X, const std::string& Eve
   return Action(Model, X, Info->Shape, std::move(Callable));
 }
 
+void AddTableHandler(THandlerTable& Table, const std::string& Name, TEventShape Shape,
+                     TEventAction Action) {
+  switch (Shape) {
+  case TEventShape::Block:
+    Table.Block[Name] = [Action](TBlock* S, TTransaction* T) { Action({S, nullptr, T}); };
+    break;
+  case TEventShape::Aggregate:
+    Table.Aggregate[Name] = [Action](TAggregate* S) { Action({S, nullptr, nullptr}); };
+    break;
+  case TEventShape::Model:
+    Table.Model[Name] = [Action] { Action({nullptr, nullptr, nullptr}); };
+    break;
+  case TEventShape::NewTime:
+    Table.NewTime[Name] = [Action](TAggregate* S, TTransaction* T) { Action({S, nullptr, T}); };
+    break;
+  case TEventShape::AfterPass:
+    Table.AfterPass[Name] = [Action](TBlock* S, TBlock* R, TTransaction* T) { Action({S, R, T}); };
+    break;
+  }
+}
+
 void FillHandlerTable(TPyModel& Model) {
   for (const auto& [Name, Callable] : Model.Named) {
     auto Block = Action(Model, nullptr, TEventShape::Block, Callable);
@@ -493,6 +520,26 @@ object. Declared fields (Model(fields=...)) are attributes.)")
   py::class_<RBlock, RAggregate> Block(M, "TBlock");
   AddFastPassTo(Block);
   Block
+      .def_property(
+          "Schedule",
+          [](const RBlock& Self) -> py::object {
+            TBlock* X = Self.Get<TBlock>();
+            for (const auto& [Following, Name] : LiveModel->File().Following())
+              if (Following == X) return py::str(Name);
+            return py::none();
+          },
+          [](const RBlock& Self, py::handle Value) {
+            TBlock* X = Self.Get<TBlock>();
+            py::object Name = py::hasattr(Value, "name") && !py::isinstance<py::str>(Value)
+                                  ? py::object(Value.attr("name"))
+                                  : py::reinterpret_borrow<py::object>(Value);
+            if (!py::isinstance<py::str>(Name))
+              Raise(X->Name() + ": Schedule names a schedule (add_schedule)");
+            std::string Error;
+            if (!LiveModel->File().Follow(X, Name.cast<std::string>(), Error))
+              Raise(X->Name() + ": " + Error);
+          },
+          "the name of the schedule the block follows (its capacity, duty or opening), or None")
       .def("Count", Method<TBlock, RBlock>([](TBlock* X) { return X->Count(); }))
       .def("Entries", Method<TBlock, RBlock>([](TBlock* X) { return X->Entries(); }))
       .def("Exits", Method<TBlock, RBlock>([](TBlock* X) { return X->Exits(); }));

@@ -215,6 +215,29 @@ int TPyModel::FieldIndex(const std::string& Name) const {
 }
 
 void TPyModel::BindText(TComponent* X, const std::string& Event, const std::string& Text) {
+  BindCalls(X, Event, Text);
+  FPython.erase({X, Event});
+}
+
+void TPyModel::BindBoth(TComponent* X, const std::string& Event, const std::string& Text,
+                        py::object Callable) {
+  const TEventInfo* Info = ClassInfoOf(*X)->FindEvent(Event);
+  if (!Info)
+    Raise(X->Name() + ": no event " + Event + " (its events: " + ClassInfoOf(*X)->EventNames() + ")");
+  // The callable joins the text as an application handler of a name that
+  // no model file can bind (the text is checked first, without it).
+  std::vector<THandlerCall> Calls;
+  std::string Error;
+  if (!modelfile::ParseCalls(Text, Calls, Error))
+    RaiseClass("ModelFileError", X->Name() + ": " + Event + ": " + Error,
+               {X->Name() + ": " + Event + ": " + Error});
+  const std::string Name = "_python_" + std::to_string(++FHidden);
+  AddTableHandler(Table, Name, Info->Shape, PythonAction(*this, X, Event, Callable));
+  BindCalls(X, Event, Text + "; " + Name);
+  FPython[{X, Event}] = TPyBinding{std::move(Callable), Text};
+}
+
+void TPyModel::BindCalls(TComponent* X, const std::string& Event, const std::string& Text) {
   if (!ClassInfoOf(*X)->FindEvent(Event))
     Raise(X->Name() + ": no event " + Event + " (its events: " + ClassInfoOf(*X)->EventNames() + ")");
   // Written wrong is refused at once; what the names mean is known only
@@ -224,7 +247,6 @@ void TPyModel::BindText(TComponent* X, const std::string& Event, const std::stri
   if (!modelfile::ParseCalls(Text, Calls, Error))
     RaiseClass("ModelFileError", X->Name() + ": " + Event + ": " + Error,
                {X->Name() + ": " + Event + ": " + Error});
-  FPython.erase({X, Event});
   if (FPrepared) {
     Compile(X, Event, Text);
     return;
@@ -253,7 +275,7 @@ void TPyModel::BindCallable(TComponent* X, const std::string& Event, py::object 
   std::erase_if(FPending, [&](const TPending& P) { return P.X == X && P.Event == Event; });
   Info->Assign(*X, PythonAction(*this, X, Event, Callable));
   File().Forget(X, Event);
-  FPython[{X, Event}] = TPyBinding{Callable};
+  FPython[{X, Event}] = TPyBinding{Callable, ""};
   Rebound(X, Event);
 }
 
@@ -269,7 +291,9 @@ void TPyModel::Unbind(TComponent* X, const std::string& Event) {
 }
 
 py::object TPyModel::Binding(TComponent* X, const std::string& Event) const {
-  if (auto It = FPython.find({X, Event}); It != FPython.end()) return It->second.Callable;
+  if (auto It = FPython.find({X, Event}); It != FPython.end())
+    return It->second.Text.empty() ? It->second.Callable
+                                   : py::make_tuple(It->second.Text, It->second.Callable);
   for (const TPending& P : FPending)
     if (P.X == X && P.Event == Event) return py::str(P.Text);
   for (const TBinding& B : File().Bindings())
@@ -296,8 +320,12 @@ void TPyModel::Prepare() {
     Call.Messages.clear();
     if (!Errors.empty()) {
       // What failed stays pending, so that a corrected model can run.
-      for (const TPending& P : Pending)
-        if (!Binding(P.X, P.Event)) FPending.push_back(P);
+      for (const TPending& P : Pending) {
+        bool Bound = false;
+        for (const TBinding& B : FFile->Bindings())
+          Bound = Bound || (B.Component == P.X && B.Event == P.Event);
+        if (!Bound) FPending.push_back(P);
+      }
       RaiseClass("ModelFileError", Errors.front(), Errors);
     }
   }
@@ -681,6 +709,22 @@ close() it (or use `with`) before the next.)")
       .def_property(
           "until", [](TPyModel& Self) { return Self.File().Run.Until; },
           [](TPyModel& Self, std::optional<double> V) { Self.File().Run.Until = V; })
+      .def("_add_schedule",
+           [](TPyModel& Self, const std::string& Name, double Period, const std::string& Steps,
+              const std::string& File) {
+             std::string Error;
+             if (!Self.File().AddSchedule(Name, Period, Steps, File, Error)) Raise(Error);
+           })
+      .def("_schedule_steps",
+           [](TPyModel& Self, const std::string& Name) -> py::object {
+             const TSchedule* S = Self.File().Schedule(Name);
+             if (!S) return py::none();
+             py::list Steps;
+             for (const TSchedule::TStep& Step : S->Steps())
+               Steps.append(py::make_tuple(Step.Time, Step.Value));
+             return py::make_tuple(S->Period(), Steps);
+           })
+      .def("_schedule_names", [](TPyModel& Self) { return Self.File().ScheduleNames(); })
       .def("_report_rows", &ReportRows)
       .def("_report_csv",
            [](TPyModel& Self) {
