@@ -12,6 +12,8 @@ C++; handlers written in Python are called with (block, transaction).
 See docs/python.md for the whole module.
 """
 
+__version__ = "0.1.0"  # the project's version (pyproject.toml)
+
 import math as _math
 import os as _os
 
@@ -275,6 +277,11 @@ def _repr_html_(self):
     return "<pre>" + html.escape(repr(self)) + "</pre>"
 
 
+def _key_completions(self):
+    return [component.Name for component in self.components]
+
+
+Model._ipython_key_completions_ = _key_completions
 Model.add_schedule = _add_schedule
 Model.schedule = _schedule
 Model.schedules = property(_schedules)

@@ -254,3 +254,11 @@ def test_ctrl_c_stops_a_long_simulate_after_the_event_under_way():
         assert 0 < stopped < 9e9
         model.simulate(stopped + 10)  # the model goes on from there
         assert quorin.now() >= stopped + 10
+
+
+def test_version_and_the_names_a_notebook_completes():
+    pyproject = (EXAMPLES.parent / "pyproject.toml").read_text()
+    assert f'version = "{quorin.__version__}"' in pyproject
+    with build_mm1(quorin.Model()) as model:
+        assert model._ipython_key_completions_() == [
+            "Form", "Model", "Arrivals", "Services", "Door", "Line", "Clerk", "Exit"]
