@@ -272,9 +272,44 @@ def _histogram(self):
 
 
 def _repr_html_(self):
+    """In a notebook: what the model holds and its diagram."""
     import html
 
-    return "<pre>" + html.escape(repr(self)) + "</pre>"
+    text = "<pre>" + html.escape(repr(self)) + "</pre>"
+    if self.closed or not any(isinstance(c, TBlock) for c in self.components):
+        return text
+    return text + self._diagram_svg()
+
+
+class Page:
+    """The model's HTML report page (its tables, its diagram, the run's
+    settings), self-contained: Model.page(). Shown inline in a notebook;
+    save() writes it to a file for a browser."""
+
+    def __init__(self, html):
+        self.html = html
+
+    def save(self, path):
+        """Writes the page to ``path``."""
+        with open(path, "w", encoding="utf-8") as out:
+            out.write(self.html)
+
+    def _repr_html_(self):
+        import html
+
+        # In a frame of its own, so that the page's styles and scripts keep
+        # to themselves.
+        return (f'<iframe srcdoc="{html.escape(self.html, quote=True)}" '
+                'style="width: 100%; height: 600px; border: none"></iframe>')
+
+    def __repr__(self):
+        return f"<quorin.Page: {len(self.html)} characters of HTML>"
+
+
+def _page(self):
+    """The HTML report page of the model as it stands (what `quorin run
+    --html` writes, with no content plots): a Page."""
+    return Page(self._page())
 
 
 def _key_completions(self):
@@ -291,6 +326,7 @@ Model.save = _save
 Model.trace = _trace
 Model.record_content = _record_content
 Model._repr_html_ = _repr_html_
+Model.page = _page
 _quorin.TTabulator.histogram = _histogram
 
 

@@ -7,6 +7,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <iomanip>
+#include <sstream>
 
 #include "module.h"
 
@@ -141,6 +143,38 @@ void SetEvent(const std::string& Event, const TRef& Self, py::handle Value) {
           "(text, callable), or None");
 }
 
+// What help() says of a stored property: its type, range and default, as
+// model files take it.
+std::string PropertyDoc(const TPropertyInfo& P) {
+  auto Number = [](double V) {
+    std::ostringstream Out;
+    Out << std::setprecision(17) << V;
+    return Out.str();
+  };
+  std::string Kind = P.Type == TPropertyType::Boolean  ? "True or False"
+                     : P.Type == TPropertyType::Integer ? "a whole number in " + Number(P.Min) +
+                                                              "..." + Number(P.Max)
+                                                        : "a number in " + Number(P.Min) + "..." +
+                                                              Number(P.Max);
+  const std::string Default = P.Type == TPropertyType::Boolean ? (P.Default ? "True" : "False")
+                                                               : Number(P.Default);
+  return P.Name + ": " + Kind + " (default " + Default +
+         "). A stored property: set as in a model file, and saved.";
+}
+
+// What help() says of an event: what it may be bound to and what a Python
+// callable receives.
+std::string EventDoc(const TEventInfo& E) {
+  const char* Args = E.Shape == TEventShape::Block || E.Shape == TEventShape::NewTime
+                         ? "(block, transaction)"
+                     : E.Shape == TEventShape::Aggregate ? "(component)"
+                     : E.Shape == TEventShape::AfterPass ? "(sender, receiver, transaction)"
+                                                         : "()";
+  return E.Name + ": an event. Bind standard handlers as text (as in a model file), a Python " +
+         "callable, called with " + Args + ", both as (text, callable), or None." +
+         (E.Routing ? " A routing event: PassTo moves the transaction from here." : "");
+}
+
 void AddSurfaces(py::module_& M) {
   py::object Property = py::module_::import("builtins").attr("property");
   for (const TClassInfo* Class : Classes()) {
@@ -152,7 +186,7 @@ void AddSurfaces(py::module_& M) {
       py::cpp_function Get([Info](const RComponent& Self) { return GetProperty(*Info, Self); });
       py::cpp_function Set(
           [Info](const RComponent& Self, py::handle V) { SetProperty(*Info, Self, V); });
-      py::setattr(Type, P.Name.c_str(), Property(Get, Set, py::none(), "a stored property"));
+      py::setattr(Type, P.Name.c_str(), Property(Get, Set, py::none(), PropertyDoc(P)));
     }
     for (const TEventInfo& E : Class->Events) {
       const std::string Event = E.Name;
@@ -161,9 +195,7 @@ void AddSurfaces(py::module_& M) {
       });
       py::cpp_function Set(
           [Event](const RComponent& Self, py::handle V) { SetEvent(Event, Self, V); });
-      py::setattr(Type, Event.c_str(),
-                  Property(Get, Set, py::none(),
-                           "an event: standard handlers as text, a Python callable, or None"));
+      py::setattr(Type, Event.c_str(), Property(Get, Set, py::none(), EventDoc(E)));
     }
   }
 }
@@ -453,7 +485,15 @@ object. Declared fields (Model(fields=...)) are attributes.)")
       .def("__repr__", [](const RComponent& S) {
         if (S.Serial != LiveSerial) return std::string("<quorin component of a closed model>");
         TComponent* X = S.Get<TComponent>();
-        return "<" + ClassNameOf(*X) + " " + X->Name() + ">";
+        std::string State;
+        if (auto* B = dynamic_cast<TBlock*>(X))
+          State = ": " + std::to_string(B->Count()) + " inside, " + std::to_string(B->Entries()) +
+                  " entries, " + std::to_string(B->Exits()) + " exits";
+        else if (const auto* R = dynamic_cast<const TMultiRand*>(X))
+          State = ": seed " + std::to_string(R->GetSeed());
+        for (const auto& [Following, Name] : LiveModel->File().Following())
+          if (Following == X) State += ", follows schedule " + Name;
+        return "<" + ClassNameOf(*X) + " " + X->Name() + State + ">";
       });
   py::class_<RModel, RComponent>(M, "TModel")
       .def("Stop", Method<TModel, RModel>([](TModel* X) { X->Stop(); }))

@@ -12,6 +12,7 @@
 #include <signal.h>
 
 #include "module.h"
+#include "quorin/page.h"
 #include "syntax.h"
 
 namespace quorin::python {
@@ -725,6 +726,27 @@ close() it (or use `with`) before the next.)")
              return py::make_tuple(S->Period(), Steps);
            })
       .def("_schedule_names", [](TPyModel& Self) { return Self.File().ScheduleNames(); })
+      .def("_diagram_svg",
+           [](TPyModel& Self) {
+             Self.Prepare();
+             std::ostringstream Out;
+             WriteDiagramSvg(DiagramOf(Self.File()), Out, false);
+             return Out.str();
+           })
+      .def("_page",
+           [](TPyModel& Self) {
+             Self.Prepare();
+             TPageInfo Info;
+             Info.Title = Self.File().Run.Title;
+             Info.Warmup = Self.File().Run.Warmup.value_or(0);
+             Info.Until = ModelTime();
+             Info.Diagram = DiagramOf(Self.File());
+             std::ostringstream Out;
+             TCall Call;
+             WriteReportPage(Self.Model(), nullptr, Info, Out);
+             Call.Messages.clear();
+             return Out.str();
+           })
       .def("_report_rows", &ReportRows)
       .def("_report_csv",
            [](TPyModel& Self) {
