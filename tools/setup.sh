@@ -20,6 +20,8 @@ if [ "${1:-}" = "--test" ]; then
   packages+=(python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pandas python3-pytest
              python3-venv python3-pip python3-setuptools python3-wheel python3-matplotlib
              python3-simpy3)
+  # The example notebook, executed headless by the module's tests.
+  packages+=(python3-nbclient python3-nbformat python3-ipykernel)
   packages+=(chromium-headless-shell python3-websocket)
 elif [ -n "${1:-}" ]; then
   echo "usage: bash tools/setup.sh [--test]" >&2
