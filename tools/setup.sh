@@ -10,7 +10,8 @@
 #                                for the Python module (built for Debian's
 #                                /usr/bin/python3) pybind11, numpy, pandas, pytest,
 #                                venv, pip, setuptools, wheel, matplotlib (the README's
-#                                example plots), and SimPy (its benchmark),
+#                                example plots), SimPy (its benchmark) and nbclient,
+#                                nbformat, ipykernel (the example notebook),
 #                                and headless Chromium with Python's WebSocket client
 #                                (the report page's browser test)
 set -euo pipefail
