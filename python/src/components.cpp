@@ -175,12 +175,55 @@ std::string EventDoc(const TEventInfo& E) {
          (E.Routing ? " A routing event: PassTo moves the transaction from here." : "");
 }
 
+// The statistics of the report as read-only properties, named after the
+// report's columns in Python's spelling; whole-number columns are ints.
+struct TColumnName {
+  TReportColumn Column;
+  const char* Name;
+  const char* Title;
+  bool Whole;
+};
+constexpr TColumnName ColumnNames[] = {
+    {TReportColumn::MeanContent, "mean_content", "Mean cont.", false},
+    {TReportColumn::MaxContent, "max_content", "Max", true},
+    {TReportColumn::Usage, "usage", "Usage", false},
+    {TReportColumn::MeanTime, "mean_time", "Mean time", false},
+    {TReportColumn::SMeanTime, "s_mean_time", "S-mean time", false},
+    {TReportColumn::ZeroEntries, "zero_entries", "Zero entr.", true},
+    {TReportColumn::PreemptExits, "preempt_exits", "Preempt", true},
+    {TReportColumn::TimeLimitExits, "time_limit_exits", "Time limit", true},
+    {TReportColumn::MinPrty, "min_priority", "Min prty", true},
+    {TReportColumn::MaxPrty, "max_priority", "Max prty", true},
+    {TReportColumn::MeanInterval, "mean_interval", "Mean interval", false},
+    {TReportColumn::MaxTime, "max_time", "Max time", false},
+    {TReportColumn::Utilisation, "utilisation", "Utilisation", false},
+};
+
+void AddStatistics(py::handle Type, const TClassInfo& Class, py::handle Property) {
+  for (const TStatisticInfo& S : Class.Statistics)
+    for (const TColumnName& C : ColumnNames)
+      if (C.Column == S.Column) {
+        const TStatisticInfo* Info = &S;
+        const bool Whole = C.Whole;
+        py::cpp_function Get([Info, Whole](const RComponent& Self) -> py::object {
+          const long double V = Info->Get(*Self.Get<TComponent>());
+          if (Whole) return py::int_(static_cast<long long>(V));
+          return py::float_(static_cast<double>(V));
+        });
+        py::setattr(Type, C.Name,
+                    Property(Get, py::none(), py::none(),
+                             std::string(C.Name) + ": the report's \"" + C.Title +
+                                 "\" column for this block, as it stands (read only)"));
+      }
+}
+
 void AddSurfaces(py::module_& M) {
   py::object Property = py::module_::import("builtins").attr("property");
   for (const TClassInfo* Class : Classes()) {
     if (!py::hasattr(M, Class->Name.c_str())) continue;
     py::object Type = M.attr(Class->Name.c_str());
     py::setattr(Type, "__doc__", py::str(Class->Summary));
+    AddStatistics(Type, *Class, Property);
     for (const TPropertyInfo& P : Class->Properties) {
       const TPropertyInfo* Info = &P;
       py::cpp_function Get([Info](const RComponent& Self) { return GetProperty(*Info, Self); });
@@ -516,27 +559,27 @@ object. Declared fields (Model(fields=...)) are attributes.)")
   py::class_<RMultiRand, RComponent>(M, "TMultiRand")
       .def("Uni01", Method<TMultiRand, RMultiRand>([](TMultiRand* X) { return X->Uni01(); }))
       .def("Uniform", Method<TMultiRand, RMultiRand>(
-                          [](TMultiRand* X, double A, double B) { return X->Uniform(A, B); }))
+                          [](TMultiRand* X, double A, double B) { return X->Uniform(A, B); }), py::arg("low"), py::arg("high"))
       .def("Exponential", Method<TMultiRand, RMultiRand>(
-                              [](TMultiRand* X, double Mean) { return X->Exponential(Mean); }))
+                              [](TMultiRand* X, double Mean) { return X->Exponential(Mean); }), py::arg("mean"))
       .def("Erlang", Method<TMultiRand, RMultiRand>(
-                         [](TMultiRand* X, double Mean, int32_t K) { return X->Erlang(Mean, K); }))
+                         [](TMultiRand* X, double Mean, int32_t K) { return X->Erlang(Mean, K); }), py::arg("mean"), py::arg("k"))
       .def("Normal", Method<TMultiRand, RMultiRand>(
-                         [](TMultiRand* X, double Mean, double D) { return X->Normal(Mean, D); }))
+                         [](TMultiRand* X, double Mean, double D) { return X->Normal(Mean, D); }), py::arg("mean"), py::arg("deviation"))
       .def("GammaJonk", Method<TMultiRand, RMultiRand>(
-                            [](TMultiRand* X, double Shape) { return X->GammaJonk(Shape); }))
+                            [](TMultiRand* X, double Shape) { return X->GammaJonk(Shape); }), py::arg("shape"))
       .def("Gamma", Method<TMultiRand, RMultiRand>(
-                        [](TMultiRand* X, double Mean, double Shape) { return X->Gamma(Mean, Shape); }))
+                        [](TMultiRand* X, double Mean, double Shape) { return X->Gamma(Mean, Shape); }), py::arg("mean"), py::arg("shape"))
       .def("Beta", Method<TMultiRand, RMultiRand>([](TMultiRand* X, double A, double B, double Low,
-                                                     double High) { return X->Beta(A, B, Low, High); }))
+                                                     double High) { return X->Beta(A, B, Low, High); }), py::arg("shape1"), py::arg("shape2"), py::arg("low"), py::arg("high"))
       .def("Weibull", Method<TMultiRand, RMultiRand>(
-                          [](TMultiRand* X, double A, double B) { return X->Weibull(A, B); }))
+                          [](TMultiRand* X, double A, double B) { return X->Weibull(A, B); }), py::arg("alpha"), py::arg("beta"))
       .def("Lognormal", Method<TMultiRand, RMultiRand>(
-                            [](TMultiRand* X, double Mean, double D) { return X->Lognormal(Mean, D); }))
+                            [](TMultiRand* X, double Mean, double D) { return X->Lognormal(Mean, D); }), py::arg("mean"), py::arg("deviation"))
       .def("Triangular",
            Method<TMultiRand, RMultiRand>([](TMultiRand* X, double Low, double Mode, double High) {
              return X->Triangular(Low, Mode, High);
-           }));
+           }), py::arg("low"), py::arg("mode"), py::arg("high"));
   py::class_<RTabulator, RComponent>(M, "TTabulator")
       .def("PutValue", Method<TTabulator, RTabulator>([](TTabulator* X, double V) { X->PutValue(V); }))
       .def("Mean", Method<TTabulator, RTabulator>([](TTabulator* X) { return X->Mean(); }))
@@ -580,6 +623,15 @@ object. Declared fields (Model(fields=...)) are attributes.)")
               Raise(X->Name() + ": " + Error);
           },
           "the name of the schedule the block follows (its capacity, duty or opening), or None")
+      .def_property_readonly(
+          "count", Method<TBlock, RBlock>([](TBlock* X) { return X->Count(); }),
+          "count: the transactions in the block now (the report's \"Count\")")
+      .def_property_readonly(
+          "entries", Method<TBlock, RBlock>([](TBlock* X) { return X->Entries(); }),
+          "entries: the transactions that entered since the statistics were cleared")
+      .def_property_readonly(
+          "exits", Method<TBlock, RBlock>([](TBlock* X) { return X->Exits(); }),
+          "exits: the transactions that left since the statistics were cleared")
       .def("Count", Method<TBlock, RBlock>([](TBlock* X) { return X->Count(); }))
       .def("Entries", Method<TBlock, RBlock>([](TBlock* X) { return X->Entries(); }))
       .def("Exits", Method<TBlock, RBlock>([](TBlock* X) { return X->Exits(); }));

@@ -635,8 +635,11 @@ close() it (or use `with`) before the next.)")
            py::arg("fields") = std::vector<std::string>{})
       .def(
           "add",
-          [](TPyModel& Self, const std::string& Class, const std::string& Name,
-             py::kwargs Properties) {
+          [](TPyModel& Self, py::handle Cls, const std::string& Name, py::kwargs Properties) {
+            // A class of the module (quorin.TQueue) or its name ("TQueue").
+            const std::string Class = py::isinstance<py::str>(Cls)
+                                          ? Cls.cast<std::string>()
+                                          : py::str(Cls.attr("__name__")).cast<std::string>();
             std::string Error;
             TComponent* Form = Self.File().Model()->Owner();
             TComponent* X = Self.File().Add(Form, Class, Name, Error);
@@ -648,7 +651,7 @@ close() it (or use `with`) before the next.)")
           },
           py::arg("cls"), py::arg("name"),
           "add(cls, name, **properties_and_events): adds a component of class cls (a "
-          "class name as in C++ and model files, such as 'TQueue') named name to the "
+          "class of the module, such as quorin.TQueue, or its name, 'TQueue') named name to the "
           "model's form, then sets its properties and binds its events in the order given")
       .def("__getitem__",
            [](TPyModel& Self, const std::string& Name) { return Self.Wrap(Self.Find(Name)); })
