@@ -10,7 +10,8 @@
 #                                for the Python module (built for Debian's
 #                                /usr/bin/python3) pybind11, numpy, pandas, pytest,
 #                                venv, pip, setuptools, wheel, matplotlib (the README's
-#                                example plots), and SimPy (its benchmark),
+#                                example plots), SimPy (its benchmark) and nbclient,
+#                                nbformat, ipykernel (the example notebook),
 #                                and headless Chromium with Python's WebSocket client
 #                                (the report page's browser test)
 set -euo pipefail
@@ -20,6 +21,8 @@ if [ "${1:-}" = "--test" ]; then
   packages+=(python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pandas python3-pytest
              python3-venv python3-pip python3-setuptools python3-wheel python3-matplotlib
              python3-simpy3)
+  # The example notebook, executed headless by the module's tests.
+  packages+=(python3-nbclient python3-nbformat python3-ipykernel)
   packages+=(chromium-headless-shell python3-websocket)
 elif [ -n "${1:-}" ]; then
   echo "usage: bash tools/setup.sh [--test]" >&2

@@ -194,6 +194,13 @@ struct TExperiment {
   double Level = 0.95;
   // Worker processes run at once on this machine (at least 1).
   int32_t Jobs = 1;
+  // True: the replications run one after another in the calling process,
+  // with no fork (Jobs and TimeLimit are not used). For short replications,
+  // whose fork costs more than their run; the caller then bears what a
+  // worker would (a crash, a hang, what the builder and the handlers change
+  // in memory), and no other model may be running. SIGINT stops the
+  // replication under way at its next event and starts no further one.
+  bool InProcess = false;
   // Sequential mode when above 0: replications continue until every figure
   // named in TargetFigures (all when empty) has HalfWidth / |Mean| below it,
   // or MaxReplications ran. The decision looks only at the first n

@@ -164,6 +164,15 @@ public:
   bool Bind(TComponent* Component, const std::string& Event, const std::string& Calls,
             const THandlerTable& Handlers, std::string& Error);
   void Forget(const TComponent* Component, const std::string& Event);
+  // A schedule section named Name, as a file's "schedule" section makes
+  // it: Period (0: no repetition) and either Steps, written as in a file
+  // ("0 2, 480 5"), or File, a CSV of time,value (taken from the model
+  // file's folder when relative); the other is empty. Follow makes Block
+  // follow the schedule section Name, as "Schedule = Name" does, once.
+  // Each answers false with the reason in Error and changes nothing.
+  bool AddSchedule(const std::string& Name, double Period, const std::string& Steps,
+                   const std::string& File, std::string& Error);
+  bool Follow(TComponent* Block, const std::string& Name, std::string& Error);
 
 private:
   friend class TModelLoader;

@@ -12,6 +12,8 @@ C++; handlers written in Python are called with (block, transaction).
 See docs/python.md for the whole module.
 """
 
+__version__ = "0.1.0"  # the project's version (pyproject.toml)
+
 import math as _math
 import os as _os
 
@@ -97,6 +99,83 @@ def _save(self, path=None):
         with open(path, "w", encoding="utf-8") as out:
             out.write(text)
     return text
+
+
+def _number_text(value):
+    """A number as a model file writes it: the shortest text that reads back
+    as the same double ("480", not "480.0")."""
+    text = repr(float(value))
+    return text[:-2] if text.endswith(".0") else text
+
+
+class Schedule:
+    """A piecewise-constant function of model time, named in its model: blocks
+    follow it (``Schedule=`` on a queue, stack, storage, server or gate) and
+    ``NextArrivalAtRate(Stream, Name)`` draws arrivals at its rate. Made by
+    Model.add_schedule(); ``steps`` are (time, value) pairs, ``period`` is 0
+    for no repetition."""
+
+    def __init__(self, name, period, steps):
+        self.name, self.period, self.steps = name, period, steps
+
+    def value_at(self, time):
+        """The value at model time ``time``."""
+        if self.period:
+            time = _math.fmod(time, self.period)
+        value = self.steps[0][1]
+        for start, step_value in self.steps:
+            if start > time:
+                break
+            value = step_value
+        return value
+
+    def __repr__(self):
+        shown = ", ".join(f"{_number_text(t)} {_number_text(v)}" for t, v in self.steps[:6])
+        more = ", ..." if len(self.steps) > 6 else ""
+        period = f" period {_number_text(self.period)}" if self.period else ""
+        return f"<quorin.Schedule {self.name}{period}: {shown}{more}>"
+
+
+def _add_schedule(self, name, steps=None, period=0, file=None):
+    """Adds a schedule named ``name``, as a model file's ``schedule`` section
+    does, and answers it. ``steps`` is text as in a file ("0 2, 480 5.5"), a
+    list of (time, value) pairs, a dict of time: value, or a DataFrame whose
+    first two columns are time and value; ``file`` instead names a CSV of
+    time,value lines. The first step starts at 0; with a ``period`` above 0
+    the pattern repeats. ``save()`` writes it as a schedule section."""
+    if (steps is None) == (file is None):
+        raise Error(f"schedule {name}: give either steps or file (a CSV of time,value)")
+    text = ""
+    if isinstance(steps, str):
+        text = steps
+    elif steps is not None:
+        if hasattr(steps, "iloc"):
+            pairs = steps.iloc[:, :2].itertuples(index=False, name=None)
+        elif isinstance(steps, dict):
+            pairs = steps.items()
+        else:
+            pairs = steps
+        try:
+            text = ", ".join(f"{_number_text(t)} {_number_text(v)}" for t, v in pairs)
+        except (TypeError, ValueError):
+            raise Error(f"schedule {name}: steps are (time, value) pairs of numbers") from None
+        if not text:
+            raise Error(f"schedule {name}: no steps")
+    self._add_schedule(name, float(period), text, "" if file is None else _os.fspath(file))
+    return self.schedule(name)
+
+
+def _schedule(self, name):
+    """The schedule named ``name`` (KeyError when there is none)."""
+    found = self._schedule_steps(name)
+    if found is None:
+        raise KeyError(f"no schedule named '{name}'")
+    return Schedule(name, found[0], found[1])
+
+
+def _schedules(self):
+    """The model's schedules by name, in the order they were made."""
+    return {name: _schedule(self, name) for name in self._schedule_names()}
 
 
 class Trace:
@@ -189,17 +268,61 @@ def _histogram(self):
 
 
 def _repr_html_(self):
+    """In a notebook: what the model holds and its diagram."""
     import html
 
-    return "<pre>" + html.escape(repr(self)) + "</pre>"
+    text = "<pre>" + html.escape(repr(self)) + "</pre>"
+    if self.closed or not any(isinstance(c, TBlock) for c in self.components):
+        return text
+    return text + self._diagram_svg()
 
 
+class Page:
+    """The model's HTML report page (its tables, its diagram, the run's
+    settings), self-contained: Model.page(). Shown inline in a notebook;
+    save() writes it to a file for a browser."""
+
+    def __init__(self, html):
+        self.html = html
+
+    def save(self, path):
+        """Writes the page to ``path``."""
+        with open(path, "w", encoding="utf-8") as out:
+            out.write(self.html)
+
+    def _repr_html_(self):
+        import html
+
+        # In a frame of its own, so that the page's styles and scripts keep
+        # to themselves.
+        return (f'<iframe srcdoc="{html.escape(self.html, quote=True)}" '
+                'style="width: 100%; height: 600px; border: none"></iframe>')
+
+    def __repr__(self):
+        return f"<quorin.Page: {len(self.html)} characters of HTML>"
+
+
+def _page(self):
+    """The HTML report page of the model as it stands (what `quorin run
+    --html` writes, with no content plots): a Page."""
+    return Page(self._page())
+
+
+def _key_completions(self):
+    return [component.Name for component in self.components]
+
+
+Model._ipython_key_completions_ = _key_completions
+Model.add_schedule = _add_schedule
+Model.schedule = _schedule
+Model.schedules = property(_schedules)
 Model.report = _report
 Model.run = _run
 Model.save = _save
 Model.trace = _trace
 Model.record_content = _record_content
 Model._repr_html_ = _repr_html_
+Model.page = _page
 _quorin.TTabulator.histogram = _histogram
 
 

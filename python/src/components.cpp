@@ -8,6 +8,8 @@
 #include <cmath>
 #include <map>
 #include <cstring>
+#include <iomanip>
+#include <sstream>
 
 #include "module.h"
 
@@ -131,9 +133,89 @@ void SetEvent(const std::string& Event, const TRef& Self, py::handle Value) {
     Model.BindText(X, Event, Value.cast<std::string>());
   else if (PyCallable_Check(Value.ptr()))
     Model.BindCallable(X, Event, py::reinterpret_borrow<py::object>(Value));
+  else if ((py::isinstance<py::tuple>(Value) || py::isinstance<py::list>(Value)) &&
+           py::len(Value) == 2 && py::isinstance<py::str>(Value[py::int_(0)]) &&
+           PyCallable_Check(py::object(Value[py::int_(1)]).ptr()))
+    Model.BindBoth(X, Event, py::cast<std::string>(Value[py::int_(0)]),
+                   py::object(Value[py::int_(1)]));
   else
     Raise(X->Name() + ": " + Event +
-          " takes standard handlers as text (\"PassTo(Exit)\"), a Python callable, or None");
+          " takes standard handlers as text (\"PassTo(Exit)\"), a Python callable, both as "
+          "(text, callable), or None");
+}
+
+// What help() says of a stored property: its type, range and default, as
+// model files take it.
+std::string PropertyDoc(const TPropertyInfo& P) {
+  auto Number = [](double V) {
+    std::ostringstream Out;
+    Out << std::setprecision(17) << V;
+    return Out.str();
+  };
+  std::string Kind = P.Type == TPropertyType::Boolean  ? "True or False"
+                     : P.Type == TPropertyType::Integer ? "a whole number in " + Number(P.Min) +
+                                                              "..." + Number(P.Max)
+                                                        : "a number in " + Number(P.Min) + "..." +
+                                                              Number(P.Max);
+  const std::string Default = P.Type == TPropertyType::Boolean ? (P.Default ? "True" : "False")
+                                                               : Number(P.Default);
+  return P.Name + ": " + Kind + " (default " + Default +
+         "). A stored property: set as in a model file, and saved.";
+}
+
+// What help() says of an event: what it may be bound to and what a Python
+// callable receives.
+std::string EventDoc(const TEventInfo& E) {
+  const char* Args = E.Shape == TEventShape::Block || E.Shape == TEventShape::NewTime
+                         ? "(block, transaction)"
+                     : E.Shape == TEventShape::Aggregate ? "(component)"
+                     : E.Shape == TEventShape::AfterPass ? "(sender, receiver, transaction)"
+                                                         : "()";
+  return E.Name + ": an event. Bind standard handlers as text (as in a model file), a Python " +
+         "callable, called with " + Args + ", both as (text, callable), or None." +
+         (E.Routing ? " A routing event: PassTo moves the transaction from here." : "");
+}
+
+// The statistics of the report as read-only properties, named after the
+// report's columns in Python's spelling; whole-number columns are ints.
+struct TColumnName {
+  TReportColumn Column;
+  const char* Name;
+  const char* Title;
+  bool Whole;
+};
+constexpr TColumnName ColumnNames[] = {
+    {TReportColumn::MeanContent, "mean_content", "Mean cont.", false},
+    {TReportColumn::MaxContent, "max_content", "Max", true},
+    {TReportColumn::Usage, "usage", "Usage", false},
+    {TReportColumn::MeanTime, "mean_time", "Mean time", false},
+    {TReportColumn::SMeanTime, "s_mean_time", "S-mean time", false},
+    {TReportColumn::ZeroEntries, "zero_entries", "Zero entr.", true},
+    {TReportColumn::PreemptExits, "preempt_exits", "Preempt", true},
+    {TReportColumn::TimeLimitExits, "time_limit_exits", "Time limit", true},
+    {TReportColumn::MinPrty, "min_priority", "Min prty", true},
+    {TReportColumn::MaxPrty, "max_priority", "Max prty", true},
+    {TReportColumn::MeanInterval, "mean_interval", "Mean interval", false},
+    {TReportColumn::MaxTime, "max_time", "Max time", false},
+    {TReportColumn::Utilisation, "utilisation", "Utilisation", false},
+};
+
+void AddStatistics(py::handle Type, const TClassInfo& Class, py::handle Property) {
+  for (const TStatisticInfo& S : Class.Statistics)
+    for (const TColumnName& C : ColumnNames)
+      if (C.Column == S.Column) {
+        const TStatisticInfo* Info = &S;
+        const bool Whole = C.Whole;
+        py::cpp_function Get([Info, Whole](const RComponent& Self) -> py::object {
+          const long double V = Info->Get(*Self.Get<TComponent>());
+          if (Whole) return py::int_(static_cast<long long>(V));
+          return py::float_(static_cast<double>(V));
+        });
+        py::setattr(Type, C.Name,
+                    Property(Get, py::none(), py::none(),
+                             std::string(C.Name) + ": the report's \"" + C.Title +
+                                 "\" column for this block, as it stands (read only)"));
+      }
 }
 
 void AddSurfaces(py::module_& M) {
@@ -142,12 +224,13 @@ void AddSurfaces(py::module_& M) {
     if (!py::hasattr(M, Class->Name.c_str())) continue;
     py::object Type = M.attr(Class->Name.c_str());
     py::setattr(Type, "__doc__", py::str(Class->Summary));
+    AddStatistics(Type, *Class, Property);
     for (const TPropertyInfo& P : Class->Properties) {
       const TPropertyInfo* Info = &P;
       py::cpp_function Get([Info](const RComponent& Self) { return GetProperty(*Info, Self); });
       py::cpp_function Set(
           [Info](const RComponent& Self, py::handle V) { SetProperty(*Info, Self, V); });
-      py::setattr(Type, P.Name.c_str(), Property(Get, Set, py::none(), "a stored property"));
+      py::setattr(Type, P.Name.c_str(), Property(Get, Set, py::none(), PropertyDoc(P)));
     }
     for (const TEventInfo& E : Class->Events) {
       const std::string Event = E.Name;
@@ -156,9 +239,7 @@ void AddSurfaces(py::module_& M) {
       });
       py::cpp_function Set(
           [Event](const RComponent& Self, py::handle V) { SetEvent(Event, Self, V); });
-      py::setattr(Type, Event.c_str(),
-                  Property(Get, Set, py::none(),
-                           "an event: standard handlers as text, a Python callable, or None"));
+      py::setattr(Type, Event.c_str(), Property(Get, Set, py::none(), EventDoc(E)));
     }
   }
 }
@@ -338,6 +419,27 @@ TEventAction PythonAction(TPyModel& Model, TComponent* X, const std::string& Eve
   return Action(Model, X, Info->Shape, std::move(Callable));
 }
 
+void AddTableHandler(THandlerTable& Table, const std::string& Name, TEventShape Shape,
+                     TEventAction Action) {
+  switch (Shape) {
+  case TEventShape::Block:
+    Table.Block[Name] = [Action](TBlock* S, TTransaction* T) { Action({S, nullptr, T}); };
+    break;
+  case TEventShape::Aggregate:
+    Table.Aggregate[Name] = [Action](TAggregate* S) { Action({S, nullptr, nullptr}); };
+    break;
+  case TEventShape::Model:
+    Table.Model[Name] = [Action] { Action({nullptr, nullptr, nullptr}); };
+    break;
+  case TEventShape::NewTime:
+    Table.NewTime[Name] = [Action](TAggregate* S, TTransaction* T) { Action({S, nullptr, T}); };
+    break;
+  case TEventShape::AfterPass:
+    Table.AfterPass[Name] = [Action](TBlock* S, TBlock* R, TTransaction* T) { Action({S, R, T}); };
+    break;
+  }
+}
+
 void FillHandlerTable(TPyModel& Model) {
   for (const auto& [Name, Callable] : Model.Named) {
     auto Block = Action(Model, nullptr, TEventShape::Block, Callable);
@@ -430,7 +532,15 @@ object. Declared fields (Model(fields=...)) are attributes.)")
       .def("__repr__", [](const RComponent& S) {
         if (S.Serial != LiveSerial) return std::string("<quorin component of a closed model>");
         TComponent* X = S.Get<TComponent>();
-        return "<" + ClassNameOf(*X) + " " + X->Name() + ">";
+        std::string State;
+        if (auto* B = dynamic_cast<TBlock*>(X))
+          State = ": " + std::to_string(B->Count()) + " inside, " + std::to_string(B->Entries()) +
+                  " entries, " + std::to_string(B->Exits()) + " exits";
+        else if (const auto* R = dynamic_cast<const TMultiRand*>(X))
+          State = ": seed " + std::to_string(R->GetSeed());
+        for (const auto& [Following, Name] : LiveModel->File().Following())
+          if (Following == X) State += ", follows schedule " + Name;
+        return "<" + ClassNameOf(*X) + " " + X->Name() + State + ">";
       });
   py::class_<RModel, RComponent>(M, "TModel")
       .def("Stop", Method<TModel, RModel>([](TModel* X) { X->Stop(); }))
@@ -453,27 +563,27 @@ object. Declared fields (Model(fields=...)) are attributes.)")
   py::class_<RMultiRand, RComponent>(M, "TMultiRand")
       .def("Uni01", Method<TMultiRand, RMultiRand>([](TMultiRand* X) { return X->Uni01(); }))
       .def("Uniform", Method<TMultiRand, RMultiRand>(
-                          [](TMultiRand* X, double A, double B) { return X->Uniform(A, B); }))
+                          [](TMultiRand* X, double A, double B) { return X->Uniform(A, B); }), py::arg("low"), py::arg("high"))
       .def("Exponential", Method<TMultiRand, RMultiRand>(
-                              [](TMultiRand* X, double Mean) { return X->Exponential(Mean); }))
+                              [](TMultiRand* X, double Mean) { return X->Exponential(Mean); }), py::arg("mean"))
       .def("Erlang", Method<TMultiRand, RMultiRand>(
-                         [](TMultiRand* X, double Mean, int32_t K) { return X->Erlang(Mean, K); }))
+                         [](TMultiRand* X, double Mean, int32_t K) { return X->Erlang(Mean, K); }), py::arg("mean"), py::arg("k"))
       .def("Normal", Method<TMultiRand, RMultiRand>(
-                         [](TMultiRand* X, double Mean, double D) { return X->Normal(Mean, D); }))
+                         [](TMultiRand* X, double Mean, double D) { return X->Normal(Mean, D); }), py::arg("mean"), py::arg("deviation"))
       .def("GammaJonk", Method<TMultiRand, RMultiRand>(
-                            [](TMultiRand* X, double Shape) { return X->GammaJonk(Shape); }))
+                            [](TMultiRand* X, double Shape) { return X->GammaJonk(Shape); }), py::arg("shape"))
       .def("Gamma", Method<TMultiRand, RMultiRand>(
-                        [](TMultiRand* X, double Mean, double Shape) { return X->Gamma(Mean, Shape); }))
+                        [](TMultiRand* X, double Mean, double Shape) { return X->Gamma(Mean, Shape); }), py::arg("mean"), py::arg("shape"))
       .def("Beta", Method<TMultiRand, RMultiRand>([](TMultiRand* X, double A, double B, double Low,
-                                                     double High) { return X->Beta(A, B, Low, High); }))
+                                                     double High) { return X->Beta(A, B, Low, High); }), py::arg("shape1"), py::arg("shape2"), py::arg("low"), py::arg("high"))
       .def("Weibull", Method<TMultiRand, RMultiRand>(
-                          [](TMultiRand* X, double A, double B) { return X->Weibull(A, B); }))
+                          [](TMultiRand* X, double A, double B) { return X->Weibull(A, B); }), py::arg("alpha"), py::arg("beta"))
       .def("Lognormal", Method<TMultiRand, RMultiRand>(
-                            [](TMultiRand* X, double Mean, double D) { return X->Lognormal(Mean, D); }))
+                            [](TMultiRand* X, double Mean, double D) { return X->Lognormal(Mean, D); }), py::arg("mean"), py::arg("deviation"))
       .def("Triangular",
            Method<TMultiRand, RMultiRand>([](TMultiRand* X, double Low, double Mode, double High) {
              return X->Triangular(Low, Mode, High);
-           }));
+           }), py::arg("low"), py::arg("mode"), py::arg("high"));
   py::class_<RTabulator, RComponent>(M, "TTabulator")
       .def("PutValue", Method<TTabulator, RTabulator>([](TTabulator* X, double V) { X->PutValue(V); }))
       .def("Mean", Method<TTabulator, RTabulator>([](TTabulator* X) { return X->Mean(); }))
@@ -497,6 +607,35 @@ object. Declared fields (Model(fields=...)) are attributes.)")
   py::class_<RBlock, RAggregate> Block(M, "TBlock");
   AddFastPassTo(Block);
   Block
+      .def_property(
+          "Schedule",
+          [](const RBlock& Self) -> py::object {
+            TBlock* X = Self.Get<TBlock>();
+            for (const auto& [Following, Name] : LiveModel->File().Following())
+              if (Following == X) return py::str(Name);
+            return py::none();
+          },
+          [](const RBlock& Self, py::handle Value) {
+            TBlock* X = Self.Get<TBlock>();
+            py::object Name = py::hasattr(Value, "name") && !py::isinstance<py::str>(Value)
+                                  ? py::object(Value.attr("name"))
+                                  : py::reinterpret_borrow<py::object>(Value);
+            if (!py::isinstance<py::str>(Name))
+              Raise(X->Name() + ": Schedule names a schedule (add_schedule)");
+            std::string Error;
+            if (!LiveModel->File().Follow(X, Name.cast<std::string>(), Error))
+              Raise(X->Name() + ": " + Error);
+          },
+          "the name of the schedule the block follows (its capacity, duty or opening), or None")
+      .def_property_readonly(
+          "count", Method<TBlock, RBlock>([](TBlock* X) { return X->Count(); }),
+          "count: the transactions in the block now (the report's \"Count\")")
+      .def_property_readonly(
+          "entries", Method<TBlock, RBlock>([](TBlock* X) { return X->Entries(); }),
+          "entries: the transactions that entered since the statistics were cleared")
+      .def_property_readonly(
+          "exits", Method<TBlock, RBlock>([](TBlock* X) { return X->Exits(); }),
+          "exits: the transactions that left since the statistics were cleared")
       .def("Count", Method<TBlock, RBlock>([](TBlock* X) { return X->Count(); }))
       .def("Entries", Method<TBlock, RBlock>([](TBlock* X) { return X->Entries(); }))
       .def("Exits", Method<TBlock, RBlock>([](TBlock* X) { return X->Exits(); }));

@@ -12,6 +12,7 @@
 #include <signal.h>
 
 #include "module.h"
+#include "quorin/page.h"
 #include "syntax.h"
 
 namespace quorin::python {
@@ -215,6 +216,29 @@ int TPyModel::FieldIndex(const std::string& Name) const {
 }
 
 void TPyModel::BindText(TComponent* X, const std::string& Event, const std::string& Text) {
+  BindCalls(X, Event, Text);
+  FPython.erase({X, Event});
+}
+
+void TPyModel::BindBoth(TComponent* X, const std::string& Event, const std::string& Text,
+                        py::object Callable) {
+  const TEventInfo* Info = ClassInfoOf(*X)->FindEvent(Event);
+  if (!Info)
+    Raise(X->Name() + ": no event " + Event + " (its events: " + ClassInfoOf(*X)->EventNames() + ")");
+  // The callable joins the text as an application handler of a name that
+  // no model file can bind (the text is checked first, without it).
+  std::vector<THandlerCall> Calls;
+  std::string Error;
+  if (!modelfile::ParseCalls(Text, Calls, Error))
+    RaiseClass("ModelFileError", X->Name() + ": " + Event + ": " + Error,
+               {X->Name() + ": " + Event + ": " + Error});
+  const std::string Name = "_python_" + std::to_string(++FHidden);
+  AddTableHandler(Table, Name, Info->Shape, PythonAction(*this, X, Event, Callable));
+  BindCalls(X, Event, Text + "; " + Name);
+  FPython[{X, Event}] = TPyBinding{std::move(Callable), Text};
+}
+
+void TPyModel::BindCalls(TComponent* X, const std::string& Event, const std::string& Text) {
   if (!ClassInfoOf(*X)->FindEvent(Event))
     Raise(X->Name() + ": no event " + Event + " (its events: " + ClassInfoOf(*X)->EventNames() + ")");
   // Written wrong is refused at once; what the names mean is known only
@@ -224,7 +248,6 @@ void TPyModel::BindText(TComponent* X, const std::string& Event, const std::stri
   if (!modelfile::ParseCalls(Text, Calls, Error))
     RaiseClass("ModelFileError", X->Name() + ": " + Event + ": " + Error,
                {X->Name() + ": " + Event + ": " + Error});
-  FPython.erase({X, Event});
   if (FPrepared) {
     Compile(X, Event, Text);
     return;
@@ -253,7 +276,7 @@ void TPyModel::BindCallable(TComponent* X, const std::string& Event, py::object 
   std::erase_if(FPending, [&](const TPending& P) { return P.X == X && P.Event == Event; });
   Info->Assign(*X, PythonAction(*this, X, Event, Callable));
   File().Forget(X, Event);
-  FPython[{X, Event}] = TPyBinding{Callable};
+  FPython[{X, Event}] = TPyBinding{Callable, ""};
   Rebound(X, Event);
 }
 
@@ -269,7 +292,9 @@ void TPyModel::Unbind(TComponent* X, const std::string& Event) {
 }
 
 py::object TPyModel::Binding(TComponent* X, const std::string& Event) const {
-  if (auto It = FPython.find({X, Event}); It != FPython.end()) return It->second.Callable;
+  if (auto It = FPython.find({X, Event}); It != FPython.end())
+    return It->second.Text.empty() ? It->second.Callable
+                                   : py::make_tuple(It->second.Text, It->second.Callable);
   for (const TPending& P : FPending)
     if (P.X == X && P.Event == Event) return py::str(P.Text);
   for (const TBinding& B : File().Bindings())
@@ -296,8 +321,12 @@ void TPyModel::Prepare() {
     Call.Messages.clear();
     if (!Errors.empty()) {
       // What failed stays pending, so that a corrected model can run.
-      for (const TPending& P : Pending)
-        if (!Binding(P.X, P.Event)) FPending.push_back(P);
+      for (const TPending& P : Pending) {
+        bool Bound = false;
+        for (const TBinding& B : FFile->Bindings())
+          Bound = Bound || (B.Component == P.X && B.Event == P.Event);
+        if (!Bound) FPending.push_back(P);
+      }
       RaiseClass("ModelFileError", Errors.front(), Errors);
     }
   }
@@ -601,8 +630,11 @@ close() it (or use `with`) before the next.)")
            py::arg("fields") = std::vector<std::string>{})
       .def(
           "add",
-          [](TPyModel& Self, const std::string& Class, const std::string& Name,
-             py::kwargs Properties) {
+          [](TPyModel& Self, py::handle Cls, const std::string& Name, py::kwargs Properties) {
+            // A class of the module (quorin.TQueue) or its name ("TQueue").
+            const std::string Class = py::isinstance<py::str>(Cls)
+                                          ? Cls.cast<std::string>()
+                                          : py::str(Cls.attr("__name__")).cast<std::string>();
             std::string Error;
             TComponent* Form = Self.File().Model()->Owner();
             TComponent* X = Self.File().Add(Form, Class, Name, Error);
@@ -614,7 +646,7 @@ close() it (or use `with`) before the next.)")
           },
           py::arg("cls"), py::arg("name"),
           "add(cls, name, **properties_and_events): adds a component of class cls (a "
-          "class name as in C++ and model files, such as 'TQueue') named name to the "
+          "class of the module, such as quorin.TQueue, or its name, 'TQueue') named name to the "
           "model's form, then sets its properties and binds its events in the order given")
       .def("__getitem__",
            [](TPyModel& Self, const std::string& Name) { return Self.Wrap(Self.Find(Name)); })
@@ -676,6 +708,43 @@ close() it (or use `with`) before the next.)")
       .def_property(
           "until", [](TPyModel& Self) { return Self.File().Run.Until; },
           [](TPyModel& Self, std::optional<double> V) { Self.File().Run.Until = V; })
+      .def("_add_schedule",
+           [](TPyModel& Self, const std::string& Name, double Period, const std::string& Steps,
+              const std::string& File) {
+             std::string Error;
+             if (!Self.File().AddSchedule(Name, Period, Steps, File, Error)) Raise(Error);
+           })
+      .def("_schedule_steps",
+           [](TPyModel& Self, const std::string& Name) -> py::object {
+             const TSchedule* S = Self.File().Schedule(Name);
+             if (!S) return py::none();
+             py::list Steps;
+             for (const TSchedule::TStep& Step : S->Steps())
+               Steps.append(py::make_tuple(Step.Time, Step.Value));
+             return py::make_tuple(S->Period(), Steps);
+           })
+      .def("_schedule_names", [](TPyModel& Self) { return Self.File().ScheduleNames(); })
+      .def("_diagram_svg",
+           [](TPyModel& Self) {
+             Self.Prepare();
+             std::ostringstream Out;
+             WriteDiagramSvg(DiagramOf(Self.File()), Out, false);
+             return Out.str();
+           })
+      .def("_page",
+           [](TPyModel& Self) {
+             Self.Prepare();
+             TPageInfo Info;
+             Info.Title = Self.File().Run.Title;
+             Info.Warmup = Self.File().Run.Warmup.value_or(0);
+             Info.Until = ModelTime();
+             Info.Diagram = DiagramOf(Self.File());
+             std::ostringstream Out;
+             TCall Call;
+             WriteReportPage(Self.Model(), nullptr, Info, Out);
+             Call.Messages.clear();
+             return Out.str();
+           })
       .def("_report_rows", &ReportRows)
       .def("_report_csv",
            [](TPyModel& Self) {

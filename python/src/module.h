@@ -90,6 +90,7 @@ struct TPyTransaction {
 // saving (which refuses it).
 struct TPyBinding {
   py::object Callable;
+  std::string Text; // standard handlers that run before it ("" for none)
 };
 
 class TPyModel {
@@ -122,6 +123,10 @@ public:
   // handler may name a component added later); after that, at once.
   void BindText(TComponent* X, const std::string& Event, const std::string& Text);
   void BindCallable(TComponent* X, const std::string& Event, py::object Callable);
+  // Standard handlers and a Python callable on one event: the handlers run
+  // first, then the callable.
+  void BindBoth(TComponent* X, const std::string& Event, const std::string& Text,
+                py::object Callable);
   void Unbind(TComponent* X, const std::string& Event);
   py::object Binding(TComponent* X, const std::string& Event) const;
   // Compiles what is pending and prepares the model for a run; raises the
@@ -151,6 +156,9 @@ public:
   }
 
 private:
+  // Parses Text (refused at once when written wrong) and compiles it now or
+  // at the first run.
+  void BindCalls(TComponent* X, const std::string& Event, const std::string& Text);
   void Compile(TComponent* X, const std::string& Event, const std::string& Text);
   // Called whenever an event of X gets a new handler.
   void Rebound(const TComponent* X, const std::string& Event);
@@ -166,6 +174,7 @@ private:
   };
   std::vector<TPending> FPending;
   bool FPrepared = false;
+  int FHidden = 0; // handler-table names given to callables bound beside text
   std::map<std::pair<const TComponent*, std::string>, TPyBinding> FPython;
   std::unordered_map<const TComponent*, py::object> FWrappers;
 };
@@ -181,6 +190,9 @@ TEventAction PythonAction(TPyModel& Model, TComponent* X, const std::string& Eve
                                 py::object Callable);
 // Installs the handlers of a loaded file's application names.
 void FillHandlerTable(TPyModel& Model);
+// Makes Action the application handler Name for events of Shape.
+void AddTableHandler(THandlerTable& Table, const std::string& Name, TEventShape Shape,
+                     TEventAction Action);
 // The Python object of a component, of its class's Python type.
 py::object WrapAs(TComponent* X, uint64_t Serial);
 // Hands a library message to the call that runs.

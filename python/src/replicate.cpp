@@ -1,5 +1,5 @@
-// Replications through the experiment runner, in forked worker processes:
-// of a model file, as `quorin run FILE --replications N` runs them (the
+// Replications through the experiment runner, in this process for one job,
+// else in forked worker processes: of a model file, as `quorin run FILE --replications N` runs them (the
 // same experiment, so the same numbers), or of the live model, which each
 // worker resets and runs as it stands, Python handlers included.
 #include <pybind11/stl.h>
@@ -86,6 +86,10 @@ tool::TReplicationSettings Settings(const TOptions& O, const TModelFile& File, T
 py::dict Results(const TExperimentResult& R, std::vector<tool::TStatistic> Statistics,
                  const tool::TReplicationSettings& S) {
   if (!R.Error.empty()) Raise("the replications cannot run: " + R.Error);
+  // Ctrl-C during replications in this process: a Python handler may have
+  // taken the KeyboardInterrupt as its replication's failure; the caller
+  // gets it all the same, as after replications in workers.
+  if (R.Interrupted && !PyErr_Occurred()) PyErr_SetInterrupt();
   tool::AddCollectedStatistics(R, Statistics);
   // A priority class that no replication reported is left out, as the
   // command's tables leave it out.
@@ -154,7 +158,14 @@ py::dict ReplicateFile(const std::string& Path, const TOptions& O) {
     return Build(C);
   };
   TExperimentResult R;
-  {
+  // One job runs here, unless a live model holds run memory (the kernel
+  // runs one model at a time): no fork to pay for, and the file's model
+  // touches nothing of the caller's. The GIL stays held, so that no other
+  // thread starts a model meanwhile.
+  if (O.Jobs == 1 && !(LiveModel && !LiveModel->Closed() && LiveModel->Model().MemoReady())) {
+    E.InProcess = true;
+    R = RunExperiment(E);
+  } else {
     py::gil_scoped_release Release;
     R = RunExperiment(E);
   }
@@ -208,7 +219,23 @@ py::dict ReplicateModel(TPyModel& M, py::object Self, const TOptions& O) {
   const bool Collecting = !O.Collect.is_none();
   if (Collecting) E.Collect = CollectFunction(O.Collect, Self);
   TExperimentResult R;
-  if (M.HasPythonHandlers() || Collecting) {
+  if (O.Jobs == 1) {
+    // Here, one after another: the streams' seeds are put back and the
+    // model reset afterwards, so that it stands as it did before; what the
+    // handlers changed in Python stays changed.
+    std::vector<int64_t> Seeds;
+    for (const TMultiRand* Stream : M.File().Streams())
+      Seeds.push_back(Stream->GetSeed());
+    E.InProcess = true;
+    R = RunExperiment(E);
+    {
+      TCall Call;
+      M.Model().Reset();
+      for (size_t i = 0; i < Seeds.size(); ++i)
+        M.File().Streams()[i]->SetSeed(Seeds[i]);
+      Call.Messages.clear();
+    }
+  } else if (M.HasPythonHandlers() || Collecting) {
     // The workers call Python: the interpreter is forked with the GIL held.
     struct TForking {
       TForking() { ForkingPython = true; }

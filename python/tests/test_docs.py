@@ -31,10 +31,10 @@ def test_the_readme_example_runs_as_written(tmp_path):
     assert (tmp_path / "line.png").stat().st_size > 0
 
 
-@pytest.mark.parametrize("index", range(6))
+@pytest.mark.parametrize("index", range(7))
 def test_the_manuals_snippets_run(index):
     blocks = python_blocks((SOURCE / "docs" / "python.md").read_text())
-    assert len(blocks) == 6
+    assert len(blocks) == 7
     run_python(blocks[index], SOURCE)
 
 

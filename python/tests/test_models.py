@@ -254,3 +254,37 @@ def test_ctrl_c_stops_a_long_simulate_after_the_event_under_way():
         assert 0 < stopped < 9e9
         model.simulate(stopped + 10)  # the model goes on from there
         assert quorin.now() >= stopped + 10
+
+
+def test_version_and_the_names_a_notebook_completes():
+    pyproject = (EXAMPLES.parent / "pyproject.toml").read_text()
+    assert f'version = "{quorin.__version__}"' in pyproject
+    with build_mm1(quorin.Model()) as model:
+        assert model._ipython_key_completions_() == [
+            "Form", "Model", "Arrivals", "Services", "Door", "Line", "Clerk", "Exit"]
+
+
+STATISTICS = {"count": "Count", "entries": "Entries", "exits": "Exits",
+              "mean_content": "Mean cont.", "max_content": "Max", "usage": "Usage",
+              "mean_time": "Mean time", "s_mean_time": "S-mean time", "zero_entries": "Zero entr.",
+              "preempt_exits": "Preempt", "time_limit_exits": "Time limit",
+              "min_priority": "Min prty", "max_priority": "Max prty",
+              "mean_interval": "Mean interval", "max_time": "Max time",
+              "utilisation": "Utilisation"}
+
+
+@pytest.mark.parametrize("name", ["priority", "forkjoin", "workshop"])
+def test_statistics_are_properties_named_after_the_reports_columns(name):
+    with quorin.load(EXAMPLES / f"{name}.qm") as model:
+        report = model.run()
+        report = report[report["priority"].isna()]
+        for block, row in report.iterrows():
+            component = model[block]
+            for attribute, column in STATISTICS.items():
+                kept = not (row[column] is quorin_na or (isinstance(row[column], float)
+                                                         and math.isnan(row[column])))
+                assert hasattr(component, attribute) == kept, (block, attribute)
+                if kept:
+                    assert getattr(component, attribute) == row[column], (block, attribute)
+        rand = model.add(quorin.TMultiRand, "Extra")  # a class, not only its name
+        assert 0 < rand.Gamma(mean=1.8, shape=9) and rand.Triangular(low=1, mode=2, high=3) < 3

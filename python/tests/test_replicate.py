@@ -25,29 +25,34 @@ def same_table(frame, expected):
             assert row[column] == stat[key], (stat["block"], stat["statistic"], column)
 
 
-@pytest.mark.parametrize("name", ["mm1", "priority"])
-def test_replications_equal_the_commands_json(name, cli, tmp_path):
+@pytest.mark.parametrize("name, jobs", [("mm1", 1), ("mm1", 2), ("priority", 1), ("priority", 2)])
+def test_replications_equal_the_commands_json(name, jobs, cli, tmp_path):
+    settings = dict(SETTINGS, jobs=jobs)  # one job runs in this process
     expected = command_json(cli, tmp_path, EXAMPLES / f"{name}.qm")
-    same_table(quorin.replicate(EXAMPLES / f"{name}.qm", **SETTINGS), expected)
+    same_table(quorin.replicate(EXAMPLES / f"{name}.qm", **settings), expected)
     with quorin.load(EXAMPLES / f"{name}.qm") as model:
-        model.simulate(500)  # a model that ran already is reset in each worker
-        same_table(quorin.replicate(model, **SETTINGS), expected)
+        model.simulate(500)  # a model that ran already is reset for each replication
+        same_table(quorin.replicate(model, **settings), expected)
         # and a live model's run memory does not keep a file from replicating
-        same_table(quorin.replicate(EXAMPLES / f"{name}.qm", **SETTINGS), expected)
+        same_table(quorin.replicate(EXAMPLES / f"{name}.qm", **settings), expected)
 
 
-def test_models_with_python_handlers_replicate_in_workers_of_their_own():
+def test_models_with_python_handlers_replicate_here_or_in_workers_alike():
     routed = []
 
     def route(block, transaction):
-        routed.append(1)  # lands in the worker's copy of the list
+        routed.append(1)  # with jobs=2, lands in the worker's copy of the list
         block.PassTo(model["Clerk"])
 
     with build_mm1(quorin.Model(), {"Line": route}) as model:
+        seeds = model["Arrivals"].Seed, model["Services"].Seed
         one = quorin.replicate(model, replications=4, jobs=1, until=2000)
+        here = len(routed)
         two = quorin.replicate(model, replications=4, jobs=2, until=2000)
         assert one.equals(two) and one.attrs["values"].equals(two.attrs["values"])
-        assert routed == [] and model.time == 0
+        # One job runs in this process, then leaves the model as it stood.
+        assert here > 4000 and len(routed) == here
+        assert model.time == 0 and (model["Arrivals"].Seed, model["Services"].Seed) == seeds
     values = one.attrs["values"]
     assert values.shape == (4, len(one))
     assert values[("Exit", "Entries")].nunique() == 4  # streams of their own

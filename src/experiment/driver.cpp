@@ -171,10 +171,16 @@ TExperimentResult RunExperiment(const TExperiment& E) {
     Refused.Error = Error;
     return Refused;
   }
-  detail::TForkExecutor Executor(detail::ReplicationWork(E), E.Jobs, E.TimeLimit, E.Streams);
   bool TargetMet = false;
   int32_t Interrupted = 0;
-  auto Reps = detail::Drive(E, Executor, Limit, Sequential, TargetMet, Interrupted);
+  std::vector<TReplicationResult> Reps;
+  if (E.InProcess) {
+    detail::TLocalExecutor Executor(detail::ReplicationWork(E));
+    Reps = detail::Drive(E, Executor, Limit, Sequential, TargetMet, Interrupted);
+  } else {
+    detail::TForkExecutor Executor(detail::ReplicationWork(E), E.Jobs, E.TimeLimit, E.Streams);
+    Reps = detail::Drive(E, Executor, Limit, Sequential, TargetMet, Interrupted);
+  }
   auto Result =
       detail::Conclude(E, std::move(Reps), Sequential, TargetMet, detail::SecondsSince(Start));
   Result.Interrupted = Interrupted;

@@ -94,6 +94,28 @@ private:
   std::vector<TChild> FChildren;
 };
 
+// Runs each replication in this process as it is started: one slot, no
+// fork, no time limit. SIGINT stops the replication under way and is then
+// passed on to the process's own handler.
+class TLocalExecutor : public TExecutor {
+public:
+  explicit TLocalExecutor(TWork Work);
+  ~TLocalExecutor() override;
+  TLocalExecutor(const TLocalExecutor&) = delete;
+  TLocalExecutor& operator=(const TLocalExecutor&) = delete;
+  int32_t Slots() const override { return 1; }
+  int32_t Busy() const override { return int32_t(FDone.size()); }
+  void Start(int32_t Number) override;
+  std::vector<TReplicationResult> Wait(int TimeoutMs) override;
+  void Cancel() override { FDone.clear(); }
+  bool Interrupted() const override;
+
+private:
+  TWork FWork;
+  std::vector<TReplicationResult> FDone;
+  bool FInstalled = false;
+};
+
 // Hands replication numbers to the executor in order and gathers results.
 // In sequential mode it stops at the first n >= Minimum whose first n
 // results meet the target; the answer then holds exactly those n. After an

@@ -3,6 +3,7 @@
 // checks apply as when a file is loaded, and the bindings are kept so that
 // the model can be saved.
 #include <cctype>
+#include <charconv>
 
 #include "quorin/modelfile.h"
 #include "quorin/package.h"
@@ -99,6 +100,85 @@ bool TModelFile::Bind(TComponent* Component, const std::string& Event, const std
   });
   Forget(Component, Event);
   FBindings.push_back({Component, Event, std::move(Parsed), 0});
+  return true;
+}
+
+namespace {
+
+std::string QuotedText(const std::string& Text) {
+  std::string Q = "\"";
+  for (char C : Text) {
+    if (C == '"' || C == '\\') Q += '\\';
+    Q += C;
+  }
+  return Q + "\"";
+}
+
+} // namespace
+
+bool TModelFile::AddSchedule(const std::string& Name, double Period, const std::string& Steps,
+                             const std::string& File, std::string& Error) {
+  bool Valid = !Name.empty() && !std::isdigit(static_cast<unsigned char>(Name[0]));
+  for (char C : Name)
+    Valid = Valid && (std::isalnum(static_cast<unsigned char>(C)) || C == '_');
+  const std::string Where = "schedule " + Name + ": ";
+  if (!Valid) {
+    Error = "'" + Name + "' is no schedule name: letters, digits and '_', not starting with a digit";
+    return false;
+  }
+  if (Schedule(Name)) {
+    Error = "a second schedule named " + Name;
+    return false;
+  }
+  if (!(Period >= 0 && Period < 10000000000.0)) {
+    Error = Where + "Period must be a model time (0: no repetition)";
+    return false;
+  }
+  if (Steps.empty() == File.empty()) {
+    Error = Where + "give either Steps or File (a CSV of time,value)";
+    return false;
+  }
+  std::string Problem;
+  auto S = File.empty() ? TSchedule::Parse(Steps, Period, Problem)
+                        : TSchedule::ReadCsv(DataPath(File), Period, Problem);
+  if (!S) {
+    Error = Where + Problem;
+    return false;
+  }
+  TScheduleSection Section{Name, {}, *S};
+  if (Period != 0) {
+    char Buffer[64];
+    const auto Written = std::to_chars(Buffer, Buffer + sizeof Buffer, Period);
+    Section.Settings.push_back({"Period", std::string(Buffer, Written.ptr)});
+  }
+  Section.Settings.push_back(File.empty() ? std::pair{std::string("Steps"), QuotedText(Steps)}
+                                          : std::pair{std::string("File"), QuotedText(File)});
+  FSchedules.push_back(std::move(Section));
+  return true;
+}
+
+bool TModelFile::Follow(TComponent* Component, const std::string& Name, std::string& Error) {
+  const TSchedule* S = Schedule(Name);
+  if (!S) {
+    Error = "Schedule: no schedule section named '" + Name + "'";
+    return false;
+  }
+  for (const auto& [Block, Followed] : FFollowing)
+    if (Block == Component) {
+      Error = "Schedule = " + Name + ": the block follows " + Followed + " already";
+      return false;
+    }
+  auto* Block = dynamic_cast<TBlock*>(Component);
+  if (!Block) {
+    Error = "Schedule = " + Name + ": only blocks follow a schedule";
+    return false;
+  }
+  std::string Problem;
+  if (!TScheduleDriver::Attach(*Block, *S, Problem)) {
+    Error = "Schedule = " + Name + ": " + Problem;
+    return false;
+  }
+  FFollowing.push_back({Component, Name});
   return true;
 }
 

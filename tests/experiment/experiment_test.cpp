@@ -193,9 +193,13 @@ TEST(Experiment, ResultsAreIdenticalForAnyNumberOfWorkers) {
   EXPECT_LT(Wq.Low, Wq.Mean);
   EXPECT_GT(Wq.Mean, 1.0);
   EXPECT_LT(Wq.Mean, 8.0);
-  // The same replication alone in this process gives the same values.
+  // The same replication alone in this process gives the same values, and
+  // so do all of them run here one after another.
   const auto Here = RunReplicationHere(MM1Experiment(6, 1), 4);
   EXPECT_EQ(Here.Values, One.Replications[4].Values);
+  TExperiment InProcess = MM1Experiment(6, 3);
+  InProcess.InProcess = true;
+  ExpectSameReplications(RunExperiment(InProcess), One);
 }
 
 TEST(Experiment, AModelBuiltBeforeTheForkRunsWithTheStreamsItNames) {
@@ -302,6 +306,30 @@ TEST(Experiment, AnInterruptStartsNoMoreReplicationsAndKeepsWhatFinished) {
   const auto Again = RunExperiment(MM1Experiment(2, 1));
   EXPECT_EQ(Again.Replications.size(), 2u);
   EXPECT_EQ(Again.Interrupted, 0);
+}
+
+TEST(Experiment, AnInterruptInProcessEndsTheReplicationUnderWayAndStartsNoMore) {
+  TExperiment E = MM1Experiment(6, 1);
+  E.InProcess = true;
+  E.Build = [](TReplicationContext& C) {
+    if (C.Number == 1) ::kill(::getpid(), SIGINT);
+    return BuildMM1(C);
+  };
+  SawInterrupt = 0;
+  struct sigaction Mine {}, Before {};
+  Mine.sa_handler = [](int) { SawInterrupt = 1; };
+  sigemptyset(&Mine.sa_mask);
+  sigaction(SIGINT, &Mine, &Before);
+  const auto R = RunExperiment(E);
+  struct sigaction After {};
+  sigaction(SIGINT, &Before, &After);
+  EXPECT_EQ(SawInterrupt, 1);               // passed on to the process's handler
+  EXPECT_EQ(After.sa_handler, Mine.sa_handler); // which is put back
+  ASSERT_EQ(R.Replications.size(), 1u);
+  EXPECT_TRUE(R.Replications[0].Ok);
+  EXPECT_EQ(R.Interrupted, 5);
+  E.Build = &BuildMM1;
+  EXPECT_EQ(RunExperiment(E).Replications.size(), 6u);
 }
 
 TEST(Experiment, FailingReplicationsAreReportedWithNumberAndSeedsAndTheRestKept) {
