@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "quorin/blocks.h"
+#include "quorin/detail/future.h"
 #include "quorin/framework.h"
-#include "quorin/future.h"
 #include "engines.h"
 #include "ratio_reporter.h"
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "quorin/detail/memoman.h"
 #include "quorin/framework.h"
-#include "quorin/memoman.h"
 #include "ratio_reporter.h"
 
 namespace {

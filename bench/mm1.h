@@ -19,9 +19,8 @@
 #include <cstdint>
 #include <ctime>
 
-#include "quorin/current.h"
+#include "quorin/kernel/engine.h"
 #include "timing.h"
-#include "quorin/future.h"
 
 namespace quorin::bench {
 

@@ -8,6 +8,7 @@
 #include "mm1.h"
 #include "quorin/blocks/gate.h"
 #include "quorin/blocks/storage.h"
+#include "quorin/detail/future.h"
 #include "single_line.h"
 
 namespace quorin::bench {

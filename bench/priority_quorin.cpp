@@ -13,6 +13,7 @@
 #include "quorin/blocks/generator.h"
 #include "quorin/blocks/queue.h"
 #include "quorin/blocks/server.h"
+#include "quorin/detail/future.h"
 
 namespace quorin::bench {
 namespace {

@@ -20,6 +20,7 @@
 
 #include "engines.h"
 #include "quorin/blocks.h"
+#include "quorin/detail/memoman.h"
 
 using namespace quorin;
 

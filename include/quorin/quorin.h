@@ -1,15 +1,13 @@
-// Everything of Quorin.
+// Everything of Quorin that a model and its front ends use. The machinery
+// (pools, event lists, chain, private heap, run state) is not included: it
+// lives under quorin/detail/.
 #pragma once
 
 #include "quorin/blocks.h"
 #include "quorin/classinfo.h"
-#include "quorin/current.h"
 #include "quorin/diagram.h"
 #include "quorin/framework.h"
-#include "quorin/future.h"
 #include "quorin/inputs.h"
-#include "quorin/kernel/state.h"
-#include "quorin/memoman.h"
 #include "quorin/modelfile.h"
 #include "quorin/package.h"
 #include "quorin/output.h"

@@ -1,6 +1,6 @@
 #include "quorin/blocks/creator.h"
-#include "quorin/kernel/list.h"
-#include "quorin/kernel/state.h"
+#include "quorin/detail/future.h"
+#include "quorin/detail/list.h"
 
 namespace quorin {
 

@@ -1,5 +1,5 @@
 #include "quorin/blocks/gate.h"
-#include "quorin/kernel/state.h"
+#include "quorin/detail/future.h"
 
 namespace quorin {
 

@@ -1,7 +1,8 @@
 #include "quorin/blocks/generator.h"
 
 #include "quorin/blocks/proqueue.h"
-#include "quorin/kernel/state.h"
+#include "quorin/detail/future.h"
+#include "quorin/detail/run.h"
 
 namespace quorin {
 

@@ -1,8 +1,7 @@
 #include "quorin/blocks/holding.h"
 #include "quorin/blocks/prtyqueue.h"
 #include "quorin/blocks/queue.h"
-#include "quorin/kernel/list.h"
-#include "quorin/kernel/state.h"
+#include "quorin/detail/list.h"
 
 namespace quorin {
 

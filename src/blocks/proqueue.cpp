@@ -1,5 +1,6 @@
 #include "quorin/blocks/proqueue.h"
-#include "quorin/kernel/state.h"
+#include "quorin/detail/future.h"
+#include "quorin/detail/run.h"
 
 #include <algorithm>
 #include <cmath>

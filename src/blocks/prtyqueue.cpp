@@ -1,14 +1,24 @@
 #include "quorin/blocks/prtyqueue.h"
-#include "quorin/kernel/list.h"
-#include "quorin/kernel/state.h"
+#include "quorin/detail/future.h"
+#include "quorin/detail/list.h"
+#include "quorin/detail/parts.h"
+#include "quorin/detail/prtyqueue.h"
 
 #include <algorithm>
 
 namespace quorin {
 
+TMemoManager* QueHeadsManager = nullptr;
+
 namespace {
 // The classes of a priority block, lowest priority first.
 using TQueList = detail::TListView<TQueHead, &TQueHead::Next, &TQueHead::Prev>;
+
+// The kernel makes the pool of classes with every run's memory. Registered
+// as this file is linked, which any program that can make a priority block,
+// or reads QueHeadsManager, does.
+[[maybe_unused]] const bool QueHeadsRegistered =
+    detail::AddRunPool({&QueHeadsManager, sizeof(TQueHead), "queue heads"});
 } // namespace
 
 void TQueuePrtyCustom::ExitStat(TTransaction* Trans) {

@@ -1,5 +1,4 @@
 #include "quorin/blocks/prtystorage.h"
-#include "quorin/kernel/state.h"
 
 namespace quorin {
 

@@ -1,6 +1,5 @@
 #include "quorin/blocks/queue.h"
-#include "quorin/kernel/list.h"
-#include "quorin/kernel/state.h"
+#include "quorin/detail/list.h"
 
 namespace quorin {
 

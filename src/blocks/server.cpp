@@ -1,5 +1,5 @@
 #include "quorin/blocks/server.h"
-#include "quorin/kernel/state.h"
+#include "quorin/detail/future.h"
 
 namespace quorin {
 

@@ -1,5 +1,4 @@
 #include "quorin/blocks/storage.h"
-#include "quorin/kernel/state.h"
 
 namespace quorin {
 

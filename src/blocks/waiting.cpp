@@ -1,7 +1,6 @@
 #include "quorin/blocks/waiting.h"
 #include "quorin/blocks/prtyqueue.h"
 #include "quorin/blocks/queue.h"
-#include "quorin/kernel/state.h"
 
 #include <type_traits>
 

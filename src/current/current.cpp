@@ -1,13 +1,15 @@
-#include "quorin/current.h"
+#include "quorin/detail/current.h"
 
 #include <cassert>
 
-#include "quorin/kernel/list.h"
-#include "quorin/kernel/state.h"
+#include "quorin/detail/list.h"
+#include "quorin/detail/scope.h"
+#include "quorin/kernel/block.h"
 
 namespace quorin {
 
 TCurrentManager* CurrentManager = nullptr;
+bool FlagPass = false;
 int32_t LCECount = 0;
 int32_t LCESum = 0;
 int32_t LCESumCount = 0;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "internal.h"
+#include "quorin/detail/run.h"
 #include "quorin/output.h"
 #include "quorin/report.h"
 

@@ -1,3 +1,4 @@
+#include "quorin/detail/heap.h"
 #include "quorin/framework.h"
 
 #include <cstdint>

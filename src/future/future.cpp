@@ -1,4 +1,4 @@
-#include "quorin/future.h"
+#include "quorin/detail/future.h"
 
 #include <algorithm>
 #include <climits>
@@ -6,11 +6,13 @@
 #include <limits>
 #include <utility>
 
-#include "quorin/kernel/state.h"
+#include "quorin/detail/run.h"
+#include "quorin/kernel/aggregate.h"
 
 namespace quorin {
 
 TFutureManager* FutureManager = nullptr;
+double FSysTime = 0.0;
 
 // ---- The run's list: checks and the choice of implementation
 

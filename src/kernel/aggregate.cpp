@@ -1,6 +1,6 @@
 #include "quorin/kernel/aggregate.h"
 
-#include "quorin/kernel/state.h"
+#include "quorin/detail/future.h"
 
 namespace quorin {
 

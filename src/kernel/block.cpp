@@ -1,6 +1,8 @@
 #include "quorin/kernel/block.h"
 
-#include "quorin/kernel/state.h"
+#include "quorin/detail/current.h"
+#include "quorin/detail/future.h"
+#include "quorin/detail/run.h"
 
 namespace quorin {
 

@@ -7,18 +7,16 @@
 
 #include "quorin/kernel/model.h"
 
-#include "quorin/blocks/prtyqueue.h"
-#include "quorin/kernel/state.h"
-#include "quorin/statsim.h"
+#include "quorin/detail/current.h"
+#include "quorin/detail/future.h"
+#include "quorin/detail/parts.h"
+#include "quorin/detail/run.h"
+#include "quorin/kernel/block.h"
 #include "transaction_class.h"
 
 namespace quorin {
 
-double FSysTime = 0.0;
 TModel* GlobalModel = nullptr;
-bool FlagPass = false;
-TTransManager* TransManager = nullptr;
-TMemoManager* QueHeadsManager = nullptr;
 int64_t detail::MovesAtOneTime = 0;
 int64_t detail::MoveAlarm = std::numeric_limits<int64_t>::max();
 uint64_t detail::LastSerial = 0;
@@ -245,11 +243,15 @@ bool TModel::ManagersCreate() {
     MessageDlg("Quorin Error: Can not create Manager of transactions");
     return false;
   }
-  try {
-    QueHeadsManager = new TMemoManager(Page, sizeof(TQueHead), Fast);
-  } catch (...) {
-    MessageDlg("Quorin Error: Can not create Manager of queue heads");
-    return false;
+  // The pools of the block families that keep records of their own (the
+  // priority blocks' classes).
+  for (const detail::TRunPool& Pool : detail::RunPools()) {
+    try {
+      *Pool.Pool = new TMemoManager(Page, Pool.ItemSize, Fast);
+    } catch (...) {
+      MessageDlg(std::string("Quorin Error: Can not create Manager of ") + Pool.Name);
+      return false;
+    }
   }
   return true;
 }
@@ -302,8 +304,10 @@ void TModel::MemoDeInitialize() {
   }
   delete TransManager;
   TransManager = nullptr;
-  delete QueHeadsManager;
-  QueHeadsManager = nullptr;
+  for (const detail::TRunPool& Pool : detail::RunPools()) {
+    delete *Pool.Pool;
+    *Pool.Pool = nullptr;
+  }
   HeapDestroy(GlobalHeap);
   GlobalHeap = nullptr;
   FMemoReady = false;
@@ -502,15 +506,17 @@ void TModel::NoteDrawRefusals(bool AtStart) {
   // here once the streams are known.
   std::vector<TDrawRefusals>& Now = FDrawScratch;
   Now.clear();
-  ScanComponents([&](TComponent* X) {
-    const auto* R = dynamic_cast<const TMultiRand*>(X);
-    if (!R) return;
+  // Without the hook no random stream can exist: their unit is not linked.
+  const detail::TRefusalsHook Refusals = detail::RefusalsHook();
+  if (Refusals) ScanComponents([&](TComponent* X) {
+    const int32_t Refused = Refusals(*X);
+    if (Refused < 0) return;
     const auto Old = std::find_if(FDrawRefusals.begin(), FDrawRefusals.end(),
-                                  [R](const TDrawRefusals& D) { return D.Stream == R; });
-    TDrawRefusals D = Old != FDrawRefusals.end() ? *Old : TDrawRefusals{R, 0, 0};
+                                  [X](const TDrawRefusals& D) { return D.Stream == X; });
+    TDrawRefusals D = Old != FDrawRefusals.end() ? *Old : TDrawRefusals{X, 0, 0};
     if (AtStart)
-      D.Outside += R->Refusals() - D.AtEnd;
-    D.AtEnd = R->Refusals();
+      D.Outside += Refused - D.AtEnd;
+    D.AtEnd = Refused;
     Now.push_back(D);
   });
   FDrawRefusals.swap(Now);
@@ -525,16 +531,17 @@ std::vector<std::string> TModel::RunCheck() {
   // Streams are no aggregates: look for them among the model's components.
   // Draws refused outside the runs were reported by the call that made them
   // (a draw at the prompt between runs): only those of the runs count.
-  ScanComponents([this, &Findings](TComponent* X) {
-    auto* R = dynamic_cast<TMultiRand*>(X);
-    if (!R) return;
+  const detail::TRefusalsHook Refusals = detail::RefusalsHook();
+  if (Refusals) ScanComponents([this, &Findings, Refusals](TComponent* X) {
+    const int32_t Now = Refusals(*X);
+    if (Now < 0) return;
     // A stream not seen at the last run's end was made since: its refusals
     // were all made outside a run, unless one is under way.
-    int32_t Refused = FInSimulate ? R->Refusals() : 0;
+    int32_t Refused = FInSimulate ? Now : 0;
     for (const TDrawRefusals& D : FDrawRefusals)
-      if (D.Stream == R) Refused = (FInSimulate ? R->Refusals() : D.AtEnd) - D.Outside;
+      if (D.Stream == X) Refused = (FInSimulate ? Now : D.AtEnd) - D.Outside;
     if (Refused <= 0) return;
-    Findings.push_back(R->DisplayName() + " refused the parameters of " +
+    Findings.push_back(X->DisplayName() + " refused the parameters of " +
                        detail::CountOf(Refused, "draw", "draws") + " and returned 0.0 instead");
   });
   // Blocked blocks that the chain routes again at every scan cost time in
@@ -580,9 +587,8 @@ void TModel::Reset() {
 void TModel::ClearStatistics() {
   // Everything that gathers statistics for the model: its tabulators too,
   // so that a warm-up leaves no observation behind in a histogram.
-  ScanComponents([](TComponent* X) {
-    if (auto* T = dynamic_cast<TTabulator*>(X); T && !T->KeepOnClear()) T->Reset();
-  });
+  if (const detail::TClearHook Clear = detail::ClearHook())
+    ScanComponents([Clear](TComponent* X) { Clear(*X); });
   if (!FMemoReady) return;
   for (TAggregate* A : FAggregates)
     if (auto* B = dynamic_cast<TBlock*>(A)) B->ClearStatistics();

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "quorin/kernel/state.h"
+#include "quorin/detail/future.h"
+#include "quorin/detail/run.h"
+#include "quorin/kernel/block.h"
 #include "transaction_class.h"
 
 namespace quorin {

@@ -1,20 +1,21 @@
-#include "quorin/memoman.h"
+#include "quorin/detail/memoman.h"
 
 #include <cstddef>
 
-#include "quorin/kernel/state.h"
+#include "quorin/detail/run.h"
 
 namespace quorin {
 
 THeap GlobalHeap = nullptr;
 int32_t CountPages = 0;
+TTransManager* TransManager = nullptr;
 
 namespace {
 
 // The model shows one exhaustion once per run; without a model every
 // refusal is shown.
 void ReportAndStop(const char* Text) {
-  const std::string Message = std::string(Text) + FormatFloat("0.000", FSysTime);
+  const std::string Message = std::string(Text) + FormatFloat("0.000", ModelTime());
   if (GlobalModel) {
     GlobalModel->StopOnExhaustion(Message);
   } else {

@@ -2,9 +2,9 @@
 // finds them with dlsym: the package information table, the start-up and
 // shut-down of the units, and what a test of loading needs to look at.
 #include "quorin/blocks.h"
-#include "quorin/current.h"
-#include "quorin/future.h"
-#include "quorin/memoman.h"
+#include "quorin/detail/current.h"
+#include "quorin/detail/future.h"
+#include "quorin/detail/prtyqueue.h"
 #include "quorin/package.h"
 
 extern "C" {

@@ -2,11 +2,21 @@
 #include <cmath>
 #include <string>
 
+#include "quorin/detail/parts.h"
 #include "quorin/statsim.h"
 
 namespace quorin {
 
 namespace {
+
+// The model check counts the draws that the streams on the model's forms
+// refused. Registered as this file is linked, which any program that can
+// make a stream does.
+int32_t StreamRefusals(const TComponent& X) {
+  const auto* R = dynamic_cast<const TMultiRand*>(&X);
+  return R ? R->Refusals() : -1;
+}
+[[maybe_unused]] const bool RefusalsRegistered = detail::SetRefusalsHook(StreamRefusals);
 
 // Bound on the rejection loops of Normal and of Joehnk's method. With a
 // full-cycle multiplier a loop is rejected with probability below 0.22 per

@@ -2,9 +2,20 @@
 #include <cstdint>
 #include <limits>
 
+#include "quorin/detail/parts.h"
 #include "quorin/statsim.h"
 
 namespace quorin {
+
+namespace {
+// TModel::ClearStatistics resets the tabulators on the model's forms, except
+// one that keeps its observations. Registered as this file is linked, which
+// any program that can make a tabulator does.
+void ClearTabulator(TComponent& X) {
+  if (auto* T = dynamic_cast<TTabulator*>(&X); T && !T->KeepOnClear()) T->Reset();
+}
+[[maybe_unused]] const bool ClearRegistered = detail::SetClearHook(ClearTabulator);
+} // namespace
 
 TTabulator::TTabulator(TComponent* AOwner) : TComponent(AOwner) {}
 

@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "fixture.h"
+#include "quorin/detail/future.h"
 #include "quorin/statsim.h"
 
 namespace quorin::test {

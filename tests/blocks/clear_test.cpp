@@ -1,6 +1,7 @@
 // Clearing a run's statistics clears everything that gathers them: the
 // blocks and the tabulators on the model's forms, unless one keeps its own.
 #include "fixture.h"
+#include "quorin/detail/future.h"
 #include "quorin/statsim.h"
 
 namespace quorin::test {

@@ -1,6 +1,8 @@
 #include <stdexcept>
 
 #include "fixture.h"
+#include "quorin/detail/current.h"
+#include "quorin/detail/future.h"
 
 namespace quorin::test {
 namespace {

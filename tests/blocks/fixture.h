@@ -13,6 +13,7 @@
 
 #include "message_capture.h"
 #include "quorin/blocks.h"
+#include "quorin/detail/future.h"
 
 namespace quorin::test {
 

@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "fixture.h"
+#include "quorin/detail/future.h"
 
 namespace quorin::test {
 namespace {

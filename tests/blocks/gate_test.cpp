@@ -1,4 +1,5 @@
 #include "fixture.h"
+#include "quorin/detail/future.h"
 
 namespace quorin::test {
 namespace {

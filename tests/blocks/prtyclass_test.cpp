@@ -4,6 +4,7 @@
 #include <map>
 
 #include "fixture.h"
+#include "quorin/detail/future.h"
 #include "quorin/statsim.h"
 
 namespace quorin::test {

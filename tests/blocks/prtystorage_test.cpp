@@ -2,6 +2,7 @@
 #include <stdexcept>
 
 #include "fixture.h"
+#include "quorin/detail/future.h"
 
 namespace quorin::test {
 namespace {

@@ -2,6 +2,8 @@
 #include <map>
 
 #include "fixture.h"
+#include "quorin/detail/current.h"
+#include "quorin/detail/future.h"
 
 namespace quorin::test {
 namespace {

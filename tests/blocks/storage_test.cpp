@@ -1,4 +1,6 @@
 #include "fixture.h"
+#include "quorin/detail/current.h"
+#include "quorin/detail/future.h"
 
 namespace quorin::test {
 namespace {

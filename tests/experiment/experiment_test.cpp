@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include "experiment/mm1_model.h"
+#include "quorin/detail/future.h"
+#include "quorin/detail/run.h"
 #include "quorin/report.h"
 
 using namespace quorin;

@@ -18,6 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "quorin/detail/current.h"
+#include "quorin/detail/future.h"
+#include "quorin/detail/prtyqueue.h"
 #include "quorin/quorin.h"
 
 namespace quorin::test {

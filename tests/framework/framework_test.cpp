@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "message_capture.h"
+#include "quorin/detail/heap.h"
 #include "quorin/framework.h"
 
 using namespace quorin;

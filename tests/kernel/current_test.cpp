@@ -4,6 +4,7 @@
 
 #include "quorin/blocks/gate.h"
 #include "quorin/blocks/queue.h"
+#include "quorin/detail/current.h"
 #include "test_blocks.h"
 
 using namespace quorin;

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "test_blocks.h"
+#include "quorin/detail/future.h"
 
 using namespace quorin;
 

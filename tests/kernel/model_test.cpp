@@ -5,6 +5,9 @@
 #include <stdexcept>
 
 #include "test_blocks.h"
+#include "quorin/detail/current.h"
+#include "quorin/detail/future.h"
+#include "quorin/detail/run.h"
 
 using namespace quorin;
 using test::TApplication;

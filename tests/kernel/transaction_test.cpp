@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "test_blocks.h"
+#include "quorin/detail/memoman.h"
 
 using namespace quorin;
 using test::TApplication;

@@ -5,8 +5,8 @@
 
 #include "message_capture.h"
 #include "quorin/blocks.h"
-#include "quorin/kernel/state.h"
-#include "quorin/memoman.h"
+#include "quorin/detail/future.h"
+#include "quorin/detail/memoman.h"
 
 using namespace quorin;
 

@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "blocks/fixture.h"
+#include "quorin/detail/future.h"
 #include "quorin/output.h"
 #include "quorin/report.h"
 

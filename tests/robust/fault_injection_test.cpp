@@ -10,6 +10,7 @@
 #include "invariants.h"
 #include "message_capture.h"
 #include "reference_models.h"
+#include "quorin/detail/heap.h"
 
 namespace quorin::test {
 namespace {

@@ -11,6 +11,7 @@
 #include "message_capture.h"
 #include "quorin/blocks.h"
 #include "quorin/classinfo.h"
+#include "quorin/detail/heap.h"
 #include "quorin/inputs.h"
 #include "quorin/statsim.h"
 

@@ -2,6 +2,9 @@
 
 #include <set>
 
+#include "quorin/detail/current.h"
+#include "quorin/detail/future.h"
+
 namespace quorin::test {
 
 namespace {

@@ -8,6 +8,8 @@
 
 #include "blocks/fixture.h"
 #include "invariants.h"
+#include "quorin/detail/current.h"
+#include "quorin/detail/future.h"
 #include "quorin/statsim.h"
 
 namespace quorin::test {

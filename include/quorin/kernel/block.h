@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "quorin/detail/scope.h"
 #include "quorin/kernel/aggregate.h"
-#include "quorin/kernel/scope.h"
 #include "quorin/kernel/transaction.h"
 
 namespace quorin {

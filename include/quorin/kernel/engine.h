@@ -8,7 +8,7 @@
 namespace quorin {
 
 // How the pending activations are kept. Levels, the default, is the
-// randomised multi-level list described in quorin/future.h. Heap is an
+// randomised multi-level list described in quorin/detail/future.h. Heap is an
 // opt-in implicit 4-ary heap of 16-byte (time, sequence number, node index)
 // entries over 16-byte nodes, both in chunks of the private heap that never
 // move: the same order and the same activations, but its cost per operation

@@ -19,7 +19,6 @@ namespace quorin {
 
 class TAggregate;
 class TBlock;
-class TMultiRand;
 
 using TBeforeModelGoOnEvent = std::function<void()>;
 using TNewTimeEvent = std::function<void(TAggregate* Sender, TTransaction* Trans)>;
@@ -235,11 +234,11 @@ private:
   std::vector<TCheck> FChecks;
   int64_t FMoveLimit = DefaultMoveLimit;
   double FMovesTime = 0.0; // the model time the moves are counted at
-  // The draws each stream refused: Outside the model's runs (reported by
-  // the call that made them, not by the check) and in all at the end of the
-  // last run. Kept for the streams found at the last scan.
+  // The draws each random stream refused: Outside the model's runs
+  // (reported by the call that made them, not by the check) and in all at
+  // the end of the last run. Kept for the streams found at the last scan.
   struct TDrawRefusals {
-    const TMultiRand* Stream;
+    const TComponent* Stream;
     int32_t Outside;
     int32_t AtEnd;
   };

@@ -16,7 +16,7 @@
 #include <memory>
 #include <vector>
 
-#include "quorin/framework.h"
+#include "quorin/detail/heap.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -225,5 +225,7 @@ public:
 private:
   bool FNewItem = true;
 };
+
+extern TTransManager* TransManager; // the run's transactions, made and dropped by the model
 
 } // namespace quorin

@@ -14,7 +14,7 @@
 #include <memory>
 
 #include "quorin/kernel/engine.h"
-#include "quorin/memoman.h"
+#include "quorin/detail/memoman.h"
 
 namespace quorin {
 
@@ -197,6 +197,7 @@ private:
 };
 
 extern TCurrentManager* CurrentManager;
+extern bool FlagPass; // set by every successful PassTo, read by the chain
 extern int32_t LCECount;    // entries visited by all runs of the chain
 extern int32_t LCESum;      // sum of the chain length at the start of each run
 extern int32_t LCESumCount; // runs of the chain

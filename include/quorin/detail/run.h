@@ -1,27 +1,16 @@
-// The kernel's shared state and machinery, for the library's own sources,
-// tools and tests: the clock, the running model, the pass flag, the pools,
-// the future events list and the current events chain. Model code needs none
-// of it: it reads the clock through ModelTime() and includes the headers of
-// the blocks it uses.
+// The state of the run under way, which the kernel keeps for the library's
+// own sources: the running model and the counters a pass and a statistic
+// read. Model code needs none of it.
 #pragma once
 
 #include <csignal>
 #include <cstdint>
 
-#include "quorin/current.h"
-#include "quorin/framework.h"
-#include "quorin/future.h"
-#include "quorin/kernel/block.h"
 #include "quorin/kernel/model.h"
-#include "quorin/memoman.h"
 
 namespace quorin {
 
-extern double FSysTime;     // the model clock; moved only by the future events list
 extern TModel* GlobalModel; // the running model; cleared when that model is destroyed
-extern bool FlagPass;       // set by every successful PassTo, read by the chain
-extern TTransManager* TransManager;
-extern TMemoManager* QueHeadsManager; // the classes (TQueHead) of the priority blocks
 
 namespace detail {
 // Moves (passes and activations) made since the model time last advanced,

@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "quorin/kernel/engine.h"
-#include "quorin/memoman.h"
+#include "quorin/detail/memoman.h"
 
 namespace quorin {
 
@@ -238,5 +238,6 @@ private:
 };
 
 extern TFutureManager* FutureManager;
+extern double FSysTime; // the model clock; moved only by the future events list
 
 } // namespace quorin
