@@ -406,7 +406,7 @@ void PrintReport(const TModel& Model, std::ostream& Out) {
       if (Total - std::strlen(Gap) < TableWidthLimit) break;
     }
     // Still too wide: long block names are cut.
-    NarrowToFit(Width, std::strlen(Gap), [&Cols](std::size_t i) { return Columns[Cols[i]].Left; });
+    NarrowToFit(Width, std::strlen(Gap), [&](std::size_t i) { return Columns[Cols[i]].Text; });
     auto Line = [&](auto CellAt) {
       std::string Text;
       for (std::size_t i = 0; i < Cols.size(); ++i) {
