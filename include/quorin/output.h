@@ -65,8 +65,8 @@ std::string CutText(const std::string& Text, std::size_t Width);
 
 // Narrows the columns for which Cuttable answers true, the widest first and
 // to no fewer than NarrowestNameColumn characters, until Width, with Gap
-// characters between columns, adds up to less than TableWidthLimit (or
-// nothing is left to narrow).
+// characters between columns, adds up to less than TableWidthLimit; a table
+// that cannot be made to fit so is left as it is.
 void NarrowToFit(std::vector<std::size_t>& Width, std::size_t Gap,
                  const std::function<bool(std::size_t Column)>& Cuttable);
 

@@ -179,8 +179,14 @@ void NarrowToFit(std::vector<std::size_t>& Width, std::size_t Gap,
                  const std::function<bool(std::size_t Column)>& Cuttable) {
   if (Width.empty()) return;
   std::size_t Total = Gap * (Width.size() - 1);
-  for (std::size_t W : Width)
-    Total += W;
+  std::size_t Spare = 0; // what narrowing can take off at most
+  for (std::size_t c = 0; c < Width.size(); ++c) {
+    Total += Width[c];
+    if (Cuttable(c) && Width[c] > NarrowestNameColumn) Spare += Width[c] - NarrowestNameColumn;
+  }
+  // Names are cut only where that makes the table fit: a table of wide
+  // numbers keeps them whole.
+  if (Total < TableWidthLimit || Total - Spare >= TableWidthLimit) return;
   while (Total >= TableWidthLimit) {
     std::size_t Widest = Width.size();
     for (std::size_t c = 0; c < Width.size(); ++c)
