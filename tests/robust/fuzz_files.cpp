@@ -210,7 +210,8 @@ std::vector<std::string> FuzzModelFile(uint64_t Seed, TFuzzFigures& Figures) {
     const double Until = Ends[R() % 5];
     const TOutcome A = RunFile(*First, Until, Figures);
     First.reset(); // one model holds the run memory at a time
-    auto Second = LoadModelText(Saved, "saved.qm", {}, Errors);
+    // Under the same name: messages cite the file, and they must agree.
+    auto Second = LoadModelText(Saved, "fuzz.qm", {}, Errors);
     if (!Second) {
       Faults.push_back(Where + "the saved text does not load: " +
                        (Errors.empty() ? "" : Errors.front()) + "\n" + Saved);
