@@ -13,9 +13,9 @@ nbformat = pytest.importorskip("nbformat")
 def test_the_example_notebook_runs(tmp_path, monkeypatch):
     # A kernel of this very interpreter (the module is built for it), found
     # before any other kernel named python3.
-    spec = tmp_path / "kernels" / "python3"
-    spec.mkdir(parents=True)
-    (spec / "kernel.json").write_text(json.dumps({
+    kernel_dir = tmp_path / "kernels" / "python3"
+    kernel_dir.mkdir(parents=True)
+    (kernel_dir / "kernel.json").write_text(json.dumps({
         "argv": [sys.executable, "-Xfrozen_modules=off", "-m", "ipykernel_launcher", "-f", "{connection_file}"],
         "display_name": "Python 3", "language": "python"}))
     monkeypatch.setenv("JUPYTER_PATH", str(tmp_path))
