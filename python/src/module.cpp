@@ -215,6 +215,28 @@ int TPyModel::FieldIndex(const std::string& Name) const {
   return -1;
 }
 
+namespace {
+
+// The event of that name, or a refusal that lists the class's events.
+const TEventInfo& EventOf(const TComponent* X, const std::string& Event) {
+  const TEventInfo* Info = ClassInfoOf(*X)->FindEvent(Event);
+  if (!Info)
+    Raise(X->Name() + ": no event " + Event + " (its events: " + ClassInfoOf(*X)->EventNames() + ")");
+  return *Info;
+}
+
+// Standard-handler text written wrong is refused at once; what its names
+// mean is known only once every component is there.
+void CheckWritten(const TComponent* X, const std::string& Event, const std::string& Text) {
+  std::vector<THandlerCall> Calls;
+  std::string Error;
+  if (!modelfile::ParseCalls(Text, Calls, Error))
+    RaiseClass("ModelFileError", X->Name() + ": " + Event + ": " + Error,
+               {X->Name() + ": " + Event + ": " + Error});
+}
+
+} // namespace
+
 void TPyModel::BindText(TComponent* X, const std::string& Event, const std::string& Text) {
   BindCalls(X, Event, Text);
   FPython.erase({X, Event});
@@ -222,32 +244,19 @@ void TPyModel::BindText(TComponent* X, const std::string& Event, const std::stri
 
 void TPyModel::BindBoth(TComponent* X, const std::string& Event, const std::string& Text,
                         py::object Callable) {
-  const TEventInfo* Info = ClassInfoOf(*X)->FindEvent(Event);
-  if (!Info)
-    Raise(X->Name() + ": no event " + Event + " (its events: " + ClassInfoOf(*X)->EventNames() + ")");
+  const TEventInfo& Info = EventOf(X, Event);
   // The callable joins the text as an application handler of a name that
   // no model file can bind (the text is checked first, without it).
-  std::vector<THandlerCall> Calls;
-  std::string Error;
-  if (!modelfile::ParseCalls(Text, Calls, Error))
-    RaiseClass("ModelFileError", X->Name() + ": " + Event + ": " + Error,
-               {X->Name() + ": " + Event + ": " + Error});
+  CheckWritten(X, Event, Text);
   const std::string Name = "_python_" + std::to_string(++FHidden);
-  AddTableHandler(Table, Name, Info->Shape, PythonAction(*this, X, Event, Callable));
+  AddTableHandler(Table, Name, Info.Shape, PythonAction(*this, X, Event, Callable));
   BindCalls(X, Event, Text + "; " + Name);
   FPython[{X, Event}] = TPyBinding{std::move(Callable), Text};
 }
 
 void TPyModel::BindCalls(TComponent* X, const std::string& Event, const std::string& Text) {
-  if (!ClassInfoOf(*X)->FindEvent(Event))
-    Raise(X->Name() + ": no event " + Event + " (its events: " + ClassInfoOf(*X)->EventNames() + ")");
-  // Written wrong is refused at once; what the names mean is known only
-  // once every component is there.
-  std::vector<THandlerCall> Calls;
-  std::string Error;
-  if (!modelfile::ParseCalls(Text, Calls, Error))
-    RaiseClass("ModelFileError", X->Name() + ": " + Event + ": " + Error,
-               {X->Name() + ": " + Event + ": " + Error});
+  EventOf(X, Event);
+  CheckWritten(X, Event, Text);
   if (FPrepared) {
     Compile(X, Event, Text);
     return;
@@ -270,22 +279,18 @@ void TPyModel::Rebound(const TComponent* X, const std::string& Event) {
 }
 
 void TPyModel::BindCallable(TComponent* X, const std::string& Event, py::object Callable) {
-  const TEventInfo* Info = ClassInfoOf(*X)->FindEvent(Event);
-  if (!Info)
-    Raise(X->Name() + ": no event " + Event + " (its events: " + ClassInfoOf(*X)->EventNames() + ")");
+  const TEventInfo& Info = EventOf(X, Event);
   std::erase_if(FPending, [&](const TPending& P) { return P.X == X && P.Event == Event; });
-  Info->Assign(*X, PythonAction(*this, X, Event, Callable));
+  Info.Assign(*X, PythonAction(*this, X, Event, Callable));
   File().Forget(X, Event);
   FPython[{X, Event}] = TPyBinding{Callable, ""};
   Rebound(X, Event);
 }
 
 void TPyModel::Unbind(TComponent* X, const std::string& Event) {
-  const TEventInfo* Info = ClassInfoOf(*X)->FindEvent(Event);
-  if (!Info)
-    Raise(X->Name() + ": no event " + Event + " (its events: " + ClassInfoOf(*X)->EventNames() + ")");
+  const TEventInfo& Info = EventOf(X, Event);
   std::erase_if(FPending, [&](const TPending& P) { return P.X == X && P.Event == Event; });
-  Info->Assign(*X, nullptr);
+  Info.Assign(*X, nullptr);
   File().Forget(X, Event);
   FPython.erase({X, Event});
   Rebound(X, Event);
